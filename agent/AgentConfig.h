@@ -1,0 +1,50 @@
+#pragma once
+
+#include "platform/Result.h"
+
+#include <QString>
+#include <QUrl>
+
+#include <optional>
+
+namespace fennimar {
+
+// Where the agent's two configurable facts come from: the backend base URL and the directory that
+// holds its files. No state; every call reads the environment and the settings store again.
+namespace AgentConfig {
+
+// The hosted production backend, used when nothing overrides it.
+inline constexpr const char *builtInBackendURL = "https://api.fennimar.com";
+
+enum class Source { Environment, Setting, BuiltIn };
+QString sourceName(Source source);  // "environment variable FENNIMAR_BACKEND_URL", ...
+
+struct BackendChoice {
+    QString value;  // the string as found, unchanged
+    Source source = Source::BuiltIn;
+};
+
+// First match wins: FENNIMAR_BACKEND_URL when present (even empty), the "backendURL" setting when
+// present, the built-in URL.
+BackendChoice chooseBackend(const std::optional<QString> &environment, const std::optional<QString> &setting);
+
+// The chosen string as a base URL: an absolute http or https URL with a host and no user info,
+// query or fragment. Anything else is refused with a sentence that names where the value came from
+// and the value itself; there is no fallback to another backend.
+Result<QUrl> parseBackendURL(const BackendChoice &choice);
+
+// chooseBackend + parseBackendURL over the process environment and the settings store.
+Result<QUrl> backendURL();
+
+// The agent's directory (Linux: $XDG_DATA_HOME/Fennimar, macOS: ~/Library/Application Support/Fennimar),
+// created with its parents and readable by the user only. Never fails: a directory that cannot be
+// created is still returned, and the writers that use it report their own failures.
+QString supportDirectory();
+
+// The settings store: organisation and application "Fennimar" ($XDG_CONFIG_HOME/Fennimar/Fennimar.conf
+// on Linux, the app's defaults domain on macOS).
+std::optional<QString> setting(const QString &key);
+void setSetting(const QString &key, const QString &value);
+
+}  // namespace AgentConfig
+}  // namespace fennimar

@@ -1,0 +1,166 @@
+#include "agent/Log.h"
+
+#include "platform/PlatformPaths.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace fennimar {
+
+namespace {
+
+void writeFully(int fd, const QByteArray &bytes)
+{
+    const char *data = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, data, static_cast<size_t>(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;  // a failed write loses this line only
+        data += n;
+        left -= n;
+    }
+}
+
+const char *levelWord(Log::Level level)
+{
+    switch (level) {
+        case Log::Level::Info:
+            return "INFO ";
+        case Log::Level::Warn:
+            return "WARN ";
+        case Log::Level::Error:
+            return "ERROR";
+    }
+    return "ERROR";
+}
+
+std::mutex &stderrMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
+LogFileWriter &processWriter()
+{
+    static LogFileWriter writer(Log::filePath());
+    return writer;
+}
+
+}  // namespace
+
+QByteArray Log::formatLine(Level level, const QTime &localTime, const QString &message)
+{
+    QByteArray line;
+    const QByteArray text = message.toUtf8();
+    line.reserve(text.size() + 27);
+    line.append("[fennimar ");
+    line.append(localTime.toString(QStringLiteral("HH:mm:ss")).toLatin1());
+    line.append(' ');
+    line.append(levelWord(level));
+    line.append("] ");
+    line.append(text);
+    line.append('\n');
+    return line;
+}
+
+void Log::emit(Level level, const QString &message)
+{
+    const QByteArray line = formatLine(level, QTime::currentTime(), message);
+    {
+        // Whole lines on standard error even when several threads log at once.
+        std::lock_guard lock(stderrMutex());
+        writeFully(STDERR_FILENO, line);
+    }
+    processWriter().append(line);
+}
+
+void Log::drain()
+{
+    processWriter().drain();
+}
+
+QString Log::filePath()
+{
+    const QString dir = platform::logDirectory();
+    return dir.isEmpty() ? QString() : dir + QStringLiteral("/Fennimar.log");
+}
+
+LogFileWriter::LogFileWriter(QString path) : m_path(std::move(path)), m_thread([this] { run(); }) {}
+
+LogFileWriter::~LogFileWriter()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    m_wake.notify_one();
+    m_thread.join();
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+void LogFileWriter::append(QByteArray line)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_lines.push_back(std::move(line));
+    }
+    m_wake.notify_one();
+}
+
+void LogFileWriter::drain()
+{
+    std::unique_lock lock(m_mutex);
+    m_idle.wait(lock, [this] { return m_lines.empty() && !m_busy; });
+}
+
+bool LogFileWriter::opened() const
+{
+    return m_fd >= 0;
+}
+
+void LogFileWriter::openOnce()
+{
+    m_triedOpen = true;
+    if (m_path.isEmpty())
+        return;
+    const QString dir = QFileInfo(m_path).absolutePath();
+    QDir().mkpath(dir);
+    // The log names the sites a child visited: readable by the user only.
+    QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    m_fd = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+}
+
+void LogFileWriter::run()
+{
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_wake.wait(lock, [this] { return m_stop || !m_lines.empty(); });
+        if (m_lines.empty() && m_stop)
+            return;
+        std::deque<QByteArray> batch;
+        batch.swap(m_lines);
+        m_busy = true;
+        lock.unlock();
+        if (!m_triedOpen)
+            openOnce();
+        if (m_fd >= 0) {
+            for (const QByteArray &line : batch)
+                writeFully(m_fd, line);
+        }
+        lock.lock();
+        m_busy = false;
+        if (m_lines.empty())
+            m_idle.notify_all();
+    }
+}
+
+}  // namespace fennimar

@@ -1,0 +1,235 @@
+#include "measure/DayLedger.h"
+
+#include "agent/Log.h"
+#include "platform/DurableFile.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonParseError>
+
+#include <algorithm>
+#include <cmath>
+
+namespace fennimar {
+
+namespace {
+
+// JSON numbers are doubles: accept only whole numbers a double represents exactly.
+std::optional<qint64> wholeNumber(const QJsonValue &value)
+{
+    if (!value.isDouble())
+        return std::nullopt;
+    const double d = value.toDouble();
+    constexpr double limit = 9007199254740992.0;  // 2^53
+    if (!std::isfinite(d) || std::trunc(d) != d || std::fabs(d) > limit)
+        return std::nullopt;
+    return static_cast<qint64>(d);
+}
+
+bool isDateKey(const QString &key)
+{
+    return key.size() == 10 && QDate::fromString(key, QStringLiteral("yyyy-MM-dd")).isValid();
+}
+
+}  // namespace
+
+qint64 DayRecord::total() const
+{
+    qint64 sum = 0;
+    for (qint64 b : buckets)
+        sum += b;
+    return sum;
+}
+
+QJsonObject DayRecord::toJson() const
+{
+    QJsonArray array;
+    for (qint64 b : buckets)
+        array.append(b);
+    QJsonObject object;
+    object.insert(QStringLiteral("date"), date);
+    object.insert(QStringLiteral("buckets"), array);
+    object.insert(QStringLiteral("tzOffsetMinutes"), tzOffsetMinutes);
+    object.insert(QStringLiteral("reportedTotal"), reportedTotal);
+    return object;
+}
+
+Result<DayRecord> DayRecord::fromJson(const QJsonValue &value)
+{
+    using R = Result<DayRecord>;
+    if (!value.isObject())
+        return R::failure(QStringLiteral("a day is not a JSON object"));
+    const QJsonObject object = value.toObject();
+    DayRecord record;
+
+    const QJsonValue date = object.value(QLatin1String("date"));
+    if (!date.isString() || !isDateKey(date.toString()))
+        return R::failure(QStringLiteral("\"date\" is missing or not a yyyy-MM-dd string"));
+    record.date = date.toString();
+
+    const QJsonValue buckets = object.value(QLatin1String("buckets"));
+    if (!buckets.isArray())
+        return R::failure(QStringLiteral("%1: \"buckets\" is missing or not an array").arg(record.date));
+    const QJsonArray array = buckets.toArray();
+    if (array.size() != 24)
+        return R::failure(
+            QStringLiteral("%1: \"buckets\" holds %2 entries, not 24").arg(record.date).arg(array.size()));
+    for (qsizetype h = 0; h < 24; ++h) {
+        const auto seconds = wholeNumber(array.at(h));
+        if (!seconds || *seconds < 0 || *seconds > secondsPerBucket)
+            return R::failure(QStringLiteral("%1: bucket %2 is not a whole number of seconds from 0 to 3600")
+                                  .arg(record.date)
+                                  .arg(h));
+        record.buckets[static_cast<size_t>(h)] = *seconds;
+    }
+
+    const auto offset = wholeNumber(object.value(QLatin1String("tzOffsetMinutes")));
+    if (!offset)
+        return R::failure(QStringLiteral("%1: \"tzOffsetMinutes\" is missing or not an integer").arg(record.date));
+    record.tzOffsetMinutes = *offset;
+
+    const auto reported = wholeNumber(object.value(QLatin1String("reportedTotal")));
+    if (!reported)
+        return R::failure(QStringLiteral("%1: \"reportedTotal\" is missing or not an integer").arg(record.date));
+    record.reportedTotal = *reported;
+    return record;
+}
+
+DayLedger::DayLedger(QString storePath, const Clock &clock) : m_storePath(std::move(storePath)), m_clock(clock)
+{
+    load();
+}
+
+QString DayLedger::dateKey(const QDateTime &at, const QTimeZone &zone)
+{
+    return at.toTimeZone(zone).date().toString(QStringLiteral("yyyy-MM-dd"));
+}
+
+DayRecord DayLedger::freshRecord(const QDateTime &at, const QTimeZone &zone)
+{
+    DayRecord record;
+    record.date = dateKey(at, zone);
+    // Integer division truncates toward zero: -03:30 gives -210.
+    record.tzOffsetMinutes = zone.offsetFromUtc(at) / 60;
+    return record;
+}
+
+void DayLedger::add(qint64 seconds, const QDateTime &at)
+{
+    if (seconds < 1)
+        return;
+    const QTimeZone zone = m_clock.timeZone();
+    const QDateTime local = at.toTimeZone(zone);
+    const QString key = local.date().toString(QStringLiteral("yyyy-MM-dd"));
+    const auto hour = static_cast<size_t>(std::clamp(local.time().hour(), 0, 23));
+    auto it = m_days.find(key);
+    if (it == m_days.end())
+        it = m_days.emplace(key, freshRecord(at, zone)).first;
+    qint64 &bucket = it->second.buckets[hour];
+    bucket = std::min(bucket + seconds, DayRecord::secondsPerBucket);
+    m_unsaved = true;
+}
+
+DayRecord DayLedger::today(const QDateTime &at) const
+{
+    const QTimeZone zone = m_clock.timeZone();
+    const auto it = m_days.find(dateKey(at, zone));
+    return it != m_days.end() ? it->second : freshRecord(at, zone);
+}
+
+void DayLedger::prune(int olderThanDays, const QDateTime &now)
+{
+    const QDate cutoff = now.toTimeZone(m_clock.timeZone()).date().addDays(-olderThanDays);
+    if (!cutoff.isValid())
+        return;
+    const QString keep = cutoff.toString(QStringLiteral("yyyy-MM-dd"));
+    const auto first = m_days.lower_bound(keep);
+    if (first != m_days.begin()) {
+        m_days.erase(m_days.begin(), first);
+        m_unsaved = true;
+    }
+}
+
+std::vector<DayRecord> DayLedger::unreportedBackfill(const QDateTime &now) const
+{
+    const QString today = dateKey(now);
+    std::vector<DayRecord> pending;
+    for (const auto &[key, record] : m_days) {  // the map keeps keys in string order
+        if (record.date != today && record.reportedTotal != record.total())
+            pending.push_back(record);
+    }
+    constexpr size_t limit = 7;
+    if (pending.size() > limit)
+        pending.erase(pending.begin(), pending.end() - static_cast<std::ptrdiff_t>(limit));
+    return pending;
+}
+
+QByteArray DayLedger::encode(const std::map<QString, DayRecord> &days)
+{
+    QJsonObject object;
+    for (const auto &[key, record] : days)
+        object.insert(key, record.toJson());
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+Result<std::map<QString, DayRecord>> DayLedger::decode(const QByteArray &bytes)
+{
+    using R = Result<std::map<QString, DayRecord>>;
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &parseError);
+    if (parseError.error != QJsonParseError::NoError)
+        return R::failure(
+            QStringLiteral("not JSON: %1 at offset %2").arg(parseError.errorString()).arg(parseError.offset));
+    if (!document.isObject())
+        return R::failure(QStringLiteral("the ledger is not a JSON object"));
+    std::map<QString, DayRecord> days;
+    const QJsonObject object = document.object();
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        auto record = DayRecord::fromJson(it.value());
+        if (!record)
+            return R::failure(record.error());
+        if (record->date != it.key())
+            return R::failure(QStringLiteral("the day stored under \"%1\" says it is %2").arg(it.key(), record->date));
+        days.emplace(it.key(), std::move(record).value());
+    }
+    return days;
+}
+
+void DayLedger::load()
+{
+    const FileRead file = readSmallFile(m_storePath, maxFileBytes);
+    if (file.notFound)
+        return;
+    QString failure = file.error;
+    if (failure.isEmpty()) {
+        auto decoded = decode(file.bytes);
+        if (decoded) {
+            m_days = std::move(decoded).value();
+            Log::info(QStringLiteral("ledger restored · %1 day(s) · today=%2s")
+                          .arg(m_days.size())
+                          .arg(today(m_clock.now()).total()));
+            return;
+        }
+        failure = decoded.error();
+    }
+    Log::error(QStringLiteral("ledger unreadable, starting fresh · ") + failure);
+    // Keep what the user had: the next save would otherwise replace it.
+    const auto aside = keepAside(m_storePath, m_clock.localNow());
+    if (aside)
+        Log::info(QStringLiteral("unreadable ledger kept as ") + aside.value());
+    else
+        Log::warn(QStringLiteral("unreadable ledger could not be kept aside · ") + aside.error());
+}
+
+Status DayLedger::save()
+{
+    const Status written = writeFileAtomically(m_storePath, encode(m_days));
+    if (!written) {
+        Log::error(QStringLiteral("ledger save failed · ") + written.error());
+        return written;
+    }
+    m_unsaved = false;
+    return {};
+}
+
+}  // namespace fennimar

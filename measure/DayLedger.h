@@ -1,0 +1,85 @@
+#pragma once
+
+#include "platform/Clock.h"
+#include "platform/Result.h"
+
+#include <QJsonObject>
+#include <QString>
+
+#include <array>
+#include <map>
+#include <vector>
+
+namespace fennimar {
+
+// One local day's counted seconds in 24 hourly buckets.
+struct DayRecord {
+    static constexpr qint64 secondsPerBucket = 3600;
+
+    QString date;                      // "yyyy-MM-dd", equal to the key it is stored under
+    std::array<qint64, 24> buckets{};  // seconds counted in local hour h, each 0...3600
+    qint64 tzOffsetMinutes = 0;        // the zone's offset east of GMT when the record was created
+    qint64 reportedTotal = -1;         // the total last confirmed by the backend; -1 = never reported
+
+    qint64 total() const;
+
+    // {"date":..,"buckets":[24 ints],"tzOffsetMinutes":..,"reportedTotal":..} in that order.
+    QJsonObject toJson() const;
+    // All four members required with their types; exactly 24 whole-number buckets of 0...3600;
+    // other members ignored.
+    static Result<DayRecord> fromJson(const QJsonValue &value);
+
+    bool operator==(const DayRecord &) const = default;
+};
+
+// The local record of counted seconds per day, persisted as "ledger.json". Main thread only.
+class DayLedger {
+public:
+    static constexpr qint64 maxFileBytes = 4 * 1024 * 1024;  // 31 days take about 5 KB
+
+    // Creates the ledger for storePath and loads it at once: a missing file gives an empty ledger
+    // silently; a file that cannot be read or decoded is moved aside (never destroyed), logged at
+    // ERROR, and the ledger starts empty.
+    DayLedger(QString storePath, const Clock &clock);
+
+    // Credits seconds (< 1: ignored) to the hour of `at` in its day's record, capped at 3600 per bucket.
+    void add(qint64 seconds, const QDateTime &at);
+    // The stored record of `at`'s day, or a fresh one that is not inserted.
+    DayRecord today(const QDateTime &at) const;
+    // Writes the whole ledger durably; a failure is logged ("ledger save failed · ...") and returned,
+    // and the days in memory stay as they are.
+    Status save();
+    // Keeps the days whose key is at least the date olderThanDays calendar days before now.
+    void prune(int olderThanDays, const QDateTime &now);
+    // The past days whose total the backend has not confirmed: at most 7, oldest first.
+    std::vector<DayRecord> unreportedBackfill(const QDateTime &now) const;
+
+    // The usage reporter marks days as reported here directly.
+    std::map<QString, DayRecord> &days() { return m_days; }
+    const std::map<QString, DayRecord> &days() const { return m_days; }
+
+    // True when something changed since the last successful save.
+    bool hasUnsavedChanges() const { return m_unsaved; }
+    void markChanged() { m_unsaved = true; }
+
+    const QString &storePath() const { return m_storePath; }
+
+    // The "yyyy-MM-dd" key and the hour of an instant in a zone.
+    static QString dateKey(const QDateTime &at, const QTimeZone &zone);
+    QString dateKey(const QDateTime &at) const { return dateKey(at, m_clock.timeZone()); }
+    static DayRecord freshRecord(const QDateTime &at, const QTimeZone &zone);
+
+    // The file's bytes for a set of days (compact JSON object keyed by date).
+    static QByteArray encode(const std::map<QString, DayRecord> &days);
+    static Result<std::map<QString, DayRecord>> decode(const QByteArray &bytes);
+
+private:
+    void load();
+
+    std::map<QString, DayRecord> m_days;
+    const QString m_storePath;
+    const Clock &m_clock;
+    bool m_unsaved = false;
+};
+
+}  // namespace fennimar

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+namespace fennimar {
+
+// The application that owns the user's focus.
+struct RunningApp {
+    QString identifier;   // bundle identifier on macOS; desktop-file id without ".desktop" on Linux; may be empty
+    qint64 pid = 0;       // process id, 0 when unknown
+    QString displayName;  // the name people see; may be empty
+    QString location;     // the app bundle's or the desktop entry's path; may be empty
+    bool operator==(const RunningApp &) const = default;
+};
+
+// What the sampler asks of the desktop once a second. Main thread only. Every method is cheap
+// (microseconds, no blocking I/O on the caller's thread) and never throws.
+class Desktop {
+public:
+    virtual ~Desktop() = default;
+
+    // The frontmost application, or nothing when no application has focus or the desktop cannot
+    // be asked (a lost display connection, an unsupported session). Failures are logged by the
+    // implementation once, not on every call.
+    virtual std::optional<RunningApp> frontmostApp() = 0;
+
+    // Seconds since the user last pressed a key, moved or clicked the pointer or touched any input
+    // device. 0 when unknown, so that an unknown idle time never makes the user look away.
+    virtual double secondsSinceInput() = 0;
+
+    // Whether the login session's screen is locked. false when unknown.
+    virtual bool screenLocked() = 0;
+};
+
+}  // namespace fennimar

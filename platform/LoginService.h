@@ -1,0 +1,29 @@
+#pragma once
+
+#include "platform/Result.h"
+
+namespace fennimar {
+
+// The per-user "start at login" registration (macOS launch agent, Linux systemd user unit or XDG
+// autostart entry). Main thread only; each call is a short, bounded operation.
+class LoginService {
+public:
+    enum class Status {
+        NotRegistered = 0,
+        Enabled = 1,
+        RequiresApproval = 2,  // registered but turned off by the user or awaiting approval
+        NotFound = 3,          // the service definition is missing or broken
+    };
+    virtual ~LoginService() = default;
+
+    virtual Status status() = 0;
+    // Registers the agent to start at login (and to be restarted if it quits). On failure the
+    // reason is a sentence for the log.
+    virtual fennimar::Status registerService() = 0;
+    virtual fennimar::Status unregisterService() = 0;
+    // Opens the desktop's startup-applications settings where one is known; otherwise logs where
+    // the registration lives. Never fails.
+    virtual void openSettings() = 0;
+};
+
+}  // namespace fennimar

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QSet>
+#include <QString>
+
+namespace fennimar::platform {
+
+// The prefix of this platform's apps in package ids: "mac:" on macOS, "linux:" on Linux.
+QString appPrefix();
+
+// The identifiers of the web browsers whose page, not the app, decides what counts.
+const QSet<QString> &browserIds();
+
+// "linux" / "macos": the value of the heartbeat's "os" and of the build identity's platform.
+QString osName();
+
+}  // namespace fennimar::platform

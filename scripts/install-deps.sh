@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs every Debian package that the build, the tests and the demo need.
+# Idempotent: packages already present are left alone; nothing is fetched from
+# anywhere but Debian's own archive.
+set -euo pipefail
+
+packages=(
+  # build
+  build-essential cmake ninja-build pkg-config clang-format
+  qt6-base-dev qt6-base-dev-tools libqt6svg6 qt6-svg-dev
+  qcoro-qt6-dev qtkeychain-qt6-dev
+  qt6-httpserver-dev libqt6sql6-sqlite libqt6opengl6-dev
+  libxcb1-dev libxcb-ewmh-dev libxcb-icccm4-dev libxcb-screensaver0-dev libxcb-res0-dev
+  libgtest-dev googletest
+  # tests against real peers
+  dbus dbus-x11 gnome-keyring libsecret-tools xvfb xauth openbox xdotool trayer x11-utils xterm
+  at-spi2-core
+  # sqlite3 command line for inspecting the reference backend's data
+  sqlite3 curl procps psmisc
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if ((${#missing[@]})); then
+  if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -qq
+  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
