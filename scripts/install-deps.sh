@@ -14,7 +14,7 @@ packages=(
   libgtest-dev googletest
   # tests against real peers
   dbus dbus-x11 gnome-keyring libsecret-tools xvfb xauth openbox xdotool trayer x11-utils xterm
-  at-spi2-core
+  at-spi2-core chromium firefox-esr fonts-dejavu-core
   # sqlite3 command line for inspecting the reference backend's data
   sqlite3 curl procps psmisc
 )
