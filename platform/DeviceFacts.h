@@ -15,7 +15,8 @@ public:
     virtual QString vendor() = 0;  // "Apple", the DMI vendor; empty when unknown
     virtual QString model() = 0;   // hardware model ("MacBookPro18,3", DMI product name); empty when unknown
     virtual bool hasInternalBattery() = 0;
-    virtual QString osVersion() = 0;     // "major.minor.patch"
+    virtual QString
+    osVersion() = 0;  // the OS version as the system states it ("12", "22.04", "14.2.1"); empty when unknown
     virtual QString computerName() = 0;  // the name people gave the computer; empty when unknown
     virtual QString userName() = 0;      // the login name
 };
