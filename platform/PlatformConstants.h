@@ -5,6 +5,10 @@
 
 namespace fennimar::platform {
 
+// The agent's reverse-DNS identifier: the secret store's service name for the paired identity and
+// the name of the start-at-login registration (systemd unit, autostart entry, launch agent).
+inline constexpr const char *AgentBundleID = "app.fennimar.Agent";
+
 // The prefix of this platform's apps in package ids: "mac:" on macOS, "linux:" on Linux.
 QString appPrefix();
 
