@@ -1,0 +1,47 @@
+#pragma once
+
+#include "backend/BackendClient.h"
+#include "backend/SystemInfo.h"
+#include "measure/DayLedger.h"
+#include "platform/CancelToken.h"
+#include "platform/Clock.h"
+#include "platform/PairedIdentity.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <QCoroTask>
+
+#include <optional>
+
+namespace fennimar {
+
+// Sends today's record and the days the backend has not confirmed, then marks what was confirmed.
+// One per measuring period; main thread only. The ledger, clock and facts must outlive it.
+class UsageReporter {
+public:
+    UsageReporter(BackendClient client, DayLedger &ledger, PairedIdentity identity, Clock &clock,
+                  const SystemInfo &system);
+
+    // One report cycle; never fails from the caller's point of view. On success the backfill days are
+    // marked with the totals that were sent (seconds credited during the request stay), days older than
+    // 30 days are pruned and the ledger is saved, and one INFO line is logged. On failure one WARN line
+    // is logged and the ledger is not touched. Costs one request and, on success, one ledger save.
+    QCoro::Task<void> report(CancelToken cancel = {});
+
+    const std::optional<QDateTime> &lastReport() const { return m_lastReport; }
+    const std::optional<QString> &lastError() const { return m_lastError; }
+
+    static constexpr int pruneDays = 30;
+
+private:
+    BackendClient m_client;
+    DayLedger &m_ledger;
+    PairedIdentity m_identity;
+    Clock &m_clock;
+    const SystemInfo &m_system;
+    std::optional<QDateTime> m_lastReport;
+    std::optional<QString> m_lastError;
+};
+
+}  // namespace fennimar
