@@ -1,0 +1,183 @@
+#include "menubar/MenuBarController.h"
+
+#include "menubar/MenuTexts.h"
+#include "platform/PlatformConstants.h"
+
+namespace fennimar {
+
+namespace {
+
+template <class... Fs>
+struct Overloaded : Fs... {
+    using Fs::operator()...;
+};
+template <class... Fs>
+Overloaded(Fs...) -> Overloaded<Fs...>;
+
+// Plural "s" after a count, as the menu's English needs it.
+QString counted(int count, const char *noun)
+{
+    return QString::number(count) + QLatin1Char(' ') + QLatin1String(noun) +
+           (count == 1 ? QString() : QStringLiteral("s"));
+}
+
+void addPairing(std::vector<MenuEntry> &out, const AgentStates::Pairing &pairing, const MenuReadings &r)
+{
+    out.push_back(MenuEntry::label(QStringLiteral("Enter this code in the Fennimar app")));
+    out.push_back(MenuEntry::code(pairing.code, QStringLiteral("   ") + MenuTexts::spaced(pairing.code),
+                                  QStringLiteral("Click to copy")));
+    out.push_back(MenuEntry::dimmed(QStringLiteral("Expires ") + MenuTexts::relativeTime(pairing.expiresAt, r.now) +
+                                    QStringLiteral(" · click the code to copy")));
+    out.push_back(MenuEntry::separator());
+    out.push_back(MenuEntry::command(QStringLiteral("Cancel"), MenuAction::Cancel));
+}
+
+void addPaired(std::vector<MenuEntry> &out, const AgentStates::Paired &paired, const MenuReadings &r)
+{
+    out.push_back(MenuEntry::label(QStringLiteral("Counting for ") + paired.identity.childName));
+    out.push_back(
+        MenuEntry::dimmed(QStringLiteral("Today: ") + MenuTexts::minutes(r.todaySeconds) + QStringLiteral(" counted")));
+    out.push_back(MenuEntry::dimmed(MenuBarController::activityLine(r)));
+    out.push_back(MenuEntry::separator());
+    out.push_back(MenuEntry::dimmed(MenuBarController::monitoredLine(r)));
+    if (auto permission = MenuBarController::permissionLine(r))
+        out.push_back(std::move(*permission));
+    if (auto login = MenuBarController::loginItemLine(r))
+        out.push_back(std::move(*login));
+    out.push_back(MenuEntry::separator());
+    out.push_back(MenuEntry::dimmed(MenuBarController::beatLine(r)));
+    const QString computer = r.computerName.isEmpty() ? QStringLiteral("PC") : r.computerName;
+    out.push_back(MenuEntry::dimmed(QStringLiteral("This computer: ") + computer + QStringLiteral(" (") + r.userName +
+                                    QLatin1Char(')')));
+    out.push_back(MenuEntry::separator());
+    out.push_back(MenuEntry::command(QStringLiteral("Unpair this computer…"), MenuAction::Unpair));
+}
+
+}  // namespace
+
+std::vector<MenuEntry> MenuBarController::menu(const MenuReadings &r)
+{
+    std::vector<MenuEntry> out;
+    std::visit(Overloaded{
+                   [&](const AgentStates::Pairing &pairing) { addPairing(out, pairing, r); },
+                   [&](const AgentStates::Paired &paired) { addPaired(out, paired, r); },
+                   [&](const AgentStates::Failed &failed) {
+                       out.push_back(MenuEntry::label(QStringLiteral("Something went wrong")));
+                       out.push_back(MenuEntry::dimmed(failed.message));
+                       out.push_back(MenuEntry::separator());
+                       out.push_back(MenuEntry::command(QStringLiteral("Try again"), MenuAction::Pair));
+                   },
+                   [&](const AgentStates::Unpaired &) {
+                       out.push_back(MenuEntry::label(QStringLiteral("Fennimar isn't set up yet")));
+                       out.push_back(MenuEntry::separator());
+                       out.push_back(MenuEntry::command(QStringLiteral("Pair this computer…"), MenuAction::Pair));
+                   },
+               },
+               r.state);
+    out.push_back(MenuEntry::separator());
+    out.push_back(MenuEntry::command(QStringLiteral("Quit Fennimar"), MenuAction::Quit));
+    return out;
+}
+
+MenuIcon MenuBarController::icon(const MenuReadings &r)
+{
+    return std::visit(
+        Overloaded{
+            [](const AgentStates::Pairing &) { return MenuIcon::Outline; },
+            [](const AgentStates::Unpaired &) { return MenuIcon::Outline; },
+            [&](const AgentStates::Paired &) { return r.lastBeatError ? MenuIcon::Alert : MenuIcon::Filled; },
+            [](const AgentStates::Failed &) { return MenuIcon::Alert; },
+        },
+        r.state);
+}
+
+QString MenuBarController::displayName(const QString &subject, const MenuReadings &r)
+{
+    const QString prefix = platform::appPrefix();
+    const QString id = subject.startsWith(prefix) ? subject.mid(prefix.size()) : subject;
+    if (!r.appName)
+        return id;
+    const std::optional<QString> found = r.appName(id);
+    if (!found)
+        return id;
+    QString name = *found;
+    name.remove(QStringLiteral(".app"), Qt::CaseSensitive);
+    // An app whose whole name was ".app" would leave the line without a subject.
+    return name.isEmpty() ? id : name;
+}
+
+QString MenuBarController::activityLine(const MenuReadings &r)
+{
+    if (!r.verdict)
+        return QStringLiteral("Starting up…");
+    return std::visit(Overloaded{
+                          [&](const MenuVerdicts::Counting &v) {
+                              return QStringLiteral("Counting ") + displayName(v.subject, r) + QStringLiteral(" now");
+                          },
+                          [&](const MenuVerdicts::NotMonitored &v) {
+                              return displayName(v.subject, r) + QStringLiteral(" — not on the list, free");
+                          },
+                          [&](const MenuVerdicts::BrowserNoPermission &v) {
+                              return displayName(v.browserId, r) + QStringLiteral(" — websites need permission");
+                          },
+                          [&](const MenuVerdicts::BrowserUnreadable &v) {
+                              return displayName(v.browserId, r) + QStringLiteral(" — can't read the page, free");
+                          },
+                          [](const MenuVerdicts::Idle &) { return QStringLiteral("Nothing being counted right now"); },
+                      },
+                      *r.verdict);
+}
+
+QString MenuBarController::monitoredLine(const MenuReadings &r)
+{
+    if (!r.monitored)
+        return QStringLiteral("Loading your app list…");
+    const MonitoredReading &m = *r.monitored;
+    if (!m.lastError && m.appCount == 0 && m.domainCount == 0)
+        return QStringLiteral("No apps picked yet — nothing is being counted.");
+    if (m.lastError && m.appCount == 0)
+        return QStringLiteral("Couldn't load the app list — ") + *m.lastError;
+    return counted(m.appCount, "app") + QStringLiteral(" being counted");
+}
+
+std::optional<MenuEntry> MenuBarController::permissionLine(const MenuReadings &r)
+{
+    if (!r.monitored || r.monitored->domainCount == 0)
+        return std::nullopt;
+    if (r.accessibilityTrusted)
+        return MenuEntry::dimmed(QStringLiteral("Websites: counting ") + counted(r.monitored->domainCount, "site"));
+    return MenuEntry::command(
+        QStringLiteral("Turn on website counting…"), MenuAction::RequestAccessibility,
+        QStringLiteral("Fennimar needs macOS Accessibility permission to see which site is open."));
+}
+
+std::optional<MenuEntry> MenuBarController::loginItemLine(const MenuReadings &r)
+{
+    if (r.loginItem == LoginService::Status::Enabled)
+        return std::nullopt;
+    return MenuEntry::command(QStringLiteral("Won't restart on its own — fix…"), MenuAction::OpenLoginItems,
+                              QStringLiteral("Fennimar needs permission to start at login. Without it, monitoring "
+                                             "stops the next time this computer restarts."));
+}
+
+QString MenuBarController::beatLine(const MenuReadings &r)
+{
+    if (r.lastBeatError)
+        return QStringLiteral("Can't reach Fennimar — ") + *r.lastBeatError;
+    if (!r.lastBeat)
+        return QStringLiteral("Connecting…");
+    return QStringLiteral("Last check-in ") + MenuTexts::relativeTime(*r.lastBeat, r.now);
+}
+
+QString MenuBarController::unpairQuestion()
+{
+    return QStringLiteral("Unpair this computer?");
+}
+
+QString MenuBarController::unpairExplanation()
+{
+    return QStringLiteral(
+        "Fennimar will stop reporting from this computer. You can pair it again later with a new code.");
+}
+
+}  // namespace fennimar
