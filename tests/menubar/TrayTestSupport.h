@@ -1,0 +1,80 @@
+#pragma once
+
+#include "menubar/TrayMenu.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMenu>
+#include <QStringList>
+#include <QTemporaryFile>
+
+#include <unistd.h>
+
+#include <functional>
+
+namespace fennimar::test {
+
+// Processes events until `done` holds or `limitMs` passes; returns whether it held.
+inline bool waitFor(const std::function<bool()> &done, int limitMs = 5000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > limitMs)
+            return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+        usleep(10'000);
+    }
+    return true;
+}
+
+// The visible texts of a built menu, "---" for separators.
+inline QStringList menuTexts(const QMenu &menu)
+{
+    QStringList out;
+    for (const QAction *a : menu.actions())
+        out << (a->isSeparator() ? QStringLiteral("---") : a->text());
+    return out;
+}
+
+// The texts the menu should show for these readings ("&" doubled, as Qt menus need).
+inline QStringList expectedTexts(const MenuReadings &readings)
+{
+    QStringList out;
+    for (const MenuEntry &e : MenuBarController::menu(readings))
+        out << (e.kind == MenuEntry::Kind::Separator ? QStringLiteral("---") : QString(e.shown).replace("&", "&&"));
+    return out;
+}
+
+// Everything written to standard error while it lives (the log's WARN lines go there).
+class StderrCapture {
+public:
+    StderrCapture()
+    {
+        m_file.open();
+        m_saved = dup(STDERR_FILENO);
+        dup2(m_file.handle(), STDERR_FILENO);
+    }
+    ~StderrCapture() { restore(); }
+    QString text()
+    {
+        restore();
+        m_file.seek(0);
+        return QString::fromUtf8(m_file.readAll());
+    }
+
+private:
+    void restore()
+    {
+        if (m_saved >= 0) {
+            dup2(m_saved, STDERR_FILENO);
+            close(m_saved);
+            m_saved = -1;
+        }
+    }
+    QTemporaryFile m_file;
+    int m_saved = -1;
+};
+
+}  // namespace fennimar::test
