@@ -17,6 +17,18 @@ struct PairedIdentity {
     QDateTime pairedAt;    // when the pairing was stored
 
     bool operator==(const PairedIdentity &) const = default;
+
+    // "pairedAt" is stored as seconds since 2001-01-01T00:00:00Z (with fraction), not Unix time.
+    static constexpr qint64 referenceDateUnixSeconds = 978307200;
+
+    // The secret store's bytes: one compact UTF-8 JSON object with the members "deviceId",
+    // "childId", "childName", "sessionToken" (strings) and "pairedAt" (number). Fails, touching
+    // nothing, when pairedAt is not a valid date. Cheap.
+    Result<QByteArray> toJson() const;
+
+    // Reads what toJson wrote. Requires all five members with those types (extra members are
+    // ignored); anything else fails with a reason naming the first fault. Never guesses a default.
+    static Result<PairedIdentity> fromJson(const QByteArray &json);
 };
 
 }  // namespace fennimar

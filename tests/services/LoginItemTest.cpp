@@ -1,0 +1,129 @@
+#include "platform/LoginItem.h"
+
+#include "agent/AgentConfig.h"
+#include "tests/fakes/FakeLoginService.h"
+#include "tests/services/LogCapture.h"
+
+#include <QSettings>
+#include <gtest/gtest.h>
+
+using namespace fennimar;
+using ItemStatus = LoginService::Status;
+
+namespace {
+
+const QString V = QStringLiteral("1.4.0+52");
+const QString registeredNew =
+    QStringLiteral("INFO ] login item registered (new) · 1.4.0+52 · starts at login, restarts if quit");
+const QString registeredAgain =
+    QStringLiteral("INFO ] login item registered (version changed) · 1.4.0+52 · starts at login, restarts if quit");
+const QString needsApproval =
+    QStringLiteral("WARN ] login item needs approval in System Settings > General > Login Items");
+
+// Runs in the binary's one temporary home (TemporaryHomeEnvironment.cpp).
+void freshSettings(const std::optional<QString> &recorded)
+{
+    QSettings settings(QStringLiteral("Fennimar"), QStringLiteral("Fennimar"));
+    settings.clear();
+    settings.sync();
+    if (recorded)
+        AgentConfig::setSetting(QStringLiteral("loginItem.registeredBundleVersion"), *recorded);
+}
+
+struct Case {
+    const char *what;
+    ItemStatus status;
+    std::optional<QString> recorded;
+    QString registerFailure, unregisterFailure;
+    bool result;
+    int unregisters, registers;
+    std::optional<QString> recordedAfter;
+    QStringList lines;
+};
+
+TEST(LoginItem, RegistersOncePerVersionAndLogsEachOutcome)
+{
+    const QString old = QStringLiteral("1.3.0+40");
+    const Case cases[] = {
+        {"first launch", ItemStatus::NotRegistered, std::nullopt, {}, {}, true, 0, 1, V, {registeredNew}},
+        {"same version, enabled", ItemStatus::Enabled, V, {}, {}, true, 0, 0, V, {}},
+        {"upgrade, enabled", ItemStatus::Enabled, old, {}, {}, true, 1, 1, V, {registeredAgain}},
+        {"enabled, version forgotten", ItemStatus::Enabled, std::nullopt, {}, {}, true, 1, 1, V, {registeredAgain}},
+        {"unregistered by hand, same version", ItemStatus::NotRegistered, V, {}, {}, true, 0, 1, V, {registeredNew}},
+        {"approval pending, version changed",
+         ItemStatus::RequiresApproval,
+         old,
+         {},
+         {},
+         false,
+         0,
+         0,
+         old,
+         {needsApproval}},
+        {"definition not found, registration fails",
+         ItemStatus::NotFound,
+         std::nullopt,
+         QStringLiteral("unit file missing"),
+         {},
+         false,
+         0,
+         1,
+         std::nullopt,
+         {QStringLiteral("ERROR] login item registration failed · unit file missing")}},
+        {"upgrade, unregister fails",
+         ItemStatus::Enabled,
+         old,
+         {},
+         QStringLiteral("busy"),
+         true,
+         1,
+         1,
+         V,
+         {QStringLiteral("WARN ] could not unregister before re-register · busy"), registeredAgain}},
+        {"upgrade, registration fails keeps the old record",
+         ItemStatus::Enabled,
+         old,
+         QStringLiteral("denied"),
+         {},
+         false,
+         1,
+         1,
+         old,
+         {QStringLiteral("ERROR] login item registration failed · denied")}},
+    };
+    for (const Case &c : cases) {
+        freshSettings(c.recorded);
+        test::FakeLoginService service;
+        service.current = c.status;
+        service.registerFailure = c.registerFailure;
+        service.unregisterFailure = c.unregisterFailure;
+        LoginItem item(service, V);
+
+        test::LogCapture log;
+        EXPECT_EQ(item.ensureRegistered(), c.result) << c.what;
+        EXPECT_EQ(service.unregisterCalls, c.unregisters) << c.what;
+        EXPECT_EQ(service.registerCalls, c.registers) << c.what;
+        EXPECT_EQ(AgentConfig::setting(QStringLiteral("loginItem.registeredBundleVersion")), c.recordedAfter) << c.what;
+        EXPECT_EQ(log.lines(), c.lines) << c.what;
+    }
+}
+
+TEST(LoginItem, ASecondLaunchOfTheNewVersionDoesNothing)
+{
+    freshSettings(QStringLiteral("1.3.0+40"));
+    test::FakeLoginService service;
+    service.current = ItemStatus::Enabled;
+    LoginItem(service, V).ensureRegistered();
+    LoginItem(service, V).ensureRegistered();
+    EXPECT_EQ(service.unregisterCalls, 1);
+    EXPECT_EQ(service.registerCalls, 1);
+}
+
+TEST(LoginItem, BundleVersionFallsBackPerPart)
+{
+    EXPECT_EQ(LoginItem::bundleVersion(QStringLiteral("1.4.0"), QStringLiteral("52")), QStringLiteral("1.4.0+52"));
+    EXPECT_EQ(LoginItem::bundleVersion(QStringLiteral("1.4.0"), QString()), QStringLiteral("1.4.0+0"));
+    EXPECT_EQ(LoginItem::bundleVersion(QString(), QString()), QStringLiteral("0.1.0-dev+0"));
+}
+
+}  // namespace
