@@ -1,0 +1,121 @@
+#include "measure/ActivitySampler.h"
+
+#include "agent/Log.h"
+#include "inventory/AppInventory.h"
+#include "inventory/SeenAppsReporter.h"
+#include "measure/DayLedger.h"
+#include "measure/MonitoredApps.h"
+#include "platform/Accessibility.h"
+#include "platform/AppCatalog.h"
+#include "platform/Desktop.h"
+#include "platform/PlatformConstants.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace fennimar {
+
+ActivitySampler::ActivitySampler(Clock &clock, DayLedger &ledger, const MonitoredApps &monitored, Desktop &desktop,
+                                 Accessibility &accessibility, AppCatalog &catalog)
+    : m_ledger(ledger),
+      m_monitored(monitored),
+      m_clock(clock),
+      m_desktop(desktop),
+      m_accessibility(accessibility),
+      m_catalog(catalog)
+{
+}
+
+void ActivitySampler::start()
+{
+    m_timer.cancel();
+    m_lastTick = m_clock.now();
+    // The handle is the sampler's member: destroying the sampler cancels the timer, so a firing can
+    // never reach a released sampler.
+    m_timer = m_clock.callEvery(tickInterval, [this] { tick(); });
+    Log::info(QStringLiteral("sampler started \u00b7 tick=%1s idle=%2s")
+                  .arg(tickInterval.count() / 1000)
+                  .arg(static_cast<int>(idleThresholdSeconds)));
+}
+
+void ActivitySampler::tick()
+{
+    const QDateTime now = m_clock.now();
+    decide(now);
+    m_lastTick = now;
+}
+
+void ActivitySampler::decide(const QDateTime &now)
+{
+    double credit = firstTickCreditSeconds;
+    if (m_lastTick) {
+        const double elapsed = static_cast<double>(m_lastTick->msecsTo(now)) / 1000.0;
+        if (elapsed > gapThresholdSeconds) {
+            Log::info(QStringLiteral("gap of %1s \u2014 machine slept or agent stalled; crediting nothing")
+                          .arg(static_cast<qint64>(std::trunc(elapsed))));
+            m_verdict = Verdict::idle();
+            return;
+        }
+        credit = std::min(elapsed, creditCapSeconds);
+    }
+
+    if (m_desktop.screenLocked()) {
+        m_verdict = Verdict::idle();
+        return;
+    }
+    const double idle = m_desktop.secondsSinceInput();
+    if (std::isnan(idle) || idle >= idleThresholdSeconds) {
+        m_verdict = Verdict::idle();
+        return;
+    }
+
+    const std::optional<RunningApp> front = m_desktop.frontmostApp();
+    if (!front || front->identifier.isEmpty())
+        return;
+    const QString &id = front->identifier;
+
+    if (m_seenApps) {
+        if (const std::optional<SeenApp> seen = AppInventory::describe(m_catalog, *front))
+            m_seenApps->note(*seen);
+    }
+
+    // Halves away from zero; a negative credit (the wall clock set back) stays negative and adds nothing.
+    const auto seconds = static_cast<qint64>(std::llround(credit));
+
+    if (platform::browserIds().contains(id)) {
+        judgeBrowser(id, front->pid, seconds, now);
+        return;
+    }
+    if (m_monitored.bundleIds().contains(platform::appPrefix() + id)) {
+        m_verdict = Verdict::counting(id);
+        m_ledger.add(seconds, now);
+    } else {
+        m_verdict = Verdict::notMonitored(id);
+    }
+}
+
+void ActivitySampler::judgeBrowser(const QString &browserId, qint64 pid, qint64 seconds, const QDateTime &now)
+{
+    const AddressOutcome outcome = m_accessibility.readAddress(pid);
+    const BrowserURLResolver::Decision decision = m_browserURL.resolve(browserId, outcome);
+    switch (decision.kind) {
+        case BrowserURLResolver::Decision::Kind::Url: {
+            const QString label = MonitoredApps::host(decision.text).value_or(browserId);
+            if (m_monitored.isMonitored(decision.text)) {
+                m_verdict = Verdict::counting(label);
+                m_ledger.add(seconds, now);
+            } else {
+                m_verdict = Verdict::notMonitored(label);
+            }
+            break;
+        }
+        case BrowserURLResolver::Decision::Kind::Unreadable:
+            m_verdict = Verdict::browserUnreadable(browserId, decision.text);
+            break;
+        case BrowserURLResolver::Decision::Kind::NoPermission:
+            m_verdict = Verdict::browserNoPermission(browserId);
+            break;
+    }
+}
+
+}  // namespace fennimar

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "measure/BrowserURLResolver.h"
+#include "platform/Clock.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <optional>
+
+namespace fennimar {
+
+class Accessibility;
+class AppCatalog;
+class DayLedger;
+class Desktop;
+class MonitoredApps;
+class SeenAppsReporter;
+
+// The agent's measuring clock: once a second it decides whether the last second was screen time (the
+// screen unlocked, input within the last minute, and the frontmost app, or a browser's page, on the
+// monitored list) and credits the day ledger. Main thread only; every tick is synchronous.
+class ActivitySampler {
+public:
+    // The outcome of the latest tick that decided something.
+    struct Verdict {
+        enum class Kind {
+            Counting,             // subject: the app's identifier, or the site's host
+            NotMonitored,         // subject: the identifier, or the host (the browser's identifier when none)
+            BrowserNoPermission,  // subject: the browser's identifier
+            BrowserUnreadable,    // subject: the browser's identifier; reason: why
+            Idle,                 // locked, idle, or after a gap; nothing credited
+        };
+        Kind kind = Kind::Idle;
+        QString subject;
+        QString reason;
+
+        static Verdict counting(QString s) { return {Kind::Counting, std::move(s), {}}; }
+        static Verdict notMonitored(QString s) { return {Kind::NotMonitored, std::move(s), {}}; }
+        static Verdict browserNoPermission(QString s) { return {Kind::BrowserNoPermission, std::move(s), {}}; }
+        static Verdict browserUnreadable(QString s, QString r)
+        {
+            return {Kind::BrowserUnreadable, std::move(s), std::move(r)};
+        }
+        static Verdict idle() { return {}; }
+        bool operator==(const Verdict &) const = default;
+    };
+
+    static constexpr Millis tickInterval{1000};
+    static constexpr double gapThresholdSeconds = 4.0;
+    static constexpr double creditCapSeconds = 2.0;
+    static constexpr double firstTickCreditSeconds = 1.0;
+    static constexpr double idleThresholdSeconds = 60.0;
+
+    // Everything given must outlive the sampler. The sampler does nothing until start().
+    ActivitySampler(Clock &clock, DayLedger &ledger, const MonitoredApps &monitored, Desktop &desktop,
+                    Accessibility &accessibility, AppCatalog &catalog);
+    ActivitySampler(const ActivitySampler &) = delete;
+    ActivitySampler &operator=(const ActivitySampler &) = delete;
+
+    // Receives the frontmost app on every active tick; null detaches. Must outlive the sampler or
+    // be detached first.
+    void setSeenApps(SeenAppsReporter *reporter) { m_seenApps = reporter; }
+
+    // Starts ticking every second (a running sampler restarts, and its elapsed time is measured
+    // from now) and logs "sampler started · tick=1s idle=60s".
+    void start();
+    // Stops ticking; no tick runs afterwards. Destroying the sampler stops it too.
+    void stop() { m_timer.cancel(); }
+    bool isRunning() const { return m_timer.isActive(); }
+
+    const Verdict &verdict() const { return m_verdict; }
+
+private:
+    void tick();
+    void decide(const QDateTime &now);
+    void judgeBrowser(const QString &browserId, qint64 pid, qint64 seconds, const QDateTime &now);
+
+    TimerHandle m_timer;
+    std::optional<QDateTime> m_lastTick;
+    DayLedger &m_ledger;
+    const MonitoredApps &m_monitored;
+    SeenAppsReporter *m_seenApps = nullptr;
+    BrowserURLResolver m_browserURL;
+    Verdict m_verdict;
+    Clock &m_clock;
+    Desktop &m_desktop;
+    Accessibility &m_accessibility;
+    AppCatalog &m_catalog;
+};
+
+}  // namespace fennimar
