@@ -1,0 +1,89 @@
+// Cost of one browser address read through AT-SPI, against real Chromium and Firefox on a private
+// desktop: D-Bus requests and milliseconds per read on a small and a large page, and the cost of a
+// read while the browser is stopped (SIGSTOP). Prints a table; asserts nothing.
+#include "platform/RealClock.h"
+#include "platform/linux/atspi/AtspiAccessibility.h"
+#include "tests/atspi/BrowserDesktop.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <csignal>
+#include <vector>
+
+using namespace std::chrono_literals;
+using fennimar::AddressOutcome;
+using fennimar::AtspiAccessibility;
+using fennimar::test::BrowserDesktop;
+using fennimar::test::PageServer;
+
+namespace {
+
+struct Figures {
+    double median = 0, p90 = 0, requests = 0;
+};
+
+Figures measure(AtspiAccessibility &reader, qint64 pid, int reads)
+{
+    std::vector<double> ms;
+    double requests = 0;
+    for (int i = 0; i < reads; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        const AddressOutcome outcome = reader.readAddress(pid);
+        ms.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
+        requests += reader.lastReadRequests();
+        if (outcome.kind != AddressOutcome::Kind::Url)
+            std::fprintf(stderr, "read %d: not an address (%s)\n", i, qPrintable(outcome.text));
+    }
+    std::sort(ms.begin(), ms.end());
+    return {ms[ms.size() / 2], ms[ms.size() * 9 / 10], requests / reads};
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const int reads = argc > 1 ? std::max(10, QString::fromLocal8Bit(argv[1]).toInt()) : 200;
+    PageServer pages;
+    std::printf("%-9s %-6s %10s %10s %10s\n", "browser", "page", "requests", "median ms", "p90 ms");
+    for (const auto browser : {BrowserDesktop::Browser::Chromium, BrowserDesktop::Browser::Firefox}) {
+        for (const char *page : {"small", "large"}) {
+            BrowserDesktop desktop;
+            if (const QString why = desktop.start(); !why.isEmpty()) {
+                std::fprintf(stderr, "cannot start a desktop: %s\n", qPrintable(why));
+                return 1;
+            }
+            const QString url = pages.url(QStringLiteral("/%1/bench").arg(QLatin1String(page)));
+            const qint64 pid = desktop.launch(browser, {url});
+            fennimar::RealClock clock;
+            AtspiAccessibility reader(clock, desktop.sessionBus());
+            const bool ready =
+                BrowserDesktop::waitUntil([&] { return reader.readAddress(pid) == AddressOutcome::url(url); }, 30s);
+            if (!ready) {
+                std::printf("%-9s %-6s  no address within 30 s\n", BrowserDesktop::name(browser), page);
+                continue;
+            }
+            const Figures figures = measure(reader, pid, reads);
+            std::printf("%-9s %-6s %10.1f %10.2f %10.2f\n", BrowserDesktop::name(browser), page, figures.requests,
+                        figures.median, figures.p90);
+            if (QLatin1String(page) == QLatin1String("small")) {
+                ::kill(static_cast<pid_t>(pid), SIGSTOP);
+                QElapsedTimer timer;
+                timer.start();
+                const AddressOutcome hung = reader.readAddress(pid);
+                const double first = static_cast<double>(timer.nsecsElapsed()) / 1e6;
+                timer.restart();
+                reader.readAddress(pid);
+                const double next = static_cast<double>(timer.nsecsElapsed()) / 1e6;
+                ::kill(static_cast<pid_t>(pid), SIGCONT);
+                std::printf("%-9s %-6s first read %.1f ms (%s), next read in back-off %.2f ms\n",
+                            BrowserDesktop::name(browser), "hung", first, qPrintable(hung.text), next);
+            }
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,290 @@
+#include "platform/linux/atspi/AtspiAccessibility.h"
+
+#include "agent/Log.h"
+
+#include <QDBusArgument>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QProcess>
+#include <QStandardPaths>
+
+#include <atomic>
+
+namespace fennimar {
+
+using atspi::AtspiCaller;
+
+namespace {
+
+const QString BusService = QStringLiteral("org.a11y.Bus");
+const QString BusPath = QStringLiteral("/org/a11y/bus");
+const QString StatusInterface = QStringLiteral("org.a11y.Status");
+const QString PropertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
+
+AddressOutcome noAddress()
+{
+    return AddressOutcome::unreadable(QString::fromLatin1(AddressOutcome::noAddressFound));
+}
+
+// A browser registers within a few seconds of starting; one missing for longer started before
+// accessibility was on.
+constexpr Millis unregisteredWarnAfter{10000};
+
+QString uniqueConnectionName()
+{
+    static std::atomic<int> counter{0};
+    return QStringLiteral("fennimar-atspi-%1").arg(counter.fetch_add(1));
+}
+
+}  // namespace
+
+AtspiAccessibility::AtspiAccessibility(Clock &clock, QDBusConnection sessionBus,
+                                       std::function<QString()> activeWindowTitle)
+    : AtspiAccessibility(clock, std::move(sessionBus), std::move(activeWindowTitle), Options{})
+{
+}
+
+AtspiAccessibility::AtspiAccessibility(Clock &clock, QDBusConnection sessionBus,
+                                       std::function<QString()> activeWindowTitle, Options options)
+    : m_clock(clock),
+      m_session(std::move(sessionBus)),
+      m_activeWindowTitle(std::move(activeWindowTitle)),
+      m_options(options),
+      m_connectionName(uniqueConnectionName())
+{
+    atspi::registerTypes();
+}
+
+AtspiAccessibility::~AtspiAccessibility()
+{
+    for (const auto &[pid, app] : m_apps) {
+        if (!app.peerName.isEmpty())
+            QDBusConnection::disconnectFromPeer(app.peerName);
+    }
+    if (m_busConnected)
+        QDBusConnection::disconnectFromBus(m_connectionName);
+}
+
+bool AtspiAccessibility::isTrusted()
+{
+    const Millis now = m_clock.monotonic();
+    if (m_trusted && now - m_trustedAt < m_options.trustFreshFor)
+        return *m_trusted;
+    QDBusMessage message =
+        QDBusMessage::createMethodCall(BusService, BusPath, PropertiesInterface, QStringLiteral("GetAll"));
+    message.setArguments({StatusInterface});
+    const QDBusMessage reply = m_session.call(message, QDBus::Block, static_cast<int>(m_options.callTimeout.count()));
+    bool enabled = false;
+    if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()) {
+        const auto properties = qdbus_cast<QVariantMap>(reply.arguments().first());
+        enabled = properties.value(QStringLiteral("IsEnabled")).toBool() ||
+                  properties.value(QStringLiteral("ScreenReaderEnabled")).toBool();
+    }
+    m_trusted = enabled && accessibilityBus().has_value();
+    m_trustedAt = now;
+    return *m_trusted;
+}
+
+void AtspiAccessibility::requestTrust()
+{
+    QDBusMessage message =
+        QDBusMessage::createMethodCall(BusService, BusPath, PropertiesInterface, QStringLiteral("Set"));
+    message.setArguments({StatusInterface, QStringLiteral("IsEnabled"), QVariant::fromValue(QDBusVariant(true))});
+    const QDBusMessage reply = m_session.call(message, QDBus::Block, static_cast<int>(m_options.callTimeout.count()));
+    m_trusted.reset();
+    if (reply.type() != QDBusMessage::ReplyMessage) {
+        Log::warn(QStringLiteral("accessibility · could not turn on the desktop's accessibility support · ") +
+                  reply.errorMessage());
+        return;
+    }
+    Log::info(
+        QStringLiteral("accessibility · turned on the desktop's accessibility support · it stays on in this "
+                       "user's desktop settings for every application; browsers started before now must be "
+                       "restarted before their addresses can be read"));
+}
+
+bool AtspiAccessibility::openSettings()
+{
+    struct Panel {
+        const char *program;
+        const char *argument;
+    };
+    static constexpr Panel panels[] = {
+        {"gnome-control-center", "universal-access"},
+        {"systemsettings", "kcm_access"},
+        {"systemsettings5", "kcm_access"},
+    };
+    for (const Panel &panel : panels) {
+        const QString path = QStandardPaths::findExecutable(QString::fromLatin1(panel.program));
+        if (!path.isEmpty())
+            return QProcess::startDetached(path, {QString::fromLatin1(panel.argument)});
+    }
+    return false;
+}
+
+std::optional<QDBusConnection> AtspiAccessibility::accessibilityBus()
+{
+    if (m_busConnected) {
+        QDBusConnection bus(m_connectionName);
+        if (bus.isConnected())
+            return bus;
+        // The bus went away (its launcher restarted): everything learnt on it is stale.
+        QDBusConnection::disconnectFromBus(m_connectionName);
+        m_busConnected = false;
+        for (const auto &[pid, app] : m_apps) {
+            if (!app.peerName.isEmpty())
+                QDBusConnection::disconnectFromPeer(app.peerName);
+        }
+        m_apps.clear();
+        m_pidByBusName.clear();
+    }
+    const QDBusMessage message =
+        QDBusMessage::createMethodCall(BusService, BusPath, BusService, QStringLiteral("GetAddress"));
+    const QDBusMessage reply = m_session.call(message, QDBus::Block, static_cast<int>(m_options.callTimeout.count()));
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return std::nullopt;
+    const QString address = reply.arguments().first().toString();
+    if (address.isEmpty())
+        return std::nullopt;
+    QDBusConnection bus = QDBusConnection::connectToBus(address, m_connectionName);
+    if (!bus.isConnected()) {
+        QDBusConnection::disconnectFromBus(m_connectionName);
+        return std::nullopt;
+    }
+    m_busConnected = true;
+    return bus;
+}
+
+AtspiAccessibility::App *AtspiAccessibility::findApp(qint64 pid, AtspiCaller &registry)
+{
+    if (const auto known = m_apps.find(pid); known != m_apps.end())
+        return &known->second;
+    const auto apps = registry.children(atspi::RootPath);
+    if (!apps)
+        return nullptr;
+    std::map<QString, qint64> present;
+    for (const atspi::ObjectRef &ref : *apps) {
+        if (ref.service.isEmpty())
+            continue;
+        if (const auto known = m_pidByBusName.find(ref.service); known != m_pidByBusName.end()) {
+            present.insert(*known);
+            continue;
+        }
+        const auto reply = registry.callOn(
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetConnectionUnixProcessID"), {ref.service});
+        if (reply && !reply->isEmpty())
+            present[ref.service] = reply->first().toLongLong();
+        if (registry.failure() == AtspiCaller::Failure::Hung)
+            break;
+    }
+    m_pidByBusName = std::move(present);
+    for (const auto &[name, owner] : m_pidByBusName) {
+        if (owner == pid) {
+            App &app = m_apps[pid];
+            app.busName = name;
+            return &app;
+        }
+    }
+    return nullptr;
+}
+
+void AtspiAccessibility::wake(App &app, AtspiCaller &caller)
+{
+    // Chromium builds its tree and keeps its ACTIVE states right only once someone asks for the
+    // application's own bus address and its attributes.
+    const auto address = caller.call(atspi::RootPath, atspi::Application, QStringLiteral("GetApplicationBusAddress"));
+    caller.attributes(atspi::RootPath, atspi::Accessible);
+    if (caller.failure() == AtspiCaller::Failure::Hung)
+        return;
+    app.woken = true;
+    const QString socket = address && !address->isEmpty() ? address->first().toString() : QString();
+    if (!m_options.useApplicationSocket || socket.isEmpty())
+        return;
+    const QString name = m_connectionName + QStringLiteral("-app-") + app.busName;
+    const QDBusConnection peer = QDBusConnection::connectToPeer(socket, name);
+    if (peer.isConnected())
+        app.peerName = name;
+    else
+        QDBusConnection::disconnectFromPeer(name);
+}
+
+void AtspiAccessibility::forget(qint64 pid)
+{
+    const auto found = m_apps.find(pid);
+    if (found == m_apps.end())
+        return;
+    if (!found->second.peerName.isEmpty())
+        QDBusConnection::disconnectFromPeer(found->second.peerName);
+    m_pidByBusName.erase(found->second.busName);
+    m_apps.erase(found);
+}
+
+void AtspiAccessibility::noteHang(qint64 pid, App &app, const QString &detail)
+{
+    const bool first = app.backoff == Millis(0);
+    app.backoff = first ? m_options.firstBackoff : std::min(app.backoff * 2, m_options.maxBackoff);
+    app.quietUntil = m_clock.monotonic() + app.backoff;
+    if (first) {
+        Log::warn(QStringLiteral("accessibility · browser %1 is not answering · reads paused for %2 s · ")
+                      .arg(pid)
+                      .arg(static_cast<double>(app.backoff.count()) / 1000.0) +
+                  detail);
+    }
+}
+
+AddressOutcome AtspiAccessibility::readAddress(qint64 pid)
+{
+    m_lastRequests = 0;
+    if (!isTrusted())
+        return AddressOutcome::noPermission();
+    const auto bus = accessibilityBus();
+    if (!bus)
+        return AddressOutcome::noPermission();
+    const Millis now = m_clock.monotonic();
+    if (const auto known = m_apps.find(pid); known != m_apps.end() && now < known->second.quietUntil)
+        return noAddress();
+
+    AtspiCaller registry(*bus, QStringLiteral("org.a11y.atspi.Registry"), m_options.callTimeout);
+    App *app = findApp(pid, registry);
+    m_lastRequests += registry.requests();
+    if (!app) {
+        const Millis since = m_unregisteredSince.try_emplace(pid, now).first->second;
+        if (registry.failure() == AtspiCaller::Failure::None && now - since >= unregisteredWarnAfter &&
+            m_warnedUnregistered.insert(pid).second) {
+            Log::warn(QStringLiteral("accessibility · browser %1 is not on the accessibility bus · it was probably "
+                                     "started before accessibility was turned on and must be restarted")
+                          .arg(pid));
+        }
+        return noAddress();
+    }
+
+    m_unregisteredSince.erase(pid);
+    const bool direct = !app->peerName.isEmpty();
+    AtspiCaller caller(direct ? QDBusConnection(app->peerName) : *bus, direct ? QString() : app->busName,
+                       m_options.callTimeout);
+    if (!app->woken)
+        wake(*app, caller);
+    AddressOutcome outcome = noAddress();
+    if (caller.failure() == AtspiCaller::Failure::None) {
+        atspi::AtspiAddressReader reader(caller, app->memory, now, m_activeWindowTitle, m_options.limits);
+        outcome = reader.read();
+    }
+    m_lastRequests += caller.requests();
+
+    switch (caller.failure()) {
+        case AtspiCaller::Failure::Hung:
+            noteHang(pid, *app, caller.failureText());
+            return noAddress();
+        case AtspiCaller::Failure::Gone:
+            forget(pid);  // found again, with a fresh connection, on the next read
+            return noAddress();
+        default:
+            if (app->backoff != Millis(0))
+                Log::info(QStringLiteral("accessibility · browser %1 is answering again").arg(pid));
+            app->backoff = Millis(0);
+            return outcome;
+    }
+}
+
+}  // namespace fennimar

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "platform/AddressOutcome.h"
+#include "platform/linux/atspi/AtspiCaller.h"
+
+#include <functional>
+#include <map>
+#include <optional>
+
+namespace fennimar::atspi {
+
+// What a reader keeps about one application between reads: where each window's address bar is.
+// Only the bar is remembered; documents are searched anew on every read because a browser keeps a
+// navigated-away document alive and showing.
+struct WindowMemory {
+    struct Bar {
+        std::optional<QString> path;  // nothing: searched and none found
+        Millis searchedAt{0};
+    };
+    std::map<QString, Bar> bars;  // by frame path
+};
+
+// One read of the page address in an application's focused window, the AT-SPI way: the focused
+// frame by its ACTIVE state (or by the active window's title), the address bar's own FOCUSED state
+// for "editing", then one Collection search for the showing web document and its address. Where
+// the application has no Collection, a bounded breadth-first walk stands in.
+class AtspiAddressReader {
+public:
+    struct Limits {
+        int maxElements = 1500;  // the walk's budget of examined elements
+        int maxDepth = 12;       // the frame is level 0; level maxDepth-1 is the deepest examined
+        Millis barRetry{10000};  // how long "no address bar in this window" is believed
+    };
+
+    // activeWindowTitle: the title of the desktop's active window, or empty when unknown; asked
+    // only when no frame claims to be active.
+    AtspiAddressReader(AtspiCaller &caller, WindowMemory &memory, Millis now,
+                       std::function<QString()> activeWindowTitle, Limits limits);
+
+    // Url, Editing or Unreadable. A failed call ends the read as "no address found"; the caller
+    // learns why from the AtspiCaller.
+    AddressOutcome read();
+
+private:
+    std::optional<QString> focusedFrame();
+    std::optional<QString> addressBar(const QString &frame);
+    std::optional<QString> documentAddressIn(const QString &frame);
+    AddressOutcome walk(const QString &frame);
+    std::optional<QString> addressOf(const QString &document);
+
+    AtspiCaller &m_caller;
+    WindowMemory &m_memory;
+    Millis m_now;
+    std::function<QString()> m_activeWindowTitle;
+    Limits m_limits;
+    bool m_noCollection = false;
+};
+
+}  // namespace fennimar::atspi

@@ -1,0 +1,171 @@
+#include "platform/VirtualClock.h"
+#include "platform/linux/atspi/AtspiAccessibility.h"
+#include "tests/atspi/BrowserDesktop.h"
+
+#include <QElapsedTimer>
+#include <QStandardPaths>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <map>
+#include <memory>
+
+namespace fennimar {
+namespace {
+
+using namespace std::chrono_literals;
+using test::BrowserDesktop;
+using test::PageServer;
+using Browser = BrowserDesktop::Browser;
+
+const AddressOutcome noAddress = AddressOutcome::unreadable(AddressOutcome::noAddressFound);
+
+// One desktop and one browser per browser kind, shared by that kind's tests: starting a browser is
+// the expensive part, and the tests below only move it from page to page.
+struct Session {
+    BrowserDesktop desktop;
+    VirtualClock clock;
+    std::unique_ptr<AtspiAccessibility> reader;
+    qint64 pid = 0;
+    QString failure;
+};
+
+class AtspiBrowserTest : public ::testing::TestWithParam<Browser> {
+protected:
+    static void TearDownTestSuite()
+    {
+        sessions().clear();
+        pages.reset();
+    }
+
+    void SetUp() override
+    {
+        const QString program = GetParam() == Browser::Chromium ? "chromium" : "firefox-esr";
+        if (QStandardPaths::findExecutable(program).isEmpty())
+            GTEST_SKIP() << qPrintable(program) << " is not installed: browser test NOT run";
+        if (!pages)
+            pages = std::make_unique<PageServer>();
+        auto &slot = sessions()[GetParam()];
+        if (!slot) {
+            slot = std::make_unique<Session>();
+            slot->failure = slot->desktop.start();
+            if (slot->failure.isEmpty()) {
+                slot->pid = slot->desktop.launch(GetParam(), {url("one"), url("two")});
+                if (slot->pid == 0)
+                    slot->failure = QStringLiteral("the browser did not start");
+            }
+            BrowserDesktop &desktop = slot->desktop;
+            slot->reader = std::make_unique<AtspiAccessibility>(slot->clock, desktop.sessionBus(),
+                                                                [&desktop] { return desktop.activeWindowTitle(); });
+        }
+        if (!slot->failure.isEmpty())
+            GTEST_SKIP() << "AT-SPI desktop unavailable, test NOT run: " << qPrintable(slot->failure);
+        session = slot.get();
+    }
+
+    static QString url(const QString &name, const char *size = "small")
+    {
+        return pages->url(QStringLiteral("/%1/%2").arg(QLatin1String(size), name));
+    }
+
+    // Reads until the expected outcome comes (a fresh page or a just-woken browser may take a few
+    // reads) or 20 s pass; returns the last outcome.
+    AddressOutcome readUntil(const AddressOutcome &expected)
+    {
+        AddressOutcome last;
+        BrowserDesktop::waitUntil(
+            [&] {
+                last = session->reader->readAddress(session->pid);
+                return last == expected;
+            },
+            20s);
+        return last;
+    }
+
+    bool keys(const QString &keys) { return session->desktop.xdotool({"key", "--delay", "50", keys}); }
+
+    static std::map<Browser, std::unique_ptr<Session>> &sessions()
+    {
+        static std::map<Browser, std::unique_ptr<Session>> all;
+        return all;
+    }
+    static inline std::unique_ptr<PageServer> pages;
+    Session *session = nullptr;
+};
+
+TEST_P(AtspiBrowserTest, ReadsTheSelectedTabWhileEditingAndAfterNavigating)
+{
+    EXPECT_EQ(readUntil(AddressOutcome::url(url("one"))), AddressOutcome::url(url("one")));
+
+    // The other tab's document stays in the tree; only the showing one is the answer.
+    ASSERT_TRUE(keys("ctrl+Next"));
+    EXPECT_EQ(readUntil(AddressOutcome::url(url("two"))), AddressOutcome::url(url("two")));
+
+    ASSERT_TRUE(keys("ctrl+l"));
+    ASSERT_TRUE(session->desktop.xdotool({"type", "--delay", "30", url("three")}));
+    EXPECT_EQ(readUntil(AddressOutcome::editing()), AddressOutcome::editing());
+
+    ASSERT_TRUE(keys("Return"));
+    EXPECT_EQ(readUntil(AddressOutcome::url(url("three"))), AddressOutcome::url(url("three")));
+    // The document navigated away from may linger; it is never the answer again.
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(session->reader->readAddress(session->pid), AddressOutcome::url(url("three")));
+}
+
+TEST_P(AtspiBrowserTest, ReadsALargePage)
+{
+    ASSERT_TRUE(keys("ctrl+l"));
+    ASSERT_TRUE(session->desktop.xdotool({"type", "--delay", "20", url("big", "large")}));
+    ASSERT_TRUE(keys("Return"));
+    EXPECT_EQ(readUntil(AddressOutcome::url(url("big", "large"))), AddressOutcome::url(url("big", "large")));
+}
+
+TEST_P(AtspiBrowserTest, AStoppedBrowserCostsOneTimeoutAndIsReadAgainAfterItsBackoff)
+{
+    const AddressOutcome current = readUntil(AddressOutcome::url(url("big", "large")));
+    ASSERT_EQ(current.kind, AddressOutcome::Kind::Url);
+
+    ASSERT_EQ(::kill(static_cast<pid_t>(session->pid), SIGSTOP), 0);
+    QElapsedTimer timer;
+    timer.start();
+    const AddressOutcome stopped = session->reader->readAddress(session->pid);
+    const qint64 stoppedMs = timer.elapsed();
+    timer.restart();
+    const AddressOutcome inBackoff = session->reader->readAddress(session->pid);
+    const int backoffRequests = session->reader->lastReadRequests();
+    ::kill(static_cast<pid_t>(session->pid), SIGCONT);
+
+    EXPECT_EQ(stopped, noAddress);
+    // One explicit timeout, not the bus's default of 25 s.
+    EXPECT_LT(stoppedMs, 2000) << "a stopped browser held the read for " << stoppedMs << " ms";
+    EXPECT_EQ(inBackoff, noAddress);
+    EXPECT_EQ(backoffRequests, 0);
+
+    session->clock.advance(3s);
+    EXPECT_EQ(readUntil(current), current);
+}
+
+TEST_P(AtspiBrowserTest, AnotherApplicationInFrontLeavesNoFocusedWindow)
+{
+    const AddressOutcome current = readUntil(AddressOutcome::url(url("big", "large")));
+    ASSERT_EQ(current.kind, AddressOutcome::Kind::Url);
+    const qint64 terminal = session->desktop.launchTerminal();
+    if (terminal == 0)
+        GTEST_SKIP() << "xterm is not available: focus test NOT run";
+    ASSERT_TRUE(BrowserDesktop::waitUntil(
+        [&] { return session->desktop.activeWindowTitle() == QLatin1String("terminal in front"); }, 10s));
+    const AddressOutcome noWindow = AddressOutcome::unreadable(AddressOutcome::noFocusedWindow);
+    EXPECT_EQ(readUntil(noWindow), noWindow);
+
+    ::kill(static_cast<pid_t>(terminal), SIGTERM);
+    EXPECT_EQ(readUntil(current), current);
+}
+
+INSTANTIATE_TEST_SUITE_P(Browsers, AtspiBrowserTest, ::testing::Values(Browser::Chromium, Browser::Firefox),
+                         [](const ::testing::TestParamInfo<Browser> &param) {
+                             return std::string(BrowserDesktop::name(param.param));
+                         });
+
+}  // namespace
+}  // namespace fennimar

@@ -1,0 +1,89 @@
+#include "platform/VirtualClock.h"
+#include "platform/linux/atspi/AtspiAccessibility.h"
+#include "tests/atspi/BrowserDesktop.h"
+#include "tests/support/TempHome.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace fennimar {
+namespace {
+
+using namespace std::chrono_literals;
+using test::BrowserDesktop;
+
+#define START_DESKTOP_OR_SKIP(desktop, mode)                                                 \
+    do {                                                                                     \
+        if (const QString why = (desktop).start(mode); !why.isEmpty())                       \
+            GTEST_SKIP() << "AT-SPI desktop unavailable, test NOT run: " << qPrintable(why); \
+    } while (0)
+
+const AddressOutcome noAddress = AddressOutcome::unreadable(AddressOutcome::noAddressFound);
+
+TEST(AtspiTrust, WithoutAnAccessibilityBusNothingIsTrustedAndNothingIsAsked)
+{
+    BrowserDesktop desktop;
+    START_DESKTOP_OR_SKIP(desktop, BrowserDesktop::Accessibility::Absent);
+    VirtualClock clock;
+    AtspiAccessibility accessibility(clock, desktop.sessionBus());
+    EXPECT_FALSE(accessibility.isTrusted());
+    EXPECT_EQ(accessibility.readAddress(1), AddressOutcome::noPermission());
+    accessibility.requestTrust();  // logs its failure, never throws
+    clock.advance(5s);
+    EXPECT_FALSE(accessibility.isTrusted());
+}
+
+TEST(AtspiTrust, FollowsTheDesktopSwitchAndRequestTurnsItOn)
+{
+    BrowserDesktop desktop;
+    START_DESKTOP_OR_SKIP(desktop, BrowserDesktop::Accessibility::Off);
+    VirtualClock clock;
+    AtspiAccessibility accessibility(clock, desktop.sessionBus());
+    EXPECT_FALSE(accessibility.isTrusted());
+    EXPECT_EQ(accessibility.readAddress(1), AddressOutcome::noPermission());
+
+    accessibility.requestTrust();
+    EXPECT_TRUE(accessibility.isTrusted());  // a request forgets the remembered answer
+
+    // Turned off elsewhere: noticed once the remembered answer is older than its few seconds.
+    ASSERT_TRUE(desktop.setAccessibility(false));
+    EXPECT_TRUE(accessibility.isTrusted());
+    clock.advance(5s);
+    EXPECT_FALSE(accessibility.isTrusted());
+
+    // On again; a process that is not on the accessibility bus (this test itself) has no address.
+    ASSERT_TRUE(desktop.setAccessibility(true));
+    clock.advance(5s);
+    EXPECT_TRUE(accessibility.isTrusted());
+    EXPECT_EQ(accessibility.readAddress(QCoreApplication::applicationPid()), noAddress);
+}
+
+TEST(AtspiSettings, OpensTheFirstKnownPanelAndOtherwiseSaysNo)
+{
+    QTemporaryDir bin;
+    ASSERT_TRUE(bin.isValid());
+    const QString record = bin.filePath(QStringLiteral("called"));
+    test::ScopedEnv path("PATH", bin.path().toUtf8());
+    VirtualClock clock;
+    AtspiAccessibility accessibility(clock, QDBusConnection(QStringLiteral("no such connection")));
+
+    EXPECT_FALSE(accessibility.openSettings());
+
+    QFile script(bin.filePath(QStringLiteral("gnome-control-center")));
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write(QStringLiteral("#!/bin/sh\necho \"$@\" > %1\n").arg(record).toUtf8());
+    script.close();
+    script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
+
+    EXPECT_TRUE(accessibility.openSettings());
+    EXPECT_TRUE(BrowserDesktop::waitUntil([&] { return QFile::exists(record); }, 5s, 20ms));
+    QFile called(record);
+    ASSERT_TRUE(called.open(QIODevice::ReadOnly));
+    EXPECT_EQ(called.readAll().trimmed(), QByteArray("universal-access"));
+}
+
+}  // namespace
+}  // namespace fennimar
