@@ -1,0 +1,48 @@
+#include "platform/linux/LockFileInstance.h"
+
+#include "agent/Log.h"
+#include "platform/PlatformConstants.h"
+#include "platform/PlatformPaths.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace fennimar {
+
+QString LockFileInstance::defaultDirectory()
+{
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && QDir::isAbsolutePath(runtime) && QFileInfo(runtime).isDir())
+        return runtime;
+    return platform::userDataDirectory() + QStringLiteral("/Fennimar");
+}
+
+LockFileInstance::LockFileInstance(QString directory)
+{
+    if (directory.isEmpty())
+        directory = defaultDirectory();
+    m_path = directory + QLatin1Char('/') + QLatin1String(platform::AgentBundleID) + QStringLiteral(".lock");
+}
+
+LockFileInstance::~LockFileInstance() = default;
+
+bool LockFileInstance::claim()
+{
+    if (m_held)
+        return true;
+    QDir().mkpath(QFileInfo(m_path).path());
+    m_lock = std::make_unique<QLockFile>(m_path);
+    // The default lets a lock older than 30 s count as stale, which would let a second copy in
+    // beside a long-running first one; only a dead owner makes the lock stale here.
+    m_lock->setStaleLockTime(0);
+    if (m_lock->tryLock(0)) {
+        m_held = true;
+        return true;
+    }
+    if (m_lock->error() == QLockFile::LockFailedError)
+        return false;
+    Log::warn(QStringLiteral("cannot check for another running copy · %1 · running anyway").arg(m_path));
+    return true;
+}
+
+}  // namespace fennimar

@@ -1,0 +1,177 @@
+#include "platform/linux/DesktopEntry.h"
+#include "platform/linux/LinuxLoginService.h"
+#include "tests/linux/LinuxTestSupport.h"
+#include "tests/support/TempHome.h"
+
+#include <QDBusContext>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+namespace fennimar::test {
+namespace {
+
+using LS = LoginService::Status;
+
+void writeFile(const QString &path, const QByteArray &bytes, bool executable = false)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    if (executable)
+        file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+// The user's service manager as far as start-at-login uses it.
+class FakeSystemd : public QObject, protected QDBusContext {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.systemd1.Manager")
+public:
+    explicit FakeSystemd(QString unitDir) : m_unitDir(std::move(unitDir)) {}
+    std::atomic<bool> enabled{false};
+    std::atomic<int> reloads{0};
+public Q_SLOTS:
+    QString GetUnitFileState(const QString &unit)
+    {
+        if (!QFile::exists(m_unitDir + unit)) {
+            sendErrorReply(QStringLiteral("org.freedesktop.systemd1.NoSuchUnit"), QStringLiteral("No such file"));
+            return {};
+        }
+        return enabled ? QStringLiteral("enabled") : QStringLiteral("disabled");
+    }
+    bool EnableUnitFiles(const QStringList &, bool, bool) { return enabled = reloads > 0; }
+    void DisableUnitFiles(const QStringList &, bool) { enabled = false; }
+    void Reload() { ++reloads; }
+
+private:
+    QString m_unitDir;
+};
+
+class LinuxLoginServiceTest : public ::testing::Test {
+protected:
+    LinuxLoginService::Options options(const QString &executable)
+    {
+        return {dir.filePath(QStringLiteral("config")), {dir.filePath(QStringLiteral("xdg"))}, executable, {}};
+    }
+    QTemporaryDir dir;
+    // A program with every character that needs quoting in its path.
+    QString agent = dir.filePath(QStringLiteral("My \"Agent\" $HOME 100% `x` \\d/fennimar-agent"));
+};
+
+TEST_F(LinuxLoginServiceTest, AutostartStatusFromTheEntry)
+{
+    writeFile(agent, "#!/bin/sh\n", true);
+    const QByteArray on = LinuxLoginService::autostartEntry(agent);
+    const std::vector<std::tuple<const char *, QByteArray, QByteArray, LS>> cases = {
+        {"nothing", {}, {}, LS::NotRegistered},
+        {"our entry", on, {}, LS::Enabled},
+        {"hidden by the user", on + "Hidden=true\n", {}, LS::RequiresApproval},
+        {"switched off in GNOME",
+         QByteArray(on).replace("Autostart-enabled=true", "Autostart-enabled=false"),
+         {},
+         LS::RequiresApproval},
+        {"no Exec", "[Desktop Entry]\nType=Application\nName=F\n", {}, LS::NotFound},
+        {"program gone", LinuxLoginService::autostartEntry(agent + QStringLiteral(".old")), {}, LS::NotFound},
+        {"system-wide entry", {}, on, LS::Enabled},
+        {"user copy hides the system one", on + "Hidden=true\n", on, LS::RequiresApproval},
+    };
+    for (const auto &[what, user, system, expected] : cases) {
+        QTemporaryDir config;
+        LinuxLoginService::Options o = options(agent);
+        o.configHome = config.filePath(QStringLiteral("home"));
+        o.configDirs = {config.filePath(QStringLiteral("xdg"))};
+        if (!user.isEmpty())
+            writeFile(o.configHome + QStringLiteral("/autostart/app.fennimar.Agent.desktop"), user);
+        if (!system.isEmpty())
+            writeFile(o.configDirs.first() + QStringLiteral("/autostart/app.fennimar.Agent.desktop"), system);
+        LinuxLoginService service(QDBusConnection(QString()), o);
+        EXPECT_EQ(service.status(), expected) << what;
+    }
+}
+
+TEST_F(LinuxLoginServiceTest, AutostartRegistrationRoundTrip)
+{
+    writeFile(agent, "#!/bin/sh\n", true);
+    LinuxLoginService service(QDBusConnection(QString()), options(agent));
+    EXPECT_FALSE(service.usesSystemd());
+    ASSERT_TRUE(service.registerService());
+    EXPECT_EQ(service.status(), LS::Enabled);
+    QFile written(service.autostartPath());
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    EXPECT_EQ(splitExec(DesktopEntry::parse(written.readAll()).value(QStringLiteral("Exec")).value_or(QString())),
+              QStringList{agent})
+        << "the Exec line must start exactly this program";
+    ASSERT_TRUE(service.unregisterService());
+    EXPECT_EQ(service.status(), LS::NotRegistered);
+    EXPECT_TRUE(service.unregisterService()) << "unregistering twice is fine";
+
+    // A system-wide entry cannot be deleted by the user: it is hidden by a user copy instead.
+    writeFile(dir.filePath(QStringLiteral("xdg/autostart/app.fennimar.Agent.desktop")),
+              LinuxLoginService::autostartEntry(agent));
+    ASSERT_TRUE(service.unregisterService());
+    EXPECT_EQ(service.status(), LS::RequiresApproval);
+}
+
+TEST_F(LinuxLoginServiceTest, SystemdUserUnitWhenTheManagerAnswers)
+{
+    if (!missingTools({QStringLiteral("dbus-daemon")}).isEmpty())
+        GTEST_SKIP() << "SKIPPED: needs dbus-daemon (scripts/install-deps.sh)";
+    writeFile(agent, "#!/bin/sh\n", true);
+    PrivateBus bus;
+    ASSERT_TRUE(bus.ok());
+    const QString unitDir = dir.filePath(QStringLiteral("config/systemd/user/"));
+    FakeSystemd *manager = nullptr;
+    BusThread systemd(bus.address(), QStringLiteral("org.freedesktop.systemd1"),
+                      QStringLiteral("/org/freedesktop/systemd1"), [&] { return manager = new FakeSystemd(unitDir); });
+    ASSERT_TRUE(systemd.ok());
+
+    LinuxLoginService service(bus.connect(), options(agent));
+    ASSERT_TRUE(service.usesSystemd());
+    EXPECT_EQ(service.status(), LS::NotRegistered);
+    const auto registered = service.registerService();
+    ASSERT_TRUE(registered) << registered.error().toStdString();
+    EXPECT_EQ(manager->reloads, 2);
+    EXPECT_EQ(service.status(), LS::Enabled);
+
+    QFile unit(service.unitPath());
+    ASSERT_TRUE(unit.open(QIODevice::ReadOnly));
+    const QByteArray text = unit.readAll();
+    EXPECT_TRUE(text.contains("Restart=always\n"));
+    EXPECT_TRUE(text.contains("WantedBy=graphical-session.target\n"));
+    QString quoted = agent;
+    quoted.replace(QStringLiteral("\\"), QStringLiteral("\\\\")).replace(QStringLiteral("\""), QStringLiteral("\\\""));
+    quoted.replace(QStringLiteral("%"), QStringLiteral("%%")).replace(QStringLiteral("$"), QStringLiteral("$$"));
+    EXPECT_TRUE(text.contains("ExecStart=\"" + quoted.toUtf8() + "\"\n")) << text.constData();
+
+    manager->enabled = false;  // "systemctl --user disable" by the user
+    EXPECT_EQ(service.status(), LS::RequiresApproval);
+    manager->enabled = true;
+    QFile::remove(agent);
+    EXPECT_EQ(service.status(), LS::NotFound);
+    ASSERT_TRUE(service.unregisterService());
+    EXPECT_FALSE(QFile::exists(service.unitPath()));
+    EXPECT_EQ(service.status(), LS::NotRegistered);
+}
+
+TEST_F(LinuxLoginServiceTest, OpenSettingsStartsTheDesktopsStartupPanel)
+{
+    const QString marker = dir.filePath(QStringLiteral("opened"));
+    writeFile(dir.filePath(QStringLiteral("bin/xfce4-session-settings")),
+              "#!/bin/sh\ntouch '" + marker.toUtf8() + "'\n", true);
+    ScopedEnv path("PATH", dir.filePath(QStringLiteral("bin")).toUtf8() + ":/usr/bin:/bin");
+    LinuxLoginService::Options o = options(agent);
+    o.currentDesktops = {QStringLiteral("XFCE")};
+    LinuxLoginService service(QDBusConnection(QString()), o);
+    service.openSettings();
+    EXPECT_TRUE(waitUntil([&] { return QFile::exists(marker); }));
+}
+
+}  // namespace
+}  // namespace fennimar::test
+
+#include "LinuxLoginServiceTest.moc"
