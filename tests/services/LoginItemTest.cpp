@@ -108,17 +108,6 @@ TEST(LoginItem, RegistersOncePerVersionAndLogsEachOutcome)
     }
 }
 
-TEST(LoginItem, ASecondLaunchOfTheNewVersionDoesNothing)
-{
-    freshSettings(QStringLiteral("1.3.0+40"));
-    test::FakeLoginService service;
-    service.current = ItemStatus::Enabled;
-    LoginItem(service, V).ensureRegistered();
-    LoginItem(service, V).ensureRegistered();
-    EXPECT_EQ(service.unregisterCalls, 1);
-    EXPECT_EQ(service.registerCalls, 1);
-}
-
 TEST(LoginItem, BundleVersionFallsBackPerPart)
 {
     EXPECT_EQ(LoginItem::bundleVersion(QStringLiteral("1.4.0"), QStringLiteral("52")), QStringLiteral("1.4.0+52"));

@@ -32,11 +32,22 @@ unset XDG_CURRENT_DESKTOP DESKTOP_SESSION KDE_FULL_SESSION DISPLAY WAYLAND_DISPL
 export FENNIMAR_TEST_SECRET_SERVICE="$mode" FENNIMAR_TEST_KEYRING_PASSWORD="test-keyring-$$"
 
 if [ "$mode" = keyring ]; then
-  # The login keyring is created with this password on first unlock.
-  exec_inner='printf %s "$FENNIMAR_TEST_KEYRING_PASSWORD" |
-      gnome-keyring-daemon --unlock --components=secrets --daemonize >/dev/null || exit 1
-    "$0" "$@"'
-  timeout 280 dbus-run-session -- bash -c "$exec_inner" "$binary" "$@"
+  # The daemon runs in the foreground of this session so that it is stopped by pid, never by name,
+  # when the tests end. The login keyring is created with this password on first unlock.
+  inner='printf %s "$FENNIMAR_TEST_KEYRING_PASSWORD" |
+      gnome-keyring-daemon --foreground --unlock --components=secrets >/dev/null &
+    daemon=$!
+    for _ in $(seq 100); do
+      dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+        org.freedesktop.DBus.NameHasOwner string:org.freedesktop.secrets 2>/dev/null | grep -q true && break
+      sleep 0.1
+    done
+    "$0" "$@"
+    status=$?
+    kill "$daemon" 2>/dev/null
+    wait "$daemon" 2>/dev/null
+    exit $status'
+  timeout 280 dbus-run-session -- bash -c "$inner" "$binary" "$@"
 else
   cat >"$tmp/bare.conf" <<CONF
 <!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
