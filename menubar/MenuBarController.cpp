@@ -15,7 +15,7 @@ template <class... Fs>
 Overloaded(Fs...) -> Overloaded<Fs...>;
 
 // Plural "s" after a count, as the menu's English needs it.
-QString counted(int count, const char *noun)
+QString counted(qsizetype count, const char *noun)
 {
     return QString::number(count) + QLatin1Char(' ') + QLatin1String(noun) +
            (count == 1 ? QString() : QStringLiteral("s"));
@@ -110,22 +110,20 @@ QString MenuBarController::activityLine(const MenuReadings &r)
 {
     if (!r.verdict)
         return QStringLiteral("Starting up…");
-    return std::visit(Overloaded{
-                          [&](const MenuVerdicts::Counting &v) {
-                              return QStringLiteral("Counting ") + displayName(v.subject, r) + QStringLiteral(" now");
-                          },
-                          [&](const MenuVerdicts::NotMonitored &v) {
-                              return displayName(v.subject, r) + QStringLiteral(" — not on the list, free");
-                          },
-                          [&](const MenuVerdicts::BrowserNoPermission &v) {
-                              return displayName(v.browserId, r) + QStringLiteral(" — websites need permission");
-                          },
-                          [&](const MenuVerdicts::BrowserUnreadable &v) {
-                              return displayName(v.browserId, r) + QStringLiteral(" — can't read the page, free");
-                          },
-                          [](const MenuVerdicts::Idle &) { return QStringLiteral("Nothing being counted right now"); },
-                      },
-                      *r.verdict);
+    const MenuVerdict &v = *r.verdict;
+    switch (v.kind) {
+        case MenuVerdict::Kind::Counting:
+            return QStringLiteral("Counting ") + displayName(v.subject, r) + QStringLiteral(" now");
+        case MenuVerdict::Kind::NotMonitored:
+            return displayName(v.subject, r) + QStringLiteral(" — not on the list, free");
+        case MenuVerdict::Kind::BrowserNoPermission:
+            return displayName(v.subject, r) + QStringLiteral(" — websites need permission");
+        case MenuVerdict::Kind::BrowserUnreadable:
+            return displayName(v.subject, r) + QStringLiteral(" — can't read the page, free");
+        case MenuVerdict::Kind::Idle:
+            break;
+    }
+    return QStringLiteral("Nothing being counted right now");
 }
 
 QString MenuBarController::monitoredLine(const MenuReadings &r)

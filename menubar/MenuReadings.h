@@ -8,36 +8,40 @@
 
 #include <functional>
 #include <optional>
-#include <variant>
+#include <utility>
 
 namespace fennimar {
 
-// The sampler's latest decision as the menu needs it. Same cases and payloads as the sampler's own
-// verdict, so that the menu can switch to `ActivitySampler::Verdict` by changing one alias.
-namespace MenuVerdicts {
-struct Counting {
-    QString subject;  // app identifier, or the site's host for a browser
-};
-struct NotMonitored {
-    QString subject;  // app identifier, or the site's host (the browser's identifier when there is none)
-};
-struct BrowserNoPermission {
-    QString browserId;
-};
-struct BrowserUnreadable {
-    QString browserId;
-    QString reason;  // why the address could not be read; never shown in the menu
-};
-struct Idle {};
-}  // namespace MenuVerdicts
+// The sampler's latest decision as the menu needs it: the same shape, names and factories as
+// `ActivitySampler::Verdict`, so that the menu can take the sampler's own type by changing this one
+// definition into an alias.
+struct MenuVerdict {
+    enum class Kind {
+        Counting,             // subject: the app's identifier, or the site's host
+        NotMonitored,         // subject: the identifier, or the host (the browser's identifier when none)
+        BrowserNoPermission,  // subject: the browser's identifier
+        BrowserUnreadable,    // subject: the browser's identifier; reason: why (never shown)
+        Idle,                 // nothing counted right now
+    };
+    Kind kind = Kind::Idle;
+    QString subject;
+    QString reason;
 
-using MenuVerdict = std::variant<MenuVerdicts::Counting, MenuVerdicts::NotMonitored, MenuVerdicts::BrowserNoPermission,
-                                 MenuVerdicts::BrowserUnreadable, MenuVerdicts::Idle>;
+    static MenuVerdict counting(QString s) { return {Kind::Counting, std::move(s), {}}; }
+    static MenuVerdict notMonitored(QString s) { return {Kind::NotMonitored, std::move(s), {}}; }
+    static MenuVerdict browserNoPermission(QString s) { return {Kind::BrowserNoPermission, std::move(s), {}}; }
+    static MenuVerdict browserUnreadable(QString s, QString r)
+    {
+        return {Kind::BrowserUnreadable, std::move(s), std::move(r)};
+    }
+    static MenuVerdict idle() { return {}; }
+    bool operator==(const MenuVerdict &) const = default;
+};
 
 // What the monitored-apps list tells the menu.
 struct MonitoredReading {
-    int appCount = 0;                  // monitored application identifiers
-    int domainCount = 0;               // monitored website domains
+    qsizetype appCount = 0;            // monitored application identifiers
+    qsizetype domainCount = 0;         // monitored website domains
     std::optional<QString> lastError;  // description of the last failed refresh
 };
 

@@ -55,7 +55,7 @@ MenuReadings paired()
 {
     MenuReadings r = base();
     r.state = AgentStates::Paired{PairedIdentity{"dev-1", "child-1", "Mia", "token", kNow}};
-    r.verdict = MenuVerdicts::Idle{};
+    r.verdict = MenuVerdict::idle();
     r.monitored = MonitoredReading{1, 0, std::nullopt};
     r.lastBeat = kNow.addSecs(-5);
     return r;
@@ -102,7 +102,7 @@ INSTANTIATE_TEST_SUITE_P(
                  [](MenuReadings &r) {
                      r = paired();
                      r.todaySeconds = 3900;
-                     r.verdict = MenuVerdicts::Counting{"linux:org.gnome.TextEditor"};
+                     r.verdict = MenuVerdict::counting("linux:org.gnome.TextEditor");
                      r.appName = [](const QString &id) -> std::optional<QString> {
                          if (id == "org.gnome.TextEditor")
                              return QStringLiteral("Text Editor.app");
@@ -149,23 +149,21 @@ TEST(PairedLines, FollowTheirReadings)
     const auto activity = &MenuBarController::activityLine;
     const auto monitored = &MenuBarController::monitoredLine;
     const auto beat = &MenuBarController::beatLine;
-    const auto list = [](int a, int d, std::optional<QString> e) {
+    const auto list = [](qsizetype a, qsizetype d, std::optional<QString> e) {
         return [=](MenuReadings &r) { r.monitored = MonitoredReading{a, d, e}; };
     };
     const Case cases[] = {
-        {[](MenuReadings &r) { r.verdict = MenuVerdicts::Idle{}; }, activity, "Nothing being counted right now"},
-        {[](MenuReadings &r) { r.verdict = MenuVerdicts::Counting{"example.com"}; }, activity,
+        {[](MenuReadings &r) { r.verdict = MenuVerdict::idle(); }, activity, "Nothing being counted right now"},
+        {[](MenuReadings &r) { r.verdict = MenuVerdict::counting("example.com"); }, activity,
          "Counting example.com now"},
-        {[](MenuReadings &r) { r.verdict = MenuVerdicts::NotMonitored{"linux:org.gnome.Calculator"}; }, activity,
+        {[](MenuReadings &r) { r.verdict = MenuVerdict::notMonitored("linux:org.gnome.Calculator"); }, activity,
          "org.gnome.Calculator — not on the list, free"},
-        {[](MenuReadings &r) { r.verdict = MenuVerdicts::BrowserNoPermission{"firefox-esr"}; }, activity,
+        {[](MenuReadings &r) { r.verdict = MenuVerdict::browserNoPermission("firefox-esr"); }, activity,
          "Firefox ESR — websites need permission"},
-        {[](MenuReadings &r) {
-             r.verdict = MenuVerdicts::BrowserUnreadable{"firefox-esr", "no focused window"};
-         },
+        {[](MenuReadings &r) { r.verdict = MenuVerdict::browserUnreadable("firefox-esr", "no focused window"); },
          activity, "Firefox ESR — can't read the page, free"},
-        {[](MenuReadings &r) { r.verdict = MenuVerdicts::Counting{"tool"}; }, activity, "Counting My Tool.APP now"},
-        {[](MenuReadings &r) { r.verdict = MenuVerdicts::Counting{"blank"}; }, activity, "Counting blank now"},
+        {[](MenuReadings &r) { r.verdict = MenuVerdict::counting("tool"); }, activity, "Counting My Tool.APP now"},
+        {[](MenuReadings &r) { r.verdict = MenuVerdict::counting("blank"); }, activity, "Counting blank now"},
         {list(0, 0, std::nullopt), monitored, "No apps picked yet — nothing is being counted."},
         {list(0, 0, "timed out"), monitored, "Couldn't load the app list — timed out"},
         {list(0, 3, "timed out"), monitored, "Couldn't load the app list — timed out"},

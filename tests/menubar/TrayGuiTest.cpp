@@ -87,7 +87,7 @@ TEST(TrayGui, ShowsTheIconOnceAHostAppearsAndOpensTheMenuOnClicks)
         {"failed", AgentStates::Failed{"The pair code expired before it was used."}, "1"},
     };
     readings.todaySeconds = 3900;
-    readings.verdict = MenuVerdicts::Counting{"example.com"};
+    readings.verdict = MenuVerdict::counting("example.com");
     readings.monitored = MonitoredReading{2, 1, std::nullopt};
     readings.lastBeat = kNow.addSecs(-12);
     readings.loginItem = LoginService::Status::Enabled;
