@@ -20,7 +20,9 @@ namespace fennimar {
 // (the Keychain object itself need not).
 class Keychain {
 public:
+    // The secret's service name: AgentBundleID.
     static QString service();
+    // The secret's account for a login name: "paired-identity-" followed by the name.
     static QString account(const QString &userName);
 
     // The login name is read from device on every call, so each user has an independent pairing.
