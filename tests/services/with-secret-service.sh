@@ -2,6 +2,7 @@
 # Runs a test binary on a private D-Bus session bus in a private home, never the user's own.
 #   with-secret-service.sh keyring BINARY [ARGS...]  gnome-keyring's Secret Service, unlocked
 #   with-secret-service.sh bare BINARY [ARGS...]     a bus without any services
+#   with-secret-service.sh nobus BINARY [ARGS...]    no session bus at all
 # When a tool is missing the binary still runs, told so through FENNIMAR_SECRET_SERVICE_MISSING,
 # and skips its tests loudly.
 set -u
@@ -48,6 +49,8 @@ if [ "$mode" = keyring ]; then
     wait "$daemon" 2>/dev/null
     exit $status'
   timeout 280 dbus-run-session -- bash -c "$inner" "$binary" "$@"
+elif [ "$mode" = nobus ]; then
+  env -u DBUS_SESSION_BUS_ADDRESS "$binary" "$@"
 else
   cat >"$tmp/bare.conf" <<CONF
 <!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
