@@ -1,5 +1,6 @@
 #include "platform/Keychain.h"
 
+#include "tests/fakes/FakeDeviceFacts.h"
 #include "tests/fakes/FakeSecretStore.h"
 #include "tests/services/LogCapture.h"
 
@@ -53,6 +54,14 @@ TEST(Keychain, SavesUnderTheAgentIdAndThePerUserAccount)
     EXPECT_TRUE(clear(alice));
     EXPECT_EQ(load(alice), std::nullopt);
     EXPECT_EQ(load(bob), identity(QStringLiteral("B")));
+    // The account follows the login name at each call.
+    test::FakeDeviceFacts device;
+    const Keychain current(store, device);
+    device.userNameText = QStringLiteral("bob");
+    EXPECT_EQ(load(current), identity(QStringLiteral("B")));
+    device.userNameText = QStringLiteral("alice");
+    EXPECT_EQ(load(current), std::nullopt);
+
     // Clearing what is not there succeeds quietly.
     LogCapture log;
     EXPECT_TRUE(clear(alice));
