@@ -1,6 +1,5 @@
 #include "platform/Keychain.h"
 
-#include "tests/fakes/FakeDeviceFacts.h"
 #include "tests/fakes/FakeSecretStore.h"
 #include "tests/services/LogCapture.h"
 
@@ -13,6 +12,16 @@ using test::FakeSecretStore;
 using test::LogCapture;
 
 namespace {
+
+struct LoginName final : DeviceFacts {
+    QString userNameText;
+    QString vendor() override { return {}; }
+    QString model() override { return {}; }
+    bool hasInternalBattery() override { return false; }
+    QString osVersion() override { return {}; }
+    QString computerName() override { return {}; }
+    QString userName() override { return userNameText; }
+};
 
 PairedIdentity identity(const QString &device)
 {
@@ -55,7 +64,7 @@ TEST(Keychain, SavesUnderTheAgentIdAndThePerUserAccount)
     EXPECT_EQ(load(alice), std::nullopt);
     EXPECT_EQ(load(bob), identity(QStringLiteral("B")));
     // The account follows the login name at each call.
-    test::FakeDeviceFacts device;
+    LoginName device;
     const Keychain current(store, device);
     device.userNameText = QStringLiteral("bob");
     EXPECT_EQ(load(current), identity(QStringLiteral("B")));
