@@ -90,6 +90,7 @@ public:
 private:
     struct Session;
     explicit BackendClient(std::shared_ptr<Session> session) : m_session(std::move(session)) {}
+    Clock &clock() const;
 
     // Sends one request and returns the body of a 2xx answer. Empty token: no Authorization header.
     QCoro::Task<BackendResult<QByteArray>> send(QByteArray method, QUrl url, QByteArray body, QString sessionToken,

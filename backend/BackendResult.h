@@ -40,6 +40,8 @@ struct ClientError {
 template <typename T>
 class BackendResult {
 public:
+    // An error until assigned (QCoro::waitFor needs a default value to assign the outcome to).
+    BackendResult() : m_outcome(std::in_place_index<1>, ClientError::transport(QStringLiteral("No result"))) {}
     BackendResult(T value) : m_outcome(std::in_place_index<0>, std::move(value)) {}            // NOLINT
     BackendResult(ClientError error) : m_outcome(std::in_place_index<1>, std::move(error)) {}  // NOLINT
 

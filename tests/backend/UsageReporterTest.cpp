@@ -1,0 +1,131 @@
+// A usage report cycle against a loopback backend: what is sent, marked, pruned, saved and logged.
+#include "backend/UsageReporter.h"
+#include "tests/backend/BackendTestSupport.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace fennimar::test {
+namespace {
+
+// Collects what the log writes to standard error while it lives.
+class StderrCapture {
+public:
+    StderrCapture() : m_saved(::dup(STDERR_FILENO)), m_file(std::tmpfile()) { ::dup2(::fileno(m_file), STDERR_FILENO); }
+    ~StderrCapture()
+    {
+        ::dup2(m_saved, STDERR_FILENO);
+        ::close(m_saved);
+        std::fclose(m_file);
+    }
+    QString text() const
+    {
+        QFile file;
+        file.open(::fileno(m_file), QIODevice::ReadOnly);
+        file.seek(0);
+        return QString::fromUtf8(file.readAll());
+    }
+
+private:
+    int m_saved;
+    std::FILE *m_file;
+};
+
+QDateTime at(int month, int day, int hour = 10)
+{
+    return QDateTime(QDate(2026, month, day), QTime(hour, 0), Qt::UTC);
+}
+
+class UsageReporterTest : public LoopbackClientTest {
+protected:
+    UsageReporterTest()
+    {
+        // Today (the clock's 2026-03-14), ten unconfirmed past days, one confirmed day and one long gone.
+        ledger.add(600, at(3, 14, 8));
+        for (int day = 4; day <= 13; ++day)
+            ledger.add(day * 10, at(3, day));
+        ledger.days()["2026-03-13"].reportedTotal = 130;
+        ledger.add(50, at(2, 1));
+    }
+
+    QTemporaryDir dir;
+    DayLedger ledger{dir.filePath("ledger.json"), clock};
+    UsageReporter reporter{client, ledger, PairedIdentity{"dev1", "child1", "Robin", "tok", clock.now()}, clock,
+                           system};
+};
+
+TEST_F(UsageReporterTest, SuccessMarksWhatWasSentPrunesAndSaves)
+{
+    Response slow = Response::json({});
+    slow.delay = std::chrono::milliseconds(200);
+    server.respond("/api/guard/heartbeat", slow);
+    StderrCapture log;
+
+    auto cycle = reporter.report();
+    ASSERT_TRUE(server.waitForRequests(1));
+    ledger.add(5, at(3, 12));  // credited while the request is in flight
+    QCoro::waitFor(std::move(cycle));
+
+    const QJsonObject body = server.requests().at(0).json();
+    EXPECT_EQ(body["daily_usage"]["total_seconds"].toInteger(), 600);
+    QStringList sentDates;
+    for (const auto &day : body["daily_usage_backfill"].toArray())
+        sentDates << day.toObject()["date"].toString();
+    EXPECT_EQ(sentDates, (QStringList{"2026-03-06", "2026-03-07", "2026-03-08", "2026-03-09", "2026-03-10",
+                                      "2026-03-11", "2026-03-12"}));
+
+    const auto &days = ledger.days();
+    EXPECT_EQ(days.count("2026-02-01"), 0u);             // pruned
+    EXPECT_EQ(days.at("2026-03-04").reportedTotal, -1);  // not among the seven sent
+    EXPECT_EQ(days.at("2026-03-05").reportedTotal, -1);
+    EXPECT_EQ(days.at("2026-03-06").reportedTotal, 60);
+    EXPECT_EQ(days.at("2026-03-12").reportedTotal, 120);  // what was sent, not the 125 it holds now
+    EXPECT_EQ(days.at("2026-03-12").total(), 125);
+    EXPECT_EQ(days.at("2026-03-14").reportedTotal, -1);  // today is never marked
+    EXPECT_EQ(ledger.unreportedBackfill(clock.now()).back().date, "2026-03-12");
+
+    QFile file(ledger.storePath());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const auto saved = DayLedger::decode(file.readAll());
+    ASSERT_TRUE(saved.ok()) << saved.error().toStdString();
+    EXPECT_EQ(saved.value(), days);
+    EXPECT_EQ(reporter.lastReport(), clock.now());
+    EXPECT_FALSE(reporter.lastError());
+    EXPECT_TRUE(log.text().contains("INFO ] usage reported · today=600s · backfill=7 day(s)\n"))
+        << log.text().toStdString();
+}
+
+TEST_F(UsageReporterTest, FailureTouchesNothing)
+{
+    server.respond("/api/guard/heartbeat", Response::text(500, "oops"));
+    const auto before = ledger.days();
+    StderrCapture log;
+    QCoro::waitFor(reporter.report());
+
+    EXPECT_EQ(ledger.days(), before);
+    EXPECT_FALSE(QFile::exists(ledger.storePath()));
+    EXPECT_FALSE(reporter.lastReport());
+    EXPECT_EQ(reporter.lastError(), "Server returned 500: oops");
+    EXPECT_TRUE(log.text().contains("WARN ] usage report failed · Server returned 500: oops\n"));
+}
+
+TEST_F(UsageReporterTest, NothingUnconfirmedSendsNoBackfillMember)
+{
+    ledger.days().clear();
+    server.respond("/api/guard/heartbeat", Response::json({}));
+    StderrCapture log;
+    QCoro::waitFor(reporter.report());
+
+    const QJsonObject body = server.requests().at(0).json();
+    EXPECT_FALSE(body.contains("daily_usage_backfill"));
+    EXPECT_EQ(body["daily_usage"]["total_seconds"].toInteger(), 0);
+    EXPECT_EQ(body["daily_usage"]["buckets"].toArray().size(), 24);
+    EXPECT_TRUE(log.text().contains("usage reported · today=0s · backfill=0 day(s)\n"));
+}
+
+}  // namespace
+}  // namespace fennimar::test

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "platform/DeviceFacts.h"
+
+namespace fennimar::test {
+
+// Device facts that say whatever the test sets; counts model reads to show what is cached.
+class FakeDeviceFacts final : public DeviceFacts {
+public:
+    QString vendorText = QStringLiteral("Framework");
+    QString modelText = QStringLiteral("Laptop 13");
+    bool battery = true;
+    QString osVersionText = QStringLiteral("12");
+    QString computerNameText = QStringLiteral("kids-pc");
+    QString userNameText = QStringLiteral("robin");
+    int modelReads = 0;
+
+    QString vendor() override { return vendorText; }
+    QString model() override
+    {
+        ++modelReads;
+        return modelText;
+    }
+    bool hasInternalBattery() override { return battery; }
+    QString osVersion() override { return osVersionText; }
+    QString computerName() override { return computerNameText; }
+    QString userName() override { return userNameText; }
+};
+
+}  // namespace fennimar::test
