@@ -13,6 +13,7 @@
 #include <QPalette>
 #include <QPixmap>
 #include <QPushButton>
+#include <QScreen>
 #include <QSvgRenderer>
 #include <QSystemTrayIcon>
 
@@ -63,7 +64,7 @@ TrayMenu::TrayMenu(Clock &clock, ReadingsSource readings, MenuActions actions, Q
     // handled by the tray itself.
     connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Trigger && !m_menu->isVisible())
-            m_menu->popup(QCursor::pos());
+            openBesideIcon();
     });
     refreshIcon();
 
@@ -85,6 +86,18 @@ QMenu *TrayMenu::menu() const
 QSystemTrayIcon *TrayMenu::trayIcon() const
 {
     return m_tray;
+}
+
+void TrayMenu::openBesideIcon()
+{
+    // Below an icon in a top panel, like a menu bar's menu, so that the icon stays in sight. In any
+    // other place Qt's own placement at the pointer keeps the menu on the screen.
+    const QRect icon = m_tray->geometry();
+    const QScreen *screen = icon.isValid() ? QGuiApplication::screenAt(icon.center()) : nullptr;
+    if (screen && icon.center().y() < screen->geometry().center().y())
+        m_menu->popup(icon.bottomLeft() + QPoint(0, 1));
+    else
+        m_menu->popup(QCursor::pos());
 }
 
 void TrayMenu::lookForTrayHost()

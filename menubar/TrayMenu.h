@@ -59,6 +59,7 @@ public:
 
 private:
     void rebuild();
+    void openBesideIcon();
     void run(MenuAction action);
     void copyCode();
     void confirmUnpair();

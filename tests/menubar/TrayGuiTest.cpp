@@ -83,8 +83,8 @@ TEST(TrayGui, ShowsTheIconOnceAHostAppearsAndOpensTheMenuOnClicks)
     PairedIdentity mia{"dev-1", "child-1", "Mia", "token", kNow};
     const Step steps[] = {
         {"pairing", AgentStates::Pairing{"K7M2QX", kNow.addSecs(9 * 60 + 30)}, "1"},
-        {"paired", AgentStates::Paired{mia}, "3"},
-        {"failed", AgentStates::Failed{"The pair code expired before it was used."}, "1"},
+        {"paired", AgentStates::Paired{mia}, "1"},
+        {"failed", AgentStates::Failed{"The pair code expired before it was used."}, "3"},
     };
     readings.todaySeconds = 3900;
     readings.verdict = MenuVerdict::counting("example.com");
@@ -101,6 +101,9 @@ TEST(TrayGui, ShowsTheIconOnceAHostAppearsAndOpensTheMenuOnClicks)
             xdotool({"mousemove", QString::number(centre.x()), QString::number(centre.y()), "click", step.button}));
         ASSERT_TRUE(waitFor([&] { return tray.menu()->isVisible(); })) << step.name;
         EXPECT_EQ(menuTexts(*tray.menu()), expectedTexts(readings)) << step.name;
+        if (QLatin1String(step.button) == QLatin1String("1")) {  // our placement: below the top panel's icon
+            EXPECT_GT(tray.menu()->geometry().top(), icon.bottom()) << step.name;
+        }
         waitFor([] { return false; }, 300);  // let the menu paint before the picture
         screenshot(*tray.menu(), icon, QString::fromLatin1(step.name));
         ASSERT_TRUE(xdotool({"key", "Escape"}));
