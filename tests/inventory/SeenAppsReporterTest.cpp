@@ -1,4 +1,5 @@
 #include "inventory/SeenAppsReporter.h"
+#include "platform/RealClock.h"
 #include "platform/VirtualClock.h"
 #include "tests/fakes/FakeAppCatalog.h"
 #include "tests/support/LoopbackHttpServer.h"
@@ -30,6 +31,7 @@ protected:
     QTemporaryDir dir;
     QString path = dir.filePath(QStringLiteral("reported-apps.json"));
     VirtualClock clock;
+    RealClock requestClock;  // the client's time limits, so that a lost answer fails in seconds
     LoopbackHttpServer server;
     FakeAppCatalog catalog;
     PairedIdentity identity{
@@ -45,8 +47,9 @@ protected:
 
     std::unique_ptr<SeenAppsReporter> reporter()
     {
-        return std::make_unique<SeenAppsReporter>(BackendClient::create(server.baseUrl(), clock), identity, catalog,
-                                                  clock, path);
+        return std::make_unique<SeenAppsReporter>(
+            BackendClient::create(server.baseUrl(), requestClock, BackendClient::Limits{Millis(2000), Millis(5000)}),
+            identity, catalog, clock, path);
     }
 
     // Runs one flush to its end and returns what it logged.

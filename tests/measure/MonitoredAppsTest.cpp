@@ -1,4 +1,5 @@
 #include "measure/MonitoredApps.h"
+#include "platform/RealClock.h"
 #include "platform/VirtualClock.h"
 #include "tests/support/LoopbackHttpServer.h"
 
@@ -21,12 +22,20 @@ QSet<QString> set(std::initializer_list<const char *> items)
     return s;
 }
 
+// The client's time limits run on a real clock, so that a request that never ends fails the test in
+// seconds instead of hanging it.
+BackendClient client(const QUrl &url, RealClock &clock)
+{
+    return BackendClient::create(url, clock, BackendClient::Limits{Millis(2000), Millis(5000)});
+}
+
 class MonitoredAppsTest : public ::testing::Test {
 protected:
     VirtualClock clock;
+    RealClock requestClock;
     LoopbackHttpServer server;
-    MonitoredApps list{BackendClient::create(server.baseUrl(), clock), QStringLiteral("token-1"),
-                       QStringLiteral("dev-1"), clock};
+    MonitoredApps list{client(server.baseUrl(), requestClock), QStringLiteral("token-1"), QStringLiteral("dev-1"),
+                       clock};
 
     std::string refresh()
     {
@@ -82,8 +91,8 @@ TEST_F(MonitoredAppsTest, AListDroppedDuringTheRequestIsLeftAlone)
     LoopbackHttpServer::Response slow = LoopbackHttpServer::Response::json(R"({"apps":[]})");
     slow.delay = std::chrono::milliseconds(50);
     server.respond(listPath, slow);
-    auto own = std::make_unique<MonitoredApps>(BackendClient::create(server.baseUrl(), clock), QStringLiteral("t"),
-                                               QString(), clock);
+    auto own =
+        std::make_unique<MonitoredApps>(client(server.baseUrl(), requestClock), QStringLiteral("t"), QString(), clock);
     auto task = own->refresh();
     own.reset();
     QCoro::waitFor(std::move(task));
