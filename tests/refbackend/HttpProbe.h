@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QUrl>
+
+namespace fennimar::test {
+
+// What one request to the server brought back.
+struct HttpAnswer {
+    int status = 0;  // 0: no HTTP answer at all
+    QByteArray body;
+    QNetworkReply::NetworkError error = QNetworkReply::NoError;
+    QList<QNetworkReply::RawHeaderPair> headers;
+    qint64 elapsedMs = 0;
+
+    QJsonObject json() const;
+    QByteArray header(const QByteArray &name) const;
+};
+
+// Blocking HTTP calls for tests, over a real QNetworkAccessManager on the test's event loop.
+// Redirects are not followed, so that a redirect can be seen. Each call waits at most 15 s.
+class HttpProbe {
+public:
+    explicit HttpProbe(QUrl base) : m_base(std::move(base)) {}
+
+    HttpAnswer get(const QString &path, const QString &token = {});
+    HttpAnswer post(const QString &path, const QByteArray &body, const QString &token = {},
+                    const QByteArray &contentType = "application/json");
+    HttpAnswer post(const QString &path, const QJsonObject &body, const QString &token = {});
+    HttpAnswer send(const QByteArray &method, const QString &path, const QByteArray &body,
+                    const QList<QPair<QByteArray, QByteArray>> &headers);
+
+private:
+    QNetworkAccessManager m_manager;
+    QUrl m_base;
+};
+
+class RefBackendProcess;
+
+// A device paired through the real routes: setup-pending, then the admin claim for child.
+struct PairedDevice {
+    QString deviceId;
+    QString childId;
+    QString token;
+    QString error;  // empty when pairing worked
+};
+PairedDevice pairDevice(RefBackendProcess &server, HttpProbe &http, const QString &child);
+
+// Request bodies as the agent sends them.
+QJsonObject pendingBody();
+QJsonObject heartbeatBody(bool accessibility);
+QJsonObject dayObject(const QString &date, const QList<int> &hoursWithSeconds);  // (hour, seconds) pairs flattened
+QJsonObject usageBody(const QString &deviceId, const QJsonObject &today, const QJsonArray &backfill = {});
+
+}  // namespace fennimar::test

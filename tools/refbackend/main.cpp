@@ -1,0 +1,134 @@
+// fennimar-refbackend: a small real backend for the demo and the tests. See RefServer.h for the
+// HTTP side, AdminRoutes.h and AdminCommand.h for the controls.
+#include "platform/RealClock.h"
+#include "tools/refbackend/AdminCommand.h"
+#include "tools/refbackend/AdminRoutes.h"
+#include "tools/refbackend/ApiRoutes.h"
+#include "tools/refbackend/Database.h"
+#include "tools/refbackend/FaultPlan.h"
+#include "tools/refbackend/PairingStore.h"
+#include "tools/refbackend/RefServer.h"
+#include "tools/refbackend/ReportStore.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTemporaryDir>
+
+#include <csignal>
+#include <cstdio>
+#include <unistd.h>
+
+using namespace fennimar;
+using namespace fennimar::refbackend;
+
+namespace {
+
+constexpr int kConfigError = 78;  // EX_CONFIG
+int g_signalPipe[2] = {-1, -1};
+
+// SIGTERM and SIGINT end the event loop normally, so the temporary database is removed and the
+// SQLite file is closed cleanly.
+void onSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const auto n = ::write(g_signalPipe[1], &byte, 1);
+}
+
+void quitOnSignals(QCoreApplication &app)
+{
+    if (::pipe(g_signalPipe) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] { QCoreApplication::quit(); });
+    std::signal(SIGTERM, onSignal);
+    std::signal(SIGINT, onSignal);
+}
+
+int fail(const QString &reason, int code)
+{
+    std::fprintf(stderr, "fennimar-refbackend: %s\n", qPrintable(reason));
+    return code;
+}
+
+QHostAddress parseAddress(const QString &text)
+{
+    if (text == QStringLiteral("localhost"))
+        return QHostAddress(QHostAddress::LocalHost);
+    return QHostAddress(text);
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QStringList arguments = QCoreApplication::arguments();
+    if (arguments.size() > 1 && arguments.at(1) == QStringLiteral("admin")) {
+        arguments.removeAt(1);
+        return AdminCommand::run(arguments);
+    }
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("A small real backend for the Fennimar agent's demo and tests.\n"
+                       "Also: fennimar-refbackend admin --url URL <command> ..."));
+    parser.addHelpOption();
+    const QCommandLineOption address(QStringLiteral("address"), QStringLiteral("Address to listen on (127.0.0.1)."),
+                                     QStringLiteral("ADDRESS"), QStringLiteral("127.0.0.1"));
+    const QCommandLineOption port(QStringLiteral("port"), QStringLiteral("Port; 0 picks a free one (0)."),
+                                  QStringLiteral("PORT"), QStringLiteral("0"));
+    const QCommandLineOption db(QStringLiteral("db"), QStringLiteral("SQLite file (a temporary one)."),
+                                QStringLiteral("FILE"));
+    const QCommandLineOption allowRemote(QStringLiteral("allow-remote"),
+                                         QStringLiteral("Allow an address other machines can reach."));
+    parser.addOptions({address, port, db, allowRemote});
+    parser.process(app);
+
+    const QHostAddress host = parseAddress(parser.value(address));
+    if (host.isNull())
+        return fail(QStringLiteral("not an IP address: ") + parser.value(address), kConfigError);
+    // The server speaks plain HTTP and its admin routes claim codes: it stays on this machine
+    // unless someone says otherwise on purpose.
+    if (!host.isLoopback() && !parser.isSet(allowRemote))
+        return fail(QStringLiteral("refusing to listen on %1, which is not a loopback address; add --allow-remote "
+                                   "to do so anyway")
+                        .arg(host.toString()),
+                    kConfigError);
+    bool portOk = false;
+    const uint portNumber = parser.value(port).toUInt(&portOk);
+    if (!portOk || portNumber > 65535)
+        return fail(QStringLiteral("not a port number: ") + parser.value(port), kConfigError);
+
+    QTemporaryDir scratch;
+    QString dbPath = parser.value(db);
+    if (dbPath.isEmpty()) {
+        if (!scratch.isValid())
+            return fail(QStringLiteral("cannot create a temporary directory: ") + scratch.errorString(), 1);
+        dbPath = scratch.filePath(QStringLiteral("refbackend.sqlite"));
+    }
+    auto database = Database::open(dbPath);
+    if (!database)
+        return fail(database.error(), 1);
+
+    RealClock clock;
+    PairingStore pairings(**database);
+    ReportStore reports(**database);
+    FaultPlan faults;
+    ApiRoutes api(pairings, reports, clock);
+    AdminRoutes admin(pairings, reports, faults, clock);
+    RefServer server(api, admin, faults, clock);
+    const quint16 bound = server.listen(host, static_cast<quint16>(portNumber));
+    if (bound == 0)
+        return fail(QStringLiteral("cannot listen on %1 port %2").arg(host.toString()).arg(portNumber), 1);
+
+    quitOnSignals(app);
+    const QString shown = host.protocol() == QAbstractSocket::IPv6Protocol
+                              ? QLatin1Char('[') + host.toString() + QLatin1Char(']')
+                              : host.toString();
+    // Harnesses read this first line to learn the port; nothing else goes to standard output.
+    std::fprintf(stdout, "listening on http://%s:%u\n", qPrintable(shown), static_cast<unsigned>(bound));
+    std::fflush(stdout);
+    std::fprintf(stderr, "fennimar-refbackend: database %s\n", qPrintable(dbPath));
+    return app.exec();
+}
