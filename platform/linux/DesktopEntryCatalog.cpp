@@ -79,8 +79,14 @@ std::optional<SeenApp> DesktopEntryCatalog::describe(const RunningApp &app)
 {
     if (app.identifier.isEmpty())
         return std::nullopt;
-    if (const AppEntry *entry = find(app.identifier))
-        return SeenApp{entry->id, entry->name, entry->category};
+    // Called on every tick: served from the last scan, which mapping the window has just checked.
+    if (!m_scanned)
+        scan();
+    const auto it = m_byId.constFind(app.identifier);
+    if (it != m_byId.constEnd()) {
+        const AppEntry &entry = m_entries[static_cast<size_t>(*it)];
+        return SeenApp{entry.id, entry.name, entry.category};
+    }
     return SeenApp{app.identifier, app.displayName.isEmpty() ? app.identifier : app.displayName, std::nullopt};
 }
 

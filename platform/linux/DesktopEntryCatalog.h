@@ -47,6 +47,7 @@ public:
     explicit DesktopEntryCatalog(Options options = Options::fromEnvironment());
 
     std::vector<SeenApp> installedApps() override;
+    // Served from the last scan without looking at the folders: it runs on every sampler tick.
     std::optional<SeenApp> describe(const RunningApp &app) override;
 
     // Look-ups for mapping a window to its entry. Each checks the folders first (a few stat calls)

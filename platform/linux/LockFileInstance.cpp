@@ -32,8 +32,9 @@ bool LockFileInstance::claim()
         return true;
     QDir().mkpath(QFileInfo(m_path).path());
     m_lock = std::make_unique<QLockFile>(m_path);
-    // The default lets a lock older than 30 s count as stale, which would let a second copy in
-    // beside a long-running first one; only a dead owner makes the lock stale here.
+    // By default a lock older than 30 s counts as stale, and only the advisory lock then keeps a
+    // second copy out; where that lock does not work (some network homes) a long-running first
+    // copy would lose its claim. Only a dead owner makes the lock stale here.
     m_lock->setStaleLockTime(0);
     if (m_lock->tryLock(0)) {
         m_held = true;

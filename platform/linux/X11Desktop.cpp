@@ -147,8 +147,9 @@ std::unique_ptr<X11Desktop::Connection> X11Desktop::Connection::open(const QByte
     return conn;
 }
 
-X11Desktop::X11Desktop(Clock &clock, DesktopEntryCatalog &catalog, ScreenLockMonitor *lock, QByteArray display)
-    : m_clock(clock), m_catalog(catalog), m_lock(lock), m_display(std::move(display))
+X11Desktop::X11Desktop(Clock &clock, DesktopEntryCatalog &catalog, std::unique_ptr<ScreenLockMonitor> lock,
+                       QByteArray display)
+    : m_clock(clock), m_catalog(catalog), m_lock(std::move(lock)), m_display(std::move(display))
 {
     const auto problem = sessionProblem();
     // An explicit display is used even without $DISPLAY; a Wayland session is never trusted.

@@ -2,6 +2,7 @@
 
 #include "platform/Clock.h"
 #include "platform/Desktop.h"
+#include "platform/linux/ScreenLockMonitor.h"
 
 #include <QByteArray>
 #include <QString>
@@ -12,7 +13,6 @@
 namespace fennimar {
 
 class DesktopEntryCatalog;
-class ScreenLockMonitor;
 
 // The desktop of an X11 session, read through xcb. The frontmost app follows the root window's
 // _NET_ACTIVE_WINDOW: a change notification marks it stale, and only then is the new window's
@@ -26,8 +26,10 @@ class ScreenLockMonitor;
 // be right while an Xwayland window has focus) and one WARN line says so. Main thread only.
 class X11Desktop : public Desktop {
 public:
-    // display: the X display to use; empty means $DISPLAY. lock may be null (never locked).
-    X11Desktop(Clock &clock, DesktopEntryCatalog &catalog, ScreenLockMonitor *lock, QByteArray display = {});
+    // display: the X display to use; empty means $DISPLAY. lock may be null (never locked). The
+    // catalog must outlive this object.
+    X11Desktop(Clock &clock, DesktopEntryCatalog &catalog, std::unique_ptr<ScreenLockMonitor> lock,
+               QByteArray display = {});
     ~X11Desktop() override;
     X11Desktop(const X11Desktop &) = delete;
     X11Desktop &operator=(const X11Desktop &) = delete;
@@ -51,7 +53,7 @@ private:
 
     Clock &m_clock;
     DesktopEntryCatalog &m_catalog;
-    ScreenLockMonitor *m_lock;
+    std::unique_ptr<ScreenLockMonitor> m_lock;
     QByteArray m_display;
     std::unique_ptr<Connection> m_conn;
     bool m_unsupported = false;

@@ -133,12 +133,13 @@ XSession::XSession()
         [&] {
             const auto out =
                 runTool(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")},
-                        m_display, 2000);
+                        m_display, 5000);
             return out && out->contains("window id");
         },
-        10000);
+        30000);
     if (!managed || wm->state() != QProcess::Running)
-        m_skip = QStringLiteral("openbox did not take over the display");
+        m_skip = QStringLiteral("openbox did not take over the display within 30 s · ") +
+                 QString::fromUtf8(wm->readAllStandardError().left(300));
 }
 
 bool XSession::startServer(const QStringList &args)
