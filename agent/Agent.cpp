@@ -1,0 +1,206 @@
+#include "agent/Agent.h"
+
+#include "agent/Log.h"
+#include "platform/Sleep.h"
+
+namespace fennimar {
+
+Agent::Agent(Clock &clock, Platform &platform, QUrl backendURL, QString supportDirectory, BackendClient::Limits limits)
+    : m_clock(clock),
+      m_platform(platform),
+      m_backendURL(std::move(backendURL)),
+      m_ledger(supportDirectory + QStringLiteral("/ledger.json"), clock),
+      m_system(*platform.device),
+      m_keychain(*platform.secrets, *platform.device),
+      m_permission(*platform.accessibility, clock),
+      m_client(BackendClient::create(m_backendURL, clock, limits))
+{
+}
+
+Agent::~Agent()
+{
+    // Tasks hold the agent weakly: they see it gone when they next wake and end.
+    m_alive.reset();
+    if (m_sampler)
+        m_sampler->stop();
+    for (auto *task : {&m_heartbeatTask, &m_pairingTask, &m_measurementTask}) {
+        if (*task)
+            (*task)->cancel();
+    }
+}
+
+void Agent::setState(AgentState state)
+{
+    m_state = std::move(state);
+    changed();
+}
+
+void Agent::changed()
+{
+    if (onChange)
+        onChange();
+}
+
+void Agent::start()
+{
+    Log::info(QStringLiteral("agent starting · backend=%1 · device_type=%2 · user=%3")
+                  .arg(m_backendURL.toString(), m_system.pairingDeviceType(), m_platform.device->userName()));
+    // Whatever the state, counted seconds reach the disk at least once a minute, so a crash or a
+    // power cut loses at most a minute of counting.
+    m_saveTimer = m_clock.callEvery(saveInterval, [this] {
+        if (m_ledger.hasUnsavedChanges())
+            m_ledger.save();
+    });
+    restoreOrPair();
+}
+
+QCoro::Task<void> Agent::restoreOrPair()
+{
+    const std::weak_ptr<bool> alive = m_alive;
+    const Keychain keychain = m_keychain;
+    const std::optional<PairedIdentity> identity = co_await keychain.load();
+    if (alive.expired())
+        co_return;
+    if (identity) {
+        Log::info(QStringLiteral("restored pairing · device=%1 child=%2").arg(identity->deviceId, identity->childId));
+        setState(AgentStates::Paired{*identity});
+        startHeartbeat(identity->deviceId);
+        startMeasuring(*identity);
+    } else {
+        Log::info(QStringLiteral("no stored pairing · requesting a pair code"));
+        setState(AgentStates::Unpaired{});
+        beginPairing();
+    }
+}
+
+void Agent::startHeartbeat(const QString &deviceId)
+{
+    if (m_heartbeatTask)
+        m_heartbeatTask->cancel();
+    m_heartbeatTask = CancelToken();
+    heartbeatLoop(deviceId, *m_heartbeatTask);
+}
+
+QCoro::Task<void> Agent::heartbeatLoop(QString deviceId, CancelToken token)
+{
+    const std::weak_ptr<bool> alive = m_alive;
+    const BackendClient client = m_client;  // the frame's own copy outlives nothing it needs
+    while (!token.isCancelled()) {
+        const bool trusted = m_permission.isTrusted();
+        const bool loginEnabled = m_platform.login->status() == LoginService::Status::Enabled;
+        const auto beat = co_await client.heartbeat(deviceId, trusted, loginEnabled, m_system);
+        // A beat that finishes after its loop was stopped (unpair) records nothing.
+        if (alive.expired() || token.isCancelled())
+            co_return;
+        if (beat) {
+            m_lastBeat = m_clock.now();
+            if (m_lastBeatError)
+                Log::info(QStringLiteral("heartbeat recovered"));
+            m_lastBeatError.reset();
+            Log::info(QStringLiteral("heartbeat ok · device=") + deviceId);
+        } else {
+            const QString why = beat.error().description();
+            Log::warn(QStringLiteral("heartbeat failed · ") + why);
+            m_lastBeatError = why;
+        }
+        changed();
+        const bool slept = co_await sleepFor(m_clock, heartbeatInterval, token);
+        if (alive.expired() || !slept)
+            co_return;
+    }
+}
+
+void Agent::startMeasuring(const PairedIdentity &identity)
+{
+    if (m_measurementTask)
+        m_measurementTask->cancel();
+    if (m_sampler)
+        m_sampler->stop();
+    auto monitored = std::make_shared<MonitoredApps>(m_client, identity.sessionToken, identity.deviceId, m_clock);
+    auto sampler = std::make_unique<ActivitySampler>(m_clock, m_ledger, *monitored, *m_platform.desktop,
+                                                     *m_platform.accessibility, *m_platform.apps);
+    auto reporter = std::make_shared<UsageReporter>(m_client, m_ledger, identity, m_clock, m_system);
+    auto seenApps = std::make_shared<SeenAppsReporter>(m_client, identity, *m_platform.apps, m_clock);
+    sampler->setSeenApps(seenApps.get());
+    // The old sampler goes before the objects it points at.
+    m_sampler = std::move(sampler);
+    m_monitored = monitored;
+    m_reporter = reporter;
+    m_seenApps = seenApps;
+    m_sampler->start();
+
+    m_permissionWatcher.cancel();
+    const std::weak_ptr<bool> alive = m_alive;
+    m_permissionWatcher = m_permission.startWatching([this, alive](bool trusted) {
+        if (!trusted)
+            Log::warn(QStringLiteral("website counting stopped — Accessibility permission was turned off"));
+        if (!alive.expired())
+            changed();
+    });
+
+    m_measurementTask = CancelToken();
+    measurementLoop(monitored, seenApps, reporter, *m_measurementTask);
+}
+
+QCoro::Task<void> Agent::measurementLoop(std::shared_ptr<MonitoredApps> monitored,
+                                         std::shared_ptr<SeenAppsReporter> seenApps,
+                                         std::shared_ptr<UsageReporter> reporter, CancelToken token)
+{
+    const std::weak_ptr<bool> alive = m_alive;
+    co_await monitored->refresh();
+    if (alive.expired())
+        co_return;
+    seenApps->seedFromInstalledApps();
+    double sinceRefresh = 0;  // nominal seconds, not measured time
+    while (!token.isCancelled()) {
+        co_await reporter->report();
+        co_await seenApps->flush();
+        if (alive.expired())
+            co_return;
+        changed();
+        sinceRefresh += std::chrono::duration<double>(reportInterval).count();
+        if (sinceRefresh >= refreshEverySeconds) {
+            co_await monitored->refresh();
+            sinceRefresh = 0;
+            if (alive.expired())
+                co_return;
+        }
+        const bool slept = co_await sleepFor(m_clock, reportInterval, token);
+        if (alive.expired() || !slept)
+            co_return;
+    }
+}
+
+void Agent::flush()
+{
+    m_ledger.save();
+    Log::info(QStringLiteral("ledger flushed · today=%1s").arg(m_ledger.today(m_clock.now()).total()));
+}
+
+void Agent::unpair()
+{
+    Log::info(QStringLiteral("unpairing · clearing stored identity"));
+    if (m_sampler)
+        m_sampler->stop();
+    if (m_measurementTask)
+        m_measurementTask->cancel();
+    m_permissionWatcher.cancel();
+    flush();
+    if (m_heartbeatTask)
+        m_heartbeatTask->cancel();
+    if (m_pairingTask)
+        m_pairingTask->cancel();
+    clearIdentity();
+    m_lastBeat.reset();
+    m_lastBeatError.reset();
+    setState(AgentStates::Unpaired{});
+}
+
+QCoro::Task<void> Agent::clearIdentity()
+{
+    const Keychain keychain = m_keychain;
+    const Status cleared = co_await keychain.clear();
+    Q_UNUSED(cleared);  // the keychain logs a failure itself; unpair cannot fail
+}
+
+}  // namespace fennimar

@@ -1,0 +1,116 @@
+#pragma once
+
+#include "agent/AgentState.h"
+#include "backend/BackendClient.h"
+#include "backend/SystemInfo.h"
+#include "backend/UsageReporter.h"
+#include "inventory/SeenAppsReporter.h"
+#include "measure/ActivitySampler.h"
+#include "measure/DayLedger.h"
+#include "measure/MonitoredApps.h"
+#include "platform/AccessibilityPermission.h"
+#include "platform/CancelToken.h"
+#include "platform/Keychain.h"
+#include "platform/Platform.h"
+
+#include <QCoroTask>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace fennimar {
+
+// The agent's spine: owns the state, the day ledger, the backend client and every long-running
+// activity (pairing, heartbeat, measurement with its sampler and reporters, the permission watcher).
+// Main thread only; tasks are coroutines on the injected clock that hold the agent weakly.
+//
+// States and transitions (all in this class and AgentPairing.cpp):
+//   unpaired --start(), identity stored--> paired            (heartbeat and measuring start)
+//   unpaired --start(), none stored------> unpaired + beginPairing()
+//   any      --pair code obtained--------> pairing            (polling every 2 s)
+//   pairing  --claimed with a session----> paired             (identity saved; heartbeat, measuring)
+//   pairing  --expired / no session / error--> failed         (resting)
+//   any      --cancelPairing()-----------> paired if an identity is stored, else unpaired
+//   any      --unpair()------------------> unpaired           (everything stopped, ledger saved)
+class Agent {
+public:
+    static constexpr Millis heartbeatInterval{15000};
+    static constexpr Millis reportInterval{300000};
+    static constexpr double refreshEverySeconds = 900.0;
+    static constexpr Millis pollInterval{2000};
+    static constexpr Millis fallbackCodeLifetime{300000};
+    static constexpr Millis saveInterval{60000};  // unsaved credits reach the disk at least this often
+
+    // Creates the ledger on "ledger.json" in supportDirectory (loading it at once) and the client.
+    // clock and platform must outlive the agent.
+    Agent(Clock &clock, Platform &platform, QUrl backendURL, QString supportDirectory,
+          BackendClient::Limits limits = {});
+    ~Agent();
+    Agent(const Agent &) = delete;
+    Agent &operator=(const Agent &) = delete;
+
+    // Restores a stored pairing (paired at once) or begins pairing. Called once.
+    void start();
+    void beginPairing();
+    void cancelPairing();
+    void unpair();
+    // Saves the ledger and logs today's total.
+    void flush();
+
+    // Readable by the menu.
+    const AgentState &state() const { return m_state; }
+    const std::optional<QDateTime> &lastBeat() const { return m_lastBeat; }
+    const std::optional<QString> &lastBeatError() const { return m_lastBeatError; }
+    const DayLedger &ledger() const { return m_ledger; }
+    const ActivitySampler *sampler() const { return m_sampler.get(); }
+    const MonitoredApps *monitored() const { return m_monitored.get(); }
+    bool accessibilityTrusted() { return m_permission.isTrusted(); }
+    AccessibilityPermission &permission() { return m_permission; }
+    const SystemInfo &systemInfo() const { return m_system; }
+    const QUrl &backendURL() const { return m_backendURL; }
+
+    // Set once by the menu; called on the main thread after every change worth redrawing.
+    std::function<void()> onChange;
+
+private:
+    void setState(AgentState state);
+    void changed();
+    void startHeartbeat(const QString &deviceId);
+    void startMeasuring(const PairedIdentity &identity);
+
+    QCoro::Task<void> restoreOrPair();
+    QCoro::Task<void> heartbeatLoop(QString deviceId, CancelToken token);
+    QCoro::Task<void> measurementLoop(std::shared_ptr<MonitoredApps> monitored,
+                                      std::shared_ptr<SeenAppsReporter> seenApps,
+                                      std::shared_ptr<UsageReporter> reporter, CancelToken token);
+    QCoro::Task<void> pairingTask(CancelToken token);
+    QCoro::Task<Status> pollUntilClaimed(PairingTicket ticket, QDateTime expiry, CancelToken token);
+    QCoro::Task<void> restoreAfterCancel();
+    QCoro::Task<void> clearIdentity();
+
+    Clock &m_clock;
+    Platform &m_platform;
+    const QUrl m_backendURL;
+    AgentState m_state = AgentStates::Unpaired{};
+    std::optional<QDateTime> m_lastBeat;
+    std::optional<QString> m_lastBeatError;
+    DayLedger m_ledger;
+    SystemInfo m_system;
+    Keychain m_keychain;
+    AccessibilityPermission m_permission;
+    BackendClient m_client;
+
+    // Replaced together by startMeasuring; kept (stopped) after unpair.
+    std::shared_ptr<MonitoredApps> m_monitored;
+    std::shared_ptr<UsageReporter> m_reporter;
+    std::shared_ptr<SeenAppsReporter> m_seenApps;
+    std::unique_ptr<ActivitySampler> m_sampler;
+
+    std::optional<CancelToken> m_heartbeatTask, m_pairingTask, m_measurementTask;
+    TimerHandle m_permissionWatcher;
+    TimerHandle m_saveTimer;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+};
+
+}  // namespace fennimar

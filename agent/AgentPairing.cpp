@@ -1,0 +1,130 @@
+// The pairing flow of the agent: ask for a pair code, show it, poll every 2 s until a parent claims
+// it, it expires, or the user cancels.
+#include "agent/Agent.h"
+
+#include "agent/Log.h"
+#include "backend/ISO8601DateFormatter.h"
+#include "platform/Sleep.h"
+
+namespace fennimar {
+
+namespace {
+const QString expiredText = QStringLiteral("That code expired. Ask for a new one.");
+const QString noSessionText = QStringLiteral("Paired, but no child session was issued. Tell the developer.");
+const QString fallbackChildName = QStringLiteral("this child");
+}  // namespace
+
+void Agent::beginPairing()
+{
+    if (m_pairingTask)
+        m_pairingTask->cancel();
+    m_pairingTask = CancelToken();
+    pairingTask(*m_pairingTask);
+}
+
+QCoro::Task<void> Agent::pairingTask(CancelToken token)
+{
+    const std::weak_ptr<bool> alive = m_alive;
+    const BackendClient client = m_client;
+    const auto ticket = co_await client.requestPairing(m_system, token);
+    // A task that was cancelled ends silently whatever its request answered: whoever cancelled it
+    // has set the state already, and a newer pairing may be showing its own code.
+    if (alive.expired() || token.isCancelled())
+        co_return;
+    if (!ticket) {
+        const QString why = ticket.error().description();
+        Log::error(QStringLiteral("pairing failed · ") + why);
+        setState(AgentStates::Failed{why});
+        co_return;
+    }
+    Log::info(QStringLiteral("pair code %1 · device=%2 · expires %3")
+                  .arg(ticket.value().pairCode, ticket.value().deviceId, ticket.value().expiresAt));
+    const auto parsed = ISO8601DateFormatter::fennimar().date(ticket.value().expiresAt);
+    const QDateTime expiry = parsed ? *parsed : m_clock.now().addMSecs(fallbackCodeLifetime.count());
+    setState(AgentStates::Pairing{ticket.value().pairCode, expiry});
+
+    const Status polled = co_await pollUntilClaimed(ticket.value(), expiry, token);
+    if (alive.expired() || token.isCancelled())
+        co_return;
+    if (!polled) {
+        Log::error(QStringLiteral("pairing failed · ") + polled.error());
+        setState(AgentStates::Failed{polled.error()});
+    }
+}
+
+QCoro::Task<Status> Agent::pollUntilClaimed(PairingTicket ticket, QDateTime expiry, CancelToken token)
+{
+    const std::weak_ptr<bool> alive = m_alive;
+    const BackendClient client = m_client;
+    const Keychain keychain = m_keychain;
+    while (!token.isCancelled()) {
+        // The code is never polled after it expired: this test precedes every request.
+        if (m_clock.now() >= expiry) {
+            setState(AgentStates::Failed{expiredText});
+            co_return Status();
+        }
+        const auto status = co_await client.setupStatus(ticket.token, token);
+        if (alive.expired() || token.isCancelled())
+            co_return Status();
+        if (!status)
+            co_return Status::failure(status.error().description());
+        const SetupStatus &s = status.value();
+        if (s.expired) {
+            setState(AgentStates::Failed{expiredText});
+            co_return Status();
+        }
+        if (s.claimed) {
+            if (!s.childSessionToken || !s.childId) {
+                setState(AgentStates::Failed{noSessionText});
+                co_return Status();
+            }
+            PairedIdentity identity;
+            identity.deviceId = s.deviceId ? *s.deviceId : ticket.deviceId;
+            identity.childId = *s.childId;
+            if (s.child && s.child->name)
+                identity.childName = *s.child->name;
+            else
+                identity.childName = s.deviceName ? *s.deviceName : fallbackChildName;
+            identity.sessionToken = *s.childSessionToken;
+            identity.pairedAt = m_clock.now();
+            const Status saved = co_await keychain.save(identity);
+            if (alive.expired() || token.isCancelled())
+                co_return Status();
+            if (!saved)
+                co_return saved;
+            Log::info(QStringLiteral("PAIRED · device=%1 child=%2 (%3)")
+                          .arg(identity.deviceId, identity.childId, identity.childName));
+            setState(AgentStates::Paired{identity});
+            startHeartbeat(identity.deviceId);
+            startMeasuring(identity);
+            co_return Status();
+        }
+        const bool slept = co_await sleepFor(m_clock, pollInterval, token);
+        if (!slept)
+            co_return Status();  // cancelled during the pause: silent
+    }
+    co_return Status();
+}
+
+void Agent::cancelPairing()
+{
+    if (m_pairingTask)
+        m_pairingTask->cancel();
+    m_pairingTask.reset();
+    restoreAfterCancel();
+}
+
+QCoro::Task<void> Agent::restoreAfterCancel()
+{
+    const std::weak_ptr<bool> alive = m_alive;
+    const Keychain keychain = m_keychain;
+    const std::optional<PairedIdentity> identity = co_await keychain.load();
+    if (alive.expired())
+        co_return;
+    if (identity)
+        setState(AgentStates::Paired{*identity});
+    else
+        setState(AgentStates::Unpaired{});
+}
+
+}  // namespace fennimar

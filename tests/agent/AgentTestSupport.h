@@ -1,0 +1,158 @@
+#pragma once
+
+#include "agent/Agent.h"
+#include "platform/Keychain.h"
+#include "platform/VirtualClock.h"
+#include "tests/fakes/FakeAccessibility.h"
+#include "tests/fakes/FakeAppCatalog.h"
+#include "tests/fakes/FakeDesktop.h"
+#include "tests/fakes/FakeDeviceFacts.h"
+#include "tests/fakes/FakeLoginService.h"
+#include "tests/fakes/FakeSecretStore.h"
+#include "tests/services/LogCapture.h"
+#include "tests/support/LoopbackHttpServer.h"
+#include "tests/support/QtPrinters.h"
+#include "tests/support/TempHome.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <gtest/gtest.h>
+
+namespace fennimar::test {
+
+using Response = LoopbackHttpServer::Response;
+
+inline QByteArray ticketJson(const char *code, const char *expiresAt, const char *token = "tok-1")
+{
+    return QStringLiteral(R"({"token":"%1","pair_code":"%2","device_id":"dev-1","expires_at":"%3"})")
+        .arg(QLatin1String(token), QLatin1String(code), QLatin1String(expiresAt))
+        .toUtf8();
+}
+
+// An agent on fakes and virtual time, talking real HTTP to a scripted loopback server. Network
+// replies arrive in real time while virtual time stands still; waitFor() pumps the event loop.
+class AgentFixture : public ::testing::Test {
+protected:
+    TempHome home;
+    VirtualClock clock{QDateTime(QDate(2026, 3, 14), QTime(9, 0), QTimeZone::utc())};
+    LoopbackHttpServer server;
+    Platform platform;
+    FakeDesktop *desktop = nullptr;
+    FakeAccessibility *accessibility = nullptr;
+    FakeAppCatalog *apps = nullptr;
+    FakeDeviceFacts *device = nullptr;
+    FakeLoginService *login = nullptr;
+    FakeSecretStore *secrets = nullptr;
+    std::unique_ptr<Agent> agent;
+    int changes = 0;
+
+    AgentFixture()
+    {
+        platform.desktop = std::make_unique<FakeDesktop>();
+        platform.accessibility = std::make_unique<FakeAccessibility>();
+        platform.apps = std::make_unique<FakeAppCatalog>();
+        platform.device = std::make_unique<FakeDeviceFacts>();
+        platform.login = std::make_unique<FakeLoginService>();
+        platform.secrets = std::make_unique<FakeSecretStore>();
+        desktop = static_cast<FakeDesktop *>(platform.desktop.get());
+        accessibility = static_cast<FakeAccessibility *>(platform.accessibility.get());
+        apps = static_cast<FakeAppCatalog *>(platform.apps.get());
+        device = static_cast<FakeDeviceFacts *>(platform.device.get());
+        login = static_cast<FakeLoginService *>(platform.login.get());
+        secrets = static_cast<FakeSecretStore *>(platform.secrets.get());
+
+        server.respond(QStringLiteral("/api/devices/dev-1/heartbeat"), Response::json("{}"));
+        server.respond(QStringLiteral("/api/guard/heartbeat"), Response::json("{}"));
+        server.respond(QStringLiteral("/api/guard/my-installed-apps"),
+                       Response::json(R"({"apps":[{"package_id":"linux:xterm","is_blocked":true}]})"));
+        server.respond(QStringLiteral("/api/guard/desktop-apps-seen"), Response::json(R"({"recorded":0,"new":0})"));
+    }
+
+    ~AgentFixture() override
+    {
+        // Let cancelled tasks and in-flight requests end so that nothing outlives the test.
+        agent.reset();
+        clock.runDue();
+        pump(std::chrono::milliseconds(50));
+        clock.runDue();
+    }
+
+    QString supportDir() const { return home.file(QStringLiteral("support")); }
+
+    void makeAgent()
+    {
+        QDir().mkpath(supportDir());
+        agent = std::make_unique<Agent>(clock, platform, server.baseUrl(), supportDir());
+        agent->onChange = [this] { ++changes; };
+    }
+
+    PairedIdentity storedIdentity()
+    {
+        PairedIdentity id{QStringLiteral("dev-1"), QStringLiteral("child-7"), QStringLiteral("Robin"),
+                          QStringLiteral("secret-session"), clock.now()};
+        const Keychain keychain(*secrets, *device);
+        const auto saved = keychain.save(id);  // the fake store completes at once
+        Q_UNUSED(saved);
+        return id;
+    }
+
+    static void pump(std::chrono::milliseconds d)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < d.count())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+
+    // Pumps real events (virtual time stands still) until pred holds or 5 s pass.
+    template <typename Pred>
+    bool waitFor(Pred pred)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (!pred()) {
+            if (t.elapsed() > 5000)
+                return false;
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            clock.runDue();
+        }
+        return true;
+    }
+
+    // Moves virtual time in steps, letting loopback replies arrive after each step, so that
+    // requests sent on the way are answered before their virtual timeouts could fire.
+    void advance(std::chrono::milliseconds d, std::chrono::milliseconds step = std::chrono::seconds(5))
+    {
+        while (d > std::chrono::milliseconds(0)) {
+            const auto now = std::min(d, step);
+            clock.advance(now);
+            d -= now;
+            pump(std::chrono::milliseconds(3));
+        }
+    }
+
+    // Moves virtual time in steps (answering requests in between) until pred holds; false when
+    // it still does not after `limit` of virtual time.
+    template <typename Pred>
+    bool advanceUntil(Pred pred, std::chrono::milliseconds limit,
+                      std::chrono::milliseconds step = std::chrono::seconds(5))
+    {
+        for (auto passed = std::chrono::milliseconds(0); !pred(); passed += step) {
+            if (passed >= limit)
+                return waitFor(pred);
+            clock.advance(step);
+            pump(std::chrono::milliseconds(3));
+        }
+        return true;
+    }
+
+    std::size_t requestsTo(const char *path) const { return server.requestsTo(QString::fromLatin1(path)).size(); }
+
+    template <typename S>
+    const S *stateAs() const
+    {
+        return std::get_if<S>(&agent->state());
+    }
+};
+
+}  // namespace fennimar::test

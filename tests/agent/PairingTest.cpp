@@ -1,0 +1,185 @@
+#include "tests/agent/AgentTestSupport.h"
+
+using namespace fennimar;
+using namespace fennimar::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+class Pairing : public AgentFixture {
+protected:
+    void startUnpaired(const QByteArray &ticket)
+    {
+        server.respond(QStringLiteral("/api/devices/setup-pending"), Response::json(ticket));
+        makeAgent();
+        agent->start();
+    }
+    void status(const QByteArray &json)
+    {
+        server.respond(QStringLiteral("/api/devices/setup-status/tok-1"), Response::json(json));
+    }
+    const AgentStates::Failed *waitForFailure()
+    {
+        waitFor([&] { return stateAs<AgentStates::Failed>() != nullptr; });
+        return stateAs<AgentStates::Failed>();
+    }
+};
+
+TEST_F(Pairing, ClaimStoresTheIdentityAndStartsHeartbeatAndMeasuring)
+{
+    status(R"({"claimed":false,"expired":false})");
+    LogCapture log;
+    startUnpaired(ticketJson("ABC234", "2026-03-14T09:10:00.000Z"));
+    ASSERT_TRUE(waitFor([&] { return stateAs<AgentStates::Pairing>() != nullptr; }));
+    EXPECT_EQ(stateAs<AgentStates::Pairing>()->code, QStringLiteral("ABC234"));
+    EXPECT_EQ(stateAs<AgentStates::Pairing>()->expiresAt,
+              QDateTime(QDate(2026, 3, 14), QTime(9, 10), QTimeZone::utc()));
+    ASSERT_TRUE(waitFor([&] { return requestsTo("/api/devices/setup-status/tok-1") == 1; }));
+    ASSERT_TRUE(advanceUntil([&] { return requestsTo("/api/devices/setup-status/tok-1") == 2; }, 4s, 500ms));
+    status(
+        R"({"claimed":true,"expired":false,"device_id":"dev-1","child_id":"c-9","child_session_token":"s3cret","child":{"name":null},"device_name":"Robin's PC"})");
+    ASSERT_TRUE(advanceUntil([&] { return stateAs<AgentStates::Paired>() != nullptr; }, 4s, 500ms));
+    const PairedIdentity id = stateAs<AgentStates::Paired>()->identity;
+    EXPECT_EQ(id.childName, QStringLiteral("Robin's PC"));
+    EXPECT_EQ(id.sessionToken, QStringLiteral("s3cret"));
+    EXPECT_EQ(secrets->secrets.size(), 1u);
+    ASSERT_TRUE(waitFor([&] {
+        return requestsTo("/api/devices/dev-1/heartbeat") >= 1 && requestsTo("/api/guard/my-installed-apps") >= 1;
+    }));
+    const QStringList lines = log.lines();
+    EXPECT_TRUE(lines.contains(QStringLiteral("INFO ] no stored pairing · requesting a pair code")));
+    EXPECT_TRUE(
+        lines.contains(QStringLiteral("INFO ] pair code ABC234 · device=dev-1 · expires 2026-03-14T09:10:00.000Z")));
+    EXPECT_TRUE(lines.contains(QStringLiteral("INFO ] PAIRED · device=dev-1 child=c-9 (Robin's PC)")));
+}
+
+struct ClaimCase {
+    const char *name;
+    QByteArray status;
+    const char *failure;  // nullptr: paired
+    const char *childName;
+    const char *deviceId;
+};
+
+class PairingClaims : public Pairing, public ::testing::WithParamInterface<ClaimCase> {};
+
+TEST_P(PairingClaims, TheStatusDecidesTheOutcome)
+{
+    const ClaimCase c = GetParam();
+    status(c.status);
+    startUnpaired(ticketJson("ABC234", "2026-03-14T09:10:00.000Z"));
+    ASSERT_TRUE(waitFor([&] { return stateAs<AgentStates::Failed>() || stateAs<AgentStates::Paired>(); }));
+    if (c.failure) {
+        ASSERT_NE(stateAs<AgentStates::Failed>(), nullptr);
+        EXPECT_TRUE(stateAs<AgentStates::Failed>()->message.startsWith(QString::fromUtf8(c.failure)))
+            << stateAs<AgentStates::Failed>()->message.toStdString();
+        EXPECT_TRUE(secrets->secrets.empty());
+    } else {
+        ASSERT_NE(stateAs<AgentStates::Paired>(), nullptr);
+        EXPECT_EQ(stateAs<AgentStates::Paired>()->identity.childName, QString::fromUtf8(c.childName));
+        EXPECT_EQ(stateAs<AgentStates::Paired>()->identity.deviceId, QString::fromUtf8(c.deviceId));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Claims, PairingClaims,
+    ::testing::Values(
+        ClaimCase{"expiredBeforeClaimed", R"({"claimed":true,"expired":true,"child_id":"c","child_session_token":"t"})",
+                  "That code expired. Ask for a new one.", nullptr, nullptr},
+        ClaimCase{"noSessionToken", R"({"claimed":true,"expired":false,"child_id":"c"})",
+                  "Paired, but no child session was issued. Tell the developer.", nullptr, nullptr},
+        ClaimCase{"noChildId", R"({"claimed":true,"expired":false,"child_session_token":"t"})",
+                  "Paired, but no child session was issued. Tell the developer.", nullptr, nullptr},
+        ClaimCase{
+            "childNameWins",
+            R"({"claimed":true,"expired":false,"child_id":"c","child_session_token":"t","child":{"name":"Ada"},"device_name":"PC"})",
+            nullptr, "Ada", "dev-1"},
+        ClaimCase{"noNames",
+                  R"({"claimed":true,"expired":false,"device_id":"dev-2","child_id":"c","child_session_token":"t"})",
+                  nullptr, "this child", "dev-2"},
+        ClaimCase{"statusNotDecodable", R"({"claimed":"yes","expired":false})", "Could not read SetupStatus", nullptr,
+                  nullptr}),
+    [](const auto &p) { return std::string(p.param.name); });
+
+TEST_F(Pairing, AnAlreadyExpiredCodeFailsWithoutAnyStatusRequest)
+{
+    startUnpaired(ticketJson("ABC234", "2026-03-14T08:59:59.000Z"));
+    const auto *failed = waitForFailure();
+    ASSERT_NE(failed, nullptr);
+    EXPECT_EQ(failed->message, QStringLiteral("That code expired. Ask for a new one."));
+    EXPECT_EQ(requestsTo("/api/devices/setup-status/tok-1"), 0u);
+}
+
+TEST_F(Pairing, AnExpiryWithoutFractionalSecondsFallsBackToFiveMinutesAndIsNeverPolledPastIt)
+{
+    status(R"({"claimed":false,"expired":false})");
+    startUnpaired(ticketJson("ABC234", "2026-03-14T09:10:00Z"));
+    ASSERT_TRUE(waitFor([&] { return stateAs<AgentStates::Pairing>() != nullptr; }));
+    EXPECT_EQ(stateAs<AgentStates::Pairing>()->expiresAt, clock.now().addSecs(300));
+    const QDateTime expiry = stateAs<AgentStates::Pairing>()->expiresAt;
+    ASSERT_TRUE(advanceUntil([&] { return stateAs<AgentStates::Failed>() != nullptr; }, 400s, 500ms));
+    EXPECT_GE(clock.now(), expiry);
+    const std::size_t sent = requestsTo("/api/devices/setup-status/tok-1");
+    advance(10s);
+    EXPECT_EQ(requestsTo("/api/devices/setup-status/tok-1"), sent);
+    ASSERT_NE(stateAs<AgentStates::Failed>(), nullptr);
+    EXPECT_LE(requestsTo("/api/devices/setup-status/tok-1"), 151u);
+}
+
+TEST_F(Pairing, AFailedRequestEndsInFailedWithTheErrorAndNoRetry)
+{
+    server.respond(QStringLiteral("/api/devices/setup-status/tok-1"), Response::text(502, "bad gateway"));
+    LogCapture log;
+    startUnpaired(ticketJson("ABC234", "2026-03-14T09:10:00.000Z"));
+    const auto *failed = waitForFailure();
+    ASSERT_NE(failed, nullptr);
+    EXPECT_EQ(failed->message, QStringLiteral("Server returned 502: bad gateway"));
+    EXPECT_TRUE(log.lines().contains(QStringLiteral("ERROR] pairing failed · Server returned 502: bad gateway")));
+    clock.advance(60s);
+    pump(20ms);
+    EXPECT_EQ(requestsTo("/api/devices/setup-status/tok-1"), 1u);
+}
+
+TEST_F(Pairing, CancelReturnsToThePairingStoredBeforeOrToUnpaired)
+{
+    status(R"({"claimed":false,"expired":false})");
+    startUnpaired(ticketJson("ABC234", "2026-03-14T09:10:00.000Z"));
+    ASSERT_TRUE(waitFor([&] { return stateAs<AgentStates::Pairing>() != nullptr; }));
+    agent->cancelPairing();
+    ASSERT_TRUE(waitFor([&] { return stateAs<AgentStates::Unpaired>() != nullptr; }));
+
+    const PairedIdentity id = storedIdentity();
+    agent->beginPairing();
+    ASSERT_TRUE(waitFor([&] { return stateAs<AgentStates::Pairing>() != nullptr; }));
+    agent->cancelPairing();
+    ASSERT_TRUE(waitFor([&] { return stateAs<AgentStates::Paired>() != nullptr; }));
+    EXPECT_EQ(stateAs<AgentStates::Paired>()->identity, id);
+    pump(20ms);  // a poll sent just before the cancel may still arrive
+    const std::size_t polls = requestsTo("/api/devices/setup-status/tok-1");
+    clock.advance(10s);
+    pump(20ms);
+    EXPECT_EQ(requestsTo("/api/devices/setup-status/tok-1"), polls) << "the cancelled task polls no more";
+}
+
+TEST_F(Pairing, BeginningTwiceKeepsOnlyTheSecondTicketEvenIfTheFirstAnswersLate)
+{
+    Response slow = Response::json(ticketJson("FIRST1", "2026-03-14T09:10:00.000Z", "tok-a"));
+    slow.delay = 300ms;
+    server.respondOnce(QStringLiteral("/api/devices/setup-pending"), slow);
+    server.respond(QStringLiteral("/api/devices/setup-status/tok-a"),
+                   Response::json(R"({"claimed":false,"expired":false})"));
+    server.respond(QStringLiteral("/api/devices/setup-status/tok-b"),
+                   Response::json(R"({"claimed":false,"expired":false})"));
+    startUnpaired(ticketJson("SECND2", "2026-03-14T09:10:00.000Z", "tok-b"));
+    ASSERT_TRUE(waitFor([&] { return requestsTo("/api/devices/setup-pending") == 1; }));
+    agent->beginPairing();
+    ASSERT_TRUE(waitFor([&] { return stateAs<AgentStates::Pairing>() != nullptr; }));
+    pump(400ms);
+    clock.advance(2s);
+    pump(50ms);
+    ASSERT_NE(stateAs<AgentStates::Pairing>(), nullptr);
+    EXPECT_EQ(stateAs<AgentStates::Pairing>()->code, QStringLiteral("SECND2"));
+    EXPECT_EQ(requestsTo("/api/devices/setup-status/tok-a"), 0u);
+}
+
+}  // namespace
