@@ -1,11 +1,15 @@
+#include "agent/Log.h"
 #include "platform/linux/atspi/AtspiCaller.h"
 #include "platform/linux/atspi/AtspiTypes.h"
+
+#include "tests/support/TempHome.h"
 
 #include <QDBusMetaType>
 
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <memory>
 
 namespace fennimar::atspi {
 namespace {
@@ -97,3 +101,23 @@ TEST(AtspiRules, ErrorsAreSortedByWhatTheReaderDoesNext)
 
 }  // namespace
 }  // namespace fennimar::atspi
+
+namespace {
+
+// The reader logs; its lines go to a log file under a temporary home, never the real user's.
+class TemporaryLogHome : public ::testing::Environment {
+public:
+    void SetUp() override { m_home = std::make_unique<fennimar::test::TempHome>(); }
+    void TearDown() override
+    {
+        fennimar::Log::drain();
+        m_home.reset();
+    }
+
+private:
+    std::unique_ptr<fennimar::test::TempHome> m_home;
+};
+
+[[maybe_unused]] const auto *const logHome = ::testing::AddGlobalTestEnvironment(new TemporaryLogHome);
+
+}  // namespace

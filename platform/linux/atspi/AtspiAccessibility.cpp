@@ -1,6 +1,7 @@
 #include "platform/linux/atspi/AtspiAccessibility.h"
 
 #include "agent/Log.h"
+#include "platform/linux/atspi/X11WindowTitle.h"
 
 #include <QDBusArgument>
 #include <QDBusMessage>
@@ -53,6 +54,16 @@ AtspiAccessibility::AtspiAccessibility(Clock &clock, QDBusConnection sessionBus,
       m_connectionName(uniqueConnectionName())
 {
     atspi::registerTypes();
+}
+
+std::unique_ptr<AtspiAccessibility> AtspiAccessibility::forSession(Clock &clock)
+{
+    std::function<QString()> title;
+    if (!qEnvironmentVariableIsEmpty("DISPLAY")) {
+        auto x11 = std::make_shared<atspi::X11WindowTitle>();
+        title = [x11] { return x11->activeTitle(); };
+    }
+    return std::make_unique<AtspiAccessibility>(clock, QDBusConnection::sessionBus(), std::move(title));
 }
 
 AtspiAccessibility::~AtspiAccessibility()

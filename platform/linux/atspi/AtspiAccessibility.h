@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 
@@ -35,6 +36,10 @@ public:
     AtspiAccessibility(Clock &clock, QDBusConnection sessionBus, std::function<QString()> activeWindowTitle,
                        Options options);
     ~AtspiAccessibility() override;
+
+    // The reader of this login session: the session bus, and the X11 display's active-window
+    // title when $DISPLAY names one.
+    static std::unique_ptr<AtspiAccessibility> forSession(Clock &clock);
     AtspiAccessibility(const AtspiAccessibility &) = delete;
     AtspiAccessibility &operator=(const AtspiAccessibility &) = delete;
 
