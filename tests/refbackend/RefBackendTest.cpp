@@ -2,9 +2,11 @@
 #include "tests/support/RefBackendProcess.h"
 
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -70,6 +72,26 @@ TEST_F(RefBackendTest, PairingRoundTripFromTicketToClaimedStatus)
     EXPECT_TRUE(again.error().contains(QStringLiteral("409"))) << again.error().toStdString();
     EXPECT_FALSE(server.claim(QStringLiteral("ZZZZZZ"), QStringLiteral("Mia")).ok());
     EXPECT_EQ(http.get(QStringLiteral("/api/devices/setup-status/no-such-token")).status, 404);
+}
+
+TEST(RefBackendExpiry, AnUnclaimedCodeExpiresAndCanNoLongerBeClaimed)
+{
+    RefBackendProcess server({QStringLiteral("--code-lifetime"), QStringLiteral("1")});
+    ASSERT_TRUE(server.ok()) << server.error().toStdString();
+    HttpProbe http(server.baseUrl());
+    const auto ticket = http.post(QStringLiteral("/api/devices/setup-pending"), pendingBody()).json();
+    const QString statusPath =
+        QStringLiteral("/api/devices/setup-status/") + ticket.value(QStringLiteral("token")).toString();
+    QJsonObject status;
+    const QDeadlineTimer deadline(10000);
+    do {
+        QThread::msleep(50);
+        status = http.get(statusPath).json();
+    } while (!status.value(QStringLiteral("expired")).toBool() && !deadline.hasExpired());
+    EXPECT_EQ(status, (QJsonObject{{QStringLiteral("claimed"), false}, {QStringLiteral("expired"), true}}));
+    const auto claim = server.claim(ticket.value(QStringLiteral("pair_code")).toString(), QStringLiteral("Mia"));
+    ASSERT_FALSE(claim.ok());
+    EXPECT_TRUE(claim.error().contains(QStringLiteral("410"))) << claim.error().toStdString();
 }
 
 TEST_F(RefBackendTest, HeartbeatKeepsTheWholeLatestBodyPerDevice)

@@ -35,7 +35,7 @@ Result<Ticket> PairingStore::createPairing(const QString &deviceType, const QJso
     Ticket ticket;
     ticket.token = randomToken(24);
     ticket.deviceId = QUuid::createUuid().toString(QUuid::WithoutBraces);
-    ticket.expiresAt = now.addMSecs(kCodeLifetimeMs);
+    ticket.expiresAt = now.addMSecs(m_codeLifetimeMs);
     const qint64 nowMs = now.toMSecsSinceEpoch();
     // 31^6 codes: a clash among the few open ones is rare, and a few redraws settle it.
     for (int attempt = 0; attempt < 50 && ticket.pairCode.isEmpty(); ++attempt) {

@@ -58,10 +58,14 @@ public:
     // Pair codes are six characters from an alphabet without look-alikes (no 0/O, 1/I/L), so a
     // parent can type what a child reads out; they live ten minutes.
     static constexpr int kCodeLength = 6;
-    static constexpr qint64 kCodeLifetimeMs = 10 * 60 * 1000;
+    static constexpr qint64 kDefaultCodeLifetimeMs = 10 * 60 * 1000;
     static const QString &codeAlphabet();
 
-    explicit PairingStore(Database &db) : m_db(db) {}
+    // codeLifetimeMs is shorter only when a test wants to see codes expire.
+    explicit PairingStore(Database &db, qint64 codeLifetimeMs = kDefaultCodeLifetimeMs)
+        : m_db(db), m_codeLifetimeMs(codeLifetimeMs)
+    {
+    }
 
     // Creates an unclaimed device and a pending setup for it with a code unique among the codes
     // still open at now.
@@ -93,6 +97,7 @@ public:
 private:
     Result<QString> childIdFor(const QString &name);
     Database &m_db;
+    const qint64 m_codeLifetimeMs;
 };
 
 }  // namespace fennimar::refbackend

@@ -82,7 +82,10 @@ int main(int argc, char **argv)
                                 QStringLiteral("FILE"));
     const QCommandLineOption allowRemote(QStringLiteral("allow-remote"),
                                          QStringLiteral("Allow an address other machines can reach."));
-    parser.addOptions({address, port, db, allowRemote});
+    const QCommandLineOption codeLifetime(QStringLiteral("code-lifetime"),
+                                          QStringLiteral("Seconds a pair code stays valid (600)."),
+                                          QStringLiteral("SECONDS"), QStringLiteral("600"));
+    parser.addOptions({address, port, db, allowRemote, codeLifetime});
     parser.process(app);
 
     const QHostAddress host = parseAddress(parser.value(address));
@@ -100,6 +103,12 @@ int main(int argc, char **argv)
     if (!portOk || portNumber > 65535)
         return fail(QStringLiteral("not a port number: ") + parser.value(port), kConfigError);
 
+    bool lifetimeOk = false;
+    const uint lifetimeSeconds = parser.value(codeLifetime).toUInt(&lifetimeOk);
+    if (!lifetimeOk || lifetimeSeconds == 0 || lifetimeSeconds > 86400)
+        return fail(QStringLiteral("--code-lifetime takes 1 to 86400 seconds, not ") + parser.value(codeLifetime),
+                    kConfigError);
+
     QTemporaryDir scratch;
     QString dbPath = parser.value(db);
     if (dbPath.isEmpty()) {
@@ -112,7 +121,7 @@ int main(int argc, char **argv)
         return fail(database.error(), 1);
 
     RealClock clock;
-    PairingStore pairings(**database);
+    PairingStore pairings(**database, static_cast<qint64>(lifetimeSeconds) * 1000);
     ReportStore reports(**database);
     FaultPlan faults;
     ApiRoutes api(pairings, reports, clock);
