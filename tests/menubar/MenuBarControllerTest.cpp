@@ -184,23 +184,17 @@ TEST(PairedLines, PermissionAndLoginItemEntries)
 {
     MenuReadings r = paired();
     r.monitored = MonitoredReading{1, 0, std::nullopt};
-    EXPECT_FALSE(MenuBarController::permissionLine(r));
-    r.monitored->domainCount = 1;
     r.accessibilityTrusted = true;
-    EXPECT_EQ(describe(*MenuBarController::permissionLine(r)), "dim Websites: counting 1 site");
-    r.monitored->domainCount = 2;
-    EXPECT_EQ(describe(*MenuBarController::permissionLine(r)), "dim Websites: counting 2 sites");
-    r.monitored.reset();
     EXPECT_FALSE(MenuBarController::permissionLine(r));
-
-    for (const auto status : {LoginService::Status::NotRegistered, LoginService::Status::RequiresApproval,
-                              LoginService::Status::NotFound}) {
-        r.loginItem = status;
-        ASSERT_TRUE(MenuBarController::loginItemLine(r));
-        EXPECT_EQ(MenuBarController::loginItemLine(r)->action, MenuAction::OpenLoginItems);
+    for (const auto &[sites, line] :
+         {std::pair{1, "dim Websites: counting 1 site"}, {2, "dim Websites: counting 2 sites"}}) {
+        r.monitored->domainCount = sites;
+        EXPECT_EQ(describe(*MenuBarController::permissionLine(r)), line);
     }
-    r.loginItem = LoginService::Status::Enabled;
-    EXPECT_FALSE(MenuBarController::loginItemLine(r));
+    for (const auto status : {LoginService::Status::NotRegistered, LoginService::Status::NotFound}) {
+        r.loginItem = status;
+        EXPECT_EQ(MenuBarController::loginItemLine(r).value_or(MenuEntry{}).action, MenuAction::OpenLoginItems);
+    }
 }
 
 TEST(MenuIcon, FollowsStateAndHeartbeat)

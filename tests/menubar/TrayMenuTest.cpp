@@ -192,20 +192,6 @@ TEST_F(TrayFixture, UnpairOnlyAfterConfirmation)
     }
 }
 
-TEST_F(TrayFixture, IconFollowsTheReadings)
-{
-    readings.state = pairedState();
-    tray->refreshIcon();
-    const qint64 filled = tray->trayIcon()->icon().cacheKey();
-    readings.lastBeatError = "timed out";
-    tray->refreshIcon();
-    EXPECT_NE(tray->trayIcon()->icon().cacheKey(), filled);
-    readings.lastBeatError.reset();
-    tray->refreshIcon();
-    EXPECT_EQ(tray->trayIcon()->icon().cacheKey(), filled);
-    EXPECT_EQ(tray->trayIcon()->toolTip(), "Fennimar");
-}
-
 TEST(TrayIcons, AreDrawnForEveryStateAndPanel)
 {
     std::vector<QImage> seen;
