@@ -1,6 +1,8 @@
 // Cost of one browser address read through AT-SPI, against real Chromium and Firefox on a private
 // desktop: D-Bus requests and milliseconds per read on a small and a large page, and the cost of a
-// read while the browser is stopped (SIGSTOP). Prints a table; asserts nothing.
+// read while the browser is stopped (SIGSTOP). Channels: "socket" (the reader as shipped, on the
+// browser's own socket), "bus" (through the bus daemon), "walk" (the bounded breadth-first walk an
+// application without Collection gets). Prints a table; asserts nothing.
 #include "platform/RealClock.h"
 #include "platform/linux/atspi/AtspiAccessibility.h"
 #include "tests/atspi/BrowserDesktop.h"
@@ -66,10 +68,14 @@ int main(int argc, char **argv)
             AtspiAccessibility::Options overBus;
             overBus.useApplicationSocket = false;
             AtspiAccessibility busReader(clock, desktop.sessionBus(), {}, overBus);
+            AtspiAccessibility::Options walking;
+            walking.limits.walkOnly = true;
+            AtspiAccessibility walker(clock, desktop.sessionBus(), {}, walking);
             const bool ready = BrowserDesktop::waitUntil(
                 [&] {
                     return reader.readAddress(pid) == AddressOutcome::url(url) &&
-                           busReader.readAddress(pid) == AddressOutcome::url(url);
+                           busReader.readAddress(pid) == AddressOutcome::url(url) &&
+                           walker.readAddress(pid) == AddressOutcome::url(url);
                 },
                 30s);
             if (!ready) {
@@ -78,7 +84,8 @@ int main(int argc, char **argv)
             }
             // Let the browser finish starting up: a busy main thread looks hung for a moment.
             BrowserDesktop::waitUntil([] { return false; }, 3s);
-            const std::pair<const char *, AtspiAccessibility *> channels[] = {{"socket", &reader}, {"bus", &busReader}};
+            const std::pair<const char *, AtspiAccessibility *> channels[] = {
+                {"socket", &reader}, {"bus", &busReader}, {"walk", &walker}};
             for (const auto &[channel, subject] : channels) {
                 const Figures figures = measure(*subject, pid, reads);
                 std::printf("%-9s %-6s %-7s %9.1f %8.2f %10.2f %8.2f %7d\n", BrowserDesktop::name(browser), page,

@@ -135,6 +135,38 @@ TEST_P(AtspiBrowserTest, ReadsALargePage)
     EXPECT_EQ(readUntil(AddressOutcome::url(url("big", "large"))), AddressOutcome::url(url("big", "large")));
 }
 
+TEST_P(AtspiBrowserTest, TheBoundedWalkFindsTheShowingPageOrRunsOutOfBudget)
+{
+    const AddressOutcome current = readUntil(AddressOutcome::url(url("big", "large")));
+    ASSERT_EQ(current.kind, AddressOutcome::Kind::Url);
+
+    // What an application without the Collection interface gets: a walk that skips hidden tabs.
+    AtspiAccessibility::Options walking;
+    walking.limits.walkOnly = true;
+    AtspiAccessibility walker(session->clock, session->desktop.sessionBus(), {}, walking);
+    AddressOutcome walked;
+    BrowserDesktop::waitUntil(
+        [&] {
+            walked = walker.readAddress(session->pid);
+            return walked == current;
+        },
+        20s);
+    EXPECT_EQ(walked, current);
+    EXPECT_GT(walker.lastReadRequests(), 10) << "the walk is the expensive way";
+
+    walking.limits.maxElements = 3;
+    AtspiAccessibility starved(session->clock, session->desktop.sessionBus(), {}, walking);
+    const AddressOutcome tooLarge = AddressOutcome::unreadable(AddressOutcome::pageTooLarge);
+    AddressOutcome last;
+    BrowserDesktop::waitUntil(
+        [&] {
+            last = starved.readAddress(session->pid);
+            return last == tooLarge;
+        },
+        20s);
+    EXPECT_EQ(last, tooLarge);
+}
+
 TEST_P(AtspiBrowserTest, AStoppedBrowserCostsOneTimeoutAndIsReadAgainAfterItsBackoff)
 {
     const AddressOutcome current = readUntil(AddressOutcome::url(url("big", "large")));

@@ -29,6 +29,8 @@ AddressOutcome AtspiAddressReader::read()
             return noAddress();
         return AddressOutcome::unreadable(QString::fromLatin1(AddressOutcome::noFocusedWindow));
     }
+    if (m_limits.walkOnly)
+        return walk(*frame);
 
     const auto bar = addressBar(*frame);
     if (bar) {

@@ -30,6 +30,7 @@ public:
         int maxElements = 1500;  // the walk's budget of examined elements
         int maxDepth = 12;       // the frame is level 0; level maxDepth-1 is the deepest examined
         Millis barRetry{10000};  // how long "no address bar in this window" is believed
+        bool walkOnly = false;   // skip the search and walk (for measuring and testing the walk)
     };
 
     // activeWindowTitle: the title of the desktop's active window, or empty when unknown; asked
