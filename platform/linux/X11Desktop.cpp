@@ -153,7 +153,7 @@ X11Desktop::X11Desktop(Clock &clock, DesktopEntryCatalog &catalog, std::unique_p
 {
     const auto problem = sessionProblem();
     // An explicit display is used even without $DISPLAY; a Wayland session is never trusted.
-    if (problem && (m_display.isEmpty() || qEnvironmentVariableIsSet("WAYLAND_DISPLAY") ||
+    if (problem && (m_display.isEmpty() || !qEnvironmentVariable("WAYLAND_DISPLAY").isEmpty() ||
                     qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland"))) {
         m_unsupported = true;
         Log::warn(*problem);
@@ -172,7 +172,7 @@ X11Desktop::~X11Desktop() = default;
 
 std::optional<QString> X11Desktop::sessionProblem()
 {
-    if (qEnvironmentVariableIsSet("WAYLAND_DISPLAY") ||
+    if (!qEnvironmentVariable("WAYLAND_DISPLAY").isEmpty() ||
         qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland"))
         return QStringLiteral(
             "app counting needs an X11 session for now · this is a Wayland session · "

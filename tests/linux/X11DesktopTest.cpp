@@ -62,6 +62,9 @@ protected:
         return id;
     }
 
+    // The tests' own X server is the session, even when they run inside a Wayland desktop.
+    ScopedEnv noWayland{"WAYLAND_DISPLAY", ""};
+    ScopedEnv x11Session{"XDG_SESSION_TYPE", "x11"};
     XSession x;
     QTemporaryDir data;
     VirtualClock clock;
