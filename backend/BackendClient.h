@@ -26,7 +26,8 @@ namespace fennimar {
 // The one way the agent talks to its backend: JSON over HTTP(S). An immutable value; copies are cheap
 // and share one session (a QNetworkAccessManager on the thread that created the client, with no
 // cookie store, no cache and no stored credentials). It never retries and never logs: callers decide
-// when to try again and what to say.
+// when to try again and what to say. A request in flight keeps the session alive, so the client it
+// was started from may be dropped meanwhile.
 //
 // Every operation is a coroutine to be awaited on the creating thread (the main thread). It never
 // throws; a failure is a ClientError in the result. Each request fails with a Transport error when

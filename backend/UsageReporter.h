@@ -27,6 +27,7 @@ public:
     // marked with the totals that were sent (seconds credited during the request stay), days older than
     // 30 days are pruned and the ledger is saved, and one INFO line is logged. On failure one WARN line
     // is logged and the ledger is not touched. Costs one request and, on success, one ledger save.
+    // The reporter must outlive the returned task: whoever replaces it keeps the old one until then.
     QCoro::Task<void> report(CancelToken cancel = {});
 
     const std::optional<QDateTime> &lastReport() const { return m_lastReport; }

@@ -68,7 +68,7 @@ TEST_F(UsageReporterTest, SuccessMarksWhatWasSentPrunesAndSaves)
     auto cycle = reporter.report();
     ASSERT_TRUE(server.waitForRequests(1));
     ledger.add(5, at(3, 12));  // credited while the request is in flight
-    QCoro::waitFor(std::move(cycle));
+    finish(std::move(cycle));
 
     const QJsonObject body = server.requests().at(0).json();
     EXPECT_EQ(body["daily_usage"]["total_seconds"].toInteger(), 600);
@@ -104,7 +104,7 @@ TEST_F(UsageReporterTest, FailureTouchesNothing)
     server.respond("/api/guard/heartbeat", Response::text(500, "oops"));
     const auto before = ledger.days();
     StderrCapture log;
-    QCoro::waitFor(reporter.report());
+    finish(reporter.report());
 
     EXPECT_EQ(ledger.days(), before);
     EXPECT_FALSE(QFile::exists(ledger.storePath()));
@@ -118,7 +118,7 @@ TEST_F(UsageReporterTest, NothingUnconfirmedSendsNoBackfillMember)
     ledger.days().clear();
     server.respond("/api/guard/heartbeat", Response::json({}));
     StderrCapture log;
-    QCoro::waitFor(reporter.report());
+    finish(reporter.report());
 
     const QJsonObject body = server.requests().at(0).json();
     EXPECT_FALSE(body.contains("daily_usage_backfill"));
