@@ -76,7 +76,12 @@ TrayMenu::TrayMenu(Clock &clock, ReadingsSource readings, MenuActions actions, Q
     }
 }
 
-TrayMenu::~TrayMenu() = default;
+TrayMenu::~TrayMenu()
+{
+    m_hostPoll.cancel();
+    // The icon refers to the menu: it goes first.
+    delete m_tray;
+}
 
 QMenu *TrayMenu::menu() const
 {
@@ -132,9 +137,8 @@ void TrayMenu::refreshIcon()
 {
     const MenuIcon which = MenuBarController::icon(m_readings());
     const bool dark = darkPanel();
-    // Six small pictures in all: render each once per process.
-    static std::array<QIcon, 6> cache;
-    QIcon &icon = cache[static_cast<std::size_t>(which) * 2 + (dark ? 1 : 0)];
+    // Six small pictures in all: render each once.
+    QIcon &icon = m_icons[static_cast<std::size_t>(which) * 2 + (dark ? 1 : 0)];
     if (icon.isNull())
         icon = iconImage(which, dark);
     m_tray->setIcon(icon);

@@ -6,6 +6,7 @@
 #include <QIcon>
 #include <QObject>
 
+#include <array>
 #include <functional>
 #include <memory>
 
@@ -71,6 +72,7 @@ private:
     std::unique_ptr<QMenu> m_menu;
     QSystemTrayIcon *m_tray = nullptr;  // child of this object
     TimerHandle m_hostPoll;
+    std::array<QIcon, 6> m_icons;  // by MenuIcon and panel shade, rendered on first use
 };
 
 }  // namespace fennimar
