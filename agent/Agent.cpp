@@ -9,8 +9,8 @@ Agent::Agent(Clock &clock, Platform &platform, QUrl backendURL, QString supportD
     : m_clock(clock),
       m_platform(platform),
       m_backendURL(std::move(backendURL)),
-      m_ledger(supportDirectory + QStringLiteral("/ledger.json"), clock),
-      m_system(*platform.device),
+      m_ledger(std::make_shared<DayLedger>(supportDirectory + QStringLiteral("/ledger.json"), clock)),
+      m_system(std::make_shared<SystemInfo>(*platform.device)),
       m_keychain(*platform.secrets, *platform.device),
       m_permission(*platform.accessibility, clock),
       m_client(BackendClient::create(m_backendURL, clock, limits))
@@ -44,12 +44,12 @@ void Agent::changed()
 void Agent::start()
 {
     Log::info(QStringLiteral("agent starting · backend=%1 · device_type=%2 · user=%3")
-                  .arg(m_backendURL.toString(), m_system.pairingDeviceType(), m_platform.device->userName()));
+                  .arg(m_backendURL.toString(), m_system->pairingDeviceType(), m_platform.device->userName()));
     // Whatever the state, counted seconds reach the disk at least once a minute, so a crash or a
     // power cut loses at most a minute of counting.
     m_saveTimer = m_clock.callEvery(saveInterval, [this] {
-        if (m_ledger.hasUnsavedChanges())
-            m_ledger.save();
+        if (m_ledger->hasUnsavedChanges())
+            m_ledger->save();
     });
     restoreOrPair();
 }
@@ -84,11 +84,13 @@ void Agent::startHeartbeat(const QString &deviceId)
 QCoro::Task<void> Agent::heartbeatLoop(QString deviceId, CancelToken token)
 {
     const std::weak_ptr<bool> alive = m_alive;
-    const BackendClient client = m_client;  // the frame's own copy outlives nothing it needs
+    // The frame's own copies: a request may finish after the agent is gone.
+    const BackendClient client = m_client;
+    const std::shared_ptr<SystemInfo> system = m_system;
     while (!token.isCancelled()) {
         const bool trusted = m_permission.isTrusted();
         const bool loginEnabled = m_platform.login->status() == LoginService::Status::Enabled;
-        const auto beat = co_await client.heartbeat(deviceId, trusted, loginEnabled, m_system);
+        const auto beat = co_await client.heartbeat(deviceId, trusted, loginEnabled, *system);
         // A beat that finishes after its loop was stopped (unpair) records nothing.
         if (alive.expired() || token.isCancelled())
             co_return;
@@ -117,9 +119,9 @@ void Agent::startMeasuring(const PairedIdentity &identity)
     if (m_sampler)
         m_sampler->stop();
     auto monitored = std::make_shared<MonitoredApps>(m_client, identity.sessionToken, identity.deviceId, m_clock);
-    auto sampler = std::make_unique<ActivitySampler>(m_clock, m_ledger, *monitored, *m_platform.desktop,
+    auto sampler = std::make_unique<ActivitySampler>(m_clock, *m_ledger, *monitored, *m_platform.desktop,
                                                      *m_platform.accessibility, *m_platform.apps);
-    auto reporter = std::make_shared<UsageReporter>(m_client, m_ledger, identity, m_clock, m_system);
+    auto reporter = std::make_shared<UsageReporter>(m_client, *m_ledger, identity, m_clock, *m_system);
     auto seenApps = std::make_shared<SeenAppsReporter>(m_client, identity, *m_platform.apps, m_clock);
     sampler->setSeenApps(seenApps.get());
     // The old sampler goes before the objects it points at.
@@ -139,13 +141,16 @@ void Agent::startMeasuring(const PairedIdentity &identity)
     });
 
     m_measurementTask = CancelToken();
-    measurementLoop(monitored, seenApps, reporter, *m_measurementTask);
+    measurementLoop(m_ledger, m_system, monitored, seenApps, reporter, *m_measurementTask);
 }
 
-QCoro::Task<void> Agent::measurementLoop(std::shared_ptr<MonitoredApps> monitored,
+QCoro::Task<void> Agent::measurementLoop(std::shared_ptr<DayLedger> ledger, std::shared_ptr<SystemInfo> system,
+                                         std::shared_ptr<MonitoredApps> monitored,
                                          std::shared_ptr<SeenAppsReporter> seenApps,
                                          std::shared_ptr<UsageReporter> reporter, CancelToken token)
 {
+    Q_UNUSED(ledger);  // kept alive for the reporter
+    Q_UNUSED(system);
     const std::weak_ptr<bool> alive = m_alive;
     co_await monitored->refresh();
     if (alive.expired())
@@ -173,8 +178,8 @@ QCoro::Task<void> Agent::measurementLoop(std::shared_ptr<MonitoredApps> monitore
 
 void Agent::flush()
 {
-    m_ledger.save();
-    Log::info(QStringLiteral("ledger flushed · today=%1s").arg(m_ledger.today(m_clock.now()).total()));
+    m_ledger->save();
+    Log::info(QStringLiteral("ledger flushed · today=%1s").arg(m_ledger->today(m_clock.now()).total()));
 }
 
 void Agent::unpair()

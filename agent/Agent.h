@@ -62,12 +62,12 @@ public:
     const AgentState &state() const { return m_state; }
     const std::optional<QDateTime> &lastBeat() const { return m_lastBeat; }
     const std::optional<QString> &lastBeatError() const { return m_lastBeatError; }
-    const DayLedger &ledger() const { return m_ledger; }
+    const DayLedger &ledger() const { return *m_ledger; }
     const ActivitySampler *sampler() const { return m_sampler.get(); }
     const MonitoredApps *monitored() const { return m_monitored.get(); }
     bool accessibilityTrusted() { return m_permission.isTrusted(); }
     AccessibilityPermission &permission() { return m_permission; }
-    const SystemInfo &systemInfo() const { return m_system; }
+    const SystemInfo &systemInfo() const { return *m_system; }
     const QUrl &backendURL() const { return m_backendURL; }
 
     // Set once by the menu; called on the main thread after every change worth redrawing.
@@ -81,7 +81,8 @@ private:
 
     QCoro::Task<void> restoreOrPair();
     QCoro::Task<void> heartbeatLoop(QString deviceId, CancelToken token);
-    QCoro::Task<void> measurementLoop(std::shared_ptr<MonitoredApps> monitored,
+    QCoro::Task<void> measurementLoop(std::shared_ptr<DayLedger> ledger, std::shared_ptr<SystemInfo> system,
+                                      std::shared_ptr<MonitoredApps> monitored,
                                       std::shared_ptr<SeenAppsReporter> seenApps,
                                       std::shared_ptr<UsageReporter> reporter, CancelToken token);
     QCoro::Task<void> pairingTask(CancelToken token);
@@ -95,8 +96,10 @@ private:
     AgentState m_state = AgentStates::Unpaired{};
     std::optional<QDateTime> m_lastBeat;
     std::optional<QString> m_lastBeatError;
-    DayLedger m_ledger;
-    SystemInfo m_system;
+    // Shared with the running measurement task, whose reporter may finish a request after the
+    // agent is gone.
+    std::shared_ptr<DayLedger> m_ledger;
+    std::shared_ptr<SystemInfo> m_system;
     Keychain m_keychain;
     AccessibilityPermission m_permission;
     BackendClient m_client;

@@ -26,7 +26,7 @@ QCoro::Task<void> Agent::pairingTask(CancelToken token)
 {
     const std::weak_ptr<bool> alive = m_alive;
     const BackendClient client = m_client;
-    const auto ticket = co_await client.requestPairing(m_system, token);
+    const auto ticket = co_await client.requestPairing(*m_system, token);
     // A task that was cancelled ends silently whatever its request answered: whoever cancelled it
     // has set the state already, and a newer pairing may be showing its own code.
     if (alive.expired() || token.isCancelled())

@@ -154,7 +154,7 @@ TEST_F(Pairing, CancelReturnsToThePairingStoredBeforeOrToUnpaired)
     agent->cancelPairing();
     ASSERT_TRUE(waitFor([&] { return stateAs<AgentStates::Paired>() != nullptr; }));
     EXPECT_EQ(stateAs<AgentStates::Paired>()->identity, id);
-    pump(20ms);  // a poll sent just before the cancel may still arrive
+    pump(200ms);  // a poll sent just before the cancel may still arrive
     const std::size_t polls = requestsTo("/api/devices/setup-status/tok-1");
     clock.advance(10s);
     pump(20ms);
