@@ -81,6 +81,19 @@ TEST_F(FailureTest, TransportErrorsNameTheLimitThatFired)
     EXPECT_EQ(slow.error().description(), "Request timed out: not finished within 1 s");
 }
 
+TEST_F(FailureTest, LimitsAreTimedByTheInjectedClock)
+{
+    Response silent = Response::text(200, "late");
+    silent.delay = std::chrono::seconds(10);
+    server.respond("/api/devices/d/heartbeat", silent);
+    auto task = client.heartbeat("d", true, true, system);
+    ASSERT_TRUE(server.waitForRequests(1));
+    clock.advance(Millis(19999));
+    EXPECT_FALSE(task.isReady());
+    clock.advance(Millis(1));
+    EXPECT_EQ(finish(std::move(task)).error().description(), "Request timed out: no data for 20 s");
+}
+
 TEST_F(FailureTest, CancellingEndsTheRequestAndAnAlreadyCancelledOneSendsNothing)
 {
     Response silent = Response::text(200, "late");

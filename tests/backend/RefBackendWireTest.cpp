@@ -18,7 +18,8 @@ protected:
         EXPECT_TRUE(ticket.ok()) << ticket.error().description().toStdString();
         if (!ticket.ok())
             return {};
-        EXPECT_TRUE(ISO8601DateFormatter::fennimar().date(ticket.value().expiresAt)) << ticket.value().expiresAt.toStdString();
+        EXPECT_TRUE(ISO8601DateFormatter::fennimar().date(ticket.value().expiresAt))
+            << ticket.value().expiresAt.toStdString();
         const auto pending = finish(client.setupStatus(ticket.value().token));
         EXPECT_TRUE(pending.ok() && !pending.value().claimed && !pending.value().expired);
         const auto claim = backend.claim(ticket.value().pairCode, "Robin");
