@@ -54,6 +54,8 @@ TrayMenu::TrayMenu(Clock &clock, ReadingsSource readings, MenuActions actions, Q
       m_actions(std::move(actions)),
       m_menu(std::make_unique<QMenu>())
 {
+    // The agent has no main window: closing the unpair question, its only window, must not end it.
+    QApplication::setQuitOnLastWindowClosed(false);
     m_menu->setToolTipsVisible(true);
     connect(m_menu.get(), &QMenu::aboutToShow, this, &TrayMenu::rebuild);
 

@@ -38,7 +38,8 @@ public:
     // Creates the icon and the menu and shows the icon when a tray host is present. Without one it
     // logs one WARN line and looks for a host every 5 s on `clock`, showing the icon once one
     // appears. `readings` is called on every opening, on every icon refresh and when the code is
-    // copied; it must be cheap. Requires a QApplication.
+    // copied; it must be cheap. Requires a QApplication, which it keeps from quitting when its last
+    // window (the unpair question) closes.
     TrayMenu(Clock &clock, ReadingsSource readings, MenuActions actions, QObject *parent = nullptr);
     ~TrayMenu() override;
 

@@ -43,8 +43,11 @@ struct TrayFixture : testing::Test {
         const auto count = [this](const char *name) { return [this, name] { ++calls[name]; }; };
         MenuActions actions{count("pair"), count("cancel"),  count("unpair"),
                             count("quit"), count("website"), count("login")};
+        QApplication::setQuitOnLastWindowClosed(true);
         tray = std::make_unique<TrayMenu>(
             clock, [this] { return readings; }, actions);
+        // Otherwise answering the unpair question, the agent's only window, would end the agent.
+        EXPECT_FALSE(QApplication::quitOnLastWindowClosed());
     }
     void open()
     {
