@@ -204,7 +204,9 @@ TEST_P(AtspiBrowserTest, AnotherApplicationInFrontLeavesNoFocusedWindow)
             session->desktop.xdotool({"search", "--name", "terminal in front", "windowactivate"});
             return session->desktop.activeWindowTitle() == QLatin1String("terminal in front");
         },
-        20s, 500ms));
+        20s, 500ms))
+        << "front: " << qPrintable(session->desktop.activeWindowTitle())
+        << "; xterm says: " << qPrintable(session->desktop.errorLog(QStringLiteral("xterm")));
     // The title the reader matches frames against is the window manager's, read straight from X.
     EXPECT_EQ(session->title->activeTitle(), QStringLiteral("terminal in front"));
     const AddressOutcome noWindow = AddressOutcome::unreadable(AddressOutcome::noFocusedWindow);

@@ -284,6 +284,12 @@ QString BrowserDesktop::activeWindowTitle()
     return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
 }
 
+QString BrowserDesktop::errorLog(const QString &program) const
+{
+    QFile file(m_home.filePath(program + QStringLiteral(".log")));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll().right(2000)) : QString();
+}
+
 bool BrowserDesktop::waitUntil(const std::function<bool()> &fn, std::chrono::milliseconds timeout,
                                std::chrono::milliseconds step)
 {

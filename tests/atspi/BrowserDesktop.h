@@ -60,6 +60,8 @@ public:
     bool xdotool(const QStringList &args);
     QString activeWindowTitle();
     bool setAccessibility(bool on);
+    // What a program started here wrote to its standard error (for failure messages).
+    QString errorLog(const QString &program) const;
 
     // Polls fn (with the event loop running in between) until it returns true or the time is up.
     static bool waitUntil(const std::function<bool()> &fn, std::chrono::milliseconds timeout,

@@ -190,6 +190,16 @@ AtspiAccessibility::App *AtspiAccessibility::findApp(qint64 pid, AtspiCaller &re
             break;
     }
     m_pidByBusName = std::move(present);
+    // Browsers that quit since: their sockets and window memories go with them.
+    for (auto it = m_apps.begin(); it != m_apps.end();) {
+        if (m_pidByBusName.count(it->second.busName) || registry.failure() != AtspiCaller::Failure::None) {
+            ++it;
+            continue;
+        }
+        if (!it->second.peerName.isEmpty())
+            QDBusConnection::disconnectFromPeer(it->second.peerName);
+        it = m_apps.erase(it);
+    }
     for (const auto &[name, owner] : m_pidByBusName) {
         if (owner == pid) {
             App &app = m_apps[pid];
