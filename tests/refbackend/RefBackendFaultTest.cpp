@@ -97,7 +97,7 @@ TEST_F(RefBackendFaultTest, EachFaultKindShowsOnceThenTheRouteIsNormalAgain)
         SCOPED_TRACE(c.fault.kind.toStdString());
         ASSERT_TRUE(server.injectFault(c.fault).ok());
         const int before = deviceCount();
-        // A fresh client each time, so that a dropped connection is not retried on a kept-alive one.
+        // A fresh client each time, so that no connection state carries over from one case to the next.
         HttpProbe fresh(server.baseUrl());
         c.check(fresh.post(QString::fromLatin1(path), pendingBody()));
         EXPECT_EQ(deviceCount(), before + (c.acts ? 1 : 0));
@@ -106,6 +106,9 @@ TEST_F(RefBackendFaultTest, EachFaultKindShowsOnceThenTheRouteIsNormalAgain)
         }
         EXPECT_EQ(fresh.post(QString::fromLatin1(path), pendingBody()).status, 201) << server.log().toStdString();
     }
+    // Held-back answers, cut connections and large bodies leave nothing behind at exit.
+    const auto stopped = server.stop();
+    EXPECT_TRUE(stopped.ok()) << stopped.error().toStdString();
 }
 
 TEST_F(RefBackendFaultTest, AFaultLastsForItsCountAndOnlyOnItsRoute)

@@ -253,6 +253,10 @@ TEST_F(RefBackendTest, DataOutlivesARestartOnTheSameDatabase)
     ASSERT_TRUE(second.ok()) << second.error().toStdString();
     HttpProbe again(second.baseUrl());
     EXPECT_EQ(again.get(QStringLiteral("/api/guard/my-installed-apps"), device.token).status, 200);
+    for (auto *process : {&second, &server}) {
+        const auto stopped = process->stop();
+        EXPECT_TRUE(stopped.ok()) << stopped.error().toStdString();
+    }
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QJsonDocument>
 
+#include <cstdio>
+
 namespace fennimar::test {
 
 namespace {
@@ -54,11 +56,25 @@ RefBackendProcess::~RefBackendProcess()
 {
     if (m_process.state() == QProcess::NotRunning)
         return;
+    const Status stopped = stop();
+    if (!stopped)
+        std::fprintf(stderr, "%s\n", qPrintable(stopped.error()));
+}
+
+Status RefBackendProcess::stop()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return Status::failure(QStringLiteral("fennimar-refbackend was not running"));
     m_process.terminate();
     if (!m_process.waitForFinished(kStopMs)) {
         m_process.kill();
         m_process.waitForFinished(kStopMs);
+        return Status::failure(QStringLiteral("fennimar-refbackend ignored SIGTERM; its log:\n") + log());
     }
+    if (m_process.exitStatus() != QProcess::NormalExit || m_process.exitCode() != 0)
+        return Status::failure(
+            QStringLiteral("fennimar-refbackend ended with status %1; its log:\n").arg(m_process.exitCode()) + log());
+    return {};
 }
 
 QString RefBackendProcess::databasePath() const

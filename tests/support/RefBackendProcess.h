@@ -51,6 +51,11 @@ public:
     RefBackendProcess(const RefBackendProcess &) = delete;
     RefBackendProcess &operator=(const RefBackendProcess &) = delete;
 
+    // Stops the server (SIGTERM, then SIGKILL after 5 s) and says whether it ended cleanly with
+    // status 0; a sanitizer's report or a crash comes back as the failure, with the server's log.
+    // The destructor stops a server still running and prints such a failure on standard error.
+    Status stop();
+
     // Whether the server runs; when not, error() says why (with what it wrote on standard error).
     bool ok() const { return m_baseUrl.isValid(); }
     QString error() const { return m_error; }
