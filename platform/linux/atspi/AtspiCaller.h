@@ -34,6 +34,7 @@ public:
     std::optional<QList<QVariant>> callOn(const QString &service, const QString &path, const QString &interface,
                                           const QString &method, const QList<QVariant> &args = {});
 
+    // Typed requests, one each: the answer, or nothing on any failure (failure() says which).
     std::optional<uint> role(const QString &path);
     std::optional<QList<uint>> states(const QString &path);
     std::optional<QList<ObjectRef>> children(const QString &path);
@@ -41,13 +42,16 @@ public:
     std::optional<QList<ObjectRef>> matches(const QString &path, const MatchRule &rule, int count);
     // GetAttributes of the given interface (Accessible or Document).
     std::optional<QMap<QString, QString>> attributes(const QString &path, const QString &interface);
-    std::optional<QString> name(const QString &path);
-    std::optional<QString> text(const QString &path);
+    std::optional<QString> name(const QString &path);  // the Accessible "Name" property
+    std::optional<QString> text(const QString &path);  // the whole text of a Text object
 
+    // The first failure of this caller's life (a hang overrides any other), its D-Bus error, and
+    // the number of requests sent.
     Failure failure() const { return m_failure; }
     QString failureText() const { return m_failureText; }
     int requests() const { return m_requests; }
 
+    // What a D-Bus error name means for the reader.
     static Failure classify(const QString &errorName);
 
 private:
