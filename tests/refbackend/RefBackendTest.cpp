@@ -74,24 +74,34 @@ TEST_F(RefBackendTest, PairingRoundTripFromTicketToClaimedStatus)
     EXPECT_EQ(http.get(QStringLiteral("/api/devices/setup-status/no-such-token")).status, 404);
 }
 
-TEST(RefBackendExpiry, AnUnclaimedCodeExpiresAndCanNoLongerBeClaimed)
+TEST(RefBackendExpiry, AnUnclaimedCodeExpiresWhileAClaimedOneStaysClaimed)
 {
-    RefBackendProcess server({QStringLiteral("--code-lifetime"), QStringLiteral("1")});
+    RefBackendProcess server({QStringLiteral("--code-lifetime"), QStringLiteral("2")});
     ASSERT_TRUE(server.ok()) << server.error().toStdString();
     HttpProbe http(server.baseUrl());
-    const auto ticket = http.post(QStringLiteral("/api/devices/setup-pending"), pendingBody()).json();
-    const QString statusPath =
-        QStringLiteral("/api/devices/setup-status/") + ticket.value(QStringLiteral("token")).toString();
-    QJsonObject status;
+    const auto statusPath = [](const QJsonObject &ticket) {
+        return QStringLiteral("/api/devices/setup-status/") + ticket.value(QStringLiteral("token")).toString();
+    };
+    const auto claimedTicket = http.post(QStringLiteral("/api/devices/setup-pending"), pendingBody()).json();
+    const auto idleTicket = http.post(QStringLiteral("/api/devices/setup-pending"), pendingBody()).json();
+    ASSERT_TRUE(server.claim(claimedTicket.value(QStringLiteral("pair_code")).toString(), QStringLiteral("Mia")).ok());
+
+    QJsonObject idle;
     const QDeadlineTimer deadline(10000);
     do {
         QThread::msleep(50);
-        status = http.get(statusPath).json();
-    } while (!status.value(QStringLiteral("expired")).toBool() && !deadline.hasExpired());
-    EXPECT_EQ(status, (QJsonObject{{QStringLiteral("claimed"), false}, {QStringLiteral("expired"), true}}));
-    const auto claim = server.claim(ticket.value(QStringLiteral("pair_code")).toString(), QStringLiteral("Mia"));
-    ASSERT_FALSE(claim.ok());
-    EXPECT_TRUE(claim.error().contains(QStringLiteral("410"))) << claim.error().toStdString();
+        idle = http.get(statusPath(idleTicket)).json();
+    } while (!idle.value(QStringLiteral("expired")).toBool() && !deadline.hasExpired());
+    EXPECT_EQ(idle, (QJsonObject{{QStringLiteral("claimed"), false}, {QStringLiteral("expired"), true}}));
+    const auto late = server.claim(idleTicket.value(QStringLiteral("pair_code")).toString(), QStringLiteral("Mia"));
+    ASSERT_FALSE(late.ok());
+    EXPECT_TRUE(late.error().contains(QStringLiteral("410"))) << late.error().toStdString();
+
+    // Past its code's expiry a claimed setup still hands out its session, never "expired".
+    const auto claimed = http.get(statusPath(claimedTicket)).json();
+    EXPECT_TRUE(claimed.value(QStringLiteral("claimed")).toBool());
+    EXPECT_FALSE(claimed.value(QStringLiteral("expired")).toBool());
+    EXPECT_FALSE(claimed.value(QStringLiteral("child_session_token")).toString().isEmpty());
 }
 
 TEST_F(RefBackendTest, HeartbeatKeepsTheWholeLatestBodyPerDevice)
