@@ -122,24 +122,41 @@ XSession::XSession()
                  QStringLiteral(" (scripts/install-deps.sh)");
         return;
     }
-    // -displayfd picks a free display number, so tests running side by side never collide.
-    if (!startServer({QStringLiteral("-displayfd"), QStringLiteral("1")})) {
-        m_skip = QStringLiteral("Xvfb did not start");
-        return;
+    // A window manager that exits at once (seen when another test's X server had just left the
+    // same display number) gets a fresh server; the reason of the last try is kept for the skip.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        m_skip = startSession();
+        if (m_skip.isEmpty())
+            return;
+        stopAll();
+        m_display.clear();
     }
+}
+
+QString XSession::startSession()
+{
+    // -displayfd picks a free display number, so tests running side by side never collide.
+    if (!startServer({QStringLiteral("-displayfd"), QStringLiteral("1")}))
+        return QStringLiteral("Xvfb did not start");
     QProcess *wm = start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
     // openbox is ready once it has claimed the window-manager selection of screen 0.
+    QByteArray lastAnswer = "no answer";
     const bool managed = waitUntil(
         [&] {
             const auto out =
                 runTool(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")},
                         m_display, 5000);
-            return out && out->contains("window id");
+            lastAnswer = out ? out->trimmed() : QByteArray("xprop failed");
+            return (out && out->contains("window id")) || wm->state() != QProcess::Running;
         },
         30000);
-    if (!managed || wm->state() != QProcess::Running)
-        m_skip = QStringLiteral("openbox did not take over the display within 30 s · ") +
-                 QString::fromUtf8(wm->readAllStandardError().left(300));
+    if (managed && wm->state() == QProcess::Running)
+        return {};
+    return QStringLiteral("openbox did not take over display %1 · openbox %2 (exit %3) · xprop: %4 · %5")
+        .arg(QString::fromLatin1(m_display),
+             wm->state() == QProcess::Running ? QStringLiteral("running") : QStringLiteral("stopped"))
+        .arg(wm->exitCode())
+        .arg(QString::fromUtf8(lastAnswer), QString::fromUtf8(wm->readAll().left(300)));
 }
 
 bool XSession::startServer(const QStringList &args)
@@ -168,6 +185,7 @@ QProcess *XSession::start(const QString &program, const QStringList &args)
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(m_display));
     process->setProcessEnvironment(env);
+    process->setProcessChannelMode(QProcess::MergedChannels);
     process->start(program, args);
     process->waitForStarted(3000);
     m_clients.push_back(std::move(process));
@@ -187,15 +205,22 @@ bool XSession::restartServer()
 
 XSession::~XSession()
 {
+    stopAll();
+}
+
+void XSession::stopAll()
+{
     for (auto it = m_clients.rbegin(); it != m_clients.rend(); ++it) {
         (*it)->kill();
         (*it)->waitForFinished(2000);
     }
+    m_clients.clear();
     if (m_server) {
         m_server->terminate();
         if (!m_server->waitForFinished(3000))
             m_server->kill();
         m_server->waitForFinished(1000);
+        m_server.reset();
     }
 }
 

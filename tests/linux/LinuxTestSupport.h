@@ -74,6 +74,8 @@ public:
     bool restartServer();
 
 private:
+    QString startSession();  // empty when the display is ready, else why not
+    void stopAll();
     bool startServer(const QStringList &args);
     QString m_skip;
     QByteArray m_display;
