@@ -31,6 +31,10 @@ AddressOutcome noAddress()
 // accessibility was on.
 constexpr Millis unregisteredWarnAfter{10000};
 
+// Turning accessibility on makes the launcher write the desktop settings; it is a user's click, not
+// a sampler tick, so it may wait longer than a read's calls.
+constexpr Millis requestTimeout{1000};
+
 QString uniqueConnectionName()
 {
     static std::atomic<int> counter{0};
@@ -101,7 +105,7 @@ void AtspiAccessibility::requestTrust()
     QDBusMessage message =
         QDBusMessage::createMethodCall(BusService, BusPath, PropertiesInterface, QStringLiteral("Set"));
     message.setArguments({StatusInterface, QStringLiteral("IsEnabled"), QVariant::fromValue(QDBusVariant(true))});
-    const QDBusMessage reply = m_session.call(message, QDBus::Block, static_cast<int>(m_options.callTimeout.count()));
+    const QDBusMessage reply = m_session.call(message, QDBus::Block, static_cast<int>(requestTimeout.count()));
     m_trusted.reset();
     if (reply.type() != QDBusMessage::ReplyMessage) {
         Log::warn(QStringLiteral("accessibility · could not turn on the desktop's accessibility support · ") +

@@ -49,7 +49,8 @@ public:
 
     // Turns the desktop's accessibility support on (org.a11y.Status IsEnabled). The setting is kept
     // in the user's desktop settings, so it outlives this process and applies to every application
-    // of the session. Logs what it did; a failure is logged, never thrown.
+    // of the session. One session-bus call, bounded to 1 s. Logs what it did; a failure is logged,
+    // never thrown.
     void requestTrust() override;
 
     // Url, Editing, Unreadable or NoPermission for the focused window of the browser with this
