@@ -6,6 +6,7 @@
 #include "platform/DeviceFacts.h"
 #include "platform/LoginService.h"
 #include "platform/SecretStore.h"
+#include "platform/SingleInstance.h"
 
 #include <memory>
 
@@ -14,12 +15,23 @@ namespace fennimar {
 // Everything the agent asks of the operating system, built once by the composition root and
 // handed down by reference. Tests build one from fakes.
 struct Platform {
+    // The catalog first: the desktop describes windows through it and must go before it.
+    std::unique_ptr<AppCatalog> apps;
     std::unique_ptr<Desktop> desktop;
     std::unique_ptr<Accessibility> accessibility;
-    std::unique_ptr<AppCatalog> apps;
     std::unique_ptr<DeviceFacts> device;
     std::unique_ptr<LoginService> login;
     std::unique_ptr<SecretStore> secrets;
 };
+
+class Clock;
+
+// The real platform of this build (chosen by CMake): the desktop of the login session, its
+// accessibility bus, application catalog, device facts, login registration and secret store.
+// Never fails: parts that cannot reach their service answer as their contracts say for failure.
+Platform createPlatform(Clock &clock);
+
+// The rule that only one agent runs per user, for this platform.
+std::unique_ptr<SingleInstance> createSingleInstance();
 
 }  // namespace fennimar

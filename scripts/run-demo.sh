@@ -1,8 +1,66 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds, and runs the agent's main job.
+# The agent's main job, on this machine: builds the agent and the reference backend, starts the
+# backend on loopback and the agent against it inside a private desktop session (Xvfb, openbox, an
+# xterm in front, a D-Bus session with gnome-keyring), prints the pair code and the command that
+# claims it, then follows the agent's log until Ctrl-C.
+#   scripts/run-demo.sh           you claim the code yourself with the printed command
+#   scripts/run-demo.sh --claim   the script claims it for a child "Robin" and monitors XTerm
 set -euo pipefail
 cd "$(dirname "$0")/.."
+auto_claim=false
+[ "${1:-}" = "--claim" ] && auto_claim=true
+
 bash scripts/install-deps.sh
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build/release -j "$(nproc)" --target fennimar-agent
-exec build/release/agent/fennimar-agent "$@"
+cmake --build build/release -j "$(nproc)" --target fennimar-agent fennimar-refbackend
+
+demo=$PWD/build/demo
+rm -rf "$demo"
+mkdir -p "$demo"
+refbackend=$PWD/build/release/tools/refbackend/fennimar-refbackend
+agent=$PWD/build/release/agent/fennimar-agent
+
+"$refbackend" --port 0 --db "$demo/backend.sqlite" >"$demo/refbackend.out" 2>"$demo/refbackend.err" &
+backend_pid=$!
+session_pid=""
+trap 'kill $session_pid $backend_pid 2>/dev/null || true; wait 2>/dev/null || true' EXIT
+url=""
+for _ in $(seq 100); do
+  url=$(grep -o 'http://[0-9.]*:[0-9]*' "$demo/refbackend.out" 2>/dev/null | head -n 1 || true)
+  [ -n "$url" ] && break
+  sleep 0.1
+done
+[ -n "$url" ] || { echo "the reference backend did not start:" >&2; cat "$demo/refbackend.err" >&2; exit 1; }
+echo "reference backend: $url (data in $demo/backend.sqlite)"
+
+log=$demo/session/home/.local/state/Fennimar/Fennimar.log
+SESSION_HOME=$demo/session FENNIMAR_BACKEND_URL=$url \
+  scripts/desktop-session.sh "$agent" --headless >"$demo/agent.out" 2>&1 &
+session_pid=$!
+
+code=""
+for _ in $(seq 300); do
+  code=$(grep -o 'pair code [A-Z0-9]*' "$log" 2>/dev/null | tail -n 1 | awk '{print $3}' || true)
+  [ -n "$code" ] && break
+  kill -0 $session_pid 2>/dev/null || break
+  sleep 0.1
+done
+[ -n "$code" ] || { echo "the agent did not show a pair code:" >&2; cat "$demo/agent.out" >&2; exit 1; }
+
+claim=("$refbackend" admin --url "$url" claim "$code" --child Robin)
+apps=("$refbackend" admin --url "$url" set-apps --child Robin linux:debian-xterm web:example.com)
+echo
+echo "pair code: $code"
+echo "claim it (in another terminal), then pick what counts for the child:"
+echo "  ${claim[*]}"
+echo "  ${apps[*]}"
+echo "see what the backend knows:"
+echo "  $refbackend admin --url $url devices"
+echo
+if $auto_claim; then
+  "${claim[@]}" >/dev/null
+  "${apps[@]}" >/dev/null
+  echo "claimed for Robin; XTerm and example.com count."
+fi
+echo "following the agent's log ($log); Ctrl-C stops the agent and the backend"
+tail -n +1 -f "$log" --pid=$session_pid

@@ -1,0 +1,16 @@
+#pragma once
+
+namespace fennimar {
+
+// The process: the single-instance rule, the login item, the agent (and, with a display, its tray
+// menu), the event loop, and the flush at exit. The composition root: the only place that creates
+// the concrete clock, platform and backend client.
+namespace AppMain {
+
+// Runs the agent until it is asked to quit (the menu, SIGTERM, SIGINT or SIGHUP). Returns the
+// process's exit status: 0 after an orderly run or when another copy is already running, 2 for a
+// bad command line, 78 when the backend URL is not usable.
+int run(int argc, char *argv[]);
+
+}  // namespace AppMain
+}  // namespace fennimar
