@@ -289,8 +289,8 @@ std::optional<RunningApp> X11Desktop::describeWindow(quint32 window)
     const auto machineCookie = get(XCB_ATOM_WM_CLIENT_MACHINE, 64);
     xcb_res_query_client_ids_cookie_t resCookie{};
     if (m_conn->hasRes) {
-        xcb_res_client_id_spec_t spec{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
-        resCookie = xcb_res_query_client_ids(c, 1, &spec);
+        xcb_res_client_id_spec_t clientId{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+        resCookie = xcb_res_query_client_ids(c, 1, &clientId);
     }
     xcb_flush(c);
 
