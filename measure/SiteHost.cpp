@@ -6,16 +6,17 @@ namespace fennimar {
 
 namespace {
 
-// QUrl shows an internationalised host in Unicode only for top-level domains on its display list;
-// going through the ASCII form first makes the result the same for every domain.
+// QUrl shows an internationalised host in Unicode only for top-level domains on its display list,
+// and judges that by the last label, so "bücher.xyz." and "bücher.xyz" came out in different forms.
+// Dropping the root dot first and decoding the ASCII form regardless of that list gives one form
+// for every domain.
 QString unicodeHost(const QUrl &url)
 {
-    const QString encoded = url.host(QUrl::FullyEncoded);
-    const QString decoded = QUrl::fromAce(encoded.toLatin1());
-    QString host = (decoded.isEmpty() ? encoded : decoded).toLower();
-    if (host.endsWith(QLatin1Char('.')))
-        host.chop(1);
-    return host;
+    QString encoded = url.host(QUrl::FullyEncoded);
+    if (encoded.endsWith(QLatin1Char('.')))
+        encoded.chop(1);
+    const QString decoded = QUrl::fromAce(encoded.toLatin1(), QUrl::IgnoreIDNWhitelist);
+    return (decoded.isEmpty() ? encoded : decoded).toLower();
 }
 
 }  // namespace

@@ -32,6 +32,8 @@ INSTANTIATE_TEST_SUITE_P(
                       HostCase{"wwwexample.com", "wwwexample.com"}, HostCase{"example.com:8443/x", "example.com"},
                       HostCase{"https://user@example.com/", "example.com"}, HostCase{"example.com.", "example.com"},
                       HostCase{"https://xn--bcher-kva.de/", "bücher.de"}, HostCase{"bücher.de/buch", "bücher.de"},
+                      // A top-level domain outside Qt's display list, with and without the root dot.
+                      HostCase{"https://xn--bcher-kva.xyz/", "bücher.xyz"}, HostCase{"bücher.xyz./a", "bücher.xyz"},
                       HostCase{"192.168.1.20/admin", "192.168.1.20"}, HostCase{"homework", nullptr},
                       HostCase{"localhost:3000", nullptr}, HostCase{"https://[::1]/", nullptr},
                       HostCase{"how to example.com", nullptr}, HostCase{"https://example.com/a b", nullptr},
@@ -43,6 +45,7 @@ TEST(SiteHost, CanonicalDomainMatchesTheFormOfVisitedHosts)
     EXPECT_EQ(SiteHost::canonicalDomain(QStringLiteral("Example.COM")), QStringLiteral("example.com"));
     EXPECT_EQ(SiteHost::canonicalDomain(QStringLiteral("www.Example.com")), QStringLiteral("www.example.com"));
     EXPECT_EQ(SiteHost::canonicalDomain(QStringLiteral("XN--BCHER-KVA.de")), QStringLiteral("bücher.de"));
+    EXPECT_EQ(SiteHost::canonicalDomain(QStringLiteral("xn--bcher-kva.xyz.")), QStringLiteral("bücher.xyz"));
     EXPECT_EQ(SiteHost::canonicalDomain(QStringLiteral("Not A Host")), QStringLiteral("not a host"));
 }
 
