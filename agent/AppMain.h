@@ -2,14 +2,16 @@
 
 namespace fennimar {
 
-// The process: the single-instance rule, the login item, the agent (and, with a display, its tray
-// menu), the event loop, and the flush at exit. The composition root: the only place that creates
-// the concrete clock, platform and backend client.
+// The process: the single-instance rule, the backend URL check, the login item, the agent (and,
+// with a display, its tray menu), the event loop, and the flush at exit. The composition root: the
+// only place that creates the concrete clock, platform and backend client.
 namespace AppMain {
 
-// Runs the agent until it is asked to quit (the menu, SIGTERM, SIGINT or SIGHUP). Returns the
-// process's exit status: 0 after an orderly run or when another copy is already running, 2 for a
-// bad command line, 78 when the backend URL is not usable.
+// Runs the agent until it is asked to quit (the menu, SIGTERM, SIGINT or SIGHUP), then saves the
+// ledger once. With --headless, or without a display (neither DISPLAY nor WAYLAND_DISPLAY set), it
+// runs everything but the tray on a console application. Returns the process's exit status: 0
+// after an orderly run or when another copy is already running, 2 for a bad command line, 78 when
+// the backend URL is not usable.
 int run(int argc, char *argv[]);
 
 }  // namespace AppMain
