@@ -1,0 +1,101 @@
+// A day of the agent's measuring in virtual time: the sampler ticking every second, the ledger saved
+// every minute and a usage report every 300 s to a loopback backend, across midnight. The ledger
+// must hold exactly what was counted, the backend must hear of each finished day once, and memory
+// must not creep (the resident size is printed for the record, not asserted).
+#include "backend/UsageReporter.h"
+#include "tests/backend/BackendTestSupport.h"
+#include "tests/clock/MeasuringRig.h"
+
+#include <QFile>
+#include <QJsonArray>
+
+#include <unistd.h>
+
+#include <cstdio>
+
+using namespace fennimar;
+using fennimar::test::LoopbackHttpServer;
+using fennimar::test::MeasuringRig;
+
+namespace {
+
+qint64 residentKiB()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toLongLong() * ::sysconf(_SC_PAGESIZE) / 1024 : -1;
+}
+
+TEST(Soak, ADayOfTicksSavesAndReportsKeepsTheLedgerExact)
+{
+    LoopbackHttpServer server;
+    ASSERT_TRUE(server.isListening());
+    server.respond(QStringLiteral("/api/guard/heartbeat"), LoopbackHttpServer::Response::json("{}"));
+
+    MeasuringRig rig(QDateTime(QDate(2026, 3, 13), QTime(12, 0), QTimeZone::utc()));
+    test::FakeDeviceFacts facts;
+    const SystemInfo system(facts);
+    UsageReporter reporter(BackendClient::create(server.baseUrl(), rig.clock), rig.ledger,
+                           PairedIdentity{"dev1", "child1", "Robin", "tok", rig.clock.now()}, rig.clock, system);
+    rig.sampler.start();
+
+    // Each hour: 40 minutes in the editor, 10 in an app nobody picked, 10 away from the keyboard.
+    qint64 rssAfterFirstHour = 0;
+    int saves = 0;
+    for (int minute = 0; minute < 24 * 60; ++minute) {
+        const int ofHour = minute % 60;
+        rig.show(ofHour < 40   ? MeasuringRig::Front::Monitored
+                 : ofHour < 50 ? MeasuringRig::Front::Other
+                               : MeasuringRig::Front::Away);
+        rig.run(60);
+        if (rig.ledger.hasUnsavedChanges()) {
+            ASSERT_TRUE(rig.ledger.save().ok());
+            ++saves;
+        }
+        if ((minute + 1) % 5 == 0)
+            test::finish(reporter.report());
+        if (minute == 59)
+            rssAfterFirstHour = residentKiB();
+    }
+    const qint64 rssAtEnd = residentKiB();
+    std::printf("soak: resident %lld KiB after the first hour, %lld KiB after 24 h (%+lld KiB); %d saves\n",
+                static_cast<long long>(rssAfterFirstHour), static_cast<long long>(rssAtEnd),
+                static_cast<long long>(rssAtEnd - rssAfterFirstHour), saves);
+    ::testing::Test::RecordProperty("rss_growth_kib", std::to_string(rssAtEnd - rssAfterFirstHour));
+
+    EXPECT_FALSE(reporter.lastError().has_value()) << reporter.lastError().value_or(QString()).toStdString();
+    ASSERT_EQ(rig.ledger.days().size(), 2u);
+    const DayRecord &first = rig.ledger.days().at("2026-03-13");
+    const DayRecord &second = rig.ledger.days().at("2026-03-14");
+    for (size_t h = 0; h < 24; ++h) {
+        EXPECT_EQ(first.buckets[h], h >= 12 ? 2400 : 0) << "13th, hour " << h;
+        EXPECT_EQ(second.buckets[h], h < 12 ? 2400 : 0) << "14th, hour " << h;
+    }
+    EXPECT_EQ(first.reportedTotal, 12 * 2400);
+    EXPECT_EQ(second.reportedTotal, -1);  // today is sent every time but never marked
+
+    // 288 reports; the finished day went out as backfill exactly once, with its whole total.
+    const auto &requests = server.requests();
+    ASSERT_EQ(requests.size(), 288u);
+    int backfilled = 0;
+    for (const auto &request : requests) {
+        for (const auto &day : request.json()[QStringLiteral("daily_usage_backfill")].toArray()) {
+            ++backfilled;
+            EXPECT_EQ(day.toObject()[QStringLiteral("date")].toString(), QStringLiteral("2026-03-13"));
+            EXPECT_EQ(day.toObject()[QStringLiteral("total_seconds")].toInteger(), 12 * 2400);
+        }
+    }
+    EXPECT_EQ(backfilled, 1);
+    const QJsonObject last = requests.back().json()[QStringLiteral("daily_usage")].toObject();
+    EXPECT_EQ(last[QStringLiteral("date")].toString(), QStringLiteral("2026-03-14"));
+    EXPECT_EQ(last[QStringLiteral("total_seconds")].toInteger(), 12 * 2400);
+
+    // What is on disk is what is in memory.
+    const DayLedger reloaded(rig.ledger.storePath(), rig.clock);
+    EXPECT_EQ(reloaded.days(), rig.ledger.days());
+    EXPECT_EQ(rig.clock.pendingTimers(), 1u);  // the sampler's; no request left a timer behind
+}
+
+}  // namespace
