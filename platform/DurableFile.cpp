@@ -1,6 +1,7 @@
 #include "platform/DurableFile.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -63,6 +64,14 @@ Status writeFileAtomically(const QString &path, const QByteArray &bytes, Durabil
         ::unlink(tmp.constData());
         return Status::failure(errnoText("could not replace the file", error));
     }
+    // A process killed between mkstemp and rename leaves its temporary file behind. Each file has one
+    // writer (one agent per user, saving on its main thread), so any other temporary of this name
+    // is such a leftover; without this they pile up, one per interrupted save.
+    const QStringList leftovers =
+        QDir(info.absolutePath())
+            .entryList({info.fileName() + QStringLiteral(".tmp-??????")}, QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString &name : leftovers)
+        QFile::remove(info.absolutePath() + QLatin1Char('/') + name);
     if (durability == Durability::Synced) {
         // The rename itself is durable only once the directory is on disk too.
         const int dfd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
