@@ -1,0 +1,158 @@
+// Killed with SIGKILL at random moments while it counts and saves, a process leaves a ledger and a
+// reported-apps file that the next start reads whole, holding every second up to the last save.
+// The child is this test binary running the disabled test below; FENNIMAR_CRASH_ROUNDS sets the
+// number of kills (10 by default; 100 or more by hand).
+#include "inventory/SeenAppsReporter.h"
+#include "measure/DayLedger.h"
+#include "platform/DurableFile.h"
+#include "platform/VirtualClock.h"
+#include "tests/support/TempHome.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+using namespace fennimar;
+
+namespace {
+
+constexpr const char *dirVariable = "FENNIMAR_CRASH_DIR";
+constexpr qint64 saveEvery = 60;  // counted seconds between saves, as the agent's minute save
+
+qint64 total(const std::map<QString, DayRecord> &days)
+{
+    qint64 sum = 0;
+    for (const auto &[date, day] : days)
+        sum += day.total();
+    return sum;
+}
+
+// The child: counts one second per tick on a virtual clock, as fast as it can, saves the ledger
+// every minute of counting and rewrites the reported apps after each save, then prints what it
+// saved. Runs until it is killed.
+TEST(CrashChild, DISABLED_CountsAndSavesUntilKilled)
+{
+    const QString dir = qEnvironmentVariable(dirVariable);
+    if (dir.isEmpty())
+        GTEST_SKIP() << "run by CrashSafety only";
+    VirtualClock clock(QDateTime(QDate(2026, 3, 14), QTime(9, 0), QTimeZone::utc()));
+    DayLedger ledger(dir + QStringLiteral("/ledger.json"), clock);
+    // Continue where the last run's file stopped: the clock moves on past what it holds.
+    clock.jumpWallClock(std::chrono::seconds(total(ledger.days())));
+    const QString appsPath = dir + QStringLiteral("/") + QLatin1String(SeenAppsReporter::stateFileName);
+    std::map<QString, QString> apps;
+    if (const auto read = readSmallFile(appsPath, SeenAppsReporter::maxStateBytes); read.error.isEmpty()) {
+        if (const auto decoded = SeenAppsReporter::decode(read.bytes))
+            apps = decoded.value();
+    }
+    for (qint64 tick = 1;; ++tick) {
+        clock.advance(std::chrono::seconds(1));
+        ledger.add(1, clock.now());
+        if (tick % saveEvery != 0)
+            continue;
+        ASSERT_TRUE(ledger.save());
+        apps[QStringLiteral("app-%1").arg(apps.size())] = QStringLiteral("App|public.app-category.games");
+        ASSERT_TRUE(writeFileAtomically(appsPath, SeenAppsReporter::encode(apps)));
+        std::printf("saved %lld %zu\n", static_cast<long long>(total(ledger.days())), apps.size());
+        std::fflush(stdout);
+    }
+}
+
+struct Saved {
+    qint64 seconds = 0;
+    std::size_t apps = 0;
+};
+
+// The last complete "saved" line of the child's output.
+Saved lastSaved(const QByteArray &output, Saved previous)
+{
+    for (const QByteArray &line : output.split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() == 3 && fields[0] == "saved")
+            previous = Saved{fields[1].toLongLong(), static_cast<std::size_t>(fields[2].toULongLong())};
+    }
+    return previous;
+}
+
+TEST(CrashSafety, KilledAtRandomMomentsTheFilesStayWholeAndLoseAtMostAMinute)
+{
+    test::TempHome home;
+    const QString dir = home.file(QStringLiteral("support"));
+    QDir().mkpath(dir);
+    const int rounds =
+        qEnvironmentVariableIsSet("FENNIMAR_CRASH_ROUNDS") ? qEnvironmentVariableIntValue("FENNIMAR_CRASH_ROUNDS") : 10;
+    QRandomGenerator random(QRandomGenerator::global()->generate());
+    Saved acknowledged;
+    for (int round = 0; round < rounds; ++round) {
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QString::fromLatin1(dirVariable), dir);
+        child.setProcessEnvironment(env);
+        child.start(QCoreApplication::applicationFilePath(),
+                    {QStringLiteral("--gtest_filter=CrashChild.*"), QStringLiteral("--gtest_also_run_disabled_tests")});
+        ASSERT_TRUE(child.waitForStarted(10000));
+        // Wait for a random number of saves, then a random moment more, so the kill lands anywhere:
+        // between saves, inside the write of the temporary file, around the rename.
+        const int saves = static_cast<int>(random.bounded(1, 6));
+        QByteArray output;
+        const QDeadlineTimer deadline(20000);
+        while (output.count("saved ") < saves && !deadline.hasExpired() && child.state() == QProcess::Running) {
+            child.waitForReadyRead(100);
+            output += child.readAllStandardOutput();
+        }
+        ASSERT_GE(output.count("saved "), saves) << "the child stopped saving: " << child.readAllStandardError().data();
+        QThread::usleep(random.bounded(0u, 20000u));
+        child.kill();
+        ASSERT_TRUE(child.waitForFinished(10000));
+        output += child.readAllStandardOutput();
+        const Saved before = acknowledged;
+        acknowledged = lastSaved(output, acknowledged);
+        ASSERT_GT(acknowledged.seconds, before.seconds) << "round " << round;
+
+        const FileRead ledgerFile = readSmallFile(dir + QStringLiteral("/ledger.json"), DayLedger::maxFileBytes);
+        ASSERT_TRUE(ledgerFile.error.isEmpty()) << ledgerFile.error.toStdString();
+        const auto days = DayLedger::decode(ledgerFile.bytes);
+        ASSERT_TRUE(days) << "round " << round << ": " << days.error().toStdString();
+        // Everything acknowledged is there; at most the save in flight at the kill went further.
+        EXPECT_GE(total(days.value()), acknowledged.seconds) << "round " << round;
+        EXPECT_LE(total(days.value()), acknowledged.seconds + saveEvery) << "round " << round;
+        acknowledged.seconds = total(days.value());
+
+        const FileRead appsFile = readSmallFile(dir + QStringLiteral("/reported-apps.json"), 1 << 20);
+        ASSERT_TRUE(appsFile.error.isEmpty()) << appsFile.error.toStdString();
+        const auto apps = SeenAppsReporter::decode(appsFile.bytes);
+        ASSERT_TRUE(apps) << "round " << round << ": " << apps.error().toStdString();
+        EXPECT_GE(apps.value().size(), acknowledged.apps);
+        acknowledged.apps = apps.value().size();
+    }
+    // A kill inside a write may leave its temporary file, but never more than one per file.
+    const QStringList left = QDir(dir).entryList(QDir::Files);
+    EXPECT_LE(left.size(), 4) << left.join(QLatin1Char(' ')).toStdString();
+}
+
+TEST(CrashSafety, TheNextSaveRemovesWhatAnInterruptedSaveOfTheSameFileLeft)
+{
+    test::TempHome home;
+    const QString dir = home.file(QStringLiteral("support"));
+    QDir().mkpath(dir);
+    const QStringList leftovers{QStringLiteral("ledger.json.tmp-AbC123"), QStringLiteral("ledger.json.tmp-x9Y8z7")};
+    const QStringList others{QStringLiteral("ledger.json.tmp-longer12"),
+                             QStringLiteral("reported-apps.json.tmp-AbC123"),
+                             QStringLiteral("ledger-unreadable-20260314-090000.json")};
+    for (const QString &name : leftovers + others) {
+        QFile file(dir + QLatin1Char('/') + name);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+    ASSERT_TRUE(writeFileAtomically(dir + QStringLiteral("/ledger.json"), "{}"));
+    QStringList expected = others + QStringList{QStringLiteral("ledger.json")};
+    expected.sort();
+    EXPECT_EQ(QDir(dir).entryList(QDir::Files, QDir::Name), expected);
+}
+
+}  // namespace

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QHostAddress>
+#include <QObject>
+#include <QTcpServer>
+
+#include <memory>
+#include <vector>
+
+class QTcpSocket;
+
+namespace fennimar::test {
+
+// A TCP front on 127.0.0.1 for a server of the test: it passes connections through, refuses them
+// (nothing listens on its port), or resets each connection in the middle of the first answer.
+// Keeps its port across modes, so a client configured with its URL sees the backend go and come
+// back. Lives on the test's thread; works while the event loop runs.
+class FaultFront : public QObject {
+    Q_OBJECT
+public:
+    enum class Mode { Pass, Refuse, ResetMidAnswer };
+
+    // Listens on a free loopback port and forwards to upstreamPort on 127.0.0.1.
+    explicit FaultFront(quint16 upstreamPort);
+    ~FaultFront() override;
+
+    quint16 port() const { return m_port; }
+    // Refuse closes the listening socket and every open connection; leaving Refuse listens on the
+    // same port again (false when the port was taken meanwhile).
+    bool setMode(Mode mode);
+
+private:
+    struct Link;
+    void accept();
+    void closeAll();
+
+    QTcpServer m_server;
+    quint16 m_upstreamPort;
+    quint16 m_port = 0;
+    Mode m_mode = Mode::Pass;
+    std::vector<std::shared_ptr<Link>> m_links;
+};
+
+}  // namespace fennimar::test
