@@ -17,8 +17,8 @@ enum class Durability {
 // flushes it, renames it over path, then syncs the directory. A crash or power cut at any moment
 // leaves either the old file or the new one, whole; the temporary file such a crash leaves is
 // removed by the next successful write of the same path. Costs one fsync of the file and one of the
-// directory when Synced, and one listing of the directory. On failure path is untouched, the temporary file is removed
-// and the reason names the step that failed.
+// directory when Synced, and one listing of the directory. On failure path is untouched, the
+// temporary file is removed and the reason names the step that failed.
 Status writeFileAtomically(const QString &path, const QByteArray &bytes, Durability durability = Durability::Synced);
 
 // Reads a whole regular file of at most maxBytes. A missing file gives notFound = true; a larger

@@ -1,0 +1,142 @@
+#!/usr/bin/env bash
+# The real agent against the real reference backend, in a private desktop session with an xterm in
+# front: pairing through the backend's admin command, heartbeat and first usage report on the
+# backend, counting, an orderly stop with the ledger flushed, a second copy refused, and the pairing
+# restored by the next start.
+#   agent-e2e.sh REFBACKEND AGENT DESKTOP_SESSION WORKDIR
+# Exit 77 (skipped) when the desktop tools are missing. Every wait is bounded.
+set -uo pipefail
+
+if [ "${1:-}" = "--inside" ]; then
+  shift
+  refbackend=$1 agent=$2 url=$3 work=$4
+  log=$XDG_STATE_HOME/Fennimar/Fennimar.log
+  ledger=$XDG_DATA_HOME/Fennimar/ledger.json
+  admin() { "$refbackend" admin --url "$url" "$@"; }
+  fail() {
+    echo "FAILED: $*" >&2
+    echo "--- agent log ---" >&2
+    cat "$log" >&2 2>/dev/null
+    exit 1
+  }
+  # wait_for SECONDS DESCRIPTION COMMAND...: polls COMMAND every 0.1 s.
+  wait_for() {
+    local limit=$1 what=$2
+    shift 2
+    local end=$((SECONDS + limit))
+    until "$@"; do
+      ((SECONDS < end)) || fail "$what (not within ${limit} s)"
+      sleep 0.1
+    done
+  }
+  in_log() { grep -qF -- "$1" "$log" 2>/dev/null; }
+  # stop PID: SIGTERM, then the exit status (SIGKILL and a failure after 15 s).
+  stop() {
+    kill -TERM "$1"
+    local end=$((SECONDS + 15))
+    while kill -0 "$1" 2>/dev/null; do
+      if ((SECONDS >= end)); then
+        kill -KILL "$1"
+        fail "the agent ignored SIGTERM"
+      fi
+      sleep 0.1
+    done
+    wait "$1"
+  }
+
+  # The session starts the window manager and the xterm side by side; make sure the xterm has
+  # the focus, as the window manager reports it, before anything is counted.
+  xterm_in_front() {
+    xdotool search --name "Fennimar session" windowactivate >/dev/null 2>&1
+    [ "$(xdotool getactivewindow getwindowname 2>/dev/null)" = "Fennimar session" ]
+  }
+  wait_for 15 "the xterm in front" xterm_in_front
+
+  admin set-apps --child Robin linux:debian-xterm >/dev/null || fail "set-apps"
+  "$agent" --headless >>"$work/agent1.out" 2>&1 &
+  first=$!
+  wait_for 20 "a pair code in the log" in_log "pair code "
+  code=$(grep -o 'pair code [A-Z0-9]*' "$log" | tail -n 1 | awk '{print $3}')
+  admin claim "$code" --child Robin >"$work/claim.json" || fail "claim $code"
+  wait_for 10 "the agent sees the claim" in_log "PAIRED · device="
+  device=$(grep -o 'PAIRED · device=[^ ]*' "$log" | head -n 1 | sed 's/.*device=//')
+  [ -n "$device" ] || fail "no device id in the PAIRED line"
+  grep -qF "\"$device\"" "$work/claim.json" || fail "the claimed device $(cat "$work/claim.json") is not $device"
+
+  seen_by_backend() {
+    admin devices >"$work/devices.json" 2>/dev/null || return 1
+    local flat
+    flat=$(tr -d ' \n' <"$work/devices.json")
+    [[ $flat == *"\"$device\""* && $flat == *'"last_heartbeat":{'* && $flat == *'"usage":[{'* ]]
+  }
+  wait_for 20 "a heartbeat and a usage report on the backend" seen_by_backend
+  in_log "heartbeat ok · device=$device" || fail "no heartbeat ok line"
+  in_log "usage reported · today=" || fail "no usage reported line"
+
+  # A second copy while the first runs.
+  "$agent" --headless >"$work/agent2.out" 2>&1 &
+  second=$!
+  end=$((SECONDS + 15))
+  while kill -0 "$second" 2>/dev/null; do
+    ((SECONDS < end)) || { kill -KILL "$second"; fail "the second copy kept running"; }
+    sleep 0.1
+  done
+  wait "$second"
+  rc=$?
+  [ "$rc" -eq 0 ] || fail "the second copy exited with $rc"
+  in_log "another Fennimar is already running · this copy is exiting" || fail "no line from the second copy"
+  kill -0 "$first" 2>/dev/null || fail "the first copy died"
+
+  sleep 4  # counting the xterm
+  stop "$first"
+  rc=$?
+  [ "$rc" -eq 0 ] || fail "the agent exited with $rc after SIGTERM"
+  flushed=$(grep -o 'ledger flushed · today=[0-9]*s' "$log" | tail -n 1 | sed 's/.*today=//; s/s$//')
+  [ -n "$flushed" ] || fail "no ledger flushed line"
+  ((flushed > 0)) || fail "nothing counted with the xterm in front (today=${flushed}s)"
+  today=$(date +%F)
+  record=$(grep -o "\"$today\":{[^}]*}" "$ledger") || fail "no record of $today in $(cat "$ledger")"
+  stored=$(echo "$record" | sed 's/.*"buckets":\[\([0-9,]*\)\].*/\1/' | tr , '\n' | awk '{s += $1} END {print s + 0}')
+  [ "$stored" -eq "$flushed" ] || fail "ledger.json holds ${stored}s for today, the log said ${flushed}s"
+
+  # The next start finds the pairing in the secret store.
+  "$agent" --headless >>"$work/agent3.out" 2>&1 &
+  third=$!
+  wait_for 20 "the pairing restored" in_log "restored pairing · device=$device"
+  stop "$third"
+  rc=$?
+  [ "$rc" -eq 0 ] || fail "the restarted agent exited with $rc"
+  grep -q "pair code " <(grep -A1000 "restored pairing" "$log") && fail "the restarted agent asked for a new code"
+  echo "end-to-end: paired $device, counted ${flushed}s, second copy refused, pairing restored"
+  exit 0
+fi
+
+refbackend=$1 agent=$2 session=$3 work=$4
+missing=()
+for tool in Xvfb dbus-run-session gnome-keyring-daemon openbox xterm xdotool dbus-send; do
+  command -v "$tool" >/dev/null 2>&1 || missing+=("$tool")
+done
+if ((${#missing[@]})); then
+  echo "SKIPPED: the end-to-end test needs ${missing[*]} (scripts/install-deps.sh installs them)" >&2
+  exit 77
+fi
+[ -e /usr/share/applications/debian-xterm.desktop ] || {
+  echo "SKIPPED: no debian-xterm.desktop, so the xterm has no app id to count" >&2
+  exit 77
+}
+
+rm -rf "$work"
+mkdir -p "$work"
+"$refbackend" --port 0 --db "$work/backend.sqlite" >"$work/refbackend.out" 2>"$work/refbackend.err" &
+backend=$!
+trap 'kill "$backend" 2>/dev/null; wait "$backend" 2>/dev/null' EXIT
+url=""
+for _ in $(seq 200); do
+  url=$(grep -o 'http://[0-9.]*:[0-9]*' "$work/refbackend.out" 2>/dev/null | head -n 1)
+  [ -n "$url" ] && break
+  sleep 0.1
+done
+[ -n "$url" ] || { echo "FAILED: the reference backend did not start" >&2; cat "$work/refbackend.err" >&2; exit 1; }
+
+SESSION_HOME=$work/session FENNIMAR_BACKEND_URL=$url timeout 90 \
+  "$session" bash "$0" --inside "$refbackend" "$agent" "$url" "$work"
