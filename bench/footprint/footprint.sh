@@ -1,0 +1,146 @@
+#!/usr/bin/env bash
+# The agent's footprint while it counts: peak resident memory, CPU time and wake-ups per second,
+# headless and with the tray. Runs the real agent against the reference backend inside a private
+# desktop session (scripts/desktop-session.sh: Xvfb, openbox, an xterm in front), pairs it, makes
+# the xterm a monitored app so that every second is counted, lets it settle, measures for the
+# chosen time, then (tray) opens the tray menu once and quits the agent with SIGTERM.
+#
+#   bench/footprint/footprint.sh [--build DIR] [--seconds N] [--mode headless|tray|both]
+#     --build    the build directory holding agent/fennimar-agent (default: build-tray)
+#     --seconds  length of the measured window (default 90; 600 for the ten-minute figure)
+#     --mode     which runs to make (default both)
+#
+# Wake-ups are context switches (voluntary + involuntary) from /proc/PID/task/*/status, for the
+# main thread and for all threads; a thread that ends inside the window is not counted.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+repo=$(cd "$here/../.." && pwd)
+
+if [ "${1:-}" = "--inside" ]; then
+    # Inside the desktop session: start the agent, pair it, measure, quit it.
+    shift
+    agent=$1 mode=$2 seconds=$3 refbackend=$4 url=$5 out=$6
+    log=$HOME/.local/state/Fennimar/Fennimar.log
+    trayer_pid=""
+    if [ "$mode" = tray ]; then
+        trayer --edge top --align right --widthtype request --height 32 --SetDockType true >/dev/null 2>&1 &
+        trayer_pid=$!
+        sleep 1
+        args=()
+    else
+        args=(--headless)
+    fi
+    "$agent" "${args[@]}" >"$out.$mode.agent" 2>&1 &
+    pid=$!
+    stop() { kill "$pid" $trayer_pid 2>/dev/null || true; }
+    trap stop EXIT
+
+    wait_for() {  # pattern, tenths of a second
+        for _ in $(seq "$2"); do
+            grep -q "$1" "$log" 2>/dev/null && return 0
+            kill -0 "$pid" 2>/dev/null || return 1
+            sleep 0.1
+        done
+        return 1
+    }
+    wait_for 'pair code [A-Z0-9]' 300 || { echo "no pair code" >&2; cat "$out.$mode.agent" >&2; exit 1; }
+    code=$(grep -o 'pair code [A-Z0-9]*' "$log" | tail -n 1 | awk '{print $3}')
+    "$refbackend" admin --url "$url" claim "$code" --child "Bench-$mode" >/dev/null
+    "$refbackend" admin --url "$url" set-apps --child "Bench-$mode" linux:debian-xterm web:example.com >/dev/null
+    wait_for 'sampler started' 300 || { echo "the agent did not start counting" >&2; exit 1; }
+    xdotool mousemove_relative -- 1 0 >/dev/null 2>&1 || true
+    sleep 10  # the first monitored-list fetch, the installed-apps scan and the first report
+
+    ticks=$(getconf CLK_TCK)
+    cpu() { awk '{print $14 + $15}' "/proc/$pid/stat"; }
+    switches() {  # $1: a task's status file
+        awk '/^(non)?voluntary_ctxt_switches/ {n += $2} END {print n}' "$1"
+    }
+    all_switches() {
+        local n=0 f
+        for f in /proc/"$pid"/task/*/status; do n=$((n + $(switches "$f" 2>/dev/null || echo 0))); done
+        echo "$n"
+    }
+    cpu0=$(cpu) main0=$(switches "/proc/$pid/task/$pid/status") all0=$(all_switches)
+    # A user at work: a nudge of the pointer every 20 s keeps the session from turning idle (60 s
+    # without input), which would stop the counting being measured.
+    left=$seconds
+    while [ "$left" -gt 0 ]; do
+        step=$((left < 20 ? left : 20))
+        sleep "$step"
+        left=$((left - step))
+        xdotool mousemove_relative -- 1 0 mousemove_relative -- -1 0 >/dev/null 2>&1 || true
+    done
+    cpu1=$(cpu) main1=$(switches "/proc/$pid/task/$pid/status") all1=$(all_switches)
+    threads=$(ls "/proc/$pid/task" | wc -l)
+
+    if [ "$mode" = tray ]; then
+        # Open the menu once, as a user would, so that its memory is part of the peak.
+        if geometry=$(xdotool search --limit 1 --class trayer getwindowgeometry --shell 2>/dev/null); then
+            eval "$geometry"
+            xdotool mousemove $((X + WIDTH - 12)) $((Y + HEIGHT / 2)) click 1 >/dev/null 2>&1 || true
+            sleep 1
+            xdotool key Escape >/dev/null 2>&1 || true
+            sleep 0.5
+        fi
+    fi
+    hwm=$(awk '/^VmHWM/ {print $2}' "/proc/$pid/status")
+    rss=$(awk '/^VmRSS/ {print $2}' "/proc/$pid/status")
+    widgets=$(grep -c 'libQt6Widgets' "/proc/$pid/maps" || true)
+    kill -TERM "$pid"
+    for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    trap - EXIT
+    [ -n "$trayer_pid" ] && kill "$trayer_pid" 2>/dev/null || true
+    today=$(grep -o 'ledger flushed · today=[0-9]*s' "$log" | tail -n 1 | sed 's/.*today=//')
+
+    awk -v mode="$mode" -v s="$seconds" -v hwm="$hwm" -v rss="$rss" -v c0="$cpu0" -v c1="$cpu1" -v t="$ticks" \
+        -v m0="$main0" -v m1="$main1" -v a0="$all0" -v a1="$all1" -v th="$threads" -v today="$today" \
+        -v w="$widgets" 'BEGIN {
+        printf "%-8s peak RSS %5.1f MB (now %5.1f MB) · CPU %.2f s in %d s (%.2f%%) · wake-ups/s main %.2f, all threads %.2f (%d threads) · Widgets mapped: %s · counted today: %s\n",
+            mode, hwm / 1024, rss / 1024, (c1 - c0) / t, s, 100 * (c1 - c0) / t / s, (m1 - m0) / s, (a1 - a0) / s, th,
+            (w > 0 ? "yes" : "no"), today
+    }' | tee -a "$out"
+    exit 0
+fi
+
+build=$repo/build-tray
+seconds=90
+modes=(headless tray)
+while [ $# -gt 0 ]; do
+    case $1 in
+        --build) build=$(cd "$2" && pwd); shift 2 ;;
+        --seconds) seconds=$2; shift 2 ;;
+        --mode) [ "$2" = both ] && modes=(headless tray) || modes=("$2"); shift 2 ;;
+        *) echo "usage: $0 [--build DIR] [--seconds N] [--mode headless|tray|both]" >&2; exit 2 ;;
+    esac
+done
+agent=$build/agent/fennimar-agent
+refbackend=$build/tools/refbackend/fennimar-refbackend
+for f in "$agent" "$refbackend"; do
+    [ -x "$f" ] || { echo "missing $f: build fennimar-agent and fennimar-refbackend first" >&2; exit 1; }
+done
+
+work=$(mktemp -d)
+backend_pid=""
+cleanup() {
+    [ -n "$backend_pid" ] && kill "$backend_pid" 2>/dev/null
+    wait 2>/dev/null || true
+    if [ -n "${FOOTPRINT_KEEP:-}" ]; then echo "kept $work"; else rm -rf "$work"; fi
+}
+trap cleanup EXIT
+"$refbackend" --port 0 --db "$work/backend.sqlite" >"$work/refbackend.out" 2>"$work/refbackend.err" &
+backend_pid=$!
+url=""
+for _ in $(seq 100); do
+    url=$(grep -o 'http://[0-9.]*:[0-9]*' "$work/refbackend.out" 2>/dev/null | head -n 1 || true)
+    [ -n "$url" ] && break
+    sleep 0.1
+done
+[ -n "$url" ] || { echo "the reference backend did not start" >&2; cat "$work/refbackend.err" >&2; exit 1; }
+
+echo "fennimar-agent footprint · ${seconds} s window while counting · $(nproc) cores · $agent"
+for mode in "${modes[@]}"; do
+    SESSION_HOME=$work/$mode FENNIMAR_BACKEND_URL=$url \
+        "$repo/scripts/desktop-session.sh" bash "$here/footprint.sh" --inside "$agent" "$mode" "$seconds" \
+        "$refbackend" "$url" "$work/figures"
+done
