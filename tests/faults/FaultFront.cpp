@@ -2,6 +2,8 @@
 
 #include <QTcpSocket>
 
+#include <algorithm>
+
 #include <sys/socket.h>
 #include <utility>
 
@@ -11,6 +13,7 @@ struct FaultFront::Link {
     QTcpSocket *client = nullptr;
     QTcpSocket *upstream = nullptr;
     bool resetting = false;
+    bool awaiting = false;
     QByteArray answer;  // read from upstream, not yet passed on
 };
 
@@ -71,6 +74,11 @@ bool FaultFront::setMode(Mode mode)
     return true;
 }
 
+int FaultFront::awaitingAnswers() const
+{
+    return static_cast<int>(std::count_if(m_links.begin(), m_links.end(), [](const auto &l) { return l->awaiting; }));
+}
+
 void FaultFront::accept()
 {
     while (QTcpSocket *client = m_server.nextPendingConnection()) {
@@ -93,13 +101,16 @@ void FaultFront::accept()
             std::erase(m_links, l);
         };
         connect(client, &QTcpSocket::readyRead, link->upstream, [weak] {
-            if (auto l = weak.lock())
+            if (auto l = weak.lock()) {
+                l->awaiting = true;
                 l->upstream->write(l->client->readAll());
+            }
         });
         connect(link->upstream, &QTcpSocket::readyRead, client, [weak, end] {
             auto l = weak.lock();
             if (!l)
                 return;
+            l->awaiting = false;
             l->answer += l->upstream->readAll();
             if (!l->resetting) {
                 l->client->write(std::exchange(l->answer, {}));

@@ -28,6 +28,8 @@ public:
     // Refuse closes the listening socket and every open connection; leaving Refuse listens on the
     // same port again (false when the port was taken meanwhile).
     bool setMode(Mode mode);
+    // Connections whose client has sent something the server has not answered yet.
+    int awaitingAnswers() const;
 
 private:
     struct Link;
