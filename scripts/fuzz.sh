@@ -2,6 +2,7 @@
 # Builds the libFuzzer targets with clang (address and undefined-behaviour sanitizers) and runs each
 # for a bounded time from its seed corpus in fuzz/corpus/<target>/.
 #   scripts/fuzz.sh [SECONDS_PER_TARGET]      default 20
+#   FUZZ_SEED=N fixes libFuzzer's random seed, so that a run can be repeated exactly (CI uses 1).
 # New inputs the fuzzer finds stay in build-fuzz/corpus/<target>/ (not in the repository); a crash
 # leaves its input as build-fuzz/artifacts/<target>-crash-* and makes the script exit 1.
 set -euo pipefail
@@ -23,7 +24,7 @@ for target in "${targets[@]}"; do
   mkdir -p "$corpus"
   echo "== $target: ${seconds} s"
   if ! QT_QPA_PLATFORM=offscreen "$build/fuzz/$target" \
-      -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=65536 -print_final_stats=1 \
+      -max_total_time="$seconds" -seed="${FUZZ_SEED:-0}" -timeout=10 -rss_limit_mb=2048 -max_len=65536 -print_final_stats=1 \
       -artifact_prefix="$build/artifacts/$target-" "$corpus" "$root/fuzz/corpus/$target" \
       >"$build/artifacts/$target.log" 2>&1; then
     failed+=("$target")

@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
   # build
-  build-essential cmake ninja-build pkg-config clang-format
+  build-essential cmake ninja-build pkg-config clang-format clang libclang-rt-14-dev
   qt6-base-dev qt6-base-dev-tools libqt6svg6 qt6-svg-dev
   qcoro-qt6-dev qtkeychain-qt6-dev
   qt6-httpserver-dev libqt6sql6-sqlite libqt6opengl6-dev

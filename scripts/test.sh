@@ -20,6 +20,9 @@ cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFENNIMA
 cmake --build build/release -j "$jobs"
 ctest --test-dir build/release --output-on-failure -j "$jobs"
 
+echo "== fuzzing (bounded, fixed seed)"
+FUZZ_SEED=1 FUZZ_BUILD_DIR="$PWD/build/fuzz" bash scripts/fuzz.sh 10
+
 echo "== sanitizer build and tests"
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DFENNIMAR_SANITIZE=ON -DFENNIMAR_WERROR=ON \
   -DFENNIMAR_BUILD_BENCH=OFF >/dev/null
