@@ -308,7 +308,8 @@ std::optional<RunningApp> X11Desktop::describeWindow(quint32 window)
         if (res) {
             for (auto it = xcb_res_query_client_ids_ids_iterator(res.get()); it.rem > 0;
                  xcb_res_client_id_value_next(&it)) {
-                if ((it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) &&
+                [[maybe_unused]] const auto &[client, length] = *it.data;
+                if ((client.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) &&
                     xcb_res_client_id_value_value_length(it.data) >= 1)
                     facts.pid = xcb_res_client_id_value_value(it.data)[0];
             }
