@@ -24,13 +24,7 @@ agent=$PWD/build/release/agent/fennimar-agent
 backend_pid=$!
 session_pid=""
 trap 'kill $session_pid $backend_pid 2>/dev/null || true; wait 2>/dev/null || true' EXIT
-url=""
-for _ in $(seq 100); do
-  url=$(grep -o 'http://[0-9.]*:[0-9]*' "$demo/refbackend.out" 2>/dev/null | head -n 1 || true)
-  [ -n "$url" ] && break
-  sleep 0.1
-done
-[ -n "$url" ] || { echo "the reference backend did not start:" >&2; cat "$demo/refbackend.err" >&2; exit 1; }
+url=$(scripts/refbackend-url.sh "$demo/refbackend.out" "$demo/refbackend.err") || exit 1
 echo "reference backend: $url (data in $demo/backend.sqlite)"
 
 log=$demo/session/home/.local/state/Fennimar/Fennimar.log

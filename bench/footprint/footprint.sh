@@ -130,13 +130,7 @@ cleanup() {
 trap cleanup EXIT
 "$refbackend" --port 0 --db "$work/backend.sqlite" >"$work/refbackend.out" 2>"$work/refbackend.err" &
 backend_pid=$!
-url=""
-for _ in $(seq 100); do
-    url=$(grep -o 'http://[0-9.]*:[0-9]*' "$work/refbackend.out" 2>/dev/null | head -n 1 || true)
-    [ -n "$url" ] && break
-    sleep 0.1
-done
-[ -n "$url" ] || { echo "the reference backend did not start" >&2; cat "$work/refbackend.err" >&2; exit 1; }
+url=$("$repo/scripts/refbackend-url.sh" "$work/refbackend.out" "$work/refbackend.err") || exit 1
 
 echo "fennimar-agent footprint · ${seconds} s window while counting · $(nproc) cores · $agent"
 for mode in "${modes[@]}"; do

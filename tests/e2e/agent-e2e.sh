@@ -130,13 +130,8 @@ mkdir -p "$work"
 "$refbackend" --port 0 --db "$work/backend.sqlite" >"$work/refbackend.out" 2>"$work/refbackend.err" &
 backend=$!
 trap 'kill "$backend" 2>/dev/null; wait "$backend" 2>/dev/null' EXIT
-url=""
-for _ in $(seq 200); do
-  url=$(grep -o 'http://[0-9.]*:[0-9]*' "$work/refbackend.out" 2>/dev/null | head -n 1)
-  [ -n "$url" ] && break
-  sleep 0.1
-done
-[ -n "$url" ] || { echo "FAILED: the reference backend did not start" >&2; cat "$work/refbackend.err" >&2; exit 1; }
+url=$("$(dirname "$session")/refbackend-url.sh" "$work/refbackend.out" "$work/refbackend.err") ||
+  { echo "FAILED: the reference backend did not start" >&2; exit 1; }
 
 SESSION_HOME=$work/session FENNIMAR_BACKEND_URL=$url timeout 90 \
   "$session" bash "$0" --inside "$refbackend" "$agent" "$url" "$work"
