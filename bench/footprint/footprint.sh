@@ -5,10 +5,14 @@
 # the xterm a monitored app so that every second is counted, lets it settle, measures for the
 # chosen time, then (tray) opens the tray menu once and quits the agent with SIGTERM.
 #
-#   bench/footprint/footprint.sh [--build DIR] [--seconds N] [--mode headless|tray|both]
+#   bench/footprint/footprint.sh [--build DIR] [--seconds N] [--mode headless|tray|both] [--sample N]
 #     --build    the build directory holding agent/fennimar-agent (default: build-tray)
 #     --seconds  length of the measured window (default 90; 600 for the ten-minute figure)
 #     --mode     which runs to make (default both)
+#     --sample   also print one row every N seconds of the window: RSS, CPU and wake-ups in that
+#                interval, seconds counted so far and reports accepted. The soak is
+#                `--mode headless --seconds 1800 --sample 60`: memory must stay flat, the CPU
+#                time and wake-ups per interval steady, and the counted seconds keep pace.
 #
 # Wake-ups are context switches (voluntary + involuntary) from /proc/PID/task/*/status, for the
 # main thread and for all threads; a thread that ends inside the window is not counted.
@@ -19,7 +23,7 @@ repo=$(cd "$here/../.." && pwd)
 if [ "${1:-}" = "--inside" ]; then
     # Inside the desktop session: start the agent, pair it, measure, quit it.
     shift
-    agent=$1 mode=$2 seconds=$3 refbackend=$4 url=$5 out=$6
+    agent=$1 mode=$2 seconds=$3 refbackend=$4 url=$5 out=$6 sample=${7:-0}
     log=$HOME/.local/state/Fennimar/Fennimar.log
     trayer_pid=""
     if [ "$mode" = tray ]; then
@@ -64,12 +68,37 @@ if [ "${1:-}" = "--inside" ]; then
     cpu0=$(cpu) main0=$(switches "/proc/$pid/task/$pid/status") all0=$(all_switches)
     # A user at work: a nudge of the pointer every 20 s keeps the session from turning idle (60 s
     # without input), which would stop the counting being measured.
-    left=$seconds
+    # With --sample, one row per interval; the counted seconds are the agent's own, from the ledger
+    # file it saves every minute, and the reports are the "usage reported" lines of its log.
+    ledger=$HOME/.local/share/Fennimar/ledger.json
+    sample_row() {  # elapsed seconds
+        local now_cpu now_all counted reports
+        now_cpu=$(cpu) now_all=$(all_switches)
+        counted=$(python3 -c 'import json,sys
+try: print(sum(sum(d.get("buckets", [])) for d in json.load(open(sys.argv[1])).values()))
+except Exception: print("-")' "$ledger" 2>/dev/null || echo -)
+        reports=$(grep -c 'usage reported' "$log" 2>/dev/null || true)
+        awk -v e="$1" -v rss="$(awk '/^VmRSS/ {print $2}' "/proc/$pid/status")" \
+            -v hwm="$(awk '/^VmHWM/ {print $2}' "/proc/$pid/status")" -v c="$((now_cpu - last_cpu))" -v t="$ticks" \
+            -v w="$((now_all - last_all))" -v n="$sample" -v counted="$counted" -v reports="$reports" 'BEGIN {
+            printf "  %6d s  RSS %6d KiB  peak %6d KiB  CPU %5.2f s  wake-ups/s %5.2f  counted %6s s  reports %3d\n",
+                e, rss, hwm, c / t, w / n, counted, reports
+        }' | tee -a "$out"
+        last_cpu=$now_cpu last_all=$now_all
+    }
+    last_cpu=$cpu0 last_all=$all0
+    [ "$sample" -gt 0 ] && echo "$mode: one row every $sample s" | tee -a "$out"
+    left=$seconds elapsed=0 next_sample=$sample
     while [ "$left" -gt 0 ]; do
         step=$((left < 20 ? left : 20))
+        [ "$sample" -gt 0 ] && [ $((next_sample - elapsed)) -lt "$step" ] && step=$((next_sample - elapsed))
         sleep "$step"
-        left=$((left - step))
+        left=$((left - step)) elapsed=$((elapsed + step))
         xdotool mousemove_relative -- 1 0 mousemove_relative -- -1 0 >/dev/null 2>&1 || true
+        if [ "$sample" -gt 0 ] && [ "$elapsed" -ge "$next_sample" ]; then
+            sample_row "$elapsed"
+            next_sample=$((next_sample + sample))
+        fi
     done
     cpu1=$(cpu) main1=$(switches "/proc/$pid/task/$pid/status") all1=$(all_switches)
     threads=$(ls "/proc/$pid/task" | wc -l)
@@ -106,12 +135,14 @@ fi
 build=$repo/build-tray
 seconds=90
 modes=(headless tray)
+sample=0
 while [ $# -gt 0 ]; do
     case $1 in
         --build) build=$(cd "$2" && pwd); shift 2 ;;
         --seconds) seconds=$2; shift 2 ;;
         --mode) [ "$2" = both ] && modes=(headless tray) || modes=("$2"); shift 2 ;;
-        *) echo "usage: $0 [--build DIR] [--seconds N] [--mode headless|tray|both]" >&2; exit 2 ;;
+        --sample) sample=$2; shift 2 ;;
+        *) echo "usage: $0 [--build DIR] [--seconds N] [--mode headless|tray|both] [--sample N]" >&2; exit 2 ;;
     esac
 done
 agent=$build/agent/fennimar-agent
@@ -136,5 +167,5 @@ echo "fennimar-agent footprint · ${seconds} s window while counting · $(nproc)
 for mode in "${modes[@]}"; do
     SESSION_HOME=$work/$mode FENNIMAR_BACKEND_URL=$url \
         "$repo/scripts/desktop-session.sh" bash "$here/footprint.sh" --inside "$agent" "$mode" "$seconds" \
-        "$refbackend" "$url" "$work/figures"
+        "$refbackend" "$url" "$work/figures" "$sample"
 done
