@@ -1,5 +1,6 @@
 #include "tests/faults/FaultFront.h"
 
+#include <QSslServer>
 #include <QTcpSocket>
 
 #include <algorithm>
@@ -32,9 +33,32 @@ void reset(QTcpSocket *socket)
 
 FaultFront::FaultFront(quint16 upstreamPort) : m_upstreamPort(upstreamPort)
 {
-    connect(&m_server, &QTcpServer::newConnection, this, &FaultFront::accept);
-    m_server.listen(QHostAddress::LocalHost, 0);
-    m_port = m_server.serverPort();
+    listen();
+    m_port = m_server->serverPort();
+}
+
+bool FaultFront::listen()
+{
+    if (m_tls) {
+        auto tls = std::make_unique<QSslServer>();
+        tls->setSslConfiguration(m_mode == Mode::UntrustedCertificate ? m_tls->second : m_tls->first);
+        m_server = std::move(tls);
+    } else {
+        m_server = std::make_unique<QTcpServer>();
+    }
+    // A TLS server offers a connection only once its handshake is done, and says so with the
+    // second signal; accept() takes whatever is ready, so either signal may come first.
+    connect(m_server.get(), &QTcpServer::newConnection, this, &FaultFront::accept);
+    connect(m_server.get(), &QTcpServer::pendingConnectionAvailable, this, &FaultFront::accept);
+    return m_server->listen(QHostAddress::LocalHost, m_port);
+}
+
+bool FaultFront::serveTls(const QSslConfiguration &trusted, const QSslConfiguration &untrusted)
+{
+    m_tls = {trusted, untrusted};
+    m_server->close();
+    closeAll();
+    return m_mode == Mode::Refuse || listen();
 }
 
 FaultFront::~FaultFront()
@@ -61,11 +85,17 @@ bool FaultFront::setMode(Mode mode)
     if (mode == m_mode)
         return true;
     if (mode == Mode::Refuse) {
-        m_server.close();
+        m_server->close();
         closeAll();
     } else if (m_mode == Mode::Refuse) {
-        if (!m_server.listen(QHostAddress::LocalHost, m_port))
+        m_mode = mode;
+        if (!listen())
             return false;
+    }
+    if (auto *tls = qobject_cast<QSslServer *>(m_server.get())) {
+        // A new certificate counts from the next handshake, so kept-alive connections go.
+        tls->setSslConfiguration(mode == Mode::UntrustedCertificate ? m_tls->second : m_tls->first);
+        closeAll();
     }
     // Kept-alive connections are the client's usual way in, so they misbehave from now on too.
     for (const auto &link : m_links)
@@ -81,7 +111,7 @@ int FaultFront::awaitingAnswers() const
 
 void FaultFront::accept()
 {
-    while (QTcpSocket *client = m_server.nextPendingConnection()) {
+    while (QTcpSocket *client = m_server->nextPendingConnection()) {
         auto link = std::make_shared<Link>();
         link->client = client;
         link->upstream = new QTcpSocket(this);

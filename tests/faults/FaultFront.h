@@ -2,9 +2,12 @@
 
 #include <QHostAddress>
 #include <QObject>
+#include <QSslConfiguration>
 #include <QTcpServer>
 
 #include <memory>
+#include <optional>
+#include <utility>
 #include <vector>
 
 class QTcpSocket;
@@ -13,18 +16,22 @@ namespace fennimar::test {
 
 // A TCP front on 127.0.0.1 for a server of the test: it passes connections through, refuses them
 // (nothing listens on its port), or resets each connection in the middle of the first answer.
-// Keeps its port across modes, so a client configured with its URL sees the backend go and come
-// back. Lives on the test's thread; works while the event loop runs.
+// After serveTls() it is an https front instead, whose certificate can turn into one no client
+// may trust. Keeps its port across modes, so a client configured with its URL sees the backend go
+// and come back. Lives on the test's thread; works while the event loop runs.
 class FaultFront : public QObject {
     Q_OBJECT
 public:
-    enum class Mode { Pass, Refuse, ResetMidAnswer };
+    enum class Mode { Pass, Refuse, ResetMidAnswer, UntrustedCertificate };
 
     // Listens on a free loopback port and forwards to upstreamPort on 127.0.0.1.
     explicit FaultFront(quint16 upstreamPort);
     ~FaultFront() override;
 
     quint16 port() const { return m_port; }
+    // From now on the front speaks TLS with `trusted`, or with `untrusted` in UntrustedCertificate
+    // mode. False when the port could not be listened on again.
+    bool serveTls(const QSslConfiguration &trusted, const QSslConfiguration &untrusted);
     // Refuse closes the listening socket and every open connection; leaving Refuse listens on the
     // same port again (false when the port was taken meanwhile).
     bool setMode(Mode mode);
@@ -36,7 +43,10 @@ private:
     void accept();
     void closeAll();
 
-    QTcpServer m_server;
+    bool listen();
+
+    std::unique_ptr<QTcpServer> m_server;
+    std::optional<std::pair<QSslConfiguration, QSslConfiguration>> m_tls;  // {trusted, untrusted}
     quint16 m_upstreamPort;
     quint16 m_port = 0;
     Mode m_mode = Mode::Pass;

@@ -6,6 +6,7 @@
 
 #include <QFile>
 #include <QJsonArray>
+#include <QSslKey>
 
 using namespace fennimar;
 using namespace fennimar::test;
@@ -18,6 +19,40 @@ const QString usagePath = QStringLiteral("/api/guard/heartbeat");
 const QString listPath = QStringLiteral("/api/guard/my-installed-apps");
 const QString seenPath = QStringLiteral("/api/guard/desktop-apps-seen");
 const QByteArray goodList = R"({"apps":[{"package_id":"linux:xterm","is_blocked":true}]})";
+
+QByteArray resource(const QString &name)
+{
+    QFile file(QStringLiteral(":/tls/") + name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A server's TLS settings with one of the certificates made by tls/make-certificates.sh.
+QSslConfiguration serverTls(const QString &name)
+{
+    QSslConfiguration tls;
+    tls.setLocalCertificate(QSslCertificate(resource(name + QStringLiteral(".pem"))));
+    tls.setPrivateKey(QSslKey(resource(name + QStringLiteral(".key")), QSsl::Ec));
+    tls.setPeerVerifyMode(QSslSocket::VerifyNone);
+    return tls;
+}
+
+// While it lives, every TLS client of the process trusts the test authority besides the system's
+// own, as a backend with a properly issued certificate is trusted.
+class TrustedTestAuthority {
+public:
+    TrustedTestAuthority() : m_saved(QSslConfiguration::defaultConfiguration())
+    {
+        QSslConfiguration trusting = m_saved;
+        trusting.addCaCertificates(QSslCertificate::fromData(resource(QStringLiteral("test-ca.pem"))));
+        QSslConfiguration::setDefaultConfiguration(trusting);
+    }
+    ~TrustedTestAuthority() { QSslConfiguration::setDefaultConfiguration(m_saved); }
+    TrustedTestAuthority(const TrustedTestAuthority &) = delete;
+    TrustedTestAuthority &operator=(const TrustedTestAuthority &) = delete;
+
+private:
+    QSslConfiguration m_saved;
+};
 
 class FaultFixture : public AgentFixture {
 protected:
@@ -53,11 +88,11 @@ protected:
     // answer that reaches a busy machine's event loop a few steps late is then no failure.
     static BackendClient::Limits patientLimits() { return {std::chrono::minutes(10), std::chrono::minutes(20)}; }
 
-    void makeAgentBehindFront(BackendClient::Limits limits = patientLimits())
+    void makeAgentBehindFront(BackendClient::Limits limits = patientLimits(), const char *scheme = "http")
     {
         QDir().mkpath(supportDir());
-        agent = std::make_unique<Agent>(clock, platform, QUrl(QStringLiteral("http://127.0.0.1:%1").arg(front.port())),
-                                        supportDir(), limits);
+        const QUrl url(QStringLiteral("%1://127.0.0.1:%2").arg(QLatin1String(scheme)).arg(front.port()));
+        agent = std::make_unique<Agent>(clock, platform, url, supportDir(), limits);
     }
 
     void answerEverything(const Response &r)
@@ -108,6 +143,7 @@ struct FaultCase {
     std::chrono::seconds step{5};             // virtual time per turn of the event loop
     bool heldBack = false;                    // the server holds its answers back on purpose
     bool realLimits = false;                  // the case is about the time limits
+    bool tls = false;                         // the backend is reached over https
 };
 
 void PrintTo(const FaultCase &c, std::ostream *os)
@@ -188,6 +224,11 @@ std::vector<FaultCase> faultCases()
     away.everywhere = Response::redirect(302, QUrl(QStringLiteral("http://127.0.0.2:9/api")));
     away.failure = away.refreshFailure = QStringLiteral("Redirect to another origin refused: http://127.0.0.2:9");
     cases.push_back(away);
+    FaultCase untrusted{"SelfSignedCertificate", FaultFront::Mode::UntrustedCertificate};
+    untrusted.failure = untrusted.refreshFailure =
+        QStringLiteral("SSL handshake failed: The certificate is self-signed, and untrusted");
+    untrusted.tls = true;
+    cases.push_back(untrusted);
     return cases;
 }
 
@@ -198,7 +239,12 @@ TEST_P(FaultMatrix, LoopsKeepTheirCadenceNothingIsLostAndTheDayIsConfirmedOnRetu
     const FaultCase &fault = GetParam();
     storedIdentity();
     clock.jumpWallClock(14h + 50min);  // 23:50, so the outage spans midnight
-    makeAgentBehindFront(fault.realLimits ? BackendClient::Limits() : patientLimits());
+    std::optional<TrustedTestAuthority> authority;
+    if (fault.tls) {
+        authority.emplace();
+        ASSERT_TRUE(front.serveTls(serverTls(QStringLiteral("trusted")), serverTls(QStringLiteral("self-signed"))));
+    }
+    makeAgentBehindFront(fault.realLimits ? BackendClient::Limits() : patientLimits(), fault.tls ? "https" : "http");
     agent->start();
     ASSERT_TRUE(waitFor([&] {
         return agent->lastBeat() && agent->monitored()->lastFetch() && requestsTo("/api/guard/heartbeat") == 1;
