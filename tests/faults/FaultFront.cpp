@@ -42,6 +42,10 @@ bool FaultFront::listen()
     if (m_tls) {
         auto tls = std::make_unique<QSslServer>();
         tls->setSslConfiguration(m_mode == Mode::UntrustedCertificate ? m_tls->second : m_tls->first);
+        connect(tls.get(), &QSslServer::startedEncryptionHandshake, this, [this](QSslSocket *socket) {
+            std::erase_if(m_handshakes, [](const QPointer<QSslSocket> &s) { return s.isNull(); });
+            m_handshakes.emplace_back(socket);
+        });
         m_server = std::move(tls);
     } else {
         m_server = std::make_unique<QTcpServer>();
@@ -106,7 +110,11 @@ bool FaultFront::setMode(Mode mode)
 
 int FaultFront::awaitingAnswers() const
 {
-    return static_cast<int>(std::count_if(m_links.begin(), m_links.end(), [](const auto &l) { return l->awaiting; }));
+    const auto handshaking = std::count_if(m_handshakes.begin(), m_handshakes.end(), [](const QPointer<QSslSocket> &s) {
+        return s && !s->isEncrypted() && s->state() == QAbstractSocket::ConnectedState;
+    });
+    return static_cast<int>(handshaking +
+                            std::count_if(m_links.begin(), m_links.end(), [](const auto &l) { return l->awaiting; }));
 }
 
 void FaultFront::accept()

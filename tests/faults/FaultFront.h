@@ -2,6 +2,7 @@
 
 #include <QHostAddress>
 #include <QObject>
+#include <QPointer>
 #include <QSslConfiguration>
 #include <QTcpServer>
 
@@ -10,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+class QSslSocket;
 class QTcpSocket;
 
 namespace fennimar::test {
@@ -35,7 +37,8 @@ public:
     // Refuse closes the listening socket and every open connection; leaving Refuse listens on the
     // same port again (false when the port was taken meanwhile).
     bool setMode(Mode mode);
-    // Connections whose client has sent something the server has not answered yet.
+    // Connections whose client has sent something the server has not answered yet, and TLS
+    // handshakes under way.
     int awaitingAnswers() const;
 
 private:
@@ -51,6 +54,7 @@ private:
     quint16 m_port = 0;
     Mode m_mode = Mode::Pass;
     std::vector<std::shared_ptr<Link>> m_links;
+    std::vector<QPointer<QSslSocket>> m_handshakes;
 };
 
 }  // namespace fennimar::test
