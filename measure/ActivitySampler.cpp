@@ -30,6 +30,8 @@ void ActivitySampler::start()
 {
     m_timer.cancel();
     m_lastTick = m_clock.now();
+    m_lastMonotonic = m_clock.monotonic();
+    m_idleBound.reset();
     // The handle is the sampler's member: destroying the sampler cancels the timer, so a firing can
     // never reach a released sampler.
     m_timer = m_clock.callEvery(tickInterval, [this] { tick(); });
@@ -41,8 +43,33 @@ void ActivitySampler::start()
 void ActivitySampler::tick()
 {
     const QDateTime now = m_clock.now();
+    const Millis monotonic = m_clock.monotonic();
+    if (m_idleBound && m_lastTick) {
+        // The bound grows by the time passed, by whichever clock says more; a wall clock set back
+        // or a gap (a suspend, which the monotonic clock may not count) makes it unknown.
+        const qint64 wall = m_lastTick->msecsTo(now);
+        const qint64 passed = std::max<qint64>(wall, (monotonic - m_lastMonotonic).count());
+        if (wall < 0 || static_cast<double>(wall) / 1000.0 > gapThresholdSeconds)
+            m_idleBound.reset();
+        else
+            *m_idleBound += static_cast<double>(passed) / 1000.0;
+    }
     decide(now);
     m_lastTick = now;
+    m_lastMonotonic = monotonic;
+}
+
+bool ActivitySampler::userActive()
+{
+    if (m_idleBound && *m_idleBound < idleThresholdSeconds)
+        return true;
+    const double idle = m_desktop.secondsSinceInput();
+    if (std::isnan(idle) || idle >= idleThresholdSeconds) {
+        m_idleBound.reset();
+        return false;
+    }
+    m_idleBound = idle;
+    return true;
 }
 
 void ActivitySampler::decide(const QDateTime &now)
@@ -63,8 +90,7 @@ void ActivitySampler::decide(const QDateTime &now)
         m_verdict = Verdict::idle();
         return;
     }
-    const double idle = m_desktop.secondsSinceInput();
-    if (std::isnan(idle) || idle >= idleThresholdSeconds) {
+    if (!userActive()) {
         m_verdict = Verdict::idle();
         return;
     }

@@ -74,10 +74,18 @@ public:
 private:
     void tick();
     void decide(const QDateTime &now);
+    // Whether there was input within the idle threshold. The time since input grows by at most a
+    // second a second and only input makes it smaller, so a reading of i seconds proves the user
+    // active until i plus the time since reaches the threshold: the desktop is asked again only
+    // then, and on every tick while the user is away. The verdicts are those of asking every tick,
+    // without a round trip to the display server on most ticks.
+    bool userActive();
     void judgeBrowser(const QString &browserId, qint64 pid, qint64 seconds, const QDateTime &now);
 
     TimerHandle m_timer;
     std::optional<QDateTime> m_lastTick;
+    Millis m_lastMonotonic{0};
+    std::optional<double> m_idleBound;  // the most the time since input can be now, when known
     DayLedger &m_ledger;
     const MonitoredApps &m_monitored;
     SeenAppsReporter *m_seenApps = nullptr;

@@ -15,8 +15,8 @@
 namespace fennimar::test {
 
 // The measuring half of the agent on a virtual clock: a sampler crediting a ledger from a fake
-// desktop whose frontmost app is either the monitored editor, an app nobody picked, or nothing
-// (the user away). The monitored list never fetches: its content is applied directly.
+// desktop whose frontmost app is either the monitored editor or an app nobody picked, or whose
+// screen is locked (the user away). The monitored list never fetches: its content is applied directly.
 struct MeasuringRig {
     enum class Front { Monitored, Other, Away };
 
@@ -33,7 +33,7 @@ struct MeasuringRig {
             10,
             QStringLiteral("App"),
             {}};
-        desktop.idleSeconds = front == Front::Away ? 600.0 : 0.0;
+        desktop.locked = front == Front::Away;
     }
 
     // Runs the sampler for a whole number of seconds of monotonic time.

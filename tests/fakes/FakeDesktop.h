@@ -2,6 +2,8 @@
 
 #include "platform/Desktop.h"
 
+#include <functional>
+
 namespace fennimar::test {
 
 // A desktop whose answers are set by the test (or by a script between clock steps).
@@ -9,15 +11,21 @@ class FakeDesktop : public Desktop {
 public:
     std::optional<RunningApp> front;
     double idleSeconds = 0;
+    std::function<double()> idle;  // when set, the time since input, instead of idleSeconds
     bool locked = false;
     int frontmostCalls = 0;
+    int idleCalls = 0;
 
     std::optional<RunningApp> frontmostApp() override
     {
         ++frontmostCalls;
         return front;
     }
-    double secondsSinceInput() override { return idleSeconds; }
+    double secondsSinceInput() override
+    {
+        ++idleCalls;
+        return idle ? idle() : idleSeconds;
+    }
     bool screenLocked() override { return locked; }
 };
 

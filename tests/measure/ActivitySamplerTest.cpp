@@ -12,6 +12,7 @@
 
 #include <cmath>
 #include <limits>
+#include <set>
 
 using namespace fennimar;
 using namespace std::chrono_literals;
@@ -123,6 +124,47 @@ TEST_F(SamplerTest, LockAndIdleMakeTheUserAway)
         EXPECT_EQ(sampler->verdict(), c.credited ? Verdict::counting(editor) : Verdict::idle());
     }
     EXPECT_EQ(desktop.frontmostCalls, 2);  // the away ticks never looked at the frontmost app
+}
+
+// A user who types in bursts and leaves for a while, with the time since input the desktop would
+// really report. Every verdict equals the one a reading on every tick gives, including the exact
+// second the user turns idle and the tick input comes back, while the desktop is asked about
+// once a minute when the user is active. A suspend-sized gap or a clock set back forgets what a
+// reading proved.
+TEST_F(SamplerTest, TheTimeSinceInputIsAskedOnlyWhenItCouldHaveReachedTheThreshold)
+{
+    QDateTime lastInput = clock.now();
+    desktop.idle = [&] { return static_cast<double>(lastInput.msecsTo(clock.now())) / 1000.0; };
+    // Seconds from the start at which input arrives: steady work, a pause just under and one just
+    // over the threshold, then away for ten minutes.
+    std::set<int> inputs;
+    for (int t = 0; t < 600; t += 7)
+        inputs.insert(t);
+    inputs.insert({659, 719, 781, 1400, 1401});
+    desktop.idleCalls = 0;
+    qint64 credited = 0, expected = 0;
+    for (int t = 1; t <= 1500; ++t) {
+        if (inputs.count(t - 1))
+            lastInput = clock.now();
+        const bool active = lastInput.secsTo(clock.now().addSecs(1)) < 60;
+        const qint64 got = tickAfter(1.0);
+        credited += got;
+        expected += active ? 1 : 0;
+        ASSERT_EQ(got, active ? 1 : 0) << "second " << t;
+    }
+    EXPECT_EQ(credited, expected);
+    const int awayTicks = static_cast<int>(1500 - expected);
+    EXPECT_LE(desktop.idleCalls, awayTicks + 40) << "about one reading a minute while active";
+
+    // A gap, or the clock set back, and the next tick asks again.
+    for (const double elapsed : {30.0, -5.0}) {
+        lastInput = clock.now();
+        tickAfter(1.0);
+        const int before = desktop.idleCalls;
+        tickAfter(elapsed);
+        tickAfter(1.0);
+        EXPECT_EQ(desktop.idleCalls, before + 1) << elapsed;
+    }
 }
 
 TEST_F(SamplerTest, NoFrontmostAppKeepsTheVerdictAndStillAdvancesTheMeasurement)
