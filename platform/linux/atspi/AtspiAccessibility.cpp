@@ -5,6 +5,7 @@
 
 #include <QDBusArgument>
 #include <QDBusMessage>
+#include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QProcess>
 #include <QStandardPaths>
@@ -43,6 +44,23 @@ QString uniqueConnectionName()
 
 }  // namespace
 
+namespace atspi {
+
+// Receives the session bus's word that the accessibility switch or its launcher changed. QtDBus
+// delivers signals to slots only, hence a QObject of its own.
+class TrustListener : public QObject {
+    Q_OBJECT
+public:
+    explicit TrustListener(std::function<void()> onChange) : m_onChange(std::move(onChange)) {}
+public Q_SLOTS:
+    void changed() { m_onChange(); }
+
+private:
+    std::function<void()> m_onChange;
+};
+
+}  // namespace atspi
+
 AtspiAccessibility::AtspiAccessibility(Clock &clock, QDBusConnection sessionBus,
                                        std::function<QString()> activeWindowTitle)
     : AtspiAccessibility(clock, std::move(sessionBus), std::move(activeWindowTitle), Options{})
@@ -58,6 +76,7 @@ AtspiAccessibility::AtspiAccessibility(Clock &clock, QDBusConnection sessionBus,
       m_connectionName(uniqueConnectionName())
 {
     atspi::registerTypes();
+    followTrustChanges();
 }
 
 std::unique_ptr<AtspiAccessibility> AtspiAccessibility::forSession(Clock &clock)
@@ -78,12 +97,31 @@ AtspiAccessibility::~AtspiAccessibility()
     }
     if (m_busConnected)
         QDBusConnection::disconnectFromBus(m_connectionName);
+    if (m_followingTrust)
+        m_session.disconnect(BusService, BusPath, PropertiesInterface, QStringLiteral("PropertiesChanged"),
+                             m_trustListener.get(), SLOT(changed()));
+}
+
+void AtspiAccessibility::followTrustChanges()
+{
+    // The launcher announces every change of its switches with PropertiesChanged, and a launcher
+    // that starts, stops or restarts changes the owner of its name; either makes the remembered
+    // answer unknown. Following both lets isTrusted() answer from memory instead of asking the
+    // session bus every few seconds.
+    m_trustListener = std::make_unique<atspi::TrustListener>([this] { m_trusted.reset(); });
+    auto *owner =
+        new QDBusServiceWatcher(BusService, m_session, QDBusServiceWatcher::WatchForOwnerChange, m_trustListener.get());
+    QObject::connect(owner, &QDBusServiceWatcher::serviceOwnerChanged, m_trustListener.get(),
+                     &atspi::TrustListener::changed);
+    m_followingTrust = m_session.connect(BusService, BusPath, PropertiesInterface, QStringLiteral("PropertiesChanged"),
+                                         m_trustListener.get(), SLOT(changed()));
 }
 
 bool AtspiAccessibility::isTrusted()
 {
     const Millis now = m_clock.monotonic();
-    if (m_trusted && now - m_trustedAt < m_options.trustFreshFor)
+    const Millis freshFor = m_followingTrust ? m_options.trustFreshWhileFollowed : m_options.trustFreshFor;
+    if (m_trusted && now - m_trustedAt < freshFor)
         return *m_trusted;
     QDBusMessage message =
         QDBusMessage::createMethodCall(BusService, BusPath, PropertiesInterface, QStringLiteral("GetAll"));
@@ -313,3 +351,5 @@ AddressOutcome AtspiAccessibility::readAddress(qint64 pid)
 }
 
 }  // namespace fennimar
+
+#include "AtspiAccessibility.moc"

@@ -14,6 +14,10 @@
 
 namespace fennimar {
 
+namespace atspi {
+class TrustListener;
+}
+
 // Accessibility on a Linux desktop through AT-SPI over D-Bus. The accessibility bus is found
 // through the session bus (org.a11y.Bus); trust means that bus exists and the desktop's
 // accessibility support (org.a11y.Status IsEnabled or ScreenReaderEnabled) is on, because only then
@@ -22,11 +26,12 @@ namespace fennimar {
 class AtspiAccessibility final : public Accessibility {
 public:
     struct Options {
-        Millis callTimeout{200};           // per request to a browser or to the desktop's services
-        Millis trustFreshFor{4000};        // isTrusted() asks D-Bus at most this often
-        Millis firstBackoff{2000};         // a browser that did not answer is left alone this long...
-        Millis maxBackoff{30000};          // ...doubling up to this while it keeps not answering
-        bool useApplicationSocket = true;  // talk to each browser on its own socket when it offers one
+        Millis callTimeout{200};                 // per request to a browser or to the desktop's services
+        Millis trustFreshFor{4000};              // isTrusted() asks D-Bus at most this often...
+        Millis trustFreshWhileFollowed{300000};  // ...or this, while the launcher's signals are followed
+        Millis firstBackoff{2000};               // a browser that did not answer is left alone this long...
+        Millis maxBackoff{30000};                // ...doubling up to this while it keeps not answering
+        bool useApplicationSocket = true;        // talk to each browser on its own socket when it offers one
         atspi::AtspiAddressReader::Limits limits{};
     };
 
@@ -43,8 +48,10 @@ public:
     AtspiAccessibility(const AtspiAccessibility &) = delete;
     AtspiAccessibility &operator=(const AtspiAccessibility &) = delete;
 
-    // True when the accessibility bus exists and the desktop's accessibility support is on. One
-    // bounded session-bus query at most every trustFreshFor; false on any failure.
+    // True when the accessibility bus exists and the desktop's accessibility support is on. Answers
+    // from memory while the launcher's change signals are followed (a signal, delivered by the event
+    // loop, makes it ask again; it asks anyway every trustFreshWhileFollowed), else one bounded
+    // session-bus query at most every trustFreshFor; false on any failure.
     bool isTrusted() override;
 
     // Turns the desktop's accessibility support on (org.a11y.Status IsEnabled). The setting is kept
@@ -76,6 +83,7 @@ private:
     };
 
     std::optional<QDBusConnection> accessibilityBus();
+    void followTrustChanges();
     App *findApp(qint64 pid, atspi::AtspiCaller &registry);
     void wake(App &app, atspi::AtspiCaller &caller);
     void forget(qint64 pid);
@@ -89,6 +97,8 @@ private:
     bool m_busConnected = false;
     std::optional<bool> m_trusted;
     Millis m_trustedAt{0};
+    std::unique_ptr<atspi::TrustListener> m_trustListener;
+    bool m_followingTrust = false;
     std::map<QString, qint64> m_pidByBusName;
     std::map<qint64, App> m_apps;
     std::map<qint64, Millis> m_unregisteredSince;  // a browser still starting is not yet registered
