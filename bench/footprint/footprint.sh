@@ -115,6 +115,10 @@ except Exception: print("-")' "$ledger" 2>/dev/null || echo -)
     fi
     hwm=$(awk '/^VmHWM/ {print $2}' "/proc/$pid/status")
     rss=$(awk '/^VmRSS/ {print $2}' "/proc/$pid/status")
+    # Most of the resident set is library pages shared with every other Qt program of the session;
+    # the proportional share and the private pages say what the agent itself adds.
+    pss=$(awk '/^Pss:/ {print $2}' "/proc/$pid/smaps_rollup")
+    private=$(awk '/^Private_(Clean|Dirty):/ {n += $2} END {print n}' "/proc/$pid/smaps_rollup")
     widgets=$(grep -c 'libQt6Widgets' "/proc/$pid/maps" || true)
     kill -TERM "$pid"
     for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
@@ -122,11 +126,12 @@ except Exception: print("-")' "$ledger" 2>/dev/null || echo -)
     [ -n "$trayer_pid" ] && kill "$trayer_pid" 2>/dev/null || true
     today=$(grep -o 'ledger flushed · today=[0-9]*s' "$log" | tail -n 1 | sed 's/.*today=//')
 
-    awk -v mode="$mode" -v s="$seconds" -v hwm="$hwm" -v rss="$rss" -v c0="$cpu0" -v c1="$cpu1" -v t="$ticks" \
+    awk -v mode="$mode" -v s="$seconds" -v hwm="$hwm" -v rss="$rss" -v pss="$pss" -v private="$private" \
+        -v c0="$cpu0" -v c1="$cpu1" -v t="$ticks" \
         -v m0="$main0" -v m1="$main1" -v a0="$all0" -v a1="$all1" -v th="$threads" -v today="$today" \
         -v w="$widgets" 'BEGIN {
-        printf "%-8s peak RSS %5.1f MB (now %5.1f MB) · CPU %.2f s in %d s (%.2f%%) · wake-ups/s main %.2f, all threads %.2f (%d threads) · Widgets mapped: %s · counted today: %s\n",
-            mode, hwm / 1024, rss / 1024, (c1 - c0) / t, s, 100 * (c1 - c0) / t / s, (m1 - m0) / s, (a1 - a0) / s, th,
+        printf "%-8s peak RSS %5.1f MB (now %5.1f MB, PSS %5.1f MB, private %5.1f MB) · CPU %.2f s in %d s (%.2f%%) · wake-ups/s main %.2f, all threads %.2f (%d threads) · Widgets mapped: %s · counted today: %s\n",
+            mode, hwm / 1024, rss / 1024, pss / 1024, private / 1024, (c1 - c0) / t, s, 100 * (c1 - c0) / t / s, (m1 - m0) / s, (a1 - a0) / s, th,
             (w > 0 ? "yes" : "no"), today
     }' | tee -a "$out"
     exit 0
