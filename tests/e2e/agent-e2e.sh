@@ -98,6 +98,10 @@ if [ "${1:-}" = "--inside" ]; then
   record=$(grep -o "\"$today\":{[^}]*}" "$ledger") || fail "no record of $today in $(cat "$ledger")"
   stored=$(echo "$record" | sed 's/.*"buckets":\[\([0-9,]*\)\].*/\1/' | tr , '\n' | awk '{s += $1} END {print s + 0}')
   [ "$stored" -eq "$flushed" ] || fail "ledger.json holds ${stored}s for today, the log said ${flushed}s"
+  # The agent runs in a zone 14 hours from UTC (see below): the day's key above is the local date,
+  # and the record carries the zone's offset.
+  offset=$(date +%z | awk '{ s = substr($1, 1, 1) == "-" ? -1 : 1; print s * (substr($1, 2, 2) * 60 + substr($1, 4, 2)) }')
+  [[ $record == *"\"tzOffsetMinutes\":$offset"* ]] || fail "the record of $today has not the offset $offset: $record"
 
   # The next start finds the pairing in the secret store.
   "$agent" --headless >>"$work/agent3.out" 2>&1 &
@@ -133,5 +137,8 @@ trap 'kill "$backend" 2>/dev/null; wait "$backend" 2>/dev/null' EXIT
 url=$("$(dirname "$session")/refbackend-url.sh" "$work/refbackend.out" "$work/refbackend.err") ||
   { echo "FAILED: the reference backend did not start" >&2; exit 1; }
 
+# A zone far from UTC, so that for most of the day its date differs from UTC's and from this
+# machine's: the ledger must file the counting under the date and hour the user sees.
+[ -e /usr/share/zoneinfo/Pacific/Kiritimati ] && export TZ=Pacific/Kiritimati
 SESSION_HOME=$work/session FENNIMAR_BACKEND_URL=$url timeout 90 \
   "$session" bash "$0" --inside "$refbackend" "$agent" "$url" "$work"
