@@ -217,4 +217,57 @@ TEST_F(Pairing, WithoutAUsableSecretStoreTheClaimEndsInFailedWithAReadableSenten
     }
 }
 
+// The backend failing either pairing request in one way at a time: pairing ends in Failed with the
+// client's sentence and one ERROR line, nothing is stored, and nothing is asked again until the
+// user asks for a new code.
+TEST_F(Pairing, AFaultInEitherRequestEndsInFailedWithItsSentenceAndNothingStored)
+{
+    const struct {
+        const char *name;
+        Response response;
+        const char *ticketFailure;  // when the code request fails
+        const char *statusFailure;  // when the status poll fails
+    } faults[] = {
+        {"401", Response::text(401, "no"), "Server returned 401: no", "Server returned 401: no"},
+        {"404", Response::text(404, "gone"), "Not found (404) — the device may have been removed",
+         "Not found (404) — the device may have been removed"},
+        {"503", Response::text(503, "maintenance"), "Server returned 503: maintenance",
+         "Server returned 503: maintenance"},
+        {"malformed", Response::json(R"({"token":"t",)"), "Could not read PairingTicket", "Could not read SetupStatus"},
+        {"wrong type", Response::json(R"({"token":7,"claimed":"no"})"), "Could not read PairingTicket",
+         "Could not read SetupStatus"},
+        {"oversized", Response::json(QByteArray(9 * 1024 * 1024, ' ') + "{}"), "Response refused: larger than 8 MiB",
+         "Response refused: larger than 8 MiB"},
+        {"other origin", Response::redirect(302, QUrl(QStringLiteral("http://127.0.0.2:9/x"))),
+         "Redirect to another origin refused: http://127.0.0.2:9",
+         "Redirect to another origin refused: http://127.0.0.2:9"},
+    };
+    const QString ticketPath = QStringLiteral("/api/devices/setup-pending");
+    const QString statusPath = QStringLiteral("/api/devices/setup-status/tok-1");
+    for (const auto &fault : faults) {
+        for (const bool inStatus : {false, true}) {
+            SCOPED_TRACE(std::string(fault.name) + (inStatus ? " in the status poll" : " in the code request"));
+            agent.reset();
+            server.clearRequests();
+            server.respond(ticketPath, inStatus ? Response::json(ticketJson("ABC234", "2026-03-14T09:10:00.000Z"))
+                                                : fault.response);
+            server.respond(statusPath, fault.response);
+            LogCapture log;
+            makeAgent();
+            agent->start();
+            const auto *failed = waitForFailure();
+            ASSERT_NE(failed, nullptr);
+            const QString expected = QString::fromUtf8(inStatus ? fault.statusFailure : fault.ticketFailure);
+            EXPECT_TRUE(failed->message.startsWith(expected)) << failed->message.toStdString();
+            EXPECT_EQ(log.lines().filter(QStringLiteral("ERROR] pairing failed · ") + expected).size(), 1)
+                << log.lines().join(QLatin1Char('\n')).toStdString();
+            advance(30s);
+            EXPECT_EQ(requestsTo("/api/devices/setup-pending"), 1u);
+            EXPECT_EQ(requestsTo("/api/devices/setup-status/tok-1"), inStatus ? 1u : 0u);
+            EXPECT_TRUE(secrets->secrets.empty());
+            EXPECT_NE(stateAs<AgentStates::Failed>(), nullptr);
+        }
+    }
+}
+
 }  // namespace
