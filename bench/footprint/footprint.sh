@@ -52,6 +52,13 @@ if [ "${1:-}" = "--inside" ]; then
     "$refbackend" admin --url "$url" claim "$code" --child "Bench-$mode" >/dev/null
     "$refbackend" admin --url "$url" set-apps --child "Bench-$mode" linux:debian-xterm web:example.com >/dev/null
     wait_for 'sampler started' 300 || { echo "the agent did not start counting" >&2; exit 1; }
+    # The session starts the window manager and the xterm side by side; the xterm must hold the
+    # focus, or nothing is counted.
+    for _ in $(seq 50); do
+        xdotool search --name "Fennimar session" windowactivate >/dev/null 2>&1
+        [ "$(xdotool getactivewindow getwindowname 2>/dev/null)" = "Fennimar session" ] && break
+        sleep 0.1
+    done
     xdotool mousemove_relative -- 1 0 >/dev/null 2>&1 || true
     sleep 10  # the first monitored-list fetch, the installed-apps scan and the first report
 
