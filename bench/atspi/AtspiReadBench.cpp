@@ -3,6 +3,7 @@
 // read while the browser is stopped (SIGSTOP). Channels: "socket" (the reader as shipped, on the
 // browser's own socket), "bus" (through the bus daemon), "walk" (the bounded breadth-first walk an
 // application without Collection gets). Prints a table; asserts nothing.
+#include "bench/BenchStats.h"
 #include "platform/RealClock.h"
 #include "platform/linux/atspi/AtspiAccessibility.h"
 #include "tests/atspi/BrowserDesktop.h"
@@ -41,8 +42,8 @@ Figures measure(AtspiAccessibility &reader, qint64 pid, int reads)
         requests += reader.lastReadRequests();
         misses += outcome.kind == AddressOutcome::Kind::Url ? 0 : 1;
     }
-    std::sort(ms.begin(), ms.end());
-    return {ms.front(), ms[ms.size() / 2], ms[ms.size() * 9 / 10], requests / reads, misses};
+    const fennimar::bench::Samples samples(std::move(ms));
+    return {samples.min(), samples.at(0.5), samples.at(0.9), requests / reads, misses};
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Per-request cost of the backend client against a loopback server, beside a bare
 // QNetworkAccessManager doing the same exchange, and the process's memory across many requests.
+#include "bench/BenchStats.h"
 #include "backend/BackendClient.h"
 #include "platform/RealClock.h"
 #include "tests/support/LoopbackHttpServer.h"
@@ -57,12 +58,9 @@ void measure(test::LoopbackHttpServer &server, const char *name, int n, const st
         failures += ok ? 0 : 1;
         server.clearRequests();  // the server's own record of requests is not the client's memory
     }
-    std::sort(micros.begin(), micros.end());
-    auto at = [&micros](double q) {
-        return micros[static_cast<std::size_t>(q * static_cast<double>(micros.size() - 1))];
-    };
-    std::printf("%-34s n=%d  p50=%7.0f us  p99=%7.0f us  max=%7.0f us  failures=%d\n", name, n, at(0.5), at(0.99),
-                micros.back(), failures);
+    const bench::Samples samples(std::move(micros));
+    std::printf("%-34s n=%d  p50=%7.0f us  p99=%7.0f us  max=%7.0f us  failures=%d\n", name, n, samples.at(0.5),
+                samples.at(0.99), samples.max(), failures);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Prints what the Linux desktop layer costs: the X11 facts of one sampler tick (frontmost app, idle
 // time, lock state) against a real Xvfb + openbox with an xterm in front, and the scan of 400
 // generated desktop entries. Goals: a tick's X11 facts median <= 80 us and p99 <= 300 us.
+#include "bench/BenchStats.h"
 #include "platform/RealClock.h"
 #include "platform/linux/DesktopEntryCatalog.h"
 #include "platform/linux/X11Desktop.h"
@@ -26,9 +27,8 @@ struct Figures {
 
 Figures summarize(std::vector<double> micros)
 {
-    std::sort(micros.begin(), micros.end());
-    const auto at = [&](double q) { return micros[static_cast<size_t>(q * static_cast<double>(micros.size() - 1))]; };
-    return {at(0.5), at(0.99), micros.back()};
+    const bench::Samples samples(std::move(micros));
+    return {samples.at(0.5), samples.at(0.99), samples.max()};
 }
 
 void benchTick(const QString &dataDir)

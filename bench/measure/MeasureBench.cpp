@@ -1,5 +1,6 @@
 // Prints the cost of the measuring path: one sampler tick, the host rules, the reference walk and the
 // ledger's add, save and load. Figures only; nothing here passes or fails.
+#include "bench/BenchStats.h"
 #include "measure/ActivitySampler.h"
 #include "measure/BrowserURLReader.h"
 #include "measure/DayLedger.h"
@@ -30,17 +31,8 @@ namespace {
 // Median and 99th percentile of `rounds` timings of `batch` calls each, in ns per call.
 void report(const char *what, int rounds, int batch, const std::function<void()> &call)
 {
-    std::vector<double> perCall;
-    for (int r = 0; r < rounds; ++r) {
-        QElapsedTimer t;
-        t.start();
-        for (int i = 0; i < batch; ++i)
-            call();
-        perCall.push_back(static_cast<double>(t.nsecsElapsed()) / batch);
-    }
-    std::sort(perCall.begin(), perCall.end());
-    const auto at = [&](double q) { return perCall[static_cast<size_t>(q * static_cast<double>(perCall.size() - 1))]; };
-    std::printf("%-58s median %12.0f ns   p99 %12.0f ns\n", what, at(0.5), at(0.99));
+    const bench::Samples perCall = bench::timePerCall(rounds, batch, call);
+    std::printf("%-58s median %12.0f ns   p99 %12.0f ns\n", what, perCall.at(0.5), perCall.at(0.99));
 }
 
 void samplerTicks()

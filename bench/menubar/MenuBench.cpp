@@ -1,5 +1,6 @@
 // Prints what one opening of the tray menu costs: the entries for a full paired menu, and the whole
 // rebuild of the Qt menu from them (offscreen). Figures only; nothing here passes or fails.
+#include "bench/BenchStats.h"
 #include "menubar/TrayMenu.h"
 #include "platform/VirtualClock.h"
 
@@ -20,19 +21,8 @@ namespace {
 // Median and 99th percentile of `rounds` timings of `batch` calls each, in µs per call.
 void report(const char *what, int rounds, int batch, const std::function<void()> &call)
 {
-    std::vector<double> perCall;
-    for (int r = 0; r < rounds; ++r) {
-        QElapsedTimer t;
-        t.start();
-        for (int i = 0; i < batch; ++i)
-            call();
-        perCall.push_back(static_cast<double>(t.nsecsElapsed()) / batch / 1000.0);
-    }
-    std::sort(perCall.begin(), perCall.end());
-    const auto at = [&](double q) {
-        return perCall[static_cast<std::size_t>(q * static_cast<double>(perCall.size() - 1))];
-    };
-    std::printf("%-44s median %8.2f us   p99 %8.2f us\n", what, at(0.5), at(0.99));
+    const bench::Samples perCall = bench::timePerCall(rounds, batch, call);
+    std::printf("%-44s median %8.2f us   p99 %8.2f us\n", what, perCall.at(0.5) / 1000.0, perCall.at(0.99) / 1000.0);
 }
 
 }  // namespace
