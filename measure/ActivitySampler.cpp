@@ -44,17 +44,7 @@ void ActivitySampler::tick()
 {
     const QDateTime now = m_clock.now();
     const Millis monotonic = m_clock.monotonic();
-    if (m_idleBound && m_lastTick) {
-        // The bound grows by the time passed, by whichever clock says more; a wall clock set back
-        // or a gap (a suspend, which the monotonic clock may not count) makes it unknown.
-        const qint64 wall = m_lastTick->msecsTo(now);
-        const qint64 passed = std::max<qint64>(wall, (monotonic - m_lastMonotonic).count());
-        if (wall < 0 || static_cast<double>(wall) / 1000.0 > gapThresholdSeconds)
-            m_idleBound.reset();
-        else
-            *m_idleBound += static_cast<double>(passed) / 1000.0;
-    }
-    decide(now);
+    decide(now, monotonic);
     m_lastTick = now;
     m_lastMonotonic = monotonic;
 }
@@ -72,7 +62,7 @@ bool ActivitySampler::userActive()
     return true;
 }
 
-void ActivitySampler::decide(const QDateTime &now)
+void ActivitySampler::decide(const QDateTime &now, Millis monotonic)
 {
     double credit = firstTickCreditSeconds;
     if (m_lastTick) {
@@ -80,10 +70,18 @@ void ActivitySampler::decide(const QDateTime &now)
         if (elapsed > gapThresholdSeconds) {
             Log::info(QStringLiteral("gap of %1s \u2014 machine slept or agent stalled; crediting nothing")
                           .arg(static_cast<qint64>(std::trunc(elapsed))));
+            m_idleBound.reset();  // a suspend, which the monotonic clock may not count
             m_verdict = Verdict::idle();
             return;
         }
         credit = std::min(elapsed, creditCapSeconds);
+        // The time since input grows by at most the time passed, by whichever clock says more; a
+        // wall clock set back makes it unknown.
+        const double passed = static_cast<double>((monotonic - m_lastMonotonic).count()) / 1000.0;
+        if (m_idleBound && elapsed >= 0)
+            *m_idleBound += std::max(elapsed, passed);
+        else
+            m_idleBound.reset();
     }
 
     if (m_desktop.screenLocked()) {

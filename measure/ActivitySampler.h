@@ -73,7 +73,7 @@ public:
 
 private:
     void tick();
-    void decide(const QDateTime &now);
+    void decide(const QDateTime &now, Millis monotonic);
     // Whether there was input within the idle threshold. The time since input grows by at most a
     // second a second and only input makes it smaller, so a reading of i seconds proves the user
     // active until i plus the time since reaches the threshold: the desktop is asked again only
