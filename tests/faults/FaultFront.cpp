@@ -41,7 +41,7 @@ bool FaultFront::listen()
 {
     if (m_tls) {
         auto tls = std::make_unique<QSslServer>();
-        tls->setSslConfiguration(m_mode == Mode::UntrustedCertificate ? m_tls->second : m_tls->first);
+        tls->setSslConfiguration(tlsFor(m_mode));
         connect(tls.get(), &QSslServer::startedEncryptionHandshake, this, [this](QSslSocket *socket) {
             std::erase_if(m_handshakes, [](const QPointer<QSslSocket> &s) { return s.isNull(); });
             m_handshakes.emplace_back(socket);
@@ -55,6 +55,11 @@ bool FaultFront::listen()
     connect(m_server.get(), &QTcpServer::newConnection, this, &FaultFront::accept);
     connect(m_server.get(), &QTcpServer::pendingConnectionAvailable, this, &FaultFront::accept);
     return m_server->listen(QHostAddress::LocalHost, m_port);
+}
+
+const QSslConfiguration &FaultFront::tlsFor(Mode mode) const
+{
+    return mode == Mode::UntrustedCertificate ? m_tls->second : m_tls->first;
 }
 
 bool FaultFront::serveTls(const QSslConfiguration &trusted, const QSslConfiguration &untrusted)
@@ -98,7 +103,7 @@ bool FaultFront::setMode(Mode mode)
     }
     if (auto *tls = qobject_cast<QSslServer *>(m_server.get())) {
         // A new certificate counts from the next handshake, so kept-alive connections go.
-        tls->setSslConfiguration(mode == Mode::UntrustedCertificate ? m_tls->second : m_tls->first);
+        tls->setSslConfiguration(tlsFor(mode));
         closeAll();
     }
     // Kept-alive connections are the client's usual way in, so they misbehave from now on too.

@@ -47,6 +47,7 @@ private:
     void closeAll();
 
     bool listen();
+    const QSslConfiguration &tlsFor(Mode mode) const;  // after serveTls() only
 
     std::unique_ptr<QTcpServer> m_server;
     std::optional<std::pair<QSslConfiguration, QSslConfiguration>> m_tls;  // {trusted, untrusted}
