@@ -70,7 +70,14 @@ int run(int argc, char *argv[])
     if (parser.isSet(QStringLiteral("version")))
         parser.showVersion();
 
-    const std::unique_ptr<SingleInstance> instance = createSingleInstance();
+    // The directory first: the single-instance lock lives in it, beside the ledger it guards.
+    const Result<QString> support = AgentConfig::privateSupportDirectory();
+    if (!support) {
+        Log::error(support.error());
+        Log::drain();
+        return exitConfig;
+    }
+    const std::unique_ptr<SingleInstance> instance = createSingleInstance(support.value());
     if (!instance->claim()) {
         Log::info(QStringLiteral("another Fennimar is already running · this copy is exiting"));
         Log::drain();
@@ -90,7 +97,7 @@ int run(int argc, char *argv[])
                         LoginItem::bundleVersion(BuildIdentity::appVersion(), BuildIdentity::buildNumber()));
     loginItem.ensureRegistered();
 
-    Agent agent(clock, platform, backend.value(), AgentConfig::supportDirectory());
+    Agent agent(clock, platform, backend.value(), support.value());
 
     // The menu reads the agent from its first icon on, so it exists before the agent starts.
     std::unique_ptr<MenuWiring> wiring;

@@ -7,7 +7,9 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fennimar {
@@ -136,7 +138,26 @@ void LogFileWriter::openOnce()
     QDir().mkpath(dir);
     // The log names the sites a child visited: readable by the user only.
     QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    m_fd = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    // Never follows a link put in its place (which could point the log at any file of the user's)
+    // and never waits on a FIFO: only a regular file is written.
+    const int fd = ::open(QFile::encodeName(m_path).constData(),
+                          O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    struct stat st {};
+    if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        m_fd = fd;
+        return;
+    }
+    const int error = errno;
+    if (fd >= 0)
+        ::close(fd);
+    const QString why = fd >= 0 || error == ENXIO ? QStringLiteral("it is not a regular file")
+                        : error == ELOOP          ? QStringLiteral("it is a symbolic link, which is not followed")
+                                                  : QString::fromLocal8Bit(std::strerror(error));
+    // Said on standard error, the one place still listening; the file itself is left as it is.
+    const QByteArray line = Log::formatLine(Log::Level::Warn, QTime::currentTime(),
+                                            QStringLiteral("log file not written · %1 · %2").arg(m_path, why));
+    std::lock_guard lock(stderrMutex());
+    writeFully(STDERR_FILENO, line);
 }
 
 void LogFileWriter::run()

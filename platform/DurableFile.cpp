@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -83,31 +84,118 @@ Status writeFileAtomically(const QString &path, const QByteArray &bytes, Durabil
     return {};
 }
 
-FileRead readSmallFile(const QString &path, qint64 maxBytes)
+namespace {
+QString kindOf(mode_t mode)
+{
+    if (S_ISDIR(mode))
+        return QStringLiteral("a directory");
+    if (S_ISFIFO(mode))
+        return QStringLiteral("a FIFO");
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return QStringLiteral("a device");
+    if (S_ISSOCK(mode))
+        return QStringLiteral("a socket");
+    if (S_ISLNK(mode))
+        return QStringLiteral("a symbolic link");
+    if (S_ISREG(mode))
+        return QStringLiteral("a file");
+    return QStringLiteral("not a regular file");
+}
+}  // namespace
+
+FileRead readSmallFile(const QString &path, qint64 maxBytes, Links links)
 {
     FileRead result;
-    QFile file(path);
-    if (!file.exists()) {
-        result.notFound = true;
+    const QByteArray name = QFile::encodeName(path);
+    // O_NONBLOCK: opening a FIFO with no writer, or a device, must not wait; fstat then refuses it.
+    const int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | (links == Links::Refuse ? O_NOFOLLOW : 0);
+    const int fd = ::open(name.constData(), flags);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == ENOENT) {
+            result.notFound = true;
+        } else if (error == ELOOP && links == Links::Refuse) {
+            result.error = QStringLiteral("%1 is a symbolic link, which is not followed").arg(path);
+        } else {
+            result.error =
+                QStringLiteral("could not open %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(error)));
+        }
         return result;
     }
-    if (!file.open(QIODevice::ReadOnly)) {
-        result.error = QStringLiteral("could not open %1: %2").arg(path, file.errorString());
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        result.error = QStringLiteral("%1 is %2, not a file").arg(path, kindOf(st.st_mode));
+        ::close(fd);
         return result;
     }
-    const qint64 size = file.size();
-    if (size > maxBytes) {
+    if (st.st_size > maxBytes) {
         result.error =
-            QStringLiteral("the file is %1 bytes, more than the %2 bytes it may hold").arg(size).arg(maxBytes);
+            QStringLiteral("the file is %1 bytes, more than the %2 bytes it may hold").arg(st.st_size).arg(maxBytes);
+        ::close(fd);
         return result;
     }
-    // Read at most one byte past the limit: a file that grows while we read is still refused.
-    result.bytes = file.read(maxBytes + 1);
-    if (result.bytes.size() > maxBytes)
+    // Read at most one byte past the limit: a file that grows while we read is still refused. Files
+    // under /proc and /sys report a size of 0 or 4096 whatever they hold, hence the growing buffer.
+    const qint64 limit = maxBytes + 1;
+    qsizetype got = 0;
+    result.bytes.resize(static_cast<qsizetype>(std::min<qint64>(limit, std::max<qint64>(st.st_size + 1, 4096))));
+    for (;;) {
+        if (got == result.bytes.size()) {
+            if (got >= limit)
+                break;
+            result.bytes.resize(static_cast<qsizetype>(std::min<qint64>(limit, 2 * qint64(got))));
+        }
+        const ssize_t n = ::read(fd, result.bytes.data() + got, static_cast<size_t>(result.bytes.size() - got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            result.error =
+                QStringLiteral("could not read %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+            break;
+        }
+        if (n == 0)
+            break;
+        got += n;
+    }
+    ::close(fd);
+    result.bytes.truncate(result.error.isEmpty() ? got : 0);
+    if (got > maxBytes) {
         result.error = QStringLiteral("the file is larger than the %1 bytes it may hold").arg(maxBytes);
-    else if (file.error() != QFileDevice::NoError)
-        result.error = QStringLiteral("could not read %1: %2").arg(path, file.errorString());
+        result.bytes.clear();
+    }
     return result;
+}
+
+Result<bool> makePrivateDirectory(const QString &path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    auto fail = [&](const char *what) {
+        const int error = errno;
+        return Result<bool>::failure(QStringLiteral("could not %1 %2: %3")
+                                         .arg(QLatin1String(what), path, QString::fromLocal8Bit(std::strerror(error))));
+    };
+    struct stat st {};
+    if (::stat(name.constData(), &st) != 0) {
+        if (errno != ENOENT)
+            return fail("inspect");
+        // Created private from the first moment: no window in which another user could open it.
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        if ((::mkdir(name.constData(), 0700) != 0 && errno != EEXIST) || ::stat(name.constData(), &st) != 0)
+            return fail("create");
+    }
+    if (!S_ISDIR(st.st_mode))
+        return Result<bool>::failure(QStringLiteral("%1 is %2, not a directory").arg(path, kindOf(st.st_mode)));
+    if (st.st_uid != ::geteuid()) {
+        return Result<bool>::failure(QStringLiteral("%1 belongs to user id %2, not to this user (id %3)")
+                                         .arg(path)
+                                         .arg(st.st_uid)
+                                         .arg(::geteuid()));
+    }
+    if ((st.st_mode & 077) == 0)
+        return false;
+    if (::chmod(name.constData(), 0700) != 0)
+        return fail("make private");
+    return true;
 }
 
 Result<QString> keepAside(const QString &path, const QDateTime &when)
@@ -125,7 +213,9 @@ Result<QString> keepAside(const QString &path, const QDateTime &when)
     if (::rename(QFile::encodeName(path).constData(), QFile::encodeName(target).constData()) == 0)
         return target;
     const QString renameError = errnoText("could not rename", errno);
-    if (QFile::copy(path, target))
+    // Copying opens the source: only a regular file, never a FIFO that would block.
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode) && QFile::copy(path, target))
         return target;
     return Result<QString>::failure(renameError);
 }

@@ -31,7 +31,8 @@ class Clock;
 // Never fails: parts that cannot reach their service answer as their contracts say for failure.
 Platform createPlatform(Clock &clock);
 
-// The rule that only one agent runs per user, for this platform.
-std::unique_ptr<SingleInstance> createSingleInstance();
+// The rule that only one agent runs per user, for this platform, claimed in the support directory
+// so that it guards the ledger kept there.
+std::unique_ptr<SingleInstance> createSingleInstance(const QString &supportDirectory);
 
 }  // namespace fennimar

@@ -44,7 +44,9 @@ void WindowFacts::readProcess(const QString &procRoot)
             executable = canonical;
     }
     cgroup = QString::fromUtf8(readSmallFile(dir + QStringLiteral("/cgroup"), 64 * 1024).bytes);
-    if (AppResolver::flatpakIdFromCgroup(cgroup).isEmpty()) {
+    // Whatever window is in front names the process, so its root is anyone's to fill: the file is
+    // looked at only for a Flatpak sandbox whose scope name does not already carry the id.
+    if (AppResolver::flatpakIdFromCgroup(cgroup).isEmpty() && cgroup.contains(QLatin1String("flatpak-"))) {
         const FileRead info = readSmallFile(dir + QStringLiteral("/root/.flatpak-info"), 64 * 1024);
         if (info.error.isEmpty() && !info.notFound) {
             // The file has the desktop-entry syntax but its own group name.

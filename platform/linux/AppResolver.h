@@ -16,7 +16,9 @@ struct WindowFacts {
     QString kdeDesktopFile;       // _KDE_NET_WM_DESKTOP_FILE
     QString executable;           // /proc/PID/exe, symlinks resolved
     QString cgroup;               // /proc/PID/cgroup
-    QString flatpakId;            // [Application] name= of /proc/PID/root/.flatpak-info
+    // [Application] name= of /proc/PID/root/.flatpak-info, read only for a Flatpak scope whose name
+    // does not carry the id.
+    QString flatpakId;
 
     // Fills executable, cgroup and flatpakId from <procRoot>/<pid>; missing files leave them empty.
     void readProcess(const QString &procRoot = QStringLiteral("/proc"));

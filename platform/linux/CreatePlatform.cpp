@@ -27,9 +27,9 @@ Platform createPlatform(Clock &clock)
     return platform;
 }
 
-std::unique_ptr<SingleInstance> createSingleInstance()
+std::unique_ptr<SingleInstance> createSingleInstance(const QString &supportDirectory)
 {
-    return std::make_unique<LockFileInstance>();
+    return std::make_unique<LockFileInstance>(supportDirectory);
 }
 
 }  // namespace fennimar

@@ -172,7 +172,7 @@ void DesktopEntryCatalog::scan()
 
 void DesktopEntryCatalog::scanFile(const QString &path, const QString &id, QHash<QString, bool> &seen)
 {
-    const FileRead read = readSmallFile(path, kMaxEntryBytes);
+    const FileRead read = readSmallFile(path, kMaxEntryBytes, Links::Follow);
     if (!read.error.isEmpty() || read.notFound)
         return;  // unreadable: a less important copy may still serve
     const DesktopEntry entry = DesktopEntry::parse(read.bytes);

@@ -18,7 +18,7 @@ constexpr int kHostnamedTimeoutMs = 200;
 
 QString readTrimmed(const QString &path)
 {
-    const FileRead read = readSmallFile(path, kMaxFactBytes);
+    const FileRead read = readSmallFile(path, kMaxFactBytes, Links::Follow);
     if (!read.error.isEmpty() || read.notFound)
         return {};
     // Device-tree strings end in NUL; DMI ones in a newline.
@@ -32,7 +32,7 @@ QString readTrimmed(const QString &path)
 // One value of a shell-style KEY=value file (os-release, machine-info), quotes removed.
 QString shellValue(const QString &path, const QString &key)
 {
-    const FileRead read = readSmallFile(path, kMaxFactBytes);
+    const FileRead read = readSmallFile(path, kMaxFactBytes, Links::Follow);
     if (!read.error.isEmpty() || read.notFound)
         return {};
     const QString prefix = key + QLatin1Char('=');

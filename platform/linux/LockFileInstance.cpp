@@ -2,26 +2,15 @@
 
 #include "agent/Log.h"
 #include "platform/PlatformConstants.h"
-#include "platform/PlatformPaths.h"
 
 #include <QDir>
 #include <QFileInfo>
 
 namespace fennimar {
 
-QString LockFileInstance::defaultDirectory()
+LockFileInstance::LockFileInstance(const QString &directory)
+    : m_path(directory + QLatin1Char('/') + QLatin1String(platform::AgentBundleID) + QStringLiteral(".lock"))
 {
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && QDir::isAbsolutePath(runtime) && QFileInfo(runtime).isDir())
-        return runtime;
-    return platform::userDataDirectory() + QStringLiteral("/Fennimar");
-}
-
-LockFileInstance::LockFileInstance(QString directory)
-{
-    if (directory.isEmpty())
-        directory = defaultDirectory();
-    m_path = directory + QLatin1Char('/') + QLatin1String(platform::AgentBundleID) + QStringLiteral(".lock");
 }
 
 LockFileInstance::~LockFileInstance() = default;

@@ -9,20 +9,18 @@
 
 namespace fennimar {
 
-// The single-instance claim as a lock file: "app.fennimar.Agent.lock" in $XDG_RUNTIME_DIR (per
-// user, on tmpfs, gone at logout), or in the support directory when the session has no runtime
-// directory. The file is held open with an advisory lock and not inherited by child processes;
-// a file whose process is gone is stale and taken over.
+// The single-instance claim as a lock file "app.fennimar.Agent.lock" in the support directory,
+// beside the ledger it protects: two copies that see the same ledger always meet at the same lock,
+// whatever else differs in their environments. The file is held open with an advisory lock and
+// not inherited by child processes; a file whose process is gone is stale and taken over.
 class LockFileInstance : public SingleInstance {
 public:
-    // directory: where the lock file goes; empty picks the default described above.
-    explicit LockFileInstance(QString directory = {});
+    // directory: the support directory, where the lock file goes.
+    explicit LockFileInstance(const QString &directory);
     ~LockFileInstance() override;
 
     bool claim() override;
     QString location() const override { return m_path; }
-
-    static QString defaultDirectory();
 
 private:
     QString m_path;
