@@ -124,7 +124,7 @@ bool settingsFilesAreSafe()
     const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
     for (const QString &path :
          {base + QStringLiteral("/Fennimar/Fennimar.conf"), base + QStringLiteral("/Fennimar.conf")}) {
-        const FileRead read = readSmallFile(path, maxSettingsBytes, Links::Follow);
+        const FileRead read = readSmallFile(path, maxSettingsBytes);
         if (!read.notFound && !read.error.isEmpty()) {
             Log::warn(QStringLiteral("settings file not used · ") + read.error);
             return false;

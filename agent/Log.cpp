@@ -1,5 +1,6 @@
 #include "agent/Log.h"
 
+#include "platform/DurableFile.h"
 #include "platform/PlatformPaths.h"
 
 #include <QDir>
@@ -150,9 +151,10 @@ void LogFileWriter::openOnce()
     const int error = errno;
     if (fd >= 0)
         ::close(fd);
-    const QString why = fd >= 0 || error == ENXIO ? QStringLiteral("it is not a regular file")
-                        : error == ELOOP          ? QStringLiteral("it is a symbolic link, which is not followed")
-                                                  : QString::fromLocal8Bit(std::strerror(error));
+    struct stat found {};
+    const bool special = ::lstat(QFile::encodeName(m_path).constData(), &found) == 0 && !S_ISREG(found.st_mode);
+    const QString why = special ? QStringLiteral("it is %1, not a file").arg(fileTypeName(found.st_mode))
+                                : QString::fromLocal8Bit(std::strerror(error));
     // Said on standard error, the one place still listening; the file itself is left as it is.
     const QByteArray line = Log::formatLine(Log::Level::Warn, QTime::currentTime(),
                                             QStringLiteral("log file not written · %1 · %2").arg(m_path, why));

@@ -84,8 +84,7 @@ Status writeFileAtomically(const QString &path, const QByteArray &bytes, Durabil
     return {};
 }
 
-namespace {
-QString kindOf(mode_t mode)
+QString fileTypeName(unsigned mode)
 {
     if (S_ISDIR(mode))
         return QStringLiteral("a directory");
@@ -101,7 +100,6 @@ QString kindOf(mode_t mode)
         return QStringLiteral("a file");
     return QStringLiteral("not a regular file");
 }
-}  // namespace
 
 FileRead readSmallFile(const QString &path, qint64 maxBytes, Links links)
 {
@@ -124,7 +122,7 @@ FileRead readSmallFile(const QString &path, qint64 maxBytes, Links links)
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        result.error = QStringLiteral("%1 is %2, not a file").arg(path, kindOf(st.st_mode));
+        result.error = QStringLiteral("%1 is %2, not a file").arg(path, fileTypeName(st.st_mode));
         ::close(fd);
         return result;
     }
@@ -184,7 +182,7 @@ Result<bool> makePrivateDirectory(const QString &path)
             return fail("create");
     }
     if (!S_ISDIR(st.st_mode))
-        return Result<bool>::failure(QStringLiteral("%1 is %2, not a directory").arg(path, kindOf(st.st_mode)));
+        return Result<bool>::failure(QStringLiteral("%1 is %2, not a directory").arg(path, fileTypeName(st.st_mode)));
     if (st.st_uid != ::geteuid()) {
         return Result<bool>::failure(QStringLiteral("%1 belongs to user id %2, not to this user (id %3)")
                                          .arg(path)

@@ -38,6 +38,9 @@ struct FileRead {
 };
 FileRead readSmallFile(const QString &path, qint64 maxBytes, Links links = Links::Refuse);
 
+// What kind of thing a stat mode names, for log lines: "a FIFO", "a directory", "a device", ...
+QString fileTypeName(unsigned mode);
+
 // Makes path a directory that only this user can enter: creates it (with its parents) mode 0700
 // when missing, and tightens it to 0700 when its mode lets others in. Refuses, without changing
 // anything, a path that is not a directory (a symbolic link to one is followed) or that belongs to
