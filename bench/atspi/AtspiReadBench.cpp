@@ -71,6 +71,7 @@ int main(int argc, char **argv)
             AtspiAccessibility busReader(clock, desktop.sessionBus(), {}, overBus);
             AtspiAccessibility::Options walking;
             walking.limits.walkOnly = true;
+            walking.readBudget = fennimar::Millis(5000);  // measured whole, not cut by the read's budget
             AtspiAccessibility walker(clock, desktop.sessionBus(), {}, walking);
             const bool ready = BrowserDesktop::waitUntil(
                 [&] {

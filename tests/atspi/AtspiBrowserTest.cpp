@@ -150,6 +150,7 @@ TEST_P(AtspiBrowserTest, TheBoundedWalkFindsTheShowingPageOrRunsOutOfBudget)
     // What an application without the Collection interface gets: a walk that skips hidden tabs.
     AtspiAccessibility::Options walking;
     walking.limits.walkOnly = true;
+    walking.readBudget = 5s;  // the walk takes tens of milliseconds on a real page
     AtspiAccessibility walker(session->clock, session->desktop.sessionBus(), {}, walking);
     AddressOutcome walked;
     BrowserDesktop::waitUntil(

@@ -228,7 +228,7 @@ AtspiAccessibility::App *AtspiAccessibility::findApp(qint64 pid, AtspiCaller &re
             QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetConnectionUnixProcessID"), {ref.service});
         if (reply && !reply->isEmpty())
             present[ref.service] = reply->first().toLongLong();
-        if (registry.failure() == AtspiCaller::Failure::Hung)
+        if (registry.stopped())
             break;
     }
     m_pidByBusName = std::move(present);
@@ -258,7 +258,7 @@ void AtspiAccessibility::wake(App &app, AtspiCaller &caller)
     // application's own bus address and its attributes.
     const auto address = caller.call(atspi::RootPath, atspi::Application, QStringLiteral("GetApplicationBusAddress"));
     caller.attributes(atspi::RootPath, atspi::Accessible);
-    if (caller.failure() == AtspiCaller::Failure::Hung)
+    if (caller.stopped())
         return;
     app.woken = true;
     const QString socket = address && !address->isEmpty() ? address->first().toString() : QString();
@@ -283,16 +283,16 @@ void AtspiAccessibility::forget(qint64 pid)
     m_apps.erase(found);
 }
 
-void AtspiAccessibility::noteHang(qint64 pid, App &app, const QString &detail)
+void AtspiAccessibility::backOff(qint64 pid, App &app, const QString &why)
 {
     const bool first = app.backoff == Millis(0);
     app.backoff = first ? m_options.firstBackoff : std::min(app.backoff * 2, m_options.maxBackoff);
     app.quietUntil = m_clock.monotonic() + app.backoff;
     if (first) {
-        Log::warn(QStringLiteral("accessibility · browser %1 is not answering · reads paused for %2 s · ")
+        Log::warn(QStringLiteral("accessibility · browser %1 %2 · reads paused for %3 s")
                       .arg(pid)
-                      .arg(static_cast<double>(app.backoff.count()) / 1000.0) +
-                  detail);
+                      .arg(why)
+                      .arg(static_cast<double>(app.backoff.count()) / 1000.0));
     }
 }
 
@@ -308,7 +308,9 @@ AddressOutcome AtspiAccessibility::readAddress(qint64 pid)
     if (const auto known = m_apps.find(pid); known != m_apps.end() && now < known->second.quietUntil)
         return noAddress();
 
+    const Millis deadline = now + m_options.readBudget;
     AtspiCaller registry(*bus, QStringLiteral("org.a11y.atspi.Registry"), m_options.callTimeout);
+    registry.setDeadline(m_clock, deadline);
     App *app = findApp(pid, registry);
     m_lastRequests += registry.requests();
     if (!app) {
@@ -326,6 +328,7 @@ AddressOutcome AtspiAccessibility::readAddress(qint64 pid)
     const bool direct = !app->peerName.isEmpty();
     AtspiCaller caller(direct ? QDBusConnection(app->peerName) : *bus, direct ? QString() : app->busName,
                        m_options.callTimeout);
+    caller.setDeadline(m_clock, deadline);
     if (!app->woken)
         wake(*app, caller);
     AddressOutcome outcome = noAddress();
@@ -337,8 +340,14 @@ AddressOutcome AtspiAccessibility::readAddress(qint64 pid)
 
     switch (caller.failure()) {
         case AtspiCaller::Failure::Hung:
-            noteHang(pid, *app, caller.failureText());
+            backOff(pid, *app, QStringLiteral("is not answering (%1)").arg(caller.failureText()));
             return noAddress();
+        case AtspiCaller::Failure::OutOfTime:
+            backOff(pid, *app,
+                    QStringLiteral("could not be read within %1 ms (a slow browser or a very large page)")
+                        .arg(m_options.readBudget.count()));
+            // The walk says when it was the size of the page; otherwise the browser was too slow.
+            return outcome.text == QLatin1String(AddressOutcome::pageTooLarge) ? outcome : noAddress();
         case AtspiCaller::Failure::Gone:
             forget(pid);  // found again, with a fresh connection, on the next read
             return noAddress();

@@ -27,6 +27,7 @@ class AtspiAccessibility final : public Accessibility {
 public:
     struct Options {
         Millis callTimeout{200};                 // per request to a browser or to the desktop's services
+        Millis readBudget{50};                   // for all the requests of one readAddress together
         Millis trustFreshFor{4000};              // isTrusted() asks D-Bus at most this often...
         Millis trustFreshWhileFollowed{300000};  // ...or this, while the launcher's signals are followed
         Millis firstBackoff{2000};               // a browser that did not answer is left alone this long...
@@ -63,6 +64,9 @@ public:
     // Url, Editing, Unreadable or NoPermission for the focused window of the browser with this
     // process id. About five requests to the browser in the usual case; a browser that does not
     // answer costs one timeout and is then skipped ("no address found") for a growing back-off.
+    // The requests to the registry and the browser share one readBudget: a read that spends it
+    // ends as "page too large to scan" when the walk was under way, else as "no address found",
+    // and the browser gets the same back-off as one that does not answer.
     AddressOutcome readAddress(qint64 pid) override;
 
     // Starts the desktop's accessibility settings (GNOME's universal-access panel or KDE's
@@ -87,7 +91,7 @@ private:
     App *findApp(qint64 pid, atspi::AtspiCaller &registry);
     void wake(App &app, atspi::AtspiCaller &caller);
     void forget(qint64 pid);
-    void noteHang(qint64 pid, App &app, const QString &detail);
+    void backOff(qint64 pid, App &app, const QString &why);
 
     Clock &m_clock;
     QDBusConnection m_session;

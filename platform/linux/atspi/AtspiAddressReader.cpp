@@ -37,13 +37,13 @@ AddressOutcome AtspiAddressReader::read()
         const auto barStates = m_caller.states(*bar);
         if (!barStates || hasState(*barStates, State::Defunct)) {
             m_memory.bars.erase(*frame);  // gone with a rebuilt toolbar: look again next time
-            if (m_caller.failure() == AtspiCaller::Failure::Hung)
+            if (m_caller.stopped())
                 return noAddress();
         } else if (hasState(*barStates, State::Focused)) {
             return AddressOutcome::editing();
         }
     }
-    if (m_caller.failure() == AtspiCaller::Failure::Hung)
+    if (m_caller.stopped())
         return noAddress();
 
     const auto address = documentAddressIn(*frame);
@@ -57,7 +57,7 @@ AddressOutcome AtspiAddressReader::read()
     // No page yet (a new tab, a loading window): an address bar holding an address still says
     // where the user is.
     if (bar && m_memory.bars.count(*frame)) {
-        const auto text = m_caller.text(*bar);
+        const auto text = m_caller.text(*bar, m_limits.maxTextChars);
         if (text && looksLikeAddress(*text))
             return AddressOutcome::url(text->trimmed());
     }
@@ -74,7 +74,7 @@ std::optional<QString> AtspiAddressReader::focusedFrame()
             continue;
         const auto states = m_caller.states(frame.path.path());
         if (!states) {
-            if (m_caller.failure() == AtspiCaller::Failure::Hung)
+            if (m_caller.stopped())
                 return std::nullopt;
             continue;
         }
@@ -89,7 +89,7 @@ std::optional<QString> AtspiAddressReader::focusedFrame()
         if (frame.isNull())
             continue;
         const auto name = m_caller.name(frame.path.path());
-        if (m_caller.failure() == AtspiCaller::Failure::Hung)
+        if (m_caller.stopped())
             return std::nullopt;
         if (name && *name == title)
             return frame.path.path();
@@ -146,6 +146,14 @@ std::optional<QString> AtspiAddressReader::documentAddressIn(const QString &fram
     return std::nullopt;
 }
 
+AddressOutcome AtspiAddressReader::stoppedWalk() const
+{
+    // A walk that spends the read's budget had more tree to see than time to see it.
+    if (m_caller.failure() == AtspiCaller::Failure::OutOfTime)
+        return AddressOutcome::unreadable(QString::fromLatin1(AddressOutcome::pageTooLarge));
+    return noAddress();
+}
+
 AddressOutcome AtspiAddressReader::walk(const QString &frame)
 {
     QList<QString> level = {frame};
@@ -159,8 +167,8 @@ AddressOutcome AtspiAddressReader::walk(const QString &frame)
                 break;
             ++examined;
             const auto role = m_caller.role(path);
-            if (m_caller.failure() == AtspiCaller::Failure::Hung)
-                return noAddress();
+            if (m_caller.stopped())
+                return stoppedWalk();
             if (!role)
                 continue;
             if (*role == static_cast<uint>(Role::DocumentWeb)) {
@@ -172,17 +180,20 @@ AddressOutcome AtspiAddressReader::walk(const QString &frame)
                 }
             } else if (!candidate &&
                        (*role == static_cast<uint>(Role::Entry) || *role == static_cast<uint>(Role::ComboBox))) {
-                const auto text = m_caller.text(path);
+                const auto text = m_caller.text(path, m_limits.maxTextChars);
                 if (text && looksLikeAddress(*text)) {
                     candidate = text->trimmed();
                     candidateField = path;
                 }
             }
             const auto kids = m_caller.children(path);
-            if (m_caller.failure() == AtspiCaller::Failure::Hung)
-                return noAddress();
+            if (m_caller.stopped())
+                return stoppedWalk();
             if (kids) {
+                // Only as many as the walk could still examine: an element may claim a million.
                 for (const ObjectRef &kid : *kids) {
+                    if (next.size() >= m_limits.maxElements - examined)
+                        break;
                     if (!kid.isNull())
                         next.append(kid.path.path());
                 }

@@ -27,10 +27,11 @@ struct WindowMemory {
 class AtspiAddressReader {
 public:
     struct Limits {
-        int maxElements = 1500;  // the walk's budget of examined elements
-        int maxDepth = 12;       // the frame is level 0; level maxDepth-1 is the deepest examined
-        Millis barRetry{10000};  // how long "no address bar in this window" is believed
-        bool walkOnly = false;   // skip the search and walk (for measuring and testing the walk)
+        int maxElements = 1500;   // the walk's budget of examined elements
+        int maxDepth = 12;        // the frame is level 0; level maxDepth-1 is the deepest examined
+        int maxTextChars = 4096;  // of an address bar's text: enough for any address's host
+        Millis barRetry{10000};   // how long "no address bar in this window" is believed
+        bool walkOnly = false;    // skip the search and walk (for measuring and testing the walk)
     };
 
     // activeWindowTitle: the title of the desktop's active window, or empty when unknown; asked
@@ -39,7 +40,7 @@ public:
                        std::function<QString()> activeWindowTitle, Limits limits);
 
     // Url, Editing or Unreadable. A failed call ends the read as "no address found"; the caller
-    // learns why from the AtspiCaller.
+    // learns why from the AtspiCaller (a hang, or the read's budget spent).
     AddressOutcome read();
 
 private:
@@ -47,6 +48,7 @@ private:
     std::optional<QString> addressBar(const QString &frame);
     std::optional<QString> documentAddressIn(const QString &frame);
     AddressOutcome walk(const QString &frame);
+    AddressOutcome stoppedWalk() const;
     std::optional<QString> addressOf(const QString &document);
 
     AtspiCaller &m_caller;

@@ -4,12 +4,20 @@
 #include <QDBusMetaType>
 #include <QDBusVariant>
 
+#include <algorithm>
+
 namespace fennimar::atspi {
 
 AtspiCaller::AtspiCaller(QDBusConnection connection, QString service, Millis timeout)
     : m_connection(std::move(connection)), m_service(std::move(service)), m_timeoutMs(static_cast<int>(timeout.count()))
 {
     registerTypes();
+}
+
+void AtspiCaller::setDeadline(const Clock &clock, Millis deadline)
+{
+    m_clock = &clock;
+    m_deadline = deadline;
 }
 
 AtspiCaller::Failure AtspiCaller::classify(const QString &errorName)
@@ -43,8 +51,20 @@ std::optional<QList<QVariant>> AtspiCaller::callOn(const QString &service, const
                                                    const QList<QVariant> &args)
 {
     // After a timeout the application is treated as hung for the rest of this caller's life.
-    if (m_failure == Failure::Hung)
+    if (stopped())
         return std::nullopt;
+    int timeoutMs = m_timeoutMs;
+    bool cut = false;
+    if (m_clock) {
+        const qint64 left = (m_deadline - m_clock->monotonic()).count();
+        if (left <= 0) {
+            m_failure = Failure::OutOfTime;
+            m_failureText = QStringLiteral("the read's time budget is spent");
+            return std::nullopt;
+        }
+        cut = left < timeoutMs;
+        timeoutMs = static_cast<int>(std::min<qint64>(left, timeoutMs));
+    }
     if (!m_connection.isConnected()) {
         m_failure = Failure::Gone;
         m_failureText = QStringLiteral("not connected");
@@ -53,12 +73,15 @@ std::optional<QList<QVariant>> AtspiCaller::callOn(const QString &service, const
     QDBusMessage message = QDBusMessage::createMethodCall(service, path, interface, method);
     message.setArguments(args);
     ++m_requests;
-    const QDBusMessage reply = m_connection.call(message, QDBus::Block, m_timeoutMs);
+    const QDBusMessage reply = m_connection.call(message, QDBus::Block, timeoutMs);
     if (reply.type() == QDBusMessage::ReplyMessage)
         return reply.arguments();
-    const Failure failure = reply.type() == QDBusMessage::ErrorMessage ? classify(reply.errorName()) : Failure::Other;
-    // The first failure explains the read; a hang always wins because it changes what comes next.
-    if (m_failure == Failure::None || failure == Failure::Hung) {
+    Failure failure = reply.type() == QDBusMessage::ErrorMessage ? classify(reply.errorName()) : Failure::Other;
+    // A call cut short by the deadline says the read is out of time, not that the peer hung.
+    if (failure == Failure::Hung && cut)
+        failure = Failure::OutOfTime;
+    // The first failure explains the read; a stop always wins because it changes what comes next.
+    if (m_failure == Failure::None || failure == Failure::Hung || failure == Failure::OutOfTime) {
         m_failure = failure;
         m_failureText = reply.errorName() + QStringLiteral(": ") + reply.errorMessage();
     }
@@ -114,9 +137,9 @@ std::optional<QString> AtspiCaller::name(const QString &path)
     return value->variant().toString();
 }
 
-std::optional<QString> AtspiCaller::text(const QString &path)
+std::optional<QString> AtspiCaller::text(const QString &path, int maxChars)
 {
-    const QList<QVariant> args = {QVariant(0), QVariant(-1)};
+    const QList<QVariant> args = {QVariant(0), QVariant(maxChars)};
     return first<QString>(call(path, Text, QStringLiteral("GetText"), args));
 }
 

@@ -13,7 +13,10 @@ namespace fennimar::atspi {
 
 // Blocking D-Bus calls to one accessible application, each with an explicit timeout, counting its
 // requests and remembering how the first one failed. A hung application (NoReply) makes every later
-// call on the same caller fail at once, so one read never waits on a stopped browser twice.
+// call on the same caller fail at once, so one read never waits on a stopped browser twice. With a
+// deadline, no call outlives it: each waits at most the time left, and once none is left every
+// call fails at once (OutOfTime), so a whole read costs at most its budget however many calls it
+// would have made.
 class AtspiCaller {
 public:
     enum class Failure {
@@ -22,10 +25,14 @@ public:
         Gone,         // the application or its connection no longer exists
         Unsupported,  // the object lacks the interface or method
         Other,
+        OutOfTime,  // the deadline passed: the read's budget is spent
     };
 
     // service: the application's bus name (empty on a peer connection to the application itself).
     AtspiCaller(QDBusConnection connection, QString service, Millis timeout);
+
+    // Ends every call by deadline on clock's monotonic time; clock must outlive the caller.
+    void setDeadline(const Clock &clock, Millis deadline);
 
     // One request; the reply's arguments, or nothing on any failure (see failure()).
     std::optional<QList<QVariant>> call(const QString &path, const QString &interface, const QString &method,
@@ -43,13 +50,17 @@ public:
     // GetAttributes of the given interface (Accessible or Document).
     std::optional<QMap<QString, QString>> attributes(const QString &path, const QString &interface);
     std::optional<QString> name(const QString &path);  // the Accessible "Name" property
-    std::optional<QString> text(const QString &path);  // the whole text of a Text object
+    // The first maxChars characters of a Text object (an address bar needs no more; a page's
+    // text field may hold megabytes).
+    std::optional<QString> text(const QString &path, int maxChars);
 
     // The first failure of this caller's life (a hang overrides any other), its D-Bus error, and
     // the number of requests sent.
     Failure failure() const { return m_failure; }
     QString failureText() const { return m_failureText; }
     int requests() const { return m_requests; }
+    // Whether calls now fail at once: the application hung or the deadline passed.
+    bool stopped() const { return m_failure == Failure::Hung || m_failure == Failure::OutOfTime; }
 
     // What a D-Bus error name means for the reader.
     static Failure classify(const QString &errorName);
@@ -58,6 +69,8 @@ private:
     QDBusConnection m_connection;
     QString m_service;
     int m_timeoutMs;
+    const Clock *m_clock = nullptr;
+    Millis m_deadline{0};
     int m_requests = 0;
     Failure m_failure = Failure::None;
     QString m_failureText;
