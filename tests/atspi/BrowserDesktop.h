@@ -49,6 +49,7 @@ public:
     QString missingTool() const;
 
     QDBusConnection sessionBus() const;
+    QString sessionBusAddress() const { return m_busAddress; }
     QString display() const { return m_display; }
 
     // Starts a browser on the given pages (one tab each) and returns its process id, or 0.

@@ -1,0 +1,84 @@
+// A read of the browser's address is bounded in total, whatever the peer does: a browser that
+// answers every call late, a tree too large to walk, an X server grabbed by another client.
+#include "platform/RealClock.h"
+#include "platform/linux/atspi/AtspiAccessibility.h"
+#include "platform/linux/atspi/X11WindowTitle.h"
+#include "tests/atspi/BrowserDesktop.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+namespace fennimar {
+namespace {
+
+using namespace std::chrono_literals;
+using test::BrowserDesktop;
+
+// Starts a peer of SlowPeer.cpp and waits for its word that it is ready.
+bool startPeer(QProcess &peer, const QStringList &args, const char *word)
+{
+    peer.start(QStringLiteral(SLOW_PEER), args);
+    return peer.waitForReadyRead(10000) && peer.readLine().trimmed() == word;
+}
+
+TEST(AtspiBounds, ATickCostsAtMostTheBudgetPlusOneCall)
+{
+    struct Case {
+        const char *name;
+        int delayMs;
+        AddressOutcome outcome;
+    };
+    const Case cases[] = {
+        // No Collection: the read falls back to the walk, whose every call is 150 ms late.
+        {"every answer 150 ms late", 150, AddressOutcome::unreadable(AddressOutcome::noAddressFound)},
+        // Answers at once, but the tree never ends: the walk runs out of time before its 1,500 elements.
+        {"an endless tree", 0, AddressOutcome::unreadable(AddressOutcome::pageTooLarge)},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        BrowserDesktop desktop;
+        if (const QString why = desktop.start(BrowserDesktop::Accessibility::Absent); !why.isEmpty())
+            GTEST_SKIP() << "no private desktop, test NOT run: " << qPrintable(why);
+        QProcess peer;
+        ASSERT_TRUE(startPeer(peer,
+                              {QStringLiteral("slow-peer"), desktop.sessionBusAddress(), QString::number(c.delayMs),
+                               QStringLiteral("20000")},
+                              "ready"));
+        RealClock clock;
+        AtspiAccessibility accessibility(clock, desktop.sessionBus());
+        ASSERT_TRUE(accessibility.isTrusted());
+        QElapsedTimer took;
+        took.start();
+        EXPECT_EQ(accessibility.readAddress(peer.processId()), c.outcome);
+        EXPECT_LE(took.elapsed(), 50 + c.delayMs) << "the read's budget is 50 ms";
+        // The browser is then left alone, as after a timeout.
+        took.restart();
+        EXPECT_EQ(accessibility.readAddress(peer.processId()),
+                  AddressOutcome::unreadable(AddressOutcome::noAddressFound));
+        EXPECT_EQ(accessibility.lastReadRequests(), 0);
+        EXPECT_LE(took.elapsed(), 5);
+        peer.kill();
+        peer.waitForFinished(5000);
+    }
+}
+
+TEST(AtspiBounds, AGrabbedXServerCostsTheTitleAtMostItsDeadline)
+{
+    BrowserDesktop desktop;
+    if (const QString why = desktop.start(BrowserDesktop::Accessibility::Absent); !why.isEmpty())
+        GTEST_SKIP() << "no private desktop, test NOT run: " << qPrintable(why);
+    atspi::X11WindowTitle title(desktop.display().toLocal8Bit());
+    title.activeTitle();  // connected before the grab, as in a running agent
+    QProcess grabber;
+    ASSERT_TRUE(startPeer(grabber, {QStringLiteral("x-grab"), desktop.display(), QStringLiteral("1000")}, "grabbed"));
+    QElapsedTimer took;
+    took.start();
+    EXPECT_EQ(title.activeTitle(), QString());
+    EXPECT_LT(took.elapsed(), 50 + 50) << "the X deadline is 50 ms; a busy machine may add a little";
+    grabber.waitForFinished(10000);
+}
+
+}  // namespace
+}  // namespace fennimar
