@@ -92,4 +92,105 @@ TEST(RefBackendSafety, AnotherLocalUserOrAWebPageGetsNothing)
     }
 }
 
+// What a scripted agent session sent is what the overview holds, and what the page shows.
+TEST(RefBackendOverview, HoldsExactlyWhatTheAgentSent)
+{
+    RefBackendProcess server;
+    ASSERT_TRUE(server.ok()) << server.error().toStdString();
+    HttpProbe http(server.baseUrl());
+    const auto ticket = http.post(QStringLiteral("/api/devices/setup-pending"), pendingBody()).json();
+    const QString name = QStringLiteral("<b>Mia & Noah</b>");
+    const auto claim = server.claim(ticket.value(QStringLiteral("pair_code")).toString(), QStringLiteral("Mia"), name);
+    ASSERT_TRUE(claim.ok()) << claim.error().toStdString();
+    const QString deviceId = claim->value(QStringLiteral("device_id")).toString();
+    const QString session = claim->value(QStringLiteral("child_session_token")).toString();
+    ASSERT_TRUE(
+        server
+            .setApps(QStringLiteral("Mia"), {QStringLiteral("linux:debian-xterm")}, {QStringLiteral("web:example.com")})
+            .ok());
+
+    QJsonObject beat = heartbeatBody(true);
+    QJsonObject health = beat.value(QStringLiteral("health_snapshot")).toObject();
+    QJsonObject checks = health.value(QStringLiteral("checks")).toObject();
+    checks.insert(QStringLiteral("foreground_sampling"),
+                  QJsonObject{{QStringLiteral("ok"), false}, {QStringLiteral("actionable_intent"), QJsonValue::Null}});
+    health.insert(QStringLiteral("checks"), checks);
+    beat.insert(QStringLiteral("health_snapshot"), health);
+    const QString beatPath = QStringLiteral("/api/devices/") + deviceId + QStringLiteral("/heartbeat");
+    ASSERT_EQ(http.post(beatPath, heartbeatBody(false)).status, 200);
+    ASSERT_EQ(http.post(beatPath, beat).status, 200);
+
+    const QJsonArray seen{QJsonObject{{QStringLiteral("bundle_id"), QStringLiteral("debian-xterm")},
+                                      {QStringLiteral("app_name"), QStringLiteral("XTerm")},
+                                      {QStringLiteral("category"), QStringLiteral("System")}}};
+    ASSERT_EQ(http.post(QStringLiteral("/api/guard/desktop-apps-seen"),
+                        QJsonObject{{QStringLiteral("device_id"), deviceId}, {QStringLiteral("apps"), seen}}, session)
+                  .status,
+              200);
+    // Two reports across midnight: the day before comes back as a past day with its final total.
+    const auto report = [&](const QJsonObject &today, const QJsonObject &past) {
+        return http.post(QStringLiteral("/api/guard/heartbeat"), usageBody(deviceId, today, QJsonArray{past}), session)
+            .status;
+    };
+    ASSERT_EQ(
+        report(dayObject(QStringLiteral("2026-12-05"), {9, 600}), dayObject(QStringLiteral("2026-12-04"), {20, 1800})),
+        200);
+    ASSERT_EQ(report(dayObject(QStringLiteral("2026-12-06"), {0, 30}),
+                     dayObject(QStringLiteral("2026-12-05"), {9, 900, 10, 60})),
+              200);
+
+    const auto overview = server.admin({QStringLiteral("overview")});
+    ASSERT_TRUE(overview.ok()) << overview.error().toStdString();
+    const QJsonArray devices = QJsonDocument::fromJson(*overview).object().value(QStringLiteral("devices")).toArray();
+    ASSERT_EQ(devices.size(), 1);
+    QJsonObject d = devices.at(0).toObject();
+    QJsonObject last = d.take(QStringLiteral("last_heartbeat")).toObject();
+    EXPECT_LE(last.take(QStringLiteral("age_seconds")).toInt(-1), 30);
+    EXPECT_FALSE(last.take(QStringLiteral("received_at")).toString().isEmpty());
+    EXPECT_EQ(last, (QJsonObject{{QStringLiteral("beats"), 2},
+                                 {QStringLiteral("checks"), checks},
+                                 {QStringLiteral("platform_info"), beat.value(QStringLiteral("platform_info"))},
+                                 {QStringLiteral("app_build"), beat.value(QStringLiteral("app_build"))}}));
+    QJsonArray apps = d.take(QStringLiteral("apps_seen")).toArray();
+    ASSERT_EQ(apps.size(), 1);
+    QJsonObject app = apps.at(0).toObject();
+    app.remove(QStringLiteral("first_seen"));
+    app.remove(QStringLiteral("last_seen"));
+    EXPECT_EQ(app, seen.at(0).toObject());
+    QJsonArray days;
+    for (const auto &v : d.take(QStringLiteral("days")).toArray()) {
+        QJsonObject day = v.toObject();
+        EXPECT_FALSE(day.take(QStringLiteral("received_at")).toString().isEmpty());
+        days.append(day);
+    }
+    const auto day = [](const char *date, const QList<int> &hours, int total, bool confirmed) {
+        return QJsonObject{{QStringLiteral("date"), QLatin1String(date)},
+                           {QStringLiteral("buckets"), dayObject({}, hours).value(QStringLiteral("buckets"))},
+                           {QStringLiteral("total_seconds"), total},
+                           {QStringLiteral("tz_offset_minutes"), 60},
+                           {QStringLiteral("confirmed"), confirmed}};
+    };
+    EXPECT_EQ(days, (QJsonArray{day("2026-12-06", {0, 30}, 30, false), day("2026-12-05", {9, 900, 10, 60}, 960, true),
+                                day("2026-12-04", {20, 1800}, 1800, true)}));
+    const auto entry = [](const char *id, bool blocked) {
+        return QJsonObject{{QStringLiteral("package_id"), QLatin1String(id)}, {QStringLiteral("is_blocked"), blocked}};
+    };
+    EXPECT_EQ(d, (QJsonObject{{QStringLiteral("device_id"), deviceId},
+                              {QStringLiteral("device_type"), QStringLiteral("linux_laptop")},
+                              {QStringLiteral("device_name"), name},
+                              {QStringLiteral("paired"), true},
+                              {QStringLiteral("child"),
+                               QJsonObject{{QStringLiteral("id"), claim->value(QStringLiteral("child_id"))},
+                                           {QStringLiteral("name"), QStringLiteral("Mia")}}},
+                              {QStringLiteral("monitored"),
+                               QJsonArray{entry("linux:debian-xterm", true), entry("web:example.com", false)}}}));
+
+    // The page draws the same figures and shows a device's own text as text.
+    const auto page = http.get(QStringLiteral("/?token=") + server.adminToken());
+    ASSERT_EQ(page.status, 200);
+    EXPECT_TRUE(page.body.contains(R"(data-hour="9" data-seconds="900")"));
+    EXPECT_TRUE(page.body.contains("&lt;b&gt;Mia &amp; Noah&lt;/b&gt;"));
+    EXPECT_FALSE(page.body.contains("<b>Mia"));
+}
+
 }  // namespace
