@@ -17,8 +17,12 @@ QString esc(const QString &text)
 
 QString duration(qint64 seconds)
 {
+    if (seconds >= 3600 && (seconds % 3600) / 60 == 0)
+        return QStringLiteral("%1 h").arg(seconds / 3600);
     if (seconds >= 3600)
         return QStringLiteral("%1 h %2 min").arg(seconds / 3600).arg((seconds % 3600) / 60, 2, 10, QLatin1Char('0'));
+    if (seconds >= 60 && seconds % 60 == 0)
+        return QStringLiteral("%1 min").arg(seconds / 60);
     if (seconds >= 60)
         return QStringLiteral("%1 min %2 s").arg(seconds / 60).arg(seconds % 60);
     return QStringLiteral("%1 s").arg(seconds);
@@ -203,8 +207,8 @@ QString device(const QJsonObject &d, int index)
         const QJsonObject day = days.at(i).toObject();
         const bool confirmed = day.value(QStringLiteral("confirmed")).toBool();
         out += QStringLiteral(
-                   "<figure class=\"day\"><figcaption><h4>%1</h4> <strong>%2</strong> "
-                   "<span class=\"%3\">%4</span></figcaption>%5%6</figure>")
+                   "<figure class=\"day\"><figcaption><h4>%1</h4> · <strong>%2</strong> "
+                   "· <span class=\"%3\">%4</span></figcaption>%5%6</figure>")
                    .arg(esc(day.value(QStringLiteral("date")).toString()),
                         duration(day.value(QStringLiteral("total_seconds")).toInteger()),
                         confirmed ? QStringLiteral("ok") : QStringLiteral("sub"),
@@ -227,15 +231,15 @@ h1{font-size:1.5rem;margin:.2rem 0}h2{font-size:1.25rem;margin:0 0 .6rem}h3{font
 h4{display:inline;font-size:1rem;margin:0}
 .sub{color:var(--sub);font-weight:normal;font-size:.9em}
 .device{background:var(--card);border:1px solid var(--line);border-radius:.6rem;padding:1rem;margin:1rem 0}
-.cols{display:grid;gap:1rem}@media (min-width:48rem){.cols{grid-template-columns:1fr 1fr}}
+.cols{display:grid;gap:1rem;align-items:start}@media (min-width:48rem){.cols{grid-template-columns:1fr 1fr}}
 table{border-collapse:collapse;width:100%}caption{text-align:left;font-weight:600;padding:.2rem 0}
 th,td{text-align:left;padding:.3rem .4rem;border-top:1px solid var(--line);vertical-align:top;overflow-wrap:anywhere}
-th{font-weight:500}.ok{color:var(--ok)}.bad{color:var(--bad);font-weight:600}
+th{font-weight:500}.ok{color:var(--ok)}.bad{color:var(--bad);font-weight:600}td.ok,td.bad{white-space:nowrap}
 ul{margin:.2rem 0;padding-left:1.2rem}code{overflow-wrap:anywhere}
 figure.day{margin:.8rem 0 1.2rem}figcaption{margin-bottom:.3rem}
-.chart{width:100%;height:auto;max-width:48rem;display:block}
+.chart{width:100%;height:auto;max-width:40rem;display:block}
 .bar{fill:var(--bar)}.axis{stroke:var(--sub)}.grid{stroke:var(--line);stroke-dasharray:3 3}
-.tick{fill:var(--sub);font-size:11px}
+.tick{fill:var(--sub);font-size:13px}
 details{margin-top:.3rem}
 )";
 
