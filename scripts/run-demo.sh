@@ -2,7 +2,8 @@
 # The agent's main job, on this machine: builds the agent and the reference backend, starts the
 # backend on loopback and the agent against it inside a private desktop session (Xvfb, openbox, an
 # xterm in front, a D-Bus session with gnome-keyring), prints the pair code and the command that
-# claims it, then follows the agent's log until Ctrl-C.
+# claims it and the address of the page that shows what the backend has counted, then follows the
+# agent's log until Ctrl-C.
 #   scripts/run-demo.sh           you claim the code yourself with the printed command
 #   scripts/run-demo.sh --claim   the script claims it for a child "Robin" and monitors XTerm
 set -euo pipefail
@@ -16,11 +17,14 @@ cmake --build build/release -j "$(nproc)" --target fennimar-agent fennimar-refba
 
 demo=$PWD/build/demo
 rm -rf "$demo"
+# The backend's database, its admin token and the logs are for this user only.
+umask 077
 mkdir -p "$demo"
 refbackend=$PWD/build/release/tools/refbackend/fennimar-refbackend
 agent=$PWD/build/release/agent/fennimar-agent
 
-"$refbackend" --port 0 --db "$demo/backend.sqlite" >"$demo/refbackend.out" 2>"$demo/refbackend.err" &
+token_file=$demo/admin-token
+"$refbackend" --port 0 --db "$demo/backend.sqlite" --admin-token-file "$token_file" >"$demo/refbackend.out" 2>"$demo/refbackend.err" &
 backend_pid=$!
 session_pid=""
 trap 'kill $session_pid $backend_pid 2>/dev/null || true; wait 2>/dev/null || true' EXIT
@@ -41,15 +45,17 @@ for _ in $(seq 300); do
 done
 [ -n "$code" ] || { echo "the agent did not show a pair code:" >&2; cat "$demo/agent.out" >&2; exit 1; }
 
-claim=("$refbackend" admin --url "$url" claim "$code" --child Robin)
-apps=("$refbackend" admin --url "$url" set-apps --child Robin linux:debian-xterm web:example.com)
+admin=("$refbackend" admin --url "$url" --admin-token-file "$token_file")
+claim=("${admin[@]}" claim "$code" --child Robin)
+apps=("${admin[@]}" set-apps --child Robin linux:debian-xterm web:example.com)
 echo
 echo "pair code: $code"
+echo "what was counted (refreshes itself): $url/?token=$(cat "$token_file")"
 echo "claim it (in another terminal), then pick what counts for the child:"
 echo "  ${claim[*]}"
 echo "  ${apps[*]}"
 echo "see what the backend knows:"
-echo "  $refbackend admin --url $url devices"
+echo "  ${admin[*]} overview"
 echo
 if $auto_claim; then
   "${claim[@]}" >/dev/null

@@ -49,8 +49,8 @@ if [ "${1:-}" = "--inside" ]; then
     }
     wait_for 'pair code [A-Z0-9]' 300 || { echo "no pair code" >&2; cat "$out.$mode.agent" >&2; exit 1; }
     code=$(grep -o 'pair code [A-Z0-9]*' "$log" | tail -n 1 | awk '{print $3}')
-    "$refbackend" admin --url "$url" claim "$code" --child "Bench-$mode" >/dev/null
-    "$refbackend" admin --url "$url" set-apps --child "Bench-$mode" linux:debian-xterm web:example.com >/dev/null
+    "$refbackend" admin --url "$url" --admin-token-file "$FOOTPRINT_ADMIN_TOKEN_FILE" claim "$code" --child "Bench-$mode" >/dev/null
+    "$refbackend" admin --url "$url" --admin-token-file "$FOOTPRINT_ADMIN_TOKEN_FILE" set-apps --child "Bench-$mode" linux:debian-xterm web:example.com >/dev/null
     wait_for 'sampler started' 300 || { echo "the agent did not start counting" >&2; exit 1; }
     # The session starts the window manager and the xterm side by side; the xterm must hold the
     # focus, or nothing is counted.
@@ -171,9 +171,11 @@ cleanup() {
     if [ -n "${FOOTPRINT_KEEP:-}" ]; then echo "kept $work"; else rm -rf "$work"; fi
 }
 trap cleanup EXIT
-"$refbackend" --port 0 --db "$work/backend.sqlite" >"$work/refbackend.out" 2>"$work/refbackend.err" &
+"$refbackend" --port 0 --db "$work/backend.sqlite" --admin-token-file "$work/admin-token" >"$work/refbackend.out" 2>"$work/refbackend.err" &
 backend_pid=$!
 url=$("$repo/scripts/refbackend-url.sh" "$work/refbackend.out" "$work/refbackend.err") || exit 1
+# The admin commands inside each session read the token the backend wrote.
+export FOOTPRINT_ADMIN_TOKEN_FILE=$work/admin-token
 
 echo "fennimar-agent footprint · ${seconds} s window while counting · $(nproc) cores · $agent"
 for mode in "${modes[@]}"; do

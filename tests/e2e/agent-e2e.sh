@@ -2,7 +2,7 @@
 # The real agent against the real reference backend, in a private desktop session with an xterm in
 # front: pairing through the backend's admin command, heartbeat and first usage report on the
 # backend, counting, an orderly stop with the ledger flushed, a second copy refused, and the pairing
-# restored by the next start.
+# restored by the next start, and the backend's page in a real browser showing the ledger's hours.
 #   agent-e2e.sh REFBACKEND AGENT DESKTOP_SESSION WORKDIR
 # Exit 77 (skipped) when the desktop tools are missing. Every wait is bounded.
 set -uo pipefail
@@ -12,7 +12,7 @@ if [ "${1:-}" = "--inside" ]; then
   refbackend=$1 agent=$2 url=$3 work=$4
   log=$XDG_STATE_HOME/Fennimar/Fennimar.log
   ledger=$XDG_DATA_HOME/Fennimar/ledger.json
-  admin() { "$refbackend" admin --url "$url" "$@"; }
+  admin() { "$refbackend" admin --url "$url" --admin-token-file "$work/admin-token" "$@"; }
   fail() {
     echo "FAILED: $*" >&2
     echo "--- agent log ---" >&2
@@ -103,10 +103,36 @@ if [ "${1:-}" = "--inside" ]; then
   offset=$(date +%z | awk '{ s = substr($1, 1, 1) == "-" ? -1 : 1; print s * (substr($1, 2, 2) * 60 + substr($1, 4, 2)) }')
   [[ $record == *"\"tzOffsetMinutes\":$offset"* ]] || fail "the record of $today has not the offset $offset: $record"
 
-  # The next start finds the pairing in the secret store.
+  # The next start finds the pairing in the secret store and reports at once what the ledger holds;
+  # with the xterm no longer on the child's list nothing is added after that report.
+  admin set-apps --child Robin web:example.com >/dev/null || fail "set-apps"
   "$agent" --headless >>"$work/agent3.out" 2>&1 &
   third=$!
   wait_for 20 "the pairing restored" in_log "restored pairing · device=$device"
+  reported() { grep -A1000 "restored pairing" "$log" | grep -q "usage reported · today="; }
+  wait_for 20 "the report of the restarted agent" reported
+
+  # A real browser reads the backend's page: the bars of today's chart are the ledger's hours.
+  if command -v chromium >/dev/null 2>&1; then
+    page="$url/?token=$(cat "$work/admin-token")"
+    browse() { timeout 40 chromium --headless --no-sandbox --disable-gpu --hide-scrollbars \
+      --user-data-dir="$work/chromium" "$@" "$page" 2>>"$work/chromium.err"; }
+    browse --dump-dom >"$work/page.html" || fail "chromium could not load $page"
+    browse --window-size=1000,1200 --screenshot="$work/page.png" >/dev/null || fail "no screenshot of the page"
+    python3 - "$work/page.html" "$ledger" "$today" <<'EOF_PY' || fail "the page's bars are not the ledger's hours"
+import json, re, sys
+page, ledger, today = open(sys.argv[1]).read(), json.load(open(sys.argv[2])), sys.argv[3]
+chart = re.search(r'<svg[^>]*>(?:(?!</svg>).)*?on ' + today + r' .*?</svg>', page, re.S)
+bars = [int(s) for s in re.findall(r'data-hour="\d+" data-seconds="(\d+)"', chart.group(0))] if chart else []
+hours = ledger[today]["buckets"]
+counted = [h for h, s in enumerate(hours) if s]
+print("page bars", {h: bars[h] for h in counted} if len(bars) == 24 else bars, "ledger", {h: hours[h] for h in counted})
+sys.exit(0 if bars == hours and counted else 1)
+EOF_PY
+    echo "the page's screenshot: $work/page.png"
+  else
+    echo "no chromium: the page was not checked in a browser (scripts/install-deps.sh installs it)"
+  fi
   stop "$third"
   rc=$?
   [ "$rc" -eq 0 ] || fail "the restarted agent exited with $rc"
@@ -131,7 +157,7 @@ fi
 
 rm -rf "$work"
 mkdir -p "$work"
-"$refbackend" --port 0 --db "$work/backend.sqlite" >"$work/refbackend.out" 2>"$work/refbackend.err" &
+"$refbackend" --port 0 --db "$work/backend.sqlite" --admin-token-file "$work/admin-token" >"$work/refbackend.out" 2>"$work/refbackend.err" &
 backend=$!
 trap 'kill "$backend" 2>/dev/null; wait "$backend" 2>/dev/null' EXIT
 url=$("$(dirname "$session")/refbackend-url.sh" "$work/refbackend.out" "$work/refbackend.err") ||
@@ -140,5 +166,5 @@ url=$("$(dirname "$session")/refbackend-url.sh" "$work/refbackend.out" "$work/re
 # A zone far from UTC, so that for most of the day its date differs from UTC's and from this
 # machine's: the ledger must file the counting under the date and hour the user sees.
 [ -e /usr/share/zoneinfo/Pacific/Kiritimati ] && export TZ=Pacific/Kiritimati
-SESSION_HOME=$work/session FENNIMAR_BACKEND_URL=$url timeout 90 \
+SESSION_HOME=$work/session FENNIMAR_BACKEND_URL=$url timeout 150 \
   "$session" bash "$0" --inside "$refbackend" "$agent" "$url" "$work"

@@ -40,12 +40,12 @@ EOF
     ((SECONDS < end)) || fail "the xterm never got the focus"
     sleep 0.1
   done
-  "$refbackend" admin --url "$url" set-apps --child Robin linux:debian-xterm >/dev/null || fail "set-apps"
+  "$refbackend" admin --url "$url" --admin-token-file "$work/admin-token" set-apps --child Robin linux:debian-xterm >/dev/null || fail "set-apps"
   "$agent" --headless >>"$work/agent.out" 2>&1 &
   pid=$!
   wait_log 20 "pair code "
   code=$(grep -o 'pair code [A-Z0-9]*' "$log" | tail -n 1 | awk '{print $3}')
-  "$refbackend" admin --url "$url" claim "$code" --child Robin >/dev/null || fail "claim"
+  "$refbackend" admin --url "$url" --admin-token-file "$work/admin-token" claim "$code" --child Robin >/dev/null || fail "claim"
   wait_log 10 "PAIRED · device="
   device=$(grep -o 'PAIRED · device=[^ ]*' "$log" | head -n 1 | sed 's/.*device=//')
   previous=0
@@ -85,7 +85,7 @@ agent=$build/agent/fennimar-agent
 work=$build/tests/e2e/crash-agent
 rm -rf "$work"
 mkdir -p "$work"
-"$refbackend" --port 0 --db "$work/backend.sqlite" >"$work/refbackend.out" 2>"$work/refbackend.err" &
+"$refbackend" --port 0 --db "$work/backend.sqlite" --admin-token-file "$work/admin-token" >"$work/refbackend.out" 2>"$work/refbackend.err" &
 backend=$!
 trap 'kill "$backend" 2>/dev/null; wait "$backend" 2>/dev/null' EXIT
 url=$("$here/../../scripts/refbackend-url.sh" "$work/refbackend.out" "$work/refbackend.err") || exit 1

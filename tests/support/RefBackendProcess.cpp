@@ -28,9 +28,9 @@ RefBackendProcess::RefBackendProcess(const QStringList &extraArguments)
         return;
     }
     m_process.setProgram(executablePath());
-    m_process.setArguments(
-        QStringList{QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--db"), databasePath()} +
-        extraArguments);
+    m_process.setArguments(QStringList{QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--db"),
+                                       databasePath(), QStringLiteral("--admin-token-file"), adminTokenPath()} +
+                           extraArguments);
     // Standard error goes to a file: a pipe nobody reads between two event-loop turns could fill
     // and stall the server.
     m_process.setStandardErrorFile(m_dir.filePath(QStringLiteral("refbackend.log")));
@@ -82,6 +82,17 @@ QString RefBackendProcess::databasePath() const
     return m_dir.filePath(QStringLiteral("refbackend.sqlite"));
 }
 
+QString RefBackendProcess::adminTokenPath() const
+{
+    return m_dir.filePath(QStringLiteral("admin-token"));
+}
+
+QString RefBackendProcess::adminToken() const
+{
+    QFile file(adminTokenPath());
+    return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll().trimmed()) : QString();
+}
+
 QString RefBackendProcess::log() const
 {
     QFile file(m_dir.filePath(QStringLiteral("refbackend.log")));
@@ -96,8 +107,9 @@ Result<QByteArray> RefBackendProcess::admin(const QStringList &arguments)
     if (!ok())
         return R::failure(QStringLiteral("the server is not running: ") + m_error);
     QProcess client;
-    client.start(executablePath(),
-                 QStringList{QStringLiteral("admin"), QStringLiteral("--url"), m_baseUrl.toString()} + arguments);
+    client.start(executablePath(), QStringList{QStringLiteral("admin"), QStringLiteral("--url"), m_baseUrl.toString(),
+                                               QStringLiteral("--admin-token-file"), adminTokenPath()} +
+                                       arguments);
     if (!client.waitForFinished(kAdminMs)) {
         client.kill();
         client.waitForFinished(kStopMs);

@@ -63,6 +63,9 @@ public:
     QUrl baseUrl() const { return m_baseUrl; }
     quint16 port() const { return static_cast<quint16>(m_baseUrl.port()); }
     QString databasePath() const;
+    // The file the server wrote its admin token to, and the token (empty when unreadable).
+    QString adminTokenPath() const;
+    QString adminToken() const;
     // What the server has logged so far (one line per request).
     QString log() const;
 
@@ -80,7 +83,7 @@ public:
     // Where the executable this harness starts lives.
     static QString executablePath();
 
-    // Runs "fennimar-refbackend admin --url <baseUrl> <arguments>" and returns its standard
+    // Runs "fennimar-refbackend admin --url <baseUrl> --admin-token-file <file> <arguments>" and returns its standard
     // output, or its standard error when it fails (30 s at most).
     Result<QByteArray> admin(const QStringList &arguments);
 

@@ -2,6 +2,7 @@
 
 #include <QCommandLineParser>
 #include <QEventLoop>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -22,18 +23,19 @@ int usage(const QString &reason)
     return kUsageError;
 }
 
-int call(const QUrl &base, const QByteArray &method, const QString &path, const QJsonObject *body)
+int call(const QUrl &base, const QByteArray &token, const QByteArray &method, const QString &path,
+         const QJsonObject *body)
 {
     QUrl url = base;
     url.setPath(base.path().chopped(base.path().endsWith(QLatin1Char('/')) ? 1 : 0) + path);
     QNetworkRequest request(url);
     request.setTransferTimeout(30000);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-    QByteArray payload;
-    if (body) {
+    request.setRawHeader("Authorization", "Bearer " + token);
+    // The server takes no change without a JSON type, body or not (a cross-site form cannot send one).
+    if (method != "GET")
         request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-        payload = QJsonDocument(*body).toJson(QJsonDocument::Compact);
-    }
+    const QByteArray payload = body ? QJsonDocument(*body).toJson(QJsonDocument::Compact) : QByteArray();
     QNetworkAccessManager manager;
     QNetworkReply *reply = manager.sendCustomRequest(request, method, payload);
     QEventLoop loop;
@@ -64,6 +66,9 @@ int run(const QStringList &arguments)
     parser.setApplicationDescription(QStringLiteral("Steers a running fennimar-refbackend."));
     const QCommandLineOption url(QStringLiteral("url"), QStringLiteral("Base URL of the server."),
                                  QStringLiteral("URL"));
+    const QCommandLineOption tokenFile(QStringLiteral("admin-token-file"),
+                                       QStringLiteral("The file the server wrote its admin token to."),
+                                       QStringLiteral("FILE"));
     const QCommandLineOption child(QStringLiteral("child"), QStringLiteral("Child's name."), QStringLiteral("NAME"));
     const QCommandLineOption deviceName(QStringLiteral("device-name"), QStringLiteral("Device name."),
                                         QStringLiteral("NAME"));
@@ -82,18 +87,25 @@ int run(const QStringList &arguments)
                                       QStringLiteral("URL"));
     const QCommandLineOption clear(QStringLiteral("clear"), QStringLiteral("Remove every fault."));
     parser.addOptions(
-        {url, child, deviceName, unblocked, route, kind, count, status, body, delay, size, location, clear});
+        {url, tokenFile, child, deviceName, unblocked, route, kind, count, status, body, delay, size, location, clear});
     parser.addPositionalArgument(QStringLiteral("command"),
-                                 QStringLiteral("claim, set-apps, devices, remove-device, fault"));
+                                 QStringLiteral("claim, set-apps, devices, overview, remove-device, fault"));
     if (!parser.parse(arguments))
         return usage(parser.errorText());
 
     const QUrl base(parser.value(url));
     if (!base.isValid() || base.scheme() != QStringLiteral("http") || base.host().isEmpty())
         return usage(QStringLiteral("--url must be the server's http:// address"));
+    if (!parser.isSet(tokenFile))
+        return usage(QStringLiteral("--admin-token-file must name the file the server wrote its admin token to"));
+    QFile file(parser.value(tokenFile));
+    if (!file.open(QIODevice::ReadOnly))
+        return usage(QStringLiteral("cannot read the admin token from ") + file.fileName() + QStringLiteral(": ") +
+                     file.errorString());
+    const QByteArray token = file.read(256).trimmed();
     QStringList rest = parser.positionalArguments();
     if (rest.isEmpty())
-        return usage(QStringLiteral("which command? claim, set-apps, devices, remove-device or fault"));
+        return usage(QStringLiteral("which command? claim, set-apps, devices, overview, remove-device or fault"));
     const QString command = rest.takeFirst();
 
     if (command == QStringLiteral("claim")) {
@@ -102,7 +114,7 @@ int run(const QStringList &arguments)
         QJsonObject o{{QStringLiteral("code"), rest.first()}, {QStringLiteral("child"), parser.value(child)}};
         if (parser.isSet(deviceName))
             o.insert(QStringLiteral("device_name"), parser.value(deviceName));
-        return call(base, "POST", QStringLiteral("/admin/claim"), &o);
+        return call(base, token, "POST", QStringLiteral("/admin/claim"), &o);
     }
     if (command == QStringLiteral("set-apps")) {
         if (!parser.isSet(child))
@@ -113,19 +125,21 @@ int run(const QStringList &arguments)
         for (const auto &id : parser.values(unblocked))
             apps.append(QJsonObject{{QStringLiteral("package_id"), id}, {QStringLiteral("is_blocked"), false}});
         const QJsonObject o{{QStringLiteral("child"), parser.value(child)}, {QStringLiteral("apps"), apps}};
-        return call(base, "POST", QStringLiteral("/admin/apps"), &o);
+        return call(base, token, "POST", QStringLiteral("/admin/apps"), &o);
     }
     if (command == QStringLiteral("devices") && rest.isEmpty())
-        return call(base, "GET", QStringLiteral("/admin/devices"), nullptr);
+        return call(base, token, "GET", QStringLiteral("/admin/devices"), nullptr);
+    if (command == QStringLiteral("overview") && rest.isEmpty())
+        return call(base, token, "GET", QStringLiteral("/admin/overview"), nullptr);
     if (command == QStringLiteral("remove-device") && rest.size() == 1)
-        return call(base, "DELETE",
+        return call(base, token, "DELETE",
                     QStringLiteral("/admin/devices/") + QString::fromUtf8(QUrl::toPercentEncoding(rest.first())),
                     nullptr);
     if (command == QStringLiteral("fault") && rest.isEmpty()) {
         if (parser.isSet(clear))
-            return call(base, "DELETE", QStringLiteral("/admin/faults"), nullptr);
+            return call(base, token, "DELETE", QStringLiteral("/admin/faults"), nullptr);
         if (!parser.isSet(route) && !parser.isSet(kind))
-            return call(base, "GET", QStringLiteral("/admin/faults"), nullptr);
+            return call(base, token, "GET", QStringLiteral("/admin/faults"), nullptr);
         if (!parser.isSet(route) || !parser.isSet(kind))
             return usage(QStringLiteral("fault --route R --kind K [options], fault --clear, or fault to list"));
         QJsonObject o{{QStringLiteral("route"), parser.value(route)}, {QStringLiteral("kind"), parser.value(kind)}};
@@ -142,7 +156,7 @@ int run(const QStringList &arguments)
         for (const auto *option : {&body, &location})
             if (parser.isSet(*option))
                 o.insert(option->names().first(), parser.value(*option));
-        return call(base, "POST", QStringLiteral("/admin/faults"), &o);
+        return call(base, token, "POST", QStringLiteral("/admin/faults"), &o);
     }
     return usage(QStringLiteral("unknown command or wrong arguments: ") + command);
 }

@@ -4,10 +4,12 @@
 
 namespace fennimar::refbackend {
 
-// The command-line face of the admin routes, for people at a terminal and for test harnesses:
+// The command-line face of the admin routes, for people at a terminal and for test harnesses.
+// Every command also takes --admin-token-file FILE, the file the server wrote its token to:
 //   admin --url URL claim CODE --child NAME [--device-name NAME]
 //   admin --url URL set-apps --child NAME [--unblocked ID]... ID...
 //   admin --url URL devices
+//   admin --url URL overview                  (what the page at "/" shows)
 //   admin --url URL remove-device ID
 //   admin --url URL fault --route R --kind K [--count N] [--status S] [--body TEXT]
 //                         [--delay-ms MS] [--size BYTES] [--location URL]

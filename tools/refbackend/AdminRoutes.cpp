@@ -1,5 +1,6 @@
 #include "tools/refbackend/AdminRoutes.h"
 
+#include "tools/refbackend/OverviewPage.h"
 #include "tools/refbackend/WireCheck.h"
 
 namespace fennimar::refbackend {
@@ -25,11 +26,35 @@ Reply AdminRoutes::handle(const Request &request)
         return request.method == "POST" ? setApps(request) : methodNotAllowed("POST");
     if (s.size() == 2 && what == QStringLiteral("devices"))
         return request.method == "GET" ? devices() : methodNotAllowed("GET");
+    if (s.size() == 2 && what == QStringLiteral("overview")) {
+        if (request.method != "GET")
+            return methodNotAllowed("GET");
+        const auto overview = m_overview.build();
+        return overview ? Reply::json(200, *overview)
+                        : Reply::error(500, QStringLiteral("database: ") + overview.error());
+    }
     if (s.size() == 3 && what == QStringLiteral("devices"))
         return request.method == "DELETE" ? removeDevice(s.at(2)) : methodNotAllowed("DELETE");
     if (s.size() == 2 && what == QStringLiteral("faults"))
         return faults(request);
     return Reply::error(404, QStringLiteral("no such admin route"));
+}
+
+Reply AdminRoutes::page(const Request &request)
+{
+    if (request.method != "GET")
+        return methodNotAllowed("GET");
+    const auto overview = m_overview.build();
+    if (!overview)
+        return Reply::error(500, QStringLiteral("database: ") + overview.error());
+    Reply reply;
+    reply.body = OverviewPage::render(*overview);
+    reply.headers = {
+        {"Content-Type", "text/html; charset=utf-8"},
+        {"Cache-Control", "no-store"},
+        {"Referrer-Policy", "no-referrer"},
+        {"Content-Security-Policy", "default-src 'none'; style-src 'unsafe-inline'; frame-ancestors 'none'"}};
+    return reply;
 }
 
 Reply AdminRoutes::claim(const Request &request)

@@ -2,6 +2,7 @@
 
 #include "platform/Clock.h"
 #include "tools/refbackend/FaultPlan.h"
+#include "tools/refbackend/Overview.h"
 #include "tools/refbackend/PairingStore.h"
 #include "tools/refbackend/Reply.h"
 #include "tools/refbackend/ReportStore.h"
@@ -13,13 +14,18 @@ namespace fennimar::refbackend {
 //   POST   /admin/claim        {"code", "child", "device_name"?}
 //   POST   /admin/apps         {"child", "apps": [{"package_id", "is_blocked"}]}
 //   GET    /admin/devices
+//   GET    /admin/overview     (what the page at "/" shows, see Overview.h)
 //   DELETE /admin/devices/<id>
 //   GET    /admin/faults, POST /admin/faults {fault}, DELETE /admin/faults
-// The server answers them only to loopback peers.
+// The server lets only requests that pass its AdminGate reach them, and the page at "/".
 class AdminRoutes {
 public:
     AdminRoutes(PairingStore &pairings, ReportStore &reports, FaultPlan &faults, Clock &clock)
-        : m_pairings(pairings), m_reports(reports), m_faults(faults), m_clock(clock)
+        : m_pairings(pairings),
+          m_reports(reports),
+          m_faults(faults),
+          m_clock(clock),
+          m_overview(pairings, reports, clock)
     {
     }
 
@@ -27,6 +33,10 @@ public:
     // body, 404/409/410 for a code that is unknown, already claimed or expired, 404 and 405 for
     // unknown routes and methods, 500 when the database fails. Synchronous; never throws.
     Reply handle(const Request &request);
+
+    // The page at "/" (GET): the overview as HTML, never cached, no script allowed, not to
+    // be framed by other pages.
+    Reply page(const Request &request);
 
 private:
     Reply claim(const Request &request);
@@ -39,6 +49,7 @@ private:
     ReportStore &m_reports;
     FaultPlan &m_faults;
     Clock &m_clock;
+    Overview m_overview;
 };
 
 }  // namespace fennimar::refbackend

@@ -130,7 +130,9 @@ Reply ApiRoutes::setupStatus(const QString &token)
         return Reply::error(404, QStringLiteral("unknown setup token"));
     const SetupState &s = **state;
     QJsonObject answer{{QStringLiteral("claimed"), s.claimed}, {QStringLiteral("expired"), s.expired}};
-    if (s.claimed) {
+    // A consumed setup reads as claimed and expired, which the agent takes as "expired": the
+    // user asks for a new code, and nobody polling the old ticket gets the session again.
+    if (s.claimed && !s.consumed) {
         answer.insert(QStringLiteral("device_id"), s.deviceId);
         answer.insert(QStringLiteral("child_id"), s.childId);
         answer.insert(QStringLiteral("child_session_token"), s.sessionToken);
@@ -209,6 +211,7 @@ Reply ApiRoutes::usage(const Session &session, const Request &request)
             if (!day)
                 return badRequest(day.error());
             days.append(*day);
+            days.last().pastDay = true;
         }
     }
     days.append(*today);

@@ -1,5 +1,6 @@
 #include "tools/refbackend/Database.h"
 
+#include <QFile>
 #include <QSqlError>
 #include <QUuid>
 
@@ -21,7 +22,7 @@ const char *const kSchema[] = {
     "CREATE TABLE IF NOT EXISTS usage_days (device_id TEXT NOT NULL, date TEXT NOT NULL,"
     " total_seconds INTEGER NOT NULL, tz_offset_minutes INTEGER NOT NULL, source TEXT NOT NULL,"
     " platform TEXT NOT NULL, carrier TEXT NOT NULL, computed_at_ms INTEGER NOT NULL,"
-    " received_at TEXT NOT NULL, PRIMARY KEY (device_id, date))",
+    " received_at TEXT NOT NULL, past_day INTEGER NOT NULL DEFAULT 0, PRIMARY KEY (device_id, date))",
     "CREATE TABLE IF NOT EXISTS usage_hours (device_id TEXT NOT NULL, date TEXT NOT NULL,"
     " hour INTEGER NOT NULL, seconds INTEGER NOT NULL, PRIMARY KEY (device_id, date, hour))",
     "CREATE TABLE IF NOT EXISTS seen_apps (device_id TEXT NOT NULL, bundle_id TEXT NOT NULL,"
@@ -49,6 +50,16 @@ Result<std::unique_ptr<Database>> Database::open(const QString &path)
     using R = Result<std::unique_ptr<Database>>;
     const QString name = QStringLiteral("refbackend-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
     std::unique_ptr<Database> database(new Database(name));
+    // The file holds session tokens: only its owner may read it. SQLite gives its -wal and -shm
+    // files the main file's permissions, so setting them here covers all three.
+    const auto privateFile = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    QFile file(path);
+    if (!file.exists() && !file.open(QIODevice::WriteOnly | QIODevice::NewOnly, privateFile))
+        return R::failure(QStringLiteral("cannot create database ") + path + QStringLiteral(": ") + file.errorString());
+    file.close();
+    for (const QString &suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
+        if (QFile::exists(path + suffix) && !QFile::setPermissions(path + suffix, privateFile))
+            return R::failure(QStringLiteral("cannot make ") + path + suffix + QStringLiteral(" private"));
     auto db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
     db.setDatabaseName(path);
     if (!db.open())
@@ -63,6 +74,21 @@ Result<std::unique_ptr<Database>> Database::open(const QString &path)
     }
     for (const char *sql : kSchema) {
         const auto r = database->run(QLatin1String(sql));
+        if (!r)
+            return R::failure(r.error());
+    }
+    // A file from before days were marked as past days gains the column (its days read as today's).
+    bool hasPastDay = false;
+    {
+        auto columns =
+            database->run(QStringLiteral("SELECT 1 FROM pragma_table_info('usage_days') WHERE name = 'past_day'"));
+        if (!columns)
+            return R::failure(columns.error());
+        hasPastDay = columns->next();
+    }
+    if (!hasPastDay) {
+        const auto r =
+            database->run(QStringLiteral("ALTER TABLE usage_days ADD COLUMN past_day INTEGER NOT NULL DEFAULT 0"));
         if (!r)
             return R::failure(r.error());
     }

@@ -83,8 +83,22 @@ Result<std::optional<SetupState>> PairingStore::setupState(const QString &token,
     if (!q->next())
         return R(std::nullopt);
     SetupState state;
-    state.claimed = q->value(0).toInt() != 0;
+    const int claimed = q->value(0).toInt();
+    state.claimed = claimed != kUnclaimed;
+    if (claimed == kHandedOut) {
+        // The session went to the first poll after the claim; whoever asks again learns only
+        // that this setup is over.
+        state.expired = true;
+        state.consumed = true;
+        return R(state);
+    }
     state.expired = !state.claimed && now.toMSecsSinceEpoch() >= q->value(1).toLongLong();
+    if (state.claimed) {
+        auto handedOut =
+            m_db.run(QStringLiteral("UPDATE pairings SET claimed = ? WHERE token = ?"), {kHandedOut, token});
+        if (!handedOut)
+            return R::failure(handedOut.error());
+    }
     state.deviceId = q->value(2).toString();
     state.childId = q->value(3).toString();
     state.childName = q->value(4).toString();
@@ -124,7 +138,7 @@ Result<ClaimResult> PairingStore::claim(const QString &code, const QString &chil
         }
         const QString ticketToken = q->value(0).toString();
         result.deviceId = q->value(1).toString();
-        if (q->value(2).toInt() != 0) {
+        if (q->value(2).toInt() != kUnclaimed) {
             result.kind = ClaimResult::Kind::AlreadyClaimed;
             return {};
         }
@@ -150,7 +164,8 @@ Result<ClaimResult> PairingStore::claim(const QString &code, const QString &chil
                                {result.childId, name, result.sessionToken, isoMs(now), result.deviceId});
         if (!device)
             return Status::failure(device.error());
-        auto pairing = m_db.run(QStringLiteral("UPDATE pairings SET claimed = 1 WHERE token = ?"), {ticketToken});
+        auto pairing =
+            m_db.run(QStringLiteral("UPDATE pairings SET claimed = ? WHERE token = ?"), {kClaimed, ticketToken});
         if (!pairing)
             return Status::failure(pairing.error());
         result.kind = ClaimResult::Kind::Claimed;

@@ -24,6 +24,7 @@ struct Ticket {
 struct SetupState {
     bool claimed = false;
     bool expired = false;
+    bool consumed = false;  // claimed, and its session was handed out by an earlier poll
     QString deviceId;
     QString childId;
     QString childName;
@@ -72,7 +73,10 @@ public:
     Result<Ticket> createPairing(const QString &deviceType, const QJsonObject &platformInfo, const QDateTime &now);
 
     // The setup under token, or nothing when no such token was issued (or its device was
-    // removed). A claimed setup stays claimed after its code's expiry.
+    // removed). A claimed setup stays claimed after its code's expiry. The first answer after the
+    // claim carries the session and marks it handed out (one UPDATE); every later answer is
+    // claimed, expired and consumed, without ids or token, so a second poller of a leaked ticket
+    // gets nothing.
     Result<std::optional<SetupState>> setupState(const QString &token, const QDateTime &now);
 
     // Claims the newest setup with code (case-insensitive) for the child named childName, who is
@@ -95,6 +99,10 @@ public:
     Status setChildApps(const QString &childName, const QList<ChildApp> &apps);
 
 private:
+    // pairings.claimed: 0 open, 1 claimed, 2 claimed and its session handed out.
+    static constexpr int kUnclaimed = 0;
+    static constexpr int kClaimed = 1;
+    static constexpr int kHandedOut = 2;
     Result<QString> childIdFor(const QString &name);
     Database &m_db;
     const qint64 m_codeLifetimeMs;

@@ -58,9 +58,20 @@ Request detach(const QHttpServerRequest &in)
     return out;
 }
 
+// The log names routes, never secrets: a ticket token in a status path is enough to take the
+// session of a setup that a parent has just claimed.
+QByteArray loggedPath(const Request &request)
+{
+    const QStringList &s = request.segments;
+    if (s.size() == 4 && s.at(0) == QStringLiteral("api") && s.at(1) == QStringLiteral("devices") &&
+        s.at(2) == QStringLiteral("setup-status"))
+        return "/api/devices/setup-status/<token>";
+    return request.rawPath;
+}
+
 void logLine(const Request &request, const Reply &reply)
 {
-    const QByteArray line = request.method + ' ' + request.rawPath + " \xc2\xb7 " +
+    const QByteArray line = request.method + ' ' + loggedPath(request) + " \xc2\xb7 " +
                             (reply.dropConnection ? QByteArray("dropped") : QByteArray::number(reply.status)) +
                             (reply.delayMs > 0 ? " \xc2\xb7 delayed " + QByteArray::number(reply.delayMs) + " ms" : "");
     std::fprintf(stderr, "%s\n", line.constData());
@@ -68,8 +79,9 @@ void logLine(const Request &request, const Reply &reply)
 
 }  // namespace
 
-RefServer::RefServer(ApiRoutes &api, AdminRoutes &admin, FaultPlan &faults, Clock &clock, QObject *parent)
-    : QAbstractHttpServer(parent), m_api(api), m_admin(admin), m_faults(faults), m_clock(clock)
+RefServer::RefServer(ApiRoutes &api, AdminRoutes &admin, const AdminGate &gate, FaultPlan &faults, Clock &clock,
+                     QObject *parent)
+    : QAbstractHttpServer(parent), m_api(api), m_admin(admin), m_gate(gate), m_faults(faults), m_clock(clock)
 {
 }
 
@@ -80,12 +92,18 @@ Reply RefServer::answer(const Request &request)
     if (request.body.size() > kMaxBodyBytes)
         return Reply::error(413, QStringLiteral("request body larger than %1 bytes").arg(kMaxBodyBytes));
 
+    // The admin routes claim codes and rewrite data, and the page shows all of it: only the owner
+    // of this server may use them, even when --allow-remote opens the API to others. The page
+    // also takes its token from the address, so that a browser can open it.
     if (request.segments.value(0) == QStringLiteral("admin")) {
-        // The admin routes claim codes and rewrite data: only this machine may use them, even
-        // when --allow-remote opens the API to others.
-        if (!request.remote.isLoopback())
-            return Reply::error(403, QStringLiteral("the admin routes answer only on loopback"));
+        if (auto refused = m_gate.refusal(request, false))
+            return *refused;
         return m_admin.handle(request);
+    }
+    if (request.rawPath == "/") {
+        if (auto refused = m_gate.refusal(request, true))
+            return *refused;
+        return m_admin.page(request);
     }
 
     const auto match = ApiRoutes::match(request);

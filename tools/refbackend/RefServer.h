@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Clock.h"
+#include "tools/refbackend/AdminGate.h"
 #include "tools/refbackend/AdminRoutes.h"
 #include "tools/refbackend/ApiRoutes.h"
 #include "tools/refbackend/FaultPlan.h"
@@ -25,7 +26,8 @@ public:
     // Bodies above this many bytes are refused with 413 before any route sees them.
     static constexpr qsizetype kMaxBodyBytes = 1024 * 1024;
 
-    RefServer(ApiRoutes &api, AdminRoutes &admin, FaultPlan &faults, Clock &clock, QObject *parent = nullptr);
+    RefServer(ApiRoutes &api, AdminRoutes &admin, const AdminGate &gate, FaultPlan &faults, Clock &clock,
+              QObject *parent = nullptr);
     ~RefServer() override;
 
 protected:
@@ -42,6 +44,7 @@ private:
 
     ApiRoutes &m_api;
     AdminRoutes &m_admin;
+    const AdminGate &m_gate;
     FaultPlan &m_faults;
     Clock &m_clock;
     std::map<QTcpSocket *, std::deque<std::unique_ptr<Pending>>> m_queues;

@@ -34,11 +34,11 @@ Status ReportStore::recordUsage(const QString &deviceId, const QList<UsageDay> &
     return m_db.transaction([&]() -> Status {
         for (const auto &day : days) {
             auto r = m_db.run(
-                QStringLiteral(
-                    "INSERT OR REPLACE INTO usage_days (device_id, date, total_seconds, tz_offset_minutes, "
-                    "source, platform, carrier, computed_at_ms, received_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                QStringLiteral("INSERT OR REPLACE INTO usage_days (device_id, date, total_seconds, tz_offset_minutes, "
+                               "source, platform, carrier, computed_at_ms, received_at, past_day) "
+                               "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
                 {deviceId, day.date, day.totalSeconds, day.tzOffsetMinutes, day.source, day.platform, day.carrier,
-                 day.computedAtMs, isoMs(now)});
+                 day.computedAtMs, isoMs(now), day.pastDay ? 1 : 0});
             if (!r)
                 return Status::failure(r.error());
             for (int hour = 0; hour < day.buckets.size(); ++hour) {
@@ -88,10 +88,10 @@ Result<int> ReportStore::recordSeenApps(const QString &deviceId, const QString &
 
 Result<QJsonArray> ReportStore::usageOf(const QString &deviceId)
 {
-    auto days =
-        m_db.run(QStringLiteral("SELECT date, total_seconds, tz_offset_minutes, source, platform, carrier, "
-                                "computed_at_ms, received_at FROM usage_days WHERE device_id = ? ORDER BY date"),
-                 {deviceId});
+    auto days = m_db.run(
+        QStringLiteral("SELECT date, total_seconds, tz_offset_minutes, source, platform, carrier, "
+                       "computed_at_ms, received_at, past_day FROM usage_days WHERE device_id = ? ORDER BY date"),
+        {deviceId});
     if (!days)
         return Result<QJsonArray>::failure(days.error());
     QJsonArray out;
@@ -113,6 +113,7 @@ Result<QJsonArray> ReportStore::usageOf(const QString &deviceId)
                                {QStringLiteral("carrier"), days->value(5).toString()},
                                {QStringLiteral("computed_at_ms"), days->value(6).toLongLong()},
                                {QStringLiteral("received_at"), days->value(7).toString()},
+                               {QStringLiteral("confirmed"), days->value(8).toInt() != 0},
                                {QStringLiteral("buckets"), buckets}});
     }
     return out;

@@ -36,7 +36,8 @@ public:
     Result<int> recordSeenApps(const QString &deviceId, const QString &childId, const QList<SeenAppReport> &apps,
                                const QDateTime &now);
 
-    // Every device with its pairing, last heartbeat, usage per day and hour, and seen apps.
+    // Every device with its pairing, last heartbeat, usage per day and hour (a day is "confirmed"
+    // when its latest copy came as a past day), and seen apps.
     Result<QJsonArray> devices();
 
 private:

@@ -45,6 +45,9 @@ struct UsageDay {
     QString source;
     QString platform;
     QString carrier;
+    // Sent as a past day ("daily_usage_backfill"): its day is over and the agent takes the
+    // server's 2xx as confirming this total. Set by the route, not read from the day object.
+    bool pastDay = false;
 
     // Refuses a day whose date is not a real Gregorian date, whose buckets are not 24 whole
     // numbers of 0..3600 seconds, whose "bucket_seconds" is not 3600 or whose "total_seconds"

@@ -2,6 +2,7 @@
 // HTTP side, AdminRoutes.h and AdminCommand.h for the controls.
 #include "platform/RealClock.h"
 #include "tools/refbackend/AdminCommand.h"
+#include "tools/refbackend/AdminGate.h"
 #include "tools/refbackend/AdminRoutes.h"
 #include "tools/refbackend/ApiRoutes.h"
 #include "tools/refbackend/Database.h"
@@ -17,6 +18,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace fennimar;
@@ -72,7 +74,7 @@ int main(int argc, char **argv)
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("A small real backend for the Fennimar agent's demo and tests.\n"
-                       "Also: fennimar-refbackend admin --url URL <command> ..."));
+                       "Also: fennimar-refbackend admin --url URL --admin-token-file FILE <command> ..."));
     parser.addHelpOption();
     const QCommandLineOption address(QStringLiteral("address"), QStringLiteral("Address to listen on (127.0.0.1)."),
                                      QStringLiteral("ADDRESS"), QStringLiteral("127.0.0.1"));
@@ -85,7 +87,11 @@ int main(int argc, char **argv)
     const QCommandLineOption codeLifetime(QStringLiteral("code-lifetime"),
                                           QStringLiteral("Seconds a pair code stays valid (600)."),
                                           QStringLiteral("SECONDS"), QStringLiteral("600"));
-    parser.addOptions({address, port, db, allowRemote, codeLifetime});
+    const QCommandLineOption tokenFile(QStringLiteral("admin-token-file"),
+                                       QStringLiteral("Where to write the admin token, readable only by you (the "
+                                                      "database's path with \".admin-token\" added)."),
+                                       QStringLiteral("FILE"));
+    parser.addOptions({address, port, db, allowRemote, codeLifetime, tokenFile});
     parser.process(app);
 
     const QHostAddress host = parseAddress(parser.value(address));
@@ -109,6 +115,8 @@ int main(int argc, char **argv)
         return fail(QStringLiteral("--code-lifetime takes 1 to 86400 seconds, not ") + parser.value(codeLifetime),
                     kConfigError);
 
+    // Everything this server creates (database, its journal, the token file) is for its owner only.
+    ::umask(077);
     QTemporaryDir scratch;
     QString dbPath = parser.value(db);
     if (dbPath.isEmpty()) {
@@ -120,17 +128,24 @@ int main(int argc, char **argv)
     if (!database)
         return fail(database.error(), 1);
 
+    const QString tokenPath =
+        parser.isSet(tokenFile) ? parser.value(tokenFile) : dbPath + QStringLiteral(".admin-token");
+    auto gate = AdminGate::create(tokenPath, host);
+    if (!gate)
+        return fail(gate.error(), 1);
+
     RealClock clock;
     PairingStore pairings(**database, static_cast<qint64>(lifetimeSeconds) * 1000);
     ReportStore reports(**database);
     FaultPlan faults;
     ApiRoutes api(pairings, reports, clock);
     AdminRoutes admin(pairings, reports, faults, clock);
-    RefServer server(api, admin, faults, clock);
+    RefServer server(api, admin, *gate, faults, clock);
     const quint16 bound = server.listen(host, static_cast<quint16>(portNumber));
     if (bound == 0)
         return fail(QStringLiteral("cannot listen on %1 port %2").arg(host.toString()).arg(portNumber), 1);
 
+    gate->setPort(bound);
     quitOnSignals(app);
     const QString shown = host.protocol() == QAbstractSocket::IPv6Protocol
                               ? QLatin1Char('[') + host.toString() + QLatin1Char(']')
@@ -138,6 +153,7 @@ int main(int argc, char **argv)
     // Harnesses read this first line to learn the port; nothing else goes to standard output.
     std::fprintf(stdout, "listening on http://%s:%u\n", qPrintable(shown), static_cast<unsigned>(bound));
     std::fflush(stdout);
-    std::fprintf(stderr, "fennimar-refbackend: database %s\n", qPrintable(dbPath));
+    std::fprintf(stderr, "fennimar-refbackend: database %s, admin token in %s\n", qPrintable(dbPath),
+                 qPrintable(tokenPath));
     return app.exec();
 }

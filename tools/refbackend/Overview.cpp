@@ -1,0 +1,82 @@
+#include "tools/refbackend/Overview.h"
+
+#include <QDateTime>
+#include <QJsonArray>
+
+#include <algorithm>
+
+namespace fennimar::refbackend {
+
+Result<QJsonObject> Overview::build()
+{
+    using R = Result<QJsonObject>;
+    const auto all = m_reports.devices();
+    if (!all)
+        return R::failure(all.error());
+    const QDateTime now = m_clock.now();
+
+    QJsonArray devices;
+    for (const auto &entry : *all) {
+        const QJsonObject d = entry.toObject();
+        const QJsonObject info = d.value(QStringLiteral("platform_info")).toObject();
+        QString name = d.value(QStringLiteral("device_name")).toString();
+        if (name.isEmpty())
+            name = info.value(QStringLiteral("device_name")).toString();
+        QJsonObject device{{QStringLiteral("device_id"), d.value(QStringLiteral("device_id"))},
+                           {QStringLiteral("device_type"), d.value(QStringLiteral("device_type"))},
+                           {QStringLiteral("device_name"), name},
+                           {QStringLiteral("paired"), d.value(QStringLiteral("paired"))},
+                           {QStringLiteral("child"), QJsonValue::Null},
+                           {QStringLiteral("last_heartbeat"), QJsonValue::Null},
+                           {QStringLiteral("monitored"), QJsonArray()},
+                           {QStringLiteral("apps_seen"), d.value(QStringLiteral("seen_apps"))}};
+
+        const QString childId = d.value(QStringLiteral("child_id")).toString();
+        if (!childId.isEmpty()) {
+            device.insert(QStringLiteral("child"),
+                          QJsonObject{{QStringLiteral("id"), childId},
+                                      {QStringLiteral("name"), d.value(QStringLiteral("child_name"))}});
+            const auto apps = m_pairings.childApps(childId);
+            if (!apps)
+                return R::failure(apps.error());
+            QJsonArray monitored;
+            for (const auto &app : *apps)
+                monitored.append(QJsonObject{{QStringLiteral("package_id"), app.packageId},
+                                             {QStringLiteral("is_blocked"), app.blocked}});
+            device.insert(QStringLiteral("monitored"), monitored);
+        }
+
+        const QJsonObject beat = d.value(QStringLiteral("last_heartbeat")).toObject();
+        if (!beat.isEmpty()) {
+            const QJsonObject body = beat.value(QStringLiteral("body")).toObject();
+            const QString at = beat.value(QStringLiteral("received_at")).toString();
+            const QDateTime received = QDateTime::fromString(at, Qt::ISODateWithMs);
+            device.insert(
+                QStringLiteral("last_heartbeat"),
+                QJsonObject{{QStringLiteral("received_at"), at},
+                            {QStringLiteral("age_seconds"), std::max<qint64>(0, received.secsTo(now))},
+                            {QStringLiteral("beats"), beat.value(QStringLiteral("beats"))},
+                            {QStringLiteral("checks"),
+                             body.value(QStringLiteral("health_snapshot")).toObject().value(QStringLiteral("checks"))},
+                            {QStringLiteral("platform_info"), body.value(QStringLiteral("platform_info"))},
+                            {QStringLiteral("app_build"), body.value(QStringLiteral("app_build"))}});
+        }
+
+        QJsonArray days;
+        const QJsonArray usage = d.value(QStringLiteral("usage")).toArray();
+        for (qsizetype i = usage.size() - 1; i >= 0; --i) {
+            const QJsonObject u = usage.at(i).toObject();
+            QJsonObject day;
+            for (const char *key :
+                 {"date", "total_seconds", "buckets", "tz_offset_minutes", "confirmed", "received_at"})
+                day.insert(QLatin1String(key), u.value(QLatin1String(key)));
+            days.append(day);
+        }
+        device.insert(QStringLiteral("days"), days);
+        devices.append(device);
+    }
+    return QJsonObject{{QStringLiteral("generated_at"), now.toUTC().toString(Qt::ISODateWithMs)},
+                       {QStringLiteral("devices"), devices}};
+}
+
+}  // namespace fennimar::refbackend

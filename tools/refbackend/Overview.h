@@ -1,0 +1,39 @@
+#pragma once
+
+#include "platform/Clock.h"
+#include "platform/Result.h"
+#include "tools/refbackend/PairingStore.h"
+#include "tools/refbackend/ReportStore.h"
+
+#include <QJsonObject>
+
+namespace fennimar::refbackend {
+
+// What the server knows, arranged for people: the JSON of GET /admin/overview, which the page at
+// "/" renders, so a test of the route tests what the page shows.
+//   {"generated_at", "devices": [{"device_id", "device_type", "device_name", "paired",
+//     "child": {"id", "name"} | null,
+//     "last_heartbeat": {"received_at", "age_seconds", "beats", "checks", "platform_info",
+//                        "app_build"} | null,
+//     "monitored": [{"package_id", "is_blocked"}], "apps_seen": [{"bundle_id", "app_name",
+//     "category"?, "first_seen", "last_seen"}],
+//     "days": [{"date", "total_seconds", "buckets" (24), "tz_offset_minutes", "confirmed",
+//               "received_at"}] newest first}]}
+// "checks" is the heartbeat's own object, whatever checks the agent sent.
+class Overview {
+public:
+    Overview(PairingStore &pairings, ReportStore &reports, Clock &clock)
+        : m_pairings(pairings), m_reports(reports), m_clock(clock)
+    {
+    }
+
+    // A few queries per device on the caller's thread; a database failure comes back as the error.
+    Result<QJsonObject> build();
+
+private:
+    PairingStore &m_pairings;
+    ReportStore &m_reports;
+    Clock &m_clock;
+};
+
+}  // namespace fennimar::refbackend
