@@ -40,6 +40,9 @@ QString render(const std::vector<MenuEntry> &entries)
                 add(e.title);
                 break;
             case MenuEntry::Kind::Dimmed:
+                // A terminal has nothing to click: the code is printed as plain text to copy.
+                add(QStringLiteral("  ") + QString(e.title).remove(QStringLiteral(" · click the code to copy")));
+                break;
             case MenuEntry::Kind::Code:
                 add(QStringLiteral("  ") + e.title);
                 break;

@@ -73,7 +73,8 @@ protected:
 
     void SetUp() override
     {
-        if (QGuiApplication::platformName() != QStringLiteral("xcb") || !qEnvironmentVariableIsSet("FENNIMAR_GUI_SESSION"))
+        if (QGuiApplication::platformName() != QStringLiteral("xcb") ||
+            !qEnvironmentVariableIsSet("FENNIMAR_GUI_SESSION"))
             GTEST_SKIP() << "SKIPPED: needs the X session that run-gui-test.sh sets up";
         ASSERT_TRUE(notifications.registered());
         server.respond(QStringLiteral("/api/devices/setup-pending"),
@@ -106,7 +107,10 @@ protected:
         agent->start();
     }
 
-    bool shownCount(std::size_t n) { return waitFor([&] { return notifications.shown.size() >= n; }); }
+    bool shownCount(std::size_t n)
+    {
+        return waitFor([&] { return notifications.shown.size() >= n; });
+    }
 };
 
 TEST_F(TrayNotices, WithoutATrayHostThePairingAndWhatToFixArriveAsOneNotificationPerChange)
