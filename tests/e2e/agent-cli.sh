@@ -49,6 +49,14 @@ if [ "${1:-}" = "--inside" ]; then
   [[ $out == *"Enter this code in the Fennimar app"*"  $first"*"Cancel: fennimar-agent --cancel-pairing"* ]] ||
     fail "--status while pairing: $out"
 
+  # A copy whose lock file lives elsewhere still finds the bus name taken and gives way.
+  mkdir -p "$work/other-run" && chmod 700 "$work/other-run"
+  XDG_RUNTIME_DIR=$work/other-run timeout 20 "$agent" --headless >"$work/agent2.out" 2>&1
+  rc=$?
+  [ "$rc" -eq 0 ] || fail "the copy with its own lock file exited with $rc"
+  in_log "another Fennimar is already running · this copy is exiting" || fail "the bus name did not stop a second copy"
+  kill -0 "$agent_pid" 2>/dev/null || fail "the first copy died"
+
   cli 0 --pair
   in_log "control · pairing asked for from the command line" || fail "--pair not seen by the agent"
   second=$(last_code)
