@@ -15,9 +15,6 @@ public:
     // Fails with a sentence for the user when no agent runs for this user (the text says so), when
     // the channel is unreachable, or when no answer came within `limit`.
     virtual Result<QString> send(ControlCommand command, Millis limit) = 0;
-
-    // Whether the failure of the last send() was "no agent is running".
-    virtual bool agentMissing() const = 0;
 };
 
 }  // namespace fennimar

@@ -108,7 +108,6 @@ DBusControlClient::DBusControlClient(QDBusConnection bus) : m_bus(std::move(bus)
 
 Result<QString> DBusControlClient::send(ControlCommand command, Millis limit)
 {
-    m_missing = false;
     if (!m_bus.isConnected())
         return Result<QString>::failure(QStringLiteral("Cannot reach the session bus: ") + m_bus.lastError().message());
     QDBusMessage call = QDBusMessage::createMethodCall(DBusControl::serviceName(), DBusControl::objectPath(),
@@ -120,7 +119,6 @@ Result<QString> DBusControlClient::send(ControlCommand command, Millis limit)
         return reply.arguments().constFirst().toString();
     if (reply.errorName() == QStringLiteral("org.freedesktop.DBus.Error.ServiceUnknown") ||
         reply.errorName() == QStringLiteral("org.freedesktop.DBus.Error.NameHasNoOwner")) {
-        m_missing = true;
         return Result<QString>::failure(QStringLiteral("Fennimar is not running for this user."));
     }
     return Result<QString>::failure(QStringLiteral("The running Fennimar did not answer: ") + reply.errorMessage());

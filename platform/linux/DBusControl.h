@@ -45,11 +45,9 @@ public:
     explicit DBusControlClient(QDBusConnection bus);
 
     Result<QString> send(ControlCommand command, Millis limit) override;
-    bool agentMissing() const override { return m_missing; }
 
 private:
     QDBusConnection m_bus;
-    bool m_missing = false;
 };
 
 }  // namespace fennimar
