@@ -2,9 +2,12 @@
 
 #include "agent/Agent.h"
 #include "agent/AgentConfig.h"
+#include "agent/AgentControl.h"
+#include "agent/ControlCommands.h"
 #include "agent/Log.h"
 #include "agent/MenuWiring.h"
 #include "backend/BuildIdentity.h"
+#include "menubar/NoticeBoard.h"
 #include "menubar/TrayMenu.h"
 #include "platform/LoginItem.h"
 #include "platform/Platform.h"
@@ -12,11 +15,15 @@
 #include "platform/RealClock.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QTextStream>
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 namespace fennimar::AppMain {
 
@@ -32,22 +39,48 @@ bool hasDisplay()
     return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
+// The commands that talk to the running agent instead of becoming one.
+struct ControlOption {
+    const char *name;
+    ControlCommand command;
+    const char *help;
+};
+const ControlOption controlOptions[] = {
+    {"status", ControlCommand::Status, "Print what the running agent's menu shows."},
+    {"pair", ControlCommand::Pair, "Ask the running agent for a new pair code and print it."},
+    {"cancel-pairing", ControlCommand::CancelPairing, "Cancel the running agent's pairing."},
+    {"unpair", ControlCommand::Unpair, "Unpair this computer (asks first unless --yes)."},
+};
+
 // The application object is chosen before the command line is parsed, because the widgets
-// application connects to the display in its constructor and must not when headless.
-bool askedHeadless(int argc, char *argv[])
+// application connects to the display in its constructor and must not when headless or when
+// this process only talks to the running agent.
+bool wantsNoTray(int argc, char *argv[])
 {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--headless") == 0)
             return true;
+        for (const ControlOption &o : controlOptions) {
+            if (argv[i][0] == '-' && argv[i][1] == '-' && std::strcmp(argv[i] + 2, o.name) == 0)
+                return true;
+        }
     }
     return false;
+}
+
+// Copies the pair code where a notification's button asks for it; only a GUI application has a
+// clipboard.
+void copyToClipboard(const QString &text)
+{
+    if (qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+        QGuiApplication::clipboard()->setText(text);
 }
 }  // namespace
 
 int run(int argc, char *argv[])
 {
     const bool display = hasDisplay();
-    const bool withTray = display && !askedHeadless(argc, argv);
+    const bool withTray = display && !wantsNoTray(argc, argv);
     const std::unique_ptr<QCoreApplication> app =
         withTray ? std::make_unique<QApplication>(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Fennimar"));
@@ -60,6 +93,9 @@ int run(int argc, char *argv[])
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOption({QStringLiteral("headless"), QStringLiteral("Run without the tray icon.")});
+    for (const ControlOption &o : controlOptions)
+        parser.addOption({QString::fromLatin1(o.name), QString::fromLatin1(o.help)});
+    parser.addOption({QStringLiteral("yes"), QStringLiteral("Unpair without asking.")});
     if (!parser.parse(QCoreApplication::arguments())) {
         Log::error(parser.errorText());
         Log::drain();
@@ -70,6 +106,21 @@ int run(int argc, char *argv[])
     if (parser.isSet(QStringLiteral("version")))
         parser.showVersion();
 
+    std::vector<ControlCommand> asked;
+    for (const ControlOption &o : controlOptions) {
+        if (parser.isSet(QString::fromLatin1(o.name)))
+            asked.push_back(o.command);
+    }
+    if (asked.size() > 1) {
+        QTextStream(stderr) << "Give one of --status, --pair, --cancel-pairing, --unpair.\n";
+        return exitUsage;
+    }
+    if (!asked.empty()) {
+        QTextStream in(stdin), out(stdout), err(stderr);
+        const std::unique_ptr<ControlClient> client = createControlClient();
+        return ControlCommands::run(*client, asked.front(), parser.isSet(QStringLiteral("yes")), in, out, err);
+    }
+
     // The directory first: the single-instance lock lives in it, beside the ledger it guards.
     const Result<QString> support = AgentConfig::privateSupportDirectory();
     if (!support) {
@@ -77,8 +128,18 @@ int run(int argc, char *argv[])
         Log::drain();
         return exitConfig;
     }
+    // The control channel's name is a second guard: a copy whose lock file lives elsewhere (another
+    // runtime directory) still finds the name taken. Calls wait in the bus until the event loop
+    // runs, by which time `control` is set.
+    AgentControl *control = nullptr;
+    const std::unique_ptr<ControlServer> controlServer = createControlServer();
     const std::unique_ptr<SingleInstance> instance = createSingleInstance(support.value());
-    if (!instance->claim()) {
+    if (!instance->claim() || controlServer->listen([&control](ControlCommand command, auto reply) {
+            if (control)
+                control->handle(command, std::move(reply));
+            else
+                reply(QStringLiteral("Fennimar is starting; try again in a moment.\n"));
+        }) == ControlServer::Claim::Taken) {
         Log::info(QStringLiteral("another Fennimar is already running · this copy is exiting"));
         Log::drain();
         return 0;
@@ -99,17 +160,29 @@ int run(int argc, char *argv[])
 
     Agent agent(clock, platform, backend.value(), support.value());
 
-    // The menu reads the agent from its first icon on, so it exists before the agent starts.
-    std::unique_ptr<MenuWiring> wiring;
+    // The menu, the notices and the control channel read the agent from its first change on, so
+    // they exist before the agent starts.
+    MenuWiring wiring(agent, platform, loginItem, clock);
+    const auto readings = [&wiring] { return wiring.readings(); };
+    const MenuActions actions = wiring.actions([] { QCoreApplication::quit(); });
     std::unique_ptr<TrayMenu> tray;
-    if (withTray) {
-        wiring = std::make_unique<MenuWiring>(agent, platform, loginItem, clock);
-        tray = std::make_unique<TrayMenu>(
-            clock, [w = wiring.get()] { return w->readings(); }, wiring->actions([] { QCoreApplication::quit(); }));
-        agent.onChange = [t = tray.get()] { t->refreshIcon(); };
-    } else if (!display) {
+    if (withTray)
+        tray = std::make_unique<TrayMenu>(clock, readings, actions);
+    else if (!display)
         Log::info(QStringLiteral("no display · running without the tray icon"));
-    }
+    // Without a tray icon on screen (no tray host, as on stock GNOME, or no tray at all) the user
+    // learns the pair code and what to fix from notifications.
+    const std::unique_ptr<Notifier> notifier = createNotifier();
+    NoticeBoard notices(
+        *notifier, readings, [t = tray.get()] { return t && t->iconShown(); }, copyToClipboard, actions);
+    AgentControl agentControl(agent, clock, readings);
+    control = &agentControl;
+    agent.onChange = [&] {
+        if (tray)
+            tray->refreshIcon();
+        notices.refresh();
+        agentControl.agentChanged();
+    };
 
     installQuitSignals([] { QCoreApplication::quit(); });
     agent.start();
@@ -118,6 +191,7 @@ int run(int argc, char *argv[])
     agent.flush();
     // Nothing may redraw a tray that is about to go.
     agent.onChange = nullptr;
+    control = nullptr;
     tray.reset();
     Log::drain();
     return 0;

@@ -9,9 +9,11 @@ namespace AppMain {
 
 // Runs the agent until it is asked to quit (the menu, SIGTERM, SIGINT or SIGHUP), then saves the
 // ledger once. With --headless, or without a display (neither DISPLAY nor WAYLAND_DISPLAY set), it
-// runs everything but the tray on a console application. Returns the process's exit status: 0
-// after an orderly run or when another copy is already running, 2 for a bad command line, 78 when
-// the backend URL is not usable.
+// runs everything but the tray on a console application; while no tray icon is on screen the user
+// is told what to act on by notifications. With --status, --pair, --cancel-pairing or --unpair it
+// only asks the running agent (see ControlCommands). Returns the process's exit status: 0 after an
+// orderly run or when another copy is already running, 1 when a command found no agent or was not
+// confirmed, 2 for a bad command line, 78 when the backend URL is not usable.
 int run(int argc, char *argv[]);
 
 }  // namespace AppMain

@@ -85,6 +85,11 @@ TrayMenu::~TrayMenu()
     delete m_tray;
 }
 
+bool TrayMenu::iconShown() const
+{
+    return m_tray->isVisible();
+}
+
 QMenu *TrayMenu::menu() const
 {
     return m_menu.get();

@@ -47,6 +47,9 @@ public:
     // (the icons are rendered once and cached).
     void refreshIcon();
 
+    // Whether the icon is on screen: false until a tray host has appeared. Cheap.
+    bool iconShown() const;
+
     // The menu and the icon, for the composition root and tests.
     QMenu *menu() const;
     QSystemTrayIcon *trayIcon() const;

@@ -2,9 +2,12 @@
 
 #include "platform/Accessibility.h"
 #include "platform/AppCatalog.h"
+#include "platform/ControlClient.h"
+#include "platform/ControlServer.h"
 #include "platform/Desktop.h"
 #include "platform/DeviceFacts.h"
 #include "platform/LoginService.h"
+#include "platform/Notifier.h"
 #include "platform/SecretStore.h"
 #include "platform/SingleInstance.h"
 
@@ -34,5 +37,14 @@ Platform createPlatform(Clock &clock);
 // The rule that only one agent runs per user, for this platform, claimed in the support directory
 // so that it guards the ledger kept there.
 std::unique_ptr<SingleInstance> createSingleInstance(const QString &supportDirectory);
+
+// The desktop's notifications, used while no tray icon is shown. Never fails: without the service
+// the notifier drops its notices as its contract says.
+std::unique_ptr<Notifier> createNotifier();
+
+// Both ends of the running agent's control channel for this platform (the session bus on Linux).
+// Never fail: an unreachable channel answers as the interfaces' contracts say.
+std::unique_ptr<ControlServer> createControlServer();
+std::unique_ptr<ControlClient> createControlClient();
 
 }  // namespace fennimar

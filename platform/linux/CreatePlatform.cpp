@@ -1,6 +1,8 @@
 #include "platform/Platform.h"
 
 #include "platform/QtKeychainStore.h"
+#include "platform/linux/DBusControl.h"
+#include "platform/linux/DBusNotifier.h"
 #include "platform/linux/DesktopEntryCatalog.h"
 #include "platform/linux/LinuxDeviceFacts.h"
 #include "platform/linux/LinuxLoginService.h"
@@ -30,6 +32,21 @@ Platform createPlatform(Clock &clock)
 std::unique_ptr<SingleInstance> createSingleInstance(const QString &supportDirectory)
 {
     return std::make_unique<LockFileInstance>(supportDirectory);
+}
+
+std::unique_ptr<Notifier> createNotifier()
+{
+    return std::make_unique<DBusNotifier>(QDBusConnection::sessionBus());
+}
+
+std::unique_ptr<ControlServer> createControlServer()
+{
+    return std::make_unique<DBusControlServer>(QDBusConnection::sessionBus());
+}
+
+std::unique_ptr<ControlClient> createControlClient()
+{
+    return std::make_unique<DBusControlClient>(QDBusConnection::sessionBus());
 }
 
 }  // namespace fennimar

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Runs the tray tests against a real tray: a private Xvfb display, openbox and a session bus. The
 # test itself starts the tray host (trayer), so that the icon's wait for a host is exercised too.
-# Usage: run-gui-test.sh <test binary> <artifact directory>
+# Usage: run-gui-test.sh <test binary> <artifact directory> [<test filter>, TrayGui* by default]
 # Exit 77 (skipped) when a tool is missing.
 set -u
 binary=$1
@@ -50,4 +50,4 @@ sleep 0.5
 
 export QT_QPA_PLATFORM=xcb FENNIMAR_GUI_SESSION=1 FENNIMAR_ARTIFACT_DIR="$artifacts"
 export HOME="$work" XDG_CONFIG_HOME="$work/config" XDG_STATE_HOME="$work/state" XDG_DATA_HOME="$work/data"
-timeout 120 "$binary" --gtest_filter='TrayGui*'
+timeout 120 "$binary" --gtest_filter="${3:-TrayGui*}"

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "platform/ControlClient.h"
+
+#include <QTextStream>
+
+namespace fennimar {
+
+// The command line's side of --status, --pair, --cancel-pairing and --unpair: asks the running
+// agent and prints its answer. A second process never opens the ledger or the secret store.
+namespace ControlCommands {
+
+// Sends `command` to the running agent and prints the menu it answers with on `out`. Unpairing
+// first checks that an agent runs, then asks on `out` and reads the answer from `in` unless
+// `assumeYes`. Returns the exit status: 0 when done, 1 when no agent runs, it did not answer in
+// time, or the user did not confirm (each with a sentence on `err`). Bounded: at most about 45 s
+// for --pair and --cancel-pairing (the agent answers once the state has settled), 10 s otherwise,
+// plus the user's time to answer.
+int run(ControlClient &client, ControlCommand command, bool assumeYes, QTextStream &in, QTextStream &out,
+        QTextStream &err);
+
+}  // namespace ControlCommands
+}  // namespace fennimar

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+namespace fennimar {
+
+// What another process of the same user may ask the running agent: the menu's view and its
+// actions, for a desktop without a tray.
+enum class ControlCommand {
+    Status,         // the menu as text
+    Pair,           // start (or restart) pairing; answered once the code or the failure is known
+    CancelPairing,  // cancel the pairing in progress; answered once the state has settled
+    Unpair,         // unpair at once (the caller asked the user before)
+};
+
+// The running agent's end of its control channel, named after the agent's identifier.
+class ControlServer {
+public:
+    // `reply` may be called at once or later, exactly once, on the main thread, with the text for
+    // the caller.
+    using Handler = std::function<void(ControlCommand command, std::function<void(const QString &)> reply)>;
+
+    enum class Claim {
+        Owned,        // this process answers from now on
+        Taken,        // another live agent of this user answers: this copy must not run
+        Unavailable,  // no channel at all (no session bus): the agent runs without one
+    };
+
+    virtual ~ControlServer() = default;
+
+    // Claims the channel's name for this process's lifetime and starts answering with `handler`.
+    // Never queues behind or replaces another owner. Costs one round trip to the bus (bounded by
+    // the bus's own call timeout); the reason for Unavailable is logged.
+    virtual Claim listen(Handler handler) = 0;
+};
+
+}  // namespace fennimar

@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# The command line against the real running agent and the reference backend, in a private desktop
+# session without a tray host: --status, --pair, --cancel-pairing, --unpair (declined, then --yes),
+# each checked through the agent's log and the state it prints; with no agent running, a sentence
+# and exit status 1.
+#   agent-cli.sh REFBACKEND AGENT DESKTOP_SESSION WORKDIR
+# Exit 77 (skipped) when the desktop tools are missing. Every wait is bounded.
+set -uo pipefail
+
+if [ "${1:-}" = "--inside" ]; then
+  shift
+  refbackend=$1 agent=$2 url=$3 work=$4
+  log=$XDG_STATE_HOME/Fennimar/Fennimar.log
+  fail() {
+    echo "FAILED: $*" >&2
+    echo "--- agent log ---" >&2
+    cat "$log" >&2 2>/dev/null
+    exit 1
+  }
+  wait_for() {
+    local end=$((SECONDS + $1)) what=$2
+    shift 2
+    until "$@"; do
+      ((SECONDS < end)) || fail "$what (not within the limit)"
+      sleep 0.1
+    done
+  }
+  in_log() { grep -qF -- "$1" "$log" 2>/dev/null; }
+  last_code() { grep -o 'pair code [A-Z0-9]*' "$log" | tail -n 1 | awk '{print $3}'; }
+  # cli EXPECTED_STATUS ARGS...: runs the command line (bounded), output in $out.
+  cli() {
+    local want=$1 rc
+    shift
+    out=$(timeout 60 "$agent" "$@" 2>&1 </dev/null)
+    rc=$?
+    printf '$ fennimar-agent %s\n%s\n' "$*" "$out" >>"$work/cli.txt"
+    [ "$rc" -eq "$want" ] || fail "$* exited with $rc, not $want: $out"
+  }
+
+  cli 1 --status
+  [[ $out == *"Fennimar is not running for this user."* ]] || fail "no agent: $out"
+
+  "$agent" --headless >>"$work/agent.out" 2>&1 &
+  agent_pid=$!
+  trap 'kill "$agent_pid" 2>/dev/null' EXIT
+  wait_for 20 "a pair code in the log" in_log "pair code "
+  first=$(last_code)
+  cli 0 --status
+  [[ $out == *"Enter this code in the Fennimar app"*"  $first"*"Cancel: fennimar-agent --cancel-pairing"* ]] ||
+    fail "--status while pairing: $out"
+
+  # A copy whose lock file lives elsewhere still finds the bus name taken and gives way.
+  mkdir -p "$work/other-run" && chmod 700 "$work/other-run"
+  XDG_RUNTIME_DIR=$work/other-run timeout 20 "$agent" --headless >"$work/agent2.out" 2>&1
+  rc=$?
+  [ "$rc" -eq 0 ] || fail "the copy with its own lock file exited with $rc"
+  in_log "another Fennimar is already running · this copy is exiting" || fail "the bus name did not stop a second copy"
+  kill -0 "$agent_pid" 2>/dev/null || fail "the first copy died"
+
+  cli 0 --pair
+  in_log "control · pairing asked for from the command line" || fail "--pair not seen by the agent"
+  second=$(last_code)
+  [ "$second" != "$first" ] || fail "--pair brought no new code"
+  [[ $out == *"  $second"* ]] || fail "--pair printed no new code $second: $out"
+
+  cli 0 --cancel-pairing
+  [[ $out == "Fennimar isn't set up yet"* ]] || fail "--cancel-pairing: $out"
+
+  cli 0 --pair
+  code=$(last_code)
+  "$refbackend" admin --url "$url" claim "$code" --child Robin >/dev/null || fail "claim $code"
+  wait_for 10 "the agent sees the claim" in_log "PAIRED · device="
+  cli 0 --status
+  [[ $out == "Counting for Robin"* ]] || fail "--status once paired: $out"
+
+  out=$(echo n | timeout 20 "$agent" --unpair 2>&1)
+  rc=$?
+  [[ $rc -eq 1 && $out == *"Unpair this computer?"*"Kept paired: nothing changed."* ]] || fail "declined ($rc): $out"
+  in_log "unpairing · " && fail "a declined --unpair unpaired"
+  cli 0 --unpair --yes
+  [[ $out == "Fennimar isn't set up yet"* ]] || fail "--unpair --yes: $out"
+  in_log "unpairing · clearing stored identity" || fail "--unpair --yes not seen by the agent"
+
+  kill -TERM "$agent_pid"
+  wait "$agent_pid"
+  echo "command line: status, pair, cancel, unpair (declined and confirmed) and no agent all as expected"
+  exit 0
+fi
+
+refbackend=$1 agent=$2 session=$3 work=$4
+for tool in Xvfb dbus-run-session gnome-keyring-daemon openbox xterm xdotool dbus-send; do
+  command -v "$tool" >/dev/null 2>&1 || { echo "SKIPPED: the command-line test needs $tool" >&2; exit 77; }
+done
+rm -rf "$work"
+mkdir -p "$work"
+"$refbackend" --port 0 --db "$work/backend.sqlite" >"$work/refbackend.out" 2>"$work/refbackend.err" &
+backend=$!
+trap 'kill "$backend" 2>/dev/null; wait "$backend" 2>/dev/null' EXIT
+url=$("$(dirname "$session")/refbackend-url.sh" "$work/refbackend.out" "$work/refbackend.err") ||
+  { echo "FAILED: the reference backend did not start" >&2; exit 1; }
+SESSION_HOME=$work/session FENNIMAR_BACKEND_URL=$url timeout 150 \
+  "$session" bash "$0" --inside "$refbackend" "$agent" "$url" "$work"
