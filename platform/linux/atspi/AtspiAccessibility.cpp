@@ -343,6 +343,10 @@ AddressOutcome AtspiAccessibility::readAddress(qint64 pid)
             backOff(pid, *app, QStringLiteral("is not answering (%1)").arg(caller.failureText()));
             return noAddress();
         case AtspiCaller::Failure::OutOfTime:
+            // Waking an application costs once what later reads do not: it is tried again on the
+            // next read rather than held against the browser.
+            if (!app->woken)
+                return noAddress();
             backOff(pid, *app,
                     QStringLiteral("could not be read within %1 ms (a slow browser or a very large page)")
                         .arg(m_options.readBudget.count()));
