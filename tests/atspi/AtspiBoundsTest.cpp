@@ -28,7 +28,7 @@ TEST(AtspiBounds, ATickCostsAtMostTheBudgetPlusOneCall)
     struct Case {
         const char *name;
         int delayMs;
-        bool backsOff;  // false: the budget ran out while waking the application, tried again next read
+        bool backsOff;  // false: every read runs out while waking the application
     };
     const Case cases[] = {
         // No Collection: the read falls back to the walk, whose every call is 150 ms late.
@@ -50,18 +50,18 @@ TEST(AtspiBounds, ATickCostsAtMostTheBudgetPlusOneCall)
         RealClock clock;
         AtspiAccessibility accessibility(clock, desktop.sessionBus());
         ASSERT_TRUE(accessibility.isTrusted());
-        QElapsedTimer took;
-        took.start();
-        const AddressOutcome outcome = accessibility.readAddress(peer.processId());
-        const qint64 tookMs = took.elapsed();
-        std::printf("%s: the read took %lld ms\n", c.name, static_cast<long long>(tookMs));
-        // Which reason depends on where a loaded machine's 200 ms ran out; that it ran out does not.
-        EXPECT_EQ(outcome.kind, AddressOutcome::Kind::Unreadable);
-        EXPECT_LE(tookMs, 200 + c.delayMs + 30) << "the budget is 200 ms; 30 ms more for a busy machine";
-        // The browser is then left alone, as after a timeout; or, not yet woken, costs the budget again.
-        took.restart();
-        EXPECT_EQ(accessibility.readAddress(peer.processId()).kind, AddressOutcome::Kind::Unreadable);
-        EXPECT_LE(took.elapsed(), c.backsOff ? 5 : 200 + c.delayMs + 30);
+        // The first read wakes the application; the later ones are the browser's usual reads.
+        for (int read = 1; read <= 3; ++read) {
+            QElapsedTimer took;
+            took.start();
+            const AddressOutcome outcome = accessibility.readAddress(peer.processId());
+            const qint64 tookMs = took.elapsed();
+            std::printf("%s: read %d took %lld ms\n", c.name, read, static_cast<long long>(tookMs));
+            // Which reason depends on where a loaded machine's 200 ms ran out; that it ran out does not.
+            EXPECT_EQ(outcome.kind, AddressOutcome::Kind::Unreadable);
+            EXPECT_LE(tookMs, 200 + c.delayMs + 30) << "the budget is 200 ms; 30 ms more for a busy machine";
+        }
+        // A woken browser that spent its budget is then left alone, as after a timeout.
         EXPECT_EQ(accessibility.lastReadRequests() == 0, c.backsOff);
         peer.kill();
         peer.waitForFinished(5000);

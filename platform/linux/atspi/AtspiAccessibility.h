@@ -66,8 +66,8 @@ public:
     // answer costs one timeout and is then skipped ("no address found") for a growing back-off.
     // The requests to the registry and the browser share one readBudget: a read that spends it
     // ends as "page too large to scan" when the walk was under way, else as "no address found",
-    // and the browser gets the same back-off as one that does not answer (unless the budget ran
-    // out while the application was being woken: that is tried again on the next read).
+    // and the browser gets the same back-off as one that does not answer (except on the read that
+    // wakes the application, which pays once for what later reads do not).
     AddressOutcome readAddress(qint64 pid) override;
 
     // Starts the desktop's accessibility settings (GNOME's universal-access panel or KDE's
