@@ -18,8 +18,12 @@ QCoro::Task<void> UsageReporter::report(CancelToken cancel)
     const auto result =
         co_await m_client.reportUsage(m_identity.sessionToken, m_identity.deviceId, today, backfill, m_system, cancel);
     if (!result) {
+        if (cancel.isCancelled())
+            co_return;  // stopped on purpose (unpair): neither a failure nor a report
         const QString description = result.error().description();
         m_lastError = description;
+        if (!m_failingSince)
+            m_failingSince = m_clock.now();
         Log::warn(QStringLiteral("usage report failed · ") + description);
         co_return;
     }
@@ -38,6 +42,7 @@ QCoro::Task<void> UsageReporter::report(CancelToken cancel)
     m_ledger.save();
     m_lastReport = m_clock.now();
     m_lastError.reset();
+    m_failingSince.reset();
     Log::info(
         QStringLiteral("usage reported · today=%1s · backfill=%2 day(s)").arg(today.total()).arg(backfill.size()));
 }

@@ -32,6 +32,8 @@ public:
 
     const std::optional<QDateTime> &lastReport() const { return m_lastReport; }
     const std::optional<QString> &lastError() const { return m_lastError; }
+    // When the current run of failed reports began; nothing once a report succeeds.
+    const std::optional<QDateTime> &failingSince() const { return m_failingSince; }
 
     static constexpr int pruneDays = 30;
 
@@ -43,6 +45,7 @@ private:
     const SystemInfo &m_system;
     std::optional<QDateTime> m_lastReport;
     std::optional<QString> m_lastError;
+    std::optional<QDateTime> m_failingSince;
 };
 
 }  // namespace fennimar
