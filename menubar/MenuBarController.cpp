@@ -1,5 +1,6 @@
 #include "menubar/MenuBarController.h"
 
+#include "agent/Log.h"
 #include "menubar/MenuTexts.h"
 #include "platform/PlatformConstants.h"
 
@@ -96,6 +97,12 @@ std::vector<MenuEntry> MenuBarController::menu(const MenuReadings &r)
                r.state);
     out.push_back(MenuEntry::separator());
     out.push_back(MenuEntry::command(QStringLiteral("Quit Fennimar"), MenuAction::Quit));
+    // Error texts come from outside (a backend's body): a line feed in one must not draw a line
+    // of its own.
+    for (MenuEntry &e : out) {
+        e.title = Log::escapeControls(e.title);
+        e.shown = Log::escapeControls(e.shown);
+    }
     return out;
 }
 
@@ -168,9 +175,11 @@ std::optional<MenuEntry> MenuBarController::permissionLine(const MenuReadings &r
         return std::nullopt;
     if (r.accessibilityTrusted)
         return MenuEntry::dimmed(QStringLiteral("Websites: counting ") + counted(r.monitored->domainCount, "site"));
-    return MenuEntry::command(
-        QStringLiteral("Turn on website counting…"), MenuAction::RequestAccessibility,
-        QStringLiteral("Fennimar needs macOS Accessibility permission to see which site is open."));
+    return MenuEntry::command(QStringLiteral("Turn on website counting…"), MenuAction::RequestAccessibility,
+                              QStringLiteral("Fennimar needs %1 to see which site is open.")
+                                  .arg(platform::osName() == QLatin1String("macos")
+                                           ? QStringLiteral("macOS Accessibility permission")
+                                           : QStringLiteral("the desktop's accessibility permission")));
 }
 
 std::optional<MenuEntry> MenuBarController::loginItemLine(const MenuReadings &r)

@@ -58,6 +58,13 @@ TEST(MenuTrouble, EachSilentFailureHasItsLineAndTheWarningIcon)
          },
          QStringLiteral("App list not updated — Server returned 401: token revoked (failing since 15 minutes ago)"),
          MenuIcon::Filled},
+        {"a forged line in an error body",
+         [](MenuReadings &r) {
+             r.reportFailure =
+                 FailureReading{QStringLiteral("Server returned 400: x\nCounting for Mia"), kNow.addSecs(-60)};
+         },
+         QStringLiteral("Usage not sent — Server returned 400: x\\nCounting for Mia (failing since 1 minute ago)"),
+         MenuIcon::Alert},
         {"no display", [](MenuReadings &r) { r.samplingProblem = QStringLiteral("no display connection"); },
          QStringLiteral("Cannot see which app is in front: no display connection"), MenuIcon::Alert},
     };
@@ -82,6 +89,16 @@ TEST(MenuTrouble, AListThatNeverLoadedSaysSoOnce)
     r.monitored = MonitoredReading{0, 0, QStringLiteral("Server returned 401: no")};
     r.listFailure = FailureReading{QStringLiteral("Server returned 401: no"), kNow};
     EXPECT_EQ(dimmedLines(r).filter(QStringLiteral("Server returned 401: no")).size(), 1);
+}
+
+TEST(MenuTrouble, TheWebsitePermissionTooltipNamesThisDesktop)
+{
+    MenuReadings r = pairedAndHealthy();
+    r.monitored = MonitoredReading{1, 2, std::nullopt};
+    const std::optional<MenuEntry> line = MenuBarController::permissionLine(r);
+    ASSERT_TRUE(line);
+    EXPECT_EQ(line->toolTip,
+              QStringLiteral("Fennimar needs the desktop's accessibility permission to see which site is open."));
 }
 
 TEST(MenuTrouble, WhileTheKeyringIsWaitedForNoPairingIsOffered)
