@@ -60,7 +60,7 @@ TrayMenu::TrayMenu(Clock &clock, ReadingsSource readings, MenuActions actions, Q
     connect(m_menu.get(), &QMenu::aboutToShow, this, &TrayMenu::rebuild);
 
     m_tray = new QSystemTrayIcon(this);
-    m_tray->setToolTip(QStringLiteral("Fennimar"));
+    // No tooltip on the icon: the menu says everything, and a stale tooltip would not.
     m_tray->setContextMenu(m_menu.get());
     // A left click opens the same menu, as the status item of a menu bar does; the context click is
     // handled by the tray itself.
@@ -168,7 +168,9 @@ void TrayMenu::rebuild()
             continue;
         }
         QAction *action = m_menu->addAction(literal(entry.shown));
-        action->setToolTip(entry.toolTip.isEmpty() ? entry.title : entry.toolTip);
+        // Only the entries that explain themselves carry a tooltip (the code, the two fixes).
+        if (!entry.toolTip.isEmpty())
+            action->setToolTip(entry.toolTip);
         switch (entry.kind) {
             case MenuEntry::Kind::Label:
                 action->setEnabled(false);
