@@ -53,7 +53,7 @@ bool ActivitySampler::userActive()
 {
     if (m_idleBound && *m_idleBound < idleThresholdSeconds)
         return true;
-    const double idle = m_desktop.secondsSinceInput();
+    const double idle = m_desktop.secondsSinceInput().value_or(0);
     if (std::isnan(idle) || idle >= idleThresholdSeconds) {
         m_idleBound.reset();
         return false;

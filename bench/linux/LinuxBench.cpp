@@ -55,7 +55,7 @@ void benchTick(const QString &dataDir)
         timer.start();
         const auto app = desktop.frontmostApp();
         const qint64 afterApp = timer.nsecsElapsed();
-        const double seconds = desktop.secondsSinceInput();
+        const double seconds = desktop.secondsSinceInput().value_or(-1);
         const bool locked = desktop.screenLocked();
         const qint64 total = timer.nsecsElapsed();
         ticks.push_back(static_cast<double>(total) / 1000.0);

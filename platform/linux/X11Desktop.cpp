@@ -337,10 +337,10 @@ std::optional<RunningApp> X11Desktop::describeWindow(quint32 window)
     return app;
 }
 
-double X11Desktop::secondsSinceInput()
+std::optional<double> X11Desktop::secondsSinceInput()
 {
     if (!ensureConnected() || !m_conn->hasScreenSaver)
-        return 0;
+        return std::nullopt;
     xcb_connection_t *c = m_conn->c;
     const auto cookie = xcb_screensaver_query_info(c, m_conn->root);
     xcb_flush(c);
@@ -348,14 +348,25 @@ double X11Desktop::secondsSinceInput()
     const auto reply = awaitReply<xcb_screensaver_query_info_reply_t>(c, cookie.sequence, m_conn->deadline(), late);
     if (xcb_connection_has_error(c)) {
         connectionLost();
-        return 0;
+        return std::nullopt;
     }
-    return reply ? reply->ms_since_user_input / 1000.0 : 0;
+    if (!reply)
+        return std::nullopt;
+    return reply->ms_since_user_input / 1000.0;
 }
 
 bool X11Desktop::screenLocked()
 {
     return m_lock && m_lock->locked();
+}
+
+QString X11Desktop::samplingProblem()
+{
+    if (m_unsupported)
+        return sessionProblem().value_or(QString());
+    if (!m_conn)
+        return QStringLiteral("there is no connection to the X display");
+    return {};
 }
 
 }  // namespace fennimar

@@ -35,8 +35,9 @@ public:
     X11Desktop &operator=(const X11Desktop &) = delete;
 
     std::optional<RunningApp> frontmostApp() override;
-    double secondsSinceInput() override;
+    std::optional<double> secondsSinceInput() override;
     bool screenLocked() override;
+    QString samplingProblem() override;
 
     // Why this session cannot tell the frontmost app (a Wayland session, no display), or nothing.
     static std::optional<QString> sessionProblem();

@@ -117,11 +117,11 @@ TEST_F(X11DesktopTest, IdleTimeFollowsRealInput)
 {
     ASSERT_TRUE(runTool(QStringLiteral("xdotool"),
                         {QStringLiteral("mousemove"), QStringLiteral("10"), QStringLiteral("20")}, x.display()));
-    EXPECT_LT(desktop->secondsSinceInput(), 1.0);
+    EXPECT_LT(desktop->secondsSinceInput().value_or(99), 1.0);
     EXPECT_TRUE(waitUntil([&] { return desktop->secondsSinceInput() >= 1.2; }, 5000));
     ASSERT_TRUE(runTool(QStringLiteral("xdotool"),
                         {QStringLiteral("mousemove"), QStringLiteral("200"), QStringLiteral("100")}, x.display()));
-    EXPECT_LT(desktop->secondsSinceInput(), 1.0);
+    EXPECT_LT(desktop->secondsSinceInput().value_or(99), 1.0);
 }
 
 TEST_F(X11DesktopTest, LostServerGivesNothingThenReconnectsOnTheClock)
@@ -132,12 +132,12 @@ TEST_F(X11DesktopTest, LostServerGivesNothingThenReconnectsOnTheClock)
 
     x.killServer();
     EXPECT_FALSE(waitUntil([&] { return desktop->frontmostApp().has_value(); }, 300));
-    EXPECT_EQ(desktop->secondsSinceInput(), 0);
+    EXPECT_EQ(desktop->secondsSinceInput(), std::nullopt);
 
     ASSERT_TRUE(x.restartServer());
     QThread::msleep(200);
     // Nothing is tried before the back-off has passed on the clock; afterwards the new server answers.
-    EXPECT_EQ(desktop->secondsSinceInput(), 0);
+    EXPECT_EQ(desktop->secondsSinceInput(), std::nullopt);
     clock.advance(Millis(1000));
     EXPECT_GT(desktop->secondsSinceInput(), 0);
 }

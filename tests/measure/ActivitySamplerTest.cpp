@@ -292,7 +292,7 @@ public:
                 return running(QStringLiteral("org.example.Free"));
         }
     }
-    double secondsSinceInput() override
+    std::optional<double> secondsSinceInput() override
     {
         const QTime t = m_clock.localNow().time();
         if (t.hour() == 9)  // away for the second half of each two minutes
@@ -303,6 +303,7 @@ public:
     {
         return m_clock.localNow().time().hour() == 10 && m_clock.localNow().time().minute() >= 30;
     }
+    QString samplingProblem() override { return {}; }
 
 private:
     const Clock &m_clock;

@@ -1,0 +1,214 @@
+// The Wayland desktop against real headless compositors, run as an unprivileged user with their own
+// runtime directory: sway (sway's IPC, wlr foreign-toplevel, KDE idle) and weston (nothing offers
+// the focused window). Skipped, with the missing program named, where a compositor is not installed.
+#include "platform/RealClock.h"
+#include "platform/linux/DesktopEntryCatalog.h"
+#include "platform/linux/wayland/WaylandDesktop.h"
+#include "tests/linux/LinuxTestSupport.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <memory>
+#include <vector>
+
+namespace fennimar {
+namespace {
+
+using test::missingTools;
+using test::runTool;
+using test::waitUntil;
+
+// A compositor in a private runtime directory. As root (CI), it and its clients run as nobody:
+// sway refuses root, and a compositor should never run with more rights than a session has.
+class Compositor {
+public:
+    Compositor(const QString &program, const QStringList &args)
+    {
+        const QStringList missing = missingTools({program, QStringLiteral("foot"), QStringLiteral("setpriv")});
+        if (!missing.isEmpty()) {
+            skip = QStringLiteral("not installed: ") + missing.join(QStringLiteral(", "));
+            return;
+        }
+        QFile::setPermissions(m_dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QFile config(m_dir.filePath(QStringLiteral("sway.conf")));
+        if (!config.open(QIODevice::WriteOnly) || config.write("xwayland disable\n") < 0)
+            skip = QStringLiteral("cannot write the compositor's configuration");
+        config.close();
+        if (::geteuid() == 0 && ::chown(m_dir.path().toLocal8Bit().constData(), 65534, 65534) != 0)
+            skip = QStringLiteral("cannot hand the runtime directory to nobody");
+        QStringList withConfig = args;
+        withConfig.replaceInStrings(QStringLiteral("{config}"), m_dir.filePath(QStringLiteral("sway.conf")));
+        start(program, withConfig);
+        const bool ready = waitUntil(
+            [&] {
+                const QDir dir(m_dir.path());
+                const QStringList sockets =
+                    dir.entryList({QStringLiteral("wayland-*"), QStringLiteral("wl-*")}, QDir::System);
+                for (const QString &name : sockets)
+                    if (!name.endsWith(QLatin1String(".lock")))
+                        display = dir.filePath(name).toLocal8Bit();
+                const QStringList ipc = dir.entryList({QStringLiteral("sway-ipc.*")}, QDir::System);
+                swaySocket = ipc.isEmpty() ? QString() : dir.filePath(ipc.first());
+                return !display.isEmpty() && (program != QLatin1String("sway") || !swaySocket.isEmpty());
+            },
+            10000);
+        if (!ready && skip.isEmpty())
+            skip = program + QStringLiteral(" did not start: ") + QString::fromLocal8Bit(m_clients[0]->readAll());
+    }
+    ~Compositor()
+    {
+        for (auto it = m_clients.rbegin(); it != m_clients.rend(); ++it) {
+            (*it)->terminate();
+            if (!(*it)->waitForFinished(3000))
+                (*it)->kill();
+            (*it)->waitForFinished(1000);
+        }
+    }
+
+    QProcess *start(const QString &program, const QStringList &args)
+    {
+        auto process = std::make_unique<QProcess>();
+        QProcessEnvironment env;
+        env.insert(QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin"));
+        env.insert(QStringLiteral("HOME"), m_dir.path());
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir.path());
+        env.insert(QStringLiteral("WLR_BACKENDS"), QStringLiteral("headless"));
+        env.insert(QStringLiteral("WLR_LIBINPUT_NO_DEVICES"), QStringLiteral("1"));
+        env.insert(QStringLiteral("WLR_RENDERER"), QStringLiteral("pixman"));
+        if (!display.isEmpty())
+            env.insert(QStringLiteral("WAYLAND_DISPLAY"), QString::fromLocal8Bit(display));
+        process->setProcessEnvironment(env);
+        process->setProcessChannelMode(QProcess::MergedChannels);
+        process->setWorkingDirectory(m_dir.path());
+        if (::geteuid() == 0)  // setpriv execs: the pid stays the program's
+            process->start(QStringLiteral("setpriv"),
+                           QStringList{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                                       QStringLiteral("--clear-groups"), program} +
+                               args);
+        else
+            process->start(program, args);
+        process->waitForStarted(5000);
+        m_clients.push_back(std::move(process));
+        return m_clients.back().get();
+    }
+    bool sway(const QString &command)
+    {
+        return runTool(QStringLiteral("swaymsg"), {QStringLiteral("-s"), swaySocket, command}).has_value();
+    }
+
+    QString skip;
+    QByteArray display;  // the absolute path of the Wayland socket
+    QString swaySocket;
+
+private:
+    QTemporaryDir m_dir;
+    std::vector<std::unique_ptr<QProcess>> m_clients;
+};
+
+class WaylandCompositorTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        for (const char *id : {"fen-one", "fen-two"}) {
+            QFile entry(m_data.filePath(QStringLiteral("applications/%1.desktop").arg(QLatin1String(id))));
+            QDir().mkpath(m_data.filePath(QStringLiteral("applications")));
+            ASSERT_TRUE(entry.open(QIODevice::WriteOnly));
+            entry.write(QByteArray("[Desktop Entry]\nType=Application\nExec=foot\nName=") + id + "\n");
+        }
+        catalog = std::make_unique<DesktopEntryCatalog>(DesktopEntryCatalog::Options{{m_data.path()}, {}, {}});
+    }
+    std::unique_ptr<WaylandDesktop> desktopOn(const Compositor &c, const QString &swaySocket)
+    {
+        WaylandDesktop::Options options{c.display, swaySocket};
+        return std::make_unique<WaylandDesktop>(clock, *catalog, nullptr,
+                                                QDBusConnection(QStringLiteral("fennimar-no-bus")), options);
+    }
+
+    QTemporaryDir m_data;
+    RealClock clock;
+    std::unique_ptr<DesktopEntryCatalog> catalog;
+};
+
+QString frontId(Desktop &desktop)
+{
+    const auto app = desktop.frontmostApp();
+    return app ? app->identifier : QStringLiteral("-");
+}
+
+TEST_F(WaylandCompositorTest, SwayFrontAppAndIdle)
+{
+    Compositor sway(QStringLiteral("sway"), {QStringLiteral("-c"), QStringLiteral("{config}")});
+    if (!sway.skip.isEmpty())
+        GTEST_SKIP() << "sway: " << sway.skip.toStdString();
+    // The same session read through sway's IPC and, with its socket hidden, through foreign-toplevel.
+    auto ipc = desktopOn(sway, sway.swaySocket);
+    auto toplevel = desktopOn(sway, QStringLiteral("/nonexistent/sway.sock"));
+    ASSERT_EQ(ipc->choice().front, FrontSource::SwayIpc);
+    ASSERT_EQ(toplevel->choice().front, FrontSource::ForeignToplevel);
+    EXPECT_EQ(ipc->choice().idle, IdleSource::KdeIdle);  // sway 1.7; ext-idle-notify from 1.8
+    EXPECT_EQ(ipc->samplingProblem(), QString());
+
+    const qint64 one = sway.start(QStringLiteral("foot"),
+                                  {QStringLiteral("--app-id=fen-one"), QStringLiteral("sleep"), QStringLiteral("600")})
+                           ->processId();
+    ASSERT_TRUE(waitUntil([&] { return frontId(*ipc) == QLatin1String("fen-one"); }, 10000));
+    const qint64 two = sway.start(QStringLiteral("foot"),
+                                  {QStringLiteral("--app-id=fen-two"), QStringLiteral("sleep"), QStringLiteral("600")})
+                           ->processId();
+    struct Step {
+        const char *command;  // empty: the newest window took focus
+        const char *front;
+        qint64 pid;
+    };
+    const Step steps[] = {{"", "fen-two", two},
+                          {"[app_id=fen-one] focus", "fen-one", one},
+                          {"workspace 9", "-", 0},
+                          {"workspace 1", "fen-one", one}};
+    for (const Step &step : steps) {
+        SCOPED_TRACE(step.command);
+        if (*step.command) {
+            ASSERT_TRUE(sway.sway(QLatin1String(step.command)));
+        }
+        for (Desktop *desktop : {static_cast<Desktop *>(ipc.get()), static_cast<Desktop *>(toplevel.get())}) {
+            EXPECT_TRUE(waitUntil([&] { return frontId(*desktop) == QLatin1String(step.front); }, 5000))
+                << "got " << frontId(*desktop).toStdString();
+        }
+        const auto app = ipc->frontmostApp();
+        EXPECT_EQ(app ? app->pid : 0, step.pid);
+    }
+
+    // Idle: the time since the last pointer motion, to within 100 ms, and 0 right after the next.
+    ASSERT_TRUE(sway.sway(QStringLiteral("seat - cursor move 3 3")));
+    QElapsedTimer sinceInput;
+    sinceInput.start();
+    ASSERT_TRUE(waitUntil([&] { return ipc->secondsSinceInput().value_or(0) > 0; }, 5000));
+    QThread::msleep(500);
+    EXPECT_NEAR(*ipc->secondsSinceInput(), static_cast<double>(sinceInput.elapsed()) / 1000.0, 0.1);
+    ASSERT_TRUE(sway.sway(QStringLiteral("seat - cursor move 3 3")));
+    EXPECT_TRUE(waitUntil([&] { return ipc->secondsSinceInput() == 0.0; }, 1000));
+}
+
+TEST_F(WaylandCompositorTest, WestonOffersNothingAndSaysSo)
+{
+    Compositor weston(QStringLiteral("weston"), {QStringLiteral("--backend=headless-backend.so"),
+                                                 QStringLiteral("--socket=wl-test"), QStringLiteral("--no-config")});
+    if (!weston.skip.isEmpty())
+        GTEST_SKIP() << "weston: " << weston.skip.toStdString();
+    auto desktop = desktopOn(weston, QString());
+    EXPECT_EQ(desktop->samplingProblem(),
+              QStringLiteral("weston offers no way to see the focused window (neither sway's IPC nor wlr "
+                             "foreign-toplevel management)"));
+    EXPECT_EQ(desktop->frontmostApp(), std::nullopt);
+    EXPECT_EQ(desktop->secondsSinceInput(), std::nullopt);
+}
+
+}  // namespace
+}  // namespace fennimar
