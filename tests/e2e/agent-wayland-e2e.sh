@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The real agent on a headless sway: paired with the reference backend, it counts the monitored app
-# (foot) while it is in front and not another app (a foot window with an app id no desktop entry
-# has), and the ledger after SIGTERM holds the monitored seconds only.
+# (foot) while it is in front and not another app (weston-flower, which no desktop entry names),
+# and the ledger after SIGTERM holds the monitored seconds only.
 #   agent-wayland-e2e.sh REFBACKEND AGENT DESKTOP_SESSION WORKDIR
 # Exit 77 (skipped) when sway or foot is missing. Every wait is bounded.
 set -uo pipefail
@@ -47,10 +47,11 @@ if [ "${1:-}" = "--inside" ]; then
   SWAYSOCK=$(ls "$run"/sway-ipc.*.sock)
   export SWAYSOCK WAYLAND_DISPLAY=$run/$(ls "$run" | grep -E '^wayland-[0-9]+$' | head -n 1)
   mapped() { swaymsg -t get_tree | grep -qF "\"app_id\": \"$1\""; }
-  for id in foot org.example.Other; do
-    "${as_user[@]}" "${user_env[@]}" WAYLAND_DISPLAY="$WAYLAND_DISPLAY" foot --app-id="$id" sleep 600 >/dev/null 2>&1 &
-    wait_for 10 "$id mapped" mapped "$id"
-  done
+  other=org.freedesktop.weston.flower
+  "${as_user[@]}" "${user_env[@]}" WAYLAND_DISPLAY="$WAYLAND_DISPLAY" foot sleep 600 >/dev/null 2>&1 &
+  wait_for 10 "foot mapped" mapped foot
+  "${as_user[@]}" "${user_env[@]}" WAYLAND_DISPLAY="$WAYLAND_DISPLAY" weston-flower >/dev/null 2>&1 &
+  wait_for 10 "weston-flower mapped" mapped "$other"
 
   admin set-apps --child Robin linux:foot >/dev/null || fail "set-apps"
   "$agent" --headless >>"$work/agent.out" 2>&1 &
@@ -66,7 +67,7 @@ if [ "${1:-}" = "--inside" ]; then
   sleep 3
   swaymsg '[app_id=foot] focus' >/dev/null || fail "focus foot"
   sleep 3
-  swaymsg '[app_id=org.example.Other] focus' >/dev/null || fail "focus the other app"
+  swaymsg "[app_id=$other] focus" >/dev/null || fail "focus the other app"
   sleep 3
   kill -TERM "$agent_pid"
   wait "$agent_pid" || fail "the agent exited with $?"
@@ -80,7 +81,7 @@ fi
 
 refbackend=$1 agent=$2 session=$3 work=$4
 missing=()
-for tool in sway swaymsg foot setpriv Xvfb dbus-run-session gnome-keyring-daemon openbox xterm xdotool; do
+for tool in sway swaymsg foot weston-flower setpriv Xvfb dbus-run-session gnome-keyring-daemon openbox xterm xdotool; do
   command -v "$tool" >/dev/null 2>&1 || missing+=("$tool")
 done
 if ((${#missing[@]})); then

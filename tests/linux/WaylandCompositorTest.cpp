@@ -4,7 +4,9 @@
 #include "platform/RealClock.h"
 #include "platform/linux/DesktopEntryCatalog.h"
 #include "platform/linux/wayland/WaylandDesktop.h"
+#include "tests/linux/HeadlessCompositor.h"
 #include "tests/linux/LinuxTestSupport.h"
+#include "tests/support/QtPrinters.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -22,96 +24,8 @@
 namespace fennimar {
 namespace {
 
-using test::missingTools;
-using test::runTool;
+using test::HeadlessCompositor;
 using test::waitUntil;
-
-// A compositor in a private runtime directory. As root (CI), it and its clients run as nobody:
-// sway refuses root, and a compositor should never run with more rights than a session has.
-class Compositor {
-public:
-    Compositor(const QString &program, const QStringList &args)
-    {
-        const QStringList missing = missingTools({program, QStringLiteral("foot"), QStringLiteral("setpriv")});
-        if (!missing.isEmpty()) {
-            skip = QStringLiteral("not installed: ") + missing.join(QStringLiteral(", "));
-            return;
-        }
-        QFile::setPermissions(m_dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        QFile config(m_dir.filePath(QStringLiteral("sway.conf")));
-        if (!config.open(QIODevice::WriteOnly) || config.write("xwayland disable\n") < 0)
-            skip = QStringLiteral("cannot write the compositor's configuration");
-        config.close();
-        if (::geteuid() == 0 && ::chown(m_dir.path().toLocal8Bit().constData(), 65534, 65534) != 0)
-            skip = QStringLiteral("cannot hand the runtime directory to nobody");
-        QStringList withConfig = args;
-        withConfig.replaceInStrings(QStringLiteral("{config}"), m_dir.filePath(QStringLiteral("sway.conf")));
-        start(program, withConfig);
-        const bool ready = waitUntil(
-            [&] {
-                const QDir dir(m_dir.path());
-                const QStringList sockets =
-                    dir.entryList({QStringLiteral("wayland-*"), QStringLiteral("wl-*")}, QDir::System);
-                for (const QString &name : sockets)
-                    if (!name.endsWith(QLatin1String(".lock")))
-                        display = dir.filePath(name).toLocal8Bit();
-                const QStringList ipc = dir.entryList({QStringLiteral("sway-ipc.*")}, QDir::System);
-                swaySocket = ipc.isEmpty() ? QString() : dir.filePath(ipc.first());
-                return !display.isEmpty() && (program != QLatin1String("sway") || !swaySocket.isEmpty());
-            },
-            10000);
-        if (!ready && skip.isEmpty())
-            skip = program + QStringLiteral(" did not start: ") + QString::fromLocal8Bit(m_clients[0]->readAll());
-    }
-    ~Compositor()
-    {
-        for (auto it = m_clients.rbegin(); it != m_clients.rend(); ++it) {
-            (*it)->terminate();
-            if (!(*it)->waitForFinished(3000))
-                (*it)->kill();
-            (*it)->waitForFinished(1000);
-        }
-    }
-
-    QProcess *start(const QString &program, const QStringList &args)
-    {
-        auto process = std::make_unique<QProcess>();
-        QProcessEnvironment env;
-        env.insert(QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin"));
-        env.insert(QStringLiteral("HOME"), m_dir.path());
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir.path());
-        env.insert(QStringLiteral("WLR_BACKENDS"), QStringLiteral("headless"));
-        env.insert(QStringLiteral("WLR_LIBINPUT_NO_DEVICES"), QStringLiteral("1"));
-        env.insert(QStringLiteral("WLR_RENDERER"), QStringLiteral("pixman"));
-        if (!display.isEmpty())
-            env.insert(QStringLiteral("WAYLAND_DISPLAY"), QString::fromLocal8Bit(display));
-        process->setProcessEnvironment(env);
-        process->setProcessChannelMode(QProcess::MergedChannels);
-        process->setWorkingDirectory(m_dir.path());
-        if (::geteuid() == 0)  // setpriv execs: the pid stays the program's
-            process->start(QStringLiteral("setpriv"),
-                           QStringList{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
-                                       QStringLiteral("--clear-groups"), program} +
-                               args);
-        else
-            process->start(program, args);
-        process->waitForStarted(5000);
-        m_clients.push_back(std::move(process));
-        return m_clients.back().get();
-    }
-    bool sway(const QString &command)
-    {
-        return runTool(QStringLiteral("swaymsg"), {QStringLiteral("-s"), swaySocket, command}).has_value();
-    }
-
-    QString skip;
-    QByteArray display;  // the absolute path of the Wayland socket
-    QString swaySocket;
-
-private:
-    QTemporaryDir m_dir;
-    std::vector<std::unique_ptr<QProcess>> m_clients;
-};
 
 class WaylandCompositorTest : public ::testing::Test {
 protected:
@@ -125,9 +39,9 @@ protected:
         }
         catalog = std::make_unique<DesktopEntryCatalog>(DesktopEntryCatalog::Options{{m_data.path()}, {}, {}});
     }
-    std::unique_ptr<WaylandDesktop> desktopOn(const Compositor &c, const QString &swaySocket)
+    std::unique_ptr<WaylandDesktop> desktopOn(const HeadlessCompositor &c, const QString &swaySocket)
     {
-        WaylandDesktop::Options options{c.display, swaySocket};
+        WaylandDesktop::Options options{c.display, swaySocket, Millis{5000}};
         return std::make_unique<WaylandDesktop>(clock, *catalog, nullptr,
                                                 QDBusConnection(QStringLiteral("fennimar-no-bus")), options);
     }
@@ -145,7 +59,7 @@ QString frontId(Desktop &desktop)
 
 TEST_F(WaylandCompositorTest, SwayFrontAppAndIdle)
 {
-    Compositor sway(QStringLiteral("sway"), {QStringLiteral("-c"), QStringLiteral("{config}")});
+    HeadlessCompositor sway(QStringLiteral("sway"), {QStringLiteral("-c"), QStringLiteral("{config}")});
     if (!sway.skip.isEmpty())
         GTEST_SKIP() << "sway: " << sway.skip.toStdString();
     // The same session read through sway's IPC and, with its socket hidden, through foreign-toplevel.
@@ -198,8 +112,9 @@ TEST_F(WaylandCompositorTest, SwayFrontAppAndIdle)
 
 TEST_F(WaylandCompositorTest, WestonOffersNothingAndSaysSo)
 {
-    Compositor weston(QStringLiteral("weston"), {QStringLiteral("--backend=headless-backend.so"),
-                                                 QStringLiteral("--socket=wl-test"), QStringLiteral("--no-config")});
+    HeadlessCompositor weston(QStringLiteral("weston"),
+                              {QStringLiteral("--backend=headless-backend.so"), QStringLiteral("--socket=wl-test"),
+                               QStringLiteral("--no-config")});
     if (!weston.skip.isEmpty())
         GTEST_SKIP() << "weston: " << weston.skip.toStdString();
     auto desktop = desktopOn(weston, QString());

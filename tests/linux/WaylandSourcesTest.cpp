@@ -4,6 +4,7 @@
 #include "platform/linux/wayland/SwayIpc.h"
 #include "platform/linux/wayland/ToplevelTracker.h"
 #include "platform/linux/wayland/WaylandSources.h"
+#include "tests/support/QtPrinters.h"
 
 #include <QJsonDocument>
 #include <QStringList>

@@ -31,10 +31,10 @@ struct Toplevel;
 class WaylandDesktop : public Desktop {
 public:
     struct Options {
-        QByteArray display;  // empty: $WAYLAND_DISPLAY
-        QString swaySocket;  // empty: $SWAYSOCK
-        Millis connectTimeout{500};
-        Millis idleTimeout{1000};  // the idle notification's timeout: the idle time's resolution
+        QByteArray display;           // empty: $WAYLAND_DISPLAY
+        QString swaySocket;           // empty: $SWAYSOCK
+        Millis connectTimeout{2000};  // a compositor still starting lists its globals late
+        Millis idleTimeout{1000};     // the idle notification's timeout: the idle time's resolution
     };
 
     // lock may be null (never locked). The catalog must outlive this object.
