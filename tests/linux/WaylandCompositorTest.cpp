@@ -108,6 +108,14 @@ TEST_F(WaylandCompositorTest, SwayFrontAppAndIdle)
     EXPECT_NEAR(*ipc->secondsSinceInput(), static_cast<double>(sinceInput.elapsed()) / 1000.0, 0.1);
     ASSERT_TRUE(sway.sway(QStringLiteral("seat - cursor move 3 3")));
     EXPECT_TRUE(waitUntil([&] { return ipc->secondsSinceInput() == 0.0; }, 1000));
+
+    // A screen locker takes the focus without a window event: nothing is in front while it runs.
+    if (!test::missingTools({QStringLiteral("swaylock")}).isEmpty())
+        GTEST_SKIP() << "swaylock: not installed, the locked session is not tested";
+    sway.start(QStringLiteral("swaylock"), {QStringLiteral("-c"), QStringLiteral("000000")});
+    for (Desktop *desktop : {static_cast<Desktop *>(ipc.get()), static_cast<Desktop *>(toplevel.get())})
+        EXPECT_TRUE(waitUntil([&] { return !desktop->frontmostApp(); }, 5000))
+            << "got " << frontId(*desktop).toStdString();
 }
 
 TEST_F(WaylandCompositorTest, WestonOffersNothingAndSaysSo)

@@ -123,10 +123,12 @@ struct WaylandListeners {
         client.m_toplevels.created(key(h));
         zwlr_foreign_toplevel_handle_v1_add_listener(h, &handle, data);
     }
-    static void finished(void *data, zwlr_foreign_toplevel_manager_v1 *)
+    static void finished(void *data, zwlr_foreign_toplevel_manager_v1 *manager)
     {
         Log::warn(QStringLiteral("the compositor stopped sending its window list · no app in front"));
+        zwlr_foreign_toplevel_manager_v1_destroy(manager);
         of(data).m_globals->toplevelManager = nullptr;
+        of(data).m_toplevelsFinished = true;
     }
     static constexpr zwlr_foreign_toplevel_manager_v1_listener manager{toplevel, finished};
 

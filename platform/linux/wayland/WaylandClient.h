@@ -46,6 +46,8 @@ public:
     // Reads and dispatches the events waiting on the socket, without blocking, and ends the batch.
     void pump();
     bool lost() const { return m_lost; }
+    // Whether the compositor ended the window list (it then says nothing more about windows).
+    bool toplevelsFinished() const { return m_toplevelsFinished; }
 
     const ToplevelTracker &toplevels() const { return m_toplevels; }
     // Seconds since input from the idle notification; nothing when none was started or it is lost.
@@ -66,6 +68,7 @@ private:
     ToplevelTracker m_toplevels;
     std::optional<NotifiedIdle> m_idle;
     bool m_lost = false;
+    bool m_toplevelsFinished = false;
 
     friend struct WaylandListeners;
 };

@@ -64,7 +64,12 @@ WaylandDesktop::WaylandDesktop(Clock &clock, DesktopEntryCatalog &catalog, std::
     m_choice = chooseSources(offer);
     if (m_choice.front != FrontSource::SwayIpc)
         m_sway.reset();
-    if (m_choice.front == FrontSource::ForeignToplevel && !m_wayland->startToplevels(options.connectTimeout))
+    // Beside sway's IPC the window list still says whether anything has focus at all: a screen
+    // locker takes the focus without a window event on the IPC socket.
+    m_toplevelGate = m_choice.front == FrontSource::SwayIpc &&
+                     offer.globals.contains(QStringLiteral("zwlr_foreign_toplevel_manager_v1"));
+    if ((m_choice.front == FrontSource::ForeignToplevel || m_toplevelGate) &&
+        !m_wayland->startToplevels(options.connectTimeout))
         Log::warn(QStringLiteral("the compositor did not send its window list in time · it may still come"));
     if (m_choice.idle == IdleSource::ExtIdleNotify || m_choice.idle == IdleSource::KdeIdle)
         m_wayland->startIdle(m_choice.idle, options.idleTimeout);
@@ -82,7 +87,10 @@ std::optional<RunningApp> WaylandDesktop::frontmostApp()
     std::optional<Window> window;
     if (m_choice.front == FrontSource::SwayIpc) {
         m_sway->pump();
-        if (const auto &view = m_sway->focused())
+        if (m_toplevelGate)
+            m_wayland->pump();
+        const bool anyFocus = !m_toplevelGate || m_wayland->toplevels().front(m_clock.monotonic()).has_value();
+        if (const auto &view = m_sway->focused(); view && anyFocus)
             window = Window{view->appId, view->wmClass, view->wmInstance, view->pid};
     } else if (m_choice.front == FrontSource::ForeignToplevel) {
         m_wayland->pump();
@@ -173,7 +181,8 @@ QString WaylandDesktop::samplingProblem()
 {
     if (!m_choice.problem.isEmpty())
         return m_choice.problem;
-    const bool lost = m_choice.front == FrontSource::SwayIpc ? !m_sway->connected() : m_wayland->lost();
+    const bool lost = m_choice.front == FrontSource::SwayIpc ? !m_sway->connected()
+                                                             : m_wayland->lost() || m_wayland->toplevelsFinished();
     if (lost)
         return QStringLiteral("the connection to %1 was lost")
             .arg(m_compositor.isEmpty() ? QStringLiteral("the Wayland compositor") : m_compositor);

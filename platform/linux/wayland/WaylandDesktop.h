@@ -71,6 +71,7 @@ private:
     std::unique_ptr<Window> m_lastWindow;
     std::optional<RunningApp> m_lastApp;
     bool m_warnedAmbiguous = false;
+    bool m_toplevelGate = false;  // the window list confirms that some window has focus
 
     std::unique_ptr<QObject> m_context;  // owns the pending D-Bus calls
     bool m_mutterPending = false;
