@@ -16,7 +16,7 @@ packages=(
   # tests against real peers
   dbus dbus-x11 gnome-keyring libsecret-tools xvfb xauth openbox xdotool trayer x11-utils xterm
   at-spi2-core chromium firefox-esr fonts-dejavu-core
-  sway swaylock weston wtype foot xwayland
+  sway swaylock weston foot xwayland
   # sqlite3 command line for inspecting the reference backend's data
   sqlite3 curl procps psmisc
 )

@@ -6,6 +6,7 @@
 #include <QJsonDocument>
 #include <QLocalSocket>
 
+#include <array>
 #include <cstring>
 
 namespace fennimar {
@@ -88,10 +89,14 @@ void SwayIpc::readMessages()
     m_buffer.append(m_socket->readAll());
     bool askTree = false;
     while (m_buffer.size() >= kHeaderSize) {
+        // Copied out byte by byte: a pointer into the buffer makes g++ -fsanitize warn falsely.
+        std::array<char, kHeaderSize> header{};
+        for (int i = 0; i < kHeaderSize; ++i)
+            header[static_cast<size_t>(i)] = m_buffer.at(i);
         quint32 length = 0, type = 0;
-        std::memcpy(&length, m_buffer.constData() + kMagicSize, 4);
-        std::memcpy(&type, m_buffer.constData() + kMagicSize + 4, 4);
-        if (std::memcmp(m_buffer.constData(), kMagic, kMagicSize) != 0 || length > kMaxPayload) {
+        std::memcpy(&length, header.data() + kMagicSize, 4);
+        std::memcpy(&type, header.data() + kMagicSize + 4, 4);
+        if (std::memcmp(header.data(), kMagic, kMagicSize) != 0 || length > kMaxPayload) {
             Log::warn(QStringLiteral("sway's IPC socket sent something that is not an IPC message · dropped it"));
             m_lost = true;
             m_focused.reset();
@@ -99,7 +104,7 @@ void SwayIpc::readMessages()
             return;
         }
         if (static_cast<quint32>(m_buffer.size()) < kHeaderSize + length)
-            return;
+            break;  // the rest comes with the next read; the events before it still ask for a tree
         const QByteArray payload = m_buffer.mid(kHeaderSize, static_cast<qsizetype>(length));
         m_buffer.remove(0, kHeaderSize + static_cast<qsizetype>(length));
         if (type & kEventBit) {
