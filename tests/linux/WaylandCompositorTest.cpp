@@ -24,7 +24,17 @@
 namespace fennimar {
 namespace {
 
+using test::BusThread;
 using test::HeadlessCompositor;
+using test::PrivateBus;
+
+// Mutter's idle monitor, as GNOME Shell exports it: 4.5 s since input.
+class FakeIdleMonitor : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.gnome.Mutter.IdleMonitor")
+public Q_SLOTS:
+    quint64 GetIdletime() { return 4500; }
+};
 using test::waitUntil;
 
 class WaylandCompositorTest : public ::testing::Test {
@@ -131,7 +141,21 @@ TEST_F(WaylandCompositorTest, WestonOffersNothingAndSaysSo)
                              "foreign-toplevel management)"));
     EXPECT_EQ(desktop->frontmostApp(), std::nullopt);
     EXPECT_EQ(desktop->secondsSinceInput(), std::nullopt);
+
+    // With Mutter's idle monitor on the session bus, its answer plus the answer's age.
+    PrivateBus bus;
+    ASSERT_TRUE(bus.ok());
+    BusThread mutter(bus.address(), QStringLiteral("org.gnome.Mutter.IdleMonitor"),
+                     QStringLiteral("/org/gnome/Mutter/IdleMonitor/Core"), [] { return new FakeIdleMonitor; });
+    ASSERT_TRUE(mutter.ok());
+    WaylandDesktop withMutter(clock, *catalog, nullptr, bus.connect(), {weston.display, QString(), Millis{5000}});
+    ASSERT_EQ(withMutter.choice().idle, IdleSource::MutterIdleMonitor);
+    EXPECT_EQ(withMutter.secondsSinceInput(), std::nullopt);  // asked; the answer comes on the event loop
+    ASSERT_TRUE(waitUntil([&] { return withMutter.secondsSinceInput().has_value(); }, 3000));
+    EXPECT_NEAR(*withMutter.secondsSinceInput(), 4.5, 0.1);
 }
 
 }  // namespace
 }  // namespace fennimar
+
+#include "WaylandCompositorTest.moc"
