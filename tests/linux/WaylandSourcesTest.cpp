@@ -101,56 +101,47 @@ TEST(WaylandSources, IdleFromNotifications)
 
 TEST(WaylandSources, ChoiceFromWhatTheSessionOffers)
 {
-    const QString toplevel = QStringLiteral("zwlr_foreign_toplevel_manager_v1"),
-                  ext = QStringLiteral("ext_idle_notifier_v1"), kde = QStringLiteral("org_kde_kwin_idle"),
-                  seat = QStringLiteral("wl_seat"), mutter = QStringLiteral("org.gnome.Mutter.IdleMonitor");
+    using F = FrontSource;
+    using I = IdleSource;
+    const QString tl = QStringLiteral("zwlr_foreign_toplevel_manager_v1"), ext = QStringLiteral("ext_idle_notifier_v1"),
+                  kde = QStringLiteral("org_kde_kwin_idle"), seat = QStringLiteral("wl_seat"),
+                  mutter = QStringLiteral("org.gnome.Mutter.IdleMonitor"), kwin = QStringLiteral("org.kde.KWin"),
+                  shell = QStringLiteral("org.gnome.Shell");
     struct Case {
         const char *name;
-        WaylandOffer offer;
-        FrontSource front;
-        IdleSource idle;
+        WaylandOffer offer;  // compositor, connected, sway IPC, globals, bus names
+        F front;
+        I idle;
         const char *problem;  // a piece of the sentence, or "" for none
     };
     const Case cases[] = {
-        {"sway 1.8",
-         {"sway", true, true, {toplevel, ext, kde, seat}, {}},
-         FrontSource::SwayIpc,
-         IdleSource::ExtIdleNotify,
-         ""},
-        {"sway socket refused",
-         {"sway", true, false, {toplevel, kde, seat}, {}},
-         FrontSource::ForeignToplevel,
-         IdleSource::KdeIdle,
-         ""},
-        {"idle global without a seat",
-         {"labwc", true, false, {toplevel, ext}, {mutter}},
-         FrontSource::ForeignToplevel,
-         IdleSource::MutterIdleMonitor,
+        {"sway 1.8", {"sway", true, true, {tl, ext, kde, seat}, {}}, F::SwayIpc, I::ExtIdleNotify, ""},
+        {"sway socket refused", {"sway", true, false, {tl, kde, seat}, {}}, F::ForeignToplevel, I::KdeIdle, ""},
+        {"idle without a seat",
+         {"labwc", true, false, {tl, ext}, {mutter}},
+         F::ForeignToplevel,
+         I::MutterIdleMonitor,
          ""},
         {"KWin",
-         {"kwin_wayland", true, false, {ext, kde, seat}, {QStringLiteral("org.kde.KWin")}},
-         FrontSource::None,
-         IdleSource::ExtIdleNotify,
+         {"kwin_wayland", true, false, {ext, kde, seat}, {kwin}},
+         F::None,
+         I::ExtIdleNotify,
          "KWin shows its window list only to installed apps"},
         {"GNOME",
-         {"gnome-shell", true, false, {seat}, {mutter, QStringLiteral("org.gnome.Shell")}},
-         FrontSource::None,
-         IdleSource::MutterIdleMonitor,
-         "GNOME Shell shows the focused window only to a Shell"},
+         {"gnome-shell", true, false, {seat}, {mutter, shell}},
+         F::None,
+         I::MutterIdleMonitor,
+         "GNOME Shell shows the focused window only to a Shell extension"},
         {"weston",
          {"weston", true, false, {seat}, {}},
-         FrontSource::None,
-         IdleSource::None,
+         F::None,
+         I::None,
          "weston offers no way to see the focused window"},
-        {"unnamed compositor",
-         {"", true, false, {}, {}},
-         FrontSource::None,
-         IdleSource::None,
-         "this Wayland compositor offers no way"},
+        {"unnamed", {"", true, false, {}, {}}, F::None, I::None, "this Wayland compositor offers no way"},
         {"no connection",
-         {"", false, true, {toplevel, ext, seat}, {mutter}},
-         FrontSource::None,
-         IdleSource::None,
+         {"", false, true, {tl, ext, seat}, {mutter}},
+         F::None,
+         I::None,
          "the Wayland display does not accept a connection"},
     };
     for (const Case &c : cases) {
@@ -158,10 +149,8 @@ TEST(WaylandSources, ChoiceFromWhatTheSessionOffers)
         const SourceChoice choice = chooseSources(c.offer);
         EXPECT_EQ(choice.front, c.front);
         EXPECT_EQ(choice.idle, c.idle);
-        if (*c.problem)
-            EXPECT_TRUE(choice.problem.contains(QLatin1String(c.problem))) << choice.problem.toStdString();
-        else
-            EXPECT_EQ(choice.problem, QString());
+        EXPECT_EQ(choice.problem.isEmpty(), !*c.problem);
+        EXPECT_TRUE(choice.problem.contains(QLatin1String(c.problem))) << choice.problem.toStdString();
     }
     // The log line names what was passed over and why.
     EXPECT_TRUE(
