@@ -11,10 +11,12 @@ packages=(
   qcoro-qt6-dev qtkeychain-qt6-dev
   qt6-httpserver-dev libqt6sql6-sqlite libqt6opengl6-dev
   libxcb1-dev libxcb-ewmh-dev libxcb-icccm4-dev libxcb-screensaver0-dev libxcb-res0-dev
+  libwayland-dev wayland-protocols plasma-wayland-protocols
   libgtest-dev googletest
   # tests against real peers
   dbus dbus-x11 gnome-keyring libsecret-tools xvfb xauth openbox xdotool trayer x11-utils xterm
   at-spi2-core chromium firefox-esr fonts-dejavu-core
+  sway swaylock weston foot xwayland
   # sqlite3 command line for inspecting the reference backend's data
   sqlite3 curl procps psmisc
 )
