@@ -15,6 +15,10 @@ QString appPrefix();
 // The identifiers of the web browsers whose page, not the app, decides what counts.
 const QSet<QString> &browserIds();
 
+// Whether the tray icon is a menu-bar status item (macOS): the system then opens the icon's menu on
+// every click by itself, and draws the icon as a template image tinted to suit the menu bar.
+bool trayIsStatusItem();
+
 // "linux" / "macos": the value of the heartbeat's "os" and of the build identity's platform.
 QString osName();
 

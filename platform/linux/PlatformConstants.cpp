@@ -35,6 +35,11 @@ const QSet<QString> &browserIds()
     return ids;
 }
 
+bool trayIsStatusItem()
+{
+    return false;
+}
+
 QString osName()
 {
     return QStringLiteral("linux");

@@ -28,6 +28,11 @@ const QSet<QString> &browserIds()
     return ids;
 }
 
+bool trayIsStatusItem()
+{
+    return true;
+}
+
 QString osName()
 {
     return QStringLiteral("macos");
