@@ -1,11 +1,11 @@
 #include "agent/AgentConfig.h"
 
 #include "platform/PlatformPaths.h"
+#include "platform/UserSettings.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSettings>
 
 namespace fennimar::AgentConfig {
 
@@ -72,18 +72,12 @@ QString supportDirectory()
 
 std::optional<QString> setting(const QString &key)
 {
-    const QSettings settings(QStringLiteral("Fennimar"), QStringLiteral("Fennimar"));
-    const QVariant value = settings.value(key);
-    if (!value.isValid())
-        return std::nullopt;
-    return value.toString();
+    return platform::readSetting(key);
 }
 
 void setSetting(const QString &key, const QString &value)
 {
-    QSettings settings(QStringLiteral("Fennimar"), QStringLiteral("Fennimar"));
-    settings.setValue(key, value);
-    settings.sync();
+    platform::writeSetting(key, value);
 }
 
 }  // namespace fennimar::AgentConfig

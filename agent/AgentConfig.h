@@ -41,8 +41,8 @@ Result<QUrl> backendURL();
 // created is still returned, and the writers that use it report their own failures.
 QString supportDirectory();
 
-// The settings store: organisation and application "Fennimar" ($XDG_CONFIG_HOME/Fennimar/Fennimar.conf
-// on Linux, the app's defaults domain on macOS).
+// The settings store (platform::readSetting): $XDG_CONFIG_HOME/Fennimar/Fennimar.conf on Linux, the
+// defaults domain "app.fennimar.Agent" on macOS.
 std::optional<QString> setting(const QString &key);
 void setSetting(const QString &key, const QString &value);
 

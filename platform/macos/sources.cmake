@@ -3,7 +3,6 @@
 set(FENNIMAR_MACOS_CXX_SOURCES
   AXElementTree.cpp AXElementTree.h
   BundleCatalog.cpp BundleCatalog.h
-  CFHelpers.cpp CFHelpers.h
   LoginServiceStatus.cpp LoginServiceStatus.h
   MacAccessibility.cpp MacAccessibility.h
   MacDeviceFacts.cpp MacDeviceFacts.h
@@ -11,6 +10,8 @@ set(FENNIMAR_MACOS_CXX_SOURCES
   MacSession.cpp MacSession.h
   sdk/AppleC.h
 )
+# In the platform library itself on a Mac (the settings use them).
+set(FENNIMAR_MACOS_BASE_SOURCES CFHelpers.cpp CFHelpers.h UserSettings.cpp)
 # The desktop needs the interface with secondsSinceInput() as an optional and samplingProblem().
 set(FENNIMAR_MACOS_DESKTOP_SOURCES MacDesktop.cpp MacDesktop.h)
 # Only what has no C API: the frontmost application and the login item.

@@ -151,6 +151,8 @@ void reset()
         CFRelease(s.powerSources);
     for (auto &[path, info] : s.bundles)
         CFRelease(info);
+    for (auto &[key, value] : s.preferences)
+        CFRelease(value);
     s = State{};
 }
 
@@ -352,6 +354,26 @@ CFStringRef CFBundleGetIdentifier(CFBundleRef bundle)
 CFTypeRef CFBundleGetValueForInfoDictionaryKey(CFBundleRef bundle, CFStringRef key)
 {
     return CFDictionaryGetValue(static_cast<CFDictionaryRef>(obj(bundle)->owned), key);
+}
+
+CFTypeRef CFPreferencesCopyAppValue(CFStringRef key, CFStringRef applicationID)
+{
+    const auto it = state().preferences.find({textOf(applicationID), textOf(key)});
+    return it == state().preferences.end() ? nullptr : CFRetain(it->second);
+}
+
+void CFPreferencesSetAppValue(CFStringRef key, CFTypeRef value, CFStringRef applicationID)
+{
+    CFTypeRef &slot = state().preferences[{textOf(applicationID), textOf(key)}];
+    if (slot)
+        CFRelease(slot);
+    slot = CFRetain(value);
+}
+
+Boolean CFPreferencesAppSynchronize(CFStringRef)
+{
+    ++state().synchronized;
+    return 1;
 }
 
 Boolean AXIsProcessTrusted(void)

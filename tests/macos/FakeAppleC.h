@@ -56,6 +56,9 @@ struct State {
     std::optional<QByteArray> model;
     // Bundles: folder path -> Info.plist (owned dictionary)
     std::map<QString, CFDictionaryRef> bundles;
+    // Defaults domains: (domain, key) -> value (owned)
+    std::map<std::pair<QString, QString>, CFTypeRef> preferences;
+    int synchronized = 0;
     // Keychain
     std::map<std::pair<QString, QString>, KeychainItem> items;
     std::map<QString, OSStatus> failures;  // function name -> status it answers instead

@@ -2,6 +2,7 @@
 // missing release or retain, a value of another type, a hung browser paid per element) and the
 // status tables.
 
+#include "platform/UserSettings.h"
 #include "platform/VirtualClock.h"
 #include "platform/macos/BundleCatalog.h"
 #include "platform/macos/CFHelpers.h"
@@ -381,6 +382,21 @@ TEST_F(MacAdapters, KeychainItemIsReplacedInPlaceAndAFailedWriteKeepsTheOldSecre
     fake::state().failures.clear();
     EXPECT_TRUE(MacKeychainStore::removeNow(service, account).ok());
     EXPECT_TRUE(fake::state().items.empty());
+}
+
+TEST_F(MacAdapters, SettingsLiveInTheAgentsOwnDefaultsDomain)
+{
+    platform::writeSetting(QStringLiteral("backendURL"), QStringLiteral("https://example.test"));
+    EXPECT_EQ(fake::state().synchronized, 1);
+    EXPECT_EQ(
+        stringValue(
+            fake::state().preferences[std::pair(QStringLiteral("app.fennimar.Agent"), QStringLiteral("backendURL"))]),
+        QStringLiteral("https://example.test"));
+    EXPECT_EQ(platform::readSetting(QStringLiteral("backendURL")), QStringLiteral("https://example.test"));
+    fake::state().preferences[std::pair(QStringLiteral("app.fennimar.Agent"), QStringLiteral("number"))] =
+        fake::number();
+    EXPECT_EQ(platform::readSetting(QStringLiteral("number")), std::nullopt);
+    EXPECT_EQ(platform::readSetting(QStringLiteral("absent")), std::nullopt);
 }
 
 TEST_F(MacAdapters, LoginServiceStatusesIncludingOnesALaterSystemMayAdd)

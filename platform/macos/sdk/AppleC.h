@@ -93,6 +93,11 @@ CFURLRef CFURLCreateWithFileSystemPath(CFAllocatorRef allocator, CFStringRef fil
 CFURLRef CFURLCopyAbsoluteURL(CFURLRef relativeURL);
 CFStringRef CFURLGetString(CFURLRef anURL);
 
+// Preferences of an application's defaults domain. The copy is +1; a set is flushed by synchronize.
+CFTypeRef CFPreferencesCopyAppValue(CFStringRef key, CFStringRef applicationID);
+void CFPreferencesSetAppValue(CFStringRef key, CFTypeRef value, CFStringRef applicationID);
+Boolean CFPreferencesAppSynchronize(CFStringRef applicationID);
+
 // CFBundleCreate may hand back a bundle object that already exists for the URL.
 CFBundleRef CFBundleCreate(CFAllocatorRef allocator, CFURLRef bundleURL);
 CFStringRef CFBundleGetIdentifier(CFBundleRef bundle);
