@@ -8,6 +8,7 @@
 #include "menubar/TrayMenu.h"
 #include "platform/LoginItem.h"
 #include "platform/Platform.h"
+#include "platform/PlatformConstants.h"
 #include "platform/QuitSignals.h"
 #include "platform/RealClock.h"
 
@@ -24,14 +25,6 @@ namespace {
 constexpr int exitUsage = 2;
 constexpr int exitConfig = 78;  // EX_CONFIG
 
-// The tray needs a display; without one (a start from a console or a service manager before the
-// session is up) the agent still counts and reports, like --headless. An empty variable names no
-// display.
-bool hasDisplay()
-{
-    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-}
-
 // The application object is chosen before the command line is parsed, because the widgets
 // application connects to the display in its constructor and must not when headless.
 bool askedHeadless(int argc, char *argv[])
@@ -46,7 +39,8 @@ bool askedHeadless(int argc, char *argv[])
 
 int run(int argc, char *argv[])
 {
-    const bool display = hasDisplay();
+    // Without a display the agent still counts and reports, like --headless.
+    const bool display = platform::hasDisplay();
     const bool withTray = display && !askedHeadless(argc, argv);
     const std::unique_ptr<QCoreApplication> app =
         withTray ? std::make_unique<QApplication>(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);

@@ -17,6 +17,8 @@ packages=(
   at-spi2-core chromium firefox-esr fonts-dejavu-core
   # sqlite3 command line for inspecting the reference backend's data
   sqlite3 curl procps psmisc
+  # xmllint: the macOS bundle's property lists are checked with it
+  libxml2-utils
 )
 
 missing=()

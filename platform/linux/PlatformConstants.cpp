@@ -35,6 +35,11 @@ const QSet<QString> &browserIds()
     return ids;
 }
 
+bool hasDisplay()
+{
+    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
 bool trayIsStatusItem()
 {
     return false;

@@ -28,6 +28,11 @@ const QSet<QString> &browserIds()
     return ids;
 }
 
+bool hasDisplay()
+{
+    return true;
+}
+
 bool trayIsStatusItem()
 {
     return true;
