@@ -8,6 +8,9 @@
 
 #if __has_include(<AppKit/AppKit.h>)
 
+#ifndef __ASSERT_MACROS_DEFINE_VERSIONS_WITHOUT_UNDERSCORES
+#define __ASSERT_MACROS_DEFINE_VERSIONS_WITHOUT_UNDERSCORES 0
+#endif
 #import <AppKit/AppKit.h>
 #import <ServiceManagement/ServiceManagement.h>
 

@@ -10,6 +10,11 @@
 
 #if __has_include(<CoreFoundation/CoreFoundation.h>)
 
+// AssertMacros.h (pulled in by these headers) would otherwise define check(), verify() and require()
+// as macros, which break any later header that uses those words.
+#ifndef __ASSERT_MACROS_DEFINE_VERSIONS_WITHOUT_UNDERSCORES
+#define __ASSERT_MACROS_DEFINE_VERSIONS_WITHOUT_UNDERSCORES 0
+#endif
 #include <ApplicationServices/ApplicationServices.h>
 #include <CoreFoundation/CoreFoundation.h>
 #include <IOKit/ps/IOPowerSources.h>
