@@ -9,7 +9,7 @@ brew install cmake ninja qtbase qtsvg qthttpserver googletest
 prefix="${FENNIMAR_DEPS:-$HOME/.local/fennimar-deps}"
 if [ ! -f "$prefix/lib/cmake/QCoro6/QCoro6Config.cmake" ]; then
   src="$(mktemp -d)"
-  git clone --depth 1 --branch v0.11.0 https://github.com/qcoro/qcoro "$src/qcoro"
+  git clone --depth 1 --branch v0.12.0 https://github.com/qcoro/qcoro "$src/qcoro"
   cmake -S "$src/qcoro" -B "$src/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DUSE_QT_VERSION=6 \
     -DBUILD_TESTING=OFF -DQCORO_BUILD_EXAMPLES=OFF -DQCORO_WITH_QTDBUS=OFF -DQCORO_WITH_QML=OFF \
     -DQCORO_WITH_QTQUICK=OFF -DQCORO_WITH_QTWEBSOCKETS=OFF \
