@@ -2,11 +2,15 @@
 
 #include "platform/macos/CFHelpers.h"
 
+#include <QElapsedTimer>
 #include <QThread>
 
-#include <QCoroThread>
+#include <QCoroTimer>
 
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 
 namespace fennimar::macos {
 
@@ -30,19 +34,37 @@ struct Identity {
     }
 };
 
-// Runs fn on a thread of its own and resumes with its answer, or with onTimeout's after timeout.
-template <typename T, typename Fn>
-QCoro::Task<T> offMainThread(Fn fn, Millis timeout, T onTimeout)
+// Runs fn on a thread of its own and resumes with its answer, or with onTimeout's after timeout. The
+// coroutine looks for the answer every 10 ms instead of awaiting the thread's finished signal, which
+// is emitted on the worker thread and could pass between a check and a connection; the thread object
+// deletes itself when it ends, whether or not anyone still waits.
+template <typename T>
+QCoro::Task<T> offMainThread(std::function<T()> fn, Millis timeout, T onTimeout)
 {
-    auto answer = std::make_shared<T>(std::move(onTimeout));
-    QThread *thread = QThread::create([fn = std::move(fn), answer] { *answer = fn(); });
-    // The thread goes when it ends, even when nobody waits for it any more.
+    struct Handover {
+        std::mutex mutex;
+        std::optional<T> answer;
+    };
+    auto handover = std::make_shared<Handover>();
+    QThread *thread = QThread::create([fn = std::move(fn), handover] {
+        T answer = fn();
+        const std::lock_guard lock(handover->mutex);
+        handover->answer = std::move(answer);
+    });
     QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
     thread->start();
-    const bool finished = co_await qCoro(thread).waitForFinished(timeout);
-    if (!finished)
-        co_return onTimeout;
-    co_return *answer;
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        {
+            const std::lock_guard lock(handover->mutex);
+            if (handover->answer)
+                co_return std::move(*handover->answer);
+        }
+        if (waited.elapsed() >= timeout.count())
+            co_return onTimeout;
+        co_await QCoro::sleepFor(Millis(10));
+    }
 }
 
 }  // namespace
@@ -122,25 +144,30 @@ fennimar::Status MacKeychainStore::removeNow(const QString &service, const QStri
     return {};
 }
 
+// The work and the fallback are named before the co_await: temporaries inside a co_await operand are
+// mishandled by some compilers' coroutine lowering (g++ 12 freed captured strings too early here).
 QCoro::Task<SecretStore::ReadResult> MacKeychainStore::read(QString service, QString account)
 {
-    co_return co_await offMainThread<ReadResult>(
-        [service, account] { return readNow(service, account); }, m_callTimeout,
-        ReadResult{std::nullopt, ReadError::Locked, QStringLiteral("the keychain did not answer in time")});
+    std::function<ReadResult()> work = [service, account] { return readNow(service, account); };
+    ReadResult late{std::nullopt, ReadError::Locked, QStringLiteral("the keychain did not answer in time")};
+    ReadResult result = co_await offMainThread(std::move(work), m_callTimeout, std::move(late));
+    co_return result;
 }
 
 QCoro::Task<fennimar::Status> MacKeychainStore::write(QString service, QString account, QByteArray secret)
 {
-    co_return co_await offMainThread<fennimar::Status>(
-        [service, account, secret] { return writeNow(service, account, secret); }, m_callTimeout,
-        fennimar::Status::failure(QStringLiteral("the keychain did not answer in time")));
+    std::function<fennimar::Status()> work = [service, account, secret] { return writeNow(service, account, secret); };
+    fennimar::Status late = fennimar::Status::failure(QStringLiteral("the keychain did not answer in time"));
+    fennimar::Status result = co_await offMainThread(std::move(work), m_callTimeout, std::move(late));
+    co_return result;
 }
 
 QCoro::Task<fennimar::Status> MacKeychainStore::remove(QString service, QString account)
 {
-    co_return co_await offMainThread<fennimar::Status>(
-        [service, account] { return removeNow(service, account); }, m_callTimeout,
-        fennimar::Status::failure(QStringLiteral("the keychain did not answer in time")));
+    std::function<fennimar::Status()> work = [service, account] { return removeNow(service, account); };
+    fennimar::Status late = fennimar::Status::failure(QStringLiteral("the keychain did not answer in time"));
+    fennimar::Status result = co_await offMainThread(std::move(work), m_callTimeout, std::move(late));
+    co_return result;
 }
 
 }  // namespace fennimar::macos

@@ -16,6 +16,8 @@
 #include <QDir>
 #include <QTemporaryDir>
 
+#include <QCoroTask>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -376,6 +378,10 @@ TEST_F(MacAdapters, KeychainItemIsReplacedInPlaceAndAFailedWriteKeepsTheOldSecre
     EXPECT_TRUE(failed.error().startsWith(QStringLiteral("Keychain error -25308")));
     fake::state().failures.clear();
     EXPECT_EQ(MacKeychainStore::readNow(service, account).secret, QByteArray("second"));
+
+    // The same through the store's own thread, resumed on this one.
+    MacKeychainStore store;
+    EXPECT_EQ(QCoro::waitFor(store.read(service, account)).secret, QByteArray("second"));
 
     fake::state().failures[QStringLiteral("SecItemCopyMatching")] = -25308;
     EXPECT_EQ(MacKeychainStore::readNow(service, account).error, SecretStore::ReadError::Locked);
