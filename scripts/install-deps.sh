@@ -19,6 +19,8 @@ packages=(
   sway swaylock weston foot xwayland
   # sqlite3 command line for inspecting the reference backend's data
   sqlite3 curl procps psmisc
+  # xmllint: the macOS bundle's property lists are checked with it
+  libxml2-utils
 )
 
 missing=()

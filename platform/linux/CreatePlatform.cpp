@@ -6,7 +6,7 @@
 #include "platform/linux/DesktopEntryCatalog.h"
 #include "platform/linux/LinuxDeviceFacts.h"
 #include "platform/linux/LinuxLoginService.h"
-#include "platform/linux/LockFileInstance.h"
+#include "platform/LockFileInstance.h"
 #include "platform/linux/ScreenLockMonitor.h"
 #include "platform/linux/X11Desktop.h"
 #include "platform/linux/atspi/AtspiAccessibility.h"
