@@ -10,7 +10,7 @@ namespace AppMain {
 // Runs the agent until it is asked to quit (the menu, SIGTERM, SIGINT or SIGHUP), then saves the
 // ledger once. With --headless, or without a display (neither DISPLAY nor WAYLAND_DISPLAY set), it
 // runs everything but the tray on a console application. Returns the process's exit status: 0
-// after an orderly run or when another copy is already running, 2 for a bad command line, 78 when
+// after an orderly run, 2 for a bad command line, 3 when another copy is already running, 78 when
 // the backend URL is not usable.
 int run(int argc, char *argv[]);
 
