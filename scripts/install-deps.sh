@@ -17,6 +17,9 @@ packages=(
   at-spi2-core chromium firefox-esr fonts-dejavu-core
   # sqlite3 command line for inspecting the reference backend's data
   sqlite3 curl procps psmisc
+  # Debian packages: building (dpkg-buildpackage, dh), checking (lintian, appstreamcli), the
+  # manual pages (man), and ccache so that a rebuild of the packages reuses its objects
+  debhelper dpkg-dev lintian appstream man-db ccache
 )
 
 missing=()

@@ -38,3 +38,10 @@ cmake --build build/tsan -j "$jobs" --target "${threaded[@]}"
 # die_after_fork=0: the crash-safety test forks children that start threads of their own.
 TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp:die_after_fork=0:halt_on_error=0:exitcode=66" \
   ctest --test-dir build/tsan --output-on-failure -j "$jobs" -R "^($(IFS='|'; echo "${threaded[*]}"))\$"
+
+echo "== packages"
+# Builds the Debian packages, lints them, installs them, runs the installed agent in a desktop
+# session against the installed reference backend, and purges them (needs root; 77 = skipped).
+rc=0
+bash scripts/test-packages.sh || rc=$?
+if [ "$rc" -eq 77 ]; then echo "packages: SKIPPED"; elif [ "$rc" -ne 0 ]; then exit "$rc"; fi
