@@ -16,7 +16,13 @@ export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
 
 echo "== release build and tests"
-cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFENNIMAR_WERROR=ON >/dev/null
+# Built with the Debian packages' (hardening) flags and, where installed, ccache: the packages step
+# at the end then reuses these objects instead of compiling everything again.
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD} CCACHE_NOHASHDIR=1
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFENNIMAR_WERROR=ON \
+  -DCMAKE_CXX_FLAGS="$(bash scripts/package.sh --cxxflags)" "${launcher[@]}" >/dev/null
 cmake --build build/release -j "$jobs"
 ctest --test-dir build/release --output-on-failure -j "$jobs"
 

@@ -153,6 +153,10 @@ LoginService::Status LinuxLoginService::systemdStatus()
         return failure->startsWith(QLatin1String("org.freedesktop.systemd1.NoSuchUnit")) ? Status::NotRegistered
                                                                                          : Status::NotFound;
     const QString state = results.value(0).toString();
+    // A packaged unit starts out disabled for every user: without a unit of our own, "disabled"
+    // means not yet enabled here (a user turns the packaged one off for good by masking it).
+    if (state == QLatin1String("disabled") && !QFileInfo::exists(unitPath()))
+        return Status::NotRegistered;
     if (state == QLatin1String("disabled") || state.startsWith(QLatin1String("masked")))
         return Status::RequiresApproval;
     if (state != QLatin1String("enabled") && state != QLatin1String("enabled-runtime"))
@@ -283,9 +287,11 @@ void LinuxLoginService::openSettings()
 {
     if (usesSystemd()) {
         // The desktops' startup-application panels list autostart entries, not systemd units.
+        const QString packaged = packagedUnit();
         Log::info(QStringLiteral("start at login is the systemd user unit %1 · turn it off with "
-                                 "\"systemctl --user disable %2\"")
-                      .arg(unitPath(), unitName()));
+                                 "\"systemctl --user %2 %3\"")
+                      .arg(packaged.isEmpty() ? unitPath() : packaged,
+                           packaged.isEmpty() ? QStringLiteral("disable") : QStringLiteral("mask"), unitName()));
         return;
     }
     struct Panel {

@@ -195,6 +195,7 @@ TEST_F(LinuxLoginServiceTest, RegistrationFollowsWhatTheSessionStarts)
         }
         LinuxLoginService service(bus.connect(), o);
         EXPECT_EQ(service.usesSystemd(), c.unit);
+        EXPECT_EQ(service.status(), LS::NotRegistered) << "a packaged unit nobody enabled is not turned off";
 
         // An earlier session left an enabled unit of ours: it starts at the next login only where
         // the session starts the target.
