@@ -6,7 +6,7 @@
 # behind (the session's own files stay: they are the user's). Needs root (apt-get) and the desktop
 # tools of scripts/desktop-session.sh; exits 77 (skipped) without them. Every wait is bounded.
 #   scripts/test-packages.sh [--no-build] [WORKDIR]   (default build/packages-test)
-# --no-build tests the packages already in build/packages/.
+# --no-build tests the packages already in build/packages/ (or $PACKAGES_DIR).
 set -uo pipefail
 
 fail() {
@@ -46,7 +46,7 @@ if [ "${1:-}" = "--inside" ]; then
   printf '[General]\nbackendURL=%s\n' "$url" >"$XDG_CONFIG_HOME/Fennimar/Fennimar.conf"
 
   launch_entry /usr/share/applications/app.fennimar.Agent.desktop
-  wait_for 20 "the first start registers the login item" grep -qF "login item registered (new)" "$log"
+  wait_for 20 "the first start registers the login item" grep -qsF "login item registered (new)" "$log"
   kill -TERM "$agent"
   wait "$agent"
   # What the login's start logs comes after this line.
@@ -92,6 +92,7 @@ cd "$(dirname "$0")/.."
 build=1
 [ "${1:-}" = "--no-build" ] && { build=0; shift; }
 work=${1:-$PWD/build/packages-test}
+pkgs=${PACKAGES_DIR:-build/packages}
 missing=()
 for tool in Xvfb dbus-run-session gnome-keyring-daemon openbox xterm xdotool dbus-send lintian appstreamcli \
   dpkg-buildpackage man; do
@@ -114,10 +115,10 @@ if ((build)); then
   bash scripts/package.sh || fail "package.sh"
   echo "packages built in $((SECONDS - start)) s"
 fi
-debs=(build/packages/fennimar-agent_*.deb build/packages/fennimar-refbackend_*.deb)
+mapfile -t debs < <(realpath "$pkgs"/fennimar-agent_*.deb "$pkgs"/fennimar-refbackend_*.deb)
 version=$(dpkg-deb -f "${debs[0]}" Version)
 
-lintian --fail-on error,warning --display-info build/packages/*.deb || fail "lintian"
+lintian --fail-on error,warning --display-info "$pkgs"/*.deb || fail "lintian"
 appstreamcli validate --no-net packaging/linux/app.fennimar.Agent.metainfo.xml || fail "appstreamcli"
 
 rm -rf "$work"
@@ -129,7 +130,7 @@ cleanup() {
   DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq fennimar-agent fennimar-refbackend >/dev/null 2>&1 || true
 }
 trap cleanup EXIT
-DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${debs[@]/#/./}" >"$work/apt.log" 2>&1 ||
+DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${debs[@]}" >"$work/apt.log" 2>&1 ||
   { cat "$work/apt.log" >&2; fail "apt-get install"; }
 dpkg-query -L fennimar-agent fennimar-refbackend | sort -u >"$work/files"
 
