@@ -30,6 +30,9 @@ namespace fennimar::AppMain {
 
 namespace {
 constexpr int exitUsage = 2;
+// Not 0: a service manager restarts a clean exit (the agent restarts if quit), and must not
+// restart a copy that found another one running; the systemd unit names 2, 3 and 78 as final.
+constexpr int exitAlreadyRunning = 3;
 constexpr int exitConfig = 78;  // EX_CONFIG
 
 // The commands that talk to the running agent instead of becoming one.
@@ -79,7 +82,7 @@ int run(int argc, char *argv[])
         withTray ? std::make_unique<QApplication>(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Fennimar"));
     QCoreApplication::setApplicationName(QStringLiteral("Fennimar"));
-    QCoreApplication::setApplicationVersion(BuildIdentity::appVersion());
+    QCoreApplication::setApplicationVersion(BuildIdentity::packageVersion());
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -136,7 +139,7 @@ int run(int argc, char *argv[])
         }) == ControlServer::Claim::Taken) {
         Log::info(QStringLiteral("another Fennimar is already running · this copy is exiting"));
         Log::drain();
-        return 0;
+        return exitAlreadyRunning;
     }
 
     const Result<QUrl> backend = AgentConfig::backendURL();

@@ -8,6 +8,9 @@
 #ifndef FENNIMAR_BUILD_NUMBER
 #define FENNIMAR_BUILD_NUMBER ""
 #endif
+#ifndef FENNIMAR_PACKAGE_VERSION
+#define FENNIMAR_PACKAGE_VERSION ""
+#endif
 
 namespace fennimar::BuildIdentity {
 
@@ -21,6 +24,12 @@ QString buildNumber()
 {
     const QString number = QStringLiteral(FENNIMAR_BUILD_NUMBER).trimmed();
     return number.isEmpty() ? QStringLiteral("0") : number;
+}
+
+QString packageVersion()
+{
+    const QString version = QStringLiteral(FENNIMAR_PACKAGE_VERSION).trimmed();
+    return version.isEmpty() ? appVersion() + QLatin1Char('+') + buildNumber() : version;
 }
 
 QJsonObject payload(const SystemInfo &system)

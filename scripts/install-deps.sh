@@ -21,6 +21,9 @@ packages=(
   sqlite3 curl procps psmisc
   # xmllint: the macOS bundle's property lists are checked with it
   libxml2-utils
+  # Debian packages: building (dpkg-buildpackage, dh), checking (lintian, appstreamcli), the
+  # manual pages (man), and ccache so that a rebuild of the packages reuses its objects
+  debhelper dpkg-dev lintian appstream man-db ccache
 )
 
 missing=()

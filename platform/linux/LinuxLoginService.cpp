@@ -4,9 +4,11 @@
 #include "platform/DurableFile.h"
 #include "platform/PlatformConstants.h"
 #include "platform/linux/DesktopEntry.h"
+#include "platform/linux/LoginDefinitions.h"
 
 #include <QCoreApplication>
 #include <QDBusMessage>
+#include <QDBusVariant>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -14,6 +16,8 @@
 #include <QStandardPaths>
 
 namespace fennimar {
+
+using namespace LoginDefinitions;
 
 namespace {
 
@@ -23,70 +27,6 @@ constexpr int kManagerCallMs = 3000;
 constexpr qint64 kMaxDefinitionBytes = 64 * 1024;
 
 const QString kSystemd = QStringLiteral("org.freedesktop.systemd1");
-
-bool programExists(const QString &program)
-{
-    if (program.isEmpty())
-        return false;
-    const QString path = QDir::isAbsolutePath(program) ? program : QStandardPaths::findExecutable(program);
-    const QFileInfo info(path);
-    return !path.isEmpty() && info.isFile() && info.isExecutable();
-}
-
-// systemd's own quoting: C-style escapes inside double quotes; '%' starts a specifier and '$' an
-// environment variable, so both are doubled.
-QString systemdQuote(const QString &path)
-{
-    QString out = QStringLiteral("\"");
-    for (QChar c : path) {
-        if (c == QLatin1Char('"') || c == QLatin1Char('\\'))
-            out += QLatin1Char('\\');
-        if (c == QLatin1Char('%') || c == QLatin1Char('$'))
-            out += c;
-        out += c;
-    }
-    return out + QLatin1Char('"');
-}
-
-// The desktop-entry Exec quoting, then the string-value escaping of the same format.
-QString execQuote(const QString &path)
-{
-    QString quoted = QStringLiteral("\"");
-    for (QChar c : path) {
-        if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$') || c == QLatin1Char('\\'))
-            quoted += QLatin1Char('\\');
-        if (c == QLatin1Char('%'))
-            quoted += QLatin1Char('%');
-        quoted += c;
-    }
-    quoted += QLatin1Char('"');
-    return quoted.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
-}
-
-QString unitExecProgram(const QByteArray &unit)
-{
-    for (const QByteArray &rawLine : unit.split('\n')) {
-        const QByteArray line = rawLine.trimmed();
-        if (!line.startsWith("ExecStart="))
-            continue;
-        QString value = QString::fromUtf8(line.mid(10));
-        // Prefixes such as "-" or "@" change how systemd runs the command, not which program.
-        while (!value.isEmpty() && QStringLiteral("-@:+!").contains(value.front()))
-            value.remove(0, 1);
-        if (value.startsWith(QLatin1Char('"'))) {
-            QString program;
-            for (qsizetype i = 1; i < value.size() && value.at(i) != QLatin1Char('"'); ++i) {
-                if (value.at(i) == QLatin1Char('\\') && i + 1 < value.size())
-                    ++i;
-                program += value.at(i);
-            }
-            return program.replace(QStringLiteral("%%"), QStringLiteral("%"))
-                .replace(QStringLiteral("$$"), QStringLiteral("$"));
-        }
-        return value.section(QLatin1Char(' '), 0, 0);
-    }
-    return {};
-}
 
 }  // namespace
 
@@ -102,6 +42,9 @@ LinuxLoginService::Options LinuxLoginService::Options::fromEnvironment()
     }
     options.executable = QCoreApplication::applicationFilePath();
     options.currentDesktops = qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    // systemd's user unit search path below the user's own directory, as packages use it.
+    options.packagedUnitDirs = {QStringLiteral("/etc/systemd/user"), QStringLiteral("/usr/local/lib/systemd/user"),
+                                QStringLiteral("/usr/lib/systemd/user")};
     return options;
 }
 
@@ -126,56 +69,60 @@ QString LinuxLoginService::autostartPath() const
            QStringLiteral(".desktop");
 }
 
-QByteArray LinuxLoginService::unitFile(const QString &executable)
+bool LinuxLoginService::managerAnswers()
 {
-    return QStringLiteral(
-               "[Unit]\n"
-               "Description=Fennimar agent\n"
-               "PartOf=graphical-session.target\n"
-               "After=graphical-session.target\n"
-               "\n"
-               "[Service]\n"
-               "ExecStart=%1\n"
-               // on-failure would leave the agent stopped after a clean exit or SIGTERM.
-               "Restart=always\n"
-               "RestartSec=5\n"
-               "\n"
-               "[Install]\n"
-               "WantedBy=graphical-session.target\n")
-        .arg(systemdQuote(executable))
-        .toUtf8();
-}
-
-QByteArray LinuxLoginService::autostartEntry(const QString &executable, bool hidden)
-{
-    QString text = QStringLiteral(
-                       "[Desktop Entry]\n"
-                       "Type=Application\n"
-                       "Name=Fennimar\n"
-                       "Exec=%1\n"
-                       "NoDisplay=true\n"
-                       "X-GNOME-Autostart-enabled=true\n")
-                       .arg(execQuote(executable));
-    if (hidden)
-        text += QStringLiteral("Hidden=true\n");
-    return text.toUtf8();
-}
-
-bool LinuxLoginService::usesSystemd()
-{
-    if (!m_systemd) {
-        m_systemd = false;
+    if (!m_manager) {
+        m_manager = false;
         if (m_session.isConnected()) {
             QDBusMessage ask = QDBusMessage::createMethodCall(
                 QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
                 QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"));
             ask << kSystemd;
             const QDBusMessage reply = m_session.call(ask, QDBus::Block, kQuickCallMs);
-            m_systemd = reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
+            m_manager = reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
                         reply.arguments().first().toBool();
         }
     }
+    return *m_manager;
+}
+
+bool LinuxLoginService::sessionStartsGraphicalTarget()
+{
+    // GNOME (gnome-session 3.34 on) and KDE Plasma (5.25 on) start their sessions through systemd;
+    // a first start from a terminal may come before the target, so the desktop's name also counts.
+    for (const QString &desktop : m_options.currentDesktops) {
+        if (desktop == QLatin1String("GNOME") || desktop == QLatin1String("KDE"))
+            return true;
+    }
+    QDBusMessage ask = QDBusMessage::createMethodCall(
+        kSystemd, QStringLiteral("/org/freedesktop/systemd1/unit/graphical_2dsession_2etarget"),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    ask << QStringLiteral("org.freedesktop.systemd1.Unit") << QStringLiteral("ActiveState");
+    ask.setAutoStartService(false);
+    const QDBusMessage reply = m_session.call(ask, QDBus::Block, kQuickCallMs);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return false;
+    const QString state = reply.arguments().first().value<QDBusVariant>().variant().toString();
+    return state == QLatin1String("active") || state == QLatin1String("activating") ||
+           state == QLatin1String("reloading");
+}
+
+bool LinuxLoginService::usesSystemd()
+{
+    if (!m_systemd)
+        m_systemd = managerAnswers() && sessionStartsGraphicalTarget();
     return *m_systemd;
+}
+
+QString LinuxLoginService::packagedUnit() const
+{
+    for (const QString &dir : m_options.packagedUnitDirs) {
+        const QString path = dir + QLatin1Char('/') + unitName();
+        const FileRead read = readSmallFile(path, kMaxDefinitionBytes);
+        if (read.error.isEmpty() && !read.notFound && sameProgram(unitExecProgram(read.bytes), m_options.executable))
+            return path;
+    }
+    return {};
 }
 
 std::optional<QString> LinuxLoginService::callSystemd(const QString &method, const QVariantList &args,
@@ -206,13 +153,26 @@ LoginService::Status LinuxLoginService::systemdStatus()
         return failure->startsWith(QLatin1String("org.freedesktop.systemd1.NoSuchUnit")) ? Status::NotRegistered
                                                                                          : Status::NotFound;
     const QString state = results.value(0).toString();
+    // A packaged unit starts out disabled for every user: without a unit of our own, "disabled"
+    // means not yet enabled here (a user turns the packaged one off for good by masking it).
+    if (state == QLatin1String("disabled") && !QFileInfo::exists(unitPath()))
+        return Status::NotRegistered;
     if (state == QLatin1String("disabled") || state.startsWith(QLatin1String("masked")))
         return Status::RequiresApproval;
     if (state != QLatin1String("enabled") && state != QLatin1String("enabled-runtime"))
         return Status::NotFound;
-    const FileRead unit = readSmallFile(unitPath(), kMaxDefinitionBytes);
-    if (!unit.notFound && unit.error.isEmpty() && !programExists(unitExecProgram(unit.bytes)))
-        return Status::NotFound;
+    // The user's own unit hides a packaged one of the same name.
+    QStringList definitions{unitPath()};
+    for (const QString &dir : m_options.packagedUnitDirs)
+        definitions << dir + QLatin1Char('/') + unitName();
+    for (const QString &path : definitions) {
+        const FileRead unit = readSmallFile(path, kMaxDefinitionBytes);
+        if (unit.notFound)
+            continue;
+        if (unit.error.isEmpty() && !programExists(unitExecProgram(unit.bytes)))
+            return Status::NotFound;
+        break;
+    }
     return Status::Enabled;
 }
 
@@ -241,6 +201,15 @@ LoginService::Status LinuxLoginService::autostartStatus()
     return Status::NotRegistered;
 }
 
+fennimar::Status LinuxLoginService::writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    const fennimar::Status written = writeFileAtomically(path, bytes, Durability::Synced);
+    if (!written)
+        return fennimar::Status::failure(QStringLiteral("cannot write %1 · %2").arg(path, written.error()));
+    return {};
+}
+
 fennimar::Status LinuxLoginService::registerService()
 {
     if (m_options.executable.isEmpty())
@@ -248,19 +217,19 @@ fennimar::Status LinuxLoginService::registerService()
     if (m_options.executable.contains(QLatin1Char('\n')))
         return fennimar::Status::failure(QStringLiteral("the agent's executable path contains a line break"));
     if (!usesSystemd()) {
-        QDir().mkpath(QFileInfo(autostartPath()).path());
-        const fennimar::Status written =
-            writeFileAtomically(autostartPath(), autostartEntry(m_options.executable), Durability::Synced);
-        if (!written)
-            return fennimar::Status::failure(
-                QStringLiteral("cannot write %1 · %2").arg(autostartPath(), written.error()));
-        return {};
+        if (fennimar::Status removed = removeUnit(); !removed)
+            return removed;
+        return writeFile(autostartPath(), autostartEntry(m_options.executable));
     }
-    QDir().mkpath(QFileInfo(unitPath()).path());
-    const fennimar::Status written =
-        writeFileAtomically(unitPath(), unitFile(m_options.executable), Durability::Synced);
-    if (!written)
-        return fennimar::Status::failure(QStringLiteral("cannot write %1 · %2").arg(unitPath(), written.error()));
+    if (fennimar::Status removed = removeAutostart(); !removed)
+        return removed;
+    if (packagedUnit().isEmpty()) {
+        if (fennimar::Status written = writeFile(unitPath(), unitFile(m_options.executable)); !written)
+            return written;
+    } else if (QFile own(unitPath()); own.exists() && !own.remove()) {
+        // A unit of ours in ~/.config would hide the packaged one.
+        return fennimar::Status::failure(QStringLiteral("cannot remove %1 · %2").arg(unitPath(), own.errorString()));
+    }
     // The manager must see the new file before it can enable it, and again to follow the new links.
     for (const auto &[method, args] : std::initializer_list<std::pair<QString, QVariantList>>{
              {QStringLiteral("Reload"), {}},
@@ -274,35 +243,43 @@ fennimar::Status LinuxLoginService::registerService()
 
 fennimar::Status LinuxLoginService::unregisterService()
 {
-    if (!usesSystemd()) {
-        const QString name = QFileInfo(autostartPath()).fileName();
-        bool systemWide = false;
-        for (const QString &dir : m_options.configDirs)
-            systemWide = systemWide || QFileInfo::exists(dir + QStringLiteral("/autostart/") + name);
-        if (systemWide) {
-            // A system-wide entry cannot be removed by the user; a hidden user copy turns it off.
-            QDir().mkpath(QFileInfo(autostartPath()).path());
-            const fennimar::Status written =
-                writeFileAtomically(autostartPath(), autostartEntry(m_options.executable, true), Durability::Synced);
-            if (!written)
-                return fennimar::Status::failure(
-                    QStringLiteral("cannot write %1 · %2").arg(autostartPath(), written.error()));
-            return {};
-        }
-        QFile file(autostartPath());
-        if (file.exists() && !file.remove())
-            return fennimar::Status::failure(
-                QStringLiteral("cannot remove %1 · %2").arg(autostartPath(), file.errorString()));
-        return {};
+    const fennimar::Status autostart = removeAutostart();
+    const fennimar::Status unit = removeUnit();
+    return autostart ? unit : autostart;
+}
+
+fennimar::Status LinuxLoginService::removeAutostart()
+{
+    const QString name = QFileInfo(autostartPath()).fileName();
+    bool systemWide = false;
+    for (const QString &dir : m_options.configDirs)
+        systemWide = systemWide || QFileInfo::exists(dir + QStringLiteral("/autostart/") + name);
+    // A system-wide entry cannot be removed by the user; a hidden user copy turns it off.
+    if (systemWide)
+        return writeFile(autostartPath(), autostartEntry(m_options.executable, true));
+    QFile file(autostartPath());
+    if (file.exists() && !file.remove())
+        return fennimar::Status::failure(
+            QStringLiteral("cannot remove %1 · %2").arg(autostartPath(), file.errorString()));
+    return {};
+}
+
+fennimar::Status LinuxLoginService::removeUnit()
+{
+    QFile own(unitPath());
+    const bool ownUnit = own.exists();
+    // Only a manager that may know the unit is asked: a daemon reload is not free.
+    if (managerAnswers() && (ownUnit || !packagedUnit().isEmpty())) {
+        if (const auto failure = callSystemd(QStringLiteral("DisableUnitFiles"), {QStringList{unitName()}, false});
+            failure && !failure->startsWith(QLatin1String("org.freedesktop.systemd1.NoSuchUnit")))
+            return fennimar::Status::failure(QStringLiteral("systemd DisableUnitFiles failed · %1").arg(*failure));
     }
-    if (const auto failure = callSystemd(QStringLiteral("DisableUnitFiles"), {QStringList{unitName()}, false});
-        failure && !failure->startsWith(QLatin1String("org.freedesktop.systemd1.NoSuchUnit")))
-        return fennimar::Status::failure(QStringLiteral("systemd DisableUnitFiles failed · %1").arg(*failure));
-    QFile unit(unitPath());
-    if (unit.exists() && !unit.remove())
-        return fennimar::Status::failure(QStringLiteral("cannot remove %1 · %2").arg(unitPath(), unit.errorString()));
-    if (const auto failure = callSystemd(QStringLiteral("Reload"), {}))
-        return fennimar::Status::failure(QStringLiteral("systemd Reload failed · %1").arg(*failure));
+    if (ownUnit && !own.remove())
+        return fennimar::Status::failure(QStringLiteral("cannot remove %1 · %2").arg(unitPath(), own.errorString()));
+    if (ownUnit && managerAnswers()) {
+        if (const auto failure = callSystemd(QStringLiteral("Reload"), {}))
+            return fennimar::Status::failure(QStringLiteral("systemd Reload failed · %1").arg(*failure));
+    }
     return {};
 }
 
@@ -310,9 +287,11 @@ void LinuxLoginService::openSettings()
 {
     if (usesSystemd()) {
         // The desktops' startup-application panels list autostart entries, not systemd units.
+        const QString packaged = packagedUnit();
         Log::info(QStringLiteral("start at login is the systemd user unit %1 · turn it off with "
-                                 "\"systemctl --user disable %2\"")
-                      .arg(unitPath(), unitName()));
+                                 "\"systemctl --user %2 %3\"")
+                      .arg(packaged.isEmpty() ? unitPath() : packaged,
+                           packaged.isEmpty() ? QStringLiteral("disable") : QStringLiteral("mask"), unitName()));
         return;
     }
     struct Panel {

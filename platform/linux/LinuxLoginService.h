@@ -10,23 +10,29 @@
 
 namespace fennimar {
 
-// Start at login as a systemd user unit when the user's service manager answers on the session
-// bus (it restarts the agent if it quits), otherwise as an XDG autostart entry (started by the
-// desktop at login, not restarted). Both are named after the agent's reverse-DNS identifier
-// ("app.fennimar.Agent.service", "app.fennimar.Agent.desktop") and start the running executable.
-// Every bus call is bounded by a short timeout and never starts a service. Main thread only.
+// Start at login as a systemd user unit where the session really starts graphical-session.target
+// (the target is active now, or the desktop is one that starts it: GNOME, KDE Plasma), otherwise as
+// an XDG autostart entry (started by the desktop at login, not restarted). Xfce, MATE, Cinnamon,
+// LXQt and plain window managers run a user manager but never start that target, so a unit there
+// would be enabled and never run. Switching writes the chosen registration and removes the other,
+// so two never coexist. Both are named after the agent's reverse-DNS identifier
+// ("app.fennimar.Agent.service", "app.fennimar.Agent.desktop"). Where a package installed the unit
+// for this same executable (/usr/lib/systemd/user), that unit is enabled; otherwise the agent
+// writes its own into ~/.config/systemd/user. Every bus call is bounded by a short timeout and
+// never starts a service. Main thread only.
 //
-// Status: the unit enabled / the entry present and on -> Enabled; the unit disabled or masked /
-// the entry Hidden or X-GNOME-Autostart-enabled=false -> RequiresApproval (the user turned it
-// off); no unit / no entry -> NotRegistered; a definition whose program is missing or that has
-// no Exec -> NotFound.
+// Status, of the registration this session uses: the unit enabled / the entry present and on ->
+// Enabled; the unit disabled or masked / the entry Hidden or X-GNOME-Autostart-enabled=false ->
+// RequiresApproval (the user turned it off); no unit / no entry -> NotRegistered; a definition
+// whose program is missing or that has no Exec -> NotFound.
 class LinuxLoginService : public LoginService {
 public:
     struct Options {
-        QString configHome;           // $XDG_CONFIG_HOME (default ~/.config)
-        QStringList configDirs;       // $XDG_CONFIG_DIRS (default /etc/xdg), for system-wide entries
-        QString executable;           // what the registration starts: this process's executable
-        QStringList currentDesktops;  // XDG_CURRENT_DESKTOP, to pick the settings program
+        QString configHome;            // $XDG_CONFIG_HOME (default ~/.config)
+        QStringList configDirs;        // $XDG_CONFIG_DIRS (default /etc/xdg), for system-wide entries
+        QString executable;            // what the registration starts: this process's executable
+        QStringList currentDesktops;   // XDG_CURRENT_DESKTOP: the settings program, whether the unit runs
+        QStringList packagedUnitDirs;  // where packages install user units (/usr/lib/systemd/user)
         static Options fromEnvironment();
     };
 
@@ -37,24 +43,29 @@ public:
     fennimar::Status unregisterService() override;
     void openSettings() override;
 
-    // Whether the registration is a systemd user unit (asked once, then remembered).
+    // Whether the registration is a systemd user unit (asked once, then remembered): a user manager
+    // answers and this session starts graphical-session.target. At most two bus calls of 200 ms.
     bool usesSystemd();
     QString unitPath() const;
     QString autostartPath() const;
 
-    // The file contents written for an executable; public so that their quoting can be checked.
-    static QByteArray unitFile(const QString &executable);
-    static QByteArray autostartEntry(const QString &executable, bool hidden = false);
-
 private:
     QString unitName() const;
+    bool managerAnswers();
+    bool sessionStartsGraphicalTarget();
+    // The unit a package installed for this very executable, or empty.
+    QString packagedUnit() const;
     Status autostartStatus();
     Status systemdStatus();
+    fennimar::Status writeFile(const QString &path, const QByteArray &bytes);
+    fennimar::Status removeAutostart();
+    fennimar::Status removeUnit();
     std::optional<QString> callSystemd(const QString &method, const QVariantList &args,
                                        QVariantList *results = nullptr);
 
     QDBusConnection m_session;
     Options m_options;
+    std::optional<bool> m_manager;
     std::optional<bool> m_systemd;
 };
 

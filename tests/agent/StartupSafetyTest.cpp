@@ -201,7 +201,7 @@ TEST(AgentStartup, OneAgentPerSupportDirectoryWhateverTheEnvironment)
         AgentRun second(home.path(), {QStringLiteral("XDG_RUNTIME_DIR=") + runtime});
         EXPECT_TRUE(second.waitFor(QStringLiteral("this copy is exiting"))
                         .contains(QStringLiteral("another Fennimar is already running · this copy is exiting")));
-        EXPECT_EQ(second.exitCode(), 0);
+        EXPECT_EQ(second.exitCode(), 3);
     }
     EXPECT_TRUE(first.running());
 }

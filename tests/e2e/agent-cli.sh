@@ -53,7 +53,7 @@ if [ "${1:-}" = "--inside" ]; then
   mkdir -p "$work/other-run" && chmod 700 "$work/other-run"
   XDG_RUNTIME_DIR=$work/other-run timeout 20 "$agent" --headless >"$work/agent2.out" 2>&1
   rc=$?
-  [ "$rc" -eq 0 ] || fail "the copy with its own lock file exited with $rc"
+  [ "$rc" -eq 3 ] || fail "the copy with its own lock file exited with $rc"
   in_log "another Fennimar is already running · this copy is exiting" || fail "the bus name did not stop a second copy"
   kill -0 "$agent_pid" 2>/dev/null || fail "the first copy died"
 

@@ -83,7 +83,7 @@ if [ "${1:-}" = "--inside" ]; then
   done
   wait "$second"
   rc=$?
-  [ "$rc" -eq 0 ] || fail "the second copy exited with $rc"
+  [ "$rc" -eq 3 ] || fail "the second copy exited with $rc, not 3"
   in_log "another Fennimar is already running · this copy is exiting" || fail "no line from the second copy"
   kill -0 "$first" 2>/dev/null || fail "the first copy died"
 

@@ -95,7 +95,7 @@ BusThread::BusThread(const QString &address, const QString &service, const QStri
             m_ok = bus.isConnected() &&
                    bus.registerObject(path, m_object,
                                       QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals |
-                                          QDBusConnection::ExportAllProperties) &&
+                                          QDBusConnection::ExportAllProperties | QDBusConnection::ExportChildObjects) &&
                    bus.registerService(service);
         },
         Qt::BlockingQueuedConnection);
