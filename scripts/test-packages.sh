@@ -32,7 +32,7 @@ if [ "${1:-}" = "--inside" ]; then
   url=$2 work=$3
   log=$XDG_STATE_HOME/Fennimar/Fennimar.log
   # The admin CLI of the installed backend; every admin call goes through here.
-  admin() { fennimar-refbackend admin --url "$url" "$@"; }
+  admin() { fennimar-refbackend admin --url "$url" --admin-token-file "$work/admin-token" "$@"; }
   # The desktop entry's Exec line, run as a desktop runs it (our entries quote only the program).
   launch_entry() {
     local exec
@@ -141,7 +141,7 @@ for page in fennimar-agent fennimar-refbackend; do
 done
 appstreamcli validate --no-net /usr/share/metainfo/app.fennimar.Agent.metainfo.xml >/dev/null || fail "installed metainfo"
 
-fennimar-refbackend --port 0 --db "$work/backend.sqlite" >"$work/refbackend.out" 2>"$work/refbackend.err" &
+fennimar-refbackend --port 0 --db "$work/backend.sqlite" --admin-token-file "$work/admin-token" >"$work/refbackend.out" 2>"$work/refbackend.err" &
 backend=$!
 url=$(scripts/refbackend-url.sh "$work/refbackend.out" "$work/refbackend.err") || fail "the reference backend did not start"
 

@@ -2,6 +2,7 @@
 // 23 or 25 hours lands under its own local date, the skipped hour stays empty, the repeated hour is
 // credited up to its 3600 s, and "today", the backfill and pruning follow local dates, not UTC ones.
 #include "platform/RealClock.h"
+#include "platform/VirtualClock.h"
 #include "tests/clock/MeasuringRig.h"
 #include "tests/support/TempHome.h"
 
@@ -72,7 +73,8 @@ INSTANTIATE_TEST_SUITE_P(BothChanges, DaylightSavingTest,
                          });
 
 // The production clock takes its zone from the system (TZ here): the ledger's keys and hours follow
-// it through a save and a reload.
+// it through a save and a reload. The ledger reads the zone from the real clock and "now" from a
+// virtual one set just after the autumn change, since a load drops days older than 30 days.
 TEST(DaylightSavingSystemZone, TheLedgerFollowsTheSystemZoneThroughSaveAndLoad)
 {
     if (!QTimeZone("Europe/Berlin").isValid())
@@ -81,9 +83,10 @@ TEST(DaylightSavingSystemZone, TheLedgerFollowsTheSystemZoneThroughSaveAndLoad)
     const RealClock clock;
     ASSERT_EQ(clock.timeZone().id(), QByteArray("Europe/Berlin"));
 
+    const VirtualClock justAfter(QDateTime(QDate(2026, 10, 26), QTime(12, 0), QTimeZone::utc()), clock.timeZone());
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("ledger.json"));
-    DayLedger ledger(path, clock);
+    DayLedger ledger(path, justAfter);
     const auto utc = [](int month, int day, int hour, int minute) {
         return QDateTime(QDate(2026, month, day), QTime(hour, minute), QTimeZone::utc());
     };
@@ -93,17 +96,18 @@ TEST(DaylightSavingSystemZone, TheLedgerFollowsTheSystemZoneThroughSaveAndLoad)
     ledger.add(13, utc(10, 25, 1, 30));  // 02:30 CET, the same local hour again
     ASSERT_TRUE(ledger.save().ok());
 
-    const DayLedger reloaded(path, clock);
-    ASSERT_EQ(reloaded.days(), ledger.days());
-    const DayRecord &spring = reloaded.days().at("2026-03-29");
+    const DayLedger reloaded(path, justAfter);
+    const DayRecord &spring = ledger.days().at("2026-03-29");
     EXPECT_EQ(spring.buckets[0], 5);
     EXPECT_EQ(spring.buckets[2], 0);
     EXPECT_EQ(spring.buckets[3], 7);
     EXPECT_EQ(spring.tzOffsetMinutes, 60);
+    ASSERT_EQ(reloaded.days().count("2026-10-25"), 1u);
+    EXPECT_EQ(reloaded.days().at("2026-10-25"), ledger.days().at("2026-10-25"));
     const DayRecord &autumn = reloaded.days().at("2026-10-25");
     EXPECT_EQ(autumn.buckets[2], 24);
     EXPECT_EQ(autumn.total(), 24);
-    EXPECT_EQ(reloaded.days().count("2026-03-28"), 0u);
+    EXPECT_EQ(ledger.days().count("2026-03-28"), 0u);
 }
 
 }  // namespace

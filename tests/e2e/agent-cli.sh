@@ -68,7 +68,7 @@ if [ "${1:-}" = "--inside" ]; then
 
   cli 0 --pair
   code=$(last_code)
-  "$refbackend" admin --url "$url" claim "$code" --child Robin >/dev/null || fail "claim $code"
+  "$refbackend" admin --url "$url" --admin-token-file "$work/admin-token" claim "$code" --child Robin >/dev/null || fail "claim $code"
   wait_for 10 "the agent sees the claim" in_log "PAIRED · device="
   cli 0 --status
   [[ $out == "Counting for Robin"* ]] || fail "--status once paired: $out"
@@ -95,7 +95,7 @@ for tool in Xvfb dbus-run-session gnome-keyring-daemon openbox xterm xdotool dbu
 done
 rm -rf "$work"
 mkdir -p "$work"
-"$refbackend" --port 0 --db "$work/backend.sqlite" >"$work/refbackend.out" 2>"$work/refbackend.err" &
+"$refbackend" --port 0 --db "$work/backend.sqlite" --admin-token-file "$work/admin-token" >"$work/refbackend.out" 2>"$work/refbackend.err" &
 backend=$!
 trap 'kill "$backend" 2>/dev/null; wait "$backend" 2>/dev/null' EXIT
 url=$("$(dirname "$session")/refbackend-url.sh" "$work/refbackend.out" "$work/refbackend.err") ||

@@ -10,7 +10,7 @@ if [ "${1:-}" = "--inside" ]; then
   shift
   refbackend=$1 agent=$2 url=$3 work=$4
   log=$XDG_STATE_HOME/Fennimar/Fennimar.log
-  admin() { "$refbackend" admin --url "$url" "$@"; }
+  admin() { "$refbackend" admin --url "$url" --admin-token-file "$work/admin-token" "$@"; }
   fail() {
     echo "FAILED: $*" >&2
     echo "--- agent log ---" >&2
@@ -92,7 +92,7 @@ fi
 
 rm -rf "$work"
 mkdir -p "$work"
-"$refbackend" --port 0 --db "$work/backend.sqlite" >"$work/refbackend.out" 2>"$work/refbackend.err" &
+"$refbackend" --port 0 --db "$work/backend.sqlite" --admin-token-file "$work/admin-token" >"$work/refbackend.out" 2>"$work/refbackend.err" &
 backend=$!
 trap 'kill "$backend" 2>/dev/null; wait "$backend" 2>/dev/null' EXIT
 url=$("$(dirname "$session")/refbackend-url.sh" "$work/refbackend.out" "$work/refbackend.err") ||
