@@ -42,7 +42,7 @@ while IFS= read -r line; do
   IFS='|' read -r name file tests _ <<<"$line"
   name=$(echo "$name" | xargs) file=$(echo "$file" | xargs) tests=$(echo "$tests" | xargs)
   [[ $name =~ $filter ]] || continue
-  cp "$root/$file" "$work/tree/$file"
+  cp "$work/tree/$file" "$work/original"
   if ! python3 - "$work/tree/$file" "$line" <<'PY'; then
 import sys
 path, line = sys.argv[1], sys.argv[2]
@@ -55,6 +55,7 @@ open(path, "w", encoding="utf-8").write(source.replace(text, replacement))
 PY
     stale+=("$name")
     echo "STALE  $name" | tee -a "$log"
+    cp "$work/original" "$work/tree/$file"
     continue
   fi
   targets=() regex=()
@@ -74,7 +75,8 @@ PY
       echo "caught $name" | tee -a "$log"
     fi
   fi
-  cp "$root/$file" "$work/tree/$file"
+  # A fresh time stamp, so that the next build recompiles the restored file.
+  cp "$work/original" "$work/tree/$file"
 done <scripts/mutants.txt
 
 echo "mutants caught: $caught/$total"
