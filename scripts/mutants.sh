@@ -37,7 +37,7 @@ target_of() {
 caught=0 total=0 missed=() broken=() stale=()
 log=$work/mutants.log
 : >"$log"
-while IFS= read -r line; do
+while IFS= read -r -u 3 line; do
   [[ -z $line || $line == \#* ]] && continue
   IFS='|' read -r name file tests _ <<<"$line"
   name=$(echo "$name" | xargs) file=$(echo "$file" | xargs) tests=$(echo "$tests" | xargs)
@@ -77,7 +77,7 @@ PY
   fi
   # A fresh time stamp, so that the next build recompiles the restored file.
   cp "$work/original" "$work/tree/$file"
-done <scripts/mutants.txt
+done 3<scripts/mutants.txt
 
 echo "mutants caught: $caught/$total"
 ((${#missed[@]})) && echo "missed: ${missed[*]}"
