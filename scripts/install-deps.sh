@@ -15,6 +15,8 @@ packages=(
   # tests against real peers
   dbus dbus-x11 gnome-keyring libsecret-tools xvfb xauth openbox xdotool trayer x11-utils xterm
   at-spi2-core chromium firefox-esr fonts-dejavu-core
+  # xterm falls back on the core X fonts (its menus, a missing face); without them it warns and starts slowly
+  xfonts-base
   # sqlite3 command line for inspecting the reference backend's data
   sqlite3 curl procps psmisc
 )
