@@ -38,3 +38,6 @@ cmake --build build/tsan -j "$jobs" --target "${threaded[@]}"
 # die_after_fork=0: the crash-safety test forks children that start threads of their own.
 TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp:die_after_fork=0:halt_on_error=0:exitcode=66" \
   ctest --test-dir build/tsan --output-on-failure -j "$jobs" -R "^($(IFS='|'; echo "${threaded[*]}"))\$"
+
+echo "== tests against product code (scripts/line-counts.sh; the rule: tests stay a quarter to a third)"
+bash scripts/line-counts.sh --total

@@ -2,7 +2,7 @@
 
 #include "agent/AgentConfig.h"
 #include "tests/fakes/FakeLoginService.h"
-#include "tests/services/LogCapture.h"
+#include "tests/support/LogCapture.h"
 
 #include <QSettings>
 #include <gtest/gtest.h>
