@@ -6,7 +6,8 @@
 #   scripts/mutants.sh [name-regex]        e.g. scripts/mutants.sh '^sampler-'
 #
 # Environment: MUTANTS_DIR (default build/mutants: the copy is MUTANTS_DIR/tree, its build
-# MUTANTS_DIR/build), MUTANTS_JOBS (default 2). A mutant that no longer applies (its text is gone) or
+# MUTANTS_DIR/build), MUTANTS_JOBS (default 2), MUTANTS_REUSE_TREE=1 (run against the copy already
+# in MUTANTS_DIR, e.g. a run interrupted before the tests were changed). A mutant that no longer applies (its text is gone) or
 # does not compile is reported apart and counts in neither figure.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -20,7 +21,8 @@ command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
 # The copy keeps the files' times, so a second run rebuilds only what changed since.
 mkdir -p "$work/tree"
-git ls-files -z --cached --others --exclude-standard | xargs -0 cp -a --parents -t "$work/tree"
+[ "${MUTANTS_REUSE_TREE:-}" = 1 ] ||
+  git ls-files -z --cached --others --exclude-standard | xargs -0 cp -a --parents -t "$work/tree"
 cmake -S "$work/tree" -B "$work/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFENNIMAR_BUILD_BENCH=OFF \
   "${launcher[@]}" >"$work/cmake.log" 2>&1 || { echo "cmake failed: $work/cmake.log"; exit 1; }
 
@@ -42,7 +44,7 @@ while IFS= read -r -u 3 line; do
   IFS='|' read -r name file tests _ <<<"$line"
   name=$(echo "$name" | xargs) file=$(echo "$file" | xargs) tests=$(echo "$tests" | xargs)
   [[ $name =~ $filter ]] || continue
-  cp "$work/tree/$file" "$work/original"
+  cp "$work/tree/$file" "$work/original"  # the copy's own text, also under MUTANTS_REUSE_TREE
   if ! python3 - "$work/tree/$file" "$line" <<'PY'; then
 import sys
 path, line = sys.argv[1], sys.argv[2]
