@@ -23,7 +23,7 @@ Agent::~Agent()
     m_alive.reset();
     if (m_sampler)
         m_sampler->stop();
-    for (auto *task : {&m_heartbeatTask, &m_pairingTask, &m_measurementTask}) {
+    for (auto *task : {&m_heartbeatTask, &m_pairingTask, &m_measurementTask, &m_restoreTask}) {
         if (*task)
             (*task)->cancel();
     }
@@ -56,21 +56,71 @@ void Agent::start()
 
 QCoro::Task<void> Agent::restoreOrPair()
 {
+    m_restoreTask = CancelToken();
+    return restore(true, *m_restoreTask);
+}
+
+QCoro::Task<void> Agent::restore(bool pairIfNone, CancelToken token)
+{
     const std::weak_ptr<bool> alive = m_alive;
     const Keychain keychain = m_keychain;
-    const std::optional<PairedIdentity> identity = co_await keychain.load();
-    if (alive.expired())
-        co_return;
-    if (identity) {
-        Log::info(QStringLiteral("restored pairing · device=%1 child=%2").arg(identity->deviceId, identity->childId));
-        setState(AgentStates::Paired{*identity});
-        startHeartbeat(identity->deviceId);
-        startMeasuring(*identity);
-    } else {
+    Millis retry = storeRetryFirst;
+    bool waited = false;
+    m_storeBusy = "reading the stored pairing";
+    Keychain::Loaded loaded;
+    for (;;) {
+        loaded = co_await keychain.loadChecked();
+        if (alive.expired() || token.isCancelled())
+            co_return;
+        if (loaded.readable())
+            break;
+        // A locked keyring says nothing about a pairing: asking for a new code now would create a
+        // second device for a computer that is paired.
+        if (!waited) {
+            Log::warn(
+                QStringLiteral("cannot read the stored identity · %1 · waiting for the secret store").arg(loaded.why));
+            m_waitingFor = loaded.unreadable == SecretStore::ReadError::Locked
+                               ? QStringLiteral("Waiting for the keyring to be unlocked")
+                               : QStringLiteral("Waiting for the keyring to start (no secret store is running)");
+            waited = true;
+            changed();
+        }
+        const bool slept = co_await sleepFor(m_clock, retry, token);
+        if (alive.expired() || !slept)
+            co_return;
+        retry = std::min(retry * 2, storeRetryMax);
+    }
+    m_storeBusy = nullptr;
+    if (waited) {
+        Log::info(QStringLiteral("secret store readable again · continuing"));
+        m_waitingFor.reset();
+    }
+    if (loaded.identity) {
+        Log::info(QStringLiteral("restored pairing · device=%1 child=%2")
+                      .arg(loaded.identity->deviceId, loaded.identity->childId));
+        enterPaired(*loaded.identity);
+    } else if (pairIfNone) {
         Log::info(QStringLiteral("no stored pairing · requesting a pair code"));
         setState(AgentStates::Unpaired{});
         beginPairing();
+    } else {
+        setState(AgentStates::Unpaired{});
     }
+}
+
+bool Agent::acceptAction(const char *action)
+{
+    if (!m_storeBusy)
+        return true;
+    Log::info(QStringLiteral("%1 ignored · %2 is in progress").arg(QLatin1String(action), QLatin1String(m_storeBusy)));
+    return false;
+}
+
+void Agent::enterPaired(const PairedIdentity &identity)
+{
+    setState(AgentStates::Paired{identity});
+    startHeartbeat(identity.deviceId);
+    startMeasuring(identity);
 }
 
 void Agent::startHeartbeat(const QString &deviceId)
@@ -88,9 +138,11 @@ QCoro::Task<void> Agent::heartbeatLoop(QString deviceId, CancelToken token)
     const BackendClient client = m_client;
     const std::shared_ptr<SystemInfo> system = m_system;
     while (!token.isCancelled()) {
-        const bool trusted = m_permission.isTrusted();
-        const bool loginEnabled = m_platform.login->status() == LoginService::Status::Enabled;
-        const auto beat = co_await client.heartbeat(deviceId, trusted, loginEnabled, *system);
+        BackendClient::HealthChecks checks;
+        checks.accessibilityGranted = m_permission.isTrusted();
+        checks.loginItemEnabled = m_platform.login->status() == LoginService::Status::Enabled;
+        checks.foregroundSampling = m_platform.desktop->samplingProblem().isEmpty();
+        const auto beat = co_await client.heartbeat(deviceId, checks, *system, token);
         // A beat that finishes after its loop was stopped (unpair) records nothing.
         if (alive.expired() || token.isCancelled())
             co_return;
@@ -152,22 +204,26 @@ QCoro::Task<void> Agent::measurementLoop(std::shared_ptr<DayLedger> ledger, std:
     Q_UNUSED(ledger);  // kept alive for the reporter
     Q_UNUSED(system);
     const std::weak_ptr<bool> alive = m_alive;
-    co_await monitored->refresh();
-    if (alive.expired())
+    // Every request carries the task's token: once measuring stops (unpair) nothing in flight
+    // comes back to mark the ledger or the seen apps.
+    co_await monitored->refresh(token);
+    if (alive.expired() || token.isCancelled())
         co_return;
     seenApps->seedFromInstalledApps();
     double sinceRefresh = 0;  // nominal seconds, not measured time
     while (!token.isCancelled()) {
-        co_await reporter->report();
-        co_await seenApps->flush();
-        if (alive.expired())
+        co_await reporter->report(token);
+        if (alive.expired() || token.isCancelled())
+            co_return;
+        co_await seenApps->flush(token);
+        if (alive.expired() || token.isCancelled())
             co_return;
         changed();
         sinceRefresh += std::chrono::duration<double>(reportInterval).count();
         if (sinceRefresh >= refreshEverySeconds) {
-            co_await monitored->refresh();
+            co_await monitored->refresh(token);
             sinceRefresh = 0;
-            if (alive.expired())
+            if (alive.expired() || token.isCancelled())
                 co_return;
         }
         const bool slept = co_await sleepFor(m_clock, reportInterval, token);
@@ -182,30 +238,48 @@ void Agent::flush()
     Log::info(QStringLiteral("ledger flushed · today=%1s").arg(m_ledger->today(m_clock.now()).total()));
 }
 
-void Agent::unpair()
+void Agent::stopMeasuring()
 {
-    Log::info(QStringLiteral("unpairing · clearing stored identity"));
     if (m_sampler)
         m_sampler->stop();
     if (m_measurementTask)
         m_measurementTask->cancel();
     m_permissionWatcher.cancel();
+}
+
+void Agent::unpair()
+{
+    if (!acceptAction("unpair"))
+        return;
+    Log::info(QStringLiteral("unpairing · clearing stored identity"));
+    stopMeasuring();
     flush();
     if (m_heartbeatTask)
         m_heartbeatTask->cancel();
     if (m_pairingTask)
         m_pairingTask->cancel();
-    clearIdentity();
     m_lastBeat.reset();
     m_lastBeatError.reset();
+    m_storeBusy = "removing the stored pairing";
     setState(AgentStates::Unpaired{});
+    clearIdentity();
 }
 
 QCoro::Task<void> Agent::clearIdentity()
 {
+    const std::weak_ptr<bool> alive = m_alive;
     const Keychain keychain = m_keychain;
     const Status cleared = co_await keychain.clear();
-    Q_UNUSED(cleared);  // the keychain logs a failure itself; unpair cannot fail
+    if (alive.expired())
+        co_return;
+    m_storeBusy = nullptr;
+    if (!cleared) {
+        // Saying "unpaired" now would be untrue: the next start would restore the pairing.
+        Log::error(QStringLiteral("unpair failed · ") + cleared.error());
+        setState(AgentStates::Failed{
+            QStringLiteral("Could not remove the stored pairing: %1. It comes back at the next start.")
+                .arg(cleared.error())});
+    }
 }
 
 }  // namespace fennimar

@@ -32,7 +32,13 @@ namespace fennimar {
 //   pairing  --claimed with a session----> paired             (identity saved; heartbeat, measuring)
 //   pairing  --expired / no session / error--> failed         (resting)
 //   any      --cancelPairing()-----------> paired if an identity is stored, else unpaired
-//   any      --unpair()------------------> unpaired           (everything stopped, ledger saved)
+//   any      --unpair()------------------> unpaired           (everything stopped, ledger saved,
+//                                                              identity deleted), or failed when
+//                                                              the store would not delete it
+// A secret store that cannot be read (locked keyring, no Secret Service) is waited for, with
+// back-off, before anything is concluded: a locked store is never taken for "not paired". While the
+// stored identity is being read, saved or deleted, menu actions are refused with a log line, so
+// that no action overlaps the store and leaves two truths.
 class Agent {
 public:
     static constexpr Millis heartbeatInterval{15000};
@@ -41,6 +47,9 @@ public:
     static constexpr Millis pollInterval{2000};
     static constexpr Millis fallbackCodeLifetime{300000};
     static constexpr Millis saveInterval{60000};  // unsaved credits reach the disk at least this often
+    // A secret store that could not be read is asked again after these, doubling up to the last.
+    static constexpr Millis storeRetryFirst{5000};
+    static constexpr Millis storeRetryMax{60000};
 
     // Creates the ledger on "ledger.json" in supportDirectory (loading it at once) and the client.
     // clock and platform must outlive the agent.
@@ -62,9 +71,13 @@ public:
     const AgentState &state() const { return m_state; }
     const std::optional<QDateTime> &lastBeat() const { return m_lastBeat; }
     const std::optional<QString> &lastBeatError() const { return m_lastBeatError; }
+    // While the secret store cannot be read: what the agent waits for, as a menu sentence
+    // ("Waiting for the keyring to be unlocked"); nothing otherwise.
+    const std::optional<QString> &waitingFor() const { return m_waitingFor; }
     const DayLedger &ledger() const { return *m_ledger; }
     const ActivitySampler *sampler() const { return m_sampler.get(); }
     const MonitoredApps *monitored() const { return m_monitored.get(); }
+    const UsageReporter *reporter() const { return m_reporter.get(); }
     bool accessibilityTrusted() { return m_permission.isTrusted(); }
     AccessibilityPermission &permission() { return m_permission; }
     const SystemInfo &systemInfo() const { return *m_system; }
@@ -78,7 +91,15 @@ private:
     void changed();
     void startHeartbeat(const QString &deviceId);
     void startMeasuring(const PairedIdentity &identity);
+    // The one way into `paired`: the state, the heartbeat and measuring together.
+    void enterPaired(const PairedIdentity &identity);
+    void stopMeasuring();
+    // Whether a menu action may run now; logs the refusal when the store is busy.
+    bool acceptAction(const char *action);
 
+    // Reads the stored identity, waiting out a store that cannot be read; paired when one is
+    // stored, otherwise unpaired and, when pairIfNone, a new pairing.
+    QCoro::Task<void> restore(bool pairIfNone, CancelToken token);
     QCoro::Task<void> restoreOrPair();
     QCoro::Task<void> heartbeatLoop(QString deviceId, CancelToken token);
     QCoro::Task<void> measurementLoop(std::shared_ptr<DayLedger> ledger, std::shared_ptr<SystemInfo> system,
@@ -96,6 +117,9 @@ private:
     AgentState m_state = AgentStates::Unpaired{};
     std::optional<QDateTime> m_lastBeat;
     std::optional<QString> m_lastBeatError;
+    std::optional<QString> m_waitingFor;
+    const char *m_storeBusy = nullptr;  // what is being done with the stored identity, if anything
+    std::optional<CancelToken> m_restoreTask;
     // Shared with the running measurement task, whose reporter may finish a request after the
     // agent is gone.
     std::shared_ptr<DayLedger> m_ledger;

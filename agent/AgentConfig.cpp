@@ -3,11 +3,11 @@
 #include "agent/Log.h"
 #include "platform/DurableFile.h"
 #include "platform/PlatformPaths.h"
+#include "platform/UserSettings.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSettings>
 #include <QStandardPaths>
 
 namespace fennimar::AgentConfig {
@@ -138,20 +138,14 @@ std::optional<QString> setting(const QString &key)
 {
     if (!settingsFilesAreSafe())
         return std::nullopt;
-    const QSettings settings(QStringLiteral("Fennimar"), QStringLiteral("Fennimar"));
-    const QVariant value = settings.value(key);
-    if (!value.isValid())
-        return std::nullopt;
-    return value.toString();
+    return platform::readSetting(key);
 }
 
 void setSetting(const QString &key, const QString &value)
 {
     if (!settingsFilesAreSafe())
         return;
-    QSettings settings(QStringLiteral("Fennimar"), QStringLiteral("Fennimar"));
-    settings.setValue(key, value);
-    settings.sync();
+    platform::writeSetting(key, value);
 }
 
 }  // namespace fennimar::AgentConfig

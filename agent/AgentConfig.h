@@ -57,8 +57,8 @@ QString supportDirectory();
 // because a directory someone else controls can be read or swapped under the agent.
 Result<QString> privateSupportDirectory();
 
-// The settings store: organisation and application "Fennimar" ($XDG_CONFIG_HOME/Fennimar/Fennimar.conf
-// on Linux, the app's defaults domain on macOS).
+// The settings store (platform::readSetting): $XDG_CONFIG_HOME/Fennimar/Fennimar.conf on Linux, the
+// defaults domain "app.fennimar.Agent" on macOS.
 std::optional<QString> setting(const QString &key);
 void setSetting(const QString &key, const QString &value);
 

@@ -16,6 +16,8 @@ const QString fallbackChildName = QStringLiteral("this child");
 
 void Agent::beginPairing()
 {
+    if (!acceptAction("pair"))
+        return;
     if (m_pairingTask)
         m_pairingTask->cancel();
     m_pairingTask = CancelToken();
@@ -87,16 +89,20 @@ QCoro::Task<Status> Agent::pollUntilClaimed(PairingTicket ticket, QDateTime expi
                 identity.childName = s.deviceName ? *s.deviceName : fallbackChildName;
             identity.sessionToken = *s.childSessionToken;
             identity.pairedAt = m_clock.now();
+            // Cancel and unpair wait for the save (they are refused meanwhile): the store and the
+            // state then agree.
+            m_storeBusy = "saving the pairing";
             const Status saved = co_await keychain.save(identity);
-            if (alive.expired() || token.isCancelled())
+            if (alive.expired())
+                co_return Status();
+            m_storeBusy = nullptr;
+            if (token.isCancelled())
                 co_return Status();
             if (!saved)
                 co_return saved;
             Log::info(QStringLiteral("PAIRED · device=%1 child=%2 (%3)")
                           .arg(identity.deviceId, identity.childId, identity.childName));
-            setState(AgentStates::Paired{identity});
-            startHeartbeat(identity.deviceId);
-            startMeasuring(identity);
+            enterPaired(identity);
             co_return Status();
         }
         const bool slept = co_await sleepFor(m_clock, pollInterval, token);
@@ -108,6 +114,8 @@ QCoro::Task<Status> Agent::pollUntilClaimed(PairingTicket ticket, QDateTime expi
 
 void Agent::cancelPairing()
 {
+    if (!acceptAction("cancel"))
+        return;
     if (m_pairingTask)
         m_pairingTask->cancel();
     m_pairingTask.reset();
@@ -116,15 +124,10 @@ void Agent::cancelPairing()
 
 QCoro::Task<void> Agent::restoreAfterCancel()
 {
-    const std::weak_ptr<bool> alive = m_alive;
-    const Keychain keychain = m_keychain;
-    const std::optional<PairedIdentity> identity = co_await keychain.load();
-    if (alive.expired())
-        co_return;
-    if (identity)
-        setState(AgentStates::Paired{*identity});
-    else
-        setState(AgentStates::Unpaired{});
+    if (m_restoreTask)
+        m_restoreTask->cancel();
+    m_restoreTask = CancelToken();
+    return restore(false, *m_restoreTask);
 }
 
 }  // namespace fennimar

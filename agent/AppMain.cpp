@@ -11,6 +11,7 @@
 #include "menubar/TrayMenu.h"
 #include "platform/LoginItem.h"
 #include "platform/Platform.h"
+#include "platform/PlatformConstants.h"
 #include "platform/QuitSignals.h"
 #include "platform/RealClock.h"
 
@@ -30,14 +31,6 @@ namespace fennimar::AppMain {
 namespace {
 constexpr int exitUsage = 2;
 constexpr int exitConfig = 78;  // EX_CONFIG
-
-// The tray needs a display; without one (a start from a console or a service manager before the
-// session is up) the agent still counts and reports, like --headless. An empty variable names no
-// display.
-bool hasDisplay()
-{
-    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-}
 
 // The commands that talk to the running agent instead of becoming one.
 struct ControlOption {
@@ -79,7 +72,8 @@ void copyToClipboard(const QString &text)
 
 int run(int argc, char *argv[])
 {
-    const bool display = hasDisplay();
+    // Without a display the agent still counts and reports, like --headless.
+    const bool display = platform::hasDisplay();
     const bool withTray = display && !wantsNoTray(argc, argv);
     const std::unique_ptr<QCoreApplication> app =
         withTray ? std::make_unique<QApplication>(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);

@@ -13,6 +13,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 namespace fennimar {
 
 namespace {
@@ -59,10 +61,33 @@ LogFileWriter &processWriter()
 
 }  // namespace
 
+QString Log::escapeControls(const QString &text)
+{
+    const auto isControl = [](char16_t c) { return c < 0x20 || (c >= 0x7f && c <= 0x9f); };
+    if (std::none_of(text.begin(), text.end(), [&](QChar c) { return isControl(c.unicode()); }))
+        return text;
+    QString out;
+    out.reserve(text.size() + 8);
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u == u'\n')
+            out += QLatin1String("\\n");
+        else if (u == u'\r')
+            out += QLatin1String("\\r");
+        else if (u == u'\t')
+            out += QLatin1String("\\t");
+        else if (isControl(u))
+            out += QStringLiteral("\\x%1").arg(static_cast<int>(u), 2, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
+
 QByteArray Log::formatLine(Level level, const QTime &localTime, const QString &message)
 {
     QByteArray line;
-    const QByteArray text = message.toUtf8();
+    const QByteArray text = escapeControls(message).toUtf8();
     line.reserve(text.size() + 27);
     line.append("[fennimar ");
     line.append(localTime.toString(QStringLiteral("HH:mm:ss")).toLatin1());

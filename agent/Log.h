@@ -33,7 +33,13 @@ inline void error(const QString &message)
     emit(Level::Error, message);
 }
 
-// The finished line, byte for byte, as both destinations receive it.
+// The text with every control character written out ("\n", "\r", "\t", other C0 and C1 controls
+// and DEL as "\xNN"), so that text from outside (a backend's error body) cannot start a line of its
+// own in the log or the menu. Everything else is left as it is.
+QString escapeControls(const QString &text);
+
+// The finished line, byte for byte, as both destinations receive it; the message's control
+// characters are escaped (escapeControls).
 QByteArray formatLine(Level level, const QTime &localTime, const QString &message);
 
 // Blocks until every line emitted so far has been handed to the file (or dropped). Called at an

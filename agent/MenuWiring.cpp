@@ -42,6 +42,12 @@ MenuReadings MenuWiring::readings()
     if (const MonitoredApps *monitored = m_agent.monitored())
         r.monitored =
             MonitoredReading{monitored->bundleIds().size(), monitored->domains().size(), monitored->lastError()};
+    if (const UsageReporter *reporter = m_agent.reporter(); reporter && reporter->lastError())
+        r.reportFailure = FailureReading{*reporter->lastError(), reporter->failingSince().value_or(r.now)};
+    if (const MonitoredApps *monitored = m_agent.monitored(); monitored && monitored->lastError())
+        r.listFailure = FailureReading{*monitored->lastError(), monitored->failingSince().value_or(r.now)};
+    r.samplingProblem = m_platform.desktop->samplingProblem();
+    r.waitingFor = m_agent.waitingFor();
     r.accessibilityTrusted = m_agent.accessibilityTrusted();
     r.loginItem = m_loginItem.status();
 

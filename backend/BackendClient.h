@@ -55,9 +55,23 @@ public:
     QCoro::Task<BackendResult<PairingTicket>> requestPairing(const SystemInfo &system, CancelToken cancel = {}) const;
     // GET /api/devices/setup-status/<token>: whether the code was claimed.
     QCoro::Task<BackendResult<SetupStatus>> setupStatus(QString token, CancelToken cancel = {}) const;
+    // What the heartbeat's health snapshot says, one member of "checks" each.
+    struct HealthChecks {
+        bool accessibilityGranted = false;  // "macos_accessibility_granted"
+        bool loginItemEnabled = false;      // "macos_login_item_enabled"
+        bool foregroundSampling = true;     // "foreground_sampling": the desktop can tell the app in front
+    };
+
     // POST /api/devices/<deviceId>/heartbeat, unauthenticated; the answer's raw body (usually ignored).
+    QCoro::Task<BackendResult<QByteArray>> heartbeat(QString deviceId, HealthChecks checks, const SystemInfo &system,
+                                                     CancelToken cancel = {}) const;
+    // The same with foreground sampling working.
     QCoro::Task<BackendResult<QByteArray>> heartbeat(QString deviceId, bool accessibilityGranted, bool loginItemEnabled,
-                                                     const SystemInfo &system, CancelToken cancel = {}) const;
+                                                     const SystemInfo &system, CancelToken cancel = {}) const
+    {
+        return heartbeat(std::move(deviceId), HealthChecks{accessibilityGranted, loginItemEnabled, true}, system,
+                         std::move(cancel));
+    }
     // POST /api/guard/heartbeat with today's record and the backfill days (member left out when empty).
     QCoro::Task<BackendResult<std::monostate>> reportUsage(QString sessionToken, QString deviceId, DayRecord today,
                                                            std::vector<DayRecord> backfill, const SystemInfo &system,
@@ -73,12 +87,12 @@ public:
 
     // The request bodies, built from the clock's current time. Pure apart from reading the facts.
     QJsonObject pairingBody(const SystemInfo &system) const;
-    QJsonObject heartbeatBody(bool accessibilityGranted, bool loginItemEnabled, const SystemInfo &system) const;
+    QJsonObject heartbeatBody(const HealthChecks &checks, const SystemInfo &system) const;
     QJsonObject usageBody(const QString &deviceId, const DayRecord &today, const std::vector<DayRecord> &backfill,
                           const SystemInfo &system) const;
     // The nine-member day object of one record.
     QJsonObject usagePayload(const DayRecord &record) const;
-    static QJsonObject healthSnapshot(bool accessibilityGranted, bool loginItemEnabled, const SystemInfo &system);
+    static QJsonObject healthSnapshot(const HealthChecks &checks, const SystemInfo &system);
     static QJsonObject appsSeenBody(const QString &deviceId, const std::vector<SeenApp> &apps);
 
     // The URL of an endpoint: baseURL's path, one slash, then path with characters that a URL path

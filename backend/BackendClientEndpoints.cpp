@@ -57,11 +57,10 @@ QCoro::Task<BackendResult<SetupStatus>> BackendClient::setupStatus(QString token
     co_return decode<SetupStatus>(raw);
 }
 
-QCoro::Task<BackendResult<QByteArray>> BackendClient::heartbeat(QString deviceId, bool accessibilityGranted,
-                                                                bool loginItemEnabled, const SystemInfo &system,
-                                                                CancelToken cancel) const
+QCoro::Task<BackendResult<QByteArray>> BackendClient::heartbeat(QString deviceId, HealthChecks checks,
+                                                                const SystemInfo &system, CancelToken cancel) const
 {
-    const QJsonObject body = heartbeatBody(accessibilityGranted, loginItemEnabled, system);
+    const QJsonObject body = heartbeatBody(checks, system);
     const QString path = QStringLiteral("/api/devices/") + segment(deviceId) + QStringLiteral("/heartbeat");
     auto raw = co_await post(path, body, QString(), cancel);
     co_return raw;
@@ -113,26 +112,27 @@ QJsonObject BackendClient::pairingBody(const SystemInfo &system) const
     };
 }
 
-QJsonObject BackendClient::healthSnapshot(bool accessibilityGranted, bool loginItemEnabled, const SystemInfo &system)
+QJsonObject BackendClient::healthSnapshot(const HealthChecks &flags, const SystemInfo &system)
 {
     auto check = [](bool ok) {
         return QJsonObject{{QStringLiteral("ok"), ok}, {QStringLiteral("actionable_intent"), QJsonValue::Null}};
     };
-    // The backend keys the checks on these names on every platform.
+    // The backend keys the first two checks on these names on every platform; the third tells it
+    // when nothing can be measured at all, which the other two cannot show.
     const QJsonObject checks{
-        {QStringLiteral("macos_accessibility_granted"), check(accessibilityGranted)},
-        {QStringLiteral("macos_login_item_enabled"), check(loginItemEnabled)},
+        {QStringLiteral("macos_accessibility_granted"), check(flags.accessibilityGranted)},
+        {QStringLiteral("macos_login_item_enabled"), check(flags.loginItemEnabled)},
+        {QStringLiteral("foreground_sampling"), check(flags.foregroundSampling)},
     };
     return QJsonObject{{QStringLiteral("os"), system.platformInfo()}, {QStringLiteral("checks"), checks}};
 }
 
-QJsonObject BackendClient::heartbeatBody(bool accessibilityGranted, bool loginItemEnabled,
-                                         const SystemInfo &system) const
+QJsonObject BackendClient::heartbeatBody(const HealthChecks &checks, const SystemInfo &system) const
 {
     return QJsonObject{
         {QStringLiteral("platform_info"), system.platformInfo()},
         {QStringLiteral("app_build"), BuildIdentity::payload(system)},
-        {QStringLiteral("health_snapshot"), healthSnapshot(accessibilityGranted, loginItemEnabled, system)},
+        {QStringLiteral("health_snapshot"), healthSnapshot(checks, system)},
     };
 }
 

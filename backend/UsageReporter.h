@@ -17,7 +17,10 @@
 namespace fennimar {
 
 // Sends today's record and the days the backend has not confirmed, then marks what was confirmed.
-// One per measuring period; main thread only. The ledger, clock and facts must outlive it.
+// A report the backend refuses as malformed is followed by today alone, then by each unconfirmed
+// day alone; a day refused alone is no longer offered (it stays in the ledger), so one bad day
+// cannot block every later report. One per measuring period; main thread only. The ledger, clock and facts must outlive
+// it.
 class UsageReporter {
 public:
     UsageReporter(BackendClient client, DayLedger &ledger, PairedIdentity identity, Clock &clock,
@@ -32,10 +35,26 @@ public:
 
     const std::optional<QDateTime> &lastReport() const { return m_lastReport; }
     const std::optional<QString> &lastError() const { return m_lastError; }
+    // When the current run of failed reports began; nothing once a report succeeds.
+    const std::optional<QDateTime> &failingSince() const { return m_failingSince; }
 
     static constexpr int pruneDays = 30;
 
+    // The past days the backend refused when sent alone: kept in the ledger, no longer offered.
+    const QSet<QString> &refusedDays() const { return m_refused; }
+
 private:
+    // After a report the backend refused as malformed (400, 422), the next cycles find the day
+    // at fault: today alone, then each unconfirmed past day alone.
+    enum class Mode { AllDays, TodayAlone, OneDay };
+    std::vector<DayRecord> backfillFor(const QDateTime &now) const;
+    void afterRefusal(const std::vector<DayRecord> &sent);
+    void afterSuccess(const QDateTime &now);
+
+    Mode m_mode = Mode::AllDays;
+    std::vector<QString> m_probe;  // OneDay: the days still to send alone, oldest first
+    QSet<QString> m_refused;
+
     BackendClient m_client;
     DayLedger &m_ledger;
     PairedIdentity m_identity;
@@ -43,6 +62,7 @@ private:
     const SystemInfo &m_system;
     std::optional<QDateTime> m_lastReport;
     std::optional<QString> m_lastError;
+    std::optional<QDateTime> m_failingSince;
 };
 
 }  // namespace fennimar

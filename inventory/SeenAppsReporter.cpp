@@ -10,6 +10,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <deque>
 #include <vector>
 
 namespace fennimar {
@@ -106,12 +107,19 @@ void SeenAppsReporter::save()
         Log::warn(QStringLiteral("reported apps save failed") + separator + written.error());
 }
 
-void SeenAppsReporter::note(const SeenApp &app)
+void SeenAppsReporter::note(const SeenApp &given)
 {
+    if (m_refused.contains(given.bundleId))
+        return;
+    // Names come from files anyone can write: a few huge ones must not make every request too big.
+    SeenApp app = given;
+    app.name.truncate(maxNameLength);
+    if (app.category)
+        app.category->truncate(maxCategoryLength);
     const auto known = m_reported.find(app.bundleId);
     if (known != m_reported.end() && known->second == signature(app))
         return;
-    m_pending.try_emplace(app.bundleId, app);
+    m_pending.try_emplace(app.bundleId, std::move(app));
 }
 
 void SeenAppsReporter::seedFromInstalledApps()
@@ -127,32 +135,65 @@ QCoro::Task<void> SeenAppsReporter::flush(CancelToken cancel)
 {
     if (m_pending.empty())
         co_return;
-    std::vector<SeenApp> apps;
-    apps.reserve(m_pending.size());
-    for (const auto &[id, app] : m_pending)
-        apps.push_back(app);
-    const std::shared_ptr<bool> alive = m_alive;
-    const std::size_t sent = apps.size();
-    const BackendClient client = m_client;
-    const BackendResult<qint64> result =
-        co_await client.reportAppsSeen(m_identity.sessionToken, m_identity.deviceId, apps, cancel);
-    if (!*alive)
-        co_return;
-    if (!result) {
-        if (cancel.isCancelled())
-            co_return;
-        m_lastError = result.error().description();
-        Log::warn(QStringLiteral("apps-seen report failed") + separator + *m_lastError);
-        co_return;
+    std::deque<std::vector<SeenApp>> batches;
+    for (const auto &[id, app] : m_pending) {
+        if (batches.empty() || batches.back().size() >= maxBatch)
+            batches.emplace_back();
+        batches.back().push_back(app);
     }
-    for (const SeenApp &app : apps)
-        m_reported[app.bundleId] = signature(app);
-    m_pending.clear();
+    const std::shared_ptr<bool> alive = m_alive;
+    const BackendClient client = m_client;
+    std::size_t sent = 0;
+    qint64 newToParent = 0;
+    std::optional<QString> failure;
+    while (!batches.empty()) {
+        const std::vector<SeenApp> apps = std::move(batches.front());
+        batches.pop_front();
+        const BackendResult<qint64> result =
+            co_await client.reportAppsSeen(m_identity.sessionToken, m_identity.deviceId, apps, cancel);
+        if (!*alive || cancel.isCancelled())
+            co_return;
+        if (!result) {
+            const ClientError &error = result.error();
+            // A 4xx other than 401 refuses what was sent, not the sender: halve the batch until the
+            // app at fault stands alone, so that the others still arrive.
+            const bool refusedContent =
+                error.kind == ClientError::Kind::Status && error.code >= 400 && error.code < 500 && error.code != 401;
+            if (refusedContent && apps.size() > 1) {
+                const auto half = apps.begin() + static_cast<std::ptrdiff_t>(apps.size() / 2);
+                batches.emplace_front(half, apps.end());
+                batches.emplace_front(apps.begin(), half);
+                continue;
+            }
+            if (refusedContent) {
+                const SeenApp &app = apps.front();
+                Log::warn(QStringLiteral("app set aside") + separator + app.bundleId + separator +
+                          QStringLiteral("refused by the backend") + separator + error.description());
+                m_refused.insert(app.bundleId);
+                m_pending.erase(app.bundleId);
+                continue;
+            }
+            failure = error.description();
+            Log::warn(QStringLiteral("apps-seen report failed") + separator + *failure);
+            break;  // what is left waits for the next flush
+        }
+        for (const SeenApp &app : apps) {
+            m_reported[app.bundleId] = signature(app);
+            m_pending.erase(app.bundleId);
+        }
+        sent += apps.size();
+        newToParent += result.value();
+    }
+    m_lastError = failure;
+    // As for one request: apps noted while the requests were out are noted again when next seen.
+    if (!failure)
+        m_pending.clear();
+    if (sent == 0)
+        co_return;
     m_totalReported = static_cast<qint64>(m_reported.size());
-    m_lastError.reset();
     save();
     Log::info(QStringLiteral("apps reported") + separator +
-              QStringLiteral("%1 sent, %2 new to the parent").arg(sent).arg(result.value()));
+              QStringLiteral("%1 sent, %2 new to the parent").arg(sent).arg(newToParent));
 }
 
 }  // namespace fennimar

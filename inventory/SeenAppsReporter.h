@@ -6,6 +6,7 @@
 #include "platform/Clock.h"
 #include "platform/PairedIdentity.h"
 
+#include <QSet>
 #include <QString>
 
 #include <QCoroTask>
@@ -38,24 +39,34 @@ public:
     // "name|category" (empty category when none): what must change for an app to be sent again.
     static QString signature(const SeenApp &app);
 
-    // Marks an app to be sent unless the backend already has it with this signature or a version of
-    // it is already waiting (the first waiting version stays). Cheap; never fails.
+    // Marks an app to be sent unless the backend already has it with this signature, a version of
+    // it is already waiting (the first waiting version stays), or the backend refused it. Its name
+    // and category are cut to maxNameLength and maxCategoryLength characters. Cheap; never fails.
     void note(const SeenApp &app);
 
     // Notes every installed application in the inventory's order and logs a summary. Costs one
     // catalog scan.
     void seedFromInstalledApps();
 
-    // Sends every waiting app in one request. Nothing to send: no request, no log. On success the
-    // sent signatures are remembered and saved, and the waiting apps are cleared (those noted while
-    // the request was out included: they are noted again when next seen). On failure everything
-    // waiting stays for the next flush and the error is kept and logged. A failure after cancel
-    // changes and logs nothing. Never throws; safe if the reporter is destroyed while it waits.
+    // Sends every waiting app, at most maxBatch per request. Nothing to send: no request, no log.
+    // Each batch that arrives has its signatures remembered; when every batch arrived the waiting
+    // apps are cleared (those noted meanwhile included: they are noted again when next seen). One
+    // save and one INFO line for the whole flush. A batch refused with a 4xx other than 401 is split in halves
+    // until the app at fault is alone; that app is set aside (one WARN line) and the others are sent.
+    // Any other failure keeps what has not arrived for the next flush, and the error is kept and
+    // logged. Cancel ends the flush and logs nothing. Never throws; safe if the reporter is
+    // destroyed while it waits.
     QCoro::Task<void> flush(CancelToken cancel = {});
 
     const std::map<QString, SeenApp> &pending() const { return m_pending; }
     const std::map<QString, QString> &reported() const { return m_reported; }
     const std::optional<QString> &lastError() const { return m_lastError; }
+    // Apps the backend refused on their own: no longer sent (until the agent restarts).
+    const QSet<QString> &refused() const { return m_refused; }
+
+    static constexpr std::size_t maxBatch = 100;         // apps per request
+    static constexpr qsizetype maxNameLength = 256;      // characters kept of a display name
+    static constexpr qsizetype maxCategoryLength = 128;  // characters kept of a category
     qint64 totalReported() const { return m_totalReported; }
     const QString &statePath() const { return m_statePath; }
 
@@ -71,6 +82,7 @@ private:
 
     std::map<QString, SeenApp> m_pending;
     std::map<QString, QString> m_reported;
+    QSet<QString> m_refused;
     const BackendClient m_client;
     const PairedIdentity m_identity;
     AppCatalog &m_catalog;

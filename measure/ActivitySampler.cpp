@@ -53,12 +53,13 @@ bool ActivitySampler::userActive()
 {
     if (m_idleBound && *m_idleBound < idleThresholdSeconds)
         return true;
-    const double idle = m_desktop.secondsSinceInput();
-    if (std::isnan(idle) || idle >= idleThresholdSeconds) {
+    // An unknown time since input is taken as away for this tick and proves nothing for later ones.
+    const std::optional<double> idle = m_desktop.secondsSinceInput();
+    if (!idle || std::isnan(*idle) || *idle >= idleThresholdSeconds) {
         m_idleBound.reset();
         return false;
     }
-    m_idleBound = idle;
+    m_idleBound = *idle;
     return true;
 }
 

@@ -54,6 +54,23 @@ QJsonObject DayRecord::toJson() const
     return object;
 }
 
+QByteArray DayRecord::toJsonBytes() const
+{
+    QByteArray bytes = QByteArrayLiteral("{\"date\":");
+    // The one string member, escaped as JSON wants it.
+    const QByteArray quoted = QJsonDocument(QJsonArray{date}).toJson(QJsonDocument::Compact);
+    bytes += quoted.mid(1, quoted.size() - 2);
+    bytes += QByteArrayLiteral(",\"buckets\":[");
+    for (size_t h = 0; h < buckets.size(); ++h) {
+        if (h > 0)
+            bytes += ',';
+        bytes += QByteArray::number(buckets[h]);
+    }
+    bytes += QByteArrayLiteral("],\"tzOffsetMinutes\":") + QByteArray::number(tzOffsetMinutes);
+    bytes += QByteArrayLiteral(",\"reportedTotal\":") + QByteArray::number(reportedTotal) + '}';
+    return bytes;
+}
+
 Result<DayRecord> DayRecord::fromJson(const QJsonValue &value)
 {
     using R = Result<DayRecord>;
@@ -150,12 +167,12 @@ void DayLedger::prune(int olderThanDays, const QDateTime &now)
     }
 }
 
-std::vector<DayRecord> DayLedger::unreportedBackfill(const QDateTime &now) const
+std::vector<DayRecord> DayLedger::unreportedBackfill(const QDateTime &now, const QSet<QString> &skip) const
 {
     const QString today = dateKey(now);
     std::vector<DayRecord> pending;
     for (const auto &[key, record] : m_days) {  // the map keeps keys in string order
-        if (record.date != today && record.reportedTotal != record.total())
+        if (record.date != today && record.reportedTotal != record.total() && !skip.contains(record.date))
             pending.push_back(record);
     }
     constexpr size_t limit = 7;
@@ -166,10 +183,15 @@ std::vector<DayRecord> DayLedger::unreportedBackfill(const QDateTime &now) const
 
 QByteArray DayLedger::encode(const std::map<QString, DayRecord> &days)
 {
-    QJsonObject object;
-    for (const auto &[key, record] : days)
-        object.insert(key, record.toJson());
-    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+    // Written by hand: a QJsonObject would sort each record's members by name.
+    QByteArray bytes = "{";
+    for (const auto &[key, record] : days) {
+        if (bytes.size() > 1)
+            bytes += ',';
+        const QByteArray quoted = QJsonDocument(QJsonArray{key}).toJson(QJsonDocument::Compact);
+        bytes += quoted.mid(1, quoted.size() - 2) + ':' + record.toJsonBytes();
+    }
+    return bytes + '}';
 }
 
 Result<std::map<QString, DayRecord>> DayLedger::decode(const QByteArray &bytes)
@@ -205,6 +227,14 @@ void DayLedger::load()
         auto decoded = decode(file.bytes);
         if (decoded) {
             m_days = std::move(decoded).value();
+            if (setAsideImpossibleDays()) {
+                // The file as it was stays beside the new one, for whoever wants to look.
+                const auto aside = keepAside(m_storePath, m_clock.localNow());
+                if (aside)
+                    Log::info(QStringLiteral("ledger with set-aside days kept as ") + aside.value());
+                save();
+            }
+            prune(keepDays, m_clock.now());
             Log::info(QStringLiteral("ledger restored · %1 day(s) · today=%2s")
                           .arg(m_days.size())
                           .arg(today(m_clock.now()).total()));
@@ -219,6 +249,32 @@ void DayLedger::load()
         Log::info(QStringLiteral("unreadable ledger kept as ") + aside.value());
     else
         Log::warn(QStringLiteral("unreadable ledger could not be kept aside · ") + aside.error());
+}
+
+bool DayLedger::setAsideImpossibleDays()
+{
+    // A day after tomorrow here cannot have been counted yet (tomorrow can, in a zone ahead of this
+    // one); such a day, or an offset no zone has, would make the backend refuse every report that
+    // carries it.
+    const QString tomorrow =
+        m_clock.now().toTimeZone(m_clock.timeZone()).date().addDays(1).toString(QStringLiteral("yyyy-MM-dd"));
+    bool any = false;
+    for (auto it = m_days.begin(); it != m_days.end();) {
+        const DayRecord &r = it->second;
+        QString why;
+        if (r.tzOffsetMinutes < -maxOffsetMinutes || r.tzOffsetMinutes > maxOffsetMinutes)
+            why = QStringLiteral("offset %1 min is beyond 18 hours").arg(r.tzOffsetMinutes);
+        else if (r.date > tomorrow)
+            why = QStringLiteral("the date is after tomorrow");
+        if (why.isEmpty()) {
+            ++it;
+            continue;
+        }
+        Log::warn(QStringLiteral("ledger day set aside · %1 · %2").arg(r.date, why));
+        it = m_days.erase(it);
+        any = true;
+    }
+    return any;
 }
 
 Status DayLedger::save()

@@ -4,6 +4,7 @@
 #include "platform/Result.h"
 
 #include <QJsonObject>
+#include <QSet>
 #include <QString>
 
 #include <array>
@@ -23,8 +24,11 @@ struct DayRecord {
 
     qint64 total() const;
 
-    // {"date":..,"buckets":[24 ints],"tzOffsetMinutes":..,"reportedTotal":..} in that order.
+    // {"date":..,"buckets":[24 ints],"tzOffsetMinutes":..,"reportedTotal":..}. A QJsonObject keeps
+    // its members sorted by name; toJsonBytes() writes them in this order.
     QJsonObject toJson() const;
+    // The compact JSON of toJson() with the members in the order above.
+    QByteArray toJsonBytes() const;
     // All four members required with their types; exactly 24 whole-number buckets of 0...3600;
     // other members ignored.
     static Result<DayRecord> fromJson(const QJsonValue &value);
@@ -36,10 +40,14 @@ struct DayRecord {
 class DayLedger {
 public:
     static constexpr qint64 maxFileBytes = 4 * 1024 * 1024;  // 31 days take about 5 KB
+    static constexpr int keepDays = 30;                      // days older than this are pruned
+    static constexpr qint64 maxOffsetMinutes = 18 * 60;      // the widest offset a zone can have
 
     // Creates the ledger for storePath and loads it at once: a missing file gives an empty ledger
     // silently; a file that cannot be read or decoded is moved aside (never destroyed), logged at
-    // ERROR, and the ledger starts empty.
+    // ERROR, and the ledger starts empty. Days that no report could carry (an offset beyond ±18 h, a
+    // date after tomorrow) are left out, each with a WARN line, and the file is kept aside as it was;
+    // days older than keepDays are pruned.
     DayLedger(QString storePath, const Clock &clock);
 
     // Credits seconds (< 1: ignored) to the hour of `at` in its day's record, capped at 3600 per bucket.
@@ -51,8 +59,9 @@ public:
     Status save();
     // Keeps the days whose key is at least the date olderThanDays calendar days before now.
     void prune(int olderThanDays, const QDateTime &now);
-    // The past days whose total the backend has not confirmed: at most 7, oldest first.
-    std::vector<DayRecord> unreportedBackfill(const QDateTime &now) const;
+    // The past days whose total the backend has not confirmed: at most 7, oldest first. Days in
+    // `skip` (ones the backend refused) are not offered and take no place.
+    std::vector<DayRecord> unreportedBackfill(const QDateTime &now, const QSet<QString> &skip = {}) const;
 
     // The usage reporter marks days as reported here directly.
     std::map<QString, DayRecord> &days() { return m_days; }
@@ -75,6 +84,8 @@ public:
 
 private:
     void load();
+    // Leaves out the days no report could carry; true when there were any.
+    bool setAsideImpossibleDays();
 
     std::map<QString, DayRecord> m_days;
     const QString m_storePath;

@@ -48,12 +48,15 @@ QCoro::Task<void> MonitoredApps::refresh(CancelToken cancel)
         if (cancel.isCancelled())
             co_return;
         m_lastError = result.error().description();
+        if (!m_failingSince)
+            m_failingSince = m_clock.now();
         Log::warn(QStringLiteral("monitored apps refresh failed") + separator + *m_lastError);
         co_return;
     }
     apply(result.value());
     m_lastFetch = m_clock.now();
     m_lastError.reset();
+    m_failingSince.reset();
     Log::info(QStringLiteral("monitored") + separator +
               QStringLiteral("%1 app(s), %2 site(s)").arg(m_bundleIds.size()).arg(m_domains.size()));
 }

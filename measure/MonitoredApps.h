@@ -50,6 +50,8 @@ public:
     const QSet<QString> &domains() const { return m_domains; }
     const std::optional<QDateTime> &lastFetch() const { return m_lastFetch; }
     const std::optional<QString> &lastError() const { return m_lastError; }
+    // When the current run of failed refreshes began; nothing once a refresh succeeds.
+    const std::optional<QDateTime> &failingSince() const { return m_failingSince; }
 
 private:
     QSet<QString> m_bundleIds;
@@ -57,6 +59,7 @@ private:
     QSet<QString> m_matchDomains;  // m_domains in the form visited hosts take (SiteHost::canonicalDomain)
     std::optional<QDateTime> m_lastFetch;
     std::optional<QString> m_lastError;
+    std::optional<QDateTime> m_failingSince;
     const BackendClient m_client;
     const QString m_sessionToken;
     const QString m_deviceId;

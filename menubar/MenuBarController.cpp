@@ -1,5 +1,6 @@
 #include "menubar/MenuBarController.h"
 
+#include "agent/Log.h"
 #include "menubar/MenuTexts.h"
 #include "platform/PlatformConstants.h"
 
@@ -21,6 +22,12 @@ QString counted(qsizetype count, const char *noun)
            (count == 1 ? QString() : QStringLiteral("s"));
 }
 
+QString failureLine(const QString &what, const FailureReading &failure, const MenuReadings &r)
+{
+    return what + failure.error + QStringLiteral(" (failing since ") + MenuTexts::relativeTime(failure.since, r.now) +
+           QLatin1Char(')');
+}
+
 void addPairing(std::vector<MenuEntry> &out, const AgentStates::Pairing &pairing, const MenuReadings &r)
 {
     out.push_back(MenuEntry::label(QStringLiteral("Enter this code in the Fennimar app")));
@@ -38,6 +45,8 @@ void addPaired(std::vector<MenuEntry> &out, const AgentStates::Paired &paired, c
     out.push_back(
         MenuEntry::dimmed(QStringLiteral("Today: ") + MenuTexts::minutes(r.todaySeconds) + QStringLiteral(" counted")));
     out.push_back(MenuEntry::dimmed(MenuBarController::activityLine(r)));
+    if (!r.samplingProblem.isEmpty())
+        out.push_back(MenuEntry::dimmed(QStringLiteral("Cannot see which app is in front: ") + r.samplingProblem));
     out.push_back(MenuEntry::separator());
     out.push_back(MenuEntry::dimmed(MenuBarController::monitoredLine(r)));
     if (auto permission = MenuBarController::permissionLine(r))
@@ -46,6 +55,11 @@ void addPaired(std::vector<MenuEntry> &out, const AgentStates::Paired &paired, c
         out.push_back(std::move(*login));
     out.push_back(MenuEntry::separator());
     out.push_back(MenuEntry::dimmed(MenuBarController::beatLine(r)));
+    if (r.reportFailure)
+        out.push_back(MenuEntry::dimmed(failureLine(QStringLiteral("Usage not sent — "), *r.reportFailure, r)));
+    // With no apps known the monitored line already says why the list did not load.
+    if (r.listFailure && !(r.monitored && r.monitored->lastError && r.monitored->appCount == 0))
+        out.push_back(MenuEntry::dimmed(failureLine(QStringLiteral("App list not updated — "), *r.listFailure, r)));
     const QString computer = r.computerName.isEmpty() ? QStringLiteral("PC") : r.computerName;
     out.push_back(MenuEntry::dimmed(QStringLiteral("This computer: ") + computer + QStringLiteral(" (") + r.userName +
                                     QLatin1Char(')')));
@@ -68,6 +82,13 @@ std::vector<MenuEntry> MenuBarController::menu(const MenuReadings &r)
                        out.push_back(MenuEntry::command(QStringLiteral("Try again"), MenuAction::Pair));
                    },
                    [&](const AgentStates::Unpaired &) {
+                       // Pairing now would make a second device of a computer that may be paired.
+                       if (r.waitingFor) {
+                           out.push_back(MenuEntry::label(*r.waitingFor));
+                           out.push_back(MenuEntry::dimmed(
+                               QStringLiteral("Fennimar goes on by itself once it can read its pairing.")));
+                           return;
+                       }
                        out.push_back(MenuEntry::label(QStringLiteral("Fennimar isn't set up yet")));
                        out.push_back(MenuEntry::separator());
                        out.push_back(MenuEntry::command(QStringLiteral("Pair this computer…"), MenuAction::Pair));
@@ -76,19 +97,29 @@ std::vector<MenuEntry> MenuBarController::menu(const MenuReadings &r)
                r.state);
     out.push_back(MenuEntry::separator());
     out.push_back(MenuEntry::command(QStringLiteral("Quit Fennimar"), MenuAction::Quit));
+    // Error texts come from outside (a backend's body): a line feed in one must not draw a line
+    // of its own.
+    for (MenuEntry &e : out) {
+        e.title = Log::escapeControls(e.title);
+        e.shown = Log::escapeControls(e.shown);
+    }
     return out;
 }
 
 MenuIcon MenuBarController::icon(const MenuReadings &r)
 {
-    return std::visit(
-        Overloaded{
-            [](const AgentStates::Pairing &) { return MenuIcon::Outline; },
-            [](const AgentStates::Unpaired &) { return MenuIcon::Outline; },
-            [&](const AgentStates::Paired &) { return r.lastBeatError ? MenuIcon::Alert : MenuIcon::Filled; },
-            [](const AgentStates::Failed &) { return MenuIcon::Alert; },
-        },
-        r.state);
+    return std::visit(Overloaded{
+                          [](const AgentStates::Pairing &) { return MenuIcon::Outline; },
+                          [](const AgentStates::Unpaired &) { return MenuIcon::Outline; },
+                          // Checking in is not enough: reports that do not arrive, or a desktop that cannot be
+                          // watched, mean nothing reaches the parent.
+                          [&](const AgentStates::Paired &) {
+                              const bool trouble = r.lastBeatError || r.reportFailure || !r.samplingProblem.isEmpty();
+                              return trouble ? MenuIcon::Alert : MenuIcon::Filled;
+                          },
+                          [](const AgentStates::Failed &) { return MenuIcon::Alert; },
+                      },
+                      r.state);
 }
 
 QString MenuBarController::displayName(const QString &subject, const MenuReadings &r)
@@ -144,9 +175,11 @@ std::optional<MenuEntry> MenuBarController::permissionLine(const MenuReadings &r
         return std::nullopt;
     if (r.accessibilityTrusted)
         return MenuEntry::dimmed(QStringLiteral("Websites: counting ") + counted(r.monitored->domainCount, "site"));
-    return MenuEntry::command(
-        QStringLiteral("Turn on website counting…"), MenuAction::RequestAccessibility,
-        QStringLiteral("Fennimar needs macOS Accessibility permission to see which site is open."));
+    return MenuEntry::command(QStringLiteral("Turn on website counting…"), MenuAction::RequestAccessibility,
+                              QStringLiteral("Fennimar needs %1 to see which site is open.")
+                                  .arg(platform::osName() == QLatin1String("macos")
+                                           ? QStringLiteral("macOS Accessibility permission")
+                                           : QStringLiteral("the desktop's accessibility permission")));
 }
 
 std::optional<MenuEntry> MenuBarController::loginItemLine(const MenuReadings &r)

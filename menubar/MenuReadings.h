@@ -45,16 +45,26 @@ struct MonitoredReading {
     std::optional<QString> lastError;  // description of the last failed refresh
 };
 
+// A loop that keeps failing: what the last attempt said and when the run of failures began.
+struct FailureReading {
+    QString error;    // the failure's description
+    QDateTime since;  // the first failure of the current run
+};
+
 // Everything the menu shows, read from the agent at the moment the menu opens. A plain value: the
 // menu is a function of it and of nothing else.
 struct MenuReadings {
     AgentState state = AgentStates::Unpaired{};
-    std::optional<QDateTime> lastBeat;          // when the last heartbeat succeeded
-    std::optional<QString> lastBeatError;       // description of the last heartbeat failure
-    qint64 todaySeconds = 0;                    // seconds counted today (local day)
-    std::optional<MenuVerdict> verdict;         // absent while no sampler exists
-    std::optional<MonitoredReading> monitored;  // absent while no monitored list exists
-    bool accessibilityTrusted = false;          // may the agent read browsers' pages
+    std::optional<QDateTime> lastBeat;            // when the last heartbeat succeeded
+    std::optional<QString> lastBeatError;         // description of the last heartbeat failure
+    std::optional<FailureReading> reportFailure;  // usage reports failing (absent while they arrive)
+    std::optional<FailureReading> listFailure;    // monitored-list refreshes failing
+    QString samplingProblem;                      // why the app in front cannot be seen; empty when it can
+    std::optional<QString> waitingFor;            // the secret store the agent waits for before it can tell its pairing
+    qint64 todaySeconds = 0;                      // seconds counted today (local day)
+    std::optional<MenuVerdict> verdict;           // absent while no sampler exists
+    std::optional<MonitoredReading> monitored;    // absent while no monitored list exists
+    bool accessibilityTrusted = false;            // may the agent read browsers' pages
     LoginService::Status loginItem = LoginService::Status::NotRegistered;
     QString computerName;  // empty when the system gives none
     QString userName;      // the login name

@@ -1,6 +1,7 @@
 #include "menubar/TrayMenu.h"
 
 #include "agent/Log.h"
+#include "platform/PlatformConstants.h"
 
 #include <QAction>
 #include <QApplication>
@@ -60,12 +61,13 @@ TrayMenu::TrayMenu(Clock &clock, ReadingsSource readings, MenuActions actions, Q
     connect(m_menu.get(), &QMenu::aboutToShow, this, &TrayMenu::rebuild);
 
     m_tray = new QSystemTrayIcon(this);
-    m_tray->setToolTip(QStringLiteral("Fennimar"));
+    // No tooltip on the icon: the menu says everything, and a stale tooltip would not.
     m_tray->setContextMenu(m_menu.get());
     // A left click opens the same menu, as the status item of a menu bar does; the context click is
-    // handled by the tray itself.
+    // handled by the tray itself, and so is every click on a real status item (opening it here too
+    // would show the menu twice).
     connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::Trigger && !m_menu->isVisible())
+        if (reason == QSystemTrayIcon::Trigger && !platform::trayIsStatusItem() && !m_menu->isVisible())
             openBesideIcon();
     });
     refreshIcon();
@@ -146,8 +148,10 @@ void TrayMenu::refreshIcon()
     const bool dark = darkPanel();
     // Six small pictures in all: render each once.
     QIcon &icon = m_icons[static_cast<std::size_t>(which) * 2 + (dark ? 1 : 0)];
-    if (icon.isNull())
+    if (icon.isNull()) {
         icon = iconImage(which, dark);
+        icon.setIsMask(platform::trayIsStatusItem());
+    }
     m_tray->setIcon(icon);
 }
 
@@ -168,7 +172,9 @@ void TrayMenu::rebuild()
             continue;
         }
         QAction *action = m_menu->addAction(literal(entry.shown));
-        action->setToolTip(entry.toolTip.isEmpty() ? entry.title : entry.toolTip);
+        // Only the entries that explain themselves carry a tooltip (the code, the two fixes).
+        if (!entry.toolTip.isEmpty())
+            action->setToolTip(entry.toolTip);
         switch (entry.kind) {
             case MenuEntry::Kind::Label:
                 action->setEnabled(false);

@@ -27,11 +27,18 @@ public:
     virtual std::optional<RunningApp> frontmostApp() = 0;
 
     // Seconds since the user last pressed a key, moved or clicked the pointer or touched any input
-    // device. 0 when unknown, so that an unknown idle time never makes the user look away.
-    virtual double secondsSinceInput() = 0;
+    // device. Nothing when unknown (no idle source in this session, a lost connection, a reply past
+    // its deadline): the caller must then take the user as away, since a made-up 0 would credit a
+    // child who left the computer.
+    virtual std::optional<double> secondsSinceInput() = 0;
 
     // Whether the login session's screen is locked. false when unknown.
     virtual bool screenLocked() = 0;
+
+    // Empty while this desktop layer can tell which app is in front; otherwise one plain sentence
+    // for the user saying why it cannot (e.g. "no display connection", "this Wayland compositor
+    // offers no way to see the focused window"). Cheap; main thread.
+    virtual QString samplingProblem() = 0;
 };
 
 }  // namespace fennimar

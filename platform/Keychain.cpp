@@ -46,6 +46,25 @@ QCoro::Task<std::optional<PairedIdentity>> Keychain::load() const
     co_return std::move(identity).value();
 }
 
+QCoro::Task<Keychain::Loaded> Keychain::loadChecked() const
+{
+    SecretStore &store = m_store;
+    const QString account = Keychain::account(m_userName());
+    const SecretStore::ReadResult read = co_await store.read(service(), account);
+    Loaded loaded;
+    if (read.error == SecretStore::ReadError::NotFound)
+        co_return loaded;
+    if (read.error != SecretStore::ReadError::None || !read.secret) {
+        loaded.unreadable = read.error == SecretStore::ReadError::None ? SecretStore::ReadError::Other : read.error;
+        loaded.why = read.description;
+        co_return loaded;
+    }
+    // An undecodable secret is no pairing; it stays in place for the next save to replace.
+    if (Result<PairedIdentity> identity = PairedIdentity::fromJson(*read.secret))
+        loaded.identity = std::move(identity).value();
+    co_return loaded;
+}
+
 QCoro::Task<Status> Keychain::save(PairedIdentity identity) const
 {
     SecretStore &store = m_store;

@@ -36,6 +36,20 @@ public:
     // mistaken for "could not ask". One round trip to the store (it may prompt to unlock).
     QCoro::Task<std::optional<PairedIdentity>> load() const;
 
+    // What loadChecked() found: an identity, none stored, or a store that could not be read.
+    struct Loaded {
+        std::optional<PairedIdentity> identity;  // present when one is stored and decodes
+        // None when the store answered (identity or not); Locked or Unavailable (or Other) when it
+        // could not be asked, so that nothing can be concluded about a pairing.
+        SecretStore::ReadError unreadable = SecretStore::ReadError::None;
+        QString why;  // the store's sentence when unreadable
+        bool readable() const { return unreadable == SecretStore::ReadError::None; }
+    };
+    // Like load(), but tells "nothing stored" apart from "the store could not be read" and logs
+    // nothing: a caller that may start a new pairing must not do so on a store it could not read.
+    // One round trip to the store.
+    QCoro::Task<Loaded> loadChecked() const;
+
     // Replaces the stored identity in place: there is no moment with none stored, and a failed save
     // leaves the previous identity as it was. Fails with a sentence for the user when the identity
     // cannot be encoded (the store is not touched) or the store refuses; logs nothing itself (the

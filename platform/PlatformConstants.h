@@ -15,6 +15,15 @@ QString appPrefix();
 // The identifiers of the web browsers whose page, not the app, decides what counts.
 const QSet<QString> &browserIds();
 
+// Whether this process can show a tray icon. Linux: DISPLAY or WAYLAND_DISPLAY names a display (an
+// empty variable names none; a start from a console or before the session is up has none). macOS:
+// always, because the launch agent runs only in a login session's window server (Aqua).
+bool hasDisplay();
+
+// Whether the tray icon is a menu-bar status item (macOS): the system then opens the icon's menu on
+// every click by itself, and draws the icon as a template image tinted to suit the menu bar.
+bool trayIsStatusItem();
+
 // "linux" / "macos": the value of the heartbeat's "os" and of the build identity's platform.
 QString osName();
 

@@ -11,14 +11,18 @@ packages=(
   qcoro-qt6-dev qtkeychain-qt6-dev
   qt6-httpserver-dev libqt6sql6-sqlite libqt6opengl6-dev
   libxcb1-dev libxcb-ewmh-dev libxcb-icccm4-dev libxcb-screensaver0-dev libxcb-res0-dev
+  libwayland-dev wayland-protocols plasma-wayland-protocols
   libgtest-dev googletest
   # tests against real peers
   dbus dbus-x11 gnome-keyring libsecret-tools xvfb xauth openbox xdotool trayer x11-utils xterm
   at-spi2-core chromium firefox-esr fonts-dejavu-core
+  sway swaylock weston foot xwayland
   # xterm falls back on the core X fonts (its menus, a missing face); without them it warns and starts slowly
   xfonts-base
   # sqlite3 command line for inspecting the reference backend's data
   sqlite3 curl procps psmisc
+  # xmllint: the macOS bundle's property lists are checked with it
+  libxml2-utils
 )
 
 missing=()

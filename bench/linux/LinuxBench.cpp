@@ -55,12 +55,12 @@ void benchTick(const QString &dataDir)
         timer.start();
         const auto app = desktop.frontmostApp();
         const qint64 afterApp = timer.nsecsElapsed();
-        const double seconds = desktop.secondsSinceInput();
+        const std::optional<double> seconds = desktop.secondsSinceInput();
         const bool locked = desktop.screenLocked();
         const qint64 total = timer.nsecsElapsed();
         ticks.push_back(static_cast<double>(total) / 1000.0);
         idle.push_back(static_cast<double>(total - afterApp) / 1000.0);
-        if (!app || seconds < 0 || locked)
+        if (!app || !seconds || *seconds < 0 || locked)
             std::printf("unexpected answer at tick %d\n", i);
     }
     const Figures t = summarize(ticks), s = summarize(idle);

@@ -35,6 +35,16 @@ const QSet<QString> &browserIds()
     return ids;
 }
 
+bool hasDisplay()
+{
+    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+bool trayIsStatusItem()
+{
+    return false;
+}
+
 QString osName()
 {
     return QStringLiteral("linux");

@@ -156,6 +156,10 @@ X11Desktop::X11Desktop(Clock &clock, DesktopEntryCatalog &catalog, std::unique_p
     if (problem && (m_display.isEmpty() || !qEnvironmentVariable("WAYLAND_DISPLAY").isEmpty() ||
                     qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland"))) {
         m_unsupported = true;
+        m_unsupportedReason =
+            qEnvironmentVariable("DISPLAY").isEmpty() && qEnvironmentVariable("WAYLAND_DISPLAY").isEmpty()
+                ? QStringLiteral("no display to watch (DISPLAY is not set)")
+                : QStringLiteral("this Wayland session offers no way to see the focused window");
         Log::warn(*problem);
         return;
     }
@@ -337,10 +341,10 @@ std::optional<RunningApp> X11Desktop::describeWindow(quint32 window)
     return app;
 }
 
-double X11Desktop::secondsSinceInput()
+std::optional<double> X11Desktop::secondsSinceInput()
 {
     if (!ensureConnected() || !m_conn->hasScreenSaver)
-        return 0;
+        return std::nullopt;
     xcb_connection_t *c = m_conn->c;
     const auto cookie = xcb_screensaver_query_info(c, m_conn->root);
     xcb_flush(c);
@@ -348,9 +352,22 @@ double X11Desktop::secondsSinceInput()
     const auto reply = awaitReply<xcb_screensaver_query_info_reply_t>(c, cookie.sequence, m_conn->deadline(), late);
     if (xcb_connection_has_error(c)) {
         connectionLost();
-        return 0;
+        return std::nullopt;
     }
-    return reply ? reply->ms_since_user_input / 1000.0 : 0;
+    if (!reply)
+        return std::nullopt;
+    return reply->ms_since_user_input / 1000.0;
+}
+
+QString X11Desktop::samplingProblem()
+{
+    if (m_unsupported)
+        return m_unsupportedReason;
+    if (m_conn)
+        return {};
+    if (m_reconnectFailures >= kMaxReconnects)
+        return QStringLiteral("the display connection was lost and could not be opened again");
+    return QStringLiteral("no display connection");
 }
 
 bool X11Desktop::screenLocked()

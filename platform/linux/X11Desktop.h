@@ -21,7 +21,7 @@ class DesktopEntryCatalog;
 // lock comes from a ScreenLockMonitor's cached answer.
 //
 // No call waits on the X server longer than a short deadline. A lost connection gives "no
-// frontmost app" and idle 0, one WARN line, and a bounded series of reconnect attempts spaced out
+// frontmost app" and an unknown idle time, one WARN line, and a bounded series of reconnect attempts spaced out
 // on the clock. In a Wayland session nothing is reported as frontmost (an X11 answer would only
 // be right while an Xwayland window has focus) and one WARN line says so. Main thread only.
 class X11Desktop : public Desktop {
@@ -35,8 +35,9 @@ public:
     X11Desktop &operator=(const X11Desktop &) = delete;
 
     std::optional<RunningApp> frontmostApp() override;
-    double secondsSinceInput() override;
+    std::optional<double> secondsSinceInput() override;
     bool screenLocked() override;
+    QString samplingProblem() override;
 
     // Why this session cannot tell the frontmost app (a Wayland session, no display), or nothing.
     static std::optional<QString> sessionProblem();
@@ -57,6 +58,7 @@ private:
     QByteArray m_display;
     std::unique_ptr<Connection> m_conn;
     bool m_unsupported = false;
+    QString m_unsupportedReason;  // what samplingProblem() says when unsupported
     int m_reconnectFailures = 0;
     Millis m_nextReconnect{0};
     bool m_warnedUnresponsive = false;

@@ -32,7 +32,7 @@ TEST(LogLine, LayoutIsExactByteForByte)
          "[fennimar 14:03:07 WARN ] heartbeat failed \xC2\xB7 timed out\n"},
         {Log::Level::Error, "x", "[fennimar 14:03:07 ERROR] x\n"},
         {Log::Level::Info, "", "[fennimar 14:03:07 INFO ] \n"},
-        {Log::Level::Info, "two\nlines", "[fennimar 14:03:07 INFO ] two\nlines\n"},
+        {Log::Level::Info, "two\nlines", "[fennimar 14:03:07 INFO ] two\\nlines\n"},
     };
     for (const auto &c : cases)
         EXPECT_EQ(Log::formatLine(c.level, at, QString::fromUtf8(c.message)), c.expected) << c.message;

@@ -28,12 +28,14 @@ TEST(AtspiBounds, ATickCostsAtMostTheBudgetPlusOneCall)
     struct Case {
         const char *name;
         int delayMs;
+        bool backsOff;  // false: every read runs out while waking the application
     };
     const Case cases[] = {
         // No Collection: the read falls back to the walk, whose every call is 150 ms late.
-        {"every answer 150 ms late", 150},
-        // Answers at once, but the tree never ends: the walk runs out of time before its 1,500 elements.
-        {"an endless tree", 0},
+        {"every answer 150 ms late", 150, false},
+        // Answers within a millisecond, but the tree never ends: the walk's 1,500 elements would take
+        // seconds, so the budget ends it.
+        {"an endless tree", 1, true},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -48,20 +50,19 @@ TEST(AtspiBounds, ATickCostsAtMostTheBudgetPlusOneCall)
         RealClock clock;
         AtspiAccessibility accessibility(clock, desktop.sessionBus());
         ASSERT_TRUE(accessibility.isTrusted());
-        QElapsedTimer took;
-        took.start();
-        const AddressOutcome outcome = accessibility.readAddress(peer.processId());
-        const qint64 tookMs = took.elapsed();
-        std::printf("%s: the read took %lld ms\n", c.name, static_cast<long long>(tookMs));
-        // Which reason depends on where a loaded machine's 50 ms ran out; that it ran out does not.
-        EXPECT_EQ(outcome.kind, AddressOutcome::Kind::Unreadable);
-        EXPECT_LE(tookMs, 50 + c.delayMs + 30) << "the budget is 50 ms; 30 ms more for a machine busy with other tests";
-        // The browser is then left alone, as after a timeout.
-        took.restart();
-        EXPECT_EQ(accessibility.readAddress(peer.processId()),
-                  AddressOutcome::unreadable(AddressOutcome::noAddressFound));
-        EXPECT_EQ(accessibility.lastReadRequests(), 0);
-        EXPECT_LE(took.elapsed(), 5);
+        // The first read wakes the application; the later ones are the browser's usual reads.
+        for (int read = 1; read <= 3; ++read) {
+            QElapsedTimer took;
+            took.start();
+            const AddressOutcome outcome = accessibility.readAddress(peer.processId());
+            const qint64 tookMs = took.elapsed();
+            std::printf("%s: read %d took %lld ms\n", c.name, read, static_cast<long long>(tookMs));
+            // Which reason depends on where a loaded machine's 200 ms ran out; that it ran out does not.
+            EXPECT_EQ(outcome.kind, AddressOutcome::Kind::Unreadable);
+            EXPECT_LE(tookMs, 200 + c.delayMs + 30) << "the budget is 200 ms; 30 ms more for a busy machine";
+        }
+        // A woken browser that spent its budget is then left alone, as after a timeout.
+        EXPECT_EQ(accessibility.lastReadRequests() == 0, c.backsOff);
         peer.kill();
         peer.waitForFinished(5000);
     }

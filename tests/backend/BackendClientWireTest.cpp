@@ -69,7 +69,7 @@ TEST_F(WireTest, HeartbeatSendsFactsBuildAndChecksAndAcceptsAnyBody)
     const auto empty = finish(client.heartbeat("dev 1", false, true, system));
     ASSERT_TRUE(empty.ok()) << empty.error().description().toStdString();
     EXPECT_TRUE(empty.value().isEmpty());
-    const auto text = finish(client.heartbeat("dev 1", false, true, system));
+    const auto text = finish(client.heartbeat("dev 1", BackendClient::HealthChecks{false, true, false}, system));
     ASSERT_TRUE(text.ok());
     EXPECT_EQ(text.value(), "anything");
 
@@ -84,8 +84,11 @@ TEST_F(WireTest, HeartbeatSendsFactsBuildAndChecksAndAcceptsAnyBody)
         {"app_build", appBuild()},
         {"health_snapshot", QJsonObject{{"os", sevenFacts("laptop")},
                                         {"checks", QJsonObject{{"macos_accessibility_granted", check0},
-                                                               {"macos_login_item_enabled", check1}}}}}};
+                                                               {"macos_login_item_enabled", check1},
+                                                               {"foreground_sampling", check1}}}}}};
     EXPECT_EQ(request.json(), expected);
+    const QJsonObject checks = server.requests().at(1).json()["health_snapshot"].toObject()["checks"].toObject();
+    EXPECT_EQ(checks["foreground_sampling"].toObject(), check0);
 }
 
 TEST_F(WireTest, UsageReportCarriesTodayAndBackfillOnlyWhenThereIsSome)

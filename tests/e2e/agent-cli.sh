@@ -83,6 +83,8 @@ if [ "${1:-}" = "--inside" ]; then
 
   kill -TERM "$agent_pid"
   wait "$agent_pid"
+  rc=$?
+  [ "$rc" -eq 0 ] || fail "the agent exited with $rc after SIGTERM"
   echo "command line: status, pair, cancel, unpair (declined and confirmed) and no agent all as expected"
   exit 0
 fi

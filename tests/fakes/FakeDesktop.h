@@ -10,8 +10,8 @@ namespace fennimar::test {
 class FakeDesktop : public Desktop {
 public:
     std::optional<RunningApp> front;
-    double idleSeconds = 0;
-    std::function<double()> idle;  // when set, the time since input, instead of idleSeconds
+    std::optional<double> idleSeconds = 0.0;      // nothing: unknown
+    std::function<std::optional<double>()> idle;  // when set, the time since input, instead of idleSeconds
     bool locked = false;
     int frontmostCalls = 0;
     int idleCalls = 0;
@@ -21,12 +21,14 @@ public:
         ++frontmostCalls;
         return front;
     }
-    double secondsSinceInput() override
+    QString problem;  // what samplingProblem() answers
+    std::optional<double> secondsSinceInput() override
     {
         ++idleCalls;
         return idle ? idle() : idleSeconds;
     }
     bool screenLocked() override { return locked; }
+    QString samplingProblem() override { return problem; }
 };
 
 }  // namespace fennimar::test

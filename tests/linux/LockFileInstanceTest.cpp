@@ -1,4 +1,4 @@
-#include "platform/linux/LockFileInstance.h"
+#include "platform/LockFileInstance.h"
 #include "tests/linux/LinuxTestSupport.h"
 
 #include <QTemporaryDir>

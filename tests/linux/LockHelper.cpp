@@ -1,7 +1,7 @@
 // A second agent process for the single-instance tests: claims the lock in argv[1], prints
 // "claimed" or "refused", optionally starts a long-lived child (argv[2] == "child") that would
 // keep an inherited lock alive, then waits to be killed.
-#include "platform/linux/LockFileInstance.h"
+#include "platform/LockFileInstance.h"
 
 #include <QCoreApplication>
 #include <QProcess>

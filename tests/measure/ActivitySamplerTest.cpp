@@ -108,16 +108,18 @@ TEST_F(SamplerTest, LockAndIdleMakeTheUserAway)
 {
     struct Case {
         bool locked;
-        double idle;
+        std::optional<double> idle;
         qint64 credited;
     };
     const Case cases[] = {
-        {false, 59.9, 1}, {false, 60.0, 0}, {false, 3600.0, 0}, {false, std::numeric_limits<double>::quiet_NaN(), 0},
-        {true, 0.0, 0},  // input arrives while the screen is locked
+        {false, 59.9, 1},         {false, 60.0, 0},
+        {false, 3600.0, 0},       {false, std::numeric_limits<double>::quiet_NaN(), 0},
+        {true, 0.0, 0},            // input arrives while the screen is locked
+        {false, std::nullopt, 0},  // unknown (a slow or lost display server) is away
         {false, 0.0, 1},
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(c.idle);
+        SCOPED_TRACE(c.idle.value_or(-1));
         desktop.locked = c.locked;
         desktop.idleSeconds = c.idle;
         EXPECT_EQ(tickAfter(1.0), c.credited);
@@ -292,7 +294,7 @@ public:
                 return running(QStringLiteral("org.example.Free"));
         }
     }
-    double secondsSinceInput() override
+    std::optional<double> secondsSinceInput() override
     {
         const QTime t = m_clock.localNow().time();
         if (t.hour() == 9)  // away for the second half of each two minutes
@@ -303,6 +305,7 @@ public:
     {
         return m_clock.localNow().time().hour() == 10 && m_clock.localNow().time().minute() >= 30;
     }
+    QString samplingProblem() override { return {}; }
 
 private:
     const Clock &m_clock;

@@ -173,8 +173,8 @@ TEST_F(DayLedgerTest, SavedLedgerRoundTripsInTheCompactFileLayout)
     }
     const QByteArray bytes = readFile(path);
     EXPECT_TRUE(bytes.startsWith(
-        R"({"2026-03-13":{"buckets":[0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,5,0,0,0],"date":"2026-03-13",)"))
-        << "QJsonObject orders members by name; the reader must not care";
+        R"({"2026-03-13":{"date":"2026-03-13","buckets":[0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,5,0,0,0],)"))
+        << "members in the order date, buckets, tzOffsetMinutes, reportedTotal";
     EXPECT_FALSE(bytes.contains(' '));
     EXPECT_EQ(QFile::permissions(path) & (QFileDevice::ReadGroup | QFileDevice::ReadOther), QFileDevice::Permissions());
 

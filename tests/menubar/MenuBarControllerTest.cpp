@@ -62,7 +62,7 @@ MenuReadings paired()
 }
 
 const QString kQuitTail[] = {"---", "action Quit Fennimar #5"};
-const QString kAccessTip = "Fennimar needs macOS Accessibility permission to see which site is open.";
+const QString kAccessTip = "Fennimar needs the desktop's accessibility permission to see which site is open.";
 const QString kLoginTip =
     "Fennimar needs permission to start at login. Without it, monitoring stops the next time this computer restarts.";
 

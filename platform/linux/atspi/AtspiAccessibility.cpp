@@ -329,7 +329,8 @@ AddressOutcome AtspiAccessibility::readAddress(qint64 pid)
     AtspiCaller caller(direct ? QDBusConnection(app->peerName) : *bus, direct ? QString() : app->busName,
                        m_options.callTimeout);
     caller.setDeadline(m_clock, deadline);
-    if (!app->woken)
+    const bool waking = !app->woken;
+    if (waking)
         wake(*app, caller);
     AddressOutcome outcome = noAddress();
     if (caller.failure() == AtspiCaller::Failure::None) {
@@ -343,6 +344,10 @@ AddressOutcome AtspiAccessibility::readAddress(qint64 pid)
             backOff(pid, *app, QStringLiteral("is not answering (%1)").arg(caller.failureText()));
             return noAddress();
         case AtspiCaller::Failure::OutOfTime:
+            // The read that wakes an application pays once for what later reads do not (Chromium
+            // builds its tree): running out then is not held against the browser.
+            if (waking)
+                return noAddress();
             backOff(pid, *app,
                     QStringLiteral("could not be read within %1 ms (a slow browser or a very large page)")
                         .arg(m_options.readBudget.count()));

@@ -27,7 +27,7 @@ class AtspiAccessibility final : public Accessibility {
 public:
     struct Options {
         Millis callTimeout{200};                 // per request to a browser or to the desktop's services
-        Millis readBudget{50};                   // for all the requests of one readAddress together
+        Millis readBudget{200};                  // for all the requests of one readAddress together
         Millis trustFreshFor{4000};              // isTrusted() asks D-Bus at most this often...
         Millis trustFreshWhileFollowed{300000};  // ...or this, while the launcher's signals are followed
         Millis firstBackoff{2000};               // a browser that did not answer is left alone this long...
@@ -66,7 +66,8 @@ public:
     // answer costs one timeout and is then skipped ("no address found") for a growing back-off.
     // The requests to the registry and the browser share one readBudget: a read that spends it
     // ends as "page too large to scan" when the walk was under way, else as "no address found",
-    // and the browser gets the same back-off as one that does not answer.
+    // and the browser gets the same back-off as one that does not answer (except on the read that
+    // wakes the application, which pays once for what later reads do not).
     AddressOutcome readAddress(qint64 pid) override;
 
     // Starts the desktop's accessibility settings (GNOME's universal-access panel or KDE's

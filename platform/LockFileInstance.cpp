@@ -1,4 +1,4 @@
-#include "platform/linux/LockFileInstance.h"
+#include "platform/LockFileInstance.h"
 
 #include "agent/Log.h"
 #include "platform/PlatformConstants.h"

@@ -1,0 +1,102 @@
+// Cost of the Wayland facts the sampler reads every second (app in front, idle time, lock) on a
+// headless sway, through sway's IPC and through wlr foreign-toplevel, and on weston, which offers
+// neither. Also how soon a focus change is seen.
+#include "bench/BenchStats.h"
+#include "platform/RealClock.h"
+#include "platform/linux/DesktopEntryCatalog.h"
+#include "platform/linux/wayland/WaylandDesktop.h"
+#include "tests/linux/HeadlessCompositor.h"
+#include "tests/linux/LinuxTestSupport.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <cstdio>
+#include <vector>
+
+using namespace fennimar;
+
+namespace {
+
+void benchTicks(const char *name, WaylandDesktop &desktop, bool expectFront)
+{
+    constexpr int kTicks = 20000;
+    std::vector<double> micros;
+    micros.reserve(kTicks);
+    QElapsedTimer timer;
+    int wrong = 0;
+    for (int i = 0; i < kTicks; ++i) {
+        timer.start();
+        const auto app = desktop.frontmostApp();
+        desktop.secondsSinceInput();
+        desktop.screenLocked();
+        micros.push_back(static_cast<double>(timer.nsecsElapsed()) / 1000.0);
+        wrong += app.has_value() != expectFront;
+    }
+    const bench::Samples s(std::move(micros));
+    std::printf("wayland tick, %s (frontmost + idle + lock), %d ticks: median %.1f us, p99 %.1f us, max %.1f us%s\n",
+                name, kTicks, s.at(0.5), s.at(0.99), s.max(), wrong ? " (unexpected answers)" : "");
+}
+
+// Milliseconds from a focus command until the desktop names the new app, over rounds switches.
+void benchSwitch(const char *name, test::HeadlessCompositor &sway, WaylandDesktop &desktop)
+{
+    std::vector<double> millis;
+    for (int i = 0; i < 20; ++i) {
+        const QString target = i % 2 ? QStringLiteral("bench-one") : QStringLiteral("bench-two");
+        QElapsedTimer timer;
+        timer.start();
+        sway.sway(QStringLiteral("[app_id=%1] focus").arg(target));
+        const bool seen = test::waitUntil(
+            [&] {
+                const auto app = desktop.frontmostApp();
+                return app && app->displayName == target;
+            },
+            3000);
+        if (seen)
+            millis.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
+    }
+    if (millis.empty()) {
+        std::printf("wayland switch, %s: never seen\n", name);
+        return;
+    }
+    const bench::Samples s(std::move(millis));
+    std::printf("wayland switch, %s (swaymsg included): median %.1f ms, max %.1f ms\n", name, s.at(0.5), s.max());
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    RealClock clock;
+    DesktopEntryCatalog catalog({{QStringLiteral("/nonexistent")}, {}, {}});
+    const QDBusConnection noBus(QStringLiteral("fennimar-no-bus"));
+    {
+        test::HeadlessCompositor sway(QStringLiteral("sway"), {QStringLiteral("-c"), QStringLiteral("{config}")});
+        if (!sway.skip.isEmpty()) {
+            std::printf("wayland tick, sway: skipped (%s)\n", qPrintable(sway.skip));
+        } else {
+            WaylandDesktop ipc(clock, catalog, nullptr, noBus, {sway.display, sway.swaySocket});
+            WaylandDesktop toplevel(clock, catalog, nullptr, noBus, {sway.display, QStringLiteral("/nonexistent")});
+            for (const char *id : {"bench-one", "bench-two"})
+                sway.start(QStringLiteral("foot"), {QStringLiteral("--app-id=%1").arg(QLatin1String(id)),
+                                                    QStringLiteral("sleep"), QStringLiteral("600")});
+            test::waitUntil([&] { return ipc.frontmostApp() && toplevel.frontmostApp(); }, 10000);
+            benchTicks("sway IPC", ipc, true);
+            benchTicks("wlr foreign-toplevel", toplevel, true);
+            benchSwitch("sway IPC", sway, ipc);
+            benchSwitch("wlr foreign-toplevel", sway, toplevel);
+        }
+    }
+    test::HeadlessCompositor weston(
+        QStringLiteral("weston"), {QStringLiteral("--backend=headless-backend.so"), QStringLiteral("--socket=wl-bench"),
+                                   QStringLiteral("--no-config")});
+    if (!weston.skip.isEmpty()) {
+        std::printf("wayland tick, weston: skipped (%s)\n", qPrintable(weston.skip));
+        return 0;
+    }
+    WaylandDesktop none(clock, catalog, nullptr, noBus, {weston.display, QString()});
+    benchTicks("weston, nothing offered", none, false);
+    return 0;
+}

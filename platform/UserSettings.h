@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+namespace fennimar::platform {
+
+// The user's settings for the agent, as people set them by hand: on Linux
+// $XDG_CONFIG_HOME/Fennimar/Fennimar.conf (organisation and application "Fennimar"); on macOS the
+// defaults domain of AgentBundleID, so that `defaults write app.fennimar.Agent backendURL ...` is
+// what the agent reads. Each call reads or writes the store anew (microseconds to a file read).
+// readSetting: the value as text, nothing when absent or not text. writeSetting: stored and
+// flushed; a failure to store is not reported (the next read tells).
+std::optional<QString> readSetting(const QString &key);
+void writeSetting(const QString &key, const QString &value);
+
+}  // namespace fennimar::platform

@@ -1,0 +1,192 @@
+#include "platform/linux/wayland/WaylandDesktop.h"
+
+#include "agent/Log.h"
+#include "platform/linux/AppResolver.h"
+#include "platform/linux/DesktopEntryCatalog.h"
+#include "platform/linux/wayland/SwayIpc.h"
+#include "platform/linux/wayland/WaylandClient.h"
+
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+
+namespace fennimar {
+
+namespace {
+
+// An answer of Mutter's this old is not extended any more: the shell stopped answering.
+constexpr Millis kMutterAnswerFresh{5000};
+constexpr int kMutterCallTimeoutMs = 1000;
+
+const QStringList kBusNames = {QStringLiteral("org.gnome.Mutter.IdleMonitor"), QStringLiteral("org.gnome.Shell"),
+                               QStringLiteral("org.kde.KWin")};
+
+}  // namespace
+
+struct WaylandDesktop::Window {
+    QString appId, wmClass, wmInstance;
+    qint64 pid = 0;
+    bool operator==(const Window &) const = default;
+};
+
+bool WaylandDesktop::isWaylandSession()
+{
+    return !qEnvironmentVariable("WAYLAND_DISPLAY").isEmpty() ||
+           qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland");
+}
+
+WaylandDesktop::WaylandDesktop(Clock &clock, DesktopEntryCatalog &catalog, std::unique_ptr<ScreenLockMonitor> lock,
+                               QDBusConnection sessionBus, Options options)
+    : m_clock(clock),
+      m_catalog(catalog),
+      m_lock(std::move(lock)),
+      m_bus(std::move(sessionBus)),
+      m_context(std::make_unique<QObject>())
+{
+    WaylandOffer offer;
+    m_wayland = std::make_unique<WaylandClient>(clock, options.display, options.connectTimeout);
+    offer.connected = m_wayland->connected();
+    offer.globals = m_wayland->globals();
+    const QString swaySocket = options.swaySocket.isEmpty() ? qEnvironmentVariable("SWAYSOCK") : options.swaySocket;
+    if (!swaySocket.isEmpty()) {
+        m_sway = std::make_unique<SwayIpc>(swaySocket, options.connectTimeout);
+        offer.swayIpc = m_sway->connected();
+    }
+    if (m_bus.isConnected()) {
+        for (const QString &name : kBusNames) {
+            if (m_bus.interface()->isServiceRegistered(name))
+                offer.busNames.insert(name);
+        }
+    }
+    m_compositor = m_wayland->compositorName();
+    offer.compositor = m_compositor;
+    m_choice = chooseSources(offer);
+    if (m_choice.front != FrontSource::SwayIpc)
+        m_sway.reset();
+    // Beside sway's IPC the window list still says whether anything has focus at all: a screen
+    // locker takes the focus without a window event on the IPC socket.
+    m_toplevelGate = m_choice.front == FrontSource::SwayIpc &&
+                     offer.globals.contains(QStringLiteral("zwlr_foreign_toplevel_manager_v1"));
+    if ((m_choice.front == FrontSource::ForeignToplevel || m_toplevelGate) &&
+        !m_wayland->startToplevels(options.connectTimeout))
+        Log::warn(QStringLiteral("the compositor did not send its window list in time · it may still come"));
+    if (m_choice.idle == IdleSource::ExtIdleNotify || m_choice.idle == IdleSource::KdeIdle)
+        m_wayland->startIdle(m_choice.idle, options.idleTimeout);
+    const QString who = m_compositor.isEmpty() ? QStringLiteral("unknown compositor") : m_compositor;
+    if (m_choice.problem.isEmpty())
+        Log::info(m_choice.logLine() + QStringLiteral(" · ") + who);
+    else
+        Log::warn(m_choice.logLine() + QStringLiteral(" · ") + who);
+}
+
+WaylandDesktop::~WaylandDesktop() = default;
+
+std::optional<RunningApp> WaylandDesktop::frontmostApp()
+{
+    std::optional<Window> window;
+    if (m_choice.front == FrontSource::SwayIpc) {
+        m_sway->pump();
+        if (m_toplevelGate)
+            m_wayland->pump();
+        const bool anyFocus = !m_toplevelGate || m_wayland->toplevels().front(m_clock.monotonic()).has_value();
+        if (const auto &view = m_sway->focused(); view && anyFocus)
+            window = Window{view->appId, view->wmClass, view->wmInstance, view->pid};
+    } else if (m_choice.front == FrontSource::ForeignToplevel) {
+        m_wayland->pump();
+        const ToplevelTracker &toplevels = m_wayland->toplevels();
+        if (toplevels.ambiguous() && !m_warnedAmbiguous) {
+            m_warnedAmbiguous = true;
+            Log::warn(
+                QStringLiteral("%1 marks several windows as active at once · nothing counts as in front meanwhile")
+                    .arg(m_compositor));
+        }
+        if (const auto front = toplevels.front(m_clock.monotonic()))
+            window = Window{front->appId, front->appId, QString(), front->pid};
+    }
+    if (!window) {
+        m_lastWindow.reset();
+        m_lastApp.reset();
+        return std::nullopt;
+    }
+    if (!m_lastWindow || !(*m_lastWindow == *window)) {
+        m_lastWindow = std::make_unique<Window>(*window);
+        m_lastApp = resolve(*window);
+    }
+    return m_lastApp;
+}
+
+std::optional<RunningApp> WaylandDesktop::resolve(const Window &window)
+{
+    WindowFacts facts;
+    facts.pid = window.pid;
+    // A Wayland app_id is the app's own claim of its desktop id, and also what StartupWMClass names.
+    facts.gtkApplicationId = window.appId;
+    facts.wmClass = window.wmClass.isEmpty() ? window.appId : window.wmClass;
+    facts.wmInstance = window.wmInstance;
+    if (facts.pid > 0)
+        facts.readProcess();
+    return AppResolver::resolve(facts, m_catalog);
+}
+
+std::optional<double> WaylandDesktop::secondsSinceInput()
+{
+    switch (m_choice.idle) {
+        case IdleSource::ExtIdleNotify:
+        case IdleSource::KdeIdle:
+            m_wayland->pump();
+            return m_wayland->idleSeconds();
+        case IdleSource::MutterIdleMonitor: {
+            askMutterIdle();
+            const Millis age = m_clock.monotonic() - m_mutterAnsweredAt;
+            if (!m_mutterIdleSeconds || age > kMutterAnswerFresh)
+                return std::nullopt;
+            return *m_mutterIdleSeconds + static_cast<double>(age.count()) / 1000.0;
+        }
+        case IdleSource::None:
+            break;
+    }
+    return std::nullopt;
+}
+
+void WaylandDesktop::askMutterIdle()
+{
+    if (m_mutterPending)
+        return;
+    m_mutterPending = true;
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.gnome.Mutter.IdleMonitor"), QStringLiteral("/org/gnome/Mutter/IdleMonitor/Core"),
+        QStringLiteral("org.gnome.Mutter.IdleMonitor"), QStringLiteral("GetIdletime"));
+    // Parented to the context, so that a reply arriving after this object is gone goes nowhere.
+    auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call, kMutterCallTimeoutMs), m_context.get());
+    const Millis askedAt = m_clock.monotonic();
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, m_context.get(),
+                     [this, watcher, askedAt](QDBusPendingCallWatcher *) {
+                         m_mutterPending = false;
+                         const QDBusPendingReply<quint64> reply = *watcher;
+                         if (reply.isValid()) {
+                             m_mutterIdleSeconds = static_cast<double>(reply.value()) / 1000.0;
+                             m_mutterAnsweredAt = askedAt;
+                         }
+                         watcher->deleteLater();
+                     });
+}
+
+bool WaylandDesktop::screenLocked()
+{
+    return m_lock && m_lock->locked();
+}
+
+QString WaylandDesktop::samplingProblem()
+{
+    if (!m_choice.problem.isEmpty())
+        return m_choice.problem;
+    const bool lost = m_choice.front == FrontSource::SwayIpc ? !m_sway->connected()
+                                                             : m_wayland->lost() || m_wayland->toplevelsFinished();
+    if (lost)
+        return QStringLiteral("the connection to %1 was lost")
+            .arg(m_compositor.isEmpty() ? QStringLiteral("the Wayland compositor") : m_compositor);
+    return {};
+}
+
+}  // namespace fennimar

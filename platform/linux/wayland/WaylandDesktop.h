@@ -1,0 +1,82 @@
+#pragma once
+
+#include "platform/Clock.h"
+#include "platform/Desktop.h"
+#include "platform/linux/ScreenLockMonitor.h"
+#include "platform/linux/wayland/WaylandSources.h"
+
+#include <QByteArray>
+#include <QDBusConnection>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+namespace fennimar {
+
+class DesktopEntryCatalog;
+class SwayIpc;
+class WaylandClient;
+struct Toplevel;
+
+// The desktop of a Wayland session. At construction it finds what the session really offers (the
+// compositor's globals, sway's socket, session-bus names), chooses the sources (see chooseSources)
+// and logs the choice once with what was missing. The app in front and idle time then arrive as
+// events on the main loop; a tick reads them from memory after a non-blocking read of the sockets,
+// except Mutter's idle time, which is one asynchronous D-Bus call per tick whose answer the next
+// tick uses. The window's app_id (or an Xwayland window's class) is mapped to its desktop entry
+// through AppResolver. When no source can tell the app in front, nothing is ever in front and
+// samplingProblem() says why. Main thread only.
+class WaylandDesktop : public Desktop {
+public:
+    struct Options {
+        QByteArray display;           // empty: $WAYLAND_DISPLAY
+        QString swaySocket;           // empty: $SWAYSOCK
+        Millis connectTimeout{2000};  // a compositor still starting lists its globals late
+        Millis idleTimeout{1000};     // the idle notification's timeout: the idle time's resolution
+    };
+
+    // lock may be null (never locked). The catalog must outlive this object.
+    WaylandDesktop(Clock &clock, DesktopEntryCatalog &catalog, std::unique_ptr<ScreenLockMonitor> lock,
+                   QDBusConnection sessionBus, Options options);
+    ~WaylandDesktop() override;
+    WaylandDesktop(const WaylandDesktop &) = delete;
+    WaylandDesktop &operator=(const WaylandDesktop &) = delete;
+
+    std::optional<RunningApp> frontmostApp() override;
+    std::optional<double> secondsSinceInput() override;
+    bool screenLocked() override;
+    QString samplingProblem() override;
+
+    const SourceChoice &choice() const { return m_choice; }
+
+    // Whether this process runs in a Wayland session ($WAYLAND_DISPLAY or XDG_SESSION_TYPE=wayland).
+    static bool isWaylandSession();
+
+private:
+    struct Window;
+    std::optional<RunningApp> resolve(const Window &window);
+    void askMutterIdle();
+
+    Clock &m_clock;
+    DesktopEntryCatalog &m_catalog;
+    std::unique_ptr<ScreenLockMonitor> m_lock;
+    QDBusConnection m_bus;
+    std::unique_ptr<WaylandClient> m_wayland;
+    std::unique_ptr<SwayIpc> m_sway;
+    SourceChoice m_choice;
+    QString m_compositor;
+
+    std::unique_ptr<Window> m_lastWindow;
+    std::optional<RunningApp> m_lastApp;
+    bool m_warnedAmbiguous = false;
+    bool m_toplevelGate = false;  // the window list confirms that some window has focus
+
+    std::unique_ptr<QObject> m_context;  // owns the pending D-Bus calls
+    bool m_mutterPending = false;
+    std::optional<double> m_mutterIdleSeconds;  // the last answer...
+    Millis m_mutterAnsweredAt{0};               // ...and when it came
+};
+
+}  // namespace fennimar

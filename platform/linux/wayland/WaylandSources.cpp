@@ -1,0 +1,117 @@
+#include "platform/linux/wayland/WaylandSources.h"
+
+namespace fennimar {
+
+namespace {
+
+const QString kForeignToplevel = QStringLiteral("zwlr_foreign_toplevel_manager_v1");
+const QString kExtIdle = QStringLiteral("ext_idle_notifier_v1");
+const QString kKdeIdle = QStringLiteral("org_kde_kwin_idle");
+const QString kSeat = QStringLiteral("wl_seat");
+const QString kMutterIdle = QStringLiteral("org.gnome.Mutter.IdleMonitor");
+
+QString compositorName(const WaylandOffer &offer)
+{
+    return offer.compositor.isEmpty() ? QStringLiteral("this Wayland compositor") : offer.compositor;
+}
+
+// The piece a known desktop lacks for this agent, in words a parent can act on.
+QString missingPiece(const WaylandOffer &offer)
+{
+    if (offer.busNames.contains(QStringLiteral("org.gnome.Shell")))
+        return QStringLiteral(
+            "GNOME Shell shows the focused window only to a Shell extension, and none is running "
+            "for this agent");
+    if (offer.busNames.contains(QStringLiteral("org.kde.KWin")))
+        return QStringLiteral(
+            "KWin shows its window list only to installed apps it knows, and this agent is not one "
+            "of them");
+    return QStringLiteral(
+               "%1 offers no way to see the focused window (neither sway's IPC nor wlr "
+               "foreign-toplevel management)")
+        .arg(compositorName(offer));
+}
+
+}  // namespace
+
+SourceChoice chooseSources(const WaylandOffer &offer)
+{
+    SourceChoice choice;
+    if (!offer.connected) {
+        choice.problem = QStringLiteral("the Wayland display does not accept a connection");
+        return choice;
+    }
+    if (offer.swayIpc)
+        choice.front = FrontSource::SwayIpc;
+    else
+        choice.passedOver << QStringLiteral("sway IPC: $SWAYSOCK unset or not answering");
+    if (choice.front == FrontSource::None) {
+        if (offer.globals.contains(kForeignToplevel))
+            choice.front = FrontSource::ForeignToplevel;
+        else
+            choice.passedOver << QStringLiteral("wlr foreign-toplevel: no %1 global").arg(kForeignToplevel);
+    }
+    if (choice.front == FrontSource::None)
+        choice.problem = missingPiece(offer);
+
+    const bool seat = offer.globals.contains(kSeat);
+    if (seat && offer.globals.contains(kExtIdle))
+        choice.idle = IdleSource::ExtIdleNotify;
+    else
+        choice.passedOver << QStringLiteral("ext-idle-notify: no %1")
+                                 .arg(seat ? kExtIdle + QStringLiteral(" global") : QStringLiteral("seat"));
+    if (choice.idle == IdleSource::None) {
+        if (seat && offer.globals.contains(kKdeIdle))
+            choice.idle = IdleSource::KdeIdle;
+        else
+            choice.passedOver << QStringLiteral("KDE idle: no %1 global").arg(kKdeIdle);
+    }
+    if (choice.idle == IdleSource::None) {
+        if (offer.busNames.contains(kMutterIdle))
+            choice.idle = IdleSource::MutterIdleMonitor;
+        else
+            choice.passedOver << QStringLiteral("Mutter idle: no %1 on the session bus").arg(kMutterIdle);
+    }
+    return choice;
+}
+
+QString SourceChoice::logLine() const
+{
+    QString line = QStringLiteral("Wayland sources · app in front: %1 · idle: %2")
+                       .arg(frontSourceName(front), idleSourceName(idle));
+    if (!passedOver.isEmpty())
+        line += QStringLiteral(" · passed over: ") + passedOver.join(QStringLiteral("; "));
+    if (!problem.isEmpty())
+        line += QStringLiteral(" · no app is counted: ") + problem;
+    return line;
+}
+
+QString frontSourceName(FrontSource source)
+{
+    switch (source) {
+        case FrontSource::SwayIpc:
+            return QStringLiteral("sway IPC");
+        case FrontSource::ForeignToplevel:
+            return QStringLiteral("wlr foreign-toplevel");
+        case FrontSource::None:
+            break;
+    }
+    return QStringLiteral("none");
+}
+
+QString idleSourceName(IdleSource source)
+{
+    switch (source) {
+        case IdleSource::ExtIdleNotify:
+            return QStringLiteral("ext-idle-notify");
+        case IdleSource::KdeIdle:
+            return QStringLiteral("KDE idle");
+        case IdleSource::MutterIdleMonitor:
+            return QStringLiteral("Mutter IdleMonitor");
+        case IdleSource::None:
+            break;
+    }
+    return QStringLiteral("unknown");
+}
+
+}  // namespace fennimar

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "platform/LoginService.h"
+
+namespace fennimar::macos {
+
+// Start at login through ServiceManagement (macOS 13 and later): the launch agent defined by
+// "app.fennimar.Agent.plist" in the bundle's Contents/Library/LaunchAgents, which starts the agent at
+// login and again when it quits. Each call is one synchronous request to the system's service
+// manager (milliseconds). Main thread only.
+class MacLoginService final : public LoginService {
+public:
+    Status status() override;
+    // Failures carry the system's description of the error.
+    fennimar::Status registerService() override;
+    fennimar::Status unregisterService() override;
+    // System Settings > General > Login Items.
+    void openSettings() override;
+};
+
+}  // namespace fennimar::macos

@@ -1,0 +1,17 @@
+#include "platform/PlatformPaths.h"
+
+#include <QDir>
+
+namespace fennimar::platform {
+
+QString logDirectory()
+{
+    return QDir::homePath() + QStringLiteral("/Library/Logs");
+}
+
+QString userDataDirectory()
+{
+    return QDir::homePath() + QStringLiteral("/Library/Application Support");
+}
+
+}  // namespace fennimar::platform

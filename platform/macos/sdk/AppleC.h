@@ -1,0 +1,179 @@
+#pragma once
+
+// The C functions of Apple's frameworks that the macOS layer calls: CoreFoundation, the
+// Accessibility API (ApplicationServices), CoreGraphics' session and event-source queries, IOKit's
+// power sources, SystemConfiguration's computer name, the Security framework's keychain items and
+// sysctlbyname. On a Mac the real SDK headers are used. Elsewhere (a Linux build that compiles the
+// layer and runs it against a fake) the declarations below stand in: written from Apple's public
+// reference documentation, declaring only what this layer uses, with the documented types, values
+// and ownership rules.
+
+#if __has_include(<CoreFoundation/CoreFoundation.h>)
+
+// AssertMacros.h (pulled in by these headers) would otherwise define check(), verify() and require()
+// as macros, which break any later header that uses those words.
+#ifndef __ASSERT_MACROS_DEFINE_VERSIONS_WITHOUT_UNDERSCORES
+#define __ASSERT_MACROS_DEFINE_VERSIONS_WITHOUT_UNDERSCORES 0
+#endif
+#include <ApplicationServices/ApplicationServices.h>
+#include <CoreFoundation/CoreFoundation.h>
+#include <IOKit/ps/IOPowerSources.h>
+#include <Security/Security.h>
+#include <SystemConfiguration/SystemConfiguration.h>
+#include <sys/sysctl.h>
+
+#else
+
+#include <cstddef>
+#include <cstdint>
+#include <sys/types.h>
+
+extern "C" {
+
+// CoreFoundation: every object is reference counted; "Create"/"Copy" results belong to the caller
+// (one CFRelease each), "Get" results are borrowed. CFRelease(NULL) is a crash.
+typedef unsigned char Boolean;
+typedef long CFIndex;
+typedef unsigned long CFTypeID;
+typedef unsigned long CFOptionFlags;
+typedef uint32_t CFStringEncoding;
+typedef uint16_t UniChar;
+typedef uint8_t UInt8;
+typedef int32_t OSStatus;
+typedef double CFTimeInterval;
+typedef const void *CFTypeRef;
+typedef const struct __CFAllocator *CFAllocatorRef;
+typedef const struct __CFString *CFStringRef;
+typedef const struct __CFArray *CFArrayRef;
+typedef const struct __CFDictionary *CFDictionaryRef;
+typedef const struct __CFURL *CFURLRef;
+typedef const struct __CFBoolean *CFBooleanRef;
+typedef const struct __CFData *CFDataRef;
+typedef struct __CFBundle *CFBundleRef;
+typedef struct {
+    CFIndex location;
+    CFIndex length;
+} CFRange;
+typedef enum : CFIndex { kCFURLPOSIXPathStyle = 0 } CFURLPathStyle;
+// Opaque here: only the framework's own kCFTypeDictionary*CallBacks are passed.
+typedef struct CFDictionaryKeyCallBacks CFDictionaryKeyCallBacks;
+typedef struct CFDictionaryValueCallBacks CFDictionaryValueCallBacks;
+
+extern const CFAllocatorRef kCFAllocatorDefault;
+extern const CFBooleanRef kCFBooleanTrue;
+extern const CFBooleanRef kCFBooleanFalse;
+extern const CFDictionaryKeyCallBacks kCFTypeDictionaryKeyCallBacks;
+extern const CFDictionaryValueCallBacks kCFTypeDictionaryValueCallBacks;
+
+CFTypeRef CFRetain(CFTypeRef cf);
+void CFRelease(CFTypeRef cf);
+CFTypeID CFGetTypeID(CFTypeRef cf);
+CFTypeID CFStringGetTypeID(void);
+CFTypeID CFArrayGetTypeID(void);
+CFTypeID CFDictionaryGetTypeID(void);
+CFTypeID CFURLGetTypeID(void);
+CFTypeID CFBooleanGetTypeID(void);
+CFTypeID CFDataGetTypeID(void);
+
+CFIndex CFStringGetLength(CFStringRef theString);
+void CFStringGetCharacters(CFStringRef theString, CFRange range, UniChar *buffer);
+CFStringRef CFStringCreateWithCharacters(CFAllocatorRef alloc, const UniChar *chars, CFIndex numChars);
+
+CFIndex CFArrayGetCount(CFArrayRef theArray);
+const void *CFArrayGetValueAtIndex(CFArrayRef theArray, CFIndex idx);
+
+CFDictionaryRef CFDictionaryCreate(CFAllocatorRef allocator, const void **keys, const void **values, CFIndex numValues,
+                                   const CFDictionaryKeyCallBacks *keyCallBacks,
+                                   const CFDictionaryValueCallBacks *valueCallBacks);
+const void *CFDictionaryGetValue(CFDictionaryRef theDict, const void *key);
+
+Boolean CFBooleanGetValue(CFBooleanRef boolean);
+
+CFDataRef CFDataCreate(CFAllocatorRef allocator, const UInt8 *bytes, CFIndex length);
+CFIndex CFDataGetLength(CFDataRef theData);
+const UInt8 *CFDataGetBytePtr(CFDataRef theData);
+
+CFURLRef CFURLCreateWithFileSystemPath(CFAllocatorRef allocator, CFStringRef filePath, CFURLPathStyle pathStyle,
+                                       Boolean isDirectory);
+CFURLRef CFURLCopyAbsoluteURL(CFURLRef relativeURL);
+CFStringRef CFURLGetString(CFURLRef anURL);
+
+// Preferences of an application's defaults domain. The copy is +1; a set is flushed by synchronize.
+CFTypeRef CFPreferencesCopyAppValue(CFStringRef key, CFStringRef applicationID);
+void CFPreferencesSetAppValue(CFStringRef key, CFTypeRef value, CFStringRef applicationID);
+Boolean CFPreferencesAppSynchronize(CFStringRef applicationID);
+
+// CFBundleCreate may hand back a bundle object that already exists for the URL.
+CFBundleRef CFBundleCreate(CFAllocatorRef allocator, CFURLRef bundleURL);
+CFStringRef CFBundleGetIdentifier(CFBundleRef bundle);
+CFTypeRef CFBundleGetValueForInfoDictionaryKey(CFBundleRef bundle, CFStringRef key);
+
+// Accessibility (ApplicationServices / HIServices).
+typedef const struct __AXUIElement *AXUIElementRef;
+typedef enum : int32_t {
+    kAXErrorSuccess = 0,
+    kAXErrorFailure = -25200,
+    kAXErrorIllegalArgument = -25201,
+    kAXErrorInvalidUIElement = -25202,
+    kAXErrorCannotComplete = -25204,
+    kAXErrorAttributeUnsupported = -25205,
+    kAXErrorNotImplemented = -25208,
+    kAXErrorAPIDisabled = -25211,
+    kAXErrorNoValue = -25212,
+} AXError;
+
+extern const CFStringRef kAXTrustedCheckOptionPrompt;
+
+Boolean AXIsProcessTrusted(void);
+Boolean AXIsProcessTrustedWithOptions(CFDictionaryRef options);
+CFTypeID AXUIElementGetTypeID(void);
+AXUIElementRef AXUIElementCreateApplication(pid_t pid);
+AXUIElementRef AXUIElementCreateSystemWide(void);
+AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef attribute, CFTypeRef *value);
+AXError AXUIElementSetMessagingTimeout(AXUIElementRef element, float timeoutInSeconds);
+
+// CoreGraphics: the login session and the HID system's input clock.
+typedef enum : int32_t {
+    kCGEventSourceStatePrivate = -1,
+    kCGEventSourceStateCombinedSessionState = 0,
+    kCGEventSourceStateHIDSystemState = 1,
+} CGEventSourceStateID;
+typedef uint32_t CGEventType;
+#define kCGAnyInputEventType ((CGEventType)(~0))
+
+CFDictionaryRef CGSessionCopyCurrentDictionary(void);
+CFTimeInterval CGEventSourceSecondsSinceLastEventType(CGEventSourceStateID stateID, CGEventType eventType);
+
+// IOKit power sources.
+CFTypeRef IOPSCopyPowerSourcesInfo(void);
+CFArrayRef IOPSCopyPowerSourcesList(CFTypeRef blob);
+CFDictionaryRef IOPSGetPowerSourceDescription(CFTypeRef blob, CFTypeRef ps);
+
+// SystemConfiguration: the computer name from the local dynamic store (no network).
+typedef const struct __SCDynamicStore *SCDynamicStoreRef;
+CFStringRef SCDynamicStoreCopyComputerName(SCDynamicStoreRef store, CFStringEncoding *nameEncoding);
+
+// Security: keychain items.
+extern const CFStringRef kSecClass;
+extern const CFStringRef kSecClassGenericPassword;
+extern const CFStringRef kSecAttrService;
+extern const CFStringRef kSecAttrAccount;
+extern const CFStringRef kSecAttrAccessible;
+extern const CFStringRef kSecAttrAccessibleAfterFirstUnlock;
+extern const CFStringRef kSecValueData;
+extern const CFStringRef kSecReturnData;
+extern const CFStringRef kSecMatchLimit;
+extern const CFStringRef kSecMatchLimitOne;
+
+OSStatus SecItemCopyMatching(CFDictionaryRef query, CFTypeRef *result);
+OSStatus SecItemAdd(CFDictionaryRef attributes, CFTypeRef *result);
+OSStatus SecItemUpdate(CFDictionaryRef query, CFDictionaryRef attributesToUpdate);
+OSStatus SecItemDelete(CFDictionaryRef query);
+CFStringRef SecCopyErrorMessageString(OSStatus status, void *reserved);
+
+// BSD system control by name: with oldp null, *oldlenp receives the value's size.
+int sysctlbyname(const char *name, void *oldp, size_t *oldlenp, void *newp, size_t newlen);
+
+}  // extern "C"
+
+#endif

@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# The real agent on a headless sway: paired with the reference backend, it counts the monitored app
+# (foot) while it is in front and not another app (weston-flower, which no desktop entry names),
+# and the ledger after SIGTERM holds the monitored seconds only.
+#   agent-wayland-e2e.sh REFBACKEND AGENT DESKTOP_SESSION WORKDIR
+# Exit 77 (skipped) when sway or foot is missing. Every wait is bounded.
+set -uo pipefail
+
+if [ "${1:-}" = "--inside" ]; then
+  shift
+  refbackend=$1 agent=$2 url=$3 work=$4
+  log=$XDG_STATE_HOME/Fennimar/Fennimar.log
+  admin() { "$refbackend" admin --url "$url" "$@"; }
+  fail() {
+    echo "FAILED: $*" >&2
+    echo "--- agent log ---" >&2
+    cat "$log" >&2 2>/dev/null
+    exit 1
+  }
+  wait_for() {
+    local limit=$1 what=$2
+    shift 2
+    local end=$((SECONDS + limit))
+    until "$@"; do
+      ((SECONDS < end)) || fail "$what (not within ${limit} s)"
+      sleep 0.1
+    done
+  }
+  in_log() { grep -qF -- "$1" "$log" 2>/dev/null; }
+
+  # sway and its clients run as an unprivileged user (sway refuses root) in a runtime dir of their own.
+  run=$work/sway-run
+  mkdir -p "$run" && chmod 700 "$run"
+  printf 'xwayland disable\n' >"$run/sway.conf"
+  as_user=()
+  if [ "$(id -u)" -eq 0 ]; then
+    chown -R nobody:nogroup "$run"
+    as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+  fi
+  user_env=(env -i PATH=/usr/bin:/bin HOME="$run" XDG_RUNTIME_DIR="$run")
+  "${as_user[@]}" "${user_env[@]}" WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman \
+    sway -c "$run/sway.conf" >"$work/sway.out" 2>&1 &
+  sway_pid=$!
+  trap 'kill "$sway_pid" 2>/dev/null' EXIT
+  sway_ready() { ls "$run"/sway-ipc.*.sock >/dev/null 2>&1 && ls "$run" | grep -qE '^wayland-[0-9]+$'; }
+  wait_for 10 "sway's sockets" sway_ready
+  SWAYSOCK=$(ls "$run"/sway-ipc.*.sock)
+  export SWAYSOCK WAYLAND_DISPLAY=$run/$(ls "$run" | grep -E '^wayland-[0-9]+$' | head -n 1)
+  mapped() { swaymsg -t get_tree | grep -qF "\"app_id\": \"$1\""; }
+  other=org.freedesktop.weston.flower
+  "${as_user[@]}" "${user_env[@]}" WAYLAND_DISPLAY="$WAYLAND_DISPLAY" foot sleep 600 >/dev/null 2>&1 &
+  wait_for 10 "foot mapped" mapped foot
+  "${as_user[@]}" "${user_env[@]}" WAYLAND_DISPLAY="$WAYLAND_DISPLAY" weston-flower >/dev/null 2>&1 &
+  wait_for 10 "weston-flower mapped" mapped "$other"
+
+  admin set-apps --child Robin linux:foot >/dev/null || fail "set-apps"
+  "$agent" --headless >>"$work/agent.out" 2>&1 &
+  agent_pid=$!
+  wait_for 20 "a pair code in the log" in_log "pair code "
+  code=$(grep -o 'pair code [A-Z0-9]*' "$log" | tail -n 1 | awk '{print $3}')
+  admin claim "$code" --child Robin >/dev/null || fail "claim $code"
+  wait_for 10 "the agent sees the claim" in_log "PAIRED · device="
+  in_log "Wayland sources · app in front: sway IPC" || fail "the agent did not choose sway's IPC"
+  wait_for 20 "the monitored list" in_log "usage reported · today="
+
+  # Nothing monitored in front: the other app only.
+  sleep 3
+  swaymsg '[app_id=foot] focus' >/dev/null || fail "focus foot"
+  sleep 3
+  swaymsg "[app_id=$other] focus" >/dev/null || fail "focus the other app"
+  sleep 3
+  kill -TERM "$agent_pid"
+  wait "$agent_pid" || fail "the agent exited with $?"
+  flushed=$(grep -o 'ledger flushed · today=[0-9]*s' "$log" | tail -n 1 | sed 's/.*today=//; s/s$//')
+  [ -n "$flushed" ] || fail "no ledger flushed line"
+  # About 3 s of foot; the other app's 3 s and more would take it to 6 or beyond.
+  ((flushed >= 2 && flushed <= 4)) || fail "counted ${flushed}s for about 3 s of foot in front"
+  echo "wayland end-to-end: counted ${flushed}s of foot on sway, nothing of the other app"
+  exit 0
+fi
+
+refbackend=$1 agent=$2 session=$3 work=$4
+missing=()
+for tool in sway swaymsg foot weston-flower setpriv Xvfb dbus-run-session gnome-keyring-daemon openbox xterm xdotool; do
+  command -v "$tool" >/dev/null 2>&1 || missing+=("$tool")
+done
+if ((${#missing[@]})); then
+  echo "SKIPPED: the Wayland end-to-end test needs ${missing[*]} (scripts/install-deps.sh installs them)" >&2
+  exit 77
+fi
+[ -e /usr/share/applications/foot.desktop ] || { echo "SKIPPED: no foot.desktop to count foot by" >&2; exit 77; }
+
+rm -rf "$work"
+mkdir -p "$work"
+"$refbackend" --port 0 --db "$work/backend.sqlite" >"$work/refbackend.out" 2>"$work/refbackend.err" &
+backend=$!
+trap 'kill "$backend" 2>/dev/null; wait "$backend" 2>/dev/null' EXIT
+url=$("$(dirname "$session")/refbackend-url.sh" "$work/refbackend.out" "$work/refbackend.err") ||
+  { echo "FAILED: the reference backend did not start" >&2; exit 1; }
+SESSION_HOME=$work/session FENNIMAR_BACKEND_URL=$url timeout 100 \
+  "$session" bash "$0" --inside "$refbackend" "$agent" "$url" "$work"

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <vector>
+
+namespace fennimar::test {
+
+// A headless Wayland compositor (sway, weston) in a private runtime directory, with its clients.
+// As root (CI), it and its clients run as nobody: sway refuses root, and a compositor should never
+// run with more rights than a session has. "{config}" in the arguments becomes the path of a sway
+// configuration without Xwayland. Check skip (empty when it runs) before use.
+class HeadlessCompositor {
+public:
+    HeadlessCompositor(const QString &program, const QStringList &args);
+    ~HeadlessCompositor();
+    HeadlessCompositor(const HeadlessCompositor &) = delete;
+    HeadlessCompositor &operator=(const HeadlessCompositor &) = delete;
+
+    // Starts a client in the session (as its user; the pid is the program's); killed at the end.
+    QProcess *start(const QString &program, const QStringList &args);
+    // Runs a sway command through swaymsg; false when it failed.
+    bool sway(const QString &command);
+
+    QString skip;
+    QByteArray display;  // the absolute path of the Wayland socket
+    QString swaySocket;
+
+private:
+    QTemporaryDir m_dir;
+    std::vector<std::unique_ptr<QProcess>> m_clients;
+};
+
+}  // namespace fennimar::test

@@ -1,0 +1,75 @@
+#pragma once
+
+// A fake of the Apple C functions the macOS layer calls (platform/macos/sdk/AppleC.h), for running
+// the layer's C++ on Linux. Objects are heap-allocated and reference counted like CoreFoundation's:
+// a release too many frees them (AddressSanitizer then reports the use after free), a missing
+// release shows in liveObjects(). What the functions answer is scripted through state().
+
+#include "platform/macos/sdk/AppleC.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace fennimar::fake {
+
+// Objects created and not yet freed (the constants kCFBooleanTrue, kSec... are not counted).
+long liveObjects();
+
+// One scripted Accessibility element: attribute name -> what a request for it answers.
+struct AXUrl {
+    QString text;
+};
+struct AXNumber {};
+using AXAnswer = std::variant<AXError, QString, AXUrl, int /* node */, std::vector<int> /* nodes */, AXNumber>;
+struct AXNode {
+    std::map<QString, AXAnswer> attributes;
+};
+
+struct KeychainItem {
+    QByteArray data;
+    QString accessible;  // the kSecAttrAccessible value given when added
+};
+
+struct State {
+    // Accessibility
+    bool trusted = true;
+    int prompts = 0;            // AXIsProcessTrustedWithOptions calls with the prompt option true
+    std::vector<AXNode> nodes;  // node 0 is the application element of every pid
+    int answeredRequests = -1;  // requests answered before the application stops answering; -1 = all
+    AXError stoppedError = kAXErrorCannotComplete;
+    int requests = 0;
+    std::function<void()> onRequest;  // called at every attribute request (a test's clock moves there)
+    float systemWideTimeout = 0;
+    // Session, input, power, names
+    CFDictionaryRef session = nullptr;  // owned; null = outside a login session
+    double idleSeconds = 0;
+    bool powerInfo = true;
+    CFArrayRef powerSources = nullptr;  // owned; an array of description dictionaries
+    std::optional<QString> computerName;
+    std::optional<QByteArray> model;
+    // Bundles: folder path -> Info.plist (owned dictionary)
+    std::map<QString, CFDictionaryRef> bundles;
+    // Defaults domains: (domain, key) -> value (owned)
+    std::map<std::pair<QString, QString>, CFTypeRef> preferences;
+    int synchronized = 0;
+    // Keychain
+    std::map<std::pair<QString, QString>, KeychainItem> items;
+    std::map<QString, OSStatus> failures;  // function name -> status it answers instead
+};
+State &state();
+// Clears the state, releasing what it owns.
+void reset();
+
+// A value of a type the layer never reads (a CFNumber), not counted and never freed.
+CFTypeRef number();
+// An array (+1, owned by the caller) that retains its items.
+CFArrayRef array(const std::vector<CFTypeRef> &items);
+
+}  // namespace fennimar::fake

@@ -1,0 +1,420 @@
+// The macOS layer's C++ adapters on the fake of Apple's C functions: what a Mac would punish (a
+// missing release or retain, a value of another type, a hung browser paid per element) and the
+// status tables.
+
+#include "platform/UserSettings.h"
+#include "platform/VirtualClock.h"
+#include "platform/macos/BundleCatalog.h"
+#include "platform/macos/CFHelpers.h"
+#include "platform/macos/LoginServiceStatus.h"
+#include "platform/macos/MacAccessibility.h"
+#include "platform/macos/MacDeviceFacts.h"
+#include "platform/macos/MacKeychainStore.h"
+#include "platform/macos/MacSession.h"
+#include "tests/macos/FakeAppleC.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <QCoroTask>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace fennimar::macos {
+namespace {
+
+using fake::AXAnswer;
+using fake::AXNode;
+using fake::AXUrl;
+
+class MacAdapters : public ::testing::Test {
+protected:
+    void SetUp() override { fake::reset(); }
+    void TearDown() override
+    {
+        fake::reset();
+        EXPECT_EQ(fake::liveObjects(), 0) << "a CoreFoundation object was not released";
+    }
+};
+
+// A dictionary from string keys to CF values, +1 for the fake's state to own.
+CFDictionaryRef dictionary(std::initializer_list<std::pair<const char *, CFTypeRef> > entries)
+{
+    std::vector<CFPtr<CFStringRef> > keys;
+    std::vector<const void *> rawKeys;
+    std::vector<const void *> values;
+    for (const auto &[key, value] : entries) {
+        keys.push_back(toCFString(QString::fromUtf8(key)));
+        rawKeys.push_back(keys.back().get());
+        values.push_back(value);
+    }
+    return CFDictionaryCreate(kCFAllocatorDefault, rawKeys.data(), values.data(), static_cast<CFIndex>(values.size()),
+                              &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks);
+}
+
+TEST_F(MacAdapters, ValuesConvertByTheirTypeAndAnythingElseIsNoValue)
+{
+    const auto text = toCFString(QStringLiteral("Grüße 😀"));
+    const auto path = toCFString(QStringLiteral("/Applications/Safari.app"));
+    const auto url =
+        CFPtr<CFURLRef>::adopt(CFURLCreateWithFileSystemPath(kCFAllocatorDefault, path.get(), kCFURLPOSIXPathStyle, 1));
+    const auto data = toCFData(QByteArray("{\"k\":1}"));
+    struct Case {
+        const char *name;
+        CFTypeRef value;
+        std::optional<QString> string;
+        std::optional<QUrl> url;
+        std::optional<bool> flag;
+        std::optional<QByteArray> bytes;
+    };
+    const Case cases[] = {
+        {"null", nullptr, {}, {}, {}, {}},
+        {"string outside the BMP", text.get(), QStringLiteral("Grüße 😀"), {}, {}, {}},
+        {"URL", url.get(), {}, QUrl(QStringLiteral("/Applications/Safari.app")), {}, {}},
+        {"true", kCFBooleanTrue, {}, {}, true, {}},
+        {"false", kCFBooleanFalse, {}, {}, false, {}},
+        {"number", fake::number(), {}, {}, {}, {}},
+        {"data", data.get(), {}, {}, {}, QByteArray("{\"k\":1}")},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(stringValue(c.value), c.string);
+        EXPECT_EQ(urlValue(c.value), c.url);
+        EXPECT_EQ(boolValue(c.value), c.flag);
+        EXPECT_EQ(dataValue(c.value), c.bytes);
+    }
+    EXPECT_EQ(toQString(toCFString(QString()).get()), QString());
+}
+
+TEST_F(MacAdapters, AttributeValuesOfEveryTypeAndFailuresComeBackAsTheWalkExpects)
+{
+    VirtualClock clock;
+    AXElementTree tree(clock);
+    fake::state().nodes = {AXNode{{
+                               {QStringLiteral("text"), QStringLiteral("AXWebArea")},
+                               {QStringLiteral("url"), AXUrl{QStringLiteral("https://example.com/a?b=1")}},
+                               {QStringLiteral("element"), 1},
+                               {QStringLiteral("array"), std::vector<int>{1, 1}},
+                               {QStringLiteral("number"), fake::AXNumber{}},
+                               {QStringLiteral("unsupported"), kAXErrorAttributeUnsupported},
+                           }},
+                           AXNode{}};
+    const auto app = tree.application(42);
+    ASSERT_TRUE(app);
+    EXPECT_EQ(std::get<QString>(app->attribute(QStringLiteral("text"))), QStringLiteral("AXWebArea"));
+    EXPECT_EQ(std::get<QUrl>(app->attribute(QStringLiteral("url"))), QUrl(QStringLiteral("https://example.com/a?b=1")));
+    EXPECT_TRUE(std::get<ElementTree::ElementPtr>(app->attribute(QStringLiteral("element"))));
+    EXPECT_EQ(std::get<ElementTree::Elements>(app->attribute(QStringLiteral("array"))).size(), 2u);
+    for (const char *name : {"number", "unsupported", "missing"}) {
+        SCOPED_TRACE(name);
+        EXPECT_TRUE(std::holds_alternative<std::monostate>(app->attribute(QString::fromLatin1(name))));
+    }
+    EXPECT_FLOAT_EQ(fake::state().systemWideTimeout, 0.2f);  // every request bounded, children included
+    EXPECT_EQ(tree.application(0), nullptr);
+}
+
+// A browser window with `wide` groups under it, each group with no children; a web area only when
+// asked for, after all the groups.
+void scriptBrowser(int wide, bool withWebArea)
+{
+    std::vector<AXNode> nodes(2);
+    nodes[0].attributes[QStringLiteral("AXFocusedWindow")] = 1;
+    nodes[1].attributes[QStringLiteral("AXRole")] = QStringLiteral("AXWindow");
+    std::vector<int> children;
+    for (int i = 0; i < wide; ++i) {
+        children.push_back(static_cast<int>(nodes.size()));
+        nodes.push_back(AXNode{{{QStringLiteral("AXRole"), QStringLiteral("AXGroup")},
+                                {QStringLiteral("AXChildren"), std::vector<int>{}}}});
+    }
+    if (withWebArea) {
+        children.push_back(static_cast<int>(nodes.size()));
+        nodes.push_back(AXNode{{{QStringLiteral("AXRole"), QStringLiteral("AXWebArea")},
+                                {QStringLiteral("AXURL"), AXUrl{QStringLiteral("https://example.com/page")}}}});
+    }
+    nodes[1].attributes[QStringLiteral("AXChildren")] = children;
+    fake::state().nodes = std::move(nodes);
+}
+
+TEST_F(MacAdapters, AReadBalancesEveryReferenceAndStopsPayingForABrowserThatStoppedAnswering)
+{
+    struct Case {
+        const char *name;
+        int wide;
+        bool webArea;
+        bool trusted;
+        int answered;  // -1: all
+        AXError stopped;
+        int msPerRequest;
+        AddressOutcome outcome;
+        int requests;
+    };
+    const Case cases[] = {
+        {"web area found", 10, true, true, -1, kAXErrorCannotComplete, 0,
+         AddressOutcome::url(QStringLiteral("https://example.com/page")), 1 + 2 + 2 * 10 + 2},
+        {"1,500 elements examined", 1600, false, true, -1, kAXErrorCannotComplete, 0,
+         AddressOutcome::unreadable(QStringLiteral("page too large to scan")), 1 + 2 + 2 * 1499},
+        {"hung after 5 requests", 1600, true, true, 5, kAXErrorCannotComplete, 0,
+         AddressOutcome::unreadable(QStringLiteral("no address found")), 6},
+        {"trust withdrawn mid-read", 1600, true, true, 5, kAXErrorAPIDisabled, 0, AddressOutcome::noPermission(), 6},
+        {"not trusted", 10, true, false, -1, kAXErrorCannotComplete, 0, AddressOutcome::noPermission(), 0},
+        {"slow browser over the 400 ms budget", 1600, true, true, -1, kAXErrorCannotComplete, 10,
+         AddressOutcome::unreadable(QStringLiteral("no address found")), 40},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        fake::reset();
+        scriptBrowser(c.wide, c.webArea);
+        VirtualClock clock;
+        fake::State &s = fake::state();
+        s.trusted = c.trusted;
+        s.answeredRequests = c.answered;
+        s.stoppedError = c.stopped;
+        s.onRequest = [&] { clock.advance(Millis(c.msPerRequest)); };
+        {
+            MacAccessibility accessibility(clock, {});
+            EXPECT_EQ(accessibility.readAddress(7), c.outcome);
+        }
+        EXPECT_EQ(s.requests, c.requests);
+        EXPECT_EQ(fake::liveObjects(), 0);
+    }
+}
+
+TEST_F(MacAdapters, TrustPromptAndSettingsPane)
+{
+    VirtualClock clock;
+    QUrl opened;
+    MacAccessibility accessibility(clock, [&](const QUrl &url) {
+        opened = url;
+        return true;
+    });
+    fake::state().trusted = false;
+    EXPECT_FALSE(accessibility.isTrusted());
+    accessibility.requestTrust();
+    EXPECT_EQ(fake::state().prompts, 1);
+    EXPECT_TRUE(accessibility.openSettings());
+    EXPECT_EQ(opened.toString(),
+              QStringLiteral("x-apple.systempreferences:com.apple.preference.security?Privacy_Accessibility"));
+}
+
+TEST_F(MacAdapters, SessionLockKeyAbsentTrueFalseAndOtherUsersConsole)
+{
+    struct Case {
+        const char *name;
+        std::function<CFDictionaryRef()> session;
+        bool present, locked, onConsole;
+    };
+    const Case cases[] = {
+        {"outside a login session", [] { return nullptr; }, false, false, true},
+        {"key absent",
+         [] {
+             return dictionary({{"kCGSSessionOnConsoleKey", kCFBooleanTrue}});
+         },
+         true, false, true},
+        {"locked",
+         [] {
+             return dictionary({{"CGSSessionScreenIsLocked", kCFBooleanTrue}});
+         },
+         true, true, true},
+        {"false",
+         [] {
+             return dictionary({{"CGSSessionScreenIsLocked", kCFBooleanFalse}});
+         },
+         true, false, true},
+        {"a number",
+         [] {
+             return dictionary({{"CGSSessionScreenIsLocked", fake::number()}});
+         },
+         true, false, true},
+        {"switched away",
+         [] {
+             return dictionary({{"kCGSSessionOnConsoleKey", kCFBooleanFalse}});
+         },
+         true, false, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        fake::reset();
+        fake::state().session = c.session();
+        const SessionState state = currentSession();
+        EXPECT_EQ(state.present, c.present);
+        EXPECT_EQ(state.locked, c.locked);
+        EXPECT_EQ(state.onConsole, c.onConsole);
+    }
+}
+
+TEST_F(MacAdapters, IdleSecondsAreUnknownWhenTheSystemGivesNoUsableNumber)
+{
+    const std::pair<double, std::optional<double> > cases[] = {
+        {0.0, 0.0}, {61.5, 61.5}, {-1.0, std::nullopt}, {NAN, std::nullopt}, {INFINITY, std::nullopt}};
+    for (const auto &[given, expected] : cases) {
+        SCOPED_TRACE(given);
+        fake::state().idleSeconds = given;
+        EXPECT_EQ(secondsSinceInput(), expected);
+    }
+}
+
+TEST_F(MacAdapters, DeviceFactsFromSysctlPowerSourcesAndTheLocalStore)
+{
+    struct Case {
+        const char *name;
+        bool info;
+        std::function<std::vector<CFTypeRef>()> sources;  // null: no list
+        bool battery;
+    };
+    const Case cases[] = {
+        {"no power information", false, {}, false},
+        {"no list", true, {}, false},
+        {"mains only", true, [] { return std::vector<CFTypeRef>{}; }, false},
+        {"a UPS and a Type of another type", true,
+         [] {
+             return std::vector<CFTypeRef>{dictionary({{"Type", toCFString(QStringLiteral("UPS")).get()}}),
+                                           dictionary({{"Type", fake::number()}}), fake::number()};
+         },
+         false},
+        {"internal battery", true,
+         [] {
+             return std::vector<CFTypeRef>{dictionary({{"Type", toCFString(QStringLiteral("InternalBattery")).get()}})};
+         },
+         true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        fake::reset();
+        fake::state().powerInfo = c.info;
+        if (c.sources) {
+            const std::vector<CFTypeRef> items = c.sources();
+            fake::state().powerSources = fake::array(items);
+            for (CFTypeRef item : items)
+                CFRelease(item);
+        }
+        EXPECT_EQ(MacDeviceFacts().hasInternalBattery(), c.battery);
+    }
+    fake::reset();
+    MacDeviceFacts unknown;
+    EXPECT_EQ(unknown.model(), QString());
+    EXPECT_EQ(unknown.computerName(), QString());
+    fake::state().model = QByteArray("MacBookPro18,3");
+    fake::state().computerName = QStringLiteral("Ana’s MacBook");
+    MacDeviceFacts known;
+    EXPECT_EQ(known.model(), QStringLiteral("MacBookPro18,3"));
+    EXPECT_EQ(known.computerName(), QStringLiteral("Ana’s MacBook"));
+    EXPECT_EQ(known.vendor(), QStringLiteral("Apple"));
+}
+
+TEST_F(MacAdapters, BundlesNamedAndFoundByTheInventoryRules)
+{
+    QTemporaryDir home;
+    const QString root = home.path() + QStringLiteral("/Applications");
+    const auto bundle = [&](const QString &name, std::initializer_list<std::pair<const char *, CFTypeRef> > info) {
+        QDir().mkpath(root + QLatin1Char('/') + name + QStringLiteral("/Contents"));
+        fake::state().bundles[root + QLatin1Char('/') + name] = dictionary(info);
+    };
+    const auto s = [](const char *text) { return toCFString(QString::fromUtf8(text)); };
+    bundle(QStringLiteral("Display.app"), {{"CFBundleIdentifier", s("com.a").get()},
+                                           {"CFBundleDisplayName", s("").get()},
+                                           {"CFBundleName", s("Unused").get()},
+                                           {"LSApplicationCategoryType", s(" public.app-category.games ").get()}});
+    bundle(QStringLiteral("Named.app"), {{"CFBundleIdentifier", s("com.b").get()},
+                                         {"CFBundleDisplayName", fake::number()},
+                                         {"CFBundleName", s("Bundle Name").get()},
+                                         {"LSApplicationCategoryType", fake::number()}});
+    bundle(QStringLiteral(".Folder.Name.app"), {{"CFBundleIdentifier", s("com.c").get()}});
+    bundle(QStringLiteral("NoId.app"), {{"CFBundleName", s("No Id").get()}});
+    bundle(QStringLiteral("Upper.APP"), {{"CFBundleIdentifier", s("com.upper").get()}});
+    bundle(QStringLiteral("Sub/Inner.app"), {{"CFBundleIdentifier", s("com.inner").get()}});
+    QDir().mkpath(root + QStringLiteral("/NotABundle.app"));
+
+    BundleCatalog catalog({root, home.path() + QStringLiteral("/missing")});
+    std::vector<SeenApp> apps = catalog.installedApps();
+    std::sort(apps.begin(), apps.end(), [](const SeenApp &a, const SeenApp &b) { return a.bundleId < b.bundleId; });
+    const std::vector<SeenApp> expected = {
+        {QStringLiteral("com.a"), QString(), QStringLiteral(" public.app-category.games ")},
+        {QStringLiteral("com.b"), QStringLiteral("Bundle Name"), std::nullopt},
+        {QStringLiteral("com.c"), QStringLiteral(".Folder.Name"), std::nullopt},
+    };
+    EXPECT_EQ(apps, expected);
+
+    RunningApp running{QStringLiteral("com.b"), 12, QStringLiteral("B"), root + QStringLiteral("/Named.app")};
+    EXPECT_EQ(catalog.describe(running), expected[1]);
+    running.location.clear();
+    EXPECT_EQ(catalog.describe(running), std::nullopt);
+}
+
+TEST_F(MacAdapters, KeychainStatusesReadAsCausesCallersCanActOn)
+{
+    using RE = SecretStore::ReadError;
+    const std::pair<qint32, RE> cases[] = {
+        {0, RE::None},       {-25300, RE::NotFound},    {-25308, RE::Locked},      {-25293, RE::Locked},
+        {-128, RE::Locked},  {-25291, RE::Unavailable}, {-25294, RE::Unavailable}, {-34018, RE::Unavailable},
+        {-25299, RE::Other}, {-50, RE::Other},          {12345, RE::Other},
+    };
+    for (const auto &[status, kind] : cases) {
+        SCOPED_TRACE(status);
+        EXPECT_EQ(MacKeychainStore::errorKind(status), kind);
+    }
+    EXPECT_EQ(MacKeychainStore::describe(-25308),
+              QStringLiteral("Keychain error -25308: User interaction is not allowed."));
+    EXPECT_EQ(MacKeychainStore::describe(-4), QStringLiteral("Keychain error -4: unknown"));
+}
+
+TEST_F(MacAdapters, KeychainItemIsReplacedInPlaceAndAFailedWriteKeepsTheOldSecret)
+{
+    const QString service = QStringLiteral("app.fennimar.Agent");
+    const QString account = QStringLiteral("paired-identity-ana");
+    EXPECT_EQ(MacKeychainStore::readNow(service, account).error, SecretStore::ReadError::NotFound);
+    EXPECT_TRUE(MacKeychainStore::removeNow(service, account).ok());
+
+    ASSERT_TRUE(MacKeychainStore::writeNow(service, account, "first").ok());
+    const fake::KeychainItem &added = fake::state().items[std::pair(service, account)];
+    EXPECT_EQ(added.accessible, QStringLiteral("ck"));  // kSecAttrAccessibleAfterFirstUnlock
+    ASSERT_TRUE(MacKeychainStore::writeNow(service, account, "second").ok());
+    EXPECT_EQ(MacKeychainStore::readNow(service, account).secret, QByteArray("second"));
+
+    fake::state().failures[QStringLiteral("SecItemUpdate")] = -25308;
+    const fennimar::Status failed = MacKeychainStore::writeNow(service, account, "third");
+    EXPECT_FALSE(failed.ok());
+    EXPECT_TRUE(failed.error().startsWith(QStringLiteral("Keychain error -25308")));
+    fake::state().failures.clear();
+    EXPECT_EQ(MacKeychainStore::readNow(service, account).secret, QByteArray("second"));
+
+    // The same through the store's own thread, resumed on this one.
+    MacKeychainStore store;
+    EXPECT_EQ(QCoro::waitFor(store.read(service, account)).secret, QByteArray("second"));
+
+    fake::state().failures[QStringLiteral("SecItemCopyMatching")] = -25308;
+    EXPECT_EQ(MacKeychainStore::readNow(service, account).error, SecretStore::ReadError::Locked);
+    fake::state().failures.clear();
+    EXPECT_TRUE(MacKeychainStore::removeNow(service, account).ok());
+    EXPECT_TRUE(fake::state().items.empty());
+}
+
+TEST_F(MacAdapters, SettingsLiveInTheAgentsOwnDefaultsDomain)
+{
+    platform::writeSetting(QStringLiteral("backendURL"), QStringLiteral("https://example.test"));
+    EXPECT_EQ(fake::state().synchronized, 1);
+    EXPECT_EQ(
+        stringValue(
+            fake::state().preferences[std::pair(QStringLiteral("app.fennimar.Agent"), QStringLiteral("backendURL"))]),
+        QStringLiteral("https://example.test"));
+    EXPECT_EQ(platform::readSetting(QStringLiteral("backendURL")), QStringLiteral("https://example.test"));
+    fake::state().preferences[std::pair(QStringLiteral("app.fennimar.Agent"), QStringLiteral("number"))] =
+        fake::number();
+    EXPECT_EQ(platform::readSetting(QStringLiteral("number")), std::nullopt);
+    EXPECT_EQ(platform::readSetting(QStringLiteral("absent")), std::nullopt);
+}
+
+TEST_F(MacAdapters, LoginServiceStatusesIncludingOnesALaterSystemMayAdd)
+{
+    using S = LoginService::Status;
+    const std::pair<long, S> cases[] = {{0, S::NotRegistered}, {1, S::Enabled},  {2, S::RequiresApproval},
+                                        {3, S::NotFound},      {4, S::NotFound}, {-1, S::NotFound}};
+    for (const auto &[raw, status] : cases) {
+        SCOPED_TRACE(raw);
+        EXPECT_EQ(loginStatusFromServiceManagement(raw), status);
+    }
+}
+
+}  // namespace
+}  // namespace fennimar::macos
