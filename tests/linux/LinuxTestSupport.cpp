@@ -10,6 +10,26 @@
 
 namespace fennimar::test {
 
+std::optional<QByteArray> runTool(const QString &program, const QStringList &args, const QByteArray &display,
+                                  int timeoutMs)
+{
+    QProcess process;
+    if (!display.isEmpty()) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(display));
+        process.setProcessEnvironment(env);
+    }
+    process.start(program, args);
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished(1000);
+        return std::nullopt;
+    }
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        return std::nullopt;
+    return process.readAllStandardOutput();
+}
+
 PrivateBus::PrivateBus()
 {
     m_daemon.start(QStringLiteral("dbus-daemon"),
