@@ -29,7 +29,7 @@ pids+=($!)
 Xvfb -displayfd 9 -screen 0 1280x800x24 -nolisten tcp 9>"$XDG_RUNTIME_DIR/display" >/dev/null 2>&1 &
 pids+=($!)
 display=""
-for _ in $(seq 100); do
+for _ in $(seq 300); do
   display=$(tr -dc 0-9 <"$XDG_RUNTIME_DIR/display" 2>/dev/null || true)
   [ -n "$display" ] && break
   sleep 0.1
@@ -39,18 +39,28 @@ export DISPLAY=":$display"
 
 openbox >/dev/null 2>&1 &
 pids+=($!)
-for _ in $(seq 100); do
+for _ in $(seq 300); do
   dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
     org.freedesktop.DBus.NameHasOwner string:org.freedesktop.secrets 2>/dev/null | grep -q true && break
   sleep 0.1
 done
-xterm -title "Fennimar session" >/dev/null 2>&1 &
+# The font is named, so xterm never hunts for core bitmap fonts a minimal machine may lack. A cold
+# first start (font and fontconfig caches empty) takes seconds: wait for the window to be mapped,
+# then activate it until the window manager says it is active.
+xterm -fa "DejaVu Sans Mono" -fs 10 -title "Fennimar session" >/dev/null 2>&1 &
 pids+=($!)
-for _ in $(seq 50); do
-  xdotool search --name "Fennimar session" >/dev/null 2>&1 && break
-  sleep 0.1
+window=""
+for _ in $(seq 300); do
+  window=$(xdotool search --onlyvisible --name "Fennimar session" 2>/dev/null | head -n1)
+  [ -n "$window" ] && break
+  sleep 0.2
 done
-xdotool search --name "Fennimar session" windowactivate >/dev/null 2>&1 || true
+for _ in $(seq 30); do
+  [ -z "$window" ] && break
+  xdotool windowactivate "$window" >/dev/null 2>&1
+  [ "$(xdotool getactivewindow 2>/dev/null)" = "$window" ] && break
+  sleep 1
+done
 
 "$@"
 '

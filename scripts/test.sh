@@ -51,3 +51,6 @@ echo "== packages"
 rc=0
 bash scripts/test-packages.sh || rc=$?
 if [ "$rc" -eq 77 ]; then echo "packages: SKIPPED"; elif [ "$rc" -ne 0 ]; then exit "$rc"; fi
+
+echo "== tests against product code (scripts/line-counts.sh; the rule: tests stay a quarter to a third)"
+bash scripts/line-counts.sh --total

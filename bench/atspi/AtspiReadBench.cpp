@@ -19,7 +19,8 @@
 using namespace std::chrono_literals;
 using fennimar::AddressOutcome;
 using fennimar::AtspiAccessibility;
-using fennimar::test::BrowserDesktop;
+using fennimar::test::Browser;
+using fennimar::test::DesktopSession;
 using fennimar::test::PageServer;
 
 namespace {
@@ -55,15 +56,15 @@ int main(int argc, char **argv)
     PageServer pages;
     std::printf("%-9s %-6s %-7s %9s %8s %10s %8s %7s\n", "browser", "page", "channel", "requests", "min ms",
                 "median ms", "p90 ms", "misses");
-    for (const auto browser : {BrowserDesktop::Browser::Chromium, BrowserDesktop::Browser::Firefox}) {
+    for (const auto browser : {Browser::Chromium, Browser::Firefox}) {
         for (const char *page : {"small", "large"}) {
-            BrowserDesktop desktop;
-            if (const QString why = desktop.start(); !why.isEmpty()) {
+            DesktopSession desktop;
+            if (const QString why = desktop.start(DesktopSession::Bus::AccessibilityOn); !why.isEmpty()) {
                 std::fprintf(stderr, "cannot start a desktop: %s\n", qPrintable(why));
                 return 1;
             }
             const QString url = pages.url(QStringLiteral("/%1/bench").arg(QLatin1String(page)));
-            const qint64 pid = desktop.launch(browser, {url});
+            const qint64 pid = fennimar::test::launchBrowser(desktop, browser, {url});
             fennimar::RealClock clock;
             AtspiAccessibility reader(clock, desktop.sessionBus());
             AtspiAccessibility::Options overBus;
@@ -73,24 +74,24 @@ int main(int argc, char **argv)
             walking.limits.walkOnly = true;
             walking.readBudget = fennimar::Millis(5000);  // measured whole, not cut by the read's budget
             AtspiAccessibility walker(clock, desktop.sessionBus(), {}, walking);
-            const bool ready = BrowserDesktop::waitUntil(
+            const bool ready = fennimar::test::waitUntil(
                 [&] {
                     return reader.readAddress(pid) == AddressOutcome::url(url) &&
                            busReader.readAddress(pid) == AddressOutcome::url(url) &&
                            walker.readAddress(pid) == AddressOutcome::url(url);
                 },
-                30s);
+                30000, 200);
             if (!ready) {
-                std::printf("%-9s %-6s  no address within 30 s\n", BrowserDesktop::name(browser), page);
+                std::printf("%-9s %-6s  no address within 30 s\n", fennimar::test::name(browser), page);
                 continue;
             }
             // Let the browser finish starting up: a busy main thread looks hung for a moment.
-            BrowserDesktop::waitUntil([] { return false; }, 3s);
+            fennimar::test::waitUntil([] { return false; }, 3000);
             const std::pair<const char *, AtspiAccessibility *> channels[] = {
                 {"socket", &reader}, {"bus", &busReader}, {"walk", &walker}};
             for (const auto &[channel, subject] : channels) {
                 const Figures figures = measure(*subject, pid, reads);
-                std::printf("%-9s %-6s %-7s %9.1f %8.2f %10.2f %8.2f %7d\n", BrowserDesktop::name(browser), page,
+                std::printf("%-9s %-6s %-7s %9.1f %8.2f %10.2f %8.2f %7d\n", fennimar::test::name(browser), page,
                             channel, figures.requests, figures.min, figures.median, figures.p90, figures.misses);
             }
             if (QLatin1String(page) == QLatin1String("small")) {
@@ -104,7 +105,7 @@ int main(int argc, char **argv)
                 const double next = static_cast<double>(timer.nsecsElapsed()) / 1e6;
                 ::kill(static_cast<pid_t>(pid), SIGCONT);
                 std::printf("%-9s %-6s first read %.1f ms (%s), next read in back-off %.2f ms\n",
-                            BrowserDesktop::name(browser), "hung", first, qPrintable(hung.text), next);
+                            fennimar::test::name(browser), "hung", first, qPrintable(hung.text), next);
             }
         }
     }

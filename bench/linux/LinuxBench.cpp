@@ -5,7 +5,7 @@
 #include "platform/RealClock.h"
 #include "platform/linux/DesktopEntryCatalog.h"
 #include "platform/linux/X11Desktop.h"
-#include "tests/linux/LinuxTestSupport.h"
+#include "tests/support/DesktopSession.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -33,12 +33,12 @@ Figures summarize(std::vector<double> micros)
 
 void benchTick(const QString &dataDir)
 {
-    test::XSession x;
-    if (!x.ok() || !test::missingTools({QStringLiteral("xterm"), QStringLiteral("xdotool")}).isEmpty()) {
-        std::printf("x11 tick: skipped (%s)\n", qPrintable(x.skipReason()));
+    test::DesktopSession x;
+    if (const QString why = x.start(); !why.isEmpty() || !test::missingTools({QStringLiteral("xterm")}).isEmpty()) {
+        std::printf("x11 tick: skipped (%s)\n", why.isEmpty() ? "missing xterm" : qPrintable(why));
         return;
     }
-    x.start(QStringLiteral("xterm"), {QStringLiteral("-name"), QStringLiteral("benchterm")});
+    x.openTerminal({QStringLiteral("-name"), QStringLiteral("benchterm")});
     RealClock clock;
     DesktopEntryCatalog catalog({{dataDir, QStringLiteral("/usr/share")}, {}, {}});
     X11Desktop desktop(clock, catalog, nullptr, x.display());

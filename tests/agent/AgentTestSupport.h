@@ -9,7 +9,7 @@
 #include "tests/fakes/FakeDeviceFacts.h"
 #include "tests/fakes/FakeLoginService.h"
 #include "tests/fakes/FakeSecretStore.h"
-#include "tests/services/LogCapture.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/LoopbackHttpServer.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/TempHome.h"

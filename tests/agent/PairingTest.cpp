@@ -126,20 +126,6 @@ TEST_F(Pairing, AnExpiryWithoutFractionalSecondsFallsBackToFiveMinutesAndIsNever
     EXPECT_LE(requestsTo("/api/devices/setup-status/tok-1"), 151u);
 }
 
-TEST_F(Pairing, AFailedRequestEndsInFailedWithTheErrorAndNoRetry)
-{
-    server.respond(QStringLiteral("/api/devices/setup-status/tok-1"), Response::text(502, "bad gateway"));
-    LogCapture log;
-    startUnpaired(ticketJson("ABC234", "2026-03-14T09:10:00.000Z"));
-    const auto *failed = waitForFailure();
-    ASSERT_NE(failed, nullptr);
-    EXPECT_EQ(failed->message, QStringLiteral("Server returned 502: bad gateway"));
-    EXPECT_TRUE(log.lines().contains(QStringLiteral("ERROR] pairing failed · Server returned 502: bad gateway")));
-    clock.advance(60s);
-    pump(20ms);
-    EXPECT_EQ(requestsTo("/api/devices/setup-status/tok-1"), 1u);
-}
-
 TEST_F(Pairing, CancelReturnsToThePairingStoredBeforeOrToUnpaired)
 {
     status(R"({"claimed":false,"expired":false})");

@@ -3,7 +3,7 @@
 #include "platform/RealClock.h"
 #include "platform/linux/atspi/AtspiAccessibility.h"
 #include "platform/linux/atspi/X11WindowTitle.h"
-#include "tests/atspi/BrowserDesktop.h"
+#include "tests/support/DesktopSession.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -14,7 +14,7 @@ namespace fennimar {
 namespace {
 
 using namespace std::chrono_literals;
-using test::BrowserDesktop;
+using test::DesktopSession;
 
 // Starts a peer of SlowPeer.cpp and waits for its word that it is ready.
 bool startPeer(QProcess &peer, const QStringList &args, const char *word)
@@ -39,8 +39,8 @@ TEST(AtspiBounds, ATickCostsAtMostTheBudgetPlusOneCall)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        BrowserDesktop desktop;
-        if (const QString why = desktop.start(BrowserDesktop::Accessibility::Absent); !why.isEmpty())
+        DesktopSession desktop;
+        if (const QString why = desktop.start(DesktopSession::Bus::Bare); !why.isEmpty())
             GTEST_SKIP() << "no private desktop, test NOT run: " << qPrintable(why);
         QProcess peer;
         ASSERT_TRUE(startPeer(peer,
@@ -70,13 +70,15 @@ TEST(AtspiBounds, ATickCostsAtMostTheBudgetPlusOneCall)
 
 TEST(AtspiBounds, AGrabbedXServerCostsTheTitleAtMostItsDeadline)
 {
-    BrowserDesktop desktop;
-    if (const QString why = desktop.start(BrowserDesktop::Accessibility::Absent); !why.isEmpty())
+    DesktopSession desktop;
+    if (const QString why = desktop.start(DesktopSession::Bus::Bare); !why.isEmpty())
         GTEST_SKIP() << "no private desktop, test NOT run: " << qPrintable(why);
-    atspi::X11WindowTitle title(desktop.display().toLocal8Bit());
+    atspi::X11WindowTitle title(desktop.display());
     title.activeTitle();  // connected before the grab, as in a running agent
     QProcess grabber;
-    ASSERT_TRUE(startPeer(grabber, {QStringLiteral("x-grab"), desktop.display(), QStringLiteral("1000")}, "grabbed"));
+    ASSERT_TRUE(startPeer(grabber,
+                          {QStringLiteral("x-grab"), QString::fromLatin1(desktop.display()), QStringLiteral("1000")},
+                          "grabbed"));
     QElapsedTimer took;
     took.start();
     EXPECT_EQ(title.activeTitle(), QString());

@@ -24,16 +24,17 @@ void PrintTo(const AddressOutcome &outcome, std::ostream *os)
 namespace {
 
 using namespace std::chrono_literals;
-using test::BrowserDesktop;
+using test::Browser;
+using test::DesktopSession;
 using test::PageServer;
-using Browser = BrowserDesktop::Browser;
+using test::waitUntil;
 
 const AddressOutcome noAddress = AddressOutcome::unreadable(AddressOutcome::noAddressFound);
 
 // One desktop and one browser per browser kind, shared by that kind's tests: starting a browser is
 // the expensive part, and the tests below only move it from page to page.
 struct Session {
-    BrowserDesktop desktop;
+    DesktopSession desktop;
     RealClock clock;  // browsers run in real time, and so do the reader's back-offs
     std::shared_ptr<atspi::X11WindowTitle> title;
     std::unique_ptr<AtspiAccessibility> reader;
@@ -59,15 +60,20 @@ protected:
         auto &slot = sessions()[GetParam()];
         if (!slot) {
             slot = std::make_unique<Session>();
-            slot->failure = slot->desktop.start();
+            slot->failure = slot->desktop.start(DesktopSession::Bus::AccessibilityOn);
             if (slot->failure.isEmpty()) {
-                slot->pid = slot->desktop.launch(GetParam(), {url("one"), url("two")});
+                slot->pid = test::launchBrowser(slot->desktop, GetParam(), {url("one"), url("two")});
                 if (slot->pid == 0)
                     slot->failure = QStringLiteral("the browser did not start");
             }
-            slot->title = std::make_shared<atspi::X11WindowTitle>(slot->desktop.display().toUtf8());
+            slot->title = std::make_shared<atspi::X11WindowTitle>(slot->desktop.display());
             slot->reader = std::make_unique<AtspiAccessibility>(slot->clock, slot->desktop.sessionBus(),
                                                                 [title = slot->title] { return title->activeTitle(); });
+            // A browser's first start on a cold machine takes far longer than a change of page: wait
+            // once for its first page, with a generous ceiling, before any test's own deadline.
+            if (slot->failure.isEmpty())
+                waitUntil([&] { return slot->reader->readAddress(slot->pid) == AddressOutcome::url(url("one")); },
+                          120000, 500);
         }
         if (!slot->failure.isEmpty())
             GTEST_SKIP() << "AT-SPI desktop unavailable, test NOT run: " << qPrintable(slot->failure);
@@ -84,7 +90,7 @@ protected:
     AddressOutcome readUntil(const AddressOutcome &expected)
     {
         AddressOutcome last;
-        BrowserDesktop::waitUntil(
+        waitUntil(
             [&] {
                 last = session->reader->readAddress(session->pid);
                 if (qEnvironmentVariableIsSet("ATSPI_TEST_TRACE"))
@@ -93,7 +99,7 @@ protected:
                                  qPrintable(session->desktop.activeWindowTitle()));
                 return last == expected;
             },
-            20s);
+            20000, 200);
         return last;
     }
 
@@ -115,9 +121,14 @@ TEST_P(AtspiBrowserTest, ReadsTheSelectedTabWhileEditingAndAfterNavigating)
     // A reader meeting the running browser for the first time wakes it; the first read may miss,
     // the next one is right.
     AtspiAccessibility fresh(session->clock, session->desktop.sessionBus());
-    fresh.readAddress(session->pid);
-    BrowserDesktop::waitUntil([] { return false; }, 300ms);
-    EXPECT_EQ(fresh.readAddress(session->pid), AddressOutcome::url(url("one")));
+    AddressOutcome first;
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            first = fresh.readAddress(session->pid);
+            return first == AddressOutcome::url(url("one"));
+        },
+        20000, 300))
+        << "a fresh reader still reads " << ::testing::PrintToString(first);
 
     // The other tab's document stays in the tree; only the showing one is the answer.
     ASSERT_TRUE(keys("ctrl+Next"));
@@ -129,9 +140,12 @@ TEST_P(AtspiBrowserTest, ReadsTheSelectedTabWhileEditingAndAfterNavigating)
 
     ASSERT_TRUE(keys("Return"));
     EXPECT_EQ(readUntil(AddressOutcome::url(url("three"))), AddressOutcome::url(url("three")));
-    // The document navigated away from may linger; it is never the answer again.
-    for (int i = 0; i < 5; ++i)
-        EXPECT_EQ(session->reader->readAddress(session->pid), AddressOutcome::url(url("three")));
+    // The document navigated away from may linger; it is never the answer again. A read that runs
+    // out of its time budget on a loaded machine finds no address, which is not a wrong answer.
+    for (int i = 0; i < 5; ++i) {
+        const AddressOutcome again = session->reader->readAddress(session->pid);
+        EXPECT_TRUE(again == AddressOutcome::url(url("three")) || again == noAddress) << qPrintable(again.text);
+    }
 }
 
 TEST_P(AtspiBrowserTest, ReadsALargePage)
@@ -153,12 +167,12 @@ TEST_P(AtspiBrowserTest, TheBoundedWalkFindsTheShowingPageOrRunsOutOfBudget)
     walking.readBudget = 5s;  // the walk takes tens of milliseconds on a real page
     AtspiAccessibility walker(session->clock, session->desktop.sessionBus(), {}, walking);
     AddressOutcome walked;
-    BrowserDesktop::waitUntil(
+    waitUntil(
         [&] {
             walked = walker.readAddress(session->pid);
             return walked == current;
         },
-        20s);
+        20000, 200);
     EXPECT_EQ(walked, current);
     EXPECT_GT(walker.lastReadRequests(), 10) << "the walk is the expensive way";
 
@@ -166,12 +180,12 @@ TEST_P(AtspiBrowserTest, TheBoundedWalkFindsTheShowingPageOrRunsOutOfBudget)
     AtspiAccessibility starved(session->clock, session->desktop.sessionBus(), {}, walking);
     const AddressOutcome tooLarge = AddressOutcome::unreadable(AddressOutcome::pageTooLarge);
     AddressOutcome last;
-    BrowserDesktop::waitUntil(
+    waitUntil(
         [&] {
             last = starved.readAddress(session->pid);
             return last == tooLarge;
         },
-        20s);
+        20000, 200);
     EXPECT_EQ(last, tooLarge);
 }
 
@@ -204,17 +218,10 @@ TEST_P(AtspiBrowserTest, AnotherApplicationInFrontLeavesNoFocusedWindow)
 {
     const AddressOutcome current = readUntil(AddressOutcome::url(url("big", "large")));
     ASSERT_EQ(current.kind, AddressOutcome::Kind::Url);
-    const qint64 terminal = session->desktop.launchTerminal();
-    if (terminal == 0)
-        GTEST_SKIP() << "xterm is not available: focus test NOT run";
-    ASSERT_TRUE(BrowserDesktop::waitUntil(
-        [&] {
-            session->desktop.xdotool({"search", "--name", "terminal in front", "windowactivate"});
-            return session->desktop.activeWindowTitle() == QLatin1String("terminal in front");
-        },
-        20s, 500ms))
-        << "front: " << qPrintable(session->desktop.activeWindowTitle())
-        << "; xterm says: " << qPrintable(session->desktop.errorLog(QStringLiteral("xterm")));
+    qint64 terminal = 0;
+    const QString window = session->desktop.openTerminal({"-T", "terminal in front"}, &terminal);
+    ASSERT_FALSE(window.isEmpty()) << "xterm says: " << qPrintable(session->desktop.errorLog("xterm"));
+    ASSERT_TRUE(session->desktop.activate(window)) << "front: " << qPrintable(session->desktop.activeWindowTitle());
     // The title the reader matches frames against is the window manager's, read straight from X.
     EXPECT_EQ(session->title->activeTitle(), QStringLiteral("terminal in front"));
     const AddressOutcome noWindow = AddressOutcome::unreadable(AddressOutcome::noFocusedWindow);
@@ -226,7 +233,7 @@ TEST_P(AtspiBrowserTest, AnotherApplicationInFrontLeavesNoFocusedWindow)
 
 INSTANTIATE_TEST_SUITE_P(Browsers, AtspiBrowserTest, ::testing::Values(Browser::Chromium, Browser::Firefox),
                          [](const ::testing::TestParamInfo<Browser> &param) {
-                             return std::string(BrowserDesktop::name(param.param));
+                             return std::string(test::name(param.param));
                          });
 
 }  // namespace

@@ -1,6 +1,6 @@
 #include "platform/VirtualClock.h"
 #include "platform/linux/atspi/AtspiAccessibility.h"
-#include "tests/atspi/BrowserDesktop.h"
+#include "tests/support/DesktopSession.h"
 #include "tests/support/TempHome.h"
 
 #include <QCoreApplication>
@@ -14,7 +14,7 @@ namespace fennimar {
 namespace {
 
 using namespace std::chrono_literals;
-using test::BrowserDesktop;
+using test::DesktopSession;
 
 #define START_DESKTOP_OR_SKIP(desktop, mode)                                                 \
     do {                                                                                     \
@@ -24,24 +24,16 @@ using test::BrowserDesktop;
 
 const AddressOutcome noAddress = AddressOutcome::unreadable(AddressOutcome::noAddressFound);
 
-// Runs the event loop until pred holds or 3 s pass; virtual time stands still meanwhile.
-template <typename Pred>
-bool waitUntil(Pred pred)
+// Virtual time stands still while the event loop runs.
+bool waitUntil(const std::function<bool()> &pred)
 {
-    QElapsedTimer waited;
-    waited.start();
-    while (!pred()) {
-        if (waited.elapsed() > 3000)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
+    return test::waitUntil(pred, 3000);
 }
 
 TEST(AtspiTrust, WithoutAnAccessibilityBusNothingIsTrustedAndNothingIsAsked)
 {
-    BrowserDesktop desktop;
-    START_DESKTOP_OR_SKIP(desktop, BrowserDesktop::Accessibility::Absent);
+    DesktopSession desktop;
+    START_DESKTOP_OR_SKIP(desktop, DesktopSession::Bus::Bare);
     VirtualClock clock;
     AtspiAccessibility accessibility(clock, desktop.sessionBus());
     EXPECT_FALSE(accessibility.isTrusted());
@@ -53,8 +45,8 @@ TEST(AtspiTrust, WithoutAnAccessibilityBusNothingIsTrustedAndNothingIsAsked)
 
 TEST(AtspiTrust, FollowsTheDesktopSwitchAndRequestTurnsItOn)
 {
-    BrowserDesktop desktop;
-    START_DESKTOP_OR_SKIP(desktop, BrowserDesktop::Accessibility::Off);
+    DesktopSession desktop;
+    START_DESKTOP_OR_SKIP(desktop, DesktopSession::Bus::Accessibility);
     VirtualClock clock;
     AtspiAccessibility accessibility(clock, desktop.sessionBus());
     EXPECT_FALSE(accessibility.isTrusted());
@@ -92,7 +84,7 @@ TEST(AtspiSettings, OpensTheFirstKnownPanelAndOtherwiseSaysNo)
     script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
 
     EXPECT_TRUE(accessibility.openSettings());
-    EXPECT_TRUE(BrowserDesktop::waitUntil([&] { return QFile::exists(record); }, 5s, 20ms));
+    EXPECT_TRUE(test::waitUntil([&] { return QFile::exists(record); }, 5000));
     QFile called(record);
     ASSERT_TRUE(called.open(QIODevice::ReadOnly));
     EXPECT_EQ(called.readAll().trimmed(), QByteArray("universal-access"));

@@ -1,39 +1,14 @@
 // A usage report cycle against a loopback backend: what is sent, marked, pruned, saved and logged.
 #include "backend/UsageReporter.h"
 #include "tests/backend/BackendTestSupport.h"
+#include "tests/support/LogCapture.h"
 
 #include <QFile>
 #include <QJsonArray>
 #include <QTemporaryDir>
 
-#include <cstdio>
-#include <unistd.h>
-
 namespace fennimar::test {
 namespace {
-
-// Collects what the log writes to standard error while it lives.
-class StderrCapture {
-public:
-    StderrCapture() : m_saved(::dup(STDERR_FILENO)), m_file(std::tmpfile()) { ::dup2(::fileno(m_file), STDERR_FILENO); }
-    ~StderrCapture()
-    {
-        ::dup2(m_saved, STDERR_FILENO);
-        ::close(m_saved);
-        std::fclose(m_file);
-    }
-    QString text() const
-    {
-        QFile file;
-        file.open(::fileno(m_file), QIODevice::ReadOnly);
-        file.seek(0);
-        return QString::fromUtf8(file.readAll());
-    }
-
-private:
-    int m_saved;
-    std::FILE *m_file;
-};
 
 QDateTime at(int month, int day, int hour = 10)
 {
@@ -63,7 +38,7 @@ TEST_F(UsageReporterTest, SuccessMarksWhatWasSentPrunesAndSaves)
     Response slow = Response::json({});
     slow.delay = std::chrono::milliseconds(200);
     server.respond("/api/guard/heartbeat", slow);
-    StderrCapture log;
+    LogCapture log;
 
     auto cycle = reporter.report();
     ASSERT_TRUE(server.waitForRequests(1));
@@ -103,7 +78,7 @@ TEST_F(UsageReporterTest, FailureTouchesNothing)
 {
     server.respond("/api/guard/heartbeat", Response::text(500, "oops"));
     const auto before = ledger.days();
-    StderrCapture log;
+    LogCapture log;
     finish(reporter.report());
 
     EXPECT_EQ(ledger.days(), before);
@@ -117,7 +92,7 @@ TEST_F(UsageReporterTest, NothingUnconfirmedSendsNoBackfillMember)
 {
     ledger.days().clear();
     server.respond("/api/guard/heartbeat", Response::json({}));
-    StderrCapture log;
+    LogCapture log;
     finish(reporter.report());
 
     const QJsonObject body = server.requests().at(0).json();

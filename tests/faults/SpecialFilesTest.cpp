@@ -8,7 +8,7 @@
 #include "platform/DurableFile.h"
 #include "platform/VirtualClock.h"
 #include "tests/fakes/FakeAppCatalog.h"
-#include "tests/services/LogCapture.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/SpecialFiles.h"
 #include "tests/support/TempHome.h"
 

@@ -1,12 +1,13 @@
 #include "platform/VirtualClock.h"
 #include "platform/linux/DesktopEntryCatalog.h"
 #include "platform/linux/X11Desktop.h"
-#include "tests/linux/LinuxTestSupport.h"
+#include "tests/support/DesktopSession.h"
 #include "tests/support/TempHome.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -25,13 +26,8 @@ class X11DesktopTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const QStringList missing =
-            missingTools({QStringLiteral("xdotool"), QStringLiteral("xterm"), QStringLiteral("xprop")});
-        if (!missing.isEmpty())
-            GTEST_SKIP() << "SKIPPED: needs " << missing.join(QStringLiteral(", ")).toStdString()
-                         << " (scripts/install-deps.sh)";
-        if (!x.ok())
-            GTEST_SKIP() << "SKIPPED: " << x.skipReason().toStdString();
+        if (const QString why = x.start(); !why.isEmpty())
+            GTEST_SKIP() << "SKIPPED: " << why.toStdString();
         writeEntry(data.path(), QStringLiteral("debian-xterm"),
                    "Name=XTerm\nName[de]=X-Terminal\nExec=xterm-elsewhere\nStartupWMClass=XTerm\n");
         writeEntry(data.path(), QStringLiteral("fennitest"), "Name=Fenni Test\nExec=fennitest\nCategories=Game;\n");
@@ -44,28 +40,13 @@ protected:
     // Opens an xterm with this WM_CLASS and returns its window id once it is mapped.
     QString openWindow(const QString &instance, const QString &wmClass, qint64 *pid)
     {
-        QProcess *term =
-            x.start(QStringLiteral("xterm"), {QStringLiteral("-name"), instance, QStringLiteral("-class"), wmClass});
-        *pid = term->processId();
-        QString id;
-        waitUntil(
-            [&] {
-                const auto out =
-                    runTool(QStringLiteral("xdotool"),
-                            {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--classname"),
-                             QStringLiteral("^") + instance + QStringLiteral("$")},
-                            x.display(), 2000);
-                id = out ? QString::fromLatin1(out->trimmed()).section(QLatin1Char('\n'), 0, 0) : QString();
-                return !id.isEmpty();
-            },
-            20000);
-        return id;
+        return x.openTerminal({QStringLiteral("-name"), instance, QStringLiteral("-class"), wmClass}, pid);
     }
 
     // The tests' own X server is the session, even when they run inside a Wayland desktop.
     ScopedEnv noWayland{"WAYLAND_DISPLAY", ""};
     ScopedEnv x11Session{"XDG_SESSION_TYPE", "x11"};
-    XSession x;
+    DesktopSession x;
     QTemporaryDir data;
     VirtualClock clock;
     std::unique_ptr<DesktopEntryCatalog> catalog;
@@ -93,9 +74,7 @@ TEST_F(X11DesktopTest, SwitchingWindowsChangesTheFrontmostApp)
     // Twice round, so that returning to a window already seen is followed as well.
     for (int round = 0; round < 2; ++round) {
         for (size_t i = 0; i < cases.size(); ++i) {
-            ASSERT_TRUE(runTool(QStringLiteral("xdotool"),
-                                {QStringLiteral("windowactivate"), QStringLiteral("--sync"), windows[i].first},
-                                x.display()));
+            ASSERT_TRUE(x.activate(windows[i].first));
             std::optional<RunningApp> app;
             EXPECT_TRUE(waitUntil(
                 [&] {
@@ -115,12 +94,10 @@ TEST_F(X11DesktopTest, SwitchingWindowsChangesTheFrontmostApp)
 
 TEST_F(X11DesktopTest, IdleTimeFollowsRealInput)
 {
-    ASSERT_TRUE(runTool(QStringLiteral("xdotool"),
-                        {QStringLiteral("mousemove"), QStringLiteral("10"), QStringLiteral("20")}, x.display()));
+    ASSERT_TRUE(x.xdotool({QStringLiteral("mousemove"), QStringLiteral("10"), QStringLiteral("20")}));
     EXPECT_LT(desktop->secondsSinceInput().value_or(99), 1.0);
     EXPECT_TRUE(waitUntil([&] { return desktop->secondsSinceInput().value_or(0) >= 1.2; }, 5000));
-    ASSERT_TRUE(runTool(QStringLiteral("xdotool"),
-                        {QStringLiteral("mousemove"), QStringLiteral("200"), QStringLiteral("100")}, x.display()));
+    ASSERT_TRUE(x.xdotool({QStringLiteral("mousemove"), QStringLiteral("200"), QStringLiteral("100")}));
     EXPECT_LT(desktop->secondsSinceInput().value_or(99), 1.0);
 }
 

@@ -1,7 +1,6 @@
 #include "measure/DayLedger.h"
 
 #include "platform/VirtualClock.h"
-#include "tests/support/TempHome.h"
 
 #include <QDir>
 #include <QFile>
@@ -124,24 +123,6 @@ INSTANTIATE_TEST_SUITE_P(
                       ZoneCase{"America/Chicago", "2026-03-08T08:00:00Z", "2026-03-08", 3, -300},
                       ZoneCase{"America/Chicago", "2026-11-01T06:30:00Z", "2026-11-01", 1, -300},
                       ZoneCase{"America/Chicago", "2026-11-01T07:30:00Z", "2026-11-01", 1, -360}));
-
-TEST(LedgerRepeatedHour, BothPassesThroughTheRepeatedHourShareOneCappedBucket)
-{
-    QTemporaryDir dir;
-    const QTimeZone zone("Europe/Berlin");
-    VirtualClock clock(QDateTime::currentDateTimeUtc(), zone);
-    DayLedger ledger(dir.filePath(QStringLiteral("ledger.json")), clock);
-    const QDateTime firstPass = QDateTime::fromString(QStringLiteral("2026-10-25T00:00:00Z"), Qt::ISODate);
-    ledger.add(3000, firstPass);
-    ledger.add(3000, firstPass.addSecs(3600));
-    EXPECT_EQ(ledger.days().at(QStringLiteral("2026-10-25")).buckets[2], 3600);
-}
-
-TEST(LedgerSystemZone, FollowsTheTZVariableThroughTheRealClockZone)
-{
-    test::ScopedEnv tz("TZ", "Asia/Kathmandu");
-    EXPECT_EQ(QTimeZone::systemTimeZone().offsetFromUtc(QDateTime::currentDateTimeUtc()), 345 * 60);
-}
 
 TEST_F(DayLedgerTest, BackfillIsTheSevenLatestUnconfirmedPastDaysOldestFirst)
 {

@@ -4,7 +4,7 @@
 #include "measure/DayLedger.h"
 
 #include "platform/VirtualClock.h"
-#include "tests/services/LogCapture.h"
+#include "tests/support/LogCapture.h"
 
 #include <QDir>
 #include <QFile>

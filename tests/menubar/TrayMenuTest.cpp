@@ -1,4 +1,5 @@
 #include "TrayTestSupport.h"
+#include "tests/support/LogCapture.h"
 
 #include "platform/VirtualClock.h"
 
@@ -219,7 +220,7 @@ TEST(TrayHost, MissingHostIsReportedOnceAndLookedForOnTheClock)
     if (QSystemTrayIcon::isSystemTrayAvailable())
         GTEST_SKIP() << "a tray host is present; this case needs none";
     VirtualClock clock;
-    StderrCapture err;
+    LogCapture err;
     TrayMenu tray(
         clock, [] { return MenuReadings{}; }, MenuActions{});
     clock.advance(std::chrono::minutes(2));

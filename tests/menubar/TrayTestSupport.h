@@ -7,9 +7,6 @@
 #include <QElapsedTimer>
 #include <QMenu>
 #include <QStringList>
-#include <QTemporaryFile>
-
-#include <unistd.h>
 
 #include <functional>
 
@@ -46,35 +43,5 @@ inline QStringList expectedTexts(const MenuReadings &readings)
         out << (e.kind == MenuEntry::Kind::Separator ? QStringLiteral("---") : QString(e.shown).replace("&", "&&"));
     return out;
 }
-
-// Everything written to standard error while it lives (the log's WARN lines go there).
-class StderrCapture {
-public:
-    StderrCapture()
-    {
-        m_file.open();
-        m_saved = dup(STDERR_FILENO);
-        dup2(m_file.handle(), STDERR_FILENO);
-    }
-    ~StderrCapture() { restore(); }
-    QString text()
-    {
-        restore();
-        m_file.seek(0);
-        return QString::fromUtf8(m_file.readAll());
-    }
-
-private:
-    void restore()
-    {
-        if (m_saved >= 0) {
-            dup2(m_saved, STDERR_FILENO);
-            close(m_saved);
-            m_saved = -1;
-        }
-    }
-    QTemporaryFile m_file;
-    int m_saved = -1;
-};
 
 }  // namespace fennimar::test

@@ -1,7 +1,7 @@
 #include "platform/AccessibilityPermission.h"
 
 #include "platform/VirtualClock.h"
-#include "tests/services/LogCapture.h"
+#include "tests/support/LogCapture.h"
 
 #include <gtest/gtest.h>
 

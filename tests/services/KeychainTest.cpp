@@ -1,7 +1,7 @@
 #include "platform/Keychain.h"
 
 #include "tests/fakes/FakeSecretStore.h"
-#include "tests/services/LogCapture.h"
+#include "tests/support/LogCapture.h"
 
 #include <QCoroTask>
 #include <QTimeZone>

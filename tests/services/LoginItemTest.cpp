@@ -2,7 +2,7 @@
 
 #include "agent/AgentConfig.h"
 #include "tests/fakes/FakeLoginService.h"
-#include "tests/services/LogCapture.h"
+#include "tests/support/LogCapture.h"
 
 #include <QSettings>
 #include <gtest/gtest.h>
@@ -20,7 +20,7 @@ const QString registeredAgain =
 const QString needsApproval =
     QStringLiteral("WARN ] login item needs approval in System Settings > General > Login Items");
 
-// Runs in the binary's one temporary home (TemporaryHomeEnvironment.cpp).
+// Runs in the binary's one temporary home (tests/support/TestMain.cpp).
 void freshSettings(const std::optional<QString> &recorded)
 {
     QSettings settings(QStringLiteral("Fennimar"), QStringLiteral("Fennimar"));

@@ -5,7 +5,7 @@
 #include "platform/Keychain.h"
 #include "platform/QtKeychainStore.h"
 
-#include "tests/services/LogCapture.h"
+#include "tests/support/LogCapture.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>

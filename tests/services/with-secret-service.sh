@@ -15,7 +15,9 @@ for tool in dbus-run-session dbus-daemon; do
   command -v "$tool" >/dev/null || missing+="$tool "
 done
 if [ "$mode" = keyring ]; then
-  command -v gnome-keyring-daemon >/dev/null || missing+="gnome-keyring-daemon "
+  for tool in gnome-keyring-daemon Xvfb openbox xterm xdotool; do
+    command -v "$tool" >/dev/null || missing+="$tool "
+  done
 fi
 if [ -n "$missing" ]; then
   FENNIMAR_SECRET_SERVICE_MISSING="$missing" exec "$binary" "$@"
@@ -30,25 +32,14 @@ chmod 700 "$HOME" "$XDG_RUNTIME_DIR"
 # QtKeychain picks its backend from the desktop; with none named it uses the Secret Service. No
 # display: nothing may pop up a prompt or autolaunch a bus.
 unset XDG_CURRENT_DESKTOP DESKTOP_SESSION KDE_FULL_SESSION DISPLAY WAYLAND_DISPLAY GNOME_KEYRING_CONTROL
-export FENNIMAR_TEST_SECRET_SERVICE="$mode" FENNIMAR_TEST_KEYRING_PASSWORD="test-keyring-$$"
+export FENNIMAR_TEST_SECRET_SERVICE="$mode"
 
 if [ "$mode" = keyring ]; then
-  # The daemon runs in the foreground of this session so that it is stopped by pid, never by name,
-  # when the tests end. The login keyring is created with this password on first unlock.
-  inner='printf %s "$FENNIMAR_TEST_KEYRING_PASSWORD" |
-      gnome-keyring-daemon --foreground --unlock --components=secrets >/dev/null &
-    daemon=$!
-    for _ in $(seq 100); do
-      dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
-        org.freedesktop.DBus.NameHasOwner string:org.freedesktop.secrets 2>/dev/null | grep -q true && break
-      sleep 0.1
-    done
-    "$0" "$@"
-    status=$?
-    kill "$daemon" 2>/dev/null
-    wait "$daemon" 2>/dev/null
-    exit $status'
-  timeout 280 dbus-run-session -- bash -c "$inner" "$binary" "$@"
+  # The desktop session every real-peer script uses starts gnome-keyring's Secret Service, unlocked
+  # with $SESSION_KEYRING_PASSWORD, and stops it by pid when the tests end. No display for the tests.
+  SESSION_HOME="$tmp/session" timeout 280 "$(dirname "$0")/../../scripts/desktop-session.sh" bash -c \
+    'FENNIMAR_TEST_KEYRING_PASSWORD=$SESSION_KEYRING_PASSWORD exec env -u DISPLAY "$@"' with-secret-service \
+    "$binary" "$@"
 elif [ "$mode" = nobus ]; then
   env -u DBUS_SESSION_BUS_ADDRESS "$binary" "$@"
 else

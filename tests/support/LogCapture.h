@@ -35,7 +35,23 @@ public:
     LogCapture(const LogCapture &) = delete;
     LogCapture &operator=(const LogCapture &) = delete;
 
+    // Everything written to standard error so far, as it was written.
+    QString text() const { return QString::fromUtf8(raw()); }
+
     QStringList lines() const
+    {
+        const QByteArray all = raw();
+        QStringList result;
+        constexpr qsizetype prefix = 19;  // "[fennimar HH:mm:ss "
+        for (const QByteArray &line : all.split('\n')) {
+            if (line.startsWith("[fennimar ") && line.size() > prefix)
+                result.append(QString::fromUtf8(line.mid(prefix)));
+        }
+        return result;
+    }
+
+private:
+    QByteArray raw() const
     {
         QByteArray all;
         if (m_file) {
@@ -47,16 +63,9 @@ public:
                 all.append(buffer, static_cast<qsizetype>(n));
             std::fseek(m_file, 0, SEEK_END);
         }
-        QStringList result;
-        constexpr qsizetype prefix = 19;  // "[fennimar HH:mm:ss "
-        for (const QByteArray &line : all.split('\n')) {
-            if (line.startsWith("[fennimar ") && line.size() > prefix)
-                result.append(QString::fromUtf8(line.mid(prefix)));
-        }
-        return result;
+        return all;
     }
 
-private:
     std::FILE *m_file = nullptr;
     int m_saved = -1;
 };

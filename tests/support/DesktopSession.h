@@ -1,0 +1,90 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDBusConnection>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace fennimar::test {
+
+// Runs the event loop until pred() holds or timeoutMs passes; returns pred()'s last answer.
+bool waitUntil(const std::function<bool()> &pred, int timeoutMs = 5000, int stepMs = 10);
+
+// The names of the listed programs that are not on PATH.
+QStringList missingTools(const QStringList &programs);
+
+// The one private desktop of the real-peer tests: an Xvfb display on a free number (-displayfd) with
+// openbox managing it and, when asked, a private session bus with the accessibility bus on it. HOME
+// and the XDG directories point into a temporary directory, so nothing touches the user's own
+// settings. Every program runs in its own process group and is killed with the session.
+// Waits are on the event that matters (window manager selection owned, window mapped, window
+// active, bus name answering) with ceilings generous enough for a cold first run.
+class DesktopSession {
+public:
+    enum class Bus {
+        None,           // X only
+        Bare,           // a session bus that can start nothing (no at-spi2-core)
+        Accessibility,  // the accessibility bus runs, the desktop's accessibility is off
+        AccessibilityOn,
+    };
+
+    DesktopSession();
+    ~DesktopSession();
+    DesktopSession(const DesktopSession &) = delete;
+    DesktopSession &operator=(const DesktopSession &) = delete;
+
+    // Empty when ready; otherwise why not ("missing <tool>", or a peer that did not start).
+    QString start(Bus bus = Bus::None);
+
+    QByteArray display() const { return m_display; }
+    QDBusConnection sessionBus() const;
+    QString sessionBusAddress() const { return m_busAddress; }
+    QProcessEnvironment environment() const;
+    QString home() const { return m_home.path(); }
+
+    // Starts a program on this desktop (in its own process group, standard error kept for
+    // errorLog); nullptr when it does not start.
+    QProcess *spawn(const QString &program, const QStringList &args, QProcessEnvironment env = {});
+    QString errorLog(const QString &program) const;
+
+    // Runs a tool on this display to completion (bounded); its standard output, or nothing on failure.
+    std::optional<QByteArray> run(const QString &program, const QStringList &args, int timeoutMs = 10000) const;
+    bool xdotool(const QStringList &args) const { return run(QStringLiteral("xdotool"), args).has_value(); }
+    QString activeWindowTitle() const;
+
+    // Opens an xterm with these extra arguments and returns its window id once the window is mapped
+    // (up to 60 s: a cold first start loads fonts and caches), or an empty string. The font is named,
+    // so xterm never hunts for the bitmap fonts a minimal machine lacks.
+    QString openTerminal(const QStringList &args, qint64 *pid = nullptr);
+    // The id of the first visible window xdotool finds with these search arguments, waiting up to timeoutMs.
+    QString waitForWindow(const QStringList &search, int timeoutMs = 60000) const;
+    // Activates the window and waits until the window manager says it is active, asking again every
+    // second (a window manager busy mapping other windows may drop a request) for up to 30 s.
+    bool activate(const QString &windowId) const;
+
+    bool setAccessibility(bool on) const;
+
+    // Stops the X server under its clients, and starts a new one on the same display number.
+    void killServer();
+    bool restartServer();
+
+private:
+    QString startX();
+    QString startBus(Bus bus);
+
+    QTemporaryDir m_home;
+    QByteArray m_display;
+    QString m_busAddress;
+    QString m_connectionName;
+    std::unique_ptr<QProcess> m_server;
+    std::vector<std::unique_ptr<QProcess>> m_processes;
+};
+
+}  // namespace fennimar::test
