@@ -16,6 +16,10 @@ public:
     };
     virtual ~LoginService() = default;
 
+    // Whether the agent starts at the next login. May answer from the platform's last answer while
+    // asking again in the background where asking could block (Linux's user manager), so the main
+    // thread never waits on it after the first call; a change made elsewhere shows within a call or
+    // two. Failures to ask read as NotFound.
     virtual Status status() = 0;
     // Registers the agent to start at login (and to be restarted if it quits). On failure the
     // reason is a sentence for the log.

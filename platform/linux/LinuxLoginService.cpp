@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QDBusVariant>
 #include <QDir>
 #include <QFile>
@@ -140,19 +141,61 @@ std::optional<QString> LinuxLoginService::callSystemd(const QString &method, con
     return std::nullopt;
 }
 
+LinuxLoginService::~LinuxLoginService() = default;
+
 LoginService::Status LinuxLoginService::status()
 {
-    return usesSystemd() ? systemdStatus() : autostartStatus();
+    if (!usesSystemd())
+        return autostartStatus();
+    // The menu and the heartbeat ask often, on the main thread, and a busy user manager may take
+    // seconds: only the first answer is waited for; later ones come from the last answer while the
+    // next is asked for in the background.
+    if (!m_unitStatus)
+        m_unitStatus = unitStatusFrom(m_session.call(unitFileStateCall(), QDBus::Block, kManagerCallMs));
+    else
+        refreshUnitStatus();
+    return *m_unitStatus;
 }
 
-LoginService::Status LinuxLoginService::systemdStatus()
+QDBusMessage LinuxLoginService::unitFileStateCall() const
 {
-    QVariantList results;
-    const auto failure = callSystemd(QStringLiteral("GetUnitFileState"), {unitName()}, &results);
-    if (failure)
-        return failure->startsWith(QLatin1String("org.freedesktop.systemd1.NoSuchUnit")) ? Status::NotRegistered
+    QDBusMessage call = QDBusMessage::createMethodCall(kSystemd, QStringLiteral("/org/freedesktop/systemd1"),
+                                                       QStringLiteral("org.freedesktop.systemd1.Manager"),
+                                                       QStringLiteral("GetUnitFileState"));
+    call << unitName();
+    call.setAutoStartService(false);
+    return call;
+}
+
+void LinuxLoginService::refreshUnitStatus()
+{
+    if (m_refreshing)
+        return;
+    // The watcher of the previous answer is done with; it is replaced here rather than deleted in
+    // its own signal.
+    m_refresh = std::make_unique<QDBusPendingCallWatcher>(m_session.asyncCall(unitFileStateCall(), kManagerCallMs));
+    m_refreshing = true;
+    QObject::connect(m_refresh.get(), &QDBusPendingCallWatcher::finished, m_refresh.get(),
+                     [this](QDBusPendingCallWatcher *w) {
+                         m_unitStatus = unitStatusFrom(w->reply());
+                         m_refreshing = false;
+                     });
+}
+
+void LinuxLoginService::forgetUnitStatus()
+{
+    // An answer still on its way was asked before the change: it must not overwrite what follows.
+    m_refresh.reset();
+    m_refreshing = false;
+    m_unitStatus.reset();
+}
+
+LoginService::Status LinuxLoginService::unitStatusFrom(const QDBusMessage &reply) const
+{
+    if (reply.type() != QDBusMessage::ReplyMessage)
+        return reply.errorName() == QLatin1String("org.freedesktop.systemd1.NoSuchUnit") ? Status::NotRegistered
                                                                                          : Status::NotFound;
-    const QString state = results.value(0).toString();
+    const QString state = reply.arguments().value(0).toString();
     // A packaged unit starts out disabled for every user: without a unit of our own, "disabled"
     // means not yet enabled here (a user turns the packaged one off for good by masking it).
     if (state == QLatin1String("disabled") && !QFileInfo::exists(unitPath()))
@@ -212,6 +255,7 @@ fennimar::Status LinuxLoginService::writeFile(const QString &path, const QByteAr
 
 fennimar::Status LinuxLoginService::registerService()
 {
+    forgetUnitStatus();
     if (m_options.executable.isEmpty())
         return fennimar::Status::failure(QStringLiteral("the agent's own executable path is unknown"));
     if (m_options.executable.contains(QLatin1Char('\n')))
@@ -243,6 +287,7 @@ fennimar::Status LinuxLoginService::registerService()
 
 fennimar::Status LinuxLoginService::unregisterService()
 {
+    forgetUnitStatus();
     const fennimar::Status autostart = removeAutostart();
     const fennimar::Status unit = removeUnit();
     return autostart ? unit : autostart;

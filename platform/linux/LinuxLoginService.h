@@ -3,10 +3,14 @@
 #include "platform/LoginService.h"
 
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QString>
 #include <QStringList>
 
+#include <memory>
 #include <optional>
+
+class QDBusPendingCallWatcher;
 
 namespace fennimar {
 
@@ -19,7 +23,9 @@ namespace fennimar {
 // ("app.fennimar.Agent.service", "app.fennimar.Agent.desktop"). Where a package installed the unit
 // for this same executable (/usr/lib/systemd/user), that unit is enabled; otherwise the agent
 // writes its own into ~/.config/systemd/user. Every bus call is bounded by a short timeout and
-// never starts a service. Main thread only.
+// never starts a service. The unit's status is waited for once (at start-up, at most 3 s); after
+// that status() answers at once from the manager's last answer and asks again in the background,
+// so a change made with systemctl shows by the call after the answer arrives. Main thread only.
 //
 // Status, of the registration this session uses: the unit enabled / the entry present and on ->
 // Enabled; the unit disabled or masked / the entry Hidden or X-GNOME-Autostart-enabled=false ->
@@ -37,6 +43,9 @@ public:
     };
 
     explicit LinuxLoginService(QDBusConnection sessionBus, Options options = Options::fromEnvironment());
+    ~LinuxLoginService() override;
+    LinuxLoginService(const LinuxLoginService &) = delete;
+    LinuxLoginService &operator=(const LinuxLoginService &) = delete;
 
     Status status() override;
     fennimar::Status registerService() override;
@@ -56,7 +65,10 @@ private:
     // The unit a package installed for this very executable, or empty.
     QString packagedUnit() const;
     Status autostartStatus();
-    Status systemdStatus();
+    QDBusMessage unitFileStateCall() const;
+    Status unitStatusFrom(const QDBusMessage &reply) const;
+    void refreshUnitStatus();
+    void forgetUnitStatus();
     fennimar::Status writeFile(const QString &path, const QByteArray &bytes);
     fennimar::Status removeAutostart();
     fennimar::Status removeUnit();
@@ -67,6 +79,9 @@ private:
     Options m_options;
     std::optional<bool> m_manager;
     std::optional<bool> m_systemd;
+    std::optional<Status> m_unitStatus;                  // the user manager's last answer
+    std::unique_ptr<QDBusPendingCallWatcher> m_refresh;  // the latest background question
+    bool m_refreshing = false;                           // its answer is still on its way
 };
 
 }  // namespace fennimar

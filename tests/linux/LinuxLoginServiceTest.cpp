@@ -7,6 +7,7 @@
 #include <QDBusContext>
 #include <QDir>
 #include <QFile>
+#include <QThread>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -57,9 +58,13 @@ public:
     }
     std::atomic<bool> enabled{false};
     std::atomic<int> reloads{0};
+    std::atomic<int> delayMs{0};  // a busy manager
+    std::atomic<int> stateAnswers{0};
 public Q_SLOTS:
     QString GetUnitFileState(const QString &unit)
     {
+        QThread::msleep(static_cast<unsigned long>(delayMs.load()));
+        ++stateAnswers;
         if (std::none_of(m_unitDirs.begin(), m_unitDirs.end(),
                          [&](const QString &d) { return QFile::exists(d + unit); })) {
             sendErrorReply(QStringLiteral("org.freedesktop.systemd1.NoSuchUnit"), QStringLiteral("No such file"));
@@ -202,7 +207,8 @@ TEST_F(LinuxLoginServiceTest, RegistrationFollowsWhatTheSessionStarts)
         writeFile(service.unitPath(), LoginDefinitions::unitFile(agent));
         if (manager)
             manager->enabled = true;
-        EXPECT_EQ(service.status(), c.unit ? LS::Enabled : LS::NotRegistered);
+        const LS expected = c.unit ? LS::Enabled : LS::NotRegistered;
+        EXPECT_TRUE(waitUntil([&] { return service.status() == expected; }, 10000)) << "seen once the manager answers";
         writeFile(service.autostartPath(), LoginDefinitions::autostartEntry(agent));
 
         const auto registered = service.registerService();
@@ -256,7 +262,14 @@ TEST_F(LinuxLoginServiceTest, SystemdUnitStatusAndDefinition)
     EXPECT_EQ(service.status(), LS::RequiresApproval);
     manager->enabled = true;
     QFile::remove(agent);
-    EXPECT_EQ(service.status(), LS::NotFound);
+    // Later answers come without waiting on the manager, even a slow one: the change shows once the
+    // background answer has arrived.
+    manager->delayMs = 1500;
+    const int answered = manager->stateAnswers;
+    EXPECT_EQ(service.status(), LS::RequiresApproval) << "the last answer, at once";
+    EXPECT_EQ(manager->stateAnswers, answered) << "status() waited for the manager";
+    EXPECT_TRUE(waitUntil([&] { return service.status() == LS::NotFound; }, 10000));
+    manager->delayMs = 0;
     ASSERT_TRUE(service.unregisterService());
     EXPECT_FALSE(QFile::exists(service.unitPath()));
     EXPECT_EQ(service.status(), LS::NotRegistered);
