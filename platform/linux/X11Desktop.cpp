@@ -1,5 +1,7 @@
 #include "platform/linux/X11Desktop.h"
 
+#include "platform/linux/XcbReply.h"
+
 #include "agent/Log.h"
 #include "platform/linux/AppResolver.h"
 #include "platform/linux/DesktopEntryCatalog.h"
@@ -23,7 +25,7 @@ namespace fennimar {
 
 namespace {
 
-using SteadyClock = std::chrono::steady_clock;
+using xcb::SteadyClock;
 
 // A local X server answers a batch in tens of microseconds; one that takes this long is hung, and
 // the sampler's tick must go on without it.
@@ -33,36 +35,9 @@ constexpr Millis kRetryUnmapped{5000};
 constexpr std::array<Millis, X11Desktop::kMaxReconnects> kReconnectDelays = {
     Millis{1000}, Millis{2000}, Millis{4000}, Millis{8000}, Millis{16000}, Millis{32000}, Millis{60000}, Millis{60000}};
 
-struct FreeDeleter {
-    void operator()(void *p) const { std::free(p); }
-};
+using xcb::awaitReply;
 template <typename T>
-using XReply = std::unique_ptr<T, FreeDeleter>;
-
-// Waits for one reply until deadline without ever blocking past it. A late reply is discarded
-// when it arrives. Returns null on an X error, a timeout or a broken connection.
-template <typename T>
-XReply<T> awaitReply(xcb_connection_t *c, unsigned int sequence, SteadyClock::time_point deadline, bool &timedOut)
-{
-    for (;;) {
-        void *reply = nullptr;
-        xcb_generic_error_t *error = nullptr;
-        if (xcb_poll_for_reply(c, sequence, &reply, &error)) {
-            std::free(error);
-            return XReply<T>(static_cast<T *>(reply));
-        }
-        if (xcb_connection_has_error(c))
-            return nullptr;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
-        if (left.count() <= 0) {
-            xcb_discard_reply(c, sequence);
-            timedOut = true;
-            return nullptr;
-        }
-        pollfd fd{xcb_get_file_descriptor(c), POLLIN, 0};
-        ::poll(&fd, 1, static_cast<int>(left.count()) + 1);
-    }
-}
+using XReply = xcb::Reply<T>;
 
 QByteArray propertyBytes(const xcb_get_property_reply_t *reply)
 {
