@@ -1,7 +1,7 @@
 // "/proc/PID/root/.flatpak-info" belongs to whatever process is in front, which can put anything
 // there: it is read only for a Flatpak scope that does not name its id, and never blocks.
 #include "platform/linux/AppResolver.h"
-#include "tests/support/SpecialFiles.h"
+#include "tests/support/NonRegularFiles.h"
 
 #include <QTemporaryDir>
 

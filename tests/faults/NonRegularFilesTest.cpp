@@ -9,7 +9,7 @@
 #include "platform/VirtualClock.h"
 #include "tests/fakes/FakeAppCatalog.h"
 #include "tests/support/LogCapture.h"
-#include "tests/support/SpecialFiles.h"
+#include "tests/support/NonRegularFiles.h"
 #include "tests/support/TempHome.h"
 
 #include <QTemporaryDir>
@@ -51,7 +51,7 @@ void forEachSpecialFile(const QString &path, Load load, Check check)
     }
 }
 
-TEST(SpecialFiles, DayLedgerStartsEmptyAndSavesItsOwnFile)
+TEST(NonRegularFiles, DayLedgerStartsEmptyAndSavesItsOwnFile)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("support/ledger.json"));
@@ -65,7 +65,7 @@ TEST(SpecialFiles, DayLedgerStartsEmptyAndSavesItsOwnFile)
         });
 }
 
-TEST(SpecialFiles, SeenAppsReporterStartsEmpty)
+TEST(NonRegularFiles, SeenAppsReporterStartsEmpty)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("support/reported-apps.json"));
@@ -83,7 +83,7 @@ TEST(SpecialFiles, SeenAppsReporterStartsEmpty)
         [&] { EXPECT_EQ(reporter->totalReported(), 0); });
 }
 
-TEST(SpecialFiles, SettingsStoreIsLeftAloneAndTheBuiltInsHold)
+TEST(NonRegularFiles, SettingsStoreIsLeftAloneAndTheBuiltInsHold)
 {
     TempHome home;
     const QString path = home.file(QStringLiteral("config/Fennimar/Fennimar.conf"));
@@ -93,7 +93,7 @@ TEST(SpecialFiles, SettingsStoreIsLeftAloneAndTheBuiltInsHold)
         [&] { EXPECT_EQ(read, std::nullopt); });
 }
 
-TEST(SpecialFiles, LogFileIsNotWrittenThroughAndStandardErrorSaysWhy)
+TEST(NonRegularFiles, LogFileIsNotWrittenThroughAndStandardErrorSaysWhy)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("logs/Fennimar.log"));
