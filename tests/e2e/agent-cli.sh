@@ -6,26 +6,12 @@
 #   agent-cli.sh REFBACKEND AGENT DESKTOP_SESSION WORKDIR
 # Exit 77 (skipped) when the desktop tools are missing. Every wait is bounded.
 set -uo pipefail
+source "$(dirname "$0")/e2e-lib.sh"
 
 if [ "${1:-}" = "--inside" ]; then
   shift
   refbackend=$1 agent=$2 url=$3 work=$4
   log=$XDG_STATE_HOME/Fennimar/Fennimar.log
-  fail() {
-    echo "FAILED: $*" >&2
-    echo "--- agent log ---" >&2
-    cat "$log" >&2 2>/dev/null
-    exit 1
-  }
-  wait_for() {
-    local end=$((SECONDS + $1)) what=$2
-    shift 2
-    until "$@"; do
-      ((SECONDS < end)) || fail "$what (not within the limit)"
-      sleep 0.1
-    done
-  }
-  in_log() { grep -qF -- "$1" "$log" 2>/dev/null; }
   last_code() { grep -o 'pair code [A-Z0-9]*' "$log" | tail -n 1 | awk '{print $3}'; }
   # cli EXPECTED_STATUS ARGS...: runs the command line (bounded), output in $out.
   cli() {
@@ -93,12 +79,6 @@ refbackend=$1 agent=$2 session=$3 work=$4
 for tool in Xvfb dbus-run-session gnome-keyring-daemon openbox xterm xdotool dbus-send; do
   command -v "$tool" >/dev/null 2>&1 || { echo "SKIPPED: the command-line test needs $tool" >&2; exit 77; }
 done
-rm -rf "$work"
-mkdir -p "$work"
-"$refbackend" --port 0 --db "$work/backend.sqlite" --admin-token-file "$work/admin-token" >"$work/refbackend.out" 2>"$work/refbackend.err" &
-backend=$!
-trap 'kill "$backend" 2>/dev/null; wait "$backend" 2>/dev/null' EXIT
-url=$("$(dirname "$session")/refbackend-url.sh" "$work/refbackend.out" "$work/refbackend.err") ||
-  { echo "FAILED: the reference backend did not start" >&2; exit 1; }
+start_backend
 SESSION_HOME=$work/session FENNIMAR_BACKEND_URL=$url timeout 150 \
   "$session" bash "$0" --inside "$refbackend" "$agent" "$url" "$work"

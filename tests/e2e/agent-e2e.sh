@@ -6,30 +6,13 @@
 #   agent-e2e.sh REFBACKEND AGENT DESKTOP_SESSION WORKDIR
 # Exit 77 (skipped) when the desktop tools are missing. Every wait is bounded.
 set -uo pipefail
+source "$(dirname "$0")/e2e-lib.sh"
 
 if [ "${1:-}" = "--inside" ]; then
   shift
   refbackend=$1 agent=$2 url=$3 work=$4
   log=$XDG_STATE_HOME/Fennimar/Fennimar.log
   ledger=$XDG_DATA_HOME/Fennimar/ledger.json
-  admin() { "$refbackend" admin --url "$url" --admin-token-file "$work/admin-token" "$@"; }
-  fail() {
-    echo "FAILED: $*" >&2
-    echo "--- agent log ---" >&2
-    cat "$log" >&2 2>/dev/null
-    exit 1
-  }
-  # wait_for SECONDS DESCRIPTION COMMAND...: polls COMMAND every 0.1 s.
-  wait_for() {
-    local limit=$1 what=$2
-    shift 2
-    local end=$((SECONDS + limit))
-    until "$@"; do
-      ((SECONDS < end)) || fail "$what (not within ${limit} s)"
-      sleep 0.1
-    done
-  }
-  in_log() { grep -qF -- "$1" "$log" 2>/dev/null; }
   # stop PID: SIGTERM, then the exit status (SIGKILL and a failure after 15 s).
   stop() {
     kill -TERM "$1"
@@ -155,13 +138,7 @@ fi
   exit 77
 }
 
-rm -rf "$work"
-mkdir -p "$work"
-"$refbackend" --port 0 --db "$work/backend.sqlite" --admin-token-file "$work/admin-token" >"$work/refbackend.out" 2>"$work/refbackend.err" &
-backend=$!
-trap 'kill "$backend" 2>/dev/null; wait "$backend" 2>/dev/null' EXIT
-url=$("$(dirname "$session")/refbackend-url.sh" "$work/refbackend.out" "$work/refbackend.err") ||
-  { echo "FAILED: the reference backend did not start" >&2; exit 1; }
+start_backend
 
 # A zone far from UTC, so that for most of the day its date differs from UTC's and from this
 # machine's: the ledger must file the counting under the date and hour the user sees.

@@ -5,28 +5,12 @@
 #   agent-wayland-e2e.sh REFBACKEND AGENT DESKTOP_SESSION WORKDIR
 # Exit 77 (skipped) when sway or foot is missing. Every wait is bounded.
 set -uo pipefail
+source "$(dirname "$0")/e2e-lib.sh"
 
 if [ "${1:-}" = "--inside" ]; then
   shift
   refbackend=$1 agent=$2 url=$3 work=$4
   log=$XDG_STATE_HOME/Fennimar/Fennimar.log
-  admin() { "$refbackend" admin --url "$url" --admin-token-file "$work/admin-token" "$@"; }
-  fail() {
-    echo "FAILED: $*" >&2
-    echo "--- agent log ---" >&2
-    cat "$log" >&2 2>/dev/null
-    exit 1
-  }
-  wait_for() {
-    local limit=$1 what=$2
-    shift 2
-    local end=$((SECONDS + limit))
-    until "$@"; do
-      ((SECONDS < end)) || fail "$what (not within ${limit} s)"
-      sleep 0.1
-    done
-  }
-  in_log() { grep -qF -- "$1" "$log" 2>/dev/null; }
 
   # sway and its clients run as an unprivileged user (sway refuses root) in a runtime dir of their own.
   run=$work/sway-run
@@ -90,12 +74,6 @@ if ((${#missing[@]})); then
 fi
 [ -e /usr/share/applications/foot.desktop ] || { echo "SKIPPED: no foot.desktop to count foot by" >&2; exit 77; }
 
-rm -rf "$work"
-mkdir -p "$work"
-"$refbackend" --port 0 --db "$work/backend.sqlite" --admin-token-file "$work/admin-token" >"$work/refbackend.out" 2>"$work/refbackend.err" &
-backend=$!
-trap 'kill "$backend" 2>/dev/null; wait "$backend" 2>/dev/null' EXIT
-url=$("$(dirname "$session")/refbackend-url.sh" "$work/refbackend.out" "$work/refbackend.err") ||
-  { echo "FAILED: the reference backend did not start" >&2; exit 1; }
+start_backend
 SESSION_HOME=$work/session FENNIMAR_BACKEND_URL=$url timeout 100 \
   "$session" bash "$0" --inside "$refbackend" "$agent" "$url" "$work"
