@@ -1,5 +1,7 @@
 #include "tests/linux/LinuxTestSupport.h"
 
+#include "tests/support/DesktopSession.h"
+
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QFile>
@@ -13,21 +15,10 @@ namespace fennimar::test {
 std::optional<QByteArray> runTool(const QString &program, const QStringList &args, const QByteArray &display,
                                   int timeoutMs)
 {
-    QProcess process;
-    if (!display.isEmpty()) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (!display.isEmpty())
         env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(display));
-        process.setProcessEnvironment(env);
-    }
-    process.start(program, args);
-    if (!process.waitForFinished(timeoutMs)) {
-        process.kill();
-        process.waitForFinished(1000);
-        return std::nullopt;
-    }
-    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
-        return std::nullopt;
-    return process.readAllStandardOutput();
+    return runProgram(program, args, env, timeoutMs);
 }
 
 PrivateBus::PrivateBus()

@@ -33,6 +33,22 @@ bool waitUntil(const std::function<bool()> &pred, int timeoutMs, int stepMs)
     return true;
 }
 
+std::optional<QByteArray> runProgram(const QString &program, const QStringList &args, const QProcessEnvironment &env,
+                                     int timeoutMs)
+{
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(program, args);
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished(1000);
+        return std::nullopt;
+    }
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        return std::nullopt;
+    return process.readAllStandardOutput();
+}
+
 QStringList missingTools(const QStringList &programs)
 {
     QStringList missing;
@@ -259,17 +275,7 @@ QString DesktopSession::errorLog(const QString &program) const
 
 std::optional<QByteArray> DesktopSession::run(const QString &program, const QStringList &args, int timeoutMs) const
 {
-    QProcess process;
-    process.setProcessEnvironment(environment());
-    process.start(program, args);
-    if (!process.waitForFinished(timeoutMs)) {
-        process.kill();
-        process.waitForFinished(1000);
-        return std::nullopt;
-    }
-    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
-        return std::nullopt;
-    return process.readAllStandardOutput();
+    return runProgram(program, args, environment(), timeoutMs);
 }
 
 QString DesktopSession::activeWindowTitle() const

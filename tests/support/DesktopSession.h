@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <QProcessEnvironment>
+
 #include <functional>
 #include <memory>
 #include <optional>
@@ -16,6 +18,11 @@ namespace fennimar::test {
 
 // Runs the event loop until pred() holds or timeoutMs passes; returns pred()'s last answer.
 bool waitUntil(const std::function<bool()> &pred, int timeoutMs = 5000, int stepMs = 10);
+
+// Runs a program to completion within timeoutMs in env; its standard output, or nothing when it
+// failed, exited non-zero or overran (then it is killed).
+std::optional<QByteArray> runProgram(const QString &program, const QStringList &args, const QProcessEnvironment &env,
+                                     int timeoutMs);
 
 // The names of the listed programs that are not on PATH.
 QStringList missingTools(const QStringList &programs);
