@@ -67,6 +67,8 @@ QProcess *HeadlessCompositor::start(const QString &program, const QStringList &a
     env.insert(QStringLiteral("WLR_RENDERER"), QStringLiteral("pixman"));
     if (!display.isEmpty())
         env.insert(QStringLiteral("WAYLAND_DISPLAY"), QString::fromLocal8Bit(display));
+    for (const QString &variable : extraEnv)
+        env.insert(variable.section(QLatin1Char('='), 0, 0), variable.section(QLatin1Char('='), 1));
     process->setProcessEnvironment(env);
     process->setProcessChannelMode(QProcess::MergedChannels);
     process->setWorkingDirectory(m_dir.path());

@@ -30,6 +30,7 @@ public:
     QString skip;
     QByteArray display;  // the absolute path of the Wayland socket
     QString swaySocket;
+    QStringList extraEnv;  // "NAME=value", added to the environment of the clients started after
 
 private:
     QTemporaryDir m_dir;

@@ -8,7 +8,11 @@
 #include "tests/linux/LinuxTestSupport.h"
 #include "tests/support/QtPrinters.h"
 
+#include <QDBusError>
+#include <QDBusMessage>
+#include <QDBusVariant>
 #include <QDir>
+#include <QFileInfo>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -153,6 +157,69 @@ TEST_F(WaylandCompositorTest, WestonOffersNothingAndSaysSo)
     EXPECT_EQ(withMutter.secondsSinceInput(), std::nullopt);  // asked; the answer comes on the event loop
     ASSERT_TRUE(waitUntil([&] { return withMutter.secondsSinceInput().has_value(); }, 3000));
     EXPECT_NEAR(*withMutter.secondsSinceInput(), 4.5, 0.1);
+}
+
+// weston has no window list: the accessibility bus's active window names the app and its pid.
+// weston runs on Xvfb because its headless backend has no keyboard and ACTIVE follows keyboard
+// focus; the session bus is weston's user's, opened to this test's user too.
+TEST_F(WaylandCompositorTest, WestonAccessibleAppInFront)
+{
+    const QStringList missing =
+        test::missingTools({QStringLiteral("Xvfb"), QStringLiteral("weston"), QStringLiteral("dbus-daemon"),
+                            QStringLiteral("gtk3-demo"), QStringLiteral("firefox-esr")});
+    if (!missing.isEmpty())
+        GTEST_SKIP() << "not installed: " << missing.join(QStringLiteral(", ")).toStdString();
+    const QString script = QStringLiteral(R"(
+printf '<busconfig><type>session</type><listen>unix:dir=%s</listen><auth>EXTERNAL</auth>
+<standard_session_servicedirs/><policy context="default"><allow user="root"/><allow own="*"/>
+<allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/></policy></busconfig>' "$PWD" > bus.conf
+Xvfb -displayfd 1 -nolisten tcp > display 2>/dev/null & x=$!
+dbus-daemon --config-file=bus.conf --nofork --print-address=1 > bus & b=$!
+for i in $(seq 200); do [ -s display ] && [ -s bus ] && break; sleep 0.05; done
+DISPLAY=:$(cat display) weston --backend=x11-backend.so --use-pixman --socket=wl-test --no-config & w=$!
+trap 'kill $w $b $x; wait' TERM
+wait $w)");
+    HeadlessCompositor westonOnX(QStringLiteral("sh"), {QStringLiteral("-c"), script});
+    if (!westonOnX.skip.isEmpty())
+        GTEST_SKIP() << "weston: " << westonOnX.skip.toStdString();
+    QFile busFile(QFileInfo(QString::fromLocal8Bit(westonOnX.display)).dir().filePath(QStringLiteral("bus")));
+    ASSERT_TRUE(busFile.open(QIODevice::ReadOnly));
+    const QString address = QString::fromUtf8(busFile.readLine()).trimmed();
+    QDBusConnection session = QDBusConnection::connectToBus(address, QStringLiteral("fennimar-weston-session"));
+    ASSERT_TRUE(session.isConnected()) << session.lastError().message().toStdString();
+    // Firefox joins the accessibility bus only while the desktop's support is on.
+    QDBusMessage enable =
+        QDBusMessage::createMethodCall(QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
+                                       QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Set"));
+    enable.setArguments(
+        {QStringLiteral("org.a11y.Status"), QStringLiteral("IsEnabled"), QVariant::fromValue(QDBusVariant(true))});
+    ASSERT_EQ(session.call(enable, QDBus::Block, 5000).type(), QDBusMessage::ReplyMessage);
+    westonOnX.extraEnv = {QStringLiteral("DBUS_SESSION_BUS_ADDRESS=") + address, QStringLiteral("MOZ_ENABLE_WAYLAND=1"),
+                          QStringLiteral("GDK_BACKEND=wayland")};
+
+    DesktopEntryCatalog installed({{QStringLiteral("/usr/share")}, {}, {}});
+    WaylandDesktop desktop(clock, installed, nullptr, session, {westonOnX.display, QString(), Millis{5000}});
+    ASSERT_EQ(desktop.choice().front, FrontSource::AtspiActiveFrame);
+    EXPECT_TRUE(desktop.choice().logLine().contains(QLatin1String("the accessibility bus is the only source left")));
+    const auto inFront = [&](const char *id, qint64 pid, int timeoutMs) {
+        return waitUntil(
+            [&] {
+                const auto app = desktop.frontmostApp();
+                return app ? app->identifier == QLatin1String(id) && app->pid == pid : !*id;
+            },
+            timeoutMs);
+    };
+    const qint64 demo = westonOnX.start(QStringLiteral("gtk3-demo"), {})->processId();
+    EXPECT_TRUE(inFront("gtk3-demo", demo, 20000)) << "got " << frontId(desktop).toStdString();
+    EXPECT_EQ(desktop.samplingProblem(),
+              QStringLiteral("only apps that support accessibility can be seen on weston (not terminals such as foot "
+                             "or xterm, games, Wine or Java apps)"));
+    QProcess *firefox =
+        westonOnX.start(QStringLiteral("firefox-esr"), {QStringLiteral("--no-remote"), QStringLiteral("about:blank")});
+    EXPECT_TRUE(inFront("firefox-esr", firefox->processId(), 60000)) << "got " << frontId(desktop).toStdString();
+    // A terminal has no accessibility tree: while it is in front, nothing is.
+    westonOnX.start(QStringLiteral("foot"), {QStringLiteral("sleep"), QStringLiteral("600")});
+    EXPECT_TRUE(inFront("", 0, 10000)) << "got " << frontId(desktop).toStdString();
 }
 
 }  // namespace

@@ -137,6 +137,12 @@ TEST(WaylandSources, ChoiceFromWhatTheSessionOffers)
          F::None,
          I::None,
          "weston offers no way to see the focused window"},
+        {"weston with an accessibility bus",
+         {"weston", true, false, {seat}, {}, true},
+         F::AtspiActiveFrame,
+         I::None,
+         ""},
+        {"sway with an accessibility bus", {"sway", true, true, {tl, seat}, {}, true}, F::SwayIpc, I::None, ""},
         {"unnamed", {"", true, false, {}, {}}, F::None, I::None, "this Wayland compositor offers no way"},
         {"no connection",
          {"", false, true, {tl, ext, seat}, {mutter}},
@@ -152,9 +158,11 @@ TEST(WaylandSources, ChoiceFromWhatTheSessionOffers)
         EXPECT_EQ(choice.problem.isEmpty(), !*c.problem);
         EXPECT_TRUE(choice.problem.contains(QLatin1String(c.problem))) << choice.problem.toStdString();
     }
-    // The log line names what was passed over and why.
+    // The log line names what was passed over and why, and what the accessibility bus cannot see.
     EXPECT_TRUE(
         chooseSources(cases[5].offer).logLine().contains(QStringLiteral("no zwlr_foreign_toplevel_manager_v1")));
+    EXPECT_TRUE(chooseSources(cases[6].offer).limit.startsWith(QStringLiteral("only apps that support accessibility")));
+    EXPECT_EQ(chooseSources(cases[7].offer).limit, QString());
 }
 
 TEST(WaylandSources, SwayFocusedView)

@@ -3,6 +3,7 @@
 #include "agent/Log.h"
 #include "platform/linux/AppResolver.h"
 #include "platform/linux/DesktopEntryCatalog.h"
+#include "platform/linux/atspi/AtspiActiveFrame.h"
 #include "platform/linux/wayland/SwayIpc.h"
 #include "platform/linux/wayland/WaylandClient.h"
 
@@ -58,12 +59,18 @@ WaylandDesktop::WaylandDesktop(Clock &clock, DesktopEntryCatalog &catalog, std::
             if (m_bus.interface()->isServiceRegistered(name))
                 offer.busNames.insert(name);
         }
+        // The accessibility bus's launcher is usually started on demand.
+        const QString a11y = QStringLiteral("org.a11y.Bus");
+        offer.accessibilityBus = m_bus.interface()->isServiceRegistered(a11y) ||
+                                 m_bus.interface()->activatableServiceNames().value().contains(a11y);
     }
     m_compositor = m_wayland->compositorName();
     offer.compositor = m_compositor;
     m_choice = chooseSources(offer);
     if (m_choice.front != FrontSource::SwayIpc)
         m_sway.reset();
+    if (m_choice.front == FrontSource::AtspiActiveFrame)
+        m_atspi = std::make_unique<atspi::AtspiActiveFrame>(clock, m_bus, atspi::AtspiActiveFrame::Options{});
     // Beside sway's IPC the window list still says whether anything has focus at all: a screen
     // locker takes the focus without a window event on the IPC socket.
     m_toplevelGate = m_choice.front == FrontSource::SwayIpc &&
@@ -74,7 +81,7 @@ WaylandDesktop::WaylandDesktop(Clock &clock, DesktopEntryCatalog &catalog, std::
     if (m_choice.idle == IdleSource::ExtIdleNotify || m_choice.idle == IdleSource::KdeIdle)
         m_wayland->startIdle(m_choice.idle, options.idleTimeout);
     const QString who = m_compositor.isEmpty() ? QStringLiteral("unknown compositor") : m_compositor;
-    if (m_choice.problem.isEmpty())
+    if (m_choice.problem.isEmpty() && m_choice.limit.isEmpty())
         Log::info(m_choice.logLine() + QStringLiteral(" · ") + who);
     else
         Log::warn(m_choice.logLine() + QStringLiteral(" · ") + who);
@@ -103,6 +110,9 @@ std::optional<RunningApp> WaylandDesktop::frontmostApp()
         }
         if (const auto front = toplevels.front(m_clock.monotonic()))
             window = Window{front->appId, front->appId, QString(), front->pid};
+    } else if (m_choice.front == FrontSource::AtspiActiveFrame) {
+        if (const auto front = m_atspi->front())
+            window = Window{QString(), QString(), QString(), front->pid};
     }
     if (!window) {
         m_lastWindow.reset();
@@ -181,6 +191,21 @@ QString WaylandDesktop::samplingProblem()
 {
     if (!m_choice.problem.isEmpty())
         return m_choice.problem;
+    const QString compositor = m_compositor.isEmpty() ? QStringLiteral("this Wayland compositor") : m_compositor;
+    if (m_choice.front == FrontSource::AtspiActiveFrame) {
+        switch (m_atspi->status()) {
+            case atspi::AtspiActiveFrame::Status::Unreachable:
+                return QStringLiteral(
+                           "the accessibility bus does not answer, and it is the only way to see the app "
+                           "in front on %1")
+                    .arg(compositor);
+            case atspi::AtspiActiveFrame::Status::Disabled:
+                return QStringLiteral("the desktop's accessibility support is off, so only GTK apps can be seen on %1")
+                    .arg(compositor);
+            default:
+                return m_choice.limit;
+        }
+    }
     const bool lost = m_choice.front == FrontSource::SwayIpc ? !m_sway->connected()
                                                              : m_wayland->lost() || m_wayland->toplevelsFinished();
     if (lost)

@@ -16,6 +16,9 @@
 namespace fennimar {
 
 class DesktopEntryCatalog;
+namespace atspi {
+class AtspiActiveFrame;
+}
 class SwayIpc;
 class WaylandClient;
 struct Toplevel;
@@ -26,8 +29,10 @@ struct Toplevel;
 // events on the main loop; a tick reads them from memory after a non-blocking read of the sockets,
 // except Mutter's idle time, which is one asynchronous D-Bus call per tick whose answer the next
 // tick uses. The window's app_id (or an Xwayland window's class) is mapped to its desktop entry
-// through AppResolver. When no source can tell the app in front, nothing is ever in front and
-// samplingProblem() says why. Main thread only.
+// through AppResolver; the accessibility bus's answer, which has no app_id, through its pid. When no
+// source can tell the app in front, nothing is ever in front and samplingProblem() says why; when
+// the only source is the accessibility bus, samplingProblem() says which apps it cannot see.
+// Main thread only.
 class WaylandDesktop : public Desktop {
 public:
     struct Options {
@@ -65,6 +70,7 @@ private:
     QDBusConnection m_bus;
     std::unique_ptr<WaylandClient> m_wayland;
     std::unique_ptr<SwayIpc> m_sway;
+    std::unique_ptr<atspi::AtspiActiveFrame> m_atspi;
     SourceChoice m_choice;
     QString m_compositor;
 
