@@ -166,7 +166,8 @@ void AtspiActiveFrame::refresh()
              if (!apps)
                  return;
              for (const ObjectRef &app : apps->mid(0, m_options.maxApps)) {
-                 if (app.service.isEmpty() || app.isNull())
+                 // The registry lists itself first.
+                 if (app.service.isEmpty() || app.isNull() || app.service == reply.service())
                      continue;
                  m_roundApps.insert(app.service);
                  if (!m_pids.count(app.service))

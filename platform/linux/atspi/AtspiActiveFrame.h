@@ -46,7 +46,7 @@ public:
     enum class Status {
         Unknown,      // no poll has finished yet
         Unreachable,  // no accessibility bus, or its registry does not answer
-        Disabled,     // the desktop's accessibility support is off: only GTK apps publish their trees
+        Disabled,     // the desktop's accessibility support is off: most apps publish no tree
         Working,
     };
 

@@ -200,7 +200,7 @@ QString WaylandDesktop::samplingProblem()
                            "in front on %1")
                     .arg(compositor);
             case atspi::AtspiActiveFrame::Status::Disabled:
-                return QStringLiteral("the desktop's accessibility support is off, so only GTK apps can be seen on %1")
+                return QStringLiteral("the desktop's accessibility support is off, so most apps cannot be seen on %1")
                     .arg(compositor);
             default:
                 return m_choice.limit;
