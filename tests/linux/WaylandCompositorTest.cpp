@@ -169,22 +169,10 @@ TEST_F(WaylandCompositorTest, WestonAccessibleAppInFront)
                             QStringLiteral("gtk3-demo"), QStringLiteral("firefox-esr")});
     if (!missing.isEmpty())
         GTEST_SKIP() << "not installed: " << missing.join(QStringLiteral(", ")).toStdString();
-    const QString script = QStringLiteral(R"(
-printf '<busconfig><type>session</type><listen>unix:dir=%s</listen><auth>EXTERNAL</auth>
-<standard_session_servicedirs/><policy context="default"><allow user="root"/><allow own="*"/>
-<allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/></policy></busconfig>' "$PWD" > bus.conf
-Xvfb -displayfd 1 -nolisten tcp > display 2>/dev/null & x=$!
-dbus-daemon --config-file=bus.conf --nofork --print-address=1 > bus & b=$!
-for i in $(seq 200); do [ -s display ] && [ -s bus ] && break; sleep 0.05; done
-DISPLAY=:$(cat display) weston --backend=x11-backend.so --use-pixman --socket=wl-test --no-config & w=$!
-trap 'kill $w $b $x; wait' TERM
-wait $w)");
-    HeadlessCompositor westonOnX(QStringLiteral("sh"), {QStringLiteral("-c"), script});
+    HeadlessCompositor westonOnX(QStringLiteral("sh"), HeadlessCompositor::westonWithKeyboard());
     if (!westonOnX.skip.isEmpty())
         GTEST_SKIP() << "weston: " << westonOnX.skip.toStdString();
-    QFile busFile(QFileInfo(QString::fromLocal8Bit(westonOnX.display)).dir().filePath(QStringLiteral("bus")));
-    ASSERT_TRUE(busFile.open(QIODevice::ReadOnly));
-    const QString address = QString::fromUtf8(busFile.readLine()).trimmed();
+    const QString address = westonOnX.sessionBus();
     QDBusConnection session = QDBusConnection::connectToBus(address, QStringLiteral("fennimar-weston-session"));
     ASSERT_TRUE(session.isConnected()) << session.lastError().message().toStdString();
     // Firefox joins the accessibility bus only while the desktop's support is on.
