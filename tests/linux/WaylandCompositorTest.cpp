@@ -113,6 +113,16 @@ TEST_F(WaylandCompositorTest, SwayFrontAppAndIdle)
         EXPECT_EQ(app ? app->pid : 0, step.pid);
     }
 
+    // foreign-toplevel carries no pid: it comes from the processes connected to sway's socket,
+    // when the app_id names their program (the foot windows above have app_ids of their own).
+    EXPECT_EQ(toplevel->frontmostApp().value_or(RunningApp{}).pid, 0);
+    const qint64 plain =
+        sway.start(QStringLiteral("foot"), {QStringLiteral("sleep"), QStringLiteral("600")})->processId();
+    EXPECT_TRUE(waitUntil([&] { return ipc->frontmostApp().value_or(RunningApp{}).pid == plain; }, 5000));
+    qint64 peer = 0;
+    EXPECT_TRUE(waitUntil([&] { return (peer = toplevel->frontmostApp().value_or(RunningApp{}).pid) != 0; }, 5000));
+    EXPECT_TRUE(peer == one || peer == two || peer == plain) << peer;  // the lowest of the foot pids
+
     // Idle: the time since the last pointer motion, to within 100 ms, and 0 right after the next.
     ASSERT_TRUE(sway.sway(QStringLiteral("seat - cursor move 3 3")));
     QElapsedTimer sinceInput;

@@ -4,6 +4,7 @@
 #include "platform/linux/AppResolver.h"
 #include "platform/linux/DesktopEntryCatalog.h"
 #include "platform/linux/atspi/AtspiActiveFrame.h"
+#include "platform/linux/wayland/SocketPeers.h"
 #include "platform/linux/wayland/SwayIpc.h"
 #include "platform/linux/wayland/WaylandClient.h"
 
@@ -11,6 +12,7 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QFileInfo>
 
 namespace fennimar {
 
@@ -64,6 +66,12 @@ WaylandDesktop::WaylandDesktop(Clock &clock, DesktopEntryCatalog &catalog, std::
         offer.accessibilityBus = m_bus.interface()->isServiceRegistered(a11y) ||
                                  m_bus.interface()->activatableServiceNames().value().contains(a11y);
     }
+    m_socketPath =
+        options.display.isEmpty() ? qEnvironmentVariable("WAYLAND_DISPLAY") : QString::fromLocal8Bit(options.display);
+    if (m_socketPath.isEmpty())
+        m_socketPath = QStringLiteral("wayland-0");
+    if (!m_socketPath.startsWith(QLatin1Char('/')))
+        m_socketPath = qEnvironmentVariable("XDG_RUNTIME_DIR") + QLatin1Char('/') + m_socketPath;
     m_compositor = m_wayland->compositorName();
     offer.compositor = m_compositor;
     m_choice = chooseSources(offer);
@@ -134,9 +142,26 @@ std::optional<RunningApp> WaylandDesktop::resolve(const Window &window)
     facts.gtkApplicationId = window.appId;
     facts.wmClass = window.wmClass.isEmpty() ? window.appId : window.wmClass;
     facts.wmInstance = window.wmInstance;
+    if (facts.pid <= 0 && m_choice.front == FrontSource::ForeignToplevel)
+        facts.pid = peerPid(window.appId);
     if (facts.pid > 0)
         facts.readProcess();
     return AppResolver::resolve(facts, m_catalog);
+}
+
+qint64 WaylandDesktop::peerPid(const QString &appId)
+{
+    if (appId.isEmpty())
+        return 0;
+    const auto known = m_peerPids.find(appId);
+    if (known != m_peerPids.end() && QFileInfo::exists(QStringLiteral("/proc/%1").arg(known->second)))
+        return known->second;
+    const qint64 pid = SocketPeers::pidFor(appId, SocketPeers::connectedTo(m_socketPath));
+    if (pid > 0)
+        m_peerPids[appId] = pid;
+    else
+        m_peerPids.erase(appId);
+    return pid;
 }
 
 std::optional<double> WaylandDesktop::secondsSinceInput()
