@@ -5,6 +5,7 @@
 #include "platform/RealClock.h"
 #include "platform/linux/DesktopEntryCatalog.h"
 #include "platform/linux/atspi/AtspiActiveFrame.h"
+#include "platform/linux/wayland/SocketPeers.h"
 #include "platform/linux/wayland/WaylandDesktop.h"
 #include "tests/linux/HeadlessCompositor.h"
 #include "tests/linux/LinuxTestSupport.h"
@@ -12,6 +13,7 @@
 #include <QCoreApplication>
 #include <QDBusMessage>
 #include <QDBusVariant>
+#include <QDir>
 #include <QElapsedTimer>
 
 #include <cstdio>
@@ -65,6 +67,25 @@ void benchSwitch(const char *name, test::HeadlessCompositor &sway, WaylandDeskto
     }
     const bench::Samples s(std::move(millis));
     std::printf("wayland switch, %s (swaymsg included): median %.1f ms, max %.1f ms\n", name, s.at(0.5), s.max());
+}
+
+// The lookup of a foreign-toplevel window's pid among the socket's peers (on a window change).
+void benchPeers(test::HeadlessCompositor &sway)
+{
+    std::vector<double> millis;
+    size_t peers = 0;
+    for (int i = 0; i < 50; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        const auto found = SocketPeers::connectedTo(QString::fromLocal8Bit(sway.display), QStringLiteral("foot"));
+        SocketPeers::pidFor(QStringLiteral("foot"), found);
+        millis.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
+        peers = found.size();
+    }
+    const bench::Samples s(std::move(millis));
+    std::printf("socket peers (sock_diag + /proc/*/fd), %zu peers, %lld processes: median %.2f ms, max %.2f ms\n",
+                peers, static_cast<long long>(QDir(QStringLiteral("/proc")).entryList(QDir::Dirs).size()), s.at(0.5),
+                s.max());
 }
 
 // weston with a keyboard and the accessibility bus: the tick from memory, and what a poll costs.
@@ -134,6 +155,7 @@ int main(int argc, char **argv)
             test::waitUntil([&] { return ipc.frontmostApp() && toplevel.frontmostApp(); }, 10000);
             benchTicks("sway IPC", ipc, true);
             benchTicks("wlr foreign-toplevel", toplevel, true);
+            benchPeers(sway);
             benchSwitch("sway IPC", sway, ipc);
             benchSwitch("wlr foreign-toplevel", sway, toplevel);
         }

@@ -81,9 +81,24 @@ QString readComm(const QString &dir)
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.read(64)).trimmed() : QString();
 }
 
+bool same(const QString &a, const QString &b)
+{
+    return !a.isEmpty() && a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
 }  // namespace
 
-std::vector<SocketPeer> connectedTo(const QString &path)
+bool isProgram(const QString &appId, const SocketPeer &peer)
+{
+    if (appId.isEmpty())
+        return false;
+    const QString shortId = appId.section(QLatin1Char('.'), -1);
+    const QString program = QFileInfo(peer.executable).fileName();
+    return same(program, appId) || same(peer.comm, appId) ||
+           (shortId != appId && (same(program, shortId) || same(peer.comm, shortId)));
+}
+
+std::vector<SocketPeer> connectedTo(const QString &path, const QString &appId)
 {
     std::vector<SocketPeer> result;
     const QSet<quint32> inodes = clientInodes(QFile::encodeName(path));
@@ -97,7 +112,11 @@ std::vector<SocketPeer> connectedTo(const QString &path)
         if (!numeric || pid == self)
             continue;
         const QString dir = QStringLiteral("/proc/") + entry;
-        // Other users' descriptors are not readable: their processes are not this session's apps.
+        // Only the descriptors of processes whose program the app_id names are read: a walk of every
+        // descriptor of every process costs tens of milliseconds.
+        const SocketPeer candidate{pid, readComm(dir), QFileInfo(dir + QStringLiteral("/exe")).canonicalFilePath()};
+        if (!isProgram(appId, candidate))
+            continue;
         const QStringList fds = QDir(dir + QStringLiteral("/fd")).entryList(QDir::System | QDir::NoDotAndDotDot);
         for (const QString &fd : fds) {
             // QFile::symLinkTarget would make "socket:[N]" a path.
@@ -108,7 +127,7 @@ std::vector<SocketPeer> connectedTo(const QString &path)
                 continue;
             if (!inodes.contains(QByteArray(target + 8, static_cast<int>(size) - 9).toUInt()))
                 continue;
-            result.push_back({pid, readComm(dir), QFileInfo(dir + QStringLiteral("/exe")).canonicalFilePath()});
+            result.push_back(candidate);
             break;
         }
     }
@@ -117,19 +136,10 @@ std::vector<SocketPeer> connectedTo(const QString &path)
 
 qint64 pidFor(const QString &appId, const std::vector<SocketPeer> &peers)
 {
-    if (appId.isEmpty())
-        return 0;
-    const QString shortId = appId.section(QLatin1Char('.'), -1);
-    const auto same = [](const QString &a, const QString &b) {
-        return !a.isEmpty() && a.compare(b, Qt::CaseInsensitive) == 0;
-    };
     qint64 pid = 0;
     QString executable;
     for (const SocketPeer &peer : peers) {
-        const QString program = QFileInfo(peer.executable).fileName();
-        const bool matches = same(program, appId) || same(peer.comm, appId) ||
-                             (shortId != appId && (same(program, shortId) || same(peer.comm, shortId)));
-        if (!matches)
+        if (!isProgram(appId, peer))
             continue;
         if (pid != 0 && peer.executable != executable)
             return 0;

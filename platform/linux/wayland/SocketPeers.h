@@ -19,16 +19,20 @@ struct SocketPeer {
 // to its path, then /proc/*/fd for the processes that hold those peers), matched by app_id.
 namespace SocketPeers {
 
-// The processes of this user, other than this one, connected to the Unix socket at path. One
-// netlink dump (bounded by a 500 ms receive timeout) and a walk of /proc/*/fd: about a millisecond
-// per hundred processes, so it is meant for a window change, not for every tick. Empty on any
-// failure.
-std::vector<SocketPeer> connectedTo(const QString &path);
+// Whether the peer's program is app_id: the executable's file name or comm equal to it, or to the
+// last part of a reverse-DNS id (org.gnome.Nautilus -> nautilus), ignoring case.
+bool isProgram(const QString &appId, const SocketPeer &peer);
 
-// The pid among peers whose program is app_id: the executable's file name or comm equal to it, or
-// to the last part of a reverse-DNS id (org.gnome.Nautilus -> nautilus), ignoring case. Several
-// processes of one executable (instances of one app) give the lowest pid; matches of different
-// executables give 0, because naming the wrong app is worse than naming none.
+// The processes, other than this one, whose program is app_id and that are connected to the Unix
+// socket at path. One netlink dump (bounded by a 500 ms receive timeout), comm and exe of every
+// process, and the descriptors of those whose program matches: a few milliseconds, meant for a
+// window change, not for every tick. Other users' descriptors are unreadable, so their processes
+// never count. Empty on any failure.
+std::vector<SocketPeer> connectedTo(const QString &path, const QString &appId);
+
+// The pid among peers whose program is app_id. Several processes of one executable (instances of
+// one app) give the lowest pid; matches of different executables give 0, because naming the wrong
+// app is worse than naming none.
 qint64 pidFor(const QString &appId, const std::vector<SocketPeer> &peers);
 
 }  // namespace SocketPeers

@@ -21,6 +21,8 @@ namespace {
 // An answer of Mutter's this old is not extended any more: the shell stopped answering.
 constexpr Millis kMutterAnswerFresh{5000};
 constexpr int kMutterCallTimeoutMs = 1000;
+// A window whose app_id names no connected program is looked for again after this long.
+constexpr Millis kPeerMissKept{60000};
 
 const QStringList kBusNames = {QStringLiteral("org.gnome.Mutter.IdleMonitor"), QStringLiteral("org.gnome.Shell"),
                                QStringLiteral("org.kde.KWin")};
@@ -153,14 +155,16 @@ qint64 WaylandDesktop::peerPid(const QString &appId)
 {
     if (appId.isEmpty())
         return 0;
+    // A look costs milliseconds: a pid is kept while its process lives, a miss for a while.
+    const Millis now = m_clock.monotonic();
     const auto known = m_peerPids.find(appId);
-    if (known != m_peerPids.end() && QFileInfo::exists(QStringLiteral("/proc/%1").arg(known->second)))
-        return known->second;
-    const qint64 pid = SocketPeers::pidFor(appId, SocketPeers::connectedTo(m_socketPath));
-    if (pid > 0)
-        m_peerPids[appId] = pid;
-    else
-        m_peerPids.erase(appId);
+    if (known != m_peerPids.end()) {
+        const auto [pid, at] = known->second;
+        if (pid > 0 ? QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)) : now - at < kPeerMissKept)
+            return pid;
+    }
+    const qint64 pid = SocketPeers::pidFor(appId, SocketPeers::connectedTo(m_socketPath, appId));
+    m_peerPids[appId] = {pid, now};
     return pid;
 }
 

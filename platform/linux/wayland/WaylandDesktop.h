@@ -74,8 +74,8 @@ private:
     std::unique_ptr<WaylandClient> m_wayland;
     std::unique_ptr<SwayIpc> m_sway;
     std::unique_ptr<atspi::AtspiActiveFrame> m_atspi;
-    QString m_socketPath;                  // the compositor's socket, whose peers name pids
-    std::map<QString, qint64> m_peerPids;  // app_id -> pid found among them
+    QString m_socketPath;                                     // the compositor's socket, whose peers name pids
+    std::map<QString, std::pair<qint64, Millis>> m_peerPids;  // app_id -> pid found among them (0: none), when
     SourceChoice m_choice;
     QString m_compositor;
 
