@@ -93,15 +93,14 @@ void AtspiActiveFrame::windowEvent(const QDBusMessage &message)
     const QString sender = message.service();
     if (sender.isEmpty())
         return;
-    ++m_eventSeq;
+    // An activation names the new app at once. A deactivation only asks for a poll: the app may
+    // have closed a dialog and have its main window active again, and another app's activation
+    // may arrive before or after it.
     if (message.member() == QLatin1String("Activate")) {
+        ++m_eventSeq;
         m_current = sender;
         if (!m_pids.count(sender))
-            askPid(sender);
-    } else if (m_current == sender) {
-        // Another application's activation may arrive before or after this: only the one in
-        // front can leave it.
-        m_current.reset();
+            askPid(sender, false);
     }
     m_confirm.start();
 }
@@ -127,13 +126,16 @@ void AtspiActiveFrame::send(QDBusConnection connection, const QString &service, 
                      });
 }
 
-void AtspiActiveFrame::askPid(const QString &busName)
+void AtspiActiveFrame::askPid(const QString &busName, bool partOfRound)
 {
-    send(QDBusConnection(m_connectionName), DBusService, QStringLiteral("/org/freedesktop/DBus"), DBusService,
-         QStringLiteral("GetConnectionUnixProcessID"), {busName}, [this, busName](const QDBusMessage &reply) {
-             if (const auto pid = firstArgument<uint>(reply))
-                 m_pids[busName] = *pid;
-         });
+    send(
+        QDBusConnection(m_connectionName), DBusService, QStringLiteral("/org/freedesktop/DBus"), DBusService,
+        QStringLiteral("GetConnectionUnixProcessID"), {busName},
+        [this, busName](const QDBusMessage &reply) {
+            if (const auto pid = firstArgument<uint>(reply))
+                m_pids[busName] = *pid;
+        },
+        partOfRound);
 }
 
 void AtspiActiveFrame::refresh()
@@ -171,7 +173,7 @@ void AtspiActiveFrame::refresh()
                      continue;
                  m_roundApps.insert(app.service);
                  if (!m_pids.count(app.service))
-                     askPid(app.service);
+                     askPid(app.service, true);
                  if (!m_woken.contains(app.service)) {
                      // Chromium keeps its windows' ACTIVE state right only once someone asked for
                      // its own bus address and its attributes.

@@ -23,12 +23,12 @@ namespace fennimar::atspi {
 // bridge never have an ACTIVE window, so while one of them is in front nothing is.
 //
 // Nothing here blocks except finding the bus at construction (one session-bus call, bounded by
-// callTimeout). The window:activate and window:deactivate events move the answer at once and start
-// a poll shortly after (confirmAfter) that confirms it, because events get lost (Firefox missed one
-// in four); a poll also runs when the last one is older than refreshEvery. A poll is a round of
-// asynchronous calls answered on the event loop, three levels deep (the applications, their
-// windows, their states), each call bounded by callTimeout: an application that hangs delays the
-// round, never the caller. Main thread only.
+// callTimeout). A window:activate event moves the answer at once; it and window:deactivate start
+// a poll shortly after (confirmAfter) that confirms or corrects it, because events get lost
+// (Firefox missed one in four); a poll also runs when the last one is older than refreshEvery. A
+// poll is a round of asynchronous calls answered on the event loop, three levels deep (the
+// applications, their windows, their states), each call bounded by callTimeout: an application
+// that hangs delays the round, never the caller. Main thread only.
 class AtspiActiveFrame : public QObject {
     Q_OBJECT
 public:
@@ -79,7 +79,7 @@ private:
     using Handler = std::function<void(const QDBusMessage &)>;
     void send(QDBusConnection connection, const QString &service, const QString &path, const QString &interface,
               const QString &method, const QList<QVariant> &args, Handler handler, bool partOfRound = true);
-    void askPid(const QString &busName);
+    void askPid(const QString &busName, bool partOfRound);
     void askWindows(const QString &busName, const QString &path);
     void finishRound();
 
