@@ -17,6 +17,8 @@ packages=(
   dbus dbus-x11 gnome-keyring libsecret-tools xvfb xauth openbox xdotool trayer x11-utils xterm
   at-spi2-core chromium firefox-esr fonts-dejavu-core
   sway swaylock weston foot xwayland
+  # gtk3-demo: an accessible GTK app for the Wayland tests of the accessibility bus's active window
+  gtk-3-examples
   # xterm falls back on the core X fonts (its menus, a missing face); without them it warns and starts slowly
   xfonts-base
   # sqlite3 command line for inspecting the reference backend's data

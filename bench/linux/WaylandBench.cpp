@@ -1,14 +1,19 @@
 // Cost of the Wayland facts the sampler reads every second (app in front, idle time, lock) on a
 // headless sway, through sway's IPC and through wlr foreign-toplevel, and on weston, which offers
-// neither. Also how soon a focus change is seen.
+// neither, and there through the accessibility bus. Also how soon a focus change is seen.
 #include "bench/BenchStats.h"
 #include "platform/RealClock.h"
 #include "platform/linux/DesktopEntryCatalog.h"
+#include "platform/linux/atspi/AtspiActiveFrame.h"
+#include "platform/linux/wayland/SocketPeers.h"
 #include "platform/linux/wayland/WaylandDesktop.h"
 #include "tests/linux/HeadlessCompositor.h"
 #include "tests/linux/LinuxTestSupport.h"
 
 #include <QCoreApplication>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QDir>
 #include <QElapsedTimer>
 
 #include <cstdio>
@@ -64,6 +69,71 @@ void benchSwitch(const char *name, test::HeadlessCompositor &sway, WaylandDeskto
     std::printf("wayland switch, %s (swaymsg included): median %.1f ms, max %.1f ms\n", name, s.at(0.5), s.max());
 }
 
+// The lookup of a foreign-toplevel window's pid among the socket's peers (on a window change).
+void benchPeers(test::HeadlessCompositor &sway)
+{
+    std::vector<double> millis;
+    size_t peers = 0;
+    for (int i = 0; i < 50; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        const auto found = SocketPeers::connectedTo(QString::fromLocal8Bit(sway.display), QStringLiteral("foot"));
+        SocketPeers::pidFor(QStringLiteral("foot"), found);
+        millis.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
+        peers = found.size();
+    }
+    const bench::Samples s(std::move(millis));
+    std::printf("socket peers (sock_diag + /proc/*/fd), %zu peers, %lld processes: median %.2f ms, max %.2f ms\n",
+                peers, static_cast<long long>(QDir(QStringLiteral("/proc")).entryList(QDir::Dirs).size()), s.at(0.5),
+                s.max());
+}
+
+// weston with a keyboard and the accessibility bus: the tick from memory, and what a poll costs.
+void benchAccessibilityBus(RealClock &clock, DesktopEntryCatalog &catalog)
+{
+    test::HeadlessCompositor weston(QStringLiteral("sh"), test::HeadlessCompositor::westonWithKeyboard());
+    if (!weston.skip.isEmpty() ||
+        !test::missingTools({QStringLiteral("gtk3-demo"), QStringLiteral("Xvfb")}).isEmpty()) {
+        std::printf("wayland tick, AT-SPI: skipped (weston on Xvfb or gtk3-demo missing)\n");
+        return;
+    }
+    QDBusConnection session = QDBusConnection::connectToBus(weston.sessionBus(), QStringLiteral("bench-session"));
+    QDBusMessage enable =
+        QDBusMessage::createMethodCall(QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
+                                       QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Set"));
+    enable.setArguments(
+        {QStringLiteral("org.a11y.Status"), QStringLiteral("IsEnabled"), QVariant::fromValue(QDBusVariant(true))});
+    session.call(enable, QDBus::Block, 5000);
+    weston.extraEnv = {QStringLiteral("DBUS_SESSION_BUS_ADDRESS=") + weston.sessionBus(),
+                       QStringLiteral("GDK_BACKEND=wayland")};
+    for (int i = 0; i < 3; ++i)
+        weston.start(QStringLiteral("gtk3-demo"), {});
+    WaylandDesktop desktop(clock, catalog, nullptr, session, {weston.display, QString()});
+    if (!test::waitUntil([&] { return desktop.frontmostApp().has_value(); }, 20000)) {
+        std::printf("wayland tick, AT-SPI: gtk3-demo never seen in front\n");
+        return;
+    }
+    benchTicks("weston, AT-SPI active window", desktop, true);
+    atspi::AtspiActiveFrame frame(clock, session, {});
+    std::vector<double> millis;
+    int requests = 0;
+    for (int i = 0; i < 200; ++i) {
+        test::waitUntil([&] { return !frame.polling(); }, 3000, 1);
+        QElapsedTimer timer;
+        timer.start();
+        frame.refresh();
+        while (frame.polling() && timer.elapsed() < 3000)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        millis.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
+        requests = frame.lastPollRequests();
+    }
+    const bench::Samples s(std::move(millis));
+    std::printf(
+        "AT-SPI poll, 3 gtk3-demo (asynchronous, on the event loop): median %.2f ms, p90 %.2f ms, max %.2f ms, "
+        "%d requests\n",
+        s.at(0.5), s.at(0.9), s.max(), requests);
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -85,6 +155,7 @@ int main(int argc, char **argv)
             test::waitUntil([&] { return ipc.frontmostApp() && toplevel.frontmostApp(); }, 10000);
             benchTicks("sway IPC", ipc, true);
             benchTicks("wlr foreign-toplevel", toplevel, true);
+            benchPeers(sway);
             benchSwitch("sway IPC", sway, ipc);
             benchSwitch("wlr foreign-toplevel", sway, toplevel);
         }
@@ -98,5 +169,6 @@ int main(int argc, char **argv)
     }
     WaylandDesktop none(clock, catalog, nullptr, noBus, {weston.display, QString()});
     benchTicks("weston, nothing offered", none, false);
+    benchAccessibilityBus(clock, catalog);
     return 0;
 }

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <unistd.h>
 
@@ -67,6 +68,8 @@ QProcess *HeadlessCompositor::start(const QString &program, const QStringList &a
     env.insert(QStringLiteral("WLR_RENDERER"), QStringLiteral("pixman"));
     if (!display.isEmpty())
         env.insert(QStringLiteral("WAYLAND_DISPLAY"), QString::fromLocal8Bit(display));
+    for (const QString &variable : extraEnv)
+        env.insert(variable.section(QLatin1Char('='), 0, 0), variable.section(QLatin1Char('='), 1));
     process->setProcessEnvironment(env);
     process->setProcessChannelMode(QProcess::MergedChannels);
     process->setWorkingDirectory(m_dir.path());
@@ -84,6 +87,27 @@ QProcess *HeadlessCompositor::start(const QString &program, const QStringList &a
 bool HeadlessCompositor::sway(const QString &command)
 {
     return runTool(QStringLiteral("swaymsg"), {QStringLiteral("-s"), swaySocket, command}).has_value();
+}
+
+QStringList HeadlessCompositor::westonWithKeyboard()
+{
+    const QString script = QStringLiteral(R"(
+printf '<busconfig><type>session</type><listen>unix:dir=%s</listen><auth>EXTERNAL</auth>
+<standard_session_servicedirs/><policy context="default"><allow user="root"/><allow own="*"/>
+<allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/></policy></busconfig>' "$PWD" > bus.conf
+Xvfb -displayfd 1 -nolisten tcp > display 2>/dev/null & x=$!
+dbus-daemon --config-file=bus.conf --nofork --print-address=1 > bus & b=$!
+for i in $(seq 200); do [ -s display ] && [ -s bus ] && break; sleep 0.05; done
+DISPLAY=:$(cat display) weston --backend=x11-backend.so --use-pixman --socket=wl-test --no-config & w=$!
+trap 'kill $w $b $x; wait' TERM
+wait $w)");
+    return {QStringLiteral("-c"), script};
+}
+
+QString HeadlessCompositor::sessionBus() const
+{
+    QFile file(QFileInfo(QString::fromLocal8Bit(display)).dir().filePath(QStringLiteral("bus")));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readLine()).trimmed() : QString();
 }
 
 }  // namespace fennimar::test

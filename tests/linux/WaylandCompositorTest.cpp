@@ -8,7 +8,11 @@
 #include "tests/linux/LinuxTestSupport.h"
 #include "tests/support/QtPrinters.h"
 
+#include <QDBusError>
+#include <QDBusMessage>
+#include <QDBusVariant>
 #include <QDir>
+#include <QFileInfo>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -109,6 +113,16 @@ TEST_F(WaylandCompositorTest, SwayFrontAppAndIdle)
         EXPECT_EQ(app ? app->pid : 0, step.pid);
     }
 
+    // foreign-toplevel carries no pid: it comes from the processes connected to sway's socket,
+    // when the app_id names their program (the foot windows above have app_ids of their own).
+    EXPECT_EQ(toplevel->frontmostApp().value_or(RunningApp{}).pid, 0);
+    const qint64 plain =
+        sway.start(QStringLiteral("foot"), {QStringLiteral("sleep"), QStringLiteral("600")})->processId();
+    EXPECT_TRUE(waitUntil([&] { return ipc->frontmostApp().value_or(RunningApp{}).pid == plain; }, 5000));
+    qint64 peer = 0;
+    EXPECT_TRUE(waitUntil([&] { return (peer = toplevel->frontmostApp().value_or(RunningApp{}).pid) != 0; }, 5000));
+    EXPECT_TRUE(peer == one || peer == two || peer == plain) << peer;  // the lowest of the foot pids
+
     // Idle: the time since the last pointer motion, to within 100 ms, and 0 right after the next.
     ASSERT_TRUE(sway.sway(QStringLiteral("seat - cursor move 3 3")));
     QElapsedTimer sinceInput;
@@ -153,6 +167,57 @@ TEST_F(WaylandCompositorTest, WestonOffersNothingAndSaysSo)
     EXPECT_EQ(withMutter.secondsSinceInput(), std::nullopt);  // asked; the answer comes on the event loop
     ASSERT_TRUE(waitUntil([&] { return withMutter.secondsSinceInput().has_value(); }, 3000));
     EXPECT_NEAR(*withMutter.secondsSinceInput(), 4.5, 0.1);
+}
+
+// weston has no window list: the accessibility bus's active window names the app and its pid.
+// weston runs on Xvfb because its headless backend has no keyboard and ACTIVE follows keyboard
+// focus; the session bus is weston's user's, opened to this test's user too.
+TEST_F(WaylandCompositorTest, WestonAccessibleAppInFront)
+{
+    const QStringList missing =
+        test::missingTools({QStringLiteral("Xvfb"), QStringLiteral("weston"), QStringLiteral("dbus-daemon"),
+                            QStringLiteral("gtk3-demo"), QStringLiteral("firefox-esr")});
+    if (!missing.isEmpty())
+        GTEST_SKIP() << "not installed: " << missing.join(QStringLiteral(", ")).toStdString();
+    HeadlessCompositor westonOnX(QStringLiteral("sh"), HeadlessCompositor::westonWithKeyboard());
+    if (!westonOnX.skip.isEmpty())
+        GTEST_SKIP() << "weston: " << westonOnX.skip.toStdString();
+    const QString address = westonOnX.sessionBus();
+    QDBusConnection session = QDBusConnection::connectToBus(address, QStringLiteral("fennimar-weston-session"));
+    ASSERT_TRUE(session.isConnected()) << session.lastError().message().toStdString();
+    // Firefox joins the accessibility bus only while the desktop's support is on.
+    QDBusMessage enable =
+        QDBusMessage::createMethodCall(QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
+                                       QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Set"));
+    enable.setArguments(
+        {QStringLiteral("org.a11y.Status"), QStringLiteral("IsEnabled"), QVariant::fromValue(QDBusVariant(true))});
+    ASSERT_EQ(session.call(enable, QDBus::Block, 5000).type(), QDBusMessage::ReplyMessage);
+    westonOnX.extraEnv = {QStringLiteral("DBUS_SESSION_BUS_ADDRESS=") + address, QStringLiteral("MOZ_ENABLE_WAYLAND=1"),
+                          QStringLiteral("GDK_BACKEND=wayland")};
+
+    DesktopEntryCatalog installed({{QStringLiteral("/usr/share")}, {}, {}});
+    WaylandDesktop desktop(clock, installed, nullptr, session, {westonOnX.display, QString(), Millis{5000}});
+    ASSERT_EQ(desktop.choice().front, FrontSource::AtspiActiveFrame);
+    EXPECT_TRUE(desktop.choice().logLine().contains(QLatin1String("the accessibility bus is the only source left")));
+    const auto inFront = [&](const char *id, qint64 pid, int timeoutMs) {
+        return waitUntil(
+            [&] {
+                const auto app = desktop.frontmostApp();
+                return app ? app->identifier == QLatin1String(id) && app->pid == pid : !*id;
+            },
+            timeoutMs);
+    };
+    const qint64 demo = westonOnX.start(QStringLiteral("gtk3-demo"), {})->processId();
+    EXPECT_TRUE(inFront("gtk3-demo", demo, 20000)) << "got " << frontId(desktop).toStdString();
+    EXPECT_EQ(desktop.samplingProblem(),
+              QStringLiteral("only apps that support accessibility can be seen on weston (not terminals such as foot "
+                             "or xterm, games, Wine or Java apps)"));
+    QProcess *firefox =
+        westonOnX.start(QStringLiteral("firefox-esr"), {QStringLiteral("--no-remote"), QStringLiteral("about:blank")});
+    EXPECT_TRUE(inFront("firefox-esr", firefox->processId(), 60000)) << "got " << frontId(desktop).toStdString();
+    // A terminal has no accessibility tree: while it is in front, nothing is.
+    westonOnX.start(QStringLiteral("foot"), {QStringLiteral("sleep"), QStringLiteral("600")});
+    EXPECT_TRUE(inFront("", 0, 10000)) << "got " << frontId(desktop).toStdString();
 }
 
 }  // namespace

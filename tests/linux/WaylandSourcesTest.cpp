@@ -1,6 +1,7 @@
 // The Wayland desktop's pure rules: the focused window from recorded window-list batches, idle time
 // from notifications, the source choice, and sway's focused view.
 #include "platform/linux/wayland/NotifiedIdle.h"
+#include "platform/linux/wayland/SocketPeers.h"
 #include "platform/linux/wayland/SwayIpc.h"
 #include "platform/linux/wayland/ToplevelTracker.h"
 #include "platform/linux/wayland/WaylandSources.h"
@@ -137,6 +138,12 @@ TEST(WaylandSources, ChoiceFromWhatTheSessionOffers)
          F::None,
          I::None,
          "weston offers no way to see the focused window"},
+        {"weston with an accessibility bus",
+         {"weston", true, false, {seat}, {}, true},
+         F::AtspiActiveFrame,
+         I::None,
+         ""},
+        {"sway with an accessibility bus", {"sway", true, true, {tl, seat}, {}, true}, F::SwayIpc, I::None, ""},
         {"unnamed", {"", true, false, {}, {}}, F::None, I::None, "this Wayland compositor offers no way"},
         {"no connection",
          {"", false, true, {tl, ext, seat}, {mutter}},
@@ -152,9 +159,36 @@ TEST(WaylandSources, ChoiceFromWhatTheSessionOffers)
         EXPECT_EQ(choice.problem.isEmpty(), !*c.problem);
         EXPECT_TRUE(choice.problem.contains(QLatin1String(c.problem))) << choice.problem.toStdString();
     }
-    // The log line names what was passed over and why.
+    // The log line names what was passed over and why, and what the accessibility bus cannot see.
     EXPECT_TRUE(
         chooseSources(cases[5].offer).logLine().contains(QStringLiteral("no zwlr_foreign_toplevel_manager_v1")));
+    EXPECT_TRUE(chooseSources(cases[6].offer).limit.startsWith(QStringLiteral("only apps that support accessibility")));
+    EXPECT_EQ(chooseSources(cases[7].offer).limit, QString());
+}
+
+TEST(WaylandSources, PidAmongTheSocketsPeers)
+{
+    const SocketPeer foot{40, "foot", "/usr/bin/foot"}, foot2{30, "foot", "/usr/bin/foot"},
+        nautilus{50, "nautilus", "/usr/bin/nautilus"}, fox{60, "firefox-esr", "/usr/lib/firefox-esr/firefox-esr"},
+        wrapped{70, "foot", "/opt/foot/bin/foot"}, xwayland{80, "Xwayland", "/usr/bin/Xwayland"};
+    struct Case {
+        const char *appId;
+        std::vector<SocketPeer> peers;
+        qint64 pid;
+    };
+    const Case cases[] = {
+        {"foot", {xwayland, foot, nautilus}, 40},
+        {"org.gnome.Nautilus", {foot, nautilus}, 50},  // the last part of a reverse-DNS id
+        {"firefox-esr", {fox}, 60},                    // the executable's name (comm is cut at 15)
+        {"foot", {foot, foot2}, 30},                   // two instances of one app: the first
+        {"foot", {foot, wrapped}, 0},                  // two programs of one name: nobody
+        {"XTerm", {xwayland}, 0},                      // an X client shows up as Xwayland
+        {"", {foot}, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.appId);
+        EXPECT_EQ(SocketPeers::pidFor(QLatin1String(c.appId), c.peers), c.pid);
+    }
 }
 
 TEST(WaylandSources, SwayFocusedView)

@@ -3,6 +3,8 @@
 #include "agent/Log.h"
 #include "platform/linux/AppResolver.h"
 #include "platform/linux/DesktopEntryCatalog.h"
+#include "platform/linux/atspi/AtspiActiveFrame.h"
+#include "platform/linux/wayland/SocketPeers.h"
 #include "platform/linux/wayland/SwayIpc.h"
 #include "platform/linux/wayland/WaylandClient.h"
 
@@ -10,6 +12,7 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QFileInfo>
 
 namespace fennimar {
 
@@ -18,6 +21,8 @@ namespace {
 // An answer of Mutter's this old is not extended any more: the shell stopped answering.
 constexpr Millis kMutterAnswerFresh{5000};
 constexpr int kMutterCallTimeoutMs = 1000;
+// A window whose app_id names no connected program is looked for again after this long.
+constexpr Millis kPeerMissKept{60000};
 
 const QStringList kBusNames = {QStringLiteral("org.gnome.Mutter.IdleMonitor"), QStringLiteral("org.gnome.Shell"),
                                QStringLiteral("org.kde.KWin")};
@@ -58,12 +63,24 @@ WaylandDesktop::WaylandDesktop(Clock &clock, DesktopEntryCatalog &catalog, std::
             if (m_bus.interface()->isServiceRegistered(name))
                 offer.busNames.insert(name);
         }
+        // The accessibility bus's launcher is usually started on demand.
+        const QString a11y = QStringLiteral("org.a11y.Bus");
+        offer.accessibilityBus = m_bus.interface()->isServiceRegistered(a11y) ||
+                                 m_bus.interface()->activatableServiceNames().value().contains(a11y);
     }
+    m_socketPath =
+        options.display.isEmpty() ? qEnvironmentVariable("WAYLAND_DISPLAY") : QString::fromLocal8Bit(options.display);
+    if (m_socketPath.isEmpty())
+        m_socketPath = QStringLiteral("wayland-0");
+    if (!m_socketPath.startsWith(QLatin1Char('/')))
+        m_socketPath = qEnvironmentVariable("XDG_RUNTIME_DIR") + QLatin1Char('/') + m_socketPath;
     m_compositor = m_wayland->compositorName();
     offer.compositor = m_compositor;
     m_choice = chooseSources(offer);
     if (m_choice.front != FrontSource::SwayIpc)
         m_sway.reset();
+    if (m_choice.front == FrontSource::AtspiActiveFrame)
+        m_atspi = std::make_unique<atspi::AtspiActiveFrame>(clock, m_bus, atspi::AtspiActiveFrame::Options{});
     // Beside sway's IPC the window list still says whether anything has focus at all: a screen
     // locker takes the focus without a window event on the IPC socket.
     m_toplevelGate = m_choice.front == FrontSource::SwayIpc &&
@@ -74,7 +91,7 @@ WaylandDesktop::WaylandDesktop(Clock &clock, DesktopEntryCatalog &catalog, std::
     if (m_choice.idle == IdleSource::ExtIdleNotify || m_choice.idle == IdleSource::KdeIdle)
         m_wayland->startIdle(m_choice.idle, options.idleTimeout);
     const QString who = m_compositor.isEmpty() ? QStringLiteral("unknown compositor") : m_compositor;
-    if (m_choice.problem.isEmpty())
+    if (m_choice.problem.isEmpty() && m_choice.limit.isEmpty())
         Log::info(m_choice.logLine() + QStringLiteral(" · ") + who);
     else
         Log::warn(m_choice.logLine() + QStringLiteral(" · ") + who);
@@ -103,6 +120,9 @@ std::optional<RunningApp> WaylandDesktop::frontmostApp()
         }
         if (const auto front = toplevels.front(m_clock.monotonic()))
             window = Window{front->appId, front->appId, QString(), front->pid};
+    } else if (m_choice.front == FrontSource::AtspiActiveFrame) {
+        if (const auto front = m_atspi->front())
+            window = Window{QString(), QString(), QString(), front->pid};
     }
     if (!window) {
         m_lastWindow.reset();
@@ -124,9 +144,28 @@ std::optional<RunningApp> WaylandDesktop::resolve(const Window &window)
     facts.gtkApplicationId = window.appId;
     facts.wmClass = window.wmClass.isEmpty() ? window.appId : window.wmClass;
     facts.wmInstance = window.wmInstance;
+    if (facts.pid <= 0 && m_choice.front == FrontSource::ForeignToplevel)
+        facts.pid = peerPid(window.appId);
     if (facts.pid > 0)
         facts.readProcess();
     return AppResolver::resolve(facts, m_catalog);
+}
+
+qint64 WaylandDesktop::peerPid(const QString &appId)
+{
+    if (appId.isEmpty())
+        return 0;
+    // A look costs milliseconds: a pid is kept while its process lives, a miss for a while.
+    const Millis now = m_clock.monotonic();
+    const auto known = m_peerPids.find(appId);
+    if (known != m_peerPids.end()) {
+        const auto [pid, at] = known->second;
+        if (pid > 0 ? QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)) : now - at < kPeerMissKept)
+            return pid;
+    }
+    const qint64 pid = SocketPeers::pidFor(appId, SocketPeers::connectedTo(m_socketPath, appId));
+    m_peerPids[appId] = {pid, now};
+    return pid;
 }
 
 std::optional<double> WaylandDesktop::secondsSinceInput()
@@ -181,6 +220,21 @@ QString WaylandDesktop::samplingProblem()
 {
     if (!m_choice.problem.isEmpty())
         return m_choice.problem;
+    const QString compositor = m_compositor.isEmpty() ? QStringLiteral("this Wayland compositor") : m_compositor;
+    if (m_choice.front == FrontSource::AtspiActiveFrame) {
+        switch (m_atspi->status()) {
+            case atspi::AtspiActiveFrame::Status::Unreachable:
+                return QStringLiteral(
+                           "the accessibility bus does not answer, and it is the only way to see the app "
+                           "in front on %1")
+                    .arg(compositor);
+            case atspi::AtspiActiveFrame::Status::Disabled:
+                return QStringLiteral("the desktop's accessibility support is off, so most apps cannot be seen on %1")
+                    .arg(compositor);
+            default:
+                return m_choice.limit;
+        }
+    }
     const bool lost = m_choice.front == FrontSource::SwayIpc ? !m_sway->connected()
                                                              : m_wayland->lost() || m_wayland->toplevelsFinished();
     if (lost)

@@ -10,12 +10,16 @@
 #include <QObject>
 #include <QString>
 
+#include <map>
 #include <memory>
 #include <optional>
 
 namespace fennimar {
 
 class DesktopEntryCatalog;
+namespace atspi {
+class AtspiActiveFrame;
+}
 class SwayIpc;
 class WaylandClient;
 struct Toplevel;
@@ -26,8 +30,11 @@ struct Toplevel;
 // events on the main loop; a tick reads them from memory after a non-blocking read of the sockets,
 // except Mutter's idle time, which is one asynchronous D-Bus call per tick whose answer the next
 // tick uses. The window's app_id (or an Xwayland window's class) is mapped to its desktop entry
-// through AppResolver. When no source can tell the app in front, nothing is ever in front and
-// samplingProblem() says why. Main thread only.
+// through AppResolver, with the pid that foreign-toplevel lacks taken from the processes connected
+// to the compositor's socket (looked up on a window change, not per tick); the accessibility bus's answer, which has no
+// app_id, through its pid. When no source can tell the app in front, nothing is ever in front and samplingProblem()
+// says why; when the only source is the accessibility bus, samplingProblem() says which apps it cannot see. Main thread
+// only.
 class WaylandDesktop : public Desktop {
 public:
     struct Options {
@@ -58,6 +65,7 @@ private:
     struct Window;
     std::optional<RunningApp> resolve(const Window &window);
     void askMutterIdle();
+    qint64 peerPid(const QString &appId);
 
     Clock &m_clock;
     DesktopEntryCatalog &m_catalog;
@@ -65,6 +73,9 @@ private:
     QDBusConnection m_bus;
     std::unique_ptr<WaylandClient> m_wayland;
     std::unique_ptr<SwayIpc> m_sway;
+    std::unique_ptr<atspi::AtspiActiveFrame> m_atspi;
+    QString m_socketPath;                                     // the compositor's socket, whose peers name pids
+    std::map<QString, std::pair<qint64, Millis>> m_peerPids;  // app_id -> pid found among them (0: none), when
     SourceChoice m_choice;
     QString m_compositor;
 

@@ -51,8 +51,18 @@ SourceChoice chooseSources(const WaylandOffer &offer)
         else
             choice.passedOver << QStringLiteral("wlr foreign-toplevel: no %1 global").arg(kForeignToplevel);
     }
-    if (choice.front == FrontSource::None)
-        choice.problem = missingPiece(offer);
+    if (choice.front == FrontSource::None) {
+        if (offer.accessibilityBus) {
+            choice.front = FrontSource::AtspiActiveFrame;
+            choice.limit = QStringLiteral(
+                               "only apps that support accessibility can be seen on %1 (not terminals such as "
+                               "foot or xterm, games, Wine or Java apps)")
+                               .arg(compositorName(offer));
+        } else {
+            choice.passedOver << QStringLiteral("AT-SPI: no org.a11y.Bus on the session bus");
+            choice.problem = missingPiece(offer);
+        }
+    }
 
     const bool seat = offer.globals.contains(kSeat);
     if (seat && offer.globals.contains(kExtIdle))
@@ -83,6 +93,8 @@ QString SourceChoice::logLine() const
         line += QStringLiteral(" · passed over: ") + passedOver.join(QStringLiteral("; "));
     if (!problem.isEmpty())
         line += QStringLiteral(" · no app is counted: ") + problem;
+    if (!limit.isEmpty())
+        line += QStringLiteral(" · the accessibility bus is the only source left: ") + limit;
     return line;
 }
 
@@ -93,6 +105,8 @@ QString frontSourceName(FrontSource source)
             return QStringLiteral("sway IPC");
         case FrontSource::ForeignToplevel:
             return QStringLiteral("wlr foreign-toplevel");
+        case FrontSource::AtspiActiveFrame:
+            return QStringLiteral("AT-SPI active window");
         case FrontSource::None:
             break;
     }

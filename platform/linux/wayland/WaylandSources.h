@@ -8,26 +8,30 @@ namespace fennimar {
 
 // What a Wayland session really offers this agent, found once at start.
 struct WaylandOffer {
-    QString compositor;      // the compositor's name for people ("sway", "weston"); may be empty
-    bool connected = false;  // the Wayland display accepted our connection
-    bool swayIpc = false;    // $SWAYSOCK names a socket that accepted our connection
-    QSet<QString> globals;   // the interface names the compositor's registry advertised
-    QSet<QString> busNames;  // session-bus names owned (org.gnome.Mutter.IdleMonitor, org.kde.KWin ...)
+    QString compositor;             // the compositor's name for people ("sway", "weston"); may be empty
+    bool connected = false;         // the Wayland display accepted our connection
+    bool swayIpc = false;           // $SWAYSOCK names a socket that accepted our connection
+    QSet<QString> globals;          // the interface names the compositor's registry advertised
+    QSet<QString> busNames;         // session-bus names owned (org.gnome.Mutter.IdleMonitor, org.kde.KWin ...)
+    bool accessibilityBus = false;  // the session bus has (or can start) org.a11y.Bus
 };
 
-enum class FrontSource { SwayIpc, ForeignToplevel, None };
+enum class FrontSource { SwayIpc, ForeignToplevel, AtspiActiveFrame, None };
 enum class IdleSource { ExtIdleNotify, KdeIdle, MutterIdleMonitor, None };
 
 // The sources a Wayland desktop layer reads, each the first in its order that the session offers:
-// for the app in front sway's IPC (it carries the pid), then wlr foreign-toplevel management; for
-// idle time ext-idle-notify-v1, then org_kde_kwin_idle, then Mutter's IdleMonitor. What was passed
-// over and why is kept for one log line; when no front source works, problem is the sentence the
-// user sees, naming the compositor and what it lacks.
+// for the app in front sway's IPC (it carries the pid), then wlr foreign-toplevel management, then
+// the accessibility bus's active window (any compositor, but only apps that support accessibility);
+// for idle time ext-idle-notify-v1, then org_kde_kwin_idle, then Mutter's IdleMonitor. What was
+// passed over and why is kept for one log line; when no front source works, problem is the sentence
+// the user sees, naming the compositor and what it lacks; when the source chosen sees only some
+// apps, limit is the sentence that says which it cannot see.
 struct SourceChoice {
     FrontSource front = FrontSource::None;
     IdleSource idle = IdleSource::None;
     QStringList passedOver;  // "<source>: <what was missing>"
     QString problem;         // empty when a front source was chosen
+    QString limit;           // empty when the front source sees every app
 
     QString logLine() const;
 };
