@@ -38,6 +38,7 @@ protected:
     LoopbackHttpServer server;
     Platform platform;
     FakeDesktop *desktop = new FakeDesktop;
+    FakeAccessibility *accessibility = new FakeAccessibility;
     FakeLoginService *login = new FakeLoginService;
     FakeSecretStore *secrets = new FakeSecretStore;
     std::unique_ptr<Agent> agent;
@@ -46,7 +47,7 @@ protected:
     AgentFixture()
     {
         platform.desktop.reset(desktop);
-        platform.accessibility = std::make_unique<FakeAccessibility>();
+        platform.accessibility.reset(accessibility);
         platform.apps = std::make_unique<FakeAppCatalog>();
         platform.device = std::make_unique<FakeDeviceFacts>();
         platform.login.reset(login);
