@@ -37,30 +37,21 @@ protected:
     VirtualClock clock{QDateTime(QDate(2026, 3, 14), QTime(9, 0), QTimeZone::utc())};
     LoopbackHttpServer server;
     Platform platform;
-    FakeDesktop *desktop = nullptr;
-    FakeAccessibility *accessibility = nullptr;
-    FakeAppCatalog *apps = nullptr;
-    FakeDeviceFacts *device = nullptr;
-    FakeLoginService *login = nullptr;
-    FakeSecretStore *secrets = nullptr;
+    FakeDesktop *desktop = new FakeDesktop;
+    FakeAccessibility *accessibility = new FakeAccessibility;
+    FakeLoginService *login = new FakeLoginService;
+    FakeSecretStore *secrets = new FakeSecretStore;
     std::unique_ptr<Agent> agent;
     int changes = 0;
 
     AgentFixture()
     {
-        platform.desktop = std::make_unique<FakeDesktop>();
-        platform.accessibility = std::make_unique<FakeAccessibility>();
+        platform.desktop.reset(desktop);
+        platform.accessibility.reset(accessibility);
         platform.apps = std::make_unique<FakeAppCatalog>();
         platform.device = std::make_unique<FakeDeviceFacts>();
-        platform.login = std::make_unique<FakeLoginService>();
-        platform.secrets = std::make_unique<FakeSecretStore>();
-        desktop = static_cast<FakeDesktop *>(platform.desktop.get());
-        accessibility = static_cast<FakeAccessibility *>(platform.accessibility.get());
-        apps = static_cast<FakeAppCatalog *>(platform.apps.get());
-        device = static_cast<FakeDeviceFacts *>(platform.device.get());
-        login = static_cast<FakeLoginService *>(platform.login.get());
-        secrets = static_cast<FakeSecretStore *>(platform.secrets.get());
-
+        platform.login.reset(login);
+        platform.secrets.reset(secrets);
         server.respond(QStringLiteral("/api/devices/dev-1/heartbeat"), Response::json("{}"));
         server.respond(QStringLiteral("/api/guard/heartbeat"), Response::json("{}"));
         server.respond(QStringLiteral("/api/guard/my-installed-apps"),
@@ -79,15 +70,13 @@ protected:
 
     QString supportDir() const { return home.file(QStringLiteral("support")); }
 
-    void makeAgent()
+    // Patient request limits by default: virtual time runs ahead of loopback answers on a loaded
+    // machine, and most tests are not about timeouts.
+    void makeAgent(std::optional<QUrl> url = std::nullopt,
+                   BackendClient::Limits limits = {std::chrono::minutes(30), std::chrono::minutes(60)})
     {
         QDir().mkpath(supportDir());
-        // Patient request limits: virtual time runs ahead of loopback answers on a loaded machine,
-        // and these tests are not about timeouts.
-        BackendClient::Limits limits;
-        limits.stall = std::chrono::minutes(30);
-        limits.total = std::chrono::minutes(60);
-        agent = std::make_unique<Agent>(clock, platform, server.baseUrl(), supportDir(), limits);
+        agent = std::make_unique<Agent>(clock, platform, url.value_or(server.baseUrl()), supportDir(), limits);
         agent->onChange = [this] { ++changes; };
     }
 
@@ -95,9 +84,7 @@ protected:
     {
         PairedIdentity id{QStringLiteral("dev-1"), QStringLiteral("child-7"), QStringLiteral("Robin"),
                           QStringLiteral("secret-session"), clock.now()};
-        const Keychain keychain(*secrets, *device);
-        const auto saved = keychain.save(id);  // the fake store completes at once
-        Q_UNUSED(saved);
+        (void)Keychain(*secrets, *platform.device).save(id);  // the fake store completes at once
         return id;
     }
 
@@ -115,29 +102,16 @@ protected:
     {
         QElapsedTimer t;
         t.start();
-        while (!pred()) {
+        for (; !pred(); clock.runDue()) {
             if (t.elapsed() > 5000)
                 return false;
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-            clock.runDue();
         }
         return true;
     }
 
-    // Moves virtual time in steps, letting loopback replies arrive after each step, so that
-    // requests sent on the way are answered before their virtual timeouts could fire.
-    void advance(std::chrono::milliseconds d, std::chrono::milliseconds step = std::chrono::seconds(5))
-    {
-        while (d > std::chrono::milliseconds(0)) {
-            const auto now = std::min(d, step);
-            clock.advance(now);
-            d -= now;
-            pump(std::chrono::milliseconds(3));
-        }
-    }
-
-    // Moves virtual time in steps (answering requests in between) until pred holds; false when
-    // it still does not after `limit` of virtual time.
+    // Moves virtual time in steps, letting loopback replies arrive after each step, until pred
+    // holds; false when it still does not after `limit` of virtual time (and 5 s of real time).
     template <typename Pred>
     bool advanceUntil(Pred pred, std::chrono::milliseconds limit,
                       std::chrono::milliseconds step = std::chrono::seconds(5))
@@ -145,10 +119,18 @@ protected:
         for (auto passed = std::chrono::milliseconds(0); !pred(); passed += step) {
             if (passed >= limit)
                 return waitFor(pred);
-            clock.advance(step);
+            clock.advance(std::min(step, limit - passed));
             pump(std::chrono::milliseconds(3));
         }
         return true;
+    }
+
+    void advance(std::chrono::milliseconds d, std::chrono::milliseconds step = std::chrono::seconds(5))
+    {
+        for (; d > std::chrono::milliseconds(0); d -= step) {
+            clock.advance(std::min(d, step));
+            pump(std::chrono::milliseconds(3));
+        }
     }
 
     std::size_t requestsTo(const char *path) const { return server.requestsTo(QString::fromLatin1(path)).size(); }

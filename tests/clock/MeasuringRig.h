@@ -10,13 +10,11 @@
 
 #include <QTemporaryDir>
 
-#include <memory>
-
 namespace fennimar::test {
 
 // The measuring half of the agent on a virtual clock: a sampler crediting a ledger from a fake
-// desktop whose frontmost app is either the monitored editor or an app nobody picked, or whose
-// screen is locked (the user away). The monitored list never fetches: its content is applied directly.
+// desktop whose frontmost app is the monitored editor, an app nobody picked, or a locked screen
+// (the user away). The monitored list never fetches: its content is applied directly.
 struct MeasuringRig {
     enum class Front { Monitored, Other, Away };
 
@@ -24,6 +22,7 @@ struct MeasuringRig {
     {
         monitored.apply({QStringLiteral("linux:org.example.Editor")});
         show(Front::Monitored);
+        sampler.start();
     }
 
     void show(Front front)
@@ -43,13 +42,6 @@ struct MeasuringRig {
     {
         const auto it = ledger.days().find(key);
         return it == ledger.days().end() ? 0 : it->second.total();
-    }
-    qint64 ledgerTotal() const
-    {
-        qint64 sum = 0;
-        for (const auto &[key, day] : ledger.days())
-            sum += day.total();
-        return sum;
     }
 
     QTemporaryDir dir;

@@ -40,10 +40,7 @@ if [ "${1:-}" = "--inside" ]; then
   admin set-apps --child Robin linux:foot >/dev/null || fail "set-apps"
   "$agent" --headless >>"$work/agent.out" 2>&1 &
   agent_pid=$!
-  wait_for 20 "a pair code in the log" in_log "pair code "
-  code=$(grep -o 'pair code [A-Z0-9]*' "$log" | tail -n 1 | awk '{print $3}')
-  admin claim "$code" --child Robin >/dev/null || fail "claim $code"
-  wait_for 10 "the agent sees the claim" in_log "PAIRED · device="
+  pair
   in_log "Wayland sources · app in front: sway IPC" || fail "the agent did not choose sway's IPC"
   wait_for 20 "the monitored list" in_log "usage reported · today="
 
@@ -53,27 +50,16 @@ if [ "${1:-}" = "--inside" ]; then
   sleep 3
   swaymsg "[app_id=$other] focus" >/dev/null || fail "focus the other app"
   sleep 3
-  kill -TERM "$agent_pid"
-  wait "$agent_pid" || fail "the agent exited with $?"
-  flushed=$(grep -o 'ledger flushed · today=[0-9]*s' "$log" | tail -n 1 | sed 's/.*today=//; s/s$//')
-  [ -n "$flushed" ] || fail "no ledger flushed line"
+  stop "$agent_pid"
+  counted=$(flushed)
   # About 3 s of foot; the other app's 3 s and more would take it to 6 or beyond.
-  ((flushed >= 2 && flushed <= 4)) || fail "counted ${flushed}s for about 3 s of foot in front"
-  echo "wayland end-to-end: counted ${flushed}s of foot on sway, nothing of the other app"
+  ((counted >= 2 && counted <= 4)) || fail "counted ${counted}s for about 3 s of foot in front"
+  echo "wayland end-to-end: counted ${counted}s of foot on sway, nothing of the other app"
   exit 0
 fi
 
 refbackend=$1 agent=$2 session=$3 work=$4
-missing=()
-for tool in sway swaymsg foot weston-flower setpriv Xvfb dbus-run-session gnome-keyring-daemon openbox xterm xdotool; do
-  command -v "$tool" >/dev/null 2>&1 || missing+=("$tool")
-done
-if ((${#missing[@]})); then
-  echo "SKIPPED: the Wayland end-to-end test needs ${missing[*]} (scripts/install-deps.sh installs them)" >&2
-  exit 77
-fi
 [ -e /usr/share/applications/foot.desktop ] || { echo "SKIPPED: no foot.desktop to count foot by" >&2; exit 77; }
-
-start_backend
+start_backend sway swaymsg foot weston-flower setpriv "${desktop_tools[@]}"
 SESSION_HOME=$work/session FENNIMAR_BACKEND_URL=$url timeout 100 \
   "$session" bash "$0" --inside "$refbackend" "$agent" "$url" "$work"

@@ -64,22 +64,6 @@ TEST(CrashChild, DISABLED_CountsAndSavesUntilKilled)
     }
 }
 
-struct Saved {
-    qint64 seconds = 0;
-    std::size_t apps = 0;
-};
-
-// The last complete "saved" line of the child's output.
-Saved lastSaved(const QByteArray &output, Saved previous)
-{
-    for (const QByteArray &line : output.split('\n')) {
-        const QList<QByteArray> fields = line.split(' ');
-        if (fields.size() == 3 && fields[0] == "saved")
-            previous = Saved{fields[1].toLongLong(), static_cast<std::size_t>(fields[2].toULongLong())};
-    }
-    return previous;
-}
-
 TEST(CrashSafety, KilledAtRandomMomentsTheFilesStayWholeAndLoseAtMostAMinute)
 {
     test::TempHome home;
@@ -88,7 +72,8 @@ TEST(CrashSafety, KilledAtRandomMomentsTheFilesStayWholeAndLoseAtMostAMinute)
     const int rounds =
         qEnvironmentVariableIsSet("FENNIMAR_CRASH_ROUNDS") ? qEnvironmentVariableIntValue("FENNIMAR_CRASH_ROUNDS") : 10;
     QRandomGenerator random(QRandomGenerator::global()->generate());
-    Saved acknowledged;
+    qint64 seconds = 0;  // acknowledged by the child, then found in the file
+    qsizetype apps = 0;
     for (int round = 0; round < rounds; ++round) {
         QProcess child;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -111,25 +96,26 @@ TEST(CrashSafety, KilledAtRandomMomentsTheFilesStayWholeAndLoseAtMostAMinute)
         child.kill();
         ASSERT_TRUE(child.waitForFinished(10000));
         output += child.readAllStandardOutput();
-        const Saved before = acknowledged;
-        acknowledged = lastSaved(output, acknowledged);
-        ASSERT_GT(acknowledged.seconds, before.seconds) << "round " << round;
+        const qint64 before = seconds;
+        for (const QByteArray &line : output.split('\n'))  // the last complete "saved" line
+            if (const QList<QByteArray> f = line.split(' '); f.size() == 3 && f[0] == "saved")
+                std::tie(seconds, apps) = std::pair(f[1].toLongLong(), f[2].toLongLong());
+        ASSERT_GT(seconds, before) << "round " << round;
 
         const FileRead ledgerFile = readSmallFile(dir + QStringLiteral("/ledger.json"), DayLedger::maxFileBytes);
         ASSERT_TRUE(ledgerFile.error.isEmpty()) << ledgerFile.error.toStdString();
         const auto days = DayLedger::decode(ledgerFile.bytes);
         ASSERT_TRUE(days) << "round " << round << ": " << days.error().toStdString();
         // Everything acknowledged is there; at most the save in flight at the kill went further.
-        EXPECT_GE(total(days.value()), acknowledged.seconds) << "round " << round;
-        EXPECT_LE(total(days.value()), acknowledged.seconds + saveEvery) << "round " << round;
-        acknowledged.seconds = total(days.value());
+        EXPECT_GE(total(days.value()), seconds) << "round " << round;
+        EXPECT_LE(total(days.value()), seconds + saveEvery) << "round " << round;
+        seconds = total(days.value());
 
-        const FileRead appsFile = readSmallFile(dir + QStringLiteral("/reported-apps.json"), 1 << 20);
-        ASSERT_TRUE(appsFile.error.isEmpty()) << appsFile.error.toStdString();
-        const auto apps = SeenAppsReporter::decode(appsFile.bytes);
-        ASSERT_TRUE(apps) << "round " << round << ": " << apps.error().toStdString();
-        EXPECT_GE(apps.value().size(), acknowledged.apps);
-        acknowledged.apps = apps.value().size();
+        const auto appsFile =
+            SeenAppsReporter::decode(readSmallFile(dir + QStringLiteral("/reported-apps.json"), 1 << 20).bytes);
+        ASSERT_TRUE(appsFile) << "round " << round << ": " << appsFile.error().toStdString();
+        EXPECT_GE(qsizetype(appsFile.value().size()), apps);
+        apps = qsizetype(appsFile.value().size());
     }
     // A kill inside a write may leave its temporary file, but never more than one per file.
     const QStringList left = QDir(dir).entryList(QDir::Files);
