@@ -11,14 +11,12 @@ class FakeAccessibility : public Accessibility {
 public:
     bool trusted = true;
     QHash<qint64, AddressOutcome> addresses;
-    int reads = 0;
     int trustRequests = 0;
 
     bool isTrusted() override { return trusted; }
     void requestTrust() override { ++trustRequests; }
     AddressOutcome readAddress(qint64 pid) override
     {
-        ++reads;
         if (!trusted)
             return AddressOutcome::noPermission();
         return addresses.value(pid, AddressOutcome::unreadable(QString::fromLatin1(AddressOutcome::noFocusedWindow)));

@@ -13,21 +13,12 @@ class FakeAppCatalog : public AppCatalog {
 public:
     std::vector<SeenApp> installed;
     QHash<QString, SeenApp> described;
-    int scans = 0;
-    int describeCalls = 0;
 
-    std::vector<SeenApp> installedApps() override
-    {
-        ++scans;
-        return installed;
-    }
+    std::vector<SeenApp> installedApps() override { return installed; }
     std::optional<SeenApp> describe(const RunningApp &app) override
     {
-        ++describeCalls;
         const auto it = described.constFind(app.identifier);
-        if (it == described.constEnd())
-            return std::nullopt;
-        return *it;
+        return it == described.constEnd() ? std::nullopt : std::optional(*it);
     }
 };
 

@@ -13,15 +13,10 @@ public:
     std::optional<double> idleSeconds = 0.0;      // nothing: unknown
     std::function<std::optional<double>()> idle;  // when set, the time since input, instead of idleSeconds
     bool locked = false;
-    int frontmostCalls = 0;
+    QString problem;  // what samplingProblem() answers
     int idleCalls = 0;
 
-    std::optional<RunningApp> frontmostApp() override
-    {
-        ++frontmostCalls;
-        return front;
-    }
-    QString problem;  // what samplingProblem() answers
+    std::optional<RunningApp> frontmostApp() override { return front; }
     std::optional<double> secondsSinceInput() override
     {
         ++idleCalls;

@@ -10,9 +10,7 @@ public:
     QString vendorText = QStringLiteral("Framework");
     QString modelText = QStringLiteral("Laptop 13");
     bool battery = true;
-    QString osVersionText = QStringLiteral("12");
     QString computerNameText = QStringLiteral("kids-pc");
-    QString userNameText = QStringLiteral("robin");
     int modelReads = 0;
 
     QString vendor() override { return vendorText; }
@@ -22,9 +20,9 @@ public:
         return modelText;
     }
     bool hasInternalBattery() override { return battery; }
-    QString osVersion() override { return osVersionText; }
+    QString osVersion() override { return QStringLiteral("12"); }
     QString computerName() override { return computerNameText; }
-    QString userName() override { return userNameText; }
+    QString userName() override { return QStringLiteral("robin"); }
 };
 
 }  // namespace fennimar::test

@@ -13,27 +13,19 @@ namespace fennimar::test {
 class FakeElement : public ElementTree::Element {
 public:
     explicit FakeElement(std::shared_ptr<int> counter) : m_requests(std::move(counter)) {}
-
     ElementTree::Value attribute(const QString &name) const override
     {
         ++*m_requests;
         const auto it = m_attributes.find(name);
         return it == m_attributes.end() ? ElementTree::Value{} : it->second;
     }
-
-    FakeElement &set(const char *name, ElementTree::Value v)
-    {
-        m_attributes[QLatin1String(name)] = std::move(v);
-        return *this;
-    }
-    // Appends a child under "AXChildren".
-    FakeElement &add(const ElementTree::ElementPtr &child)
+    void set(const char *name, ElementTree::Value v) { m_attributes[QLatin1String(name)] = std::move(v); }
+    void add(const ElementTree::ElementPtr &child)  // appends a child under "AXChildren"
     {
         auto &v = m_attributes[QStringLiteral("AXChildren")];
         if (!std::holds_alternative<ElementTree::Elements>(v))
             v = ElementTree::Elements{};
         std::get<ElementTree::Elements>(v).push_back(child);
-        return *this;
     }
 
 private:
@@ -46,43 +38,45 @@ class FakeElementTree : public ElementTree {
 public:
     bool trusted = true;
     std::shared_ptr<int> requests = std::make_shared<int>(0);
-    int applicationCalls = 0;
 
     bool isTrusted() override { return trusted; }
-    ElementPtr application(qint64 pid) override
-    {
-        ++applicationCalls;
-        return m_apps.value(pid);
-    }
+    ElementPtr application(qint64 pid) override { return m_apps.value(pid); }
 
-    // A new element with the given role ("" leaves the role unreadable).
-    std::shared_ptr<FakeElement> element(const char *role = "AXGroup")
+    // A new element with the given role and attribute ("" leaves the role unreadable).
+    std::shared_ptr<FakeElement> element(const char *role = "AXGroup", const char *name = nullptr,
+                                         ElementTree::Value value = {})
     {
         auto e = std::make_shared<FakeElement>(requests);
         if (*role)
             e->set("AXRole", QString::fromLatin1(role));
+        if (name)
+            e->set(name, std::move(value));
         return e;
     }
-    // Registers an application whose focused window is window (null: no window).
+    std::shared_ptr<FakeElement> webArea(const char *url)
+    {
+        return element("AXWebArea", "AXURL", QUrl(QString::fromLatin1(url)));
+    }
+    std::shared_ptr<FakeElement> field(const char *text)
+    {
+        return element("AXTextField", "AXValue", QString::fromLatin1(text));
+    }
+    // Registers an application whose focused window is window.
     std::shared_ptr<FakeElement> addApplication(qint64 pid, const ElementPtr &window)
     {
-        auto app = element("AXApplication");
-        if (window)
-            app->set("AXFocusedWindow", window);
+        auto app = element("AXApplication", "AXFocusedWindow", window);
         m_apps.insert(pid, app);
         return app;
     }
-    // A chain of plain groups below parent, length levels; returns the deepest.
-    std::shared_ptr<FakeElement> chain(FakeElement &parent, int levels)
+    // A chain of plain groups below `at`, `levels` long; returns the deepest (`at` for none).
+    std::shared_ptr<FakeElement> chain(std::shared_ptr<FakeElement> at, int levels)
     {
-        FakeElement *at = &parent;
-        std::shared_ptr<FakeElement> last;
         for (int i = 0; i < levels; ++i) {
-            last = element();
-            at->add(last);
-            at = last.get();
+            auto next = element();
+            at->add(next);
+            at = next;
         }
-        return last;
+        return at;
     }
 
 private:

@@ -13,34 +13,29 @@ public:
     Status current = Status::NotRegistered;
     QString registerFailure;    // when not empty, registerService() fails with this reason
     QString unregisterFailure;  // when not empty, unregisterService() fails with this reason
+    int registerCalls = 0, unregisterCalls = 0, openSettingsCalls = 0;
 
-    int statusCalls = 0, registerCalls = 0, unregisterCalls = 0, openSettingsCalls = 0;
-
-    Status status() override
-    {
-        ++statusCalls;
-        return current;
-    }
-
+    Status status() override { return current; }
     fennimar::Status registerService() override
     {
         ++registerCalls;
-        if (!registerFailure.isEmpty())
-            return fennimar::Status::failure(registerFailure);
-        current = Status::Enabled;
-        return {};
+        return change(registerFailure, Status::Enabled);
     }
-
     fennimar::Status unregisterService() override
     {
         ++unregisterCalls;
-        if (!unregisterFailure.isEmpty())
-            return fennimar::Status::failure(unregisterFailure);
-        current = Status::NotRegistered;
+        return change(unregisterFailure, Status::NotRegistered);
+    }
+    void openSettings() override { ++openSettingsCalls; }
+
+private:
+    fennimar::Status change(const QString &failure, Status next)
+    {
+        if (!failure.isEmpty())
+            return fennimar::Status::failure(failure);
+        current = next;
         return {};
     }
-
-    void openSettings() override { ++openSettingsCalls; }
 };
 
 }  // namespace fennimar::test

@@ -18,40 +18,32 @@ public:
     bool locked = false;
     bool unavailable = false;
     QString writeFailure;  // when not empty, writes fail with this reason
-
-    int reads = 0, writes = 0, removes = 0;
-
+    int writes = 0, removes = 0;
     std::map<std::pair<QString, QString>, QByteArray> secrets;
 
     QCoro::Task<ReadResult> read(QString service, QString account) override
     {
-        ++reads;
-        if (unavailable)
-            co_return ReadResult{std::nullopt, ReadError::Unavailable, QStringLiteral("no secret store is running")};
-        if (locked)
-            co_return ReadResult{std::nullopt, ReadError::Locked, QStringLiteral("the secret store is locked")};
+        if (unavailable || locked)
+            co_return ReadResult{std::nullopt, unavailable ? ReadError::Unavailable : ReadError::Locked, refusal()};
         const auto it = secrets.find({service, account});
         if (it == secrets.end())
             co_return ReadResult{std::nullopt, ReadError::NotFound, QStringLiteral("no secret is stored")};
         co_return ReadResult{it->second, ReadError::None, {}};
     }
-
     QCoro::Task<fennimar::Status> write(QString service, QString account, QByteArray secret) override
     {
         ++writes;
-        if (const QString why = refusal(); !why.isEmpty())
+        const QString why = refusal().isEmpty() ? writeFailure : refusal();
+        if (!why.isEmpty())
             co_return fennimar::Status::failure(why);
-        if (!writeFailure.isEmpty())
-            co_return fennimar::Status::failure(writeFailure);
         secrets[{service, account}] = secret;
         co_return fennimar::Status();
     }
-
     QCoro::Task<fennimar::Status> remove(QString service, QString account) override
     {
         ++removes;
-        if (const QString why = refusal(); !why.isEmpty())
-            co_return fennimar::Status::failure(why);
+        if (!refusal().isEmpty())
+            co_return fennimar::Status::failure(refusal());
         secrets.erase({service, account});
         co_return fennimar::Status();
     }
@@ -61,9 +53,7 @@ private:
     {
         if (unavailable)
             return QStringLiteral("no secret store is running");
-        if (locked)
-            return QStringLiteral("the secret store is locked");
-        return {};
+        return locked ? QStringLiteral("the secret store is locked") : QString();
     }
 };
 

@@ -2,6 +2,7 @@
 #include "platform/RealClock.h"
 #include "platform/VirtualClock.h"
 #include "tests/fakes/FakeAppCatalog.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/LoopbackHttpServer.h"
 
 #include <QDir>
@@ -14,16 +15,17 @@
 #include <QCoroTask>
 
 using namespace fennimar;
-using fennimar::test::FakeAppCatalog;
 using fennimar::test::LoopbackHttpServer;
+using Response = LoopbackHttpServer::Response;
 
 namespace {
 
 const QString seenPath = QStringLiteral("/api/guard/desktop-apps-seen");
 
-SeenApp app(const char *id, const char *name, std::optional<QString> category = std::nullopt)
+SeenApp app(const char *id, const char *name, const char *category = nullptr)
 {
-    return {QString::fromUtf8(id), QString::fromUtf8(name), std::move(category)};
+    return {QString::fromUtf8(id), QString::fromUtf8(name),
+            category ? std::optional(QString::fromUtf8(category)) : std::nullopt};
 }
 
 class SeenAppsReporterTest : public ::testing::Test {
@@ -33,136 +35,88 @@ protected:
     VirtualClock clock;
     RealClock requestClock;  // the client's time limits, so that a lost answer fails in seconds
     LoopbackHttpServer server;
-    FakeAppCatalog catalog;
-    PairedIdentity identity{
-        QStringLiteral("dev-1"), QStringLiteral("child-1"), QStringLiteral("Kim"), QStringLiteral("token-1"), {}};
+    test::FakeAppCatalog catalog;
 
     void SetUp() override
     {
-        ASSERT_TRUE(server.isListening());
-        server.respond(seenPath, LoopbackHttpServer::Response::json(R"({"recorded":2,"new":1,"skipped_system":0})"));
-        catalog.installed = {app("org.example.Editor", "Editor", QStringLiteral("public.app-category.productivity")),
-                             app("org.example.Notes", "Notes")};
+        server.respond(seenPath, Response::json(R"({"recorded":2,"new":1,"skipped_system":0})"));
+        catalog.installed = {app("org.example.Editor", "Editor", "productivity"), app("org.example.Notes", "Notes")};
     }
-
     std::unique_ptr<SeenAppsReporter> reporter()
     {
         return std::make_unique<SeenAppsReporter>(
             BackendClient::create(server.baseUrl(), requestClock, BackendClient::Limits{Millis(2000), Millis(5000)}),
-            identity, catalog, clock, path);
+            PairedIdentity{"dev-1", "child-1", "Kim", "token-1", {}}, catalog, clock, path);
     }
-
-    // Runs one flush to its end and returns what it logged.
-    std::string flush(SeenAppsReporter &r)
-    {
-        ::testing::internal::CaptureStderr();
-        QCoro::waitFor(r.flush());
-        return ::testing::internal::GetCapturedStderr();
-    }
-
-    void writeState(const QByteArray &bytes)
-    {
-        QFile f(path);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-    }
-    QJsonObject stateObject() const
+    QJsonObject state() const
     {
         QFile f(path);
         return f.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(f.readAll()).object() : QJsonObject();
     }
-    QStringList sentIds(std::size_t request) const
+    QJsonArray sent(qsizetype request) const
+    {
+        return server.requestsTo(seenPath).at(request).json().value(QLatin1String("apps")).toArray();
+    }
+    QStringList sentIds(qsizetype request) const
     {
         QStringList ids;
-        const auto requests = server.requestsTo(seenPath);
-        for (const QJsonValue &v : requests.at(request).json().value(QLatin1String("apps")).toArray())
+        for (const QJsonValue &v : sent(request))
             ids << v.toObject().value(QLatin1String("bundle_id")).toString();
         return ids;
     }
 };
 
-TEST_F(SeenAppsReporterTest, FirstRunSendsEveryInstalledAppOnceAndRemembersThem)
+TEST_F(SeenAppsReporterTest, EveryInstalledAppIsSentOnceAndRememberedAcrossRestarts)
 {
     auto r = reporter();
-    ::testing::internal::CaptureStderr();
+    test::LogCapture log;
     r->seedFromInstalledApps();
-    EXPECT_NE(::testing::internal::GetCapturedStderr().find("inventory seed \u00b7 2 app(s) found, 2 new to report"),
-              std::string::npos);
+    QCoro::waitFor(r->flush());
+    EXPECT_TRUE(log.lines().contains("INFO ] inventory seed · 2 app(s) found, 2 new to report"));
+    EXPECT_TRUE(log.lines().contains("INFO ] apps reported · 2 sent, 1 new to the parent"));
+    EXPECT_EQ(sentIds(0), (QStringList{"org.example.Editor", "org.example.Notes"}));
+    EXPECT_EQ(state(), (QJsonObject{{"org.example.Editor", "Editor|productivity"}, {"org.example.Notes", "Notes|"}}));
 
-    EXPECT_NE(flush(*r).find("apps reported \u00b7 2 sent, 1 new to the parent"), std::string::npos);
-    ASSERT_EQ(server.requestsTo(seenPath).size(), 1u);
-    EXPECT_EQ(sentIds(0), (QStringList{QStringLiteral("org.example.Editor"), QStringLiteral("org.example.Notes")}));
-    EXPECT_TRUE(r->pending().empty());
-    EXPECT_EQ(r->totalReported(), 2);
-    const QJsonObject expected{
-        {QStringLiteral("org.example.Editor"), QStringLiteral("Editor|public.app-category.productivity")},
-        {QStringLiteral("org.example.Notes"), QStringLiteral("Notes|")}};
-    EXPECT_EQ(stateObject(), expected);
-
-    // A restart with nothing changed sends nothing.
-    auto again = reporter();
-    ::testing::internal::CaptureStderr();
+    auto again = reporter();  // a restart with nothing changed sends nothing
     again->seedFromInstalledApps();
-    EXPECT_NE(::testing::internal::GetCapturedStderr().find("2 app(s) found, 0 new to report"), std::string::npos);
-    EXPECT_EQ(flush(*again), "");
+    QCoro::waitFor(again->flush());
     EXPECT_EQ(server.requestsTo(seenPath).size(), 1u);
-
-    // A category that appears makes the app new again.
-    again->note(app("org.example.Notes", "Notes", QStringLiteral("public.app-category.productivity")));
+    // A category that appears, or a new name, makes the app new again; the first version noted is sent.
+    again->note(app("org.example.Notes", "Notes", "productivity"));
+    again->note(app("org.example.Notes", "Notes Deluxe"));
     EXPECT_EQ(again->pending().size(), 1u);
-}
-
-TEST_F(SeenAppsReporterTest, TheFirstPendingVersionIsTheOneSent)
-{
-    auto r = reporter();
-    r->note(app("org.example.Game", "Game"));
-    r->note(app("org.example.Game", "Game Deluxe"));
-    flush(*r);
-    EXPECT_EQ(r->reported().at(QStringLiteral("org.example.Game")), QStringLiteral("Game|"));
-    // The renamed app is new to the backend now that the first version was accepted.
-    r->note(app("org.example.Game", "Game Deluxe"));
-    EXPECT_EQ(r->pending().size(), 1u);
+    QCoro::waitFor(again->flush());
+    EXPECT_EQ(state().value("org.example.Notes"), "Notes|productivity");
 }
 
 TEST_F(SeenAppsReporterTest, StateFileFormsAndDamage)
 {
-    struct Case {
-        const char *label;
-        QByteArray content;
-        qint64 loaded;
-        bool movedAside;
+    const std::tuple<const char *, QByteArray, bool> cases[] = {
+        {"object", R"({"org.example.Notes":"Notes|","org.example.Editor":"Old|"})", false},
+        {"older list", R"(["org.example.Notes","org.example.Notes","org.example.Editor"])", false},
+        {"not JSON", "{\"org.example", true},
+        {"a list of other things", R"(["org.example.Notes",3])", true},
     };
-    const Case cases[] = {
-        {"object", R"({"org.example.Notes":"Notes|","org.example.Editor":"Old|"})", 2, false},
-        {"older array", R"(["org.example.Notes","org.example.Notes","org.example.Editor"])", 2, false},
-        {"not JSON", "{\"org.example", 0, true},
-        {"a signature that is not a string", R"({"org.example.Notes":1})", 0, true},
-        {"an array of other things", R"(["org.example.Notes",3])", 0, true},
-        {"a bare string", R"("x")", 0, true},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.label);
+    for (const auto &[label, content, movedAside] : cases) {
+        SCOPED_TRACE(label);
         for (const QString &f : QDir(dir.path()).entryList(QDir::Files))
             QFile::remove(dir.filePath(f));
-        writeState(c.content);
-        ::testing::internal::CaptureStderr();
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(content);
+        f.close();
+        test::LogCapture log;
         auto r = reporter();
-        const std::string log = ::testing::internal::GetCapturedStderr();
-        EXPECT_EQ(r->totalReported(), c.loaded);
-        const QStringList aside =
-            QDir(dir.path()).entryList(QStringList{QStringLiteral("reported-apps-unreadable-*.json")}, QDir::Files);
-        EXPECT_EQ(aside.size(), c.movedAside ? 1 : 0);
-        EXPECT_EQ(log.find("reported apps unreadable") != std::string::npos, c.movedAside);
-
+        EXPECT_EQ(r->totalReported(), movedAside ? 0 : 2);
+        EXPECT_EQ(QDir(dir.path()).entryList({"reported-apps-unreadable-*.json"}).size(), movedAside ? 1 : 0);
+        EXPECT_EQ(log.text().contains("reported apps unreadable"), movedAside);
         r->seedFromInstalledApps();
-        flush(*r);
+        QCoro::waitFor(r->flush());
         // Whatever the old form, the file is rewritten as the object of what the backend holds.
-        EXPECT_EQ(stateObject().value(QLatin1String("org.example.Editor")).toString(),
-                  QStringLiteral("Editor|public.app-category.productivity"));
-        EXPECT_EQ(stateObject().value(QLatin1String("org.example.Notes")).toString(), QStringLiteral("Notes|"));
+        EXPECT_EQ(state(),
+                  (QJsonObject{{"org.example.Editor", "Editor|productivity"}, {"org.example.Notes", "Notes|"}}));
     }
-    // Object form with Notes unchanged sent only Editor; every other form sent both.
-    EXPECT_EQ(sentIds(0), QStringList{QStringLiteral("org.example.Editor")});
+    EXPECT_EQ(sentIds(0), QStringList{"org.example.Editor"});  // the object form knew Notes unchanged
     EXPECT_EQ(sentIds(1).size(), 2);
 }
 
@@ -170,46 +124,65 @@ TEST_F(SeenAppsReporterTest, AFailedReportKeepsEverythingForTheNextFlush)
 {
     auto r = reporter();
     r->seedFromInstalledApps();
-    server.respondOnce(seenPath, LoopbackHttpServer::Response::text(500, "boom"));
-    EXPECT_NE(flush(*r).find("apps-seen report failed \u00b7 Server returned 500: boom"), std::string::npos);
+    server.respondOnce(seenPath, Response::text(500, "boom"));
+    test::LogCapture log;
+    QCoro::waitFor(r->flush());
+    EXPECT_TRUE(log.lines().contains("WARN ] apps-seen report failed · Server returned 500: boom"));
     EXPECT_EQ(r->lastError(), QStringLiteral("Server returned 500: boom"));
-    EXPECT_EQ(r->pending().size(), 2u);
     EXPECT_FALSE(QFile::exists(path));
-
     r->note(app("org.example.Paint", "Paint"));
-    flush(*r);
+    QCoro::waitFor(r->flush());
     EXPECT_EQ(sentIds(1).size(), 3);
     EXPECT_EQ(r->lastError(), std::nullopt);
-    EXPECT_TRUE(r->pending().empty());
-}
 
-TEST_F(SeenAppsReporterTest, AppsNotedDuringTheRequestAreClearedWithIt)
-{
-    LoopbackHttpServer::Response slow = LoopbackHttpServer::Response::json(R"({"new":0})");
-    slow.delay = std::chrono::milliseconds(100);
-    server.respond(seenPath, slow);
-    auto r = reporter();
-    r->note(app("org.example.Editor", "Editor"));
-    auto task = r->flush();
-    r->note(app("org.example.Late", "Late"));
-    QCoro::waitFor(std::move(task));
-    EXPECT_TRUE(r->pending().empty());
-    EXPECT_FALSE(r->reported().count(QStringLiteral("org.example.Late")));
-    r->note(app("org.example.Late", "Late"));
-    EXPECT_EQ(r->pending().size(), 1u);
-}
-
-TEST_F(SeenAppsReporterTest, AReporterDroppedDuringTheRequestIsLeftAlone)
-{
-    LoopbackHttpServer::Response slow = LoopbackHttpServer::Response::json(R"({"new":0})");
+    // A reporter dropped while its request is out is left alone when the answer comes.
+    Response slow = Response::json(R"({"new":0})");
     slow.delay = std::chrono::milliseconds(50);
     server.respond(seenPath, slow);
-    auto r = reporter();
-    r->note(app("org.example.Editor", "Editor"));
+    QFile::remove(path);
+    r->note(app("org.example.Late", "Late"));
     auto task = r->flush();
     r.reset();
     QCoro::waitFor(std::move(task));
     EXPECT_FALSE(QFile::exists(path));
+}
+
+// Hostile or numerous apps must not stop app reporting: names are capped, requests carry at most
+// 100 apps, and a batch the backend refuses is split until the app at fault stands alone.
+TEST_F(SeenAppsReporterTest, ManyAppsGoInRequestsOfAHundredWithCappedNames)
+{
+    auto r = reporter();
+    for (int i = 0; i < 150; ++i)
+        r->note({QStringLiteral("app%1").arg(i, 3, 10, QLatin1Char('0')), QStringLiteral("App"), std::nullopt});
+    r->note({QStringLiteral("app999"), QString(512 * 1024, QLatin1Char('x')), QString(4096, QLatin1Char('c'))});
+    QCoro::waitFor(r->flush());
+    ASSERT_EQ(server.requestsTo(seenPath).size(), 2u);
+    EXPECT_EQ(sent(0).size(), 100);
+    EXPECT_EQ(sent(1).size(), 51);
+    EXPECT_EQ(sent(1).last().toObject().value("app_name").toString().size(), 256);
+    EXPECT_EQ(sent(1).last().toObject().value("category").toString().size(), 128);
+}
+
+TEST_F(SeenAppsReporterTest, ARefusedBatchIsSplitAndTheAppAtFaultSetAside)
+{
+    auto r = reporter();
+    for (const char *id : {"a", "b", "c", "d", "e"})
+        r->note(app(id, "App"));
+    for (int code : {413, 200, 422, 413, 200})  // "c" is refused whenever it is sent
+        server.respondOnce(seenPath, code == 200 ? Response::json(R"({"new":1})") : Response::text(code, "too big"));
+    test::LogCapture log;
+    QCoro::waitFor(r->flush());
+    const std::vector<QStringList> expected = {
+        {"a", "b", "c", "d", "e"}, {"a", "b"}, {"c", "d", "e"}, {"c"}, {"d", "e"}};
+    ASSERT_EQ(server.requestsTo(seenPath).size(), expected.size());
+    for (qsizetype i = 0; i < qsizetype(expected.size()); ++i)
+        EXPECT_EQ(sentIds(i), expected[static_cast<size_t>(i)]) << i;
+    EXPECT_TRUE(
+        log.lines().contains("WARN ] app set aside · c · refused by the backend · Server returned 413: too big"));
+    EXPECT_TRUE(log.lines().contains("INFO ] apps reported · 4 sent, 2 new to the parent"));
+    EXPECT_FALSE(r->lastError());
+    r->note(app("c", "App"));  // seen again later, the refused app is not offered again
+    EXPECT_TRUE(r->pending().empty());
 }
 
 }  // namespace
