@@ -1,5 +1,6 @@
 // What each endpoint puts on the wire (method, path, headers, JSON) and how it reads the answer.
 #include "backend/BuildIdentity.h"
+#include "platform/PlatformConstants.h"
 #include "tests/backend/BackendTestSupport.h"
 
 #include <QJsonArray>
@@ -10,7 +11,7 @@ namespace {
 
 QJsonObject sevenFacts(const QString &deviceType)
 {
-    return QJsonObject{{"brand", "Framework"},   {"model", "Laptop 13"},      {"os", "linux"},
+    return QJsonObject{{"brand", "Framework"},   {"model", "Laptop 13"},      {"os", platform::osName()},
                        {"os_version", "12.0.0"}, {"device_type", deviceType}, {"device_name", "kids-pc"},
                        {"os_user", "robin"}};
 }
@@ -19,7 +20,7 @@ QJsonObject appBuild()
 {
     return QJsonObject{{"app_version", BuildIdentity::appVersion()},
                        {"build_number", BuildIdentity::buildNumber()},
-                       {"platform", "linux"},
+                       {"platform", platform::osName()},
                        {"os_version", "12.0.0"}};
 }
 
@@ -42,9 +43,10 @@ TEST_F(WireTest, PairingRequestSendsDeviceTypeAndFactsWithoutToken)
         EXPECT_EQ(request.header("Content-Type"), "application/json");
         EXPECT_FALSE(request.header("Authorization"));
     }
-    EXPECT_EQ(sent[0].json(), (QJsonObject{{"device_type", "linux_laptop"}, {"platform_info", sevenFacts("laptop")}}));
-    EXPECT_EQ(sent[1].json(),
-              (QJsonObject{{"device_type", "linux_desktop"}, {"platform_info", sevenFacts("desktop")}}));
+    EXPECT_EQ(sent[0].json(),
+              (QJsonObject{{"device_type", platform::osName() + "_laptop"}, {"platform_info", sevenFacts("laptop")}}));
+    EXPECT_EQ(sent[1].json(), (QJsonObject{{"device_type", platform::osName() + "_desktop"},
+                                           {"platform_info", sevenFacts("desktop")}}));
 }
 
 TEST_F(WireTest, StatusPollIsABareGetWithTheTokenAsOneEncodedSegment)
@@ -135,17 +137,26 @@ TEST_F(WireTest, UsageReportCarriesTodayAndBackfillOnlyWhenThereIsSome)
 
 TEST_F(WireTest, MonitoredPackagesQueriesByDeviceAndKeepsBlockedAppsOfThisPlatformAndSites)
 {
-    server.respond("/api/guard/my-installed-apps", Response::json(R"({"apps":[
-        {"package_id":"linux:firefox-esr","is_blocked":true},
-        {"package_id":"web:example.com","is_blocked":true},
-        {"package_id":"mac:com.apple.Safari","is_blocked":true},
-        {"package_id":"linux:gimp","is_blocked":false},
-        {"is_blocked":true},
-        {"package_id":"LINUX:vlc","is_blocked":true},
-        {"package_id":"linux:vlc"}]})"));
+    // This platform's blocked apps and every blocked site; another platform's, an unblocked one, one
+    // without id or flag and an upper-case prefix are left out.
+    const QString own = platform::appPrefix();
+    QJsonArray apps;
+    for (const auto &[id, blocked] : {std::pair{own + "firefox-esr", QJsonValue(true)},
+                                      {"web:example.com", true},
+                                      {"other:com.example.App", true},
+                                      {own + "gimp", false},
+                                      {"", true},
+                                      {own.toUpper() + "vlc", true},
+                                      {own + "vlc", QJsonValue()}}) {
+        QJsonObject app{{"is_blocked", blocked}};
+        if (!id.isEmpty())
+            app.insert("package_id", id);
+        apps.append(app);
+    }
+    server.respond("/api/guard/my-installed-apps", Response::json(QJsonDocument(QJsonObject{{"apps", apps}}).toJson()));
     const auto withDevice = finish(client.monitoredPackages("tok", "dev 1+x"));
     ASSERT_TRUE(withDevice.ok()) << withDevice.error().description().toStdString();
-    EXPECT_EQ(withDevice.value(), (QStringList{"linux:firefox-esr", "web:example.com"}));
+    EXPECT_EQ(withDevice.value(), (QStringList{own + "firefox-esr", "web:example.com"}));
     const auto withoutDevice = finish(client.monitoredPackages("tok", ""));
     ASSERT_TRUE(withoutDevice.ok());
 

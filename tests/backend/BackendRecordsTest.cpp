@@ -72,15 +72,6 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeCase{"AppsSeenResponse", R"({"new":1.5})", R"(member "new" is not an integer)"},
         DecodeCase{"AppsSeenResponse", R"({"new":"1"})", R"(member "new" is not an integer)"}));
 
-TEST(SelectedPackages, AbsentOrNullAppsGiveNothing)
-{
-    EXPECT_TRUE(selectedPackages(InstalledAppsResponse::fromJson("{}").value()).isEmpty());
-    EXPECT_TRUE(selectedPackages(InstalledAppsResponse::fromJson(R"({"apps":null})").value()).isEmpty());
-    const auto twice = InstalledAppsResponse::fromJson(
-        R"({"apps":[{"package_id":"web:a.com","is_blocked":true},{"package_id":"web:a.com","is_blocked":true}]})");
-    EXPECT_EQ(selectedPackages(twice.value()), (QStringList{"web:a.com", "web:a.com"}));
-}
-
 TEST(Iso8601, FractionalSecondsAndZoneAreRequired)
 {
     const auto &format = ISO8601DateFormatter::fennimar();

@@ -1,6 +1,7 @@
 // The device and build facts, with the backend's fallbacks.
 #include "backend/BuildIdentity.h"
 #include "backend/SystemInfo.h"
+#include "platform/PlatformConstants.h"
 #include "tests/fakes/FakeDeviceFacts.h"
 
 #include <gtest/gtest.h>
@@ -27,10 +28,10 @@ TEST(SystemInfo, UnknownFactsTakeTheirFallbacksAndTheModelIsReadOnce)
     facts.battery = false;
     const SystemInfo system(facts);
     const QJsonObject expected{
-        {"brand", "Unknown"},       {"model", "PC"},       {"os", "linux"},     {"os_version", "12.0.0"},
+        {"brand", "Unknown"},       {"model", "PC"},       {"os", platform::osName()}, {"os_version", "12.0.0"},
         {"device_type", "desktop"}, {"device_name", "PC"}, {"os_user", "robin"}};
     EXPECT_EQ(system.platformInfo(), expected);
-    EXPECT_EQ(system.pairingDeviceType(), "linux_desktop");
+    EXPECT_EQ(system.pairingDeviceType(), platform::osName() + "_desktop");
     facts.battery = true;
     facts.modelText = "Later";
     EXPECT_EQ(system.platformInfo()["device_type"], "laptop");
@@ -40,10 +41,10 @@ TEST(SystemInfo, UnknownFactsTakeTheirFallbacksAndTheModelIsReadOnce)
 
 TEST(BuildIdentity, EmptyVersionAndBuildNumberFallBack)
 {
-    EXPECT_EQ(
-        BuildIdentity::payloadFor("", "", "12.0.0"),
-        (QJsonObject{
-            {"app_version", "0.1.0-dev"}, {"build_number", "0"}, {"platform", "linux"}, {"os_version", "12.0.0"}}));
+    EXPECT_EQ(BuildIdentity::payloadFor("", "", "12.0.0"), (QJsonObject{{"app_version", "0.1.0-dev"},
+                                                                        {"build_number", "0"},
+                                                                        {"platform", platform::osName()},
+                                                                        {"os_version", "12.0.0"}}));
     EXPECT_FALSE(BuildIdentity::appVersion().isEmpty());
     EXPECT_FALSE(BuildIdentity::buildNumber().isEmpty());
 }

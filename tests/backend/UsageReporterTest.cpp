@@ -88,19 +88,5 @@ TEST_F(UsageReporterTest, FailureTouchesNothing)
     EXPECT_TRUE(log.text().contains("WARN ] usage report failed · Server returned 500: oops\n"));
 }
 
-TEST_F(UsageReporterTest, NothingUnconfirmedSendsNoBackfillMember)
-{
-    ledger.days().clear();
-    server.respond("/api/guard/heartbeat", Response::json({}));
-    LogCapture log;
-    finish(reporter.report());
-
-    const QJsonObject body = server.requests().at(0).json();
-    EXPECT_FALSE(body.contains("daily_usage_backfill"));
-    EXPECT_EQ(body["daily_usage"]["total_seconds"].toInteger(), 0);
-    EXPECT_EQ(body["daily_usage"]["buckets"].toArray().size(), 24);
-    EXPECT_TRUE(log.text().contains("usage reported · today=0s · backfill=0 day(s)\n"));
-}
-
 }  // namespace
 }  // namespace fennimar::test

@@ -99,7 +99,6 @@ PairedDevice pairDevice(RefBackendProcess &server, HttpProbe &http, const QStrin
         return device;
     }
     device.deviceId = claim->value(QStringLiteral("device_id")).toString();
-    device.childId = claim->value(QStringLiteral("child_id")).toString();
     device.token = claim->value(QStringLiteral("child_session_token")).toString();
     return device;
 }

@@ -45,7 +45,6 @@ class RefBackendProcess;
 // A device paired through the real routes: setup-pending, then the admin claim for child.
 struct PairedDevice {
     QString deviceId;
-    QString childId;
     QString token;
     QString error;  // empty when pairing worked
 };

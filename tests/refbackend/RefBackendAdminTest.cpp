@@ -104,10 +104,11 @@ TEST(RefBackendOverview, HoldsExactlyWhatTheAgentSent)
     ASSERT_TRUE(claim.ok()) << claim.error().toStdString();
     const QString deviceId = claim->value(QStringLiteral("device_id")).toString();
     const QString session = claim->value(QStringLiteral("child_session_token")).toString();
-    ASSERT_TRUE(
-        server
-            .setApps(QStringLiteral("Mia"), {QStringLiteral("linux:debian-xterm")}, {QStringLiteral("web:example.com")})
-            .ok());
+    ASSERT_TRUE(server
+                    .admin({QStringLiteral("set-apps"), QStringLiteral("--child"), QStringLiteral("Mia"),
+                            QStringLiteral("--unblocked"), QStringLiteral("web:example.com"), QStringLiteral("--"),
+                            QStringLiteral("linux:debian-xterm")})
+                    .ok());
 
     QJsonObject beat = heartbeatBody(true);
     QJsonObject health = beat.value(QStringLiteral("health_snapshot")).toObject();

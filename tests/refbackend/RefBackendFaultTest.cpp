@@ -40,53 +40,45 @@ QByteArray readUntilClosed(QTcpSocket &socket, int ms)
     return all + socket.readAll();
 }
 
-TEST_F(RefBackendFaultTest, EachFaultKindShowsOnceThenTheRouteIsNormalAgain)
+// Each row: the admin "fault" command's options after --route and --kind, then what a fresh client sees.
+TEST_F(RefBackendFaultTest, EachFaultKindShowsForItsCountOnItsRouteThenTheRouteIsNormalAgain)
 {
-    struct Case {
-        RefBackendFault fault;
+    const auto fault = [&](const QString &route, const QString &kind, const QStringList &more = {}) {
+        return server.admin(
+            QStringList{QStringLiteral("fault"), QStringLiteral("--route"), route, QStringLiteral("--kind"), kind} +
+            more);
+    };
+    const struct {
+        const char *kind;
+        QStringList options;
         std::function<void(const HttpAnswer &)> check;
         bool acts;  // whether the request still creates its device
-    };
-    const QByteArray path = "/api/devices/setup-pending";
-    const std::vector<Case> cases = {
-        {RefBackendFault(QStringLiteral("setup-pending"), QStringLiteral("status"))
-             .withStatus(503)
-             .withBody(QStringLiteral("down for a moment")),
+    } cases[] = {
+        {"status",
+         {QStringLiteral("--status"), QStringLiteral("503"), QStringLiteral("--body"), QStringLiteral("down")},
          [](const HttpAnswer &a) {
              EXPECT_EQ(a.status, 503);
-             EXPECT_EQ(a.body, "down for a moment");
+             EXPECT_EQ(a.body, "down");
          },
          false},
-        {RefBackendFault(QStringLiteral("setup-pending"), QStringLiteral("malformed")),
-         [](const HttpAnswer &a) {
-             EXPECT_EQ(a.status, 200);
-             EXPECT_TRUE(QJsonDocument::fromJson(a.body).isNull()) << a.body.toStdString();
-         },
-         false},
-        {RefBackendFault(QStringLiteral("any"), QStringLiteral("oversized")).withSize(3 * 1024 * 1024),
-         [](const HttpAnswer &a) {
-             EXPECT_EQ(a.status, 200);
-             EXPECT_EQ(a.body.size(), 3 * 1024 * 1024);
-             EXPECT_TRUE(QJsonDocument::fromJson(a.body).isObject());
-         },
+        {"malformed", {}, [](const HttpAnswer &a) { EXPECT_TRUE(QJsonDocument::fromJson(a.body).isNull()); }, false},
+        {"oversized",
+         {QStringLiteral("--size"), QStringLiteral("3145728")},
+         [](const HttpAnswer &a) { EXPECT_EQ(a.body.size(), 3 * 1024 * 1024); },
          false},
         // QNetworkAccessManager sends a request again when the connection closes before any answer
         // (once here, measured): three drops make sure the failure reaches the caller.
-        {RefBackendFault(QStringLiteral("setup-pending"), QStringLiteral("drop"), 3),
-         [](const HttpAnswer &a) {
-             EXPECT_EQ(a.status, 0);
-             EXPECT_EQ(a.error, QNetworkReply::RemoteHostClosedError);
-         },
+        {"drop",
+         {QStringLiteral("--count"), QStringLiteral("3")},
+         [](const HttpAnswer &a) { EXPECT_EQ(a.error, QNetworkReply::RemoteHostClosedError); },
          false},
-        {RefBackendFault(QStringLiteral("setup-pending"), QStringLiteral("redirect"))
-             .withStatus(307)
-             .withLocation(QStringLiteral("http://127.0.0.1:9/elsewhere")),
-         [](const HttpAnswer &a) {
-             EXPECT_EQ(a.status, 307);
-             EXPECT_EQ(a.header("Location"), "http://127.0.0.1:9/elsewhere");
-         },
+        {"redirect",
+         {QStringLiteral("--status"), QStringLiteral("307"), QStringLiteral("--location"),
+          QStringLiteral("http://127.0.0.1:9/elsewhere")},
+         [](const HttpAnswer &a) { EXPECT_EQ(a.header("Location"), "http://127.0.0.1:9/elsewhere"); },
          false},
-        {RefBackendFault(QStringLiteral("setup-pending"), QStringLiteral("delay")).withDelayMs(400),
+        {"delay",
+         {QStringLiteral("--delay-ms"), QStringLiteral("400")},
          [](const HttpAnswer &a) {
              EXPECT_EQ(a.status, 201);
              EXPECT_GE(a.elapsedMs, 400);
@@ -94,48 +86,35 @@ TEST_F(RefBackendFaultTest, EachFaultKindShowsOnceThenTheRouteIsNormalAgain)
          true},
     };
     for (const auto &c : cases) {
-        SCOPED_TRACE(c.fault.kind.toStdString());
-        ASSERT_TRUE(server.injectFault(c.fault).ok());
+        SCOPED_TRACE(c.kind);
+        ASSERT_TRUE(fault(QStringLiteral("setup-pending"), QLatin1String(c.kind), c.options).ok());
         const int before = deviceCount();
         // A fresh client each time, so that no connection state carries over from one case to the next.
         HttpProbe fresh(server.baseUrl());
-        c.check(fresh.post(QString::fromLatin1(path), pendingBody()));
+        c.check(fresh.post(QStringLiteral("/api/devices/setup-pending"), pendingBody()));
         EXPECT_EQ(deviceCount(), before + (c.acts ? 1 : 0));
-        if (c.fault.count > 1) {
-            ASSERT_TRUE(server.clearFaults().ok());
-        }
-        EXPECT_EQ(fresh.post(QString::fromLatin1(path), pendingBody()).status, 201) << server.log().toStdString();
+        ASSERT_TRUE(server.admin({QStringLiteral("fault"), QStringLiteral("--clear")}).ok());
+        EXPECT_EQ(fresh.post(QStringLiteral("/api/devices/setup-pending"), pendingBody()).status, 201);
     }
-    // Held-back answers, cut connections and large bodies leave nothing behind at exit.
-    const auto stopped = server.stop();
-    EXPECT_TRUE(stopped.ok()) << stopped.error().toStdString();
-}
 
-TEST_F(RefBackendFaultTest, AFaultLastsForItsCountAndOnlyOnItsRoute)
-{
     const auto device = pairDevice(server, http, QStringLiteral("Mia"));
     ASSERT_TRUE(device.error.isEmpty());
-    ASSERT_TRUE(
-        server.injectFault(RefBackendFault(QStringLiteral("installed-apps"), QStringLiteral("status"), 2)).ok());
+    ASSERT_TRUE(fault(QStringLiteral("installed-apps"), QStringLiteral("status"),
+                      {QStringLiteral("--count"), QStringLiteral("2")})
+                    .ok());
     const QString apps = QStringLiteral("/api/guard/my-installed-apps");
     EXPECT_EQ(http.post(QStringLiteral("/api/devices/setup-pending"), pendingBody()).status, 201);
-    EXPECT_EQ(http.get(apps, device.token).status, 500);
-    EXPECT_EQ(http.get(apps, device.token).status, 500);
-    EXPECT_EQ(http.get(apps, device.token).status, 200);
-
-    ASSERT_TRUE(
-        server.injectFault(RefBackendFault(QStringLiteral("installed-apps"), QStringLiteral("status"), 5)).ok());
-    ASSERT_TRUE(server.clearFaults().ok());
-    EXPECT_EQ(http.get(apps, device.token).status, 200);
-
-    const QList<RefBackendFault> refused = {
-        RefBackendFault(QStringLiteral("nowhere"), QStringLiteral("status")),
-        RefBackendFault(QStringLiteral("usage"), QStringLiteral("explode")),
-        RefBackendFault(QStringLiteral("usage"), QStringLiteral("status")).withStatus(700),
-        RefBackendFault(QStringLiteral("usage"), QStringLiteral("redirect")).withStatus(200),
-        RefBackendFault(QStringLiteral("usage"), QStringLiteral("status"), 0)};
-    for (const auto &f : refused)
-        EXPECT_FALSE(server.injectFault(f).ok()) << f.route.toStdString() << " " << f.kind.toStdString();
+    for (int expected : {500, 500, 200})
+        EXPECT_EQ(http.get(apps, device.token).status, expected);
+    for (const auto &[route, kind, option, value] :
+         {std::tuple{"nowhere", "status", "--count", "1"}, std::tuple{"usage", "explode", "--count", "1"},
+          std::tuple{"usage", "status", "--status", "700"}, std::tuple{"usage", "redirect", "--status", "200"},
+          std::tuple{"usage", "status", "--count", "0"}})
+        EXPECT_FALSE(
+            fault(QLatin1String(route), QLatin1String(kind), {QLatin1String(option), QLatin1String(value)}).ok())
+            << route << " " << kind << " " << option << " " << value;
+    // Held-back answers, cut connections and large bodies leave nothing behind at exit.
+    EXPECT_TRUE(server.stop().ok());
 }
 
 TEST_F(RefBackendFaultTest, BodiesOfTheWrongSizeShapeOrTypeAreRefusedWithAReason)
@@ -152,6 +131,8 @@ TEST_F(RefBackendFaultTest, BodiesOfTheWrongSizeShapeOrTypeAreRefusedWithAReason
     QJsonArray twentyThree;
     for (int i = 0; i < 23; ++i)
         twentyThree.append(0);
+    QJsonArray overfull = twentyThree;
+    overfull.append(3601);
     const QByteArray usage = "/api/guard/heartbeat";
     const QByteArray pending = "/api/devices/setup-pending";
     const QByteArray seen = "/api/guard/desktop-apps-seen";
@@ -174,6 +155,8 @@ TEST_F(RefBackendFaultTest, BodiesOfTheWrongSizeShapeOrTypeAreRefusedWithAReason
         {usage, withDay("date", QStringLiteral("2026-02-30")), 400, "yyyy-MM-dd"},
         {usage, withDay("computed_at_ms", 1.5), 400, "computed_at_ms"},
         {usage, withDay("bucket_seconds", 60), 400, "3600"},
+        {usage, withDay("tz_offset_minutes", 1200), 400, "between -1080 and 1080"},
+        {usage, withDay("buckets", overfull), 400, "0 to 3600 seconds"},
         {seen,
          QJsonDocument(QJsonObject{{QStringLiteral("device_id"), device.deviceId}, {QStringLiteral("apps"), 3}})
              .toJson(),
@@ -201,9 +184,11 @@ TEST_F(RefBackendFaultTest, BodiesOfTheWrongSizeShapeOrTypeAreRefusedWithAReason
 
 TEST_F(RefBackendFaultTest, AnswersOnOneConnectionKeepRequestOrderAndHonourConnectionClose)
 {
-    ASSERT_TRUE(
-        server.injectFault(RefBackendFault(QStringLiteral("setup-status"), QStringLiteral("delay")).withDelayMs(300))
-            .ok());
+    ASSERT_TRUE(server
+                    .admin({QStringLiteral("fault"), QStringLiteral("--route"), QStringLiteral("setup-status"),
+                            QStringLiteral("--kind"), QStringLiteral("delay"), QStringLiteral("--delay-ms"),
+                            QStringLiteral("300")})
+                    .ok());
     QTcpSocket socket;
     socket.connectToHost(QHostAddress::LocalHost, server.port());
     ASSERT_TRUE(socket.waitForConnected(5000));

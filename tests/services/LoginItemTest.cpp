@@ -30,81 +30,53 @@ void freshSettings(const std::optional<QString> &recorded)
         AgentConfig::setSetting(QStringLiteral("loginItem.registeredBundleVersion"), *recorded);
 }
 
-struct Case {
+struct Given {
     const char *what;
     ItemStatus status;
     std::optional<QString> recorded;
     QString registerFailure, unregisterFailure;
+};
+struct Expected {
     bool result;
     int unregisters, registers;
-    std::optional<QString> recordedAfter;
+    std::optional<QString> recorded;
     QStringList lines;
 };
 
 TEST(LoginItem, RegistersOncePerVersionAndLogsEachOutcome)
 {
     const QString old = QStringLiteral("1.3.0+40");
-    const Case cases[] = {
-        {"first launch", ItemStatus::NotRegistered, std::nullopt, {}, {}, true, 0, 1, V, {registeredNew}},
-        {"same version, enabled", ItemStatus::Enabled, V, {}, {}, true, 0, 0, V, {}},
-        {"upgrade, enabled", ItemStatus::Enabled, old, {}, {}, true, 1, 1, V, {registeredAgain}},
-        {"enabled, version forgotten", ItemStatus::Enabled, std::nullopt, {}, {}, true, 1, 1, V, {registeredAgain}},
-        {"unregistered by hand, same version", ItemStatus::NotRegistered, V, {}, {}, true, 0, 1, V, {registeredNew}},
-        {"approval pending, version changed",
-         ItemStatus::RequiresApproval,
-         old,
-         {},
-         {},
-         false,
-         0,
-         0,
-         old,
-         {needsApproval}},
-        {"definition not found, registration fails",
-         ItemStatus::NotFound,
-         std::nullopt,
-         QStringLiteral("unit file missing"),
-         {},
-         false,
-         0,
-         1,
-         std::nullopt,
-         {QStringLiteral("ERROR] login item registration failed · unit file missing")}},
-        {"upgrade, unregister fails",
-         ItemStatus::Enabled,
-         old,
-         {},
-         QStringLiteral("busy"),
-         true,
-         1,
-         1,
-         V,
-         {QStringLiteral("WARN ] could not unregister before re-register · busy"), registeredAgain}},
-        {"upgrade, registration fails keeps the old record",
-         ItemStatus::Enabled,
-         old,
-         QStringLiteral("denied"),
-         {},
-         false,
-         1,
-         1,
-         old,
-         {QStringLiteral("ERROR] login item registration failed · denied")}},
+    const std::pair<Given, Expected> cases[] = {
+        {{"first launch", ItemStatus::NotRegistered, std::nullopt, {}, {}}, {true, 0, 1, V, {registeredNew}}},
+        {{"same version, enabled", ItemStatus::Enabled, V, {}, {}}, {true, 0, 0, V, {}}},
+        {{"upgrade, enabled", ItemStatus::Enabled, old, {}, {}}, {true, 1, 1, V, {registeredAgain}}},
+        {{"enabled, version forgotten", ItemStatus::Enabled, std::nullopt, {}, {}}, {true, 1, 1, V, {registeredAgain}}},
+        {{"unregistered by hand, same version", ItemStatus::NotRegistered, V, {}, {}},
+         {true, 0, 1, V, {registeredNew}}},
+        {{"approval pending, version changed", ItemStatus::RequiresApproval, old, {}, {}},
+         {false, 0, 0, old, {needsApproval}}},
+        {{"not found, registration fails", ItemStatus::NotFound, std::nullopt, QStringLiteral("no unit"), {}},
+         {false, 0, 1, std::nullopt, {QStringLiteral("ERROR] login item registration failed · no unit")}}},
+        {{"upgrade, unregister fails", ItemStatus::Enabled, old, {}, QStringLiteral("busy")},
+         {true, 1, 1, V, {QStringLiteral("WARN ] could not unregister before re-register · busy"), registeredAgain}}},
+        {{"upgrade, registration fails keeps the old record", ItemStatus::Enabled, old, QStringLiteral("denied"), {}},
+         {false, 1, 1, old, {QStringLiteral("ERROR] login item registration failed · denied")}}},
     };
-    for (const Case &c : cases) {
-        freshSettings(c.recorded);
+    for (const auto &[given, expected] : cases) {
+        SCOPED_TRACE(given.what);
+        freshSettings(given.recorded);
         test::FakeLoginService service;
-        service.current = c.status;
-        service.registerFailure = c.registerFailure;
-        service.unregisterFailure = c.unregisterFailure;
+        service.current = given.status;
+        service.registerFailure = given.registerFailure;
+        service.unregisterFailure = given.unregisterFailure;
         LoginItem item(service, V);
 
         test::LogCapture log;
-        EXPECT_EQ(item.ensureRegistered(), c.result) << c.what;
-        EXPECT_EQ(service.unregisterCalls, c.unregisters) << c.what;
-        EXPECT_EQ(service.registerCalls, c.registers) << c.what;
-        EXPECT_EQ(AgentConfig::setting(QStringLiteral("loginItem.registeredBundleVersion")), c.recordedAfter) << c.what;
-        EXPECT_EQ(log.lines(), c.lines) << c.what;
+        EXPECT_EQ(item.ensureRegistered(), expected.result);
+        EXPECT_EQ(service.unregisterCalls, expected.unregisters);
+        EXPECT_EQ(service.registerCalls, expected.registers);
+        EXPECT_EQ(AgentConfig::setting(QStringLiteral("loginItem.registeredBundleVersion")), expected.recorded);
+        EXPECT_EQ(log.lines(), expected.lines);
     }
 }
 

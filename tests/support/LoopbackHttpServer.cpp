@@ -18,62 +18,37 @@ struct LoopbackHttpServer::Connection {
 
 namespace {
 
-QByteArray reasonPhrase(int status)
+LoopbackHttpServer::Response response(int status, QByteArray body, QList<LoopbackHttpServer::Header> headers)
 {
-    switch (status) {
-        case 200:
-            return "OK";
-        case 204:
-            return "No Content";
-        case 301:
-            return "Moved Permanently";
-        case 302:
-            return "Found";
-        case 307:
-            return "Temporary Redirect";
-        case 404:
-            return "Not Found";
-        case 500:
-            return "Internal Server Error";
-        default:
-            return "Status";
-    }
+    LoopbackHttpServer::Response r;
+    r.status = status;
+    r.body = std::move(body);
+    r.headers = std::move(headers);
+    return r;
 }
 
 }  // namespace
 
 LoopbackHttpServer::Response LoopbackHttpServer::Response::json(QByteArray body, int status)
 {
-    Response r;
-    r.status = status;
-    r.body = std::move(body);
-    r.headers = {{"Content-Type", "application/json"}};
-    return r;
+    return response(status, std::move(body), {{"Content-Type", "application/json"}});
 }
 
 LoopbackHttpServer::Response LoopbackHttpServer::Response::text(int status, QByteArray body)
 {
-    Response r;
-    r.status = status;
-    r.body = std::move(body);
-    r.headers = {{"Content-Type", "text/plain"}};
-    return r;
+    return response(status, std::move(body), {{"Content-Type", "text/plain"}});
 }
 
 LoopbackHttpServer::Response LoopbackHttpServer::Response::redirect(int status, const QUrl &to)
 {
-    Response r;
-    r.status = status;
-    r.headers = {{"Location", to.toEncoded()}};
-    return r;
+    return response(status, {}, {{"Location", to.toEncoded()}});
 }
 
 std::optional<QByteArray> LoopbackHttpServer::Request::header(const QByteArray &name) const
 {
-    for (const auto &[key, value] : headers) {
+    for (const auto &[key, value] : headers)
         if (key.compare(name, Qt::CaseInsensitive) == 0)
             return value;
-    }
     return std::nullopt;
 }
 
@@ -90,10 +65,9 @@ LoopbackHttpServer::LoopbackHttpServer()
 
 LoopbackHttpServer::~LoopbackHttpServer()
 {
-    for (const auto &connection : m_open) {
+    for (const auto &connection : m_open)
         if (connection->socket)
             connection->socket->abort();
-    }
 }
 
 QUrl LoopbackHttpServer::baseUrl() const
@@ -114,10 +88,9 @@ void LoopbackHttpServer::respondOnce(const QString &path, Response response)
 std::vector<LoopbackHttpServer::Request> LoopbackHttpServer::requestsTo(const QString &path) const
 {
     std::vector<Request> out;
-    for (const auto &request : m_requests) {
+    for (const auto &request : m_requests)
         if (request.path == path)
             out.push_back(request);
-    }
     return out;
 }
 
@@ -205,8 +178,7 @@ void LoopbackHttpServer::serve(const std::shared_ptr<Connection> &connection, Re
     auto sendHead = [this, connection, response] {
         if (!connection->socket)
             return;
-        QByteArray head =
-            "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + reasonPhrase(response.status) + "\r\n";
+        QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + " Scripted\r\n";
         for (const auto &[name, value] : response.headers)
             head += name + ": " + value + "\r\n";
         if (response.contentLength)

@@ -132,11 +132,6 @@ Result<QJsonObject> asObject(const Result<QByteArray> &out)
     return doc.object();
 }
 
-Status asStatus(const Result<QByteArray> &out)
-{
-    return out ? Status() : Status::failure(out.error());
-}
-
 }  // namespace
 
 Result<QJsonObject> RefBackendProcess::claim(const QString &code, const QString &child, const QString &deviceName)
@@ -147,50 +142,12 @@ Result<QJsonObject> RefBackendProcess::claim(const QString &code, const QString 
     return asObject(admin(args));
 }
 
-Status RefBackendProcess::setApps(const QString &child, const QStringList &blocked, const QStringList &unblocked)
-{
-    QStringList args{QStringLiteral("set-apps"), QStringLiteral("--child"), child};
-    for (const auto &id : unblocked)
-        args << QStringLiteral("--unblocked") << id;
-    // "--" keeps an id that starts with a dash from being read as an option.
-    args << QStringLiteral("--") << blocked;
-    return asStatus(admin(args));
-}
-
 Result<QJsonArray> RefBackendProcess::devices()
 {
     const auto o = asObject(admin({QStringLiteral("devices")}));
     if (!o)
         return Result<QJsonArray>::failure(o.error());
     return o->value(QStringLiteral("devices")).toArray();
-}
-
-Status RefBackendProcess::removeDevice(const QString &deviceId)
-{
-    return asStatus(admin({QStringLiteral("remove-device"), deviceId}));
-}
-
-Status RefBackendProcess::injectFault(const RefBackendFault &fault)
-{
-    QStringList args{
-        QStringLiteral("fault"),   QStringLiteral("--route"),   fault.route, QStringLiteral("--kind"), fault.kind,
-        QStringLiteral("--count"), QString::number(fault.count)};
-    if (fault.status)
-        args << QStringLiteral("--status") << QString::number(*fault.status);
-    if (fault.body)
-        args << QStringLiteral("--body") << *fault.body;
-    if (fault.delayMs > 0)
-        args << QStringLiteral("--delay-ms") << QString::number(fault.delayMs);
-    if (fault.size)
-        args << QStringLiteral("--size") << QString::number(*fault.size);
-    if (!fault.location.isEmpty())
-        args << QStringLiteral("--location") << fault.location;
-    return asStatus(admin(args));
-}
-
-Status RefBackendProcess::clearFaults()
-{
-    return asStatus(admin({QStringLiteral("fault"), QStringLiteral("--clear")}));
 }
 
 }  // namespace fennimar::test

@@ -9,34 +9,7 @@
 #include <QTemporaryDir>
 #include <QUrl>
 
-#include <optional>
-
 namespace fennimar::test {
-
-// One misbehaviour for the reference backend to show on the next count requests of a route
-// ("setup-pending", "setup-status", "heartbeat", "usage", "installed-apps", "apps-seen" or "any").
-// QNetworkAccessManager silently sends a request again when the connection closes before any
-// answer, so a "drop" that a client of it should see needs a count of 2 or more.
-struct RefBackendFault {
-    RefBackendFault(QString route_, QString kind_, int count_ = 1)
-        : route(std::move(route_)), kind(std::move(kind_)), count(count_)
-    {
-    }
-    RefBackendFault &withStatus(int s) { return status = s, *this; }
-    RefBackendFault &withBody(QString b) { return body = std::move(b), *this; }
-    RefBackendFault &withDelayMs(int ms) { return delayMs = ms, *this; }
-    RefBackendFault &withSize(qint64 bytes) { return size = bytes, *this; }
-    RefBackendFault &withLocation(QString url) { return location = std::move(url), *this; }
-
-    QString route;
-    QString kind;  // "status", "delay", "malformed", "oversized", "drop" or "redirect"
-    int count = 1;
-    std::optional<int> status;  // "status" and "redirect"
-    std::optional<QString> body;
-    int delayMs = 0;
-    std::optional<qint64> size;  // "oversized": body length in bytes
-    QString location;            // "redirect"
-};
 
 // A fennimar-refbackend process for one test: started on a free loopback port with a database in
 // a private temporary directory, stopped when the object goes. Every wait is bounded. The admin
@@ -72,13 +45,8 @@ public:
     // The parent's claim of a pair code for a named child: the claim's JSON (device_id, child_id,
     // child_session_token), or the server's refusal.
     Result<QJsonObject> claim(const QString &code, const QString &child, const QString &deviceName = {});
-    // Replaces the child's apps: blocked ones counted by the agent, unblocked ones listed only.
-    Status setApps(const QString &child, const QStringList &blocked, const QStringList &unblocked = {});
     // Every device with pairing, last heartbeat, usage per day and hour, and seen apps.
     Result<QJsonArray> devices();
-    Status removeDevice(const QString &deviceId);
-    Status injectFault(const RefBackendFault &fault);
-    Status clearFaults();
 
     // Where the executable this harness starts lives.
     static QString executablePath();
