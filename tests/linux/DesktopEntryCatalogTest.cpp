@@ -31,7 +31,7 @@ protected:
         writeDesktopFile(user, QStringLiteral("a.desktop"),
                          app + "Name=Home A\nName[de]=Heim A\nCategories=Game;CardGame;\n");
         writeDesktopFile(system, QStringLiteral("a.desktop"), app + "Name=System A\n");
-        writeDesktopFile(user, QStringLiteral("hidden.desktop"), "[Desktop Entry]\nName=H\nHidden=true\n");
+        writeDesktopFile(user, QStringLiteral("hidden.desktop"), app + "Name=H\nHidden=true\n");
         writeDesktopFile(system, QStringLiteral("hidden.desktop"), app + "Name=Hidden below\n");
         writeDesktopFile(user, QStringLiteral("broken.desktop"), QByteArray("\x00\xff\x13garbage", 10));
         writeDesktopFile(system, QStringLiteral("broken.desktop"), app + "Name=Broken above\n");

@@ -86,7 +86,9 @@ QProcess *HeadlessCompositor::start(const QString &program, const QStringList &a
 }
 bool HeadlessCompositor::sway(const QString &command)
 {
-    return runTool(QStringLiteral("swaymsg"), {QStringLiteral("-s"), swaySocket, command}).has_value();
+    return runProgram(QStringLiteral("swaymsg"), {QStringLiteral("-s"), swaySocket, command},
+                      QProcessEnvironment::systemEnvironment(), 5000)
+        .has_value();
 }
 
 QStringList HeadlessCompositor::westonWithKeyboard()

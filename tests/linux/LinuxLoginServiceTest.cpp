@@ -275,19 +275,6 @@ TEST_F(LinuxLoginServiceTest, SystemdUnitStatusAndDefinition)
     EXPECT_EQ(service.status(), LS::NotRegistered);
 }
 
-TEST_F(LinuxLoginServiceTest, OpenSettingsStartsTheDesktopsStartupPanel)
-{
-    const QString marker = dir.filePath(QStringLiteral("opened"));
-    writeFile(dir.filePath(QStringLiteral("bin/xfce4-session-settings")),
-              "#!/bin/sh\ntouch '" + marker.toUtf8() + "'\n", true);
-    ScopedEnv path("PATH", dir.filePath(QStringLiteral("bin")).toUtf8() + ":/usr/bin:/bin");
-    LinuxLoginService::Options o = options(agent);
-    o.currentDesktops = {QStringLiteral("XFCE")};
-    LinuxLoginService service(QDBusConnection(QString()), o);
-    service.openSettings();
-    EXPECT_TRUE(waitUntil([&] { return QFile::exists(marker); }));
-}
-
 }  // namespace
 }  // namespace fennimar::test
 

@@ -12,15 +12,6 @@
 
 namespace fennimar::test {
 
-std::optional<QByteArray> runTool(const QString &program, const QStringList &args, const QByteArray &display,
-                                  int timeoutMs)
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    if (!display.isEmpty())
-        env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(display));
-    return runProgram(program, args, env, timeoutMs);
-}
-
 PrivateBus::PrivateBus()
 {
     m_daemon.start(QStringLiteral("dbus-daemon"),

@@ -17,10 +17,6 @@
 
 namespace fennimar::test {
 
-// Runs a tool to completion within timeoutMs; returns its standard output, or nothing on failure.
-std::optional<QByteArray> runTool(const QString &program, const QStringList &args, const QByteArray &display = {},
-                                  int timeoutMs = 5000);
-
 // A private dbus-daemon for one test, gone when the object goes.
 class PrivateBus {
 public:

@@ -202,41 +202,22 @@ TEST_F(MacAdapters, SessionLockKeyAbsentTrueFalseAndOtherUsersConsole)
 {
     struct Case {
         const char *name;
-        std::function<CFDictionaryRef()> session;
+        const char *key;  // null: outside a login session
+        CFTypeRef value;
         bool present, locked, onConsole;
     };
     const Case cases[] = {
-        {"outside a login session", [] { return nullptr; }, false, false, true},
-        {"key absent",
-         [] {
-             return dictionary({{"kCGSSessionOnConsoleKey", kCFBooleanTrue}});
-         },
-         true, false, true},
-        {"locked",
-         [] {
-             return dictionary({{"CGSSessionScreenIsLocked", kCFBooleanTrue}});
-         },
-         true, true, true},
-        {"false",
-         [] {
-             return dictionary({{"CGSSessionScreenIsLocked", kCFBooleanFalse}});
-         },
-         true, false, true},
-        {"a number",
-         [] {
-             return dictionary({{"CGSSessionScreenIsLocked", fake::number()}});
-         },
-         true, false, true},
-        {"switched away",
-         [] {
-             return dictionary({{"kCGSSessionOnConsoleKey", kCFBooleanFalse}});
-         },
-         true, false, false},
+        {"outside a login session", nullptr, nullptr, false, false, true},
+        {"lock key absent", "kCGSSessionOnConsoleKey", kCFBooleanTrue, true, false, true},
+        {"locked", "CGSSessionScreenIsLocked", kCFBooleanTrue, true, true, true},
+        {"not locked", "CGSSessionScreenIsLocked", kCFBooleanFalse, true, false, true},
+        {"a number", "CGSSessionScreenIsLocked", fake::number(), true, false, true},
+        {"switched away", "kCGSSessionOnConsoleKey", kCFBooleanFalse, true, false, false},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         fake::reset();
-        fake::state().session = c.session();
+        fake::state().session = c.key ? dictionary({{c.key, c.value}}) : nullptr;
         const SessionState state = currentSession();
         EXPECT_EQ(state.present, c.present);
         EXPECT_EQ(state.locked, c.locked);
@@ -257,38 +238,33 @@ TEST_F(MacAdapters, IdleSecondsAreUnknownWhenTheSystemGivesNoUsableNumber)
 
 TEST_F(MacAdapters, DeviceFactsFromSysctlPowerSourcesAndTheLocalStore)
 {
+    const auto typed = [](CFTypeRef type) { return dictionary({{"Type", type}}); };
+    const auto text = [](const char *t) { return toCFString(QString::fromUtf8(t)); };
     struct Case {
         const char *name;
-        bool info;
-        std::function<std::vector<CFTypeRef>()> sources;  // null: no list
+        bool info, list;
+        std::vector<CFTypeRef> sources;  // +1 each, released after the array retained them
         bool battery;
     };
     const Case cases[] = {
-        {"no power information", false, {}, false},
-        {"no list", true, {}, false},
-        {"mains only", true, [] { return std::vector<CFTypeRef>{}; }, false},
-        {"a UPS and a Type of another type", true,
-         [] {
-             return std::vector<CFTypeRef>{dictionary({{"Type", toCFString(QStringLiteral("UPS")).get()}}),
-                                           dictionary({{"Type", fake::number()}}), fake::number()};
-         },
+        {"no power information", false, false, {}, false},
+        {"no list", true, false, {}, false},
+        {"mains only", true, true, {}, false},
+        {"a UPS, a Type of another type, not a dictionary",
+         true,
+         true,
+         {typed(text("UPS").get()), typed(fake::number()), CFRetain(fake::number())},
          false},
-        {"internal battery", true,
-         [] {
-             return std::vector<CFTypeRef>{dictionary({{"Type", toCFString(QStringLiteral("InternalBattery")).get()}})};
-         },
-         true},
+        {"internal battery", true, true, {typed(text("InternalBattery").get())}, true},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         fake::reset();
         fake::state().powerInfo = c.info;
-        if (c.sources) {
-            const std::vector<CFTypeRef> items = c.sources();
-            fake::state().powerSources = fake::array(items);
-            for (CFTypeRef item : items)
-                CFRelease(item);
-        }
+        if (c.list)
+            fake::state().powerSources = fake::array(c.sources);
+        for (CFTypeRef item : c.sources)
+            CFRelease(item);
         EXPECT_EQ(MacDeviceFacts().hasInternalBattery(), c.battery);
     }
     fake::reset();

@@ -4,9 +4,7 @@
 #include "platform/LoginItem.h"
 #include "tests/agent/AgentTestSupport.h"
 
-#include <QAbstractButton>
-#include <QMessageBox>
-#include <QTimer>
+#include "platform/PlatformConstants.h"
 
 using namespace fennimar;
 using namespace fennimar::test;
@@ -87,21 +85,8 @@ protected:
             if (a->text() == entry)
                 found = a;
         ASSERT_NE(found, nullptr) << entry.toStdString();
-        if (!answer.isEmpty()) {
-            auto *poll = new QTimer(tray.get());
-            int tries = 250;  // 5 s
-            QObject::connect(poll, &QTimer::timeout, poll, [poll, answer, tries]() mutable {
-                auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-                if (!box && --tries > 0)
-                    return;
-                poll->deleteLater();
-                if (box)
-                    for (QAbstractButton *b : box->buttons())
-                        if (b->text() == answer)
-                            b->click();
-            });
-            poll->start(20);
-        }
+        if (!answer.isEmpty())
+            answerNextQuestion(tray.get(), answer);
         tray->menu()->hide();
         found->trigger();
     }
@@ -189,7 +174,7 @@ TEST(MenuWiringVerdict, KeepsEachKindWithItsSubjectAndReason)
 {
     using V = ActivitySampler::Verdict;
     const std::pair<V, MenuVerdict> cases[] = {
-        {V::counting("linux:xterm"), MenuVerdict::counting("linux:xterm")},
+        {V::counting(platform::appPrefix() + "xterm"), MenuVerdict::counting(platform::appPrefix() + "xterm")},
         {V::notMonitored("example.org"), MenuVerdict::notMonitored("example.org")},
         {V::browserNoPermission("firefox-esr"), MenuVerdict::browserNoPermission("firefox-esr")},
         {V::browserUnreadable("chromium", "no address found"),

@@ -6,11 +6,8 @@
 #include <QClipboard>
 #include <QFontInfo>
 #include <QImage>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QSystemTrayIcon>
 #include <QTimeZone>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -63,31 +60,6 @@ struct TrayFixture : testing::Test {
                 return a;
         return nullptr;
     }
-    // Answers the next modal question by pressing the button whose text is given (an empty text:
-    // the Escape key), within a bounded wait.
-    void answerNextQuestion(const QString &button)
-    {
-        auto *poll = new QTimer(tray.get());
-        auto *deadline = new QTimer(poll);
-        deadline->setSingleShot(true);
-        deadline->start(5000);
-        QObject::connect(poll, &QTimer::timeout, poll, [poll, deadline, button] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (!box && deadline->isActive())
-                return;
-            poll->deleteLater();
-            if (!box)
-                return;
-            if (button.isEmpty()) {
-                box->reject();
-                return;
-            }
-            for (QAbstractButton *b : box->buttons())
-                if (b->text() == button)
-                    b->click();
-        });
-        poll->start(20);
-    }
 };
 
 TEST_F(TrayFixture, RendersEachKindOfEntry)
@@ -102,8 +74,6 @@ TEST_F(TrayFixture, RendersEachKindOfEntry)
     EXPECT_EQ(code->text(), "   A B C 1 2 3");
     EXPECT_EQ(code->toolTip(), "Click to copy");
     EXPECT_TRUE(QFontInfo(code->font()).fixedPitch());
-    EXPECT_EQ(code->font().pointSize(), 20);
-    EXPECT_EQ(code->font().weight(), QFont::DemiBold);
     EXPECT_FALSE(expires->isEnabled());
     EXPECT_LT(expires->font().pointSizeF(), label->font().pointSizeF());
     close();
@@ -173,22 +143,12 @@ TEST_F(TrayFixture, EntriesCallTheirActions)
 
 TEST_F(TrayFixture, UnpairOnlyAfterConfirmation)
 {
-    const auto box = TrayMenu::makeUnpairConfirmation();
-    EXPECT_EQ(box->icon(), QMessageBox::Warning);
-    EXPECT_EQ(box->text(), "Unpair this computer?");
-    EXPECT_EQ(box->informativeText(),
-              "Fennimar will stop reporting from this computer. You can pair it again later with a new code.");
-    ASSERT_NE(box->defaultButton(), nullptr);
-    EXPECT_EQ(box->defaultButton()->text(), "Unpair");
-    ASSERT_NE(box->escapeButton(), nullptr);
-    EXPECT_EQ(box->escapeButton()->text(), "Keep Paired");
-
     readings.state = pairedState();
     const std::pair<QString, int> answers[] = {{"Keep Paired", 0}, {"", 0}, {"Unpair", 1}};
     for (const auto &[answer, unpaired] : answers) {
         calls.clear();
         open();
-        answerNextQuestion(answer);
+        answerNextQuestion(tray.get(), answer);
         find("Unpair this computer…")->trigger();  // returns when the question is answered
         close();
         EXPECT_EQ(calls["unpair"], unpaired) << answer.toStdString();

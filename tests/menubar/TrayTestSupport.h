@@ -2,11 +2,14 @@
 
 #include "menubar/TrayMenu.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMenu>
+#include <QMessageBox>
 #include <QStringList>
+#include <QTimer>
 
 #include <functional>
 
@@ -42,6 +45,25 @@ inline QStringList expectedTexts(const MenuReadings &readings)
     for (const MenuEntry &e : MenuBarController::menu(readings))
         out << (e.kind == MenuEntry::Kind::Separator ? QStringLiteral("---") : QString(e.shown).replace("&", "&&"));
     return out;
+}
+
+// Answers the next modal question by pressing the button whose text is given (an empty text: the
+// Escape key), within a bounded wait of 5 s.
+inline void answerNextQuestion(QObject *owner, const QString &button)
+{
+    auto *poll = new QTimer(owner);
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, button, tries = 250]() mutable {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box && --tries > 0)
+            return;
+        poll->deleteLater();
+        if (box && button.isEmpty())
+            box->reject();
+        for (QAbstractButton *b : box ? box->buttons() : QList<QAbstractButton *>{})
+            if (b->text() == button)
+                b->click();
+    });
+    poll->start(20);
 }
 
 }  // namespace fennimar::test

@@ -2,11 +2,10 @@
 # Runs the tray tests against a real tray, inside the private desktop session every real-peer script
 # uses (scripts/desktop-session.sh: Xvfb, openbox, a session bus). The test itself starts the tray
 # host (trayer), so that the icon's wait for a host is exercised too.
-# Usage: run-gui-test.sh <test binary> <artifact directory> [<test filter>, TrayGui* by default]
+# Usage: run-gui-test.sh <test binary> [<test filter>, TrayGui* by default]
 # Exit 77 (skipped) when a tool is missing.
 set -u
 binary=$1
-artifacts=$2
 here=$(cd "$(dirname "$0")" && pwd)
 
 for tool in Xvfb openbox trayer xdotool xterm dbus-run-session gnome-keyring-daemon; do
@@ -19,4 +18,4 @@ done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT INT TERM
 SESSION_HOME=$work "$here/../../scripts/desktop-session.sh" env QT_QPA_PLATFORM=xcb FENNIMAR_GUI_SESSION=1 \
-    FENNIMAR_ARTIFACT_DIR="$artifacts" timeout 120 "$binary" --gtest_filter="${3:-TrayGui*}"
+    timeout 120 "$binary" --gtest_filter="${2:-TrayGui*}"
