@@ -44,46 +44,40 @@ TEST(AppResolverTest, MapsWindowsToDesktopEntriesInRuleOrder)
         WindowFacts facts;
         QString id, name;
     };
-    const auto facts = [](QString instance, QString wmClass) {
-        WindowFacts f;
+    using F = WindowFacts;
+    const auto facts = [](QString instance, QString wmClass, QString F::*field = nullptr, QString value = {}) {
+        F f;
         f.pid = 4242;
         f.wmInstance = std::move(instance);
         f.wmClass = std::move(wmClass);
+        if (field)
+            f.*field = std::move(value);
         return f;
     };
-    auto flatpak = facts("gnome-calculator", "Gnome-calculator");
-    flatpak.cgroup = scope + "app-flatpak-org.gnome.Calc-1234.scope\n";
-    auto flatpakUnknown = facts("foo", "XTerm");
-    flatpakUnknown.cgroup = scope + "app-flatpak-com.example.Foo-99.scope\n";
-    auto flatpakInfo = facts("foo", "XTerm");
-    flatpakInfo.flatpakId = "org.kde.dolphin";
-    auto snap = facts("Navigator", "firefox");
-    snap.cgroup = scope + "snap.firefox.firefox-0a1b2c3d-0000-4000-8000-123456789abc.scope\n";
-    auto gtk = facts("gnome-calculator", "Gnome-calculator");
-    gtk.gtkApplicationId = "org.gnome.Calc";
-    auto gtkUnknown = facts("xterm", "XTerm");
-    gtkUnknown.gtkApplicationId = "org.unknown.App";
-    auto kde = facts("dolphin", "dolphin");
-    kde.kdeDesktopFile = "/usr/share/applications/org.kde.dolphin.desktop";
-    auto exe = facts("mytool", "Mytool-window");
-    exe.executable = QFileInfo(tool).canonicalFilePath();
-    auto interpreter = facts("script", "Script");
-    interpreter.executable = shell;
-
     const std::vector<Case> cases = {
-        {"flatpak cgroup", flatpak, "org.gnome.Calc", "Calculator"},
-        {"flatpak without entry", flatpakUnknown, "com.example.Foo", "XTerm"},
-        {"flatpak-info", flatpakInfo, "org.kde.dolphin", "Dolphin"},
-        {"snap cgroup", snap, "firefox_firefox", "firefox"},
-        {"gtk application id", gtk, "org.gnome.Calc", "Calculator"},
-        {"unknown gtk id falls through", gtkUnknown, "debian-xterm", "XTerm"},
-        {"kde desktop file", kde, "org.kde.dolphin", "Dolphin"},
+        {"flatpak cgroup", facts("calc", "Calc", &F::cgroup, scope + "app-flatpak-org.gnome.Calc-1234.scope\n"),
+         "org.gnome.Calc", "Calculator"},
+        {"flatpak without entry", facts("foo", "XTerm", &F::cgroup, scope + "app-flatpak-com.example.Foo-99.scope\n"),
+         "com.example.Foo", "XTerm"},
+        {"flatpak-info", facts("foo", "XTerm", &F::flatpakId, "org.kde.dolphin"), "org.kde.dolphin", "Dolphin"},
+        {"snap cgroup",
+         facts("Navigator", "firefox", &F::cgroup,
+               scope + "snap.firefox.firefox-0a1b2c3d-0000-4000-8000-123456789abc.scope\n"),
+         "firefox_firefox", "firefox"},
+        {"gtk application id", facts("calc", "Calc", &F::gtkApplicationId, "org.gnome.Calc"), "org.gnome.Calc",
+         "Calculator"},
+        {"unknown gtk id falls through", facts("xterm", "XTerm", &F::gtkApplicationId, "org.unknown.App"),
+         "debian-xterm", "XTerm"},
+        {"kde desktop file",
+         facts("dolphin", "dolphin", &F::kdeDesktopFile, "/usr/share/applications/org.kde.dolphin.desktop"),
+         "org.kde.dolphin", "Dolphin"},
         {"StartupWMClass", facts("xterm", "XTerm"), "debian-xterm", "XTerm"},
         {"StartupWMClass ignoring case", facts("foo", "xterm"), "debian-xterm", "XTerm"},
         {"chromium with its own profile", facts("chromium (/tmp/p)", "Chromium"), "chromium", "Chromium"},
         {"instance is the id", facts("Navigator", "firefox-esr"), "firefox-esr", "Firefox ESR"},
-        {"executable", exe, "mytool", "My Tool"},
-        {"interpreter is never matched", interpreter, QString(), "Script"},
+        {"executable", facts("mytool", "Mytool-window", &F::executable, QFileInfo(tool).canonicalFilePath()), "mytool",
+         "My Tool"},
+        {"interpreter is never matched", facts("script", "Script", &F::executable, shell), QString(), "Script"},
         {"unmapped", facts("x", "Unknown"), QString(), "Unknown"},
     };
     for (const Case &c : cases) {

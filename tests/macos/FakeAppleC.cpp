@@ -13,17 +13,7 @@ struct CFDictionaryValueCallBacks {
 namespace fennimar::fake {
 namespace {
 
-enum TypeId : CFTypeID {
-    StringType = 7,
-    ArrayType,
-    DictionaryType,
-    UrlType,
-    BooleanType,
-    DataType,
-    NumberType,
-    ElementType,
-    Other
-};
+enum TypeId : CFTypeID { StringT = 7, ArrayT, DictT, UrlT, BoolT, DataT, NumberT, ElementT, OtherT };
 
 std::atomic<long> live{0};
 
@@ -35,9 +25,9 @@ struct Object {
     std::vector<CFTypeRef> items;   // Array; Dictionary keys
     std::vector<CFTypeRef> values;  // Dictionary values
     QByteArray bytes;               // Data
-    int node = 0;                   // Element; Boolean: its value
+    int node;                       // Element; Boolean: its value
     CFTypeRef owned = nullptr;      // Url: its string; Bundle: its Info dictionary
-    Object(CFTypeID t, const QString &s, bool forever) : type(t), text(s), immortal(forever) {}
+    Object(CFTypeID t, const QString &s, bool forever, int n) : type(t), text(s), immortal(forever), node(n) {}
 };
 
 Object *obj(CFTypeRef ref)
@@ -47,22 +37,15 @@ Object *obj(CFTypeRef ref)
 
 // A new object of this type, +1 (or never freed).
 template <typename Ref = CFTypeRef>
-Ref create(CFTypeID type, const QString &text = {}, bool immortal = false)
+Ref create(CFTypeID type, const QString &text = {}, bool immortal = false, int node = 0)
 {
     live += immortal ? 0 : 1;
-    return reinterpret_cast<Ref>(new Object(type, text, immortal));
-}
-
-CFBooleanRef constantBoolean(bool value)
-{
-    const auto b = create<CFBooleanRef>(BooleanType, {}, true);
-    obj(b)->node = value;
-    return b;
+    return reinterpret_cast<Ref>(new Object(type, text, immortal, node));
 }
 
 QString textOf(CFTypeRef ref)
 {
-    return ref && obj(ref)->type == StringType ? obj(ref)->text : QString();
+    return ref && obj(ref)->type == StringT ? obj(ref)->text : QString();
 }
 
 std::pair<QString, QString> itemKey(CFDictionaryRef query)
@@ -74,21 +57,18 @@ std::pair<QString, QString> itemKey(CFDictionaryRef query)
 CFTypeRef answerValue(const AXAnswer &answer)
 {
     if (const auto *text = std::get_if<QString>(&answer))
-        return create(StringType, *text);
+        return create(StringT, *text);
     if (const auto *url = std::get_if<AXUrl>(&answer))
-        return create(UrlType, url->text);
-    if (const auto *node = std::get_if<int>(&answer)) {
-        CFTypeRef element = create(AXUIElementGetTypeID());
-        obj(element)->node = *node;
-        return element;
-    }
+        return create(UrlT, url->text);
+    if (const auto *node = std::get_if<int>(&answer))
+        return create(ElementT, {}, false, *node);
     if (const auto *nodes = std::get_if<std::vector<int> >(&answer)) {
-        auto *o = obj(create(ArrayType));
+        auto *o = obj(create(ArrayT));
         for (int n : *nodes)
             o->items.push_back(answerValue(AXAnswer{n}));
         return o;
     }
-    return create(NumberType);
+    return create(NumberT);
 }
 
 OSStatus failure(const char *function)
@@ -124,13 +104,13 @@ void reset()
 
 CFTypeRef number()
 {
-    static const CFTypeRef shared = create(NumberType, {}, true);
+    static const CFTypeRef shared = create(NumberT, {}, true);
     return shared;
 }
 
 CFArrayRef array(const std::vector<CFTypeRef> &items)
 {
-    const auto a = create<CFArrayRef>(ArrayType);
+    const auto a = create<CFArrayRef>(ArrayT);
     for (CFTypeRef item : items)
         obj(a)->items.push_back(CFRetain(item));
     return a;
@@ -143,21 +123,21 @@ using namespace fennimar::fake;
 extern "C" {
 
 const CFAllocatorRef kCFAllocatorDefault = nullptr;
-const CFBooleanRef kCFBooleanTrue = constantBoolean(true);
-const CFBooleanRef kCFBooleanFalse = constantBoolean(false);
+const CFBooleanRef kCFBooleanTrue = create<CFBooleanRef>(BoolT, {}, true, 1);
+const CFBooleanRef kCFBooleanFalse = create<CFBooleanRef>(BoolT, {}, true, 0);
 const CFDictionaryKeyCallBacks kCFTypeDictionaryKeyCallBacks{};
 const CFDictionaryValueCallBacks kCFTypeDictionaryValueCallBacks{};
-const CFStringRef kAXTrustedCheckOptionPrompt = create<CFStringRef>(StringType, "AXTrustedCheckOptionPrompt", true);
-const CFStringRef kSecClass = create<CFStringRef>(StringType, "class", true);
-const CFStringRef kSecClassGenericPassword = create<CFStringRef>(StringType, "genp", true);
-const CFStringRef kSecAttrService = create<CFStringRef>(StringType, "svce", true);
-const CFStringRef kSecAttrAccount = create<CFStringRef>(StringType, "acct", true);
-const CFStringRef kSecAttrAccessible = create<CFStringRef>(StringType, "pdmn", true);
-const CFStringRef kSecAttrAccessibleAfterFirstUnlock = create<CFStringRef>(StringType, "ck", true);
-const CFStringRef kSecValueData = create<CFStringRef>(StringType, "v_Data", true);
-const CFStringRef kSecReturnData = create<CFStringRef>(StringType, "r_Data", true);
-const CFStringRef kSecMatchLimit = create<CFStringRef>(StringType, "m_Limit", true);
-const CFStringRef kSecMatchLimitOne = create<CFStringRef>(StringType, "m_LimitOne", true);
+const CFStringRef kAXTrustedCheckOptionPrompt = create<CFStringRef>(StringT, "AXTrustedCheckOptionPrompt", true);
+const CFStringRef kSecClass = create<CFStringRef>(StringT, "class", true);
+const CFStringRef kSecClassGenericPassword = create<CFStringRef>(StringT, "genp", true);
+const CFStringRef kSecAttrService = create<CFStringRef>(StringT, "svce", true);
+const CFStringRef kSecAttrAccount = create<CFStringRef>(StringT, "acct", true);
+const CFStringRef kSecAttrAccessible = create<CFStringRef>(StringT, "pdmn", true);
+const CFStringRef kSecAttrAccessibleAfterFirstUnlock = create<CFStringRef>(StringT, "ck", true);
+const CFStringRef kSecValueData = create<CFStringRef>(StringT, "v_Data", true);
+const CFStringRef kSecReturnData = create<CFStringRef>(StringT, "r_Data", true);
+const CFStringRef kSecMatchLimit = create<CFStringRef>(StringT, "m_Limit", true);
+const CFStringRef kSecMatchLimitOne = create<CFStringRef>(StringT, "m_LimitOne", true);
 
 CFTypeRef CFRetain(CFTypeRef cf)
 {
@@ -186,31 +166,31 @@ CFTypeID CFGetTypeID(CFTypeRef cf)
 }
 CFTypeID CFStringGetTypeID(void)
 {
-    return StringType;
+    return StringT;
 }
 CFTypeID CFArrayGetTypeID(void)
 {
-    return ArrayType;
+    return ArrayT;
 }
 CFTypeID CFDictionaryGetTypeID(void)
 {
-    return DictionaryType;
+    return DictT;
 }
 CFTypeID CFURLGetTypeID(void)
 {
-    return UrlType;
+    return UrlT;
 }
 CFTypeID CFBooleanGetTypeID(void)
 {
-    return BooleanType;
+    return BoolT;
 }
 CFTypeID CFDataGetTypeID(void)
 {
-    return DataType;
+    return DataT;
 }
 CFTypeID AXUIElementGetTypeID(void)
 {
-    return ElementType;
+    return ElementT;
 }
 
 CFIndex CFStringGetLength(CFStringRef s)
@@ -223,7 +203,7 @@ void CFStringGetCharacters(CFStringRef s, CFRange range, UniChar *buffer)
 }
 CFStringRef CFStringCreateWithCharacters(CFAllocatorRef, const UniChar *chars, CFIndex numChars)
 {
-    return create<CFStringRef>(StringType, QString(reinterpret_cast<const QChar *>(chars), numChars));
+    return create<CFStringRef>(StringT, QString(reinterpret_cast<const QChar *>(chars), numChars));
 }
 
 CFIndex CFArrayGetCount(CFArrayRef a)
@@ -238,7 +218,7 @@ const void *CFArrayGetValueAtIndex(CFArrayRef a, CFIndex i)
 CFDictionaryRef CFDictionaryCreate(CFAllocatorRef, const void **keys, const void **values, CFIndex n,
                                    const CFDictionaryKeyCallBacks *, const CFDictionaryValueCallBacks *)
 {
-    const auto d = create<CFDictionaryRef>(DictionaryType);
+    const auto d = create<CFDictionaryRef>(DictT);
     for (CFIndex i = 0; i < n; ++i) {
         obj(d)->items.push_back(CFRetain(keys[i]));
         obj(d)->values.push_back(CFRetain(values[i]));
@@ -261,7 +241,7 @@ Boolean CFBooleanGetValue(CFBooleanRef b)
 
 CFDataRef CFDataCreate(CFAllocatorRef, const UInt8 *bytes, CFIndex length)
 {
-    const auto d = create<CFDataRef>(DataType);
+    const auto d = create<CFDataRef>(DataT);
     obj(d)->bytes = QByteArray(reinterpret_cast<const char *>(bytes), length);
     return d;
 }
@@ -276,17 +256,17 @@ const UInt8 *CFDataGetBytePtr(CFDataRef d)
 
 CFURLRef CFURLCreateWithFileSystemPath(CFAllocatorRef, CFStringRef path, CFURLPathStyle, Boolean)
 {
-    return create<CFURLRef>(UrlType, textOf(path));
+    return create<CFURLRef>(UrlT, textOf(path));
 }
 CFURLRef CFURLCopyAbsoluteURL(CFURLRef url)
 {
-    return create<CFURLRef>(UrlType, obj(url)->text);
+    return create<CFURLRef>(UrlT, obj(url)->text);
 }
 CFStringRef CFURLGetString(CFURLRef url)
 {
     Object *o = obj(url);
     if (!o->owned)
-        o->owned = create(StringType, o->text);
+        o->owned = create(StringT, o->text);
     return static_cast<CFStringRef>(o->owned);
 }
 
@@ -295,7 +275,7 @@ CFBundleRef CFBundleCreate(CFAllocatorRef, CFURLRef url)
     const auto it = state().bundles.find(obj(url)->text);
     if (it == state().bundles.end())
         return nullptr;
-    const auto bundle = create<CFBundleRef>(Other);
+    const auto bundle = create<CFBundleRef>(OtherT);
     obj(bundle)->owned = CFRetain(it->second);
     return bundle;
 }
@@ -305,9 +285,9 @@ CFTypeRef CFBundleGetValueForInfoDictionaryKey(CFBundleRef bundle, CFStringRef k
 }
 CFStringRef CFBundleGetIdentifier(CFBundleRef bundle)
 {
-    static const auto key = create<CFStringRef>(StringType, "CFBundleIdentifier", true);
+    static const auto key = create<CFStringRef>(StringT, "CFBundleIdentifier", true);
     CFTypeRef value = CFBundleGetValueForInfoDictionaryKey(bundle, key);
-    return value && obj(value)->type == StringType ? static_cast<CFStringRef>(value) : nullptr;
+    return value && obj(value)->type == StringT ? static_cast<CFStringRef>(value) : nullptr;
 }
 
 CFTypeRef CFPreferencesCopyAppValue(CFStringRef key, CFStringRef applicationID)
@@ -337,13 +317,11 @@ Boolean AXIsProcessTrustedWithOptions(CFDictionaryRef)
 }
 AXUIElementRef AXUIElementCreateApplication(pid_t)
 {
-    return create<AXUIElementRef>(AXUIElementGetTypeID());
+    return create<AXUIElementRef>(ElementT);
 }
 AXUIElementRef AXUIElementCreateSystemWide(void)
 {
-    const auto element = create<AXUIElementRef>(AXUIElementGetTypeID());
-    obj(element)->node = -1;
-    return element;
+    return create<AXUIElementRef>(ElementT, {}, false, -1);
 }
 AXError AXUIElementSetMessagingTimeout(AXUIElementRef element, float seconds)
 {
@@ -383,7 +361,7 @@ CFTimeInterval CGEventSourceSecondsSinceLastEventType(CGEventSourceStateID, CGEv
 }
 CFTypeRef IOPSCopyPowerSourcesInfo(void)
 {
-    return create(Other);
+    return create(OtherT);
 }
 CFArrayRef IOPSCopyPowerSourcesList(CFTypeRef)
 {
@@ -391,7 +369,7 @@ CFArrayRef IOPSCopyPowerSourcesList(CFTypeRef)
 }
 CFDictionaryRef IOPSGetPowerSourceDescription(CFTypeRef, CFTypeRef ps)
 {
-    return ps && obj(ps)->type == DictionaryType ? static_cast<CFDictionaryRef>(ps) : nullptr;
+    return ps && obj(ps)->type == DictT ? static_cast<CFDictionaryRef>(ps) : nullptr;
 }
 CFStringRef SCDynamicStoreCopyComputerName(SCDynamicStoreRef, CFStringEncoding *)
 {
@@ -432,7 +410,7 @@ OSStatus SecItemDelete(CFDictionaryRef query)
 }
 CFStringRef SecCopyErrorMessageString(OSStatus status, void *)
 {
-    return status == -25308 ? create<CFStringRef>(StringType, "User interaction is not allowed.") : nullptr;
+    return status == -25308 ? create<CFStringRef>(StringT, "User interaction is not allowed.") : nullptr;
 }
 
 }  // extern "C"

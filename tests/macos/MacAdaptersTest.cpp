@@ -63,7 +63,7 @@ TEST_F(MacAdapters, ValuesConvertByTheirTypeAndAnythingElseIsNoValue)
     using Read = decltype(read(nullptr));
     const std::pair<CFTypeRef, Read> cases[] = {
         {nullptr, {}},
-        {text.get(), {QStringLiteral("Grüße 😀"), {}, {}, {}}},
+        {text.get(), {"Grüße 😀", {}, {}, {}}},
         {url.get(), {{}, QUrl(QStringLiteral("/Applications/S.app")), {}, {}}},
         {kCFBooleanTrue, {{}, {}, true, {}}},
         {kCFBooleanFalse, {{}, {}, false, {}}},
@@ -80,20 +80,20 @@ TEST_F(MacAdapters, AttributeValuesOfEveryTypeAndFailuresComeBackAsTheWalkExpect
     VirtualClock clock;
     AXElementTree tree(clock);
     fake::state().nodes = {AXNode{{
-                               {QStringLiteral("text"), QStringLiteral("AXWebArea")},
-                               {QStringLiteral("url"), AXUrl{QStringLiteral("https://example.com/a?b=1")}},
-                               {QStringLiteral("element"), 1},
-                               {QStringLiteral("array"), std::vector<int>{1, 1}},
-                               {QStringLiteral("number"), fake::AXNumber{}},
-                               {QStringLiteral("unsupported"), kAXErrorAttributeUnsupported},
+                               {"text", QStringLiteral("AXWebArea")},
+                               {"url", AXUrl{QStringLiteral("https://example.com/a?b=1")}},
+                               {"element", 1},
+                               {"array", std::vector<int>{1, 1}},
+                               {"number", fake::AXNumber{}},
+                               {"unsupported", kAXErrorAttributeUnsupported},
                            }},
                            AXNode{}};
     const auto app = tree.application(42);
     ASSERT_TRUE(app);
-    EXPECT_EQ(std::get<QString>(app->attribute(QStringLiteral("text"))), QStringLiteral("AXWebArea"));
-    EXPECT_EQ(std::get<QUrl>(app->attribute(QStringLiteral("url"))), QUrl(QStringLiteral("https://example.com/a?b=1")));
-    EXPECT_TRUE(std::get<ElementTree::ElementPtr>(app->attribute(QStringLiteral("element"))));
-    EXPECT_EQ(std::get<ElementTree::Elements>(app->attribute(QStringLiteral("array"))).size(), 2u);
+    EXPECT_EQ(std::get<QString>(app->attribute("text")), QStringLiteral("AXWebArea"));
+    EXPECT_EQ(std::get<QUrl>(app->attribute("url")), QUrl(QStringLiteral("https://example.com/a?b=1")));
+    EXPECT_TRUE(std::get<ElementTree::ElementPtr>(app->attribute("element")));
+    EXPECT_EQ(std::get<ElementTree::Elements>(app->attribute("array")).size(), 2u);
     for (const char *name : {"number", "unsupported", "missing"}) {
         SCOPED_TRACE(name);
         EXPECT_TRUE(std::holds_alternative<std::monostate>(app->attribute(QString::fromLatin1(name))));
@@ -107,20 +107,19 @@ TEST_F(MacAdapters, AttributeValuesOfEveryTypeAndFailuresComeBackAsTheWalkExpect
 void scriptBrowser(int wide, bool withWebArea)
 {
     std::vector<AXNode> nodes(2);
-    nodes[0].attributes[QStringLiteral("AXFocusedWindow")] = 1;
-    nodes[1].attributes[QStringLiteral("AXRole")] = QStringLiteral("AXWindow");
+    nodes[0].attributes["AXFocusedWindow"] = 1;
+    nodes[1].attributes["AXRole"] = QStringLiteral("AXWindow");
     std::vector<int> children;
     for (int i = 0; i < wide; ++i) {
         children.push_back(static_cast<int>(nodes.size()));
-        nodes.push_back(AXNode{{{QStringLiteral("AXRole"), QStringLiteral("AXGroup")},
-                                {QStringLiteral("AXChildren"), std::vector<int>{}}}});
+        nodes.push_back(AXNode{{{"AXRole", QStringLiteral("AXGroup")}, {"AXChildren", std::vector<int>{}}}});
     }
     if (withWebArea) {
         children.push_back(static_cast<int>(nodes.size()));
-        nodes.push_back(AXNode{{{QStringLiteral("AXRole"), QStringLiteral("AXWebArea")},
-                                {QStringLiteral("AXURL"), AXUrl{QStringLiteral("https://example.com/page")}}}});
+        nodes.push_back(AXNode{
+            {{"AXRole", QStringLiteral("AXWebArea")}, {"AXURL", AXUrl{QStringLiteral("https://example.com/page")}}}});
     }
-    nodes[1].attributes[QStringLiteral("AXChildren")] = children;
+    nodes[1].attributes["AXChildren"] = children;
     fake::state().nodes = std::move(nodes);
 }
 
@@ -129,8 +128,7 @@ TEST_F(MacAdapters, AReadBalancesEveryReferenceAndStopsPayingForABrowserThatStop
     struct Case {
         const char *name;
         int wide;
-        bool webArea;
-        bool trusted;
+        bool webArea, trusted;
         int answered;  // -1: all
         AXError stopped;
         int msPerRequest;
@@ -139,15 +137,15 @@ TEST_F(MacAdapters, AReadBalancesEveryReferenceAndStopsPayingForABrowserThatStop
     };
     const Case cases[] = {
         {"web area found", 10, true, true, -1, kAXErrorCannotComplete, 0,
-         AddressOutcome::url(QStringLiteral("https://example.com/page")), 1 + 2 + 2 * 10 + 2},
+         AddressOutcome::url("https://example.com/page"), 1 + 2 + 2 * 10 + 2},
         {"1,500 elements examined", 1600, false, true, -1, kAXErrorCannotComplete, 0,
-         AddressOutcome::unreadable(QStringLiteral("page too large to scan")), 1 + 2 + 2 * 1499},
+         AddressOutcome::unreadable("page too large to scan"), 1 + 2 + 2 * 1499},
         {"hung after 5 requests", 1600, true, true, 5, kAXErrorCannotComplete, 0,
-         AddressOutcome::unreadable(QStringLiteral("no address found")), 6},
+         AddressOutcome::unreadable("no address found"), 6},
         {"trust withdrawn mid-read", 1600, true, true, 5, kAXErrorAPIDisabled, 0, AddressOutcome::noPermission(), 6},
         {"not trusted", 10, true, false, -1, kAXErrorCannotComplete, 0, AddressOutcome::noPermission(), 0},
         {"slow browser over the 400 ms budget", 1600, true, true, -1, kAXErrorCannotComplete, 10,
-         AddressOutcome::unreadable(QStringLiteral("no address found")), 40},
+         AddressOutcome::unreadable("no address found"), 40},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -206,7 +204,7 @@ TEST_F(MacAdapters, BundleBatteryAndSettingReadThroughCoreFoundation)
                                              {"CFBundleDisplayName", fake::number()},
                                              {"CFBundleName", s("Bundle Name").get()}});
     EXPECT_EQ(BundleCatalog({home.path()}).installedApps(),
-              std::vector<SeenApp>({{QStringLiteral("com.b"), QStringLiteral("Bundle Name"), std::nullopt}}));
+              std::vector<SeenApp>({{"com.b", QStringLiteral("Bundle Name"), std::nullopt}}));
 
     const CFTypeRef battery = dictionary({{"Type", s("InternalBattery").get()}});
     fake::state().powerSources = fake::array({fake::number(), battery});
