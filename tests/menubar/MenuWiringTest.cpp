@@ -4,6 +4,8 @@
 #include "platform/LoginItem.h"
 #include "tests/agent/AgentTestSupport.h"
 
+#include <QClipboard>
+
 using namespace fennimar;
 using namespace fennimar::test;
 using namespace std::chrono_literals;
@@ -50,22 +52,28 @@ TEST_F(MenuWiringFixture, ShowsThePairCodeThenThePairedAgentAndUnpairsOnlyAfterC
     ASSERT_TRUE(waitFor([&] { return stateAs<AgentStates::Pairing>() != nullptr; }));
     const QStringList pairing = openedTexts(*tray);
     EXPECT_EQ(pairing.value(1), QStringLiteral("   A B C 2 3 4"));
+    tray->menu()->actions().value(1)->trigger();
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("ABC234"));
 
     server.respond(
         QStringLiteral("/api/devices/setup-status/tok-1"),
         Response::json(
-            R"({"claimed":true,"expired":false,"device_id":"dev-1","child_id":"c-9","child_session_token":"s3cret","child":{"name":"Robin"}})"));
+            R"({"claimed":true,"expired":false,"device_id":"dev-1","child_id":"c-9","child_session_token":"s3cret","child":{"name":"Robin & Kim"}})"));
     desktop->front = RunningApp{QStringLiteral("xterm"), 42, QStringLiteral("XTerm"), {}};
     ASSERT_TRUE(advanceUntil([&] { return stateAs<AgentStates::Paired>() != nullptr; }, 4s, 500ms));
     ASSERT_TRUE(waitFor([&] { return agent->monitored() && agent->monitored()->lastFetch().has_value(); }));
     advance(5s, 1s);
+    // The code entry of the menu opened while pairing copies nothing once the pairing has ended.
+    QApplication::clipboard()->setText(QStringLiteral("something else"));
+    tray->menu()->actions().value(1)->trigger();
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("something else"));
 
     const MenuReadings now = wiring->readings();
     EXPECT_GE(now.todaySeconds, 4);
     EXPECT_EQ(now.verdict.value_or(MenuVerdict::idle()).kind, MenuVerdict::Kind::Counting);
     const QStringList paired = openedTexts(*tray);
     EXPECT_EQ(paired, expectedTexts(now));
-    EXPECT_EQ(paired.value(0), QStringLiteral("Counting for Robin"));
+    EXPECT_EQ(paired.value(0), QStringLiteral("Counting for Robin && Kim")) << "a name's & is shown, not a mnemonic";
     EXPECT_TRUE(paired.contains(QStringLiteral("This computer: kids-pc (robin)")));
 
     ASSERT_TRUE(fennimar::test::choose(*tray, QStringLiteral("Unpair this computer…"), QStringLiteral("Keep Paired")));
