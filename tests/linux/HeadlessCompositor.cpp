@@ -1,6 +1,6 @@
 #include "tests/linux/HeadlessCompositor.h"
 
-#include "tests/linux/LinuxTestSupport.h"
+#include "tests/support/DesktopSession.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,82 +12,67 @@ namespace fennimar::test {
 
 HeadlessCompositor::HeadlessCompositor(const QString &program, const QStringList &args)
 {
-    const QStringList missing = missingTools({program, QStringLiteral("foot"), QStringLiteral("setpriv")});
-    if (!missing.isEmpty()) {
-        skip = QStringLiteral("not installed: ") + missing.join(QStringLiteral(", "));
+    if (const QStringList missing = missingTools({program, "foot", "setpriv"}); !missing.isEmpty()) {
+        skip = "not installed: " + missing.join(", ");
         return;
     }
-    QFile::setPermissions(m_dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    QFile config(m_dir.filePath(QStringLiteral("sway.conf")));
-    if (!config.open(QIODevice::WriteOnly) || config.write("xwayland disable\n") < 0)
-        skip = QStringLiteral("cannot write the compositor's configuration");
-    config.close();
-    if (::geteuid() == 0 && ::chown(m_dir.path().toLocal8Bit().constData(), 65534, 65534) != 0)
-        skip = QStringLiteral("cannot hand the runtime directory to nobody");
-    if (!skip.isEmpty())
+    QFile config(m_dir.filePath("sway.conf"));
+    if (!config.open(QIODevice::WriteOnly) || config.write("xwayland disable\n") < 0 ||
+        (::geteuid() == 0 && ::chown(m_dir.path().toLocal8Bit().constData(), 65534, 65534) != 0)) {
+        skip = "cannot prepare the runtime directory";
         return;
-    QStringList withConfig = args;
-    withConfig.replaceInStrings(QStringLiteral("{config}"), m_dir.filePath(QStringLiteral("sway.conf")));
-    start(program, withConfig);
+    }
+    config.close();
+    start(program, QStringList(args).replaceInStrings("{config}", config.fileName()));
+    const QDir dir(m_dir.path());
     const bool ready = waitUntil(
         [&] {
-            const QDir dir(m_dir.path());
-            const QStringList sockets =
-                dir.entryList({QStringLiteral("wayland-*"), QStringLiteral("wl-*")}, QDir::System);
-            for (const QString &name : sockets)
-                if (!name.endsWith(QLatin1String(".lock")))
-                    display = dir.filePath(name).toLocal8Bit();
-            const QStringList ipc = dir.entryList({QStringLiteral("sway-ipc.*")}, QDir::System);
+            for (const QString &name : dir.entryList({"wayland-*", "wl-*"}, QDir::System))
+                display = name.endsWith(".lock") ? display : dir.filePath(name).toLocal8Bit();
+            const QStringList ipc = dir.entryList({"sway-ipc.*"}, QDir::System);
             swaySocket = ipc.isEmpty() ? QString() : dir.filePath(ipc.first());
-            return !display.isEmpty() && (program != QLatin1String("sway") || !swaySocket.isEmpty());
+            return !display.isEmpty() && (program != "sway" || !swaySocket.isEmpty());
         },
         10000);
-    if (!ready && skip.isEmpty())
-        skip = program + QStringLiteral(" did not start: ") + QString::fromLocal8Bit(m_clients[0]->readAll());
+    if (!ready)
+        skip = program + " did not start: " + QString::fromLocal8Bit(m_clients[0]->readAll());
 }
 
 HeadlessCompositor::~HeadlessCompositor()
 {
     for (auto it = m_clients.rbegin(); it != m_clients.rend(); ++it) {
-        (*it)->terminate();
-        if (!(*it)->waitForFinished(3000))
-            (*it)->kill();
-        (*it)->waitForFinished(1000);
+        (*it)->kill();
+        (*it)->waitForFinished(3000);
     }
 }
 
 QProcess *HeadlessCompositor::start(const QString &program, const QStringList &args)
 {
-    auto process = std::make_unique<QProcess>();
+    auto &process = m_clients.emplace_back(std::make_unique<QProcess>());
     QProcessEnvironment env;
-    env.insert(QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin"));
-    env.insert(QStringLiteral("HOME"), m_dir.path());
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir.path());
-    env.insert(QStringLiteral("WLR_BACKENDS"), QStringLiteral("headless"));
-    env.insert(QStringLiteral("WLR_LIBINPUT_NO_DEVICES"), QStringLiteral("1"));
-    env.insert(QStringLiteral("WLR_RENDERER"), QStringLiteral("pixman"));
+    for (const auto &[name, value] : {std::pair{"PATH", "/usr/bin:/bin"}, std::pair{"WLR_BACKENDS", "headless"},
+                                      std::pair{"WLR_LIBINPUT_NO_DEVICES", "1"}, std::pair{"WLR_RENDERER", "pixman"}})
+        env.insert(name, value);
+    env.insert("HOME", m_dir.path());
+    env.insert("XDG_RUNTIME_DIR", m_dir.path());
     if (!display.isEmpty())
-        env.insert(QStringLiteral("WAYLAND_DISPLAY"), QString::fromLocal8Bit(display));
+        env.insert("WAYLAND_DISPLAY", QString::fromLocal8Bit(display));
     for (const QString &variable : extraEnv)
         env.insert(variable.section(QLatin1Char('='), 0, 0), variable.section(QLatin1Char('='), 1));
     process->setProcessEnvironment(env);
     process->setProcessChannelMode(QProcess::MergedChannels);
     process->setWorkingDirectory(m_dir.path());
     if (::geteuid() == 0)  // setpriv execs: the pid stays the program's
-        process->start(QStringLiteral("setpriv"),
-                       QStringList{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
-                                   QStringLiteral("--clear-groups"), program} +
-                           args);
+        process->start("setpriv", QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", program} + args);
     else
         process->start(program, args);
     process->waitForStarted(5000);
-    m_clients.push_back(std::move(process));
-    return m_clients.back().get();
+    return process.get();
 }
+
 bool HeadlessCompositor::sway(const QString &command)
 {
-    return runProgram(QStringLiteral("swaymsg"), {QStringLiteral("-s"), swaySocket, command},
-                      QProcessEnvironment::systemEnvironment(), 5000)
+    return runProgram("swaymsg", {"-s", swaySocket, command}, QProcessEnvironment::systemEnvironment(), 5000)
         .has_value();
 }
 

@@ -1,9 +1,6 @@
 #pragma once
 
-#include <QByteArray>
 #include <QProcess>
-#include <QString>
-#include <QStringList>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -19,8 +16,6 @@ class HeadlessCompositor {
 public:
     HeadlessCompositor(const QString &program, const QStringList &args);
     ~HeadlessCompositor();
-    HeadlessCompositor(const HeadlessCompositor &) = delete;
-    HeadlessCompositor &operator=(const HeadlessCompositor &) = delete;
 
     // Starts a client in the session (as its user; the pid is the program's); killed at the end.
     QProcess *start(const QString &program, const QStringList &args);

@@ -2,7 +2,6 @@
 #include "platform/linux/LinuxLoginService.h"
 #include "platform/linux/LoginDefinitions.h"
 #include "tests/linux/LinuxTestSupport.h"
-#include "tests/support/TempHome.h"
 
 #include <QDBusContext>
 #include <QDir>
@@ -14,7 +13,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <optional>
 
 namespace fennimar::test {
 namespace {
@@ -35,9 +33,8 @@ void writeFile(const QString &path, const QByteArray &bytes, bool executable = f
 class FakeUnit : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.systemd1.Unit")
-    Q_PROPERTY(QString ActiveState READ activeState)
+    Q_PROPERTY(QString ActiveState MEMBER state)
 public:
-    QString activeState() const { return state; }
     QString state;
 };
 
@@ -49,31 +46,31 @@ class FakeSystemd : public QObject, protected QDBusContext {
 public:
     FakeSystemd(QStringList unitDirs, const QString &targetState) : m_unitDirs(std::move(unitDirs))
     {
-        auto *units = new QObject(this);
-        units->setObjectName(QStringLiteral("unit"));
         auto *target = new FakeUnit;
-        target->setParent(units);
-        target->setObjectName(QStringLiteral("graphical_2dsession_2etarget"));
+        target->setParent(new QObject(this));
+        target->parent()->setObjectName("unit");
+        target->setObjectName("graphical_2dsession_2etarget");
         target->state = targetState;
     }
-    std::atomic<bool> enabled{false};
-    std::atomic<int> reloads{0};
-    std::atomic<int> delayMs{0};  // a busy manager
-    std::atomic<int> stateAnswers{0};
+    std::atomic<const char *> fileState{"disabled"};
+    std::atomic<int> reloads{0}, delayMs{0}, stateAnswers{0};  // delayMs: a busy manager
 public Q_SLOTS:
     QString GetUnitFileState(const QString &unit)
     {
         QThread::msleep(static_cast<unsigned long>(delayMs.load()));
         ++stateAnswers;
         if (std::none_of(m_unitDirs.begin(), m_unitDirs.end(),
-                         [&](const QString &d) { return QFile::exists(d + unit); })) {
-            sendErrorReply(QStringLiteral("org.freedesktop.systemd1.NoSuchUnit"), QStringLiteral("No such file"));
-            return {};
-        }
-        return enabled ? QStringLiteral("enabled") : QStringLiteral("disabled");
+                         [&](const QString &d) { return QFile::exists(d + unit); }))
+            sendErrorReply("org.freedesktop.systemd1.NoSuchUnit", "No such file");
+        return QString::fromLatin1(fileState.load());
     }
-    bool EnableUnitFiles(const QStringList &, bool, bool) { return enabled = reloads > 0; }
-    void DisableUnitFiles(const QStringList &, bool) { enabled = false; }
+    bool EnableUnitFiles(const QStringList &, bool, bool)
+    {
+        if (reloads > 0)
+            fileState = "enabled";
+        return reloads > 0;
+    }
+    void DisableUnitFiles(const QStringList &, bool) { fileState = "disabled"; }
     void Reload() { ++reloads; }
 
 private:
@@ -82,17 +79,13 @@ private:
 
 class LinuxLoginServiceTest : public ::testing::Test {
 protected:
-    LinuxLoginService::Options options(const QString &executable)
+    LinuxLoginService::Options options(const QTemporaryDir &root)
     {
-        return {dir.filePath(QStringLiteral("config")),
-                {dir.filePath(QStringLiteral("xdg"))},
-                executable,
-                {},
-                {dir.filePath(QStringLiteral("packaged"))}};
+        return {root.filePath("home"), {root.filePath("xdg")}, agent, {}, {root.filePath("packaged")}};
     }
     QTemporaryDir dir;
     // A program with every character that needs quoting in its path.
-    QString agent = dir.filePath(QStringLiteral("My \"Agent\" $HOME 100% `x` \\d/fennimar-agent"));
+    QString agent = dir.filePath("My \"Agent\" $HOME 100% `x` \\d/fennimar-agent");
 };
 
 TEST_F(LinuxLoginServiceTest, AutostartStatusFromTheEntry)
@@ -108,19 +101,17 @@ TEST_F(LinuxLoginServiceTest, AutostartStatusFromTheEntry)
          {},
          LS::RequiresApproval},
         {"no Exec", "[Desktop Entry]\nType=Application\nName=F\n", {}, LS::NotFound},
-        {"program gone", LoginDefinitions::autostartEntry(agent + QStringLiteral(".old")), {}, LS::NotFound},
+        {"program gone", LoginDefinitions::autostartEntry(agent + ".old"), {}, LS::NotFound},
         {"system-wide entry", {}, on, LS::Enabled},
         {"user copy hides the system one", on + "Hidden=true\n", on, LS::RequiresApproval},
     };
     for (const auto &[what, user, system, expected] : cases) {
         QTemporaryDir config;
-        LinuxLoginService::Options o = options(agent);
-        o.configHome = config.filePath(QStringLiteral("home"));
-        o.configDirs = {config.filePath(QStringLiteral("xdg"))};
+        const LinuxLoginService::Options o = options(config);
         if (!user.isEmpty())
-            writeFile(o.configHome + QStringLiteral("/autostart/app.fennimar.Agent.desktop"), user);
+            writeFile(o.configHome + "/autostart/app.fennimar.Agent.desktop", user);
         if (!system.isEmpty())
-            writeFile(o.configDirs.first() + QStringLiteral("/autostart/app.fennimar.Agent.desktop"), system);
+            writeFile(o.configDirs.first() + "/autostart/app.fennimar.Agent.desktop", system);
         LinuxLoginService service(QDBusConnection(QString()), o);
         EXPECT_EQ(service.status(), expected) << what;
     }
@@ -129,22 +120,15 @@ TEST_F(LinuxLoginServiceTest, AutostartStatusFromTheEntry)
 TEST_F(LinuxLoginServiceTest, AutostartRegistrationRoundTrip)
 {
     writeFile(agent, "#!/bin/sh\n", true);
-    LinuxLoginService service(QDBusConnection(QString()), options(agent));
-    EXPECT_FALSE(service.usesSystemd());
+    LinuxLoginService service(QDBusConnection(QString()), options(dir));
     ASSERT_TRUE(service.registerService());
-    EXPECT_EQ(service.status(), LS::Enabled);
     QFile written(service.autostartPath());
     ASSERT_TRUE(written.open(QIODevice::ReadOnly));
-    EXPECT_EQ(splitExec(DesktopEntry::parse(written.readAll()).value(QStringLiteral("Exec")).value_or(QString())),
-              QStringList{agent})
-        << "the Exec line must start exactly this program";
+    EXPECT_EQ(splitExec(DesktopEntry::parse(written.readAll()).value("Exec").value_or(QString())), QStringList{agent});
     ASSERT_TRUE(service.unregisterService());
     EXPECT_EQ(service.status(), LS::NotRegistered);
-    EXPECT_TRUE(service.unregisterService()) << "unregistering twice is fine";
-
     // A system-wide entry cannot be deleted by the user: it is hidden by a user copy instead.
-    writeFile(dir.filePath(QStringLiteral("xdg/autostart/app.fennimar.Agent.desktop")),
-              LoginDefinitions::autostartEntry(agent));
+    writeFile(dir.filePath("xdg/autostart/app.fennimar.Agent.desktop"), LoginDefinitions::autostartEntry(agent));
     ASSERT_TRUE(service.unregisterService());
     EXPECT_EQ(service.status(), LS::RequiresApproval);
 }
@@ -153,7 +137,7 @@ TEST_F(LinuxLoginServiceTest, AutostartRegistrationRoundTrip)
 // never both; the status tells what the next login will do.
 TEST_F(LinuxLoginServiceTest, RegistrationFollowsWhatTheSessionStarts)
 {
-    if (!missingTools({QStringLiteral("dbus-daemon")}).isEmpty())
+    if (!missingTools({"dbus-daemon"}).isEmpty())
         GTEST_SKIP() << "SKIPPED: needs dbus-daemon (scripts/install-deps.sh)";
     writeFile(agent, "#!/bin/sh\n", true);
     PrivateBus bus;
@@ -167,35 +151,30 @@ TEST_F(LinuxLoginServiceTest, RegistrationFollowsWhatTheSessionStarts)
         bool unit;      // expected: the unit (else the autostart entry)
     };
     const Case cases[] = {
-        {"no user manager", false, "", {QStringLiteral("XFCE")}, false, false},
-        {"Xfce: manager, target never started", true, "inactive", {QStringLiteral("XFCE")}, false, false},
+        {"no user manager", false, "", {"XFCE"}, false, false},
+        {"Xfce: manager, target never started", true, "inactive", {"XFCE"}, false, false},
         {"window manager only", true, "inactive", {}, false, false},
         {"target active now", true, "active", {}, false, true},
-        {"GNOME before its target", true, "inactive", {QStringLiteral("ubuntu"), QStringLiteral("GNOME")}, false, true},
-        {"KDE Plasma", true, "inactive", {QStringLiteral("KDE")}, false, true},
-        {"packaged unit", true, "active", {QStringLiteral("GNOME")}, true, true},
-        {"packaged unit, Xfce", true, "inactive", {QStringLiteral("XFCE")}, true, false},
+        {"GNOME before its target", true, "inactive", {"ubuntu", "GNOME"}, false, true},
+        {"KDE Plasma", true, "inactive", {"KDE"}, false, true},
+        {"packaged unit", true, "active", {"GNOME"}, true, true},
+        {"packaged unit, Xfce", true, "inactive", {"XFCE"}, true, false},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         QTemporaryDir root;
-        LinuxLoginService::Options o = options(agent);
-        o.configHome = root.filePath(QStringLiteral("home"));
-        o.configDirs = {root.filePath(QStringLiteral("xdg"))};
-        o.packagedUnitDirs = {root.filePath(QStringLiteral("packaged"))};
+        LinuxLoginService::Options o = options(root);
         o.currentDesktops = c.desktops;
-        const QString ownUnitDir = o.configHome + QStringLiteral("/systemd/user/");
+        const QString ownUnitDir = o.configHome + "/systemd/user/";
         if (c.packaged)
-            writeFile(o.packagedUnitDirs.first() + QStringLiteral("/app.fennimar.Agent.service"),
-                      LoginDefinitions::unitFile(agent));
+            writeFile(o.packagedUnitDirs.first() + "/app.fennimar.Agent.service", LoginDefinitions::unitFile(agent));
         FakeSystemd *manager = nullptr;
         std::optional<BusThread> systemd;
         if (c.manager) {
-            systemd.emplace(bus.address(), QStringLiteral("org.freedesktop.systemd1"),
-                            QStringLiteral("/org/freedesktop/systemd1"), [&] {
-                                return manager = new FakeSystemd({ownUnitDir, o.packagedUnitDirs.first() + '/'},
-                                                                 QLatin1String(c.target));
-                            });
+            systemd.emplace(bus.address(), "org.freedesktop.systemd1", "/org/freedesktop/systemd1", [&] {
+                return manager =
+                           new FakeSystemd({ownUnitDir, o.packagedUnitDirs.first() + '/'}, QLatin1String(c.target));
+            });
             ASSERT_TRUE(systemd->ok());
         }
         LinuxLoginService service(bus.connect(), o);
@@ -206,7 +185,7 @@ TEST_F(LinuxLoginServiceTest, RegistrationFollowsWhatTheSessionStarts)
         // the session starts the target.
         writeFile(service.unitPath(), LoginDefinitions::unitFile(agent));
         if (manager)
-            manager->enabled = true;
+            manager->fileState = "enabled";
         const LS expected = c.unit ? LS::Enabled : LS::NotRegistered;
         EXPECT_TRUE(waitUntil([&] { return service.status() == expected; }, 10000)) << "seen once the manager answers";
         writeFile(service.autostartPath(), LoginDefinitions::autostartEntry(agent));
@@ -218,26 +197,25 @@ TEST_F(LinuxLoginServiceTest, RegistrationFollowsWhatTheSessionStarts)
         EXPECT_EQ(QFile::exists(service.unitPath()), c.unit && !c.packaged)
             << "the packaged unit is enabled, not copied";
         if (manager) {
-            EXPECT_EQ(manager->enabled.load(), c.unit);
+            EXPECT_STREQ(manager->fileState.load(), c.unit ? "enabled" : "disabled");
         }
     }
 }
 
 TEST_F(LinuxLoginServiceTest, SystemdUnitStatusAndDefinition)
 {
-    if (!missingTools({QStringLiteral("dbus-daemon")}).isEmpty())
+    if (!missingTools({"dbus-daemon"}).isEmpty())
         GTEST_SKIP() << "SKIPPED: needs dbus-daemon (scripts/install-deps.sh)";
     writeFile(agent, "#!/bin/sh\n", true);
     PrivateBus bus;
     ASSERT_TRUE(bus.ok());
-    const QString unitDir = dir.filePath(QStringLiteral("config/systemd/user/"));
+    const QString unitDir = dir.filePath("home/systemd/user/");
     FakeSystemd *manager = nullptr;
-    BusThread systemd(bus.address(), QStringLiteral("org.freedesktop.systemd1"),
-                      QStringLiteral("/org/freedesktop/systemd1"),
-                      [&] { return manager = new FakeSystemd({unitDir}, QStringLiteral("active")); });
+    BusThread systemd(bus.address(), "org.freedesktop.systemd1", "/org/freedesktop/systemd1",
+                      [&] { return manager = new FakeSystemd({unitDir}, "active"); });
     ASSERT_TRUE(systemd.ok());
 
-    LinuxLoginService service(bus.connect(), options(agent));
+    LinuxLoginService service(bus.connect(), options(dir));
     ASSERT_TRUE(service.usesSystemd());
     EXPECT_EQ(service.status(), LS::NotRegistered);
     ASSERT_TRUE(service.registerService());
@@ -246,21 +224,23 @@ TEST_F(LinuxLoginServiceTest, SystemdUnitStatusAndDefinition)
     QFile unit(service.unitPath());
     ASSERT_TRUE(unit.open(QIODevice::ReadOnly));
     const QByteArray text = unit.readAll();
-    EXPECT_TRUE(text.contains("Restart=always\n"));
-    EXPECT_TRUE(text.contains("RestartPreventExitStatus=2 3 78\n")) << "already running, usage, configuration";
-    EXPECT_TRUE(text.contains("WantedBy=graphical-session.target\n"));
     QString quoted = agent;
-    quoted.replace(QStringLiteral("\\"), QStringLiteral("\\\\")).replace(QStringLiteral("\""), QStringLiteral("\\\""));
-    quoted.replace(QStringLiteral("%"), QStringLiteral("%%")).replace(QStringLiteral("$"), QStringLiteral("$$"));
+    quoted.replace("\\", "\\\\").replace("\"", "\\\"");
+    quoted.replace("%", "%%").replace("$", "$$");
     EXPECT_TRUE(text.contains("ExecStart=\"" + quoted.toUtf8() + "\"\n")) << text.constData();
-    // The unit the package ships is the one the agent would write for the installed program.
+    // The unit the package ships (Restart=always, RestartPreventExitStatus=2 3 78) is the one the
+    // agent writes for the installed program.
     QFile packaged(QStringLiteral(PACKAGED_UNIT));
     ASSERT_TRUE(packaged.open(QIODevice::ReadOnly));
-    EXPECT_EQ(packaged.readAll(), LoginDefinitions::unitFile(QStringLiteral("/usr/bin/fennimar-agent")));
+    EXPECT_EQ(packaged.readAll(), LoginDefinitions::unitFile("/usr/bin/fennimar-agent"));
 
-    manager->enabled = false;  // "systemctl --user disable" by the user
-    EXPECT_EQ(service.status(), LS::RequiresApproval);
-    manager->enabled = true;
+    // "systemctl --user mask" or "disable" by the user.
+    for (const auto &[state, status] : {std::pair{"masked", LS::RequiresApproval}, std::pair{"enabled", LS::Enabled},
+                                        std::pair{"disabled", LS::RequiresApproval}}) {
+        manager->fileState = state;
+        EXPECT_TRUE(waitUntil([&] { return service.status() == status; }, 10000)) << state;
+    }
+    manager->fileState = "enabled";
     QFile::remove(agent);
     // Later answers come without waiting on the manager, even a slow one: the change shows once the
     // background answer has arrived.

@@ -2,18 +2,11 @@
 
 #include "tests/support/DesktopSession.h"
 
-#include <QByteArray>
 #include <QDBusConnection>
-#include <QElapsedTimer>
 #include <QProcess>
-#include <QString>
-#include <QStringList>
 #include <QThread>
 
 #include <functional>
-#include <memory>
-#include <optional>
-#include <vector>
 
 namespace fennimar::test {
 
@@ -45,7 +38,7 @@ public:
 private:
     QThread m_thread;
     QObject m_context;  // lives on m_thread: the target of the calls made there
-    QString m_connectionName;
+    QString m_name;
     QObject *m_object = nullptr;
     bool m_ok = false;
 };

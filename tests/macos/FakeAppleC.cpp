@@ -1,6 +1,5 @@
 #include "tests/macos/FakeAppleC.h"
 
-#include <algorithm>
 #include <atomic>
 #include <cstring>
 
@@ -14,37 +13,21 @@ struct CFDictionaryValueCallBacks {
 namespace fennimar::fake {
 namespace {
 
-enum TypeId : CFTypeID {
-    StringType = 7,
-    ArrayType,
-    DictionaryType,
-    UrlType,
-    BooleanType,
-    DataType,
-    NumberType,
-    BundleType,
-    ElementType,
-    BlobType
-};
+enum TypeId : CFTypeID { StringT = 7, ArrayT, DictT, UrlT, BoolT, DataT, NumberT, ElementT, OtherT };
 
 std::atomic<long> live{0};
 
 struct Object {
     CFTypeID type;
-    std::atomic<int> refs{1};
+    QString text;  // String, Url
     bool immortal = false;
-    QString text;                   // String, Url
+    std::atomic<int> refs{1};
     std::vector<CFTypeRef> items;   // Array; Dictionary keys
     std::vector<CFTypeRef> values;  // Dictionary values
     QByteArray bytes;               // Data
-    bool flag = false;              // Boolean
-    int node = 0;                   // Element
+    int node;                       // Element; Boolean: its value
     CFTypeRef owned = nullptr;      // Url: its string; Bundle: its Info dictionary
-    explicit Object(CFTypeID t, bool forever = false) : type(t), immortal(forever)
-    {
-        if (!immortal)
-            ++live;
-    }
+    Object(CFTypeID t, const QString &s, bool forever, int n) : type(t), text(s), immortal(forever), node(n) {}
 };
 
 Object *obj(CFTypeRef ref)
@@ -52,81 +35,45 @@ Object *obj(CFTypeRef ref)
     return static_cast<Object *>(const_cast<void *>(ref));
 }
 
-template <typename Ref>
-Ref make(Object *o)
+// A new object of this type, +1 (or never freed).
+template <typename Ref = CFTypeRef>
+Ref create(CFTypeID type, const QString &text = {}, bool immortal = false, int node = 0)
 {
-    return reinterpret_cast<Ref>(o);
-}
-
-CFStringRef constantString(const char *text)
-{
-    auto *o = new Object(StringType, true);
-    o->text = QString::fromLatin1(text);
-    return make<CFStringRef>(o);
-}
-
-CFStringRef newString(const QString &text)
-{
-    auto *o = new Object(StringType);
-    o->text = text;
-    return make<CFStringRef>(o);
-}
-
-CFBooleanRef constantBoolean(bool value)
-{
-    auto *o = new Object(BooleanType, true);
-    o->flag = value;
-    return make<CFBooleanRef>(o);
+    live += immortal ? 0 : 1;
+    return reinterpret_cast<Ref>(new Object(type, text, immortal, node));
 }
 
 QString textOf(CFTypeRef ref)
 {
-    return ref && obj(ref)->type == StringType ? obj(ref)->text : QString();
+    return ref && obj(ref)->type == StringT ? obj(ref)->text : QString();
 }
 
-bool sameKey(CFTypeRef a, CFTypeRef b)
+std::pair<QString, QString> itemKey(CFDictionaryRef query)
 {
-    if (a == b)
-        return true;
-    return a && b && obj(a)->type == StringType && obj(b)->type == StringType && obj(a)->text == obj(b)->text;
-}
-
-QString dictionaryText(CFDictionaryRef dictionary, CFStringRef key)
-{
-    return textOf(CFDictionaryGetValue(dictionary, key));
+    return {textOf(CFDictionaryGetValue(query, kSecAttrService)), textOf(CFDictionaryGetValue(query, kSecAttrAccount))};
 }
 
 // An answer to one scripted Accessibility request, +1.
 CFTypeRef answerValue(const AXAnswer &answer)
 {
     if (const auto *text = std::get_if<QString>(&answer))
-        return newString(*text);
-    if (const auto *url = std::get_if<AXUrl>(&answer)) {
-        auto *o = new Object(UrlType);
-        o->text = url->text;
-        return o;
-    }
-    if (const auto *node = std::get_if<int>(&answer)) {
-        auto *o = new Object(ElementType);
-        o->node = *node;
-        return o;
-    }
+        return create(StringT, *text);
+    if (const auto *url = std::get_if<AXUrl>(&answer))
+        return create(UrlT, url->text);
+    if (const auto *node = std::get_if<int>(&answer))
+        return create(ElementT, {}, false, *node);
     if (const auto *nodes = std::get_if<std::vector<int> >(&answer)) {
-        std::vector<CFTypeRef> elements;
+        auto *o = obj(create(ArrayT));
         for (int n : *nodes)
-            elements.push_back(answerValue(AXAnswer{n}));
-        CFArrayRef result = array(elements);
-        for (CFTypeRef e : elements)
-            CFRelease(e);
-        return result;
+            o->items.push_back(answerValue(AXAnswer{n}));
+        return o;
     }
-    return new Object(NumberType);
+    return create(NumberT);
 }
 
 OSStatus failure(const char *function)
 {
-    const auto it = state().failures.find(QString::fromLatin1(function));
-    return it == state().failures.end() ? 0 : it->second;
+    return state().failures.count(function) ? state().failures[function] : 0;
 }
 
 }  // namespace
@@ -145,10 +92,9 @@ State &state()
 void reset()
 {
     State &s = state();
-    if (s.session)
-        CFRelease(s.session);
-    if (s.powerSources)
-        CFRelease(s.powerSources);
+    for (CFTypeRef owned : {CFTypeRef(s.session), CFTypeRef(s.powerSources)})
+        if (owned)
+            CFRelease(owned);
     for (auto &[path, info] : s.bundles)
         CFRelease(info);
     for (auto &[key, value] : s.preferences)
@@ -158,16 +104,16 @@ void reset()
 
 CFTypeRef number()
 {
-    static Object *const shared = new Object(NumberType, true);
+    static const CFTypeRef shared = create(NumberT, {}, true);
     return shared;
 }
 
 CFArrayRef array(const std::vector<CFTypeRef> &items)
 {
-    auto *o = new Object(ArrayType);
+    const auto a = create<CFArrayRef>(ArrayT);
     for (CFTypeRef item : items)
-        o->items.push_back(CFRetain(item));
-    return make<CFArrayRef>(o);
+        obj(a)->items.push_back(CFRetain(item));
+    return a;
 }
 
 }  // namespace fennimar::fake
@@ -177,21 +123,21 @@ using namespace fennimar::fake;
 extern "C" {
 
 const CFAllocatorRef kCFAllocatorDefault = nullptr;
-const CFBooleanRef kCFBooleanTrue = constantBoolean(true);
-const CFBooleanRef kCFBooleanFalse = constantBoolean(false);
+const CFBooleanRef kCFBooleanTrue = create<CFBooleanRef>(BoolT, {}, true, 1);
+const CFBooleanRef kCFBooleanFalse = create<CFBooleanRef>(BoolT, {}, true, 0);
 const CFDictionaryKeyCallBacks kCFTypeDictionaryKeyCallBacks{};
 const CFDictionaryValueCallBacks kCFTypeDictionaryValueCallBacks{};
-const CFStringRef kAXTrustedCheckOptionPrompt = constantString("AXTrustedCheckOptionPrompt");
-const CFStringRef kSecClass = constantString("class");
-const CFStringRef kSecClassGenericPassword = constantString("genp");
-const CFStringRef kSecAttrService = constantString("svce");
-const CFStringRef kSecAttrAccount = constantString("acct");
-const CFStringRef kSecAttrAccessible = constantString("pdmn");
-const CFStringRef kSecAttrAccessibleAfterFirstUnlock = constantString("ck");
-const CFStringRef kSecValueData = constantString("v_Data");
-const CFStringRef kSecReturnData = constantString("r_Data");
-const CFStringRef kSecMatchLimit = constantString("m_Limit");
-const CFStringRef kSecMatchLimitOne = constantString("m_LimitOne");
+const CFStringRef kAXTrustedCheckOptionPrompt = create<CFStringRef>(StringT, "AXTrustedCheckOptionPrompt", true);
+const CFStringRef kSecClass = create<CFStringRef>(StringT, "class", true);
+const CFStringRef kSecClassGenericPassword = create<CFStringRef>(StringT, "genp", true);
+const CFStringRef kSecAttrService = create<CFStringRef>(StringT, "svce", true);
+const CFStringRef kSecAttrAccount = create<CFStringRef>(StringT, "acct", true);
+const CFStringRef kSecAttrAccessible = create<CFStringRef>(StringT, "pdmn", true);
+const CFStringRef kSecAttrAccessibleAfterFirstUnlock = create<CFStringRef>(StringT, "ck", true);
+const CFStringRef kSecValueData = create<CFStringRef>(StringT, "v_Data", true);
+const CFStringRef kSecReturnData = create<CFStringRef>(StringT, "r_Data", true);
+const CFStringRef kSecMatchLimit = create<CFStringRef>(StringT, "m_Limit", true);
+const CFStringRef kSecMatchLimitOne = create<CFStringRef>(StringT, "m_LimitOne", true);
 
 CFTypeRef CFRetain(CFTypeRef cf)
 {
@@ -220,47 +166,44 @@ CFTypeID CFGetTypeID(CFTypeRef cf)
 }
 CFTypeID CFStringGetTypeID(void)
 {
-    return StringType;
+    return StringT;
 }
 CFTypeID CFArrayGetTypeID(void)
 {
-    return ArrayType;
+    return ArrayT;
 }
 CFTypeID CFDictionaryGetTypeID(void)
 {
-    return DictionaryType;
+    return DictT;
 }
 CFTypeID CFURLGetTypeID(void)
 {
-    return UrlType;
+    return UrlT;
 }
 CFTypeID CFBooleanGetTypeID(void)
 {
-    return BooleanType;
+    return BoolT;
 }
 CFTypeID CFDataGetTypeID(void)
 {
-    return DataType;
+    return DataT;
 }
 CFTypeID AXUIElementGetTypeID(void)
 {
-    return ElementType;
+    return ElementT;
 }
 
 CFIndex CFStringGetLength(CFStringRef s)
 {
     return obj(s)->text.size();
 }
-
 void CFStringGetCharacters(CFStringRef s, CFRange range, UniChar *buffer)
 {
-    std::memcpy(buffer, obj(s)->text.utf16() + range.location,
-                static_cast<std::size_t>(range.length) * sizeof(UniChar));
+    std::memcpy(buffer, obj(s)->text.utf16() + range.location, static_cast<size_t>(range.length) * sizeof(UniChar));
 }
-
 CFStringRef CFStringCreateWithCharacters(CFAllocatorRef, const UniChar *chars, CFIndex numChars)
 {
-    return newString(QString(reinterpret_cast<const QChar *>(chars), static_cast<qsizetype>(numChars)));
+    return create<CFStringRef>(StringT, QString(reinterpret_cast<const QChar *>(chars), numChars));
 }
 
 CFIndex CFArrayGetCount(CFArrayRef a)
@@ -269,39 +212,38 @@ CFIndex CFArrayGetCount(CFArrayRef a)
 }
 const void *CFArrayGetValueAtIndex(CFArrayRef a, CFIndex i)
 {
-    return obj(a)->items.at(static_cast<std::size_t>(i));
+    return obj(a)->items.at(static_cast<size_t>(i));
 }
 
 CFDictionaryRef CFDictionaryCreate(CFAllocatorRef, const void **keys, const void **values, CFIndex n,
                                    const CFDictionaryKeyCallBacks *, const CFDictionaryValueCallBacks *)
 {
-    auto *o = new Object(DictionaryType);
+    const auto d = create<CFDictionaryRef>(DictT);
     for (CFIndex i = 0; i < n; ++i) {
-        o->items.push_back(CFRetain(keys[i]));
-        o->values.push_back(CFRetain(values[i]));
+        obj(d)->items.push_back(CFRetain(keys[i]));
+        obj(d)->values.push_back(CFRetain(values[i]));
     }
-    return make<CFDictionaryRef>(o);
+    return d;
 }
-
 const void *CFDictionaryGetValue(CFDictionaryRef d, const void *key)
 {
     const Object *o = obj(d);
-    for (std::size_t i = 0; i < o->items.size(); ++i)
-        if (sameKey(o->items[i], key))
+    for (size_t i = 0; i < o->items.size(); ++i)
+        if (o->items[i] == key || (!textOf(key).isEmpty() && textOf(o->items[i]) == textOf(key)))
             return o->values[i];
     return nullptr;
 }
 
 Boolean CFBooleanGetValue(CFBooleanRef b)
 {
-    return obj(b)->flag ? 1 : 0;
+    return obj(b)->node != 0;
 }
 
 CFDataRef CFDataCreate(CFAllocatorRef, const UInt8 *bytes, CFIndex length)
 {
-    auto *o = new Object(DataType);
-    o->bytes = QByteArray(reinterpret_cast<const char *>(bytes), static_cast<qsizetype>(length));
-    return make<CFDataRef>(o);
+    const auto d = create<CFDataRef>(DataT);
+    obj(d)->bytes = QByteArray(reinterpret_cast<const char *>(bytes), length);
+    return d;
 }
 CFIndex CFDataGetLength(CFDataRef d)
 {
@@ -314,23 +256,17 @@ const UInt8 *CFDataGetBytePtr(CFDataRef d)
 
 CFURLRef CFURLCreateWithFileSystemPath(CFAllocatorRef, CFStringRef path, CFURLPathStyle, Boolean)
 {
-    auto *o = new Object(UrlType);
-    o->text = textOf(path);
-    return make<CFURLRef>(o);
+    return create<CFURLRef>(UrlT, textOf(path));
 }
-
 CFURLRef CFURLCopyAbsoluteURL(CFURLRef url)
 {
-    auto *o = new Object(UrlType);
-    o->text = obj(url)->text;
-    return make<CFURLRef>(o);
+    return create<CFURLRef>(UrlT, obj(url)->text);
 }
-
 CFStringRef CFURLGetString(CFURLRef url)
 {
     Object *o = obj(url);
     if (!o->owned)
-        o->owned = newString(o->text);
+        o->owned = create(StringT, o->text);
     return static_cast<CFStringRef>(o->owned);
 }
 
@@ -339,21 +275,19 @@ CFBundleRef CFBundleCreate(CFAllocatorRef, CFURLRef url)
     const auto it = state().bundles.find(obj(url)->text);
     if (it == state().bundles.end())
         return nullptr;
-    auto *o = new Object(BundleType);
-    o->owned = CFRetain(it->second);
-    return make<CFBundleRef>(o);
+    const auto bundle = create<CFBundleRef>(OtherT);
+    obj(bundle)->owned = CFRetain(it->second);
+    return bundle;
 }
-
-CFStringRef CFBundleGetIdentifier(CFBundleRef bundle)
-{
-    static const CFStringRef key = constantString("CFBundleIdentifier");
-    CFTypeRef value = CFDictionaryGetValue(static_cast<CFDictionaryRef>(obj(bundle)->owned), key);
-    return value && obj(value)->type == StringType ? static_cast<CFStringRef>(value) : nullptr;
-}
-
 CFTypeRef CFBundleGetValueForInfoDictionaryKey(CFBundleRef bundle, CFStringRef key)
 {
     return CFDictionaryGetValue(static_cast<CFDictionaryRef>(obj(bundle)->owned), key);
+}
+CFStringRef CFBundleGetIdentifier(CFBundleRef bundle)
+{
+    static const auto key = create<CFStringRef>(StringT, "CFBundleIdentifier", true);
+    CFTypeRef value = CFBundleGetValueForInfoDictionaryKey(bundle, key);
+    return value && obj(value)->type == StringT ? static_cast<CFStringRef>(value) : nullptr;
 }
 
 CFTypeRef CFPreferencesCopyAppValue(CFStringRef key, CFStringRef applicationID)
@@ -361,7 +295,6 @@ CFTypeRef CFPreferencesCopyAppValue(CFStringRef key, CFStringRef applicationID)
     const auto it = state().preferences.find({textOf(applicationID), textOf(key)});
     return it == state().preferences.end() ? nullptr : CFRetain(it->second);
 }
-
 void CFPreferencesSetAppValue(CFStringRef key, CFTypeRef value, CFStringRef applicationID)
 {
     CFTypeRef &slot = state().preferences[{textOf(applicationID), textOf(key)}];
@@ -369,45 +302,33 @@ void CFPreferencesSetAppValue(CFStringRef key, CFTypeRef value, CFStringRef appl
         CFRelease(slot);
     slot = CFRetain(value);
 }
-
 Boolean CFPreferencesAppSynchronize(CFStringRef)
 {
-    ++state().synchronized;
-    return 1;
+    return ++state().synchronized > 0;
 }
 
 Boolean AXIsProcessTrusted(void)
 {
-    return state().trusted ? 1 : 0;
+    return state().trusted;
 }
-
-Boolean AXIsProcessTrustedWithOptions(CFDictionaryRef options)
+Boolean AXIsProcessTrustedWithOptions(CFDictionaryRef)
 {
-    CFTypeRef prompt = options ? CFDictionaryGetValue(options, kAXTrustedCheckOptionPrompt) : nullptr;
-    if (prompt && obj(prompt)->type == BooleanType && obj(prompt)->flag)
-        ++state().prompts;
-    return AXIsProcessTrusted();
+    return state().trusted;
 }
-
 AXUIElementRef AXUIElementCreateApplication(pid_t)
 {
-    return make<AXUIElementRef>(new Object(ElementType));
+    return create<AXUIElementRef>(ElementT);
 }
-
 AXUIElementRef AXUIElementCreateSystemWide(void)
 {
-    auto *o = new Object(ElementType);
-    o->node = -1;
-    return make<AXUIElementRef>(o);
+    return create<AXUIElementRef>(ElementT, {}, false, -1);
 }
-
 AXError AXUIElementSetMessagingTimeout(AXUIElementRef element, float seconds)
 {
     if (obj(element)->node == -1)
         state().systemWideTimeout = seconds;
     return kAXErrorSuccess;
 }
-
 AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef attribute, CFTypeRef *value)
 {
     State &s = state();
@@ -418,12 +339,11 @@ AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef attrib
         return kAXErrorAPIDisabled;
     if (s.answeredRequests >= 0 && s.requests > s.answeredRequests)
         return s.stoppedError;
-    const auto node = static_cast<std::size_t>(obj(element)->node);
+    const auto node = static_cast<size_t>(obj(element)->node);
     if (node >= s.nodes.size())
         return kAXErrorInvalidUIElement;
-    const auto &attributes = s.nodes[node].attributes;
-    const auto it = attributes.find(textOf(attribute));
-    if (it == attributes.end())
+    const auto it = s.nodes[node].attributes.find(textOf(attribute));
+    if (it == s.nodes[node].attributes.end())
         return kAXErrorNoValue;
     if (const auto *error = std::get_if<AXError>(&it->second))
         return *error;
@@ -435,94 +355,62 @@ CFDictionaryRef CGSessionCopyCurrentDictionary(void)
 {
     return state().session ? static_cast<CFDictionaryRef>(CFRetain(state().session)) : nullptr;
 }
-
 CFTimeInterval CGEventSourceSecondsSinceLastEventType(CGEventSourceStateID, CGEventType)
 {
     return state().idleSeconds;
 }
-
 CFTypeRef IOPSCopyPowerSourcesInfo(void)
 {
-    return state().powerInfo ? new Object(BlobType) : nullptr;
+    return create(OtherT);
 }
-
 CFArrayRef IOPSCopyPowerSourcesList(CFTypeRef)
 {
     return state().powerSources ? static_cast<CFArrayRef>(CFRetain(state().powerSources)) : nullptr;
 }
-
 CFDictionaryRef IOPSGetPowerSourceDescription(CFTypeRef, CFTypeRef ps)
 {
-    return ps && obj(ps)->type == DictionaryType ? static_cast<CFDictionaryRef>(ps) : nullptr;
+    return ps && obj(ps)->type == DictT ? static_cast<CFDictionaryRef>(ps) : nullptr;
 }
-
 CFStringRef SCDynamicStoreCopyComputerName(SCDynamicStoreRef, CFStringEncoding *)
 {
-    return state().computerName ? newString(*state().computerName) : nullptr;
+    return nullptr;
+}
+int sysctlbyname(const char *, void *, size_t *, void *, size_t)
+{
+    return -1;
 }
 
 OSStatus SecItemCopyMatching(CFDictionaryRef query, CFTypeRef *result)
 {
-    if (OSStatus forced = failure("SecItemCopyMatching"))
-        return forced;
-    const auto it =
-        state().items.find({dictionaryText(query, kSecAttrService), dictionaryText(query, kSecAttrAccount)});
-    if (it == state().items.end())
-        return -25300;
-    *result =
-        CFDataCreate(nullptr, reinterpret_cast<const UInt8 *>(it->second.data.constData()), it->second.data.size());
+    const auto it = state().items.find(itemKey(query));
+    if (failure("SecItemCopyMatching") || it == state().items.end())
+        return failure("SecItemCopyMatching") ?: -25300;  // errSecItemNotFound
+    *result = CFDataCreate(nullptr, reinterpret_cast<const UInt8 *>(it->second.data.data()), it->second.data.size());
     return 0;
 }
-
 OSStatus SecItemAdd(CFDictionaryRef attributes, CFTypeRef *)
 {
-    if (OSStatus forced = failure("SecItemAdd"))
-        return forced;
-    const std::pair key{dictionaryText(attributes, kSecAttrService), dictionaryText(attributes, kSecAttrAccount)};
-    if (state().items.count(key))
-        return -25299;  // errSecDuplicateItem
-    CFTypeRef data = CFDictionaryGetValue(attributes, kSecValueData);
-    state().items[key] = {obj(data)->bytes, dictionaryText(attributes, kSecAttrAccessible)};
+    if (failure("SecItemAdd") || state().items.count(itemKey(attributes)))
+        return failure("SecItemAdd") ?: -25299;  // errSecDuplicateItem
+    state().items[itemKey(attributes)] = {obj(CFDictionaryGetValue(attributes, kSecValueData))->bytes,
+                                          textOf(CFDictionaryGetValue(attributes, kSecAttrAccessible))};
     return 0;
 }
-
 OSStatus SecItemUpdate(CFDictionaryRef query, CFDictionaryRef changes)
 {
-    if (OSStatus forced = failure("SecItemUpdate"))
-        return forced;
-    const auto it =
-        state().items.find({dictionaryText(query, kSecAttrService), dictionaryText(query, kSecAttrAccount)});
-    if (it == state().items.end())
-        return -25300;
+    const auto it = state().items.find(itemKey(query));
+    if (failure("SecItemUpdate") || it == state().items.end())
+        return failure("SecItemUpdate") ?: -25300;
     it->second.data = obj(CFDictionaryGetValue(changes, kSecValueData))->bytes;
     return 0;
 }
-
 OSStatus SecItemDelete(CFDictionaryRef query)
 {
-    if (OSStatus forced = failure("SecItemDelete"))
-        return forced;
-    return state().items.erase({dictionaryText(query, kSecAttrService), dictionaryText(query, kSecAttrAccount)})
-               ? 0
-               : -25300;
+    return failure("SecItemDelete") ?: (state().items.erase(itemKey(query)) ? 0 : -25300);
 }
-
 CFStringRef SecCopyErrorMessageString(OSStatus status, void *)
 {
-    if (status == -25308)
-        return newString(QStringLiteral("User interaction is not allowed."));
-    return nullptr;
-}
-
-int sysctlbyname(const char *name, void *oldp, size_t *oldlenp, void *, size_t)
-{
-    if (std::strcmp(name, "hw.model") != 0 || !state().model)
-        return -1;
-    const QByteArray &model = *state().model;
-    if (oldp)
-        std::memcpy(oldp, model.constData(), std::min(*oldlenp, static_cast<size_t>(model.size()) + 1));
-    *oldlenp = static_cast<size_t>(model.size()) + 1;
-    return 0;
+    return status == -25308 ? create<CFStringRef>(StringT, "User interaction is not allowed.") : nullptr;
 }
 
 }  // extern "C"

@@ -12,8 +12,6 @@
 
 #include <functional>
 #include <map>
-#include <optional>
-#include <utility>
 #include <variant>
 #include <vector>
 
@@ -38,28 +36,21 @@ struct KeychainItem {
 };
 
 struct State {
-    // Accessibility
     bool trusted = true;
-    int prompts = 0;            // AXIsProcessTrustedWithOptions calls with the prompt option true
     std::vector<AXNode> nodes;  // node 0 is the application element of every pid
     int answeredRequests = -1;  // requests answered before the application stops answering; -1 = all
     AXError stoppedError = kAXErrorCannotComplete;
     int requests = 0;
     std::function<void()> onRequest;  // called at every attribute request (a test's clock moves there)
     float systemWideTimeout = 0;
-    // Session, input, power, names
-    CFDictionaryRef session = nullptr;  // owned; null = outside a login session
     double idleSeconds = 0;
-    bool powerInfo = true;
-    CFArrayRef powerSources = nullptr;  // owned; an array of description dictionaries
-    std::optional<QString> computerName;
-    std::optional<QByteArray> model;
-    // Bundles: folder path -> Info.plist (owned dictionary)
+    // Owned CF objects: the login session (null = outside one), the power sources, bundle folder ->
+    // Info.plist, (defaults domain, key) -> value.
+    CFDictionaryRef session = nullptr;
+    CFArrayRef powerSources = nullptr;
     std::map<QString, CFDictionaryRef> bundles;
-    // Defaults domains: (domain, key) -> value (owned)
     std::map<std::pair<QString, QString>, CFTypeRef> preferences;
     int synchronized = 0;
-    // Keychain
     std::map<std::pair<QString, QString>, KeychainItem> items;
     std::map<QString, OSStatus> failures;  // function name -> status it answers instead
 };

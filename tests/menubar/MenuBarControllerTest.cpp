@@ -1,11 +1,11 @@
 // The menu's model: every condition that changes what the menu, its icon and --status say.
 #include "menubar/MenuBarController.h"
 #include "menubar/MenuTexts.h"
-#include "menubar/StatusText.h"
 #include "platform/PlatformConstants.h"
 
 #include <gtest/gtest.h>
 
+#include <QMap>
 #include <QStringList>
 #include <QTimeZone>
 
@@ -21,22 +21,13 @@ const QString kLoginTip =
 // One entry as a line of text, so that whole menus compare as readable lists.
 QString describe(const MenuEntry &e)
 {
-    switch (e.kind) {
-        case MenuEntry::Kind::Separator:
-            return QStringLiteral("---");
-        case MenuEntry::Kind::Label:
-            return QStringLiteral("label ") + e.title;
-        case MenuEntry::Kind::Dimmed:
-            return QStringLiteral("dim ") + e.title;
-        case MenuEntry::Kind::Code:
-            return QStringLiteral("code %1 [%2] (%3)").arg(e.title, e.shown, e.toolTip);
-        case MenuEntry::Kind::Action:
-            return QStringLiteral("action %1 #%2%3")
-                .arg(e.title)
-                .arg(static_cast<int>(e.action))
-                .arg(e.toolTip.isEmpty() ? QString() : QStringLiteral(" (") + e.toolTip + QLatin1Char(')'));
-    }
-    return {};
+    using K = MenuEntry::Kind;
+    const QString tip = e.toolTip.isEmpty() ? QString() : " (" + e.toolTip + ")";
+    if (e.kind == K::Code)
+        return QStringLiteral("code %1 [%2]").arg(e.title, e.shown) + tip;
+    if (e.kind == K::Action)
+        return QStringLiteral("action %1 #%2").arg(e.title).arg(static_cast<int>(e.action)) + tip;
+    return e.kind == K::Separator ? QStringLiteral("---") : (e.kind == K::Label ? "label " : "dim ") + e.title;
 }
 
 QStringList describe(const std::vector<MenuEntry> &menu)
@@ -63,13 +54,9 @@ MenuReadings paired()
 
 std::optional<QString> appName(const QString &id)
 {
-    if (id == "org.gnome.TextEditor")
-        return QStringLiteral("Text Editor.app");
-    if (id == "firefox-esr")
-        return QStringLiteral("Firefox ESR");
-    if (id == "tool")
-        return QStringLiteral("My.app Tool.app.APP");
-    return std::nullopt;
+    const QMap<QString, QString> names{
+        {"org.gnome.TextEditor", "Text Editor.app"}, {"firefox-esr", "Firefox ESR"}, {"tool", "My.app Tool.app.APP"}};
+    return names.contains(id) ? std::optional(names[id]) : std::nullopt;
 }
 
 TEST(MenuBarController, WholeMenuForEachState)
@@ -255,32 +242,6 @@ TEST(MenuBarController, TroubleLinesAndIcon)
         EXPECT_TRUE(c.line.isEmpty() || lines.contains("dim " + c.line)) << lines.join('\n').toStdString();
         EXPECT_EQ(MenuBarController::icon(r), c.icon);
     }
-}
-
-// --status prints the menu: the code to type, the problems to fix, the command for each action, no
-// "Quit", one empty line per separator.
-TEST(MenuBarController, StatusTextPrintsTheMenuAsATerminalNeedsIt)
-{
-    MenuReadings pairing;
-    pairing.now = kNow;
-    pairing.state = AgentStates::Pairing{QStringLiteral("ABC123"), kNow.addSecs(9 * 60 + 30)};
-    EXPECT_EQ(StatusText::render(MenuBarController::menu(pairing)),
-              "Enter this code in the Fennimar app\n  ABC123\n  Expires in 9 minutes\n\n"
-              "  Cancel: fennimar-agent --cancel-pairing\n");
-
-    MenuReadings r = paired();
-    r.state = AgentStates::Paired{{"dev-1", "child-1", "Robin", "token", kNow}};
-    r.verdict.reset();
-    r.lastBeat.reset();
-    r.todaySeconds = 3900;
-    r.monitored = MonitoredReading{1, 2, std::nullopt};
-    r.loginItem = LoginService::Status::RequiresApproval;
-    EXPECT_EQ(StatusText::render(MenuBarController::menu(r)),
-              "Counting for Robin\n  Today: 1h 05m counted\n  Starting up…\n\n  1 app being counted\n"
-              "! Turn on website counting…\n  " +
-                  kAccessTip + "\n! Won't restart on its own — fix…\n  " + kLoginTip +
-                  "\n\n  Connecting…\n  This computer: kitchen-pc (mia)\n\n"
-                  "  Unpair this computer…: fennimar-agent --unpair\n");
 }
 
 }  // namespace

@@ -2,14 +2,10 @@
 
 #include <gtest/gtest.h>
 
-// The tray tests need widgets, so they run inside a QApplication rather than the suite's
-// QCoreApplication main.
 int main(int argc, char **argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
-    QApplication app(argc, argv);
+    QApplication app(argc, argv);  // the tray needs widgets: not the suite's QCoreApplication main
     QApplication::setQuitOnLastWindowClosed(false);
-    QApplication::setOrganizationName(QStringLiteral("Fennimar"));
-    QApplication::setApplicationName(QStringLiteral("Fennimar"));
     return RUN_ALL_TESTS();
 }

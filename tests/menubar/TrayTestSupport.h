@@ -8,7 +8,7 @@
 #include <QElapsedTimer>
 #include <QMenu>
 #include <QMessageBox>
-#include <QStringList>
+#include <QThread>
 #include <QTimer>
 
 #include <functional>
@@ -20,13 +20,11 @@ inline bool waitFor(const std::function<bool()> &done, int limitMs = 5000)
 {
     QElapsedTimer timer;
     timer.start();
-    while (!done()) {
-        if (timer.elapsed() > limitMs)
-            return false;
+    while (!done() && timer.elapsed() < limitMs) {
         QApplication::processEvents(QEventLoop::AllEvents, 20);
-        usleep(10'000);
+        QThread::msleep(10);
     }
-    return true;
+    return done();
 }
 
 // The visible texts of a built menu, "---" for separators.
@@ -38,6 +36,16 @@ inline QStringList menuTexts(const QMenu &menu)
     return out;
 }
 
+// Opens the menu, returns its texts and closes it.
+inline QStringList openedTexts(TrayMenu &tray)
+{
+    tray.menu()->popup(QPoint(10, 10));
+    waitFor([&] { return tray.menu()->isVisible(); });
+    const QStringList texts = menuTexts(*tray.menu());
+    tray.menu()->hide();
+    return texts;
+}
+
 // The texts the menu should show for these readings ("&" doubled, as Qt menus need).
 inline QStringList expectedTexts(const MenuReadings &readings)
 {
@@ -47,23 +55,34 @@ inline QStringList expectedTexts(const MenuReadings &readings)
     return out;
 }
 
-// Answers the next modal question by pressing the button whose text is given (an empty text: the
-// Escape key), within a bounded wait of 5 s.
-inline void answerNextQuestion(QObject *owner, const QString &button)
+// Opens the menu, triggers the entry with this text (false when there is none) and, when `answer`
+// is set, answers the question that follows by pressing that button (empty: Escape) within 5 s.
+inline bool choose(TrayMenu &tray, const QString &entry, std::optional<QString> answer = std::nullopt)
 {
-    auto *poll = new QTimer(owner);
-    QObject::connect(poll, &QTimer::timeout, poll, [poll, button, tries = 250]() mutable {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box && --tries > 0)
-            return;
-        poll->deleteLater();
-        if (box && button.isEmpty())
-            box->reject();
-        for (QAbstractButton *b : box ? box->buttons() : QList<QAbstractButton *>{})
-            if (b->text() == button)
-                b->click();
-    });
-    poll->start(20);
+    tray.menu()->popup(QPoint(10, 10));
+    waitFor([&] { return tray.menu()->isVisible(); });
+    QAction *found = nullptr;
+    for (QAction *a : tray.menu()->actions())
+        found = a->text() == entry ? a : found;
+    if (answer) {
+        auto *poll = new QTimer(&tray);
+        QObject::connect(poll, &QTimer::timeout, poll, [poll, button = *answer, tries = 250]() mutable {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box && --tries > 0)
+                return;
+            poll->deleteLater();
+            if (box && button.isEmpty())
+                box->reject();
+            for (QAbstractButton *b : box ? box->buttons() : QList<QAbstractButton *>{})
+                if (b->text() == button)
+                    b->click();
+        });
+        poll->start(20);
+    }
+    tray.menu()->hide();
+    if (found)
+        found->trigger();
+    return found != nullptr;
 }
 
 }  // namespace fennimar::test
