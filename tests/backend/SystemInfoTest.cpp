@@ -1,7 +1,7 @@
 // The device and build facts, with the backend's fallbacks.
 #include "backend/BuildIdentity.h"
 #include "backend/SystemInfo.h"
-#include "tests/fakes/FakeDeviceFacts.h"
+#include "tests/fakes/Fakes.h"
 
 #include <gtest/gtest.h>
 

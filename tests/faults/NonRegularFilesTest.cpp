@@ -7,7 +7,7 @@
 #include "measure/DayLedger.h"
 #include "platform/DurableFile.h"
 #include "platform/VirtualClock.h"
-#include "tests/fakes/FakeAppCatalog.h"
+#include "tests/fakes/Fakes.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/NonRegularFiles.h"
 #include "tests/support/TempHome.h"
