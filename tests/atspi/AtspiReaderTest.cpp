@@ -1,22 +1,54 @@
-// The AT-SPI reader on a private desktop without browsers: its trust follows the desktop's switch,
-// and a read is bounded in total whatever the peer does (answers late, a tree without end, an X grab).
+// The AT-SPI reader without browsers: what it sends the bridge, how it sorts errors, its trust following
+// the desktop's switch, and a read bounded in total whatever the peer does (late, endless, an X grab).
 #include "platform/RealClock.h"
 #include "platform/VirtualClock.h"
+#include "platform/linux/atspi/AtspiCaller.h"
+#include "platform/linux/atspi/AtspiTypes.h"
 #include "platform/linux/atspi/AtspiAccessibility.h"
 #include "platform/linux/atspi/X11WindowTitle.h"
 #include "tests/support/DesktopSession.h"
 
 #include <QCoreApplication>
+#include <QDBusMetaType>
 #include <QElapsedTimer>
 #include <QProcess>
 
 #include <gtest/gtest.h>
+
+#include <climits>
 
 namespace fennimar {
 namespace {
 
 using namespace std::chrono_literals;
 using test::DesktopSession;
+
+TEST(AtspiRules, BitSetsAndSignatureAreWhatTheBridgeReads)
+{
+    atspi::registerTypes();
+    // Role 95 is the top bit of word 2: it must travel as a negative int, not be dropped.
+    const atspi::MatchRule documents = atspi::showingDocumentRule();
+    EXPECT_EQ(documents.roles, (QList<int>{0, 0, INT_MIN, 0}));
+    EXPECT_EQ(documents.states, (QList<int>{1 << 25, 0}));
+    EXPECT_EQ(documents.roleMatch, atspi::MatchAny);  // ALL never matches roles in the bridge
+    // The bridge drops every object when an unused criterion's type is INVALID (0).
+    EXPECT_EQ(documents.attributeMatch, atspi::MatchAll);
+    EXPECT_EQ(documents.interfaceMatch, atspi::MatchAll);
+    EXPECT_STREQ(QDBusMetaType::typeToSignature(QMetaType::fromType<atspi::MatchRule>()), "(aiia{ss}iaiiasib)");
+    EXPECT_FALSE(atspi::hasState({0xffffffffu}, 32));  // a short set from the wire is not read past its end
+}
+
+TEST(AtspiRules, ErrorsAreSortedByWhatTheReaderDoesNext)
+{
+    using F = atspi::AtspiCaller::Failure;
+    const std::pair<const char *, F> cases[] = {
+        {"NoReply", F::Hung},        {"Timeout", F::Hung},
+        {"ServiceUnknown", F::Gone}, {"UnknownMethod", F::Unsupported},
+        {"UnknownObject", F::Other},  // a vanished object inside a live browser is ordinary
+    };
+    for (const auto &[name, failure] : cases)
+        EXPECT_EQ(atspi::AtspiCaller::classify(QStringLiteral("org.freedesktop.DBus.Error.") + name), failure) << name;
+}
 
 TEST(AtspiTrust, FollowsTheDesktopSwitchAndARequestTurnsItOn)
 {
