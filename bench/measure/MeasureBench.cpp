@@ -7,9 +7,7 @@
 #include "measure/MonitoredApps.h"
 #include "platform/DurableFile.h"
 #include "platform/VirtualClock.h"
-#include "tests/fakes/FakeAccessibility.h"
-#include "tests/fakes/FakeAppCatalog.h"
-#include "tests/fakes/FakeDesktop.h"
+#include "tests/fakes/Fakes.h"
 #include "tests/fakes/FakeElementTree.h"
 
 #include <QCoreApplication>

@@ -1,8 +1,7 @@
 // Peers that make a read slow, for the tests of its time bounds.
-//   slow-peer <bus address> <delay ms> <life ms>: on one bus, the accessibility launcher (org.a11y.Bus,
-//     switched on, its bus being this same bus), a registry listing one application, and that
-//     application: a frame over an endless tree of panels, no document, no Collection interface,
-//     every answer sent <delay ms> late. Prints "ready", exits after <life ms>.
+//   slow-peer <bus> <delay ms> <life ms>: the accessibility launcher (on, its bus this same bus), a registry
+//     listing one application, and that application: a frame over an endless tree of panels, no
+//     document, no Collection, every answer <delay ms> late. Prints "ready", exits after <life ms>.
 //   x-grab <display> <hold ms>: grabs the X server, prints "grabbed", holds the grab <hold ms>.
 #include "platform/linux/atspi/AtspiTypes.h"
 
@@ -25,54 +24,40 @@ namespace {
 using namespace fennimar::atspi;
 
 // Answers every call to the objects below its path; late by delayMs.
-class Peer : public QDBusVirtualObject {
-public:
-    Peer(std::function<QDBusMessage(const QDBusMessage &)> answer, int delayMs)
-        : m_answer(std::move(answer)), m_delayMs(delayMs)
-    {
-    }
+struct Peer : QDBusVirtualObject {
+    std::function<QDBusMessage(const QDBusMessage &)> answer;
+    int delayMs = 0;
     QString introspect(const QString &) const override { return {}; }
     bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override
     {
         message.setDelayedReply(true);
-        const QDBusMessage reply = m_answer(message);
-        QTimer::singleShot(m_delayMs, [connection, reply] { QDBusConnection(connection).send(reply); });
+        QTimer::singleShot(delayMs, [connection, reply = answer(message)] { QDBusConnection(connection).send(reply); });
         return true;
     }
-
-private:
-    std::function<QDBusMessage(const QDBusMessage &)> m_answer;
-    int m_delayMs;
 };
 
 QDBusMessage appAnswer(const QDBusMessage &m, const QString &self)
 {
-    const QString member = m.member();
-    const QString path = m.path();
-    if (m.interface() == Collection || m.interface() == Text)
-        return m.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.UnknownMethod"), QStringLiteral("no"));
-    if (member == QLatin1String("GetApplicationBusAddress"))
-        return m.createReply(QString());
-    if (member == QLatin1String("GetAttributes"))
-        return m.createReply(QVariant::fromValue(QMap<QString, QString>()));
-    if (member == QLatin1String("GetState"))
-        return m.createReply(
-            QVariant::fromValue(QList<uint>{path == QLatin1String("/f") ? 1u << State::Active : 0u, 0u}));
-    if (member == QLatin1String("GetRole"))
-        return m.createReply(uint(path == QLatin1String("/f") ? Role::Frame : 40));
-    if (member == QLatin1String("Get"))
-        return m.createReply(QVariant::fromValue(QDBusVariant(QString())));
-    if (member == QLatin1String("GetChildren")) {
-        // The root holds the frame; below it every panel holds four more, without end.
-        QList<ObjectRef> children;
-        const qulonglong n = path == RootPath ? 0 : path.mid(3).toULongLong();
-        for (qulonglong i = 1; i <= (path == RootPath ? 1u : 4u); ++i) {
-            const QString child = path == RootPath ? QStringLiteral("/f") : QStringLiteral("/e/%1").arg(4 * n + i);
-            children.append({self, QDBusObjectPath(child)});
-        }
-        return m.createReply(QVariant::fromValue(children));
-    }
-    return m.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.UnknownMethod"), member);
+    const QString member = m.member(), path = m.path();
+    const bool frame = path == QLatin1String("/f");
+    const QVariantHash fixed = {
+        {"GetApplicationBusAddress", QString()},
+        {"GetAttributes", QVariant::fromValue(QMap<QString, QString>())},
+        {"GetState", QVariant::fromValue(QList<uint>{frame ? 1u << State::Active : 0u, 0u})},
+        {"GetRole", uint(frame ? Role::Frame : 40)},
+        {"Get", QVariant::fromValue(QDBusVariant(QString()))},
+    };
+    if (m.interface() == Collection || m.interface() == Text || !(fixed.contains(member) || member == "GetChildren"))
+        return m.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.UnknownMethod"), member);
+    if (member != QLatin1String("GetChildren"))
+        return m.createReply(fixed.value(member));
+    // The root holds the frame; below it every panel holds four more, without end.
+    QList<ObjectRef> children;
+    const qulonglong n = path == RootPath ? 0 : path.mid(3).toULongLong();
+    for (qulonglong i = 1; i <= (path == RootPath ? 1u : 4u); ++i)
+        children.append(
+            {self, QDBusObjectPath(path == RootPath ? QStringLiteral("/f") : QStringLiteral("/e/%1").arg(4 * n + i))});
+    return m.createReply(QVariant::fromValue(children));
 }
 
 int slowPeer(const QString &address, int delayMs, int lifeMs)
@@ -81,19 +66,16 @@ int slowPeer(const QString &address, int delayMs, int lifeMs)
     QDBusConnection desk = QDBusConnection::connectToBus(address, QStringLiteral("desk"));
     QDBusConnection app = QDBusConnection::connectToBus(address, QStringLiteral("app"));
     const QString self = app.baseService();
-    Peer desktop(
-        [&](const QDBusMessage &m) {
-            if (m.member() == QLatin1String("GetAddress"))
-                return m.createReply(address);
-            if (m.member() == QLatin1String("GetAll")) {
-                const QVariantMap status = {{QStringLiteral("IsEnabled"), true},
-                                            {QStringLiteral("ScreenReaderEnabled"), false}};
-                return m.createReply(status);
-            }
-            return m.createReply(QVariant::fromValue(QList<ObjectRef>{{self, QDBusObjectPath(RootPath)}}));
-        },
-        0);
-    Peer browser([&](const QDBusMessage &m) { return appAnswer(m, self); }, delayMs);
+    Peer desktop, browser;
+    desktop.answer = [&](const QDBusMessage &m) {
+        if (m.member() == QLatin1String("GetAddress"))
+            return m.createReply(address);
+        if (m.member() == QLatin1String("GetAll"))
+            return m.createReply(QVariantMap{{"IsEnabled", true}, {"ScreenReaderEnabled", false}});
+        return m.createReply(QVariant::fromValue(QList<ObjectRef>{{self, QDBusObjectPath(RootPath)}}));
+    };
+    browser.answer = [&](const QDBusMessage &m) { return appAnswer(m, self); };
+    browser.delayMs = delayMs;
     if (!desk.registerVirtualObject(QStringLiteral("/org"), &desktop, QDBusConnection::SubPath) ||
         !desk.registerService(QStringLiteral("org.a11y.Bus")) ||
         !desk.registerService(QStringLiteral("org.a11y.atspi.Registry")) ||

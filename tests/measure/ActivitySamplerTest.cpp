@@ -2,20 +2,23 @@
 #include "measure/DayLedger.h"
 #include "measure/MonitoredApps.h"
 #include "platform/PlatformConstants.h"
+#include "platform/RealClock.h"
 #include "platform/VirtualClock.h"
-#include "tests/fakes/FakeAccessibility.h"
-#include "tests/fakes/FakeAppCatalog.h"
-#include "tests/fakes/FakeDesktop.h"
+#include "tests/fakes/Fakes.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/LoopbackHttpServer.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <QCoroTask>
 
 #include <cmath>
 #include <limits>
 #include <set>
 
 using namespace fennimar;
+using fennimar::test::LoopbackHttpServer;
 using namespace std::chrono_literals;
 using Verdict = ActivitySampler::Verdict;
 
@@ -71,13 +74,10 @@ TEST_F(SamplerTest, CreditFollowsTheElapsedTimeTheLockAndTheTimeSinceInput)
     };
     const Case cases[] = {
         {1.0, false, 0, 1, nullptr},
-        {0.4, false, 0, 0, nullptr},
         {0.5, false, 0, 1, nullptr},
-        {1.49, false, 0, 1, nullptr},
         {1.5, false, 0, 2, nullptr},
         {4.0, false, 0, 2, nullptr},
         {4.01, false, 0, 0, "INFO ] gap of 4s — machine slept or agent stalled; crediting nothing"},
-        {37.9, false, 0, 0, "INFO ] gap of 37s — machine slept or agent stalled; crediting nothing"},
         {1.0, false, 59.9, 1, nullptr},  // the gap forgot the last reading: both of these ask
         {1.0, false, 60.0, 0, nullptr},
         {1.0, false, nan, 0, nullptr},
@@ -148,23 +148,14 @@ TEST_F(SamplerTest, TheFrontAppOrTheBrowsersPageDecides)
     const Case cases[] = {
         {"listed app", prefix + editor, editorApp, {}, Verdict::counting(editor)},
         {"no prefix", editor, editorApp, {}, Verdict::notMonitored(editor)},
-        {"case differs", prefix + editor.toLower(), editorApp, {}, Verdict::notMonitored(editor)},
         {"nothing in front keeps the verdict", prefix + editor, std::nullopt, {}, Verdict::notMonitored(editor)},
-        {"nameless app in front", prefix + editor, RunningApp{}, {}, Verdict::notMonitored(editor)},
         {"editing before any address", prefix + firefox, browser, AddressOutcome::editing(),
          Verdict::browserUnreadable(firefox, QStringLiteral("address bar being edited"))},
         {"monitored site", QStringLiteral("web:Example.COM"), browser, url("https://www.video.Example.com/watch"),
          Verdict::counting(QStringLiteral("video.example.com"))},
         {"editing keeps the last address", QStringLiteral("web:Example.COM"), browser, AddressOutcome::editing(),
          Verdict::counting(QStringLiteral("video.example.com"))},
-        {"unmonitored site in a listed browser", prefix + firefox, browser, url("https://other.org/"),
-         Verdict::notMonitored(QStringLiteral("other.org"))},
-        {"look-alike domain", QStringLiteral("web:example.com"), browser, url("https://badexample.com/"),
-         Verdict::notMonitored(QStringLiteral("badexample.com"))},
         {"no host", QStringLiteral("web:example.com"), browser, url("about:blank"), Verdict::notMonitored(firefox)},
-        {"unreadable", QStringLiteral("web:example.com"), browser,
-         AddressOutcome::unreadable(QStringLiteral("page too large to scan")),
-         Verdict::browserUnreadable(firefox, QStringLiteral("page too large to scan"))},
         {"no permission", QStringLiteral("web:example.com"), browser, AddressOutcome::noPermission(),
          Verdict::browserNoPermission(firefox)},
     };
@@ -193,6 +184,62 @@ TEST_F(SamplerTest, AStoppedOrReleasedSamplerNeverTicksAgain)
     sampler.reset();
     EXPECT_EQ(clock.advance(5s), 0);
     EXPECT_EQ(total(), 2);
+}
+
+const QString listPath = QStringLiteral("/api/guard/my-installed-apps");
+
+TEST(MonitoredApps, ARefreshReplacesTheListAndAFailedOneKeepsIt)
+{
+    VirtualClock clock;
+    RealClock requestClock;  // the client's time limits, so that a lost answer fails in seconds
+    LoopbackHttpServer server;
+    auto list = std::make_unique<MonitoredApps>(BackendClient::create(server.baseUrl(), requestClock),
+                                                QStringLiteral("token-1"), QStringLiteral("dev-1"), clock);
+    const QString listed = platform::appPrefix() + editor;
+    server.respondOnce(
+        listPath, LoopbackHttpServer::Response::json(QStringLiteral(R"({"apps":[{"package_id":"%1","is_blocked":true},
+        {"package_id":"web:Example.COM","is_blocked":true}, {"package_id":"%1.Free","is_blocked":false}]})")
+                                                         .arg(listed)
+                                                         .toUtf8()));
+    test::LogCapture log;
+    QCoro::waitFor(list->refresh());
+    EXPECT_TRUE(log.lines().contains(QStringLiteral("INFO ] monitored · 1 app(s), 1 site(s)")));
+    EXPECT_EQ(list->domains(), QSet<QString>{QStringLiteral("example.com")});
+    EXPECT_EQ(server.requestsTo(listPath).at(0).query, QStringLiteral("device_id=dev-1"));
+
+    // A failed refresh keeps the list; a list dropped while its request is out is left alone.
+    LoopbackHttpServer::Response failed = LoopbackHttpServer::Response::text(503, "maintenance");
+    failed.delay = std::chrono::milliseconds(50);
+    server.respond(listPath, failed);
+    QCoro::waitFor(list->refresh());
+    EXPECT_EQ(list->lastError(), QStringLiteral("Server returned 503: maintenance"));
+    EXPECT_EQ(list->bundleIds(), QSet<QString>{listed});
+    auto task = list->refresh();
+    list.reset();
+    QCoro::waitFor(std::move(task));
+}
+
+TEST(MonitoredApps, ADomainCoversItselfAndItsSubdomainsOnly)
+{
+    VirtualClock clock;
+    MonitoredApps list(BackendClient::create(QUrl(QStringLiteral("http://127.0.0.1:9")), clock), {}, {}, clock);
+    list.apply({QStringLiteral("web:example.com"), QStringLiteral("web:www.games.org"),
+                QStringLiteral("web:XN--BCHER-KVA.de"), platform::appPrefix() + QStringLiteral("web:ignored.net")});
+    const std::pair<const char *, bool> cases[] = {
+        {"https://example.com/", true},
+        {"HTTPS://A.B.EXAMPLE.COM/", true},
+        {"https://example.com.:443/", true},
+        {"https://badexample.com/", false},
+        {"https://example.com.evil.net/", false},
+        // A "www." domain covers only the hosts below it; the visited "www." goes once.
+        {"https://games.org/", false},
+        {"https://www.games.org/", false},
+        {"https://www.www.games.org/", true},
+        {"https://shop.bücher.de/", true},
+        {"https://xn--bcher-kva.de/", true},
+        {"https://ignored.net/", false}};
+    for (const auto &[url, monitored] : cases)
+        EXPECT_EQ(list.isMonitored(QString::fromUtf8(url)), monitored) << url;
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 #include "platform/Keychain.h"
 
-#include "tests/fakes/FakeSecretStore.h"
+#include "tests/fakes/Fakes.h"
 #include "tests/support/LogCapture.h"
 
 #include <QCoroTask>

@@ -1,7 +1,7 @@
 #include "platform/LoginItem.h"
 
 #include "agent/AgentConfig.h"
-#include "tests/fakes/FakeLoginService.h"
+#include "tests/fakes/Fakes.h"
 #include "tests/support/LogCapture.h"
 
 #include <QSettings>

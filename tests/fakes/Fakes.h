@@ -1,0 +1,139 @@
+#pragma once
+
+#include "platform/Accessibility.h"
+#include "platform/AppCatalog.h"
+#include "platform/Desktop.h"
+#include "platform/DeviceFacts.h"
+#include "platform/LoginService.h"
+#include "platform/SecretStore.h"
+
+#include <QHash>
+
+#include <functional>
+#include <map>
+
+namespace fennimar::test {
+
+// Accessibility with a scripted address per process id; an unscripted pid has no focused window.
+class FakeAccessibility : public Accessibility {
+public:
+    bool trusted = true;
+    QHash<qint64, AddressOutcome> addresses;
+    int trustRequests = 0;
+    bool isTrusted() override { return trusted; }
+    void requestTrust() override { ++trustRequests; }
+    AddressOutcome readAddress(qint64 pid) override
+    {
+        const auto noWindow = AddressOutcome::unreadable(QString::fromLatin1(AddressOutcome::noFocusedWindow));
+        return trusted ? addresses.value(pid, noWindow) : AddressOutcome::noPermission();
+    }
+    bool openSettings() override { return false; }
+};
+
+// A catalog with a scripted installed list and descriptions keyed by identifier.
+class FakeAppCatalog : public AppCatalog {
+public:
+    std::vector<SeenApp> installed;
+    QHash<QString, SeenApp> described;
+    std::vector<SeenApp> installedApps() override { return installed; }
+    std::optional<SeenApp> describe(const RunningApp &app) override
+    {
+        return described.contains(app.identifier) ? std::optional(described.value(app.identifier)) : std::nullopt;
+    }
+};
+
+// A desktop whose answers are set by the test (or by a script between clock steps).
+class FakeDesktop : public Desktop {
+public:
+    std::optional<RunningApp> front;
+    std::optional<double> idleSeconds = 0.0;      // nothing: unknown
+    std::function<std::optional<double>()> idle;  // when set, the time since input, instead of idleSeconds
+    bool locked = false;
+    QString problem;  // what samplingProblem() answers
+    int idleCalls = 0;
+    std::optional<RunningApp> frontmostApp() override { return front; }
+    std::optional<double> secondsSinceInput() override { return ++idleCalls, idle ? idle() : idleSeconds; }
+    bool screenLocked() override { return locked; }
+    QString samplingProblem() override { return problem; }
+};
+
+// Device facts that say whatever the test sets; counts model reads to show what is cached.
+class FakeDeviceFacts final : public DeviceFacts {
+public:
+    QString vendorText = QStringLiteral("Framework"), modelText = QStringLiteral("Laptop 13");
+    QString computerNameText = QStringLiteral("kids-pc");
+    bool battery = true;
+    int modelReads = 0;
+    QString vendor() override { return vendorText; }
+    QString model() override { return ++modelReads, modelText; }
+    bool hasInternalBattery() override { return battery; }
+    QString osVersion() override { return QStringLiteral("12"); }
+    QString computerName() override { return computerNameText; }
+    QString userName() override { return QStringLiteral("robin"); }
+};
+
+// A scriptable start-at-login registration that counts its calls. A successful registration makes
+// the status Enabled, a successful unregistration NotRegistered, as the real services do.
+class FakeLoginService final : public LoginService {
+public:
+    Status current = Status::NotRegistered;
+    QString registerFailure, unregisterFailure;  // when not empty, that call fails with this reason
+    int registerCalls = 0, unregisterCalls = 0, openSettingsCalls = 0;
+    Status status() override { return current; }
+    fennimar::Status registerService() override { return ++registerCalls, change(registerFailure, Status::Enabled); }
+    fennimar::Status unregisterService() override
+    {
+        return ++unregisterCalls, change(unregisterFailure, Status::NotRegistered);
+    }
+    void openSettings() override { ++openSettingsCalls; }
+
+private:
+    fennimar::Status change(const QString &failure, Status next)
+    {
+        current = failure.isEmpty() ? next : current;
+        return failure.isEmpty() ? fennimar::Status() : fennimar::Status::failure(failure);
+    }
+};
+
+// An in-memory secret store. Locked (reads say Locked, writes and removals fail and change nothing)
+// or unavailable (every call fails as if no store ran); writes can fail on their own. Never suspends.
+class FakeSecretStore final : public SecretStore {
+public:
+    bool locked = false, unavailable = false;
+    QString writeFailure;  // when not empty, writes fail with this reason
+    int writes = 0, removes = 0;
+    std::map<std::pair<QString, QString>, QByteArray> secrets;
+    QCoro::Task<ReadResult> read(QString service, QString account) override
+    {
+        if (unavailable || locked)
+            co_return ReadResult{std::nullopt, unavailable ? ReadError::Unavailable : ReadError::Locked, refusal()};
+        const auto it = secrets.find({service, account});
+        if (it == secrets.end())
+            co_return ReadResult{std::nullopt, ReadError::NotFound, QStringLiteral("no secret is stored")};
+        co_return ReadResult{it->second, ReadError::None, {}};
+    }
+    QCoro::Task<fennimar::Status> write(QString service, QString account, QByteArray secret) override
+    {
+        ++writes;
+        const QString why = refusal().isEmpty() ? writeFailure : refusal();
+        if (why.isEmpty())
+            secrets[{service, account}] = secret;
+        co_return why.isEmpty() ? fennimar::Status() : fennimar::Status::failure(why);
+    }
+    QCoro::Task<fennimar::Status> remove(QString service, QString account) override
+    {
+        ++removes;
+        if (refusal().isEmpty())
+            secrets.erase({service, account});
+        co_return refusal().isEmpty() ? fennimar::Status() : fennimar::Status::failure(refusal());
+    }
+
+private:
+    QString refusal() const
+    {
+        return unavailable ? QStringLiteral("no secret store is running")
+                           : (locked ? QStringLiteral("the secret store is locked") : QString());
+    }
+};
+
+}  // namespace fennimar::test
