@@ -1,7 +1,6 @@
 // Faults that used to leave the agent looking healthy while it measured or reported nothing: a
-// secret store that cannot be read or written, menu actions overlapping the store, reports refused
+// secret store that cannot be read or written, reports refused
 // while the heartbeat succeeds, a desktop that cannot be watched.
-#include "platform/Sleep.h"
 #include "tests/agent/AgentTestSupport.h"
 
 using namespace fennimar;
@@ -10,40 +9,10 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// The in-memory store answering each call after `delay` of virtual time, as a keyring that prompts.
-class SlowSecretStore final : public SecretStore {
-public:
-    SlowSecretStore(Clock &clock, FakeSecretStore *store) : m_clock(clock), inner(store) {}
-    Clock &m_clock;
-    Millis delay{0};
-    int writesStarted = 0;
-    std::unique_ptr<FakeSecretStore> inner;
-
-    QCoro::Task<ReadResult> read(QString service, QString account) override
-    {
-        co_await sleepFor(m_clock, delay, CancelToken());
-        co_return co_await inner->read(service, account);
-    }
-    QCoro::Task<fennimar::Status> write(QString service, QString account, QByteArray secret) override
-    {
-        ++writesStarted;
-        co_await sleepFor(m_clock, delay, CancelToken());
-        co_return co_await inner->write(service, account, secret);
-    }
-    QCoro::Task<fennimar::Status> remove(QString service, QString account) override
-    {
-        co_await sleepFor(m_clock, delay, CancelToken());
-        co_return co_await inner->remove(service, account);
-    }
-};
-
 class AgentTrouble : public AgentFixture {
 protected:
-    SlowSecretStore *store = new SlowSecretStore(clock, static_cast<FakeSecretStore *>(platform.secrets.release()));
-
     AgentTrouble()
     {
-        platform.secrets.reset(store);
         server.respond(QStringLiteral("/api/devices/setup-pending"),
                        Response::json(ticketJson("ABC234", "2026-03-14T10:00:00.000Z")));
         server.respond(QStringLiteral("/api/devices/setup-status/tok-1"),
@@ -76,10 +45,10 @@ TEST_F(AgentTrouble, AFailingSecretStoreIsShownAndNothingRunsOnAGuess)
         SCOPED_TRACE(cause.toStdString());
         agent.reset();
         server.clearRequests();
-        store->inner->secrets.clear();
-        store->inner->locked = store->inner->unavailable = false;
+        secrets->secrets.clear();
+        secrets->locked = secrets->unavailable = false;
         storedIdentity();
-        const auto fail = [&](bool failing) { (locked ? store->inner->locked : store->inner->unavailable) = failing; };
+        const auto fail = [&](bool failing) { (locked ? secrets->locked : secrets->unavailable) = failing; };
         fail(true);
         LogCapture log;
         makeAgent();
@@ -109,7 +78,7 @@ TEST_F(AgentTrouble, AFailingSecretStoreIsShownAndNothingRunsOnAGuess)
         EXPECT_FALSE(measuring());
 
         fail(false);
-        store->inner->secrets.clear();
+        secrets->secrets.clear();
         agent->beginPairing();
         ASSERT_TRUE(advanceUntil([&] { return stateAs<AgentStates::Pairing>() != nullptr; }, 10s, 1s));
         fail(true);
@@ -122,40 +91,10 @@ TEST_F(AgentTrouble, AFailingSecretStoreIsShownAndNothingRunsOnAGuess)
                                          cause + QLatin1Char('.')));
         advance(30s);
         EXPECT_EQ(requestsTo("/api/devices/dev-1/heartbeat"), beats);
-        EXPECT_TRUE(store->inner->secrets.empty());
+        EXPECT_TRUE(secrets->secrets.empty());
         server.respond(QStringLiteral("/api/devices/setup-status/tok-1"),
                        Response::json(R"({"claimed":false,"expired":false})"));
     }
-}
-
-// Menu clicks while the store answers slowly: a pair click during the start-up read is refused; a
-// cancel while the claimed identity is saved waits for the save, and the agent ends paired and measuring.
-TEST_F(AgentTrouble, ActionsDuringTheStoreRoundTripsLeaveOneTruth)
-{
-    store->delay = 3s;
-    storedIdentity();
-    LogCapture log;
-    makeAgent();
-    agent->start();
-    agent->beginPairing();
-    ASSERT_TRUE(advanceUntil([&] { return stateAs<AgentStates::Paired>() != nullptr; }, 10s, 1s));
-    EXPECT_EQ(requestsTo("/api/devices/setup-pending"), 0u);
-    EXPECT_TRUE(
-        log.lines().contains(QStringLiteral("INFO ] pair ignored · reading the stored pairing is in progress")));
-
-    agent->unpair();
-    ASSERT_TRUE(advanceUntil([&] { return store->inner->secrets.empty(); }, 10s, 1s));
-    agent->beginPairing();
-    ASSERT_TRUE(advanceUntil([&] { return stateAs<AgentStates::Pairing>() != nullptr; }, 10s, 1s));
-    claim();
-    ASSERT_TRUE(advanceUntil([&] { return store->writesStarted == 1; }, 10s, 500ms));  // the save is under way
-    agent->cancelPairing();
-    ASSERT_TRUE(advanceUntil([&] { return stateAs<AgentStates::Paired>() != nullptr; }, 20s, 1s));
-    advance(10s);
-    ASSERT_NE(stateAs<AgentStates::Paired>(), nullptr);
-    EXPECT_EQ(stateAs<AgentStates::Paired>()->identity.childName, QStringLiteral("Ada"));
-    EXPECT_TRUE(measuring());
-    EXPECT_EQ(store->inner->secrets.size(), 1u);
 }
 
 TEST_F(AgentTrouble, RefusedReportsAndAnUnwatchableDesktopReachTheMenuAndTheBackend)
