@@ -30,7 +30,7 @@ struct MeasuringRig {
         desktop.front = RunningApp{
             front == Front::Other ? QStringLiteral("org.example.Game") : QStringLiteral("org.example.Editor"),
             10,
-            QStringLiteral("App"),
+            {},
             {}};
         desktop.locked = front == Front::Away;
     }
