@@ -35,7 +35,6 @@ struct MeasuringRig {
         desktop.locked = front == Front::Away;
     }
 
-    // Runs the sampler for a whole number of seconds of monotonic time.
     void run(qint64 seconds) { clock.advance(Millis(seconds * 1000)); }
 
     qint64 dayTotal(const QString &key) const

@@ -11,7 +11,7 @@ using fennimar::test::MeasuringRig;
 
 namespace {
 
-TEST(WallClockJump, TheJumpCreditsNothingAndCountingResumesWhereTheClockNowIs)
+TEST(WallClockJump, TheJumpCreditsNothingAndCountingResumesWhereTheClockNowIsUpToAnHoursWorth)
 {
     const struct {
         const char *name;
@@ -35,10 +35,7 @@ TEST(WallClockJump, TheJumpCreditsNothingAndCountingResumesWhereTheClockNowIs)
         EXPECT_EQ(backfill.size(), sameDay ? 0u : 1u);
         EXPECT_TRUE(sameDay || backfill.front().date == QStringLiteral("2026-03-14"));
     }
-}
-
-TEST(WallClockJump, ClockSetBackOverACountedHourNeverCreditsMoreThanTheHourHolds)
-{
+    // Back over an hour already counted: credited again only up to the hour's 3600 s.
     MeasuringRig hour(QDateTime(QDate(2026, 3, 14), QTime(10, 0), QTimeZone::utc()));
     hour.run(3600);  // 10:00:01 ... 11:00:00
     hour.clock.jumpWallClock(-1h);
