@@ -53,11 +53,9 @@ protected:
                        Response::json(R"({"apps":[{"package_id":"linux:xterm","is_blocked":true}]})"));
         server.respond(QStringLiteral("/api/guard/desktop-apps-seen"), Response::json(R"({"recorded":0,"new":0})"));
     }
-
     ~AgentFixture() override
     {
-        // Let cancelled tasks and in-flight requests end so that nothing outlives the test.
-        agent.reset();
+        agent.reset();  // cancelled tasks and requests in flight end before the test does
         clock.runDue();
         pump(std::chrono::milliseconds(50));
         clock.runDue();
@@ -65,8 +63,7 @@ protected:
 
     QString supportDir() const { return home.file(QStringLiteral("support")); }
 
-    // Patient request limits by default: virtual time runs ahead of loopback answers on a loaded
-    // machine, and most tests are not about timeouts.
+    // Patient request limits by default: virtual time runs ahead of loopback answers on a loaded machine.
     void makeAgent(std::optional<QUrl> url = std::nullopt,
                    BackendClient::Limits limits = {std::chrono::minutes(30), std::chrono::minutes(60)})
     {
@@ -105,8 +102,7 @@ protected:
         return true;
     }
 
-    // Moves virtual time in steps, letting loopback replies arrive after each step, until pred
-    // holds; false when it still does not after `limit` of virtual time (and 5 s of real time).
+    // Moves virtual time in steps, letting replies arrive after each, until pred holds or `limit` passed.
     template <typename Pred>
     bool advanceUntil(Pred pred, std::chrono::milliseconds limit,
                       std::chrono::milliseconds step = std::chrono::seconds(5))
@@ -119,7 +115,6 @@ protected:
         }
         return true;
     }
-
     void advance(std::chrono::milliseconds d, std::chrono::milliseconds step = std::chrono::seconds(5))
     {
         for (; d > std::chrono::milliseconds(0); d -= step) {

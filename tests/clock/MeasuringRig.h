@@ -28,12 +28,11 @@ struct MeasuringRig {
         desktop.front = RunningApp{
             front == Front::Other ? QStringLiteral("org.example.Game") : QStringLiteral("org.example.Editor"),
             10,
-            QStringLiteral("App"),
+            {},
             {}};
         desktop.locked = front == Front::Away;
     }
 
-    // Runs the sampler for a whole number of seconds of monotonic time.
     void run(qint64 seconds) { clock.advance(Millis(seconds * 1000)); }
 
     qint64 dayTotal(const QString &key) const

@@ -76,9 +76,7 @@ TEST(CrashSafety, KilledAtRandomMomentsTheFilesStayWholeAndLoseAtMostAMinute)
     qsizetype apps = 0;
     for (int round = 0; round < rounds; ++round) {
         QProcess child;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QString::fromLatin1(dirVariable), dir);
-        child.setProcessEnvironment(env);
+        qputenv(dirVariable, QFile::encodeName(dir));
         child.start(QCoreApplication::applicationFilePath(),
                     {QStringLiteral("--gtest_filter=CrashChild.*"), QStringLiteral("--gtest_also_run_disabled_tests")});
         ASSERT_TRUE(child.waitForStarted(10000));
@@ -102,9 +100,7 @@ TEST(CrashSafety, KilledAtRandomMomentsTheFilesStayWholeAndLoseAtMostAMinute)
                 std::tie(seconds, apps) = std::pair(f[1].toLongLong(), f[2].toLongLong());
         ASSERT_GT(seconds, before) << "round " << round;
 
-        const FileRead ledgerFile = readSmallFile(dir + QStringLiteral("/ledger.json"), DayLedger::maxFileBytes);
-        ASSERT_TRUE(ledgerFile.error.isEmpty()) << ledgerFile.error.toStdString();
-        const auto days = DayLedger::decode(ledgerFile.bytes);
+        const auto days = DayLedger::decode(readSmallFile(dir + QStringLiteral("/ledger.json"), 1 << 20).bytes);
         ASSERT_TRUE(days) << "round " << round << ": " << days.error().toStdString();
         // Everything acknowledged is there; at most the save in flight at the kill went further.
         EXPECT_GE(total(days.value()), seconds) << "round " << round;
@@ -127,18 +123,13 @@ TEST(CrashSafety, TheNextSaveRemovesWhatAnInterruptedSaveOfTheSameFileLeft)
     test::TempHome home;
     const QString dir = home.file(QStringLiteral("support"));
     QDir().mkpath(dir);
-    const QStringList leftovers{QStringLiteral("ledger.json.tmp-AbC123"), QStringLiteral("ledger.json.tmp-x9Y8z7")};
-    const QStringList others{QStringLiteral("ledger.json.tmp-longer12"),
-                             QStringLiteral("reported-apps.json.tmp-AbC123"),
-                             QStringLiteral("ledger-unreadable-20260314-090000.json")};
-    for (const QString &name : leftovers + others) {
-        QFile file(dir + QLatin1Char('/') + name);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    }
+    const QStringList kept{QStringLiteral("ledger-unreadable-20260314-090000.json"), QStringLiteral("ledger.json"),
+                           QStringLiteral("ledger.json.tmp-longer12"), QStringLiteral("reported-apps.json.tmp-AbC123")};
+    for (const QString &name :
+         kept + QStringList{QStringLiteral("ledger.json.tmp-AbC123"), QStringLiteral("ledger.json.tmp-x9Y8z7")})
+        ASSERT_TRUE(QFile(dir + QLatin1Char('/') + name).open(QIODevice::WriteOnly));
     ASSERT_TRUE(writeFileAtomically(dir + QStringLiteral("/ledger.json"), "{}"));
-    QStringList expected = others + QStringList{QStringLiteral("ledger.json")};
-    expected.sort();
-    EXPECT_EQ(QDir(dir).entryList(QDir::Files, QDir::Name), expected);
+    EXPECT_EQ(QDir(dir).entryList(QDir::Files, QDir::Name), kept);
 }
 
 }  // namespace
