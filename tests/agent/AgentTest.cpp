@@ -37,8 +37,8 @@ TEST_F(AgentLifecycle, AStoredIdentityBeatsAtOnceAndEvery15sAndLogsTheExactLines
     EXPECT_FALSE(agent->lastBeatError());
     const QStringList lines = log.lines();
     for (const QString &line :
-         {QStringLiteral("INFO ] agent starting · backend=%1 · device_type=linux_laptop · user=robin")
-              .arg(server.baseUrl().toString()),
+         {QStringLiteral("INFO ] agent starting · backend=%1 · device_type=%2_laptop · user=robin")
+              .arg(server.baseUrl().toString(), platform::osName()),
           QStringLiteral("INFO ] restored pairing · device=dev-1 child=child-7")})
         EXPECT_TRUE(lines.contains(line)) << line.toStdString();
     EXPECT_EQ(lines.filter(QStringLiteral("heartbeat")),

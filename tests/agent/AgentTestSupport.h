@@ -2,6 +2,7 @@
 
 #include "agent/Agent.h"
 #include "platform/Keychain.h"
+#include "platform/PlatformConstants.h"
 #include "platform/VirtualClock.h"
 #include "tests/fakes/Fakes.h"
 #include "tests/support/LogCapture.h"
@@ -14,6 +15,13 @@
 #include <gtest/gtest.h>
 
 namespace fennimar::test {
+
+// The child's list with the xterm the fake desktop shows monitored, under this platform's prefix.
+inline QByteArray xtermMonitored()
+{
+    return R"({"apps":[{"package_id":")" + (platform::appPrefix() + QStringLiteral("xterm")).toUtf8() +
+           R"(","is_blocked":true}]})";
+}
 
 using Response = LoopbackHttpServer::Response;
 
@@ -49,8 +57,7 @@ protected:
         platform.secrets.reset(secrets);
         server.respond(QStringLiteral("/api/devices/dev-1/heartbeat"), Response::json("{}"));
         server.respond(QStringLiteral("/api/guard/heartbeat"), Response::json("{}"));
-        server.respond(QStringLiteral("/api/guard/my-installed-apps"),
-                       Response::json(R"({"apps":[{"package_id":"linux:xterm","is_blocked":true}]})"));
+        server.respond(QStringLiteral("/api/guard/my-installed-apps"), Response::json(xtermMonitored()));
         server.respond(QStringLiteral("/api/guard/desktop-apps-seen"), Response::json(R"({"recorded":0,"new":0})"));
     }
     ~AgentFixture() override

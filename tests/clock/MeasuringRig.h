@@ -3,6 +3,7 @@
 #include "measure/ActivitySampler.h"
 #include "measure/DayLedger.h"
 #include "measure/MonitoredApps.h"
+#include "platform/PlatformConstants.h"
 #include "platform/VirtualClock.h"
 #include "tests/fakes/Fakes.h"
 
@@ -18,7 +19,7 @@ struct MeasuringRig {
 
     explicit MeasuringRig(const QDateTime &start, const QTimeZone &zone = QTimeZone::utc()) : clock(start, zone)
     {
-        monitored.apply({QStringLiteral("linux:org.example.Editor")});
+        monitored.apply({platform::appPrefix() + QStringLiteral("org.example.Editor")});
         show(Front::Monitored);
         sampler.start();
     }

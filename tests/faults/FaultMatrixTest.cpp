@@ -43,7 +43,7 @@ protected:
     const std::map<QString, Response> normal{
         {beatPath, Response::json("{}")},
         {usagePath, Response::json("{}")},
-        {listPath, Response::json(R"({"apps":[{"package_id":"linux:xterm","is_blocked":true}]})")},
+        {listPath, Response::json(xtermMonitored())},
         {QStringLiteral("/api/guard/desktop-apps-seen"), Response::json(R"({"recorded":0,"new":0})")}};
 
     FaultFixture() { desktop->front = RunningApp{QStringLiteral("xterm"), 42, QStringLiteral("XTerm"), {}}; }
