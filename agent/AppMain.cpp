@@ -78,6 +78,7 @@ int run(int argc, char *argv[])
     // Without a display the agent still counts and reports, like --headless.
     const bool display = platform::hasDisplay();
     const bool withTray = display && !wantsNoTray(argc, argv);
+    prepareProcess();
     const std::unique_ptr<QCoreApplication> app =
         withTray ? std::make_unique<QApplication>(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Fennimar"));

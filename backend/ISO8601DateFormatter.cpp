@@ -1,6 +1,7 @@
 #include "backend/ISO8601DateFormatter.h"
 
 #include <QRegularExpression>
+#include <QTimeZone>
 
 namespace fennimar {
 
@@ -34,7 +35,9 @@ std::optional<QDateTime> ISO8601DateFormatter::date(const QString &text) const
             return std::nullopt;
         offsetSeconds = (hours * 60 + minutes) * 60 * (m.captured(9) == QLatin1String("-") ? -1 : 1);
     }
-    return QDateTime(day, time, Qt::OffsetFromUTC, offsetSeconds).toUTC();
+    // The wall time read, less its offset, is the instant in UTC (Qt's offset time specs are deprecated
+    // in newer Qt, and its offset zones stop at 14 hours).
+    return QDateTime(day, time, QTimeZone::utc()).addSecs(-offsetSeconds);
 }
 
 QString ISO8601DateFormatter::string(const QDateTime &at) const

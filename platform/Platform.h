@@ -29,6 +29,12 @@ struct Platform {
 
 class Clock;
 
+// Sets what this platform's process needs before the application object is made. macOS: Qt's Core
+// Foundation event dispatcher also without the tray (a bare QCoreApplication on Darwin would turn a
+// Unix loop that never drains the main dispatch queue, so the front app would go stale and keychain
+// reads never finish). Linux: nothing. Costs nothing; cannot fail.
+void prepareProcess();
+
 // The real platform of this build (chosen by CMake): the desktop of the login session, its
 // accessibility bus, application catalog, device facts, login registration and secret store.
 // Never fails: parts that cannot reach their service answer as their contracts say for failure.

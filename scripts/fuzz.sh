@@ -11,7 +11,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-20}
 build=${FUZZ_BUILD_DIR:-$root/build-fuzz}
-targets=(fuzz_ledger fuzz_seen_apps fuzz_backend_records fuzz_site_host fuzz_desktop_entry)
+targets=(fuzz_ledger fuzz_seen_apps fuzz_backend_records fuzz_site_host fuzz_desktop_entry fuzz_http_request)
 
 command -v clang++ >/dev/null || { echo "fuzz.sh: clang++ is not installed (apt-get install clang)" >&2; exit 2; }
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \

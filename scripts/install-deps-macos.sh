@@ -4,7 +4,7 @@
 # $FENNIMAR_DEPS (default ~/.local/fennimar-deps). Idempotent: a QCoro already there is kept.
 set -euo pipefail
 
-brew install cmake ninja qtbase qtsvg qthttpserver googletest
+brew install cmake ninja qtbase qtsvg googletest
 
 prefix="${FENNIMAR_DEPS:-$HOME/.local/fennimar-deps}"
 if [ ! -f "$prefix/lib/cmake/QCoro6/QCoro6Config.cmake" ]; then

@@ -31,7 +31,7 @@ FUZZ_SEED=1 FUZZ_BUILD_DIR="$PWD/build/fuzz" bash scripts/fuzz.sh 60
 
 echo "== sanitizer build and tests"
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DFENNIMAR_SANITIZE=ON -DFENNIMAR_WERROR=ON \
-  -DFENNIMAR_BUILD_BENCH=OFF >/dev/null
+  -DFENNIMAR_BUILD_BENCH=OFF "${launcher[@]}" >/dev/null
 cmake --build build/asan -j "$jobs"
 ctest --test-dir build/asan --output-on-failure -j "$jobs"
 
@@ -39,7 +39,7 @@ echo "== thread sanitizer build and the tests that cross threads"
 # The log writer's thread, and Qt's network thread under every backend, agent and fault test.
 threaded=(agent_base_tests backend_tests backend_refbackend_tests agent_tests fault_tests)
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFENNIMAR_TSAN=ON -DFENNIMAR_WERROR=ON \
-  -DFENNIMAR_BUILD_BENCH=OFF >/dev/null
+  -DFENNIMAR_BUILD_BENCH=OFF "${launcher[@]}" >/dev/null
 cmake --build build/tsan -j "$jobs" --target "${threaded[@]}"
 # die_after_fork=0: the crash-safety test forks children that start threads of their own.
 TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp:die_after_fork=0:halt_on_error=0:exitcode=66" \

@@ -16,6 +16,8 @@
 
 namespace fennimar {
 
+void prepareProcess() {}
+
 Platform createPlatform(Clock &clock)
 {
     Platform platform;

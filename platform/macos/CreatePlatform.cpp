@@ -13,8 +13,17 @@
 #include "platform/macos/MacLoginService.h"
 
 #include <QDesktopServices>
+#include <QtGlobal>
 
 namespace fennimar {
+
+void prepareProcess()
+{
+    // The tray's QApplication brings the Cocoa dispatcher itself; --headless and the command line
+    // need it asked for. A value set by whoever started us is kept.
+    if (!qEnvironmentVariableIsSet("QT_EVENT_DISPATCHER_CORE_FOUNDATION"))
+        qputenv("QT_EVENT_DISPATCHER_CORE_FOUNDATION", "1");
+}
 
 Platform createPlatform(Clock &clock)
 {

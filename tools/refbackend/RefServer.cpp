@@ -2,8 +2,8 @@
 
 #include "tools/refbackend/Request.h"
 
-#include <QHttpServerRequest>
 #include <QTcpSocket>
+#include <QUrl>
 
 #include <cstdio>
 
@@ -17,44 +17,29 @@ struct RefServer::Pending {
     TimerHandle timer;
 };
 
+struct RefServer::Connection {
+    HttpRequestParser parser{{64 * 1024, kMaxBodyBytes}};
+    std::deque<std::unique_ptr<Pending>> queue;
+    bool closing = false;  // the last answer closes it: nothing more is read
+};
+
 namespace {
 
-Request detach(const QHttpServerRequest &in)
+Request detach(HttpRequestParser::Parsed in, const QHostAddress &remote)
 {
     Request out;
-    switch (in.method()) {
-        case QHttpServerRequest::Method::Get:
-            out.method = "GET";
-            break;
-        case QHttpServerRequest::Method::Post:
-            out.method = "POST";
-            break;
-        case QHttpServerRequest::Method::Put:
-            out.method = "PUT";
-            break;
-        case QHttpServerRequest::Method::Delete:
-            out.method = "DELETE";
-            break;
-        case QHttpServerRequest::Method::Head:
-            out.method = "HEAD";
-            break;
-        case QHttpServerRequest::Method::Patch:
-            out.method = "PATCH";
-            break;
-        default:
-            out.method = "OTHER";
-            break;
-    }
-    const QUrl url = in.url();
-    out.rawPath = url.path(QUrl::FullyEncoded).toUtf8();
+    out.method = in.method;
+    const qsizetype question = in.target.indexOf('?');
+    out.rawPath = question < 0 ? in.target : in.target.left(question);
     // Split before decoding, so that an encoded "/" inside a token stays inside its segment.
     const QList<QByteArray> parts = out.rawPath.split('/');
     for (qsizetype i = 1; i < parts.size(); ++i)
         out.segments.append(QUrl::fromPercentEncoding(parts.at(i)));
-    out.query = in.query();
-    out.headers = in.headers();
-    out.body = in.body();
-    out.remote = in.remoteAddress();
+    if (question >= 0)
+        out.query = QUrlQuery(QString::fromUtf8(in.target.mid(question + 1)));
+    out.headers = std::move(in.headers);
+    out.body = std::move(in.body);
+    out.remote = remote;
     return out;
 }
 
@@ -81,17 +66,66 @@ void logLine(const Request &request, const Reply &reply)
 
 RefServer::RefServer(ApiRoutes &api, AdminRoutes &admin, const AdminGate &gate, FaultPlan &faults, Clock &clock,
                      QObject *parent)
-    : QAbstractHttpServer(parent), m_api(api), m_admin(admin), m_gate(gate), m_faults(faults), m_clock(clock)
+    : QObject(parent), m_api(api), m_admin(admin), m_gate(gate), m_faults(faults), m_clock(clock)
 {
+    connect(&m_server, &QTcpServer::newConnection, this, &RefServer::accept);
 }
 
 RefServer::~RefServer() = default;
 
+quint16 RefServer::listen(const QHostAddress &address, quint16 port)
+{
+    return m_server.listen(address, port) ? m_server.serverPort() : 0;
+}
+
+void RefServer::accept()
+{
+    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+        m_connections.try_emplace(socket);
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { read(socket); });
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QObject::destroyed, this, [this, socket] { m_connections.erase(socket); });
+    }
+}
+
+void RefServer::read(QTcpSocket *socket)
+{
+    const auto it = m_connections.find(socket);
+    if (it == m_connections.end() || it->second.closing)
+        return;
+    HttpRequestParser &parser = it->second.parser;
+    parser.feed(socket->readAll());
+    for (;;) {
+        HttpRequestParser::Step step = parser.next();
+        if (const auto *more = std::get_if<HttpRequestParser::NeedMore>(&step)) {
+            if (more->sendContinue)
+                socket->write("HTTP/1.1 100 Continue\r\n\r\n");
+            return;
+        }
+        if (const auto *failed = std::get_if<HttpRequestParser::Failure>(&step)) {
+            std::fprintf(stderr, "unframed request \xc2\xb7 %d \xc2\xb7 %s\n", failed->status,
+                         qPrintable(failed->message));
+            it->second.closing = true;
+            send(socket, Reply::error(failed->status, failed->message), true);
+            return;
+        }
+        auto &parsed = std::get<HttpRequestParser::Parsed>(step);
+        const bool http10 = parsed.http10;
+        const Request request = detach(std::move(parsed), socket->peerAddress());
+        const Reply reply = answer(request);
+        logLine(request, reply);
+        const QByteArray connection = request.header("Connection").trimmed().toLower();
+        const bool closeAfter = connection == "close" || (http10 && connection != "keep-alive");
+        send(socket, reply, closeAfter);
+        if (closeAfter) {
+            it->second.closing = true;
+            return;
+        }
+    }
+}
+
 Reply RefServer::answer(const Request &request)
 {
-    if (request.body.size() > kMaxBodyBytes)
-        return Reply::error(413, QStringLiteral("request body larger than %1 bytes").arg(kMaxBodyBytes));
-
     // The admin routes claim codes and rewrite data, and the page shows all of it: only the owner
     // of this server may use them, even when --allow-remote opens the API to others. The page
     // also takes its token from the address, so that a browser can open it.
@@ -122,22 +156,6 @@ Reply RefServer::answer(const Request &request)
     return fault ? fault->apply(std::move(reply), request.rawPath) : reply;
 }
 
-bool RefServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *socket)
-{
-    const Request detached = detach(request);
-    const Reply reply = answer(detached);
-    logLine(detached, reply);
-    // A refused oversized body may have been followed by more of it: start afresh.
-    const bool closeAfter = detached.header("Connection").trimmed().toLower() == "close" || reply.status == 413;
-    send(socket, reply, closeAfter);
-    return true;
-}
-
-void RefServer::missingHandler(const QHttpServerRequest &, QTcpSocket *socket)
-{
-    send(socket, Reply::error(404, QStringLiteral("no such route")), false);
-}
-
 void RefServer::send(QTcpSocket *socket, Reply reply, bool closeAfter)
 {
     auto pending = std::make_unique<Pending>();
@@ -145,12 +163,11 @@ void RefServer::send(QTcpSocket *socket, Reply reply, bool closeAfter)
     pending->drop = reply.dropConnection;
     pending->close = closeAfter;
 
-    auto [queue, fresh] = m_queues.try_emplace(socket);
-    if (fresh) {
-        connect(socket, &QObject::destroyed, this, [this, socket] { m_queues.erase(socket); });
-    }
-    // Cutting the connection waits for the next turn of the loop, so the HTTP parser is not
-    // inside a call on a socket that is going away.
+    const auto it = m_connections.find(socket);
+    if (it == m_connections.end())
+        return;
+    // Cutting the connection waits for the next turn of the loop, so that reading is not inside a
+    // call on a socket that is going away.
     if (reply.delayMs > 0 || pending->drop) {
         Pending *raw = pending.get();
         raw->timer = m_clock.callAfter(Millis(reply.delayMs), [this, socket, raw] {
@@ -160,16 +177,16 @@ void RefServer::send(QTcpSocket *socket, Reply reply, bool closeAfter)
     } else {
         pending->ready = true;
     }
-    queue->second.push_back(std::move(pending));
+    it->second.queue.push_back(std::move(pending));
     flush(socket);
 }
 
 void RefServer::flush(QTcpSocket *socket)
 {
-    const auto it = m_queues.find(socket);
-    if (it == m_queues.end())
+    const auto it = m_connections.find(socket);
+    if (it == m_connections.end())
         return;
-    auto &queue = it->second;
+    auto &queue = it->second.queue;
     while (!queue.empty() && queue.front()->ready) {
         const std::unique_ptr<Pending> next = std::move(queue.front());
         queue.pop_front();

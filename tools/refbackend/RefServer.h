@@ -5,10 +5,13 @@
 #include "tools/refbackend/AdminRoutes.h"
 #include "tools/refbackend/ApiRoutes.h"
 #include "tools/refbackend/FaultPlan.h"
+#include "tools/refbackend/HttpRequestParser.h"
 #include "tools/refbackend/Reply.h"
 #include "tools/refbackend/Request.h"
 
-#include <QAbstractHttpServer>
+#include <QHostAddress>
+#include <QObject>
+#include <QTcpServer>
 
 #include <deque>
 #include <map>
@@ -16,11 +19,11 @@
 
 namespace fennimar::refbackend {
 
-// The HTTP front of the reference backend on top of Qt HttpServer's parser. It writes answers to
-// the socket itself rather than through QHttpServerResponder, because the faults it plays need
-// what the responder does not offer: holding an answer back, cutting the connection, closing
-// after the answer when the client asked for "Connection: close" (which QHttpServer ignores).
-class RefServer final : public QAbstractHttpServer {
+// The HTTP front of the reference backend: a TCP server whose connections are framed by
+// HttpRequestParser and answered on the socket itself, because the faults it plays need what a
+// framework's responder does not offer: holding an answer back, cutting the connection, closing
+// after the answer when the client asked for "Connection: close".
+class RefServer final : public QObject {
     Q_OBJECT
 public:
     // Bodies above this many bytes are refused with 413 before any route sees them.
@@ -30,12 +33,14 @@ public:
               QObject *parent = nullptr);
     ~RefServer() override;
 
-protected:
-    bool handleRequest(const QHttpServerRequest &request, QTcpSocket *socket) override;
-    void missingHandler(const QHttpServerRequest &request, QTcpSocket *socket) override;
+    // Listens on address:port (0: a free port). Returns the port bound, or 0 when it cannot listen.
+    quint16 listen(const QHostAddress &address, quint16 port);
 
 private:
     struct Pending;
+    struct Connection;
+    void accept();
+    void read(QTcpSocket *socket);
     Reply answer(const Request &request);
     // Answers leave each connection in request order: one held back by a delay holds back the
     // answers to later requests on the same connection (pipelining) until it has gone.
@@ -47,7 +52,9 @@ private:
     const AdminGate &m_gate;
     FaultPlan &m_faults;
     Clock &m_clock;
-    std::map<QTcpSocket *, std::deque<std::unique_ptr<Pending>>> m_queues;
+    // Before the server: its sockets, destroyed with it, still find the map to leave.
+    std::map<QTcpSocket *, Connection> m_connections;
+    QTcpServer m_server;
 };
 
 }  // namespace fennimar::refbackend
