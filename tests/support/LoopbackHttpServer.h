@@ -68,6 +68,7 @@ public:
     LoopbackHttpServer();
 
     bool isListening() const { return m_server.isListening(); }
+    quint16 port() const { return m_server.serverPort(); }
     QUrl baseUrl() const { return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort())); }
 
     void respond(const QString &path, Response response) { m_standing[path] = std::move(response); }
