@@ -97,7 +97,8 @@ void FaultFront::accept()
 {
     while (QTcpSocket *client = m_server->nextPendingConnection()) {
         client->setParent(this);
-        auto link = std::make_shared<Link>(Link{client, new QTcpSocket(this), m_mode == Mode::ResetMidAnswer});
+        auto link =
+            std::make_shared<Link>(Link{client, new QTcpSocket(this), m_mode == Mode::ResetMidAnswer, false, {}});
         m_links.push_back(link);
         const std::weak_ptr<Link> weak = link;
         auto end = [this, weak](bool abortive) {
