@@ -16,35 +16,19 @@
 
 namespace fennimar::test {
 
-namespace detail {
-template <typename T>
-QCoro::Task<void> deliver(QCoro::Task<T> task, std::shared_ptr<std::optional<T>> out)
-{
-    auto value = co_await std::move(task);
-    out->emplace(std::move(value));
-}
-inline QCoro::Task<void> deliver(QCoro::Task<void> task, std::shared_ptr<std::optional<bool>> out)
-{
-    co_await std::move(task);
-    out->emplace(true);
-}
-template <typename T>
-bool spin(const std::shared_ptr<std::optional<T>> &out, std::chrono::milliseconds limit)
-{
-    const QDeadlineTimer deadline(limit);
-    while (!out->has_value() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
-    return out->has_value();
-}
-}  // namespace detail
-
 // Runs a client operation to its end on the event loop, for at most limit (a test failure after).
 template <typename T>
 T finish(QCoro::Task<T> task, std::chrono::milliseconds limit = std::chrono::seconds(15))
 {
+    // Shared with the coroutine, which may still end after a timeout here.
     auto out = std::make_shared<std::optional<T>>();
-    detail::deliver(std::move(task), out);
-    if (!detail::spin(out, limit)) {
+    [](QCoro::Task<T> t, std::shared_ptr<std::optional<T>> o) -> QCoro::Task<void> {
+        o->emplace(co_await std::move(t));
+    }(std::move(task), out);
+    const QDeadlineTimer deadline(limit);
+    while (!*out && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+    if (!*out) {
         ADD_FAILURE() << "the operation did not finish in time";
         return T();
     }
@@ -52,10 +36,12 @@ T finish(QCoro::Task<T> task, std::chrono::milliseconds limit = std::chrono::sec
 }
 inline void finish(QCoro::Task<void> task, std::chrono::milliseconds limit = std::chrono::seconds(15))
 {
-    auto out = std::make_shared<std::optional<bool>>();
-    detail::deliver(std::move(task), out);
-    if (!detail::spin(out, limit))
-        ADD_FAILURE() << "the operation did not finish in time";
+    finish(
+        [](QCoro::Task<void> t) -> QCoro::Task<bool> {
+            co_await std::move(t);
+            co_return true;
+        }(std::move(task)),
+        limit);
 }
 
 // A client on a loopback server. The clock is virtual: request bodies carry its fixed time, and its

@@ -38,18 +38,11 @@ TEST_F(UsageRecoveryTest, ARefusedReportIsNarrowedToTheDayAtFault)
         finish(reporter.report());
 
     ASSERT_EQ(server.requests().size(), 6);
-    const std::vector<QStringList> expected = {
-        {"2026-03-11", "2026-03-12", "2026-03-13"},  // refused: 422
-        {},                                          // today alone
-        {"2026-03-11"},
-        {"2026-03-12"},  // refused alone: 400
-        {"2026-03-13"},
-        {},  // 03-12 is no longer offered
-    };
-    for (qsizetype i = 0; i < 6; ++i) {
-        SCOPED_TRACE(i);
-        EXPECT_EQ(sentDays(i), expected[static_cast<size_t>(i)]);
-    }
+    // Refused (422), today alone, each day alone with 03-12 refused (400), then 03-12 no longer offered.
+    const QStringList expected[] = {
+        {"2026-03-11", "2026-03-12", "2026-03-13"}, {}, {"2026-03-11"}, {"2026-03-12"}, {"2026-03-13"}, {}};
+    for (qsizetype i = 0; i < 6; ++i)
+        EXPECT_EQ(sentDays(i), expected[i]) << i;
     EXPECT_EQ(ledger.days().at("2026-03-11").reportedTotal, 11);
     EXPECT_EQ(ledger.days().at("2026-03-12").reportedTotal, -1);  // kept, unconfirmed
     EXPECT_EQ(ledger.days().at("2026-03-13").reportedTotal, 13);

@@ -1,18 +1,14 @@
 #pragma once
 
-#include <QHostAddress>
-#include <QObject>
 #include <QPointer>
 #include <QSslConfiguration>
 #include <QTcpServer>
 
 #include <memory>
 #include <optional>
-#include <utility>
 #include <vector>
 
 class QSslSocket;
-class QTcpSocket;
 
 namespace fennimar::test {
 
@@ -20,7 +16,7 @@ namespace fennimar::test {
 // (nothing listens on its port), or resets each connection in the middle of the first answer.
 // After serveTls() it is an https front instead, whose certificate can turn into one no client
 // may trust. Keeps its port across modes, so a client configured with its URL sees the backend go
-// and come back. Lives on the test's thread; works while the event loop runs.
+// and come back. Works while the test's event loop runs.
 class FaultFront : public QObject {
     Q_OBJECT
 public:
@@ -28,26 +24,23 @@ public:
 
     // Listens on a free loopback port and forwards to upstreamPort on 127.0.0.1.
     explicit FaultFront(quint16 upstreamPort);
-    ~FaultFront() override;
+    ~FaultFront() override { closeAll(); }
 
     quint16 port() const { return m_port; }
-    // From now on the front speaks TLS with `trusted`, or with `untrusted` in UntrustedCertificate
-    // mode. False when the port could not be listened on again.
+    // From now on TLS with `trusted`, or `untrusted` in UntrustedCertificate mode. False when the
+    // port could not be listened on again.
     bool serveTls(const QSslConfiguration &trusted, const QSslConfiguration &untrusted);
     // Refuse closes the listening socket and every open connection; leaving Refuse listens on the
     // same port again (false when the port was taken meanwhile).
     bool setMode(Mode mode);
-    // Connections whose client has sent something the server has not answered yet, and TLS
-    // handshakes under way.
+    // Connections whose client has sent something not answered yet, and TLS handshakes under way.
     int awaitingAnswers() const;
 
 private:
     struct Link;
     void accept();
     void closeAll();
-
     bool listen();
-    const QSslConfiguration &tlsFor(Mode mode) const;  // after serveTls() only
 
     std::unique_ptr<QTcpServer> m_server;
     std::optional<std::pair<QSslConfiguration, QSslConfiguration>> m_tls;  // {trusted, untrusted}

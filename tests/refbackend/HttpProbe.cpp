@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QJsonDocument>
+#include <QNetworkReply>
 #include <QPointer>
 
 namespace fennimar::test {
@@ -10,14 +11,6 @@ namespace fennimar::test {
 QJsonObject HttpAnswer::json() const
 {
     return QJsonDocument::fromJson(body).object();
-}
-
-QByteArray HttpAnswer::header(const QByteArray &name) const
-{
-    for (const auto &[key, value] : headers)
-        if (key.compare(name, Qt::CaseInsensitive) == 0)
-            return value;
-    return {};
 }
 
 HttpAnswer HttpProbe::get(const QString &path, const QString &token)
@@ -28,10 +21,9 @@ HttpAnswer HttpProbe::get(const QString &path, const QString &token)
     return send("GET", path, {}, headers);
 }
 
-HttpAnswer HttpProbe::post(const QString &path, const QByteArray &body, const QString &token,
-                           const QByteArray &contentType)
+HttpAnswer HttpProbe::post(const QString &path, const QByteArray &body, const QString &token)
 {
-    QList<QPair<QByteArray, QByteArray>> headers{{"Content-Type", contentType}};
+    QList<QPair<QByteArray, QByteArray>> headers{{"Content-Type", "application/json"}};
     if (!token.isEmpty())
         headers.append({"Authorization", "Bearer " + token.toUtf8()});
     return send("POST", path, body, headers);
@@ -46,7 +38,7 @@ HttpAnswer HttpProbe::send(const QByteArray &method, const QString &path, const 
                            const QList<QPair<QByteArray, QByteArray>> &headers)
 {
     QUrl url = m_base;
-    const qsizetype query = path.indexOf(QLatin1Char('?'));
+    const qsizetype query = path.indexOf(u'?');
     url.setPath(path.left(query));
     if (query >= 0)
         url.setQuery(path.mid(query + 1));
@@ -54,95 +46,30 @@ HttpAnswer HttpProbe::send(const QByteArray &method, const QString &path, const 
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     for (const auto &[name, value] : headers)
         request.setRawHeader(name, value);
-
-    QElapsedTimer clock;
-    clock.start();
     QPointer<QNetworkReply> reply = m_manager.sendCustomRequest(request, method, body);
     const QDeadlineTimer deadline(15000);
     while (reply && !reply->isFinished() && !deadline.hasExpired())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-
     HttpAnswer answer;
-    answer.elapsedMs = clock.elapsed();
-    if (!reply || !reply->isFinished()) {
-        answer.error = QNetworkReply::TimeoutError;
-        if (reply)
-            reply->abort();
-    } else {
-        answer.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        answer.body = reply->readAll();
-        answer.error = reply->error();
-        answer.headers = reply->rawHeaderPairs();
-    }
-    if (reply)
+    if (reply && reply->isFinished())
+        answer = {reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll()};
+    if (reply) {
+        reply->abort();
         reply->deleteLater();
+    }
     return answer;
 }
-
-}  // namespace fennimar::test
-
-#include "tests/support/RefBackendProcess.h"
-
-namespace fennimar::test {
-
-PairedDevice pairDevice(RefBackendProcess &server, HttpProbe &http, const QString &child)
-{
-    PairedDevice device;
-    const auto ticket = http.post(QStringLiteral("/api/devices/setup-pending"), pendingBody());
-    if (ticket.status != 201) {
-        device.error = QStringLiteral("setup-pending answered ") + QString::number(ticket.status);
-        return device;
-    }
-    const auto claim = server.claim(ticket.json().value(QStringLiteral("pair_code")).toString(), child);
-    if (!claim) {
-        device.error = claim.error();
-        return device;
-    }
-    device.deviceId = claim->value(QStringLiteral("device_id")).toString();
-    device.token = claim->value(QStringLiteral("child_session_token")).toString();
-    return device;
-}
-
-namespace {
-
-QJsonObject platformInfo()
-{
-    return {{QStringLiteral("brand"), QStringLiteral("Framework")},
-            {QStringLiteral("model"), QStringLiteral("Laptop 13")},
-            {QStringLiteral("os"), QStringLiteral("linux")},
-            {QStringLiteral("os_version"), QStringLiteral("12.0.0")},
-            {QStringLiteral("device_type"), QStringLiteral("laptop")},
-            {QStringLiteral("device_name"), QStringLiteral("kid-pc")},
-            {QStringLiteral("os_user"), QStringLiteral("mia")}};
-}
-
-QJsonObject appBuild()
-{
-    return {{QStringLiteral("app_version"), QStringLiteral("0.1.0")},
-            {QStringLiteral("build_number"), QStringLiteral("1")},
-            {QStringLiteral("platform"), QStringLiteral("linux")},
-            {QStringLiteral("os_version"), QStringLiteral("12.0.0")}};
-}
-
-}  // namespace
 
 QJsonObject pendingBody()
 {
     return {{QStringLiteral("device_type"), QStringLiteral("linux_laptop")},
-            {QStringLiteral("platform_info"), platformInfo()}};
-}
-
-QJsonObject heartbeatBody(bool accessibility)
-{
-    const auto check = [](bool ok) {
-        return QJsonObject{{QStringLiteral("ok"), ok}, {QStringLiteral("actionable_intent"), QJsonValue::Null}};
-    };
-    const QJsonObject checks{{QStringLiteral("accessibility_granted"), check(accessibility)},
-                             {QStringLiteral("login_item_enabled"), check(true)}};
-    return {{QStringLiteral("platform_info"), platformInfo()},
-            {QStringLiteral("app_build"), appBuild()},
-            {QStringLiteral("health_snapshot"),
-             QJsonObject{{QStringLiteral("os"), platformInfo()}, {QStringLiteral("checks"), checks}}}};
+            {QStringLiteral("platform_info"), QJsonObject{{QStringLiteral("brand"), QStringLiteral("Framework")},
+                                                          {QStringLiteral("model"), QStringLiteral("Laptop 13")},
+                                                          {QStringLiteral("os"), QStringLiteral("linux")},
+                                                          {QStringLiteral("os_version"), QStringLiteral("12.0.0")},
+                                                          {QStringLiteral("device_type"), QStringLiteral("laptop")},
+                                                          {QStringLiteral("device_name"), QStringLiteral("kid-pc")},
+                                                          {QStringLiteral("os_user"), QStringLiteral("mia")}}}};
 }
 
 QJsonObject dayObject(const QString &date, const QList<int> &hoursWithSeconds)
@@ -170,9 +97,15 @@ QJsonObject dayObject(const QString &date, const QList<int> &hoursWithSeconds)
 QJsonObject usageBody(const QString &deviceId, const QJsonObject &today, const QJsonArray &backfill)
 {
     QJsonObject body{
-        {QStringLiteral("device_id"), deviceId},      {QStringLiteral("device_type"), QStringLiteral("desktop")},
-        {QStringLiteral("app_build"), appBuild()},    {QStringLiteral("wall_clock_ms"), 1796000000000.0},
-        {QStringLiteral("device_uptime_ms"), 123456}, {QStringLiteral("daily_usage"), today}};
+        {QStringLiteral("device_id"), deviceId},
+        {QStringLiteral("device_type"), QStringLiteral("desktop")},
+        {QStringLiteral("app_build"), QJsonObject{{QStringLiteral("app_version"), QStringLiteral("0.1.0")},
+                                                  {QStringLiteral("build_number"), QStringLiteral("1")},
+                                                  {QStringLiteral("platform"), QStringLiteral("linux")},
+                                                  {QStringLiteral("os_version"), QStringLiteral("12.0.0")}}},
+        {QStringLiteral("wall_clock_ms"), 1796000000000.0},
+        {QStringLiteral("device_uptime_ms"), 123456},
+        {QStringLiteral("daily_usage"), today}};
     if (!backfill.isEmpty())
         body.insert(QStringLiteral("daily_usage_backfill"), backfill);
     return body;

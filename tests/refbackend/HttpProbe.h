@@ -1,11 +1,8 @@
 #pragma once
 
-#include <QByteArray>
-#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QUrl>
 
 namespace fennimar::test {
@@ -14,12 +11,8 @@ namespace fennimar::test {
 struct HttpAnswer {
     int status = 0;  // 0: no HTTP answer at all
     QByteArray body;
-    QNetworkReply::NetworkError error = QNetworkReply::NoError;
-    QList<QNetworkReply::RawHeaderPair> headers;
-    qint64 elapsedMs = 0;
 
     QJsonObject json() const;
-    QByteArray header(const QByteArray &name) const;
 };
 
 // Blocking HTTP calls for tests, over a real QNetworkAccessManager on the test's event loop.
@@ -29,8 +22,7 @@ public:
     explicit HttpProbe(QUrl base) : m_base(std::move(base)) {}
 
     HttpAnswer get(const QString &path, const QString &token = {});
-    HttpAnswer post(const QString &path, const QByteArray &body, const QString &token = {},
-                    const QByteArray &contentType = "application/json");
+    HttpAnswer post(const QString &path, const QByteArray &body, const QString &token = {});
     HttpAnswer post(const QString &path, const QJsonObject &body, const QString &token = {});
     HttpAnswer send(const QByteArray &method, const QString &path, const QByteArray &body,
                     const QList<QPair<QByteArray, QByteArray>> &headers);
@@ -40,19 +32,8 @@ private:
     QUrl m_base;
 };
 
-class RefBackendProcess;
-
-// A device paired through the real routes: setup-pending, then the admin claim for child.
-struct PairedDevice {
-    QString deviceId;
-    QString token;
-    QString error;  // empty when pairing worked
-};
-PairedDevice pairDevice(RefBackendProcess &server, HttpProbe &http, const QString &child);
-
 // Request bodies as the agent sends them.
 QJsonObject pendingBody();
-QJsonObject heartbeatBody(bool accessibility);
 QJsonObject dayObject(const QString &date, const QList<int> &hoursWithSeconds);  // (hour, seconds) pairs flattened
 QJsonObject usageBody(const QString &deviceId, const QJsonObject &today, const QJsonArray &backfill = {});
 

@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
 # Runs a test binary on a private D-Bus session bus in a private home, never the user's own.
 #   with-secret-service.sh keyring BINARY [ARGS...]  gnome-keyring's Secret Service, unlocked
-#   with-secret-service.sh bare BINARY [ARGS...]     a bus without any services
 #   with-secret-service.sh nobus BINARY [ARGS...]    no session bus at all
 # When a tool is missing the binary still runs, told so through FENNIMAR_SECRET_SERVICE_MISSING,
 # and skips its tests loudly.
@@ -35,22 +34,10 @@ unset XDG_CURRENT_DESKTOP DESKTOP_SESSION KDE_FULL_SESSION DISPLAY WAYLAND_DISPL
 export FENNIMAR_TEST_SECRET_SERVICE="$mode"
 
 if [ "$mode" = keyring ]; then
-  # The desktop session every real-peer script uses starts gnome-keyring's Secret Service, unlocked
-  # with $SESSION_KEYRING_PASSWORD, and stops it by pid when the tests end. No display for the tests.
-  SESSION_HOME="$tmp/session" timeout 280 "$(dirname "$0")/../../scripts/desktop-session.sh" bash -c \
-    'FENNIMAR_TEST_KEYRING_PASSWORD=$SESSION_KEYRING_PASSWORD exec env -u DISPLAY "$@"' with-secret-service \
+  # The desktop session every real-peer script uses starts gnome-keyring's Secret Service, unlocked,
+  # and stops it by pid when the tests end. No display for the tests.
+  SESSION_HOME="$tmp/session" timeout 280 "$(dirname "$0")/../../scripts/desktop-session.sh" env -u DISPLAY \
     "$binary" "$@"
-elif [ "$mode" = nobus ]; then
-  env -u DBUS_SESSION_BUS_ADDRESS "$binary" "$@"
 else
-  cat >"$tmp/bare.conf" <<CONF
-<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:dir=$tmp</listen>
-  <policy context="default"><allow send_destination="*"/><allow receive_sender="*"/><allow own="*"/></policy>
-</busconfig>
-CONF
-  timeout 280 dbus-run-session --config-file="$tmp/bare.conf" -- "$binary" "$@"
+  env -u DBUS_SESSION_BUS_ADDRESS "$binary" "$@"
 fi

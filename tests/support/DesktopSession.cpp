@@ -5,12 +5,10 @@
 #include <QDBusVariant>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QThread>
 
-#include <atomic>
 #include <csignal>
 #include <unistd.h>
 
@@ -20,15 +18,12 @@ bool waitUntil(const std::function<bool()> &pred, int timeoutMs, int stepMs)
 {
     QElapsedTimer timer;
     timer.start();
+    QElapsedTimer pause;
     while (!pred()) {
         if (timer.elapsed() > timeoutMs)
             return pred();
-        QElapsedTimer pause;
-        pause.start();
-        do {
+        for (pause.start(); pause.elapsed() < stepMs; QThread::msleep(5))
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-            QThread::msleep(5);
-        } while (pause.elapsed() < stepMs);
     }
     return true;
 }
@@ -52,10 +47,9 @@ std::optional<QByteArray> runProgram(const QString &program, const QStringList &
 QStringList missingTools(const QStringList &programs)
 {
     QStringList missing;
-    for (const QString &program : programs) {
+    for (const QString &program : programs)
         if (QStandardPaths::findExecutable(program).isEmpty())
             missing << program;
-    }
     return missing;
 }
 
@@ -65,32 +59,23 @@ const QString launcherPath = QStringLiteral("/usr/libexec/at-spi-bus-launcher");
 
 QString readLine(QProcess *process, int timeoutMs)
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (!process->canReadLine() && timer.elapsed() < timeoutMs && process->state() != QProcess::NotRunning)
-        process->waitForReadyRead(100);
+    waitUntil([&] { return process->canReadLine() || process->state() == QProcess::NotRunning; }, timeoutMs);
     return QString::fromUtf8(process->readLine()).trimmed();
 }
 
+// The whole process group, woken first: a test may have stopped it.
 void stop(QProcess &process)
 {
-    const qint64 pid = process.processId();
-    if (pid > 0) {
-        ::kill(static_cast<pid_t>(-pid), SIGCONT);  // a test may have stopped it
-        ::kill(static_cast<pid_t>(-pid), SIGTERM);
-    }
-    if (!process.waitForFinished(2000) && pid > 0)
-        ::kill(static_cast<pid_t>(-pid), SIGKILL);
+    const auto group = static_cast<pid_t>(-process.processId());
+    for (int signal : {SIGCONT, SIGTERM})
+        if (group < 0)
+            ::kill(group, signal);
+    if (!process.waitForFinished(2000) && group < 0)
+        ::kill(group, SIGKILL);
     process.waitForFinished(2000);
 }
 
 }  // namespace
-
-DesktopSession::DesktopSession()
-{
-    static std::atomic<int> counter{0};
-    m_connectionName = QStringLiteral("desktop-session-%1").arg(counter.fetch_add(1));
-}
 
 DesktopSession::~DesktopSession()
 {
@@ -109,12 +94,9 @@ QString DesktopSession::start(Bus bus)
     if (bus != Bus::None)
         tools << QStringLiteral("dbus-daemon");
     if (const QStringList missing = missingTools(tools); !missing.isEmpty())
-        return QStringLiteral("missing ") + missing.join(QStringLiteral(", ")) +
-               QStringLiteral(" (scripts/install-deps.sh)");
-    if ((bus == Bus::Accessibility || bus == Bus::AccessibilityOn) && !QFile::exists(launcherPath))
-        return QStringLiteral("missing ") + launcherPath + QStringLiteral(" (at-spi2-core)");
-    if (!m_home.isValid())
-        return QStringLiteral("no temporary directory");
+        return QStringLiteral("missing %1 (scripts/install-deps.sh)").arg(missing.join(QStringLiteral(", ")));
+    if (bus != Bus::None && bus != Bus::Bare && !QFile::exists(launcherPath))
+        return QStringLiteral("missing %1 (at-spi2-core)").arg(launcherPath);
     for (const char *dir : {"/.config", "/.local/share", "/.cache", "/runtime"})
         QDir().mkpath(m_home.path() + QLatin1String(dir));
     QFile::setPermissions(m_home.path() + QStringLiteral("/runtime"),
@@ -128,29 +110,26 @@ QString DesktopSession::startX()
 {
     // A window manager that exits at once (seen when another test's X server had just left the same
     // display number) gets a fresh server.
-    QString why;
+    QString why = QStringLiteral("Xvfb did not start");
     for (int attempt = 0; attempt < 3; ++attempt) {
         m_display.clear();
-        if (!restartServer()) {
-            why = QStringLiteral("Xvfb did not start");
+        if (!restartServer())
             continue;
-        }
         QProcess *wm = spawn(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
         // openbox is ready once it has claimed the window-manager selection of screen 0.
-        const bool managed =
-            wm && waitUntil(
-                      [&] {
-                          const auto out = run(QStringLiteral("xprop"),
-                                               {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")});
-                          return (out && out->contains("window id")) || wm->state() != QProcess::Running;
-                      },
-                      30000, 100);
-        if (managed && wm->state() == QProcess::Running)
+        const auto managed = [&] {
+            const auto out =
+                run(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")});
+            return (out && out->contains("window id")) || wm->state() != QProcess::Running;
+        };
+        if (wm && waitUntil(managed, 30000, 100) && wm->state() == QProcess::Running)
             return {};
-        why = QStringLiteral("openbox did not take over display ") + QString::fromLatin1(m_display) +
-              QStringLiteral(": ") + errorLog(QStringLiteral("openbox"));
-        stop(*m_processes.back());
-        m_processes.pop_back();
+        why = QStringLiteral("openbox did not take over display %1: %2")
+                  .arg(QString::fromLatin1(m_display), errorLog(QStringLiteral("openbox")));
+        if (wm) {
+            stop(*m_processes.back());
+            m_processes.pop_back();
+        }
         stop(*m_server);
     }
     return why;
@@ -158,25 +137,20 @@ QString DesktopSession::startX()
 
 bool DesktopSession::restartServer()
 {
-    QStringList args = {QStringLiteral("-nolisten"), QStringLiteral("tcp"), QStringLiteral("-screen"),
-                        QStringLiteral("0"), QStringLiteral("1280x900x24")};
     // -displayfd picks a free display number, so tests running side by side never collide.
-    args.prepend(m_display.isEmpty() ? QStringLiteral("-displayfd") : QString::fromLatin1(m_display));
-    if (m_display.isEmpty())
-        args.insert(1, QStringLiteral("1"));
+    const QStringList where = m_display.isEmpty() ? QStringList{QStringLiteral("-displayfd"), QStringLiteral("1")}
+                                                  : QStringList{QString::fromLatin1(m_display)};
     m_server = std::make_unique<QProcess>();
     m_server->setChildProcessModifier([] { ::setsid(); });
-    m_server->start(QStringLiteral("Xvfb"), args);
+    m_server->start(QStringLiteral("Xvfb"),
+                    where + QStringList{QStringLiteral("-nolisten"), QStringLiteral("tcp"), QStringLiteral("-screen"),
+                                        QStringLiteral("0"), QStringLiteral("1280x900x24")});
     if (!m_server->waitForStarted(10000))
         return false;
-    if (m_display.isEmpty()) {
-        const QString number = readLine(m_server.get(), 30000);
-        if (number.isEmpty())
-            return false;
-        m_display = ':' + number.toLatin1();
-    }
+    if (m_display.isEmpty())
+        m_display = ':' + readLine(m_server.get(), 30000).toLatin1();
     const QString socket = QStringLiteral("/tmp/.X11-unix/X") + QString::fromLatin1(m_display.mid(1));
-    return waitUntil([&] { return QFile::exists(socket); }, 30000);
+    return m_display.size() > 1 && waitUntil([&] { return QFile::exists(socket); }, 30000);
 }
 
 void DesktopSession::killServer()
@@ -191,35 +165,29 @@ QString DesktopSession::startBus(Bus bus)
     if (bus == Bus::Bare) {
         // A session bus that knows no services to start, as on a desktop without at-spi2-core.
         QFile config(m_home.filePath(QStringLiteral("bare-bus.conf")));
-        if (!config.open(QIODevice::WriteOnly))
+        if (!config.open(QIODevice::WriteOnly) ||
+            !config.write("<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen>"
+                          "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                          "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>"))
             return QStringLiteral("cannot write a bus configuration");
-        config.write(
-            "<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen>"
-            "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-            "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>");
-        config.close();
         args[0] = QStringLiteral("--config-file=") + config.fileName();
     }
     QProcess *daemon = spawn(QStringLiteral("dbus-daemon"), args);
     m_busAddress = daemon ? readLine(daemon, 30000) : QString();
-    if (m_busAddress.isEmpty())
+    if (m_busAddress.isEmpty() || !QDBusConnection::connectToBus(m_busAddress, m_connectionName).isConnected())
         return QStringLiteral("dbus-daemon did not start");
-    if (!QDBusConnection::connectToBus(m_busAddress, m_connectionName).isConnected())
-        return QStringLiteral("cannot connect to the private session bus");
     if (bus == Bus::Bare)
         return {};
     if (!spawn(launcherPath, {QStringLiteral("--launch-immediately")}))
         return QStringLiteral("at-spi-bus-launcher did not start");
-    const bool busReady = waitUntil(
-        [this] {
-            const auto reply = sessionBus().call(
-                QDBusMessage::createMethodCall(QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
-                                               QStringLiteral("org.a11y.Bus"), QStringLiteral("GetAddress")),
-                QDBus::Block, 1000);
-            return reply.type() == QDBusMessage::ReplyMessage;
-        },
-        30000, 200);
-    if (!busReady)
+    const auto ready = [this] {
+        return sessionBus()
+                   .call(QDBusMessage::createMethodCall(QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
+                                                        QStringLiteral("org.a11y.Bus"), QStringLiteral("GetAddress")),
+                         QDBus::Block, 1000)
+                   .type() == QDBusMessage::ReplyMessage;
+    };
+    if (!waitUntil(ready, 30000, 200))
         return QStringLiteral("the accessibility bus did not appear");
     if (bus == Bus::AccessibilityOn && !setAccessibility(true))
         return QStringLiteral("cannot turn accessibility on");
@@ -235,17 +203,18 @@ QProcessEnvironment DesktopSession::environment() const
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     const QString home = m_home.path();
-    env.insert(QStringLiteral("HOME"), home);
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
-    env.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/.local/share"));
-    env.insert(QStringLiteral("XDG_CACHE_HOME"), home + QStringLiteral("/.cache"));
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home + QStringLiteral("/runtime"));
     // Desktop settings stay in memory: turning accessibility on must not reach the real user's.
-    env.insert(QStringLiteral("GSETTINGS_BACKEND"), QStringLiteral("memory"));
-    env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(m_display));
+    for (const auto &[name, value] : {std::pair{"HOME", home},
+                                      {"XDG_CONFIG_HOME", home + QStringLiteral("/.config")},
+                                      {"XDG_DATA_HOME", home + QStringLiteral("/.local/share")},
+                                      {"XDG_CACHE_HOME", home + QStringLiteral("/.cache")},
+                                      {"XDG_RUNTIME_DIR", home + QStringLiteral("/runtime")},
+                                      {"GSETTINGS_BACKEND", QStringLiteral("memory")},
+                                      {"DISPLAY", QString::fromLatin1(m_display)},
+                                      {"NO_AT_BRIDGE", QStringLiteral("0")}})
+        env.insert(QLatin1String(name), value);
     env.remove(QStringLiteral("AT_SPI_BUS_ADDRESS"));
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    env.insert(QStringLiteral("NO_AT_BRIDGE"), QStringLiteral("0"));
     if (!m_busAddress.isEmpty())
         env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_busAddress);
     return env;
@@ -254,17 +223,14 @@ QProcessEnvironment DesktopSession::environment() const
 QProcess *DesktopSession::spawn(const QString &program, const QStringList &args, QProcessEnvironment env)
 {
     auto process = std::make_unique<QProcess>();
-    process->setProgram(program);
-    process->setArguments(args);
     process->setProcessEnvironment(env.isEmpty() ? environment() : env);
     process->setStandardErrorFile(m_home.filePath(QFileInfo(program).fileName() + QStringLiteral(".log")));
     // Its own process group, so that a browser's helpers die with it.
     process->setChildProcessModifier([] { ::setsid(); });
-    process->start();
+    process->start(program, args);
     if (!process->waitForStarted(10000))
         return nullptr;
-    m_processes.push_back(std::move(process));
-    return m_processes.back().get();
+    return m_processes.emplace_back(std::move(process)).get();
 }
 
 QString DesktopSession::errorLog(const QString &program) const
@@ -287,27 +253,24 @@ QString DesktopSession::activeWindowTitle() const
 
 QString DesktopSession::openTerminal(const QStringList &args, qint64 *pid)
 {
-    const QStringList font = {QStringLiteral("-fa"), QStringLiteral("DejaVu Sans Mono"), QStringLiteral("-fs"),
-                              QStringLiteral("10")};
-    QProcess *terminal = spawn(QStringLiteral("xterm"), font + args);
+    QProcess *terminal =
+        spawn(QStringLiteral("xterm"), QStringList{QStringLiteral("-fa"), QStringLiteral("DejaVu Sans Mono"),
+                                                   QStringLiteral("-fs"), QStringLiteral("10")} +
+                                           args);
     if (!terminal)
         return {};
     if (pid)
         *pid = terminal->processId();
-    return waitForWindow({QStringLiteral("--pid"), QString::number(terminal->processId())});
-}
-
-QString DesktopSession::waitForWindow(const QStringList &search, int timeoutMs) const
-{
     QString id;
     waitUntil(
         [&] {
-            const auto out = run(QStringLiteral("xdotool"),
-                                 QStringList{QStringLiteral("search"), QStringLiteral("--onlyvisible")} + search);
-            id = out ? QString::fromLatin1(out->trimmed()).section(QLatin1Char('\n'), 0, 0) : QString();
+            const auto out =
+                run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                                QStringLiteral("--pid"), QString::number(terminal->processId())});
+            id = out ? QString::fromLatin1(out->trimmed()).section(u'\n', 0, 0) : QString();
             return !id.isEmpty();
         },
-        timeoutMs, 200);
+        60000, 200);
     return id;
 }
 

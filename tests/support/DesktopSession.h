@@ -1,13 +1,10 @@
 #pragma once
 
-#include <QByteArray>
 #include <QDBusConnection>
 #include <QProcess>
-#include <QString>
 #include <QStringList>
-#include <QTemporaryDir>
-
 #include <QProcessEnvironment>
+#include <QTemporaryDir>
 
 #include <functional>
 #include <memory>
@@ -42,7 +39,7 @@ public:
         AccessibilityOn,
     };
 
-    DesktopSession();
+    DesktopSession() = default;
     ~DesktopSession();
     DesktopSession(const DesktopSession &) = delete;
     DesktopSession &operator=(const DesktopSession &) = delete;
@@ -70,8 +67,6 @@ public:
     // (up to 60 s: a cold first start loads fonts and caches), or an empty string. The font is named,
     // so xterm never hunts for the bitmap fonts a minimal machine lacks.
     QString openTerminal(const QStringList &args, qint64 *pid = nullptr);
-    // The id of the first visible window xdotool finds with these search arguments, waiting up to timeoutMs.
-    QString waitForWindow(const QStringList &search, int timeoutMs = 60000) const;
     // Activates the window and waits until the window manager says it is active, asking again every
     // second (a window manager busy mapping other windows may drop a request) for up to 30 s.
     bool activate(const QString &windowId) const;
@@ -89,7 +84,7 @@ private:
     QTemporaryDir m_home;
     QByteArray m_display;
     QString m_busAddress;
-    QString m_connectionName;
+    QString m_connectionName = QStringLiteral("desktop-session-%1").arg(quintptr(this));
     std::unique_ptr<QProcess> m_server;
     std::vector<std::unique_ptr<QProcess>> m_processes;
 };

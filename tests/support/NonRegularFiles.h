@@ -3,9 +3,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QString>
 
-#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -36,9 +34,9 @@ inline const SpecialFile specialFiles[] = {
     {"symlink to a file", "symbolic link",
      [](const QByteArray &p) -> mode_t {
          QFile target(QFile::decodeName(p + ".target"));
-         const bool made = target.open(QIODevice::WriteOnly) && target.write("keep") == 4;
-         target.close();
-         return made && ::symlink(p + ".target", p) == 0 ? S_IFLNK : 0;
+         return target.open(QIODevice::WriteOnly) && target.write("keep") == 4 && ::symlink(p + ".target", p) == 0
+                    ? S_IFLNK
+                    : 0;
      }},
 };
 
@@ -50,9 +48,7 @@ inline int entriesOfType(const QString &dir, mode_t type)
     for (const QString &name :
          QDir(dir).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot)) {
         struct stat st {};
-        if (::lstat(QFile::encodeName(dir + QLatin1Char('/') + name).constData(), &st) == 0 &&
-            (st.st_mode & S_IFMT) == type)
-            ++count;
+        count += ::lstat(QFile::encodeName(dir + u'/' + name).constData(), &st) == 0 && (st.st_mode & S_IFMT) == type;
     }
     return count;
 }
@@ -62,32 +58,19 @@ inline int entriesOfType(const QString &dir, mode_t type)
 class FifoUnblocker {
 public:
     explicit FifoUnblocker(QByteArray path)
-        : m_path(std::move(path)), m_thread([this] {
-              QElapsedTimer since;
-              since.start();
-              while (!m_stop) {
-                  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-                  if (since.elapsed() < 2000)
-                      continue;
-                  const int fd = ::open(m_path.constData(), O_RDWR | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
-                  if (fd >= 0)
-                      ::close(fd);
-              }
+        : m_thread([path = std::move(path)](std::stop_token stop) {
+              const auto start = std::chrono::steady_clock::now();
+              for (; !stop.stop_requested(); std::this_thread::sleep_for(std::chrono::milliseconds(20)))
+                  if (std::chrono::steady_clock::now() - start > std::chrono::seconds(2))
+                      if (const int fd = ::open(path.constData(), O_RDWR | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+                          fd >= 0)
+                          ::close(fd);
           })
     {
     }
-    ~FifoUnblocker()
-    {
-        m_stop = true;
-        m_thread.join();
-    }
-    FifoUnblocker(const FifoUnblocker &) = delete;
-    FifoUnblocker &operator=(const FifoUnblocker &) = delete;
 
 private:
-    QByteArray m_path;
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
+    std::jthread m_thread;
 };
 
 }  // namespace fennimar::test

@@ -10,54 +10,50 @@ namespace fennimar::test {
 
 namespace {
 
-constexpr int kStartMs = 20000;  // a sanitizer build starts slowly on a busy 2-core machine
-constexpr int kAdminMs = 30000;
-constexpr int kStopMs = 5000;
+QString readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+Result<QJsonObject> asObject(const Result<QByteArray> &out)
+{
+    const auto doc = QJsonDocument::fromJson(out ? *out : QByteArray());
+    if (!doc.isObject())
+        return Result<QJsonObject>::failure(out ? QStringLiteral("not a JSON object: ") + QString::fromUtf8(*out)
+                                                : out.error());
+    return doc.object();
+}
 
 }  // namespace
 
-QString RefBackendProcess::executablePath()
-{
-    return QStringLiteral(FENNIMAR_REFBACKEND_PATH);
-}
-
 RefBackendProcess::RefBackendProcess(const QStringList &extraArguments)
 {
-    if (!m_dir.isValid()) {
-        m_error = QStringLiteral("cannot create a temporary directory: ") + m_dir.errorString();
-        return;
-    }
-    m_process.setProgram(executablePath());
-    m_process.setArguments(QStringList{QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--db"),
-                                       databasePath(), QStringLiteral("--admin-token-file"), adminTokenPath()} +
-                           extraArguments);
     // Standard error goes to a file: a pipe nobody reads between two event-loop turns could fill
     // and stall the server.
     m_process.setStandardErrorFile(m_dir.filePath(QStringLiteral("refbackend.log")));
-    m_process.start();
-    if (!m_process.waitForStarted(kStartMs)) {
-        m_error = QStringLiteral("cannot start ") + executablePath() + QStringLiteral(": ") + m_process.errorString();
-        return;
-    }
-    const QDeadlineTimer deadline(kStartMs);
-    while (!m_process.canReadLine() && !deadline.hasExpired() && m_process.state() == QProcess::Running)
-        m_process.waitForReadyRead(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())));
+    m_process.start(executablePath(),
+                    QStringList{QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--db"), databasePath(),
+                                QStringLiteral("--admin-token-file"), adminTokenPath()} +
+                        extraArguments);
+    // Generous: a sanitizer build starts slowly on a busy 2-core machine.
+    const QDeadlineTimer deadline(20000);
+    while (!m_process.canReadLine() && !deadline.hasExpired() && m_process.waitForStarted(1000) &&
+           m_process.state() == QProcess::Running)
+        m_process.waitForReadyRead(100);
     const QByteArray line = m_process.readLine().trimmed();
-    const QByteArray prefix = "listening on ";
-    if (!line.startsWith(prefix)) {
-        m_error = QStringLiteral("the server did not say where it listens (got \"%1\"); its log: %2")
-                      .arg(QString::fromUtf8(line), log());
-        return;
-    }
-    m_baseUrl = QUrl(QString::fromUtf8(line.mid(prefix.size())));
+    if (!line.startsWith("listening on "))
+        m_error = QStringLiteral("the server did not say where it listens (got \"%1\"): %2; its log: %3")
+                      .arg(QString::fromUtf8(line), m_process.errorString(), log());
+    else
+        m_baseUrl = QUrl(QString::fromUtf8(line.mid(13)));
 }
 
 RefBackendProcess::~RefBackendProcess()
 {
     if (m_process.state() == QProcess::NotRunning)
         return;
-    const Status stopped = stop();
-    if (!stopped)
+    if (const Status stopped = stop(); !stopped)
         std::fprintf(stderr, "%s\n", qPrintable(stopped.error()));
 }
 
@@ -66,9 +62,9 @@ Status RefBackendProcess::stop()
     if (m_process.state() == QProcess::NotRunning)
         return Status::failure(QStringLiteral("fennimar-refbackend was not running"));
     m_process.terminate();
-    if (!m_process.waitForFinished(kStopMs)) {
+    if (!m_process.waitForFinished(5000)) {
         m_process.kill();
-        m_process.waitForFinished(kStopMs);
+        m_process.waitForFinished(5000);
         return Status::failure(QStringLiteral("fennimar-refbackend ignored SIGTERM; its log:\n") + log());
     }
     if (m_process.exitStatus() != QProcess::NormalExit || m_process.exitCode() != 0)
@@ -77,28 +73,14 @@ Status RefBackendProcess::stop()
     return {};
 }
 
-QString RefBackendProcess::databasePath() const
-{
-    return m_dir.filePath(QStringLiteral("refbackend.sqlite"));
-}
-
-QString RefBackendProcess::adminTokenPath() const
-{
-    return m_dir.filePath(QStringLiteral("admin-token"));
-}
-
 QString RefBackendProcess::adminToken() const
 {
-    QFile file(adminTokenPath());
-    return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll().trimmed()) : QString();
+    return readAll(adminTokenPath()).trimmed();
 }
 
 QString RefBackendProcess::log() const
 {
-    QFile file(m_dir.filePath(QStringLiteral("refbackend.log")));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(file.readAll());
+    return readAll(m_dir.filePath(QStringLiteral("refbackend.log")));
 }
 
 Result<QByteArray> RefBackendProcess::admin(const QStringList &arguments)
@@ -110,29 +92,15 @@ Result<QByteArray> RefBackendProcess::admin(const QStringList &arguments)
     client.start(executablePath(), QStringList{QStringLiteral("admin"), QStringLiteral("--url"), m_baseUrl.toString(),
                                                QStringLiteral("--admin-token-file"), adminTokenPath()} +
                                        arguments);
-    if (!client.waitForFinished(kAdminMs)) {
+    if (!client.waitForFinished(30000)) {
         client.kill();
-        client.waitForFinished(kStopMs);
-        return R::failure(QStringLiteral("admin ") + arguments.join(QLatin1Char(' ')) + QStringLiteral(" timed out"));
+        client.waitForFinished(5000);
+        return R::failure(QStringLiteral("admin %1 timed out").arg(arguments.join(u' ')));
     }
     if (client.exitStatus() != QProcess::NormalExit || client.exitCode() != 0)
         return R::failure(QString::fromUtf8(client.readAllStandardError()).trimmed());
     return client.readAllStandardOutput();
 }
-
-namespace {
-
-Result<QJsonObject> asObject(const Result<QByteArray> &out)
-{
-    if (!out)
-        return Result<QJsonObject>::failure(out.error());
-    const auto doc = QJsonDocument::fromJson(*out);
-    if (!doc.isObject())
-        return Result<QJsonObject>::failure(QStringLiteral("not a JSON object: ") + QString::fromUtf8(*out));
-    return doc.object();
-}
-
-}  // namespace
 
 Result<QJsonObject> RefBackendProcess::claim(const QString &code, const QString &child, const QString &deviceName)
 {

@@ -1,10 +1,8 @@
 #pragma once
 
-#include <QByteArray>
-#include <QString>
 #include <QTemporaryDir>
 
-#include <map>
+#include <ctime>
 #include <optional>
 
 namespace fennimar::test {
@@ -12,26 +10,38 @@ namespace fennimar::test {
 // Sets an environment variable for the life of the object and restores the old value after.
 class ScopedEnv {
 public:
-    ScopedEnv(const char *name, const QByteArray &value);
-    ~ScopedEnv();
+    ScopedEnv(const char *name, const QByteArray &value) : m_name(name)
+    {
+        if (qEnvironmentVariableIsSet(name))
+            m_old = qgetenv(name);
+        qputenv(name, value);
+        tzset();  // in case it was TZ
+    }
+    ~ScopedEnv()
+    {
+        m_old ? qputenv(m_name, *m_old) : qunsetenv(m_name);
+        tzset();
+    }
     ScopedEnv(const ScopedEnv &) = delete;
     ScopedEnv &operator=(const ScopedEnv &) = delete;
 
 private:
-    QByteArray m_name;
+    const char *m_name;
     std::optional<QByteArray> m_old;
 };
 
 // A fresh temporary home: HOME and the XDG base directories point inside it while it lives.
 class TempHome {
 public:
-    TempHome();
     QString path() const { return m_dir.path(); }
     QString file(const QString &relative) const { return m_dir.filePath(relative); }
 
 private:
     QTemporaryDir m_dir;
-    ScopedEnv m_home, m_data, m_config, m_state;
+    ScopedEnv m_home{"HOME", QFile::encodeName(m_dir.path())};
+    ScopedEnv m_data{"XDG_DATA_HOME", QFile::encodeName(m_dir.path() + QStringLiteral("/data"))};
+    ScopedEnv m_config{"XDG_CONFIG_HOME", QFile::encodeName(m_dir.path() + QStringLiteral("/config"))};
+    ScopedEnv m_state{"XDG_STATE_HOME", QFile::encodeName(m_dir.path() + QStringLiteral("/state"))};
 };
 
 }  // namespace fennimar::test
