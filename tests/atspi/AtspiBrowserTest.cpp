@@ -2,7 +2,7 @@
 #include "platform/RealClock.h"
 #include "platform/linux/atspi/AtspiAccessibility.h"
 #include "platform/linux/atspi/X11WindowTitle.h"
-#include "tests/support/DesktopSession.h"
+#include "tests/atspi/BrowserDesktop.h"
 
 #include <QDir>
 #include <QFile>
@@ -24,75 +24,11 @@ void PrintTo(const AddressOutcome &outcome, std::ostream *os)
 
 namespace {
 
+using test::Browser;
 using test::DesktopSession;
+using test::launchBrowser;
+using test::PageServer;
 using test::waitUntil;
-
-// Serves /<name>: a page titled <name> with a heading and a text field.
-class PageServer : public QTcpServer {
-public:
-    PageServer()
-    {
-        listen(QHostAddress::LocalHost, 0);
-        connect(this, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket *socket = nextPendingConnection()) {
-                connect(socket, &QTcpSocket::readyRead, socket, [socket] { serve(socket); });
-                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-            }
-        });
-    }
-    QString url(const char *name) const { return QStringLiteral("http://127.0.0.1:%1/%2").arg(serverPort()).arg(name); }
-
-private:
-    static void serve(QTcpSocket *socket)
-    {
-        const QList<QByteArray> words = socket->readAll().split(' ');
-        const QByteArray path = words.size() > 1 ? words[1] : QByteArray();
-        const QByteArray title = path.mid(path.lastIndexOf('/') + 1);
-        const QByteArray body = "<!doctype html><html><head><title>" + title + "</title></head><body><h1>" + title +
-                                "</h1><input type=text></body></html>";
-        socket->write("HTTP/1.1 " + QByteArray(path.endsWith("favicon.ico") ? "404" : "200") +
-                      " OK\r\nContent-Type: text/html\r\nContent-Length: " + QByteArray::number(body.size()) +
-                      "\r\nConnection: close\r\n\r\n" + body);
-        socket->disconnectFromHost();
-    }
-};
-
-enum class Browser { Chromium, Firefox };
-
-// Starts the browser with one tab per page, in a fresh profile with its first-run screens off; its pid, or 0.
-qint64 launchBrowser(DesktopSession &desktop, Browser browser, const QStringList &urls)
-{
-    const QString profile = QDir(desktop.home()).filePath(QStringLiteral("profile"));
-    QDir().mkpath(profile);
-    QProcess *process = nullptr;
-    if (browser == Browser::Chromium) {
-        const QStringList args = QStringLiteral(
-                                     "--no-sandbox --disable-gpu --no-first-run --no-default-browser-check "
-                                     "--disable-background-networking --disable-component-update "
-                                     "--disable-sync --password-store=basic --window-size=1200,800")
-                                     .split(QLatin1Char(' ')) +
-                                 QStringList{QStringLiteral("--user-data-dir=") + profile};
-        process = desktop.spawn(QStringLiteral("chromium"), args + urls);
-    } else {
-        QFile prefs(profile + QStringLiteral("/user.js"));
-        if (prefs.open(QIODevice::WriteOnly))
-            for (const char *pref :
-                 {"browser.shell.checkDefaultBrowser\", false",
-                  "browser.startup.homepage_override.mstone\", \"ignore\"",
-                  "datareporting.policy.dataSubmissionEnabled\", false",
-                  "toolkit.telemetry.reportingpolicy.firstRun\", false", "browser.aboutwelcome.enabled\", false",
-                  "app.update.disabledForTesting\", true", "browser.tabs.warnOnClose\", false",
-                  "browser.sessionstore.resume_from_crash\", false", "trailhead.firstrun.didSeeAboutWelcome\", true",
-                  "browser.newtabpage.enabled\", false"})
-                prefs.write(QByteArray("user_pref(\"") + pref + ");\n");
-        prefs.close();
-        QProcessEnvironment env = desktop.environment();
-        env.insert(QStringLiteral("MOZ_CRASHREPORTER_DISABLE"), QStringLiteral("1"));
-        process = desktop.spawn(QStringLiteral("firefox-esr"),
-                                QStringList{"--no-remote", "--new-instance", "--profile", profile} + urls, env);
-    }
-    return process ? process->processId() : 0;
-}
 
 class AtspiBrowserTest : public ::testing::TestWithParam<Browser> {};
 

@@ -32,7 +32,9 @@ PageServer::PageServer()
 
 QString PageServer::url(const QString &path) const
 {
-    return QStringLiteral("http://127.0.0.1:%1%2").arg(port()).arg(path);
+    return QStringLiteral("http://127.0.0.1:%1/%2")
+        .arg(port())
+        .arg(path.startsWith(QLatin1Char('/')) ? path.mid(1) : path);
 }
 
 void PageServer::serve(QTcpSocket *socket)
@@ -62,16 +64,12 @@ qint64 launchBrowser(DesktopSession &desktop, Browser browser, const QStringList
     const QString profile = QDir(desktop.home()).filePath(QStringLiteral("profile-%1").arg(profiles.fetch_add(1)));
     QDir().mkpath(profile);
     if (browser == Browser::Chromium) {
-        QStringList args = {QStringLiteral("--no-sandbox"),
-                            QStringLiteral("--disable-gpu"),
-                            QStringLiteral("--no-first-run"),
-                            QStringLiteral("--no-default-browser-check"),
-                            QStringLiteral("--disable-background-networking"),
-                            QStringLiteral("--disable-component-update"),
-                            QStringLiteral("--disable-sync"),
-                            QStringLiteral("--password-store=basic"),
-                            QStringLiteral("--window-size=1200,800"),
-                            QStringLiteral("--user-data-dir=") + profile};
+        const QStringList args = QStringLiteral(
+                                     "--no-sandbox --disable-gpu --no-first-run --no-default-browser-check "
+                                     "--disable-background-networking --disable-component-update "
+                                     "--disable-sync --password-store=basic --window-size=1200,800")
+                                     .split(QLatin1Char(' ')) +
+                                 QStringList{QStringLiteral("--user-data-dir=") + profile};
         process = desktop.spawn(QStringLiteral("chromium"), args + urls);
     } else {
         QFile prefs(profile + QStringLiteral("/user.js"));
@@ -87,8 +85,7 @@ qint64 launchBrowser(DesktopSession &desktop, Browser browser, const QStringList
                 prefs.write(QByteArray("user_pref(\"") + pref + ");\n");
         }
         prefs.close();
-        QStringList args = {QStringLiteral("--no-remote"), QStringLiteral("--new-instance"),
-                            QStringLiteral("--profile"), profile};
+        const QStringList args = {"--no-remote", "--new-instance", "--profile", profile};
         QProcessEnvironment env = desktop.environment();
         env.insert(QStringLiteral("MOZ_CRASHREPORTER_DISABLE"), QStringLiteral("1"));
         process = desktop.spawn(QStringLiteral("firefox-esr"), args + urls, env);
