@@ -35,7 +35,7 @@ std::optional<QDateTime> ISO8601DateFormatter::date(const QString &text) const
             return std::nullopt;
         offsetSeconds = (hours * 60 + minutes) * 60 * (m.captured(9) == QLatin1String("-") ? -1 : 1);
     }
-    // The wall time read, less its offset, is the instant in UTC (Qt's offset time specs are deprecated
+    // The wall time read, less its offset, is the instant in UTC (Qt's offset-from-UTC constructor is deprecated
     // in newer Qt, and its offset zones stop at 14 hours).
     return QDateTime(day, time, QTimeZone::utc()).addSecs(-offsetSeconds);
 }
