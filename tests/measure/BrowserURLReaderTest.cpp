@@ -13,6 +13,7 @@ namespace {
 TEST(ReferenceWalk, FindsTheAddressWithinItsLimits)
 {
     const auto url = [](const char *u) { return AddressOutcome::url(QString::fromLatin1(u)); };
+    const auto unreadable = [](const char *why) { return AddressOutcome::unreadable(QString::fromLatin1(why)); };
     const struct {
         const char *name;
         int depth, before;  // the web area's level (0: none), and the plain elements before it in the window
@@ -22,13 +23,7 @@ TEST(ReferenceWalk, FindsTheAddressWithinItsLimits)
     } cases[] = {
         {"untrusted", 1, 0, {}, false, false, AddressOutcome::noPermission()},
         {"web area on the deepest level", 11, 0, {}, false, true, url("https://page.example.com/")},
-        {"web area one level too deep",
-         12,
-         0,
-         {},
-         false,
-         true,
-         AddressOutcome::unreadable(QStringLiteral("no address found"))},
+        {"web area one level too deep", 12, 0, {}, false, true, unreadable("no address found")},
         {"too deep, the bar focused", 12, 0, {"example.org/watch"}, true, true, AddressOutcome::editing()},
         {"the first field wins",
          0,
@@ -38,13 +33,7 @@ TEST(ReferenceWalk, FindsTheAddressWithinItsLimits)
          true,
          url("shallow.example.com")},
         {"web area is the last element allowed", 1, 1498, {}, false, true, url("https://page.example.com/")},
-        {"web area beyond the limit",
-         1,
-         1499,
-         {},
-         false,
-         true,
-         AddressOutcome::unreadable(QStringLiteral("page too large to scan"))},
+        {"web area beyond the limit", 1, 1499, {}, false, true, unreadable("page too large to scan")},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);

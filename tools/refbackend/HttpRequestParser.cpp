@@ -71,7 +71,7 @@ std::variant<Parsed, Failure> parseHead(const QByteArray &head)
 
 }  // namespace
 
-QByteArray HttpRequestParser::Parsed::header(const QByteArray &name) const
+QByteArray headerValue(const HttpHeaders &headers, const QByteArray &name)
 {
     for (const auto &[key, value] : headers)
         if (key.compare(name, Qt::CaseInsensitive) == 0)

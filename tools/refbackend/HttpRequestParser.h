@@ -9,6 +9,11 @@
 
 namespace fennimar::refbackend {
 
+using HttpHeaders = QList<QPair<QByteArray, QByteArray>>;
+
+// The first header of that name (case-insensitive), or an empty array.
+QByteArray headerValue(const HttpHeaders &headers, const QByteArray &name);
+
 // Frames the HTTP/1.1 requests arriving on one connection: request line, headers and a body of
 // Content-Length bytes, pipelined requests one after another. It is our own rather than Qt
 // HttpServer's because that module's server interface changed incompatibly after Qt 6.4 (Debian 12
@@ -27,13 +32,13 @@ public:
     };
 
     struct Parsed {
-        QByteArray method;                             // "GET", "POST", ...
-        QByteArray target;                             // as sent: "/path?query"
-        bool http10 = false;                           // HTTP/1.0: closes after the answer unless kept alive
-        QList<QPair<QByteArray, QByteArray>> headers;  // names as sent, values trimmed
+        QByteArray method;    // "GET", "POST", ...
+        QByteArray target;    // as sent: "/path?query"
+        bool http10 = false;  // HTTP/1.0: closes after the answer unless kept alive
+        HttpHeaders headers;  // names as sent, values trimmed
         QByteArray body;
 
-        QByteArray header(const QByteArray &name) const;  // the first of that name, any case; or empty
+        QByteArray header(const QByteArray &name) const { return headerValue(headers, name); }
     };
     struct Failure {
         int status;  // 400, 413, 431 or 501

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tools/refbackend/HttpRequestParser.h"
+
 #include <QByteArray>
 #include <QHostAddress>
 #include <QList>
@@ -15,18 +17,12 @@ struct Request {
     QByteArray rawPath;    // still percent-encoded, as it came
     QStringList segments;  // the path split at "/" and then decoded, without the leading empty one
     QUrlQuery query;
-    QList<QPair<QByteArray, QByteArray>> headers;
+    HttpHeaders headers;
     QByteArray body;
     QHostAddress remote;
 
     // The first header of that name (case-insensitive), or an empty array.
-    QByteArray header(const QByteArray &name) const
-    {
-        for (const auto &[key, value] : headers)
-            if (key.compare(name, Qt::CaseInsensitive) == 0)
-                return value;
-        return {};
-    }
+    QByteArray header(const QByteArray &name) const { return headerValue(headers, name); }
 };
 
 }  // namespace fennimar::refbackend
