@@ -1,40 +1,92 @@
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
-#include <QUrl>
+#include <QTcpSocket>
 
 namespace fennimar::test {
 
-// What one request to the server brought back.
+// Writes `raw` on a new loopback connection and reads until the server closes it: all that came back,
+// so that pipelined answers and headers can be checked as sent; "<still open>" ends it after 15 s.
+inline QByteArray exchange(quint16 port, const QByteArray &raw)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(5000))
+        return {};
+    socket.write(raw);
+    QByteArray all;
+    const QDeadlineTimer deadline(15000);
+    while (socket.state() == QAbstractSocket::ConnectedState && !deadline.hasExpired()) {
+        socket.waitForReadyRead(50);
+        all += socket.readAll();
+    }
+    return all + socket.readAll() + (deadline.hasExpired() ? "<still open>" : "");
+}
+
 struct HttpAnswer {
     int status = 0;  // 0: no HTTP answer at all
     QByteArray body;
-
-    QJsonObject json() const;
+    QJsonObject json() const { return QJsonDocument::fromJson(body).object(); }
 };
 
-// Blocking HTTP calls for tests, over a real QNetworkAccessManager on the test's event loop.
-// Redirects are not followed, so that a redirect can be seen. Each call waits at most 15 s.
-class HttpProbe {
-public:
-    explicit HttpProbe(QUrl base) : m_base(std::move(base)) {}
+// One request that asks the server to close after its answer. `headers` are extra "Name: value\r\n"
+// lines; a Host among them replaces the one naming this server.
+inline HttpAnswer request(quint16 port, const QByteArray &method, const QByteArray &target, const QByteArray &body = {},
+                          QByteArray headers = {})
+{
+    if (!headers.contains("Host:"))
+        headers += "Host: 127.0.0.1:" + QByteArray::number(port) + "\r\n";
+    const QByteArray answer = exchange(port, method + ' ' + target + " HTTP/1.1\r\n" + headers +
+                                                 "Content-Length: " + QByteArray::number(body.size()) +
+                                                 "\r\nConnection: close\r\n\r\n" + body);
+    const qsizetype head = answer.indexOf("\r\n\r\n");
+    return {answer.startsWith("HTTP/1.1 ") ? answer.mid(9, 3).toInt() : 0, answer.mid(head + 4)};
+}
 
-    HttpAnswer get(const QString &path, const QString &token = {});
-    HttpAnswer post(const QString &path, const QByteArray &body, const QString &token = {});
-    HttpAnswer post(const QString &path, const QJsonObject &body, const QString &token = {});
-    HttpAnswer send(const QByteArray &method, const QString &path, const QByteArray &body,
-                    const QList<QPair<QByteArray, QByteArray>> &headers);
+inline HttpAnswer post(quint16 port, const QByteArray &target, const QByteArray &body, const QString &token = {})
+{
+    const QByteArray bearer = token.isEmpty() ? QByteArray() : "Authorization: Bearer " + token.toUtf8() + "\r\n";
+    return request(port, "POST", target, body, "Content-Type: application/json\r\n" + bearer);
+}
 
-private:
-    QNetworkAccessManager m_manager;
-    QUrl m_base;
-};
+// Bodies as the agent sends them.
+inline const QByteArray kPendingBody =
+    R"({"device_type":"linux_laptop","platform_info":{"brand":"Framework","model":"Laptop 13","os":"linux",)"
+    R"("os_version":"12.0.0","device_type":"laptop","device_name":"kid-pc","os_user":"mia"}})";
 
-// Request bodies as the agent sends them.
-QJsonObject pendingBody();
-QJsonObject dayObject(const QString &date, const QList<int> &hoursWithSeconds);  // (hour, seconds) pairs flattened
-QJsonObject usageBody(const QString &deviceId, const QJsonObject &today, const QJsonArray &backfill = {});
+// A day's usage, all of it in one hour.
+inline QJsonObject day(const QString &date, int hour, int seconds)
+{
+    QJsonArray buckets;
+    for (int h = 0; h < 24; ++h)
+        buckets.append(h == hour ? seconds : 0);
+    return {{"date", date},
+            {"source", "linux_foreground_sampler"},
+            {"total_seconds", seconds},
+            {"bucket_seconds", 3600},
+            {"buckets", buckets},
+            {"tz_offset_minutes", 60},
+            {"platform", "desktop"},
+            {"carrier", "linux_agent"},
+            {"computed_at_ms", 1796000000000.0}};
+}
+
+inline QByteArray usageBody(const QString &deviceId, const QJsonObject &today, const QJsonArray &backfill = {})
+{
+    QJsonObject body{
+        {"device_id", deviceId},
+        {"device_type", "desktop"},
+        {"app_build",
+         QJsonObject{{"app_version", "0.1.0"}, {"build_number", "1"}, {"platform", "linux"}, {"os_version", "12.0.0"}}},
+        {"wall_clock_ms", 1796000000000.0},
+        {"device_uptime_ms", 123456},
+        {"daily_usage", today}};
+    if (!backfill.isEmpty())
+        body.insert("daily_usage_backfill", backfill);
+    return QJsonDocument(body).toJson(QJsonDocument::Compact);
+}
 
 }  // namespace fennimar::test
