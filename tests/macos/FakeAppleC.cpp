@@ -58,8 +58,6 @@ CFTypeRef answerValue(const AXAnswer &answer)
 {
     if (const auto *text = std::get_if<QString>(&answer))
         return create(StringT, *text);
-    if (const auto *url = std::get_if<AXUrl>(&answer))
-        return create(UrlT, url->text);
     if (const auto *node = std::get_if<int>(&answer))
         return create(ElementT, {}, false, *node);
     if (const auto *nodes = std::get_if<std::vector<int> >(&answer)) {
@@ -68,7 +66,7 @@ CFTypeRef answerValue(const AXAnswer &answer)
             o->items.push_back(answerValue(AXAnswer{n}));
         return o;
     }
-    return create(NumberT);
+    return create(UrlT, std::get<AXUrl>(answer).text);
 }
 
 OSStatus failure(const char *function)
@@ -164,34 +162,20 @@ CFTypeID CFGetTypeID(CFTypeRef cf)
 {
     return obj(cf)->type;
 }
-CFTypeID CFStringGetTypeID(void)
-{
-    return StringT;
-}
-CFTypeID CFArrayGetTypeID(void)
-{
-    return ArrayT;
-}
-CFTypeID CFDictionaryGetTypeID(void)
-{
-    return DictT;
-}
-CFTypeID CFURLGetTypeID(void)
-{
-    return UrlT;
-}
-CFTypeID CFBooleanGetTypeID(void)
-{
-    return BoolT;
-}
-CFTypeID CFDataGetTypeID(void)
-{
-    return DataT;
-}
-CFTypeID AXUIElementGetTypeID(void)
-{
-    return ElementT;
-}
+
+// Each type answers its own id.
+#define FAKE_TYPE_ID(function, id) \
+    CFTypeID function(void)        \
+    {                              \
+        return id;                 \
+    }
+FAKE_TYPE_ID(CFStringGetTypeID, StringT)
+FAKE_TYPE_ID(CFArrayGetTypeID, ArrayT)
+FAKE_TYPE_ID(CFDictionaryGetTypeID, DictT)
+FAKE_TYPE_ID(CFURLGetTypeID, UrlT)
+FAKE_TYPE_ID(CFBooleanGetTypeID, BoolT)
+FAKE_TYPE_ID(CFDataGetTypeID, DataT)
+FAKE_TYPE_ID(AXUIElementGetTypeID, ElementT)
 
 CFIndex CFStringGetLength(CFStringRef s)
 {
@@ -357,7 +341,7 @@ CFDictionaryRef CGSessionCopyCurrentDictionary(void)
 }
 CFTimeInterval CGEventSourceSecondsSinceLastEventType(CGEventSourceStateID, CGEventType)
 {
-    return state().idleSeconds;
+    return 0;
 }
 CFTypeRef IOPSCopyPowerSourcesInfo(void)
 {

@@ -24,8 +24,7 @@ long liveObjects();
 struct AXUrl {
     QString text;
 };
-struct AXNumber {};
-using AXAnswer = std::variant<AXError, QString, AXUrl, int /* node */, std::vector<int> /* nodes */, AXNumber>;
+using AXAnswer = std::variant<AXError, QString, AXUrl, int /* node */, std::vector<int> /* nodes */>;
 struct AXNode {
     std::map<QString, AXAnswer> attributes;
 };
@@ -43,7 +42,6 @@ struct State {
     int requests = 0;
     std::function<void()> onRequest;  // called at every attribute request (a test's clock moves there)
     float systemWideTimeout = 0;
-    double idleSeconds = 0;
     // Owned CF objects: the login session (null = outside one), the power sources, bundle folder ->
     // Info.plist, (defaults domain, key) -> value.
     CFDictionaryRef session = nullptr;
