@@ -69,11 +69,6 @@ CFTypeRef answerValue(const AXAnswer &answer)
     return create(UrlT, std::get<AXUrl>(answer).text);
 }
 
-OSStatus failure(const char *function)
-{
-    return state().failures.count(function) ? state().failures[function] : 0;
-}
-
 }  // namespace
 
 long liveObjects()
@@ -89,15 +84,7 @@ State &state()
 
 void reset()
 {
-    State &s = state();
-    for (CFTypeRef owned : {CFTypeRef(s.session), CFTypeRef(s.powerSources)})
-        if (owned)
-            CFRelease(owned);
-    for (auto &[path, info] : s.bundles)
-        CFRelease(info);
-    for (auto &[key, value] : s.preferences)
-        CFRelease(value);
-    s = State{};
+    state() = State{};
 }
 
 CFTypeRef number()
@@ -260,7 +247,7 @@ CFBundleRef CFBundleCreate(CFAllocatorRef, CFURLRef url)
     if (it == state().bundles.end())
         return nullptr;
     const auto bundle = create<CFBundleRef>(OtherT);
-    obj(bundle)->owned = CFRetain(it->second);
+    obj(bundle)->owned = CFRetain(it->second.get());
     return bundle;
 }
 CFTypeRef CFBundleGetValueForInfoDictionaryKey(CFBundleRef bundle, CFStringRef key)
@@ -277,14 +264,11 @@ CFStringRef CFBundleGetIdentifier(CFBundleRef bundle)
 CFTypeRef CFPreferencesCopyAppValue(CFStringRef key, CFStringRef applicationID)
 {
     const auto it = state().preferences.find({textOf(applicationID), textOf(key)});
-    return it == state().preferences.end() ? nullptr : CFRetain(it->second);
+    return it == state().preferences.end() ? nullptr : CFRetain(it->second.get());
 }
 void CFPreferencesSetAppValue(CFStringRef key, CFTypeRef value, CFStringRef applicationID)
 {
-    CFTypeRef &slot = state().preferences[{textOf(applicationID), textOf(key)}];
-    if (slot)
-        CFRelease(slot);
-    slot = CFRetain(value);
+    state().preferences[{textOf(applicationID), textOf(key)}] = fennimar::macos::CFPtr<CFTypeRef>::retain(value);
 }
 Boolean CFPreferencesAppSynchronize(CFStringRef)
 {
@@ -337,7 +321,7 @@ AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef attrib
 
 CFDictionaryRef CGSessionCopyCurrentDictionary(void)
 {
-    return state().session ? static_cast<CFDictionaryRef>(CFRetain(state().session)) : nullptr;
+    return state().session ? static_cast<CFDictionaryRef>(CFRetain(state().session.get())) : nullptr;
 }
 CFTimeInterval CGEventSourceSecondsSinceLastEventType(CGEventSourceStateID, CGEventType)
 {
@@ -349,7 +333,7 @@ CFTypeRef IOPSCopyPowerSourcesInfo(void)
 }
 CFArrayRef IOPSCopyPowerSourcesList(CFTypeRef)
 {
-    return state().powerSources ? static_cast<CFArrayRef>(CFRetain(state().powerSources)) : nullptr;
+    return state().powerSources ? static_cast<CFArrayRef>(CFRetain(state().powerSources.get())) : nullptr;
 }
 CFDictionaryRef IOPSGetPowerSourceDescription(CFTypeRef, CFTypeRef ps)
 {
@@ -367,15 +351,15 @@ int sysctlbyname(const char *, void *, size_t *, void *, size_t)
 OSStatus SecItemCopyMatching(CFDictionaryRef query, CFTypeRef *result)
 {
     const auto it = state().items.find(itemKey(query));
-    if (failure("SecItemCopyMatching") || it == state().items.end())
-        return failure("SecItemCopyMatching") ?: -25300;  // errSecItemNotFound
+    if (it == state().items.end())
+        return -25300;  // errSecItemNotFound
     *result = CFDataCreate(nullptr, reinterpret_cast<const UInt8 *>(it->second.data.data()), it->second.data.size());
     return 0;
 }
 OSStatus SecItemAdd(CFDictionaryRef attributes, CFTypeRef *)
 {
-    if (failure("SecItemAdd") || state().items.count(itemKey(attributes)))
-        return failure("SecItemAdd") ?: -25299;  // errSecDuplicateItem
+    if (state().items.count(itemKey(attributes)))
+        return -25299;  // errSecDuplicateItem
     state().items[itemKey(attributes)] = {obj(CFDictionaryGetValue(attributes, kSecValueData))->bytes,
                                           textOf(CFDictionaryGetValue(attributes, kSecAttrAccessible))};
     return 0;
@@ -383,14 +367,14 @@ OSStatus SecItemAdd(CFDictionaryRef attributes, CFTypeRef *)
 OSStatus SecItemUpdate(CFDictionaryRef query, CFDictionaryRef changes)
 {
     const auto it = state().items.find(itemKey(query));
-    if (failure("SecItemUpdate") || it == state().items.end())
-        return failure("SecItemUpdate") ?: -25300;
+    if (state().updateFailure || it == state().items.end())
+        return state().updateFailure ?: -25300;
     it->second.data = obj(CFDictionaryGetValue(changes, kSecValueData))->bytes;
     return 0;
 }
 OSStatus SecItemDelete(CFDictionaryRef query)
 {
-    return failure("SecItemDelete") ?: (state().items.erase(itemKey(query)) ? 0 : -25300);
+    return state().items.erase(itemKey(query)) ? 0 : -25300;
 }
 CFStringRef SecCopyErrorMessageString(OSStatus status, void *)
 {

@@ -5,7 +5,7 @@
 // a release too many frees them (AddressSanitizer then reports the use after free), a missing
 // release shows in liveObjects(). What the functions answer is scripted through state().
 
-#include "platform/macos/sdk/AppleC.h"
+#include "platform/macos/CFHelpers.h"
 
 #include <QByteArray>
 #include <QString>
@@ -42,15 +42,15 @@ struct State {
     int requests = 0;
     std::function<void()> onRequest;  // called at every attribute request (a test's clock moves there)
     float systemWideTimeout = 0;
-    // Owned CF objects: the login session (null = outside one), the power sources, bundle folder ->
+    // What the system holds: the login session (null = outside one), the power sources, bundle folder ->
     // Info.plist, (defaults domain, key) -> value.
-    CFDictionaryRef session = nullptr;
-    CFArrayRef powerSources = nullptr;
-    std::map<QString, CFDictionaryRef> bundles;
-    std::map<std::pair<QString, QString>, CFTypeRef> preferences;
+    macos::CFPtr<CFDictionaryRef> session;
+    macos::CFPtr<CFArrayRef> powerSources;
+    std::map<QString, macos::CFPtr<CFDictionaryRef> > bundles;
+    std::map<std::pair<QString, QString>, macos::CFPtr<CFTypeRef> > preferences;
     int synchronized = 0;
     std::map<std::pair<QString, QString>, KeychainItem> items;
-    std::map<QString, OSStatus> failures;  // function name -> status it answers instead
+    OSStatus updateFailure = 0;  // what SecItemUpdate answers instead of updating
 };
 State &state();
 // Clears the state, releasing what it owns.

@@ -35,8 +35,8 @@ protected:
     }
 };
 
-// A dictionary from string keys to CF values, +1 for the fake's state to own.
-CFDictionaryRef dictionary(std::initializer_list<std::pair<const char *, CFTypeRef> > entries)
+// A dictionary from string keys to CF values.
+CFPtr<CFDictionaryRef> dictionary(std::initializer_list<std::pair<const char *, CFTypeRef> > entries)
 {
     std::vector<CFPtr<CFStringRef> > keys;
     std::vector<const void *> rawKeys, values;
@@ -45,8 +45,9 @@ CFDictionaryRef dictionary(std::initializer_list<std::pair<const char *, CFTypeR
         rawKeys.push_back(keys.back().get());
         values.push_back(value);
     }
-    return CFDictionaryCreate(nullptr, rawKeys.data(), values.data(), static_cast<CFIndex>(values.size()),
-                              &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks);
+    return CFPtr<CFDictionaryRef>::adopt(
+        CFDictionaryCreate(nullptr, rawKeys.data(), values.data(), static_cast<CFIndex>(values.size()),
+                           &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks));
 }
 
 // A browser window with `wide` groups under it, each group with no children; a web area only when
@@ -133,7 +134,7 @@ TEST_F(MacAdapters, SessionLockKeyAbsentTrueFalseAndOtherUsersConsole)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         fake::reset();
-        fake::state().session = c.key ? dictionary({{c.key, c.value}}) : nullptr;
+        fake::state().session = c.key ? dictionary({{c.key, c.value}}) : CFPtr<CFDictionaryRef>();
         const SessionState state = currentSession();
         EXPECT_EQ(state.present, c.present);
         EXPECT_EQ(state.locked, c.locked);
@@ -154,9 +155,8 @@ TEST_F(MacAdapters, BundleBatteryAndSettingReadThroughCoreFoundation)
     EXPECT_EQ(BundleCatalog({home.path()}).installedApps(),
               std::vector<SeenApp>({{"com.b", QStringLiteral("Bündle 😀"), std::nullopt}}));
 
-    const CFTypeRef battery = dictionary({{"Type", s("InternalBattery").get()}});
-    fake::state().powerSources = fake::array({fake::number(), battery});
-    CFRelease(battery);
+    fake::state().powerSources = CFPtr<CFArrayRef>::adopt(
+        fake::array({fake::number(), dictionary({{"Type", s("InternalBattery").get()}}).get()}));
     EXPECT_TRUE(MacDeviceFacts().hasInternalBattery());
 
     platform::writeSetting(QStringLiteral("backendURL"), QStringLiteral("https://example.test"));
@@ -186,9 +186,9 @@ TEST_F(MacAdapters, AFailedKeychainWriteKeepsTheOldSecret)
     const QString service = QStringLiteral("app.fennimar.Agent"), account = QStringLiteral("paired-identity-ana");
     ASSERT_TRUE(MacKeychainStore::writeNow(service, account, "first").ok());
     EXPECT_EQ(fake::state().items[std::pair(service, account)].accessible, QStringLiteral("ck"));  // AfterFirstUnlock
-    fake::state().failures[QStringLiteral("SecItemUpdate")] = -25308;
+    fake::state().updateFailure = -25308;
     EXPECT_FALSE(MacKeychainStore::writeNow(service, account, "second").ok());
-    fake::state().failures.clear();
+    fake::state().updateFailure = 0;
     EXPECT_EQ(QCoro::waitFor(MacKeychainStore().read(service, account)).secret, QByteArray("first"));
 }
 
