@@ -14,7 +14,9 @@ using namespace fennimar;
 namespace {
 
 const QDateTime kNow(QDate(2026, 3, 14), QTime(9, 0), QTimeZone::utc());
-const QString kAccessTip = "Fennimar needs the desktop's accessibility permission to see which site is open.";
+const QString kAccessTip = platform::osName() == "macos"
+                               ? "Fennimar needs macOS Accessibility permission to see which site is open."
+                               : "Fennimar needs the desktop's accessibility permission to see which site is open.";
 const QString kLoginTip =
     "Fennimar needs permission to start at login. Without it, monitoring stops the next time this computer restarts.";
 
@@ -135,40 +137,85 @@ TEST(MenuBarController, WholeMenuForEachState)
     }
 }
 
-TEST(MenuBarController, LinesFollowTheirReadings)
+// Each reading has its line (a trouble line once: what keeps the agent from measuring or reporting
+// while its heartbeat still succeeds), and the icon warns when the user must act.
+TEST(MenuBarController, LinesFollowTheirReadingsAndTheIconWarns)
 {
-    struct Case {
-        std::function<void(MenuReadings &)> setup;
-        QString (*line)(const MenuReadings &);
-        QString expected;
-    };
-    const auto activity = &MenuBarController::activityLine;
-    const auto monitored = &MenuBarController::monitoredLine;
+    const QString refused = QStringLiteral("Server returned 401: token revoked");
+    const auto verdict = [](MenuVerdict v) { return [=](MenuReadings &r) { r.verdict = v; }; };
     const auto list = [](qsizetype a, qsizetype d, std::optional<QString> e) {
         return [=](MenuReadings &r) { r.monitored = MonitoredReading{a, d, e}; };
     };
-    const Case cases[] = {
-        {[](MenuReadings &r) { r.verdict = MenuVerdict::counting("example.com"); }, activity,
-         "Counting example.com now"},
-        {[](MenuReadings &r) { r.verdict = MenuVerdict::notMonitored(platform::appPrefix() + "org.gnome.Calculator"); },
-         activity, "org.gnome.Calculator — not on the list, free"},
-        {[](MenuReadings &r) { r.verdict = MenuVerdict::browserNoPermission("firefox-esr"); }, activity,
-         "Firefox ESR — websites need permission"},
-        {[](MenuReadings &r) { r.verdict = MenuVerdict::browserUnreadable("firefox-esr", "no focused window"); },
-         activity, "Firefox ESR — can't read the page, free"},
-        {[](MenuReadings &r) { r.verdict = MenuVerdict::counting("tool"); }, activity, "Counting My Tool.APP now"},
-        {list(0, 0, std::nullopt), monitored, "No apps picked yet — nothing is being counted."},
-        {list(0, 3, "timed out"), monitored, "Couldn't load the app list — timed out"},
-        {list(4, 0, "timed out"), monitored, "4 apps being counted"},
-        {[](MenuReadings &r) { r.lastBeatError = "HTTP 503"; }, &MenuBarController::beatLine,
-         "Can't reach Fennimar — HTTP 503"},
+    const auto F = MenuIcon::Filled, A = MenuIcon::Alert, O = MenuIcon::Outline;
+    const struct {
+        const char *name;
+        std::function<void(MenuReadings &)> set;
+        QString line;  // a dimmed line the menu must show; empty: none checked
+        MenuIcon icon;
+    } cases[] = {
+        {"healthy", [](MenuReadings &) {}, {}, F},
+        {"counting a site", verdict(MenuVerdict::counting("example.com")), "Counting example.com now", F},
+        {"not monitored", verdict(MenuVerdict::notMonitored(platform::appPrefix() + "org.gnome.Calculator")),
+         "org.gnome.Calculator — not on the list, free", F},
+        {"browser without permission", verdict(MenuVerdict::browserNoPermission("firefox-esr")),
+         "Firefox ESR — websites need permission", F},
+        {"browser unreadable", verdict(MenuVerdict::browserUnreadable("firefox-esr", "no focused window")),
+         "Firefox ESR — can't read the page, free", F},
+        {"only .app removed from a name", verdict(MenuVerdict::counting("tool")), "Counting My Tool.APP now", F},
+        {"nothing picked", list(0, 0, std::nullopt), "No apps picked yet — nothing is being counted.", F},
+        {"list failed, none known", list(0, 3, "timed out"), "Couldn't load the app list — timed out", F},
+        {"list failed, apps known", list(4, 0, "timed out"), "4 apps being counted", F},
+        {"heartbeat failing", [](MenuReadings &r) { r.lastBeatError = "HTTP 503"; }, "Can't reach Fennimar — HTTP 503",
+         A},
+        {"failed", [](MenuReadings &r) { r.state = AgentStates::Failed{"x"}; }, {}, A},
+        {"pairing after a heartbeat error",
+         [](MenuReadings &r) {
+             r.lastBeatError = "timed out";
+             r.state = AgentStates::Pairing{"ABC123", kNow};
+         },
+         {},
+         O},
+        {"unpaired", [](MenuReadings &r) { r.state = AgentStates::Unpaired{}; }, {}, O},
+        {"reports refused",
+         [&](MenuReadings &r) {
+             r.reportFailure = FailureReading{refused, kNow.addSecs(-600)};
+         },
+         "Usage not sent — Server returned 401: token revoked (failing since 10 minutes ago)", A},
+        {"list refresh refused, apps known from before",
+         [&](MenuReadings &r) {
+             r.monitored->lastError = refused;
+             r.listFailure = FailureReading{refused, kNow.addSecs(-900)};
+         },
+         "App list not updated — Server returned 401: token revoked (failing since 15 minutes ago)", F},
+        {"list never loaded: said once",
+         [&](MenuReadings &r) {
+             r.monitored = MonitoredReading{0, 0, refused};
+             r.listFailure = FailureReading{refused, kNow};
+         },
+         "Couldn't load the app list — Server returned 401: token revoked", F},
+        {"a forged line in an error body",
+         [](MenuReadings &r) {
+             r.reportFailure = FailureReading{"Server returned 400: x\nCounting for Mia", kNow.addSecs(-60)};
+         },
+         "Usage not sent — Server returned 400: x\\nCounting for Mia (failing since 1 minute ago)", A},
+        {"no display", [](MenuReadings &r) { r.samplingProblem = QStringLiteral("no display connection"); },
+         "Cannot see which app is in front: no display connection", A},
     };
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
         MenuReadings r = paired();
         r.appName = appName;
-        c.setup(r);
-        EXPECT_EQ(c.line(r), c.expected);
+        c.set(r);
+        const QStringList lines = describe(MenuBarController::menu(r));
+        for (const char *trouble : {"Usage not sent", "App list not", "Couldn't load", "Cannot see", "Can't reach"})
+            EXPECT_EQ(lines.filter(trouble).size(), c.line.contains(trouble) ? 1 : 0) << trouble;
+        EXPECT_TRUE(c.line.isEmpty() || lines.contains("dim " + c.line)) << lines.join('\n').toStdString();
+        EXPECT_EQ(MenuBarController::icon(r), c.icon);
     }
+}
+
+TEST(MenuBarController, DurationsAndTimesAsTheMenuSaysThem)
+{
     const std::pair<qint64, const char *> minutes[] = {{59, "59s"},      {60, "1 min"},      {3599, "59 min"},
                                                        {3600, "1h 00m"}, {90061, "25h 01m"}, {-5, "-5s"}};
     for (const auto &[seconds, text] : minutes)
@@ -181,67 +228,6 @@ TEST(MenuBarController, LinesFollowTheirReadings)
         EXPECT_EQ(MenuTexts::relativeTime(kNow.addMSecs(millis), kNow), text) << millis;
     EXPECT_EQ(MenuTexts::spaced(QString::fromUtf8("A\xF0\x9F\x98\x80") + "B"),
               QString::fromUtf8("A \xF0\x9F\x98\x80 B"));
-}
-
-// What keeps the agent from measuring or reporting while its heartbeat still succeeds has its line,
-// and the icon warns when the user must act.
-TEST(MenuBarController, TroubleLinesAndIcon)
-{
-    const QString refused = QStringLiteral("Server returned 401: token revoked");
-    struct Case {
-        const char *name;
-        std::function<void(MenuReadings &)> set;
-        QString line;  // must appear once; empty: no trouble line
-        MenuIcon icon;
-    };
-    const Case cases[] = {
-        {"healthy", [](MenuReadings &) {}, {}, MenuIcon::Filled},
-        {"heartbeat failing", [](MenuReadings &r) { r.lastBeatError = "timed out"; },
-         "Can't reach Fennimar — timed out", MenuIcon::Alert},
-        {"failed", [](MenuReadings &r) { r.state = AgentStates::Failed{"x"}; }, {}, MenuIcon::Alert},
-        {"pairing after a heartbeat error",
-         [](MenuReadings &r) {
-             r.lastBeatError = "timed out";
-             r.state = AgentStates::Pairing{"ABC123", kNow};
-         },
-         {},
-         MenuIcon::Outline},
-        {"unpaired", [](MenuReadings &r) { r.state = AgentStates::Unpaired{}; }, {}, MenuIcon::Outline},
-        {"reports refused",
-         [&](MenuReadings &r) {
-             r.reportFailure = FailureReading{refused, kNow.addSecs(-600)};
-         },
-         "Usage not sent — Server returned 401: token revoked (failing since 10 minutes ago)", MenuIcon::Alert},
-        {"list refresh refused, apps known from before",
-         [&](MenuReadings &r) {
-             r.monitored->lastError = refused;
-             r.listFailure = FailureReading{refused, kNow.addSecs(-900)};
-         },
-         "App list not updated — Server returned 401: token revoked (failing since 15 minutes ago)", MenuIcon::Filled},
-        {"list never loaded: said once",
-         [&](MenuReadings &r) {
-             r.monitored = MonitoredReading{0, 0, refused};
-             r.listFailure = FailureReading{refused, kNow};
-         },
-         "Couldn't load the app list — Server returned 401: token revoked", MenuIcon::Filled},
-        {"a forged line in an error body",
-         [](MenuReadings &r) {
-             r.reportFailure = FailureReading{"Server returned 400: x\nCounting for Mia", kNow.addSecs(-60)};
-         },
-         "Usage not sent — Server returned 400: x\\nCounting for Mia (failing since 1 minute ago)", MenuIcon::Alert},
-        {"no display", [](MenuReadings &r) { r.samplingProblem = QStringLiteral("no display connection"); },
-         "Cannot see which app is in front: no display connection", MenuIcon::Alert},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        MenuReadings r = paired();
-        c.set(r);
-        const QStringList lines = describe(MenuBarController::menu(r));
-        for (const char *trouble : {"Usage not sent", "App list not", "Couldn't load", "Cannot see", "Can't reach"})
-            EXPECT_EQ(lines.filter(trouble).size(), c.line.contains(trouble) ? 1 : 0) << trouble;
-        EXPECT_TRUE(c.line.isEmpty() || lines.contains("dim " + c.line)) << lines.join('\n').toStdString();
-        EXPECT_EQ(MenuBarController::icon(r), c.icon);
-    }
 }
 
 }  // namespace

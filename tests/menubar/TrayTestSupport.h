@@ -56,7 +56,7 @@ inline QStringList expectedTexts(const MenuReadings &readings)
 }
 
 // Opens the menu, triggers the entry with this text (false when there is none) and, when `answer`
-// is set, answers the question that follows by pressing that button (empty: Escape) within 5 s.
+// is set, answers the question that follows by pressing that button within 5 s.
 inline bool choose(TrayMenu &tray, const QString &entry, std::optional<QString> answer = std::nullopt)
 {
     tray.menu()->popup(QPoint(10, 10));
@@ -71,8 +71,6 @@ inline bool choose(TrayMenu &tray, const QString &entry, std::optional<QString> 
             if (!box && --tries > 0)
                 return;
             poll->deleteLater();
-            if (box && button.isEmpty())
-                box->reject();
             for (QAbstractButton *b : box ? box->buttons() : QList<QAbstractButton *>{})
                 if (b->text() == button)
                     b->click();
