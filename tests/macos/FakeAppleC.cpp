@@ -93,14 +93,6 @@ CFTypeRef number()
     return shared;
 }
 
-CFArrayRef array(const std::vector<CFTypeRef> &items)
-{
-    const auto a = create<CFArrayRef>(ArrayT);
-    for (CFTypeRef item : items)
-        obj(a)->items.push_back(CFRetain(item));
-    return a;
-}
-
 }  // namespace fennimar::fake
 
 using namespace fennimar::fake;
@@ -326,26 +318,6 @@ CFDictionaryRef CGSessionCopyCurrentDictionary(void)
 CFTimeInterval CGEventSourceSecondsSinceLastEventType(CGEventSourceStateID, CGEventType)
 {
     return 0;
-}
-CFTypeRef IOPSCopyPowerSourcesInfo(void)
-{
-    return create(OtherT);
-}
-CFArrayRef IOPSCopyPowerSourcesList(CFTypeRef)
-{
-    return state().powerSources ? static_cast<CFArrayRef>(CFRetain(state().powerSources.get())) : nullptr;
-}
-CFDictionaryRef IOPSGetPowerSourceDescription(CFTypeRef, CFTypeRef ps)
-{
-    return ps && obj(ps)->type == DictT ? static_cast<CFDictionaryRef>(ps) : nullptr;
-}
-CFStringRef SCDynamicStoreCopyComputerName(SCDynamicStoreRef, CFStringEncoding *)
-{
-    return nullptr;
-}
-int sysctlbyname(const char *, void *, size_t *, void *, size_t)
-{
-    return -1;
 }
 
 OSStatus SecItemCopyMatching(CFDictionaryRef query, CFTypeRef *result)

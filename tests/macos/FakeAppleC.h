@@ -42,10 +42,9 @@ struct State {
     int requests = 0;
     std::function<void()> onRequest;  // called at every attribute request (a test's clock moves there)
     float systemWideTimeout = 0;
-    // What the system holds: the login session (null = outside one), the power sources, bundle folder ->
-    // Info.plist, (defaults domain, key) -> value.
+    // What the system holds: the login session (null = outside one), bundle folder -> Info.plist,
+    // (defaults domain, key) -> value.
     macos::CFPtr<CFDictionaryRef> session;
-    macos::CFPtr<CFArrayRef> powerSources;
     std::map<QString, macos::CFPtr<CFDictionaryRef> > bundles;
     std::map<std::pair<QString, QString>, macos::CFPtr<CFTypeRef> > preferences;
     int synchronized = 0;
@@ -58,7 +57,5 @@ void reset();
 
 // A value of a type the layer never reads (a CFNumber), not counted and never freed.
 CFTypeRef number();
-// An array (+1, owned by the caller) that retains its items.
-CFArrayRef array(const std::vector<CFTypeRef> &items);
 
 }  // namespace fennimar::fake

@@ -8,7 +8,6 @@
 #include "platform/macos/CFHelpers.h"
 #include "platform/macos/LoginServiceStatus.h"
 #include "platform/macos/MacAccessibility.h"
-#include "platform/macos/MacDeviceFacts.h"
 #include "platform/macos/MacKeychainStore.h"
 #include "platform/macos/MacSession.h"
 #include "tests/macos/FakeAppleC.h"
@@ -142,22 +141,18 @@ TEST_F(MacAdapters, SessionLockKeyAbsentTrueFalseAndOtherUsersConsole)
     }
 }
 
-// One row each for what the inventory, the device facts and the settings read through the fake.
-TEST_F(MacAdapters, BundleBatteryAndSettingReadThroughCoreFoundation)
+// What the inventory and the settings read through CoreFoundation: a name of another type is passed
+// over, and a setting written is flushed.
+TEST_F(MacAdapters, BundleAndSettingReadThroughCoreFoundation)
 {
     QTemporaryDir home;
     const QString app = home.path() + QStringLiteral("/Named.app");
     QDir().mkpath(app + QStringLiteral("/Contents"));
-    const auto s = [](const char *text) { return toCFString(QString::fromUtf8(text)); };
-    fake::state().bundles[app] = dictionary({{"CFBundleIdentifier", s("com.b").get()},
+    fake::state().bundles[app] = dictionary({{"CFBundleIdentifier", toCFString("com.b").get()},
                                              {"CFBundleDisplayName", fake::number()},
-                                             {"CFBundleName", s("Bündle 😀").get()}});
+                                             {"CFBundleName", toCFString("Bündle 😀").get()}});
     EXPECT_EQ(BundleCatalog({home.path()}).installedApps(),
               std::vector<SeenApp>({{"com.b", QStringLiteral("Bündle 😀"), std::nullopt}}));
-
-    fake::state().powerSources = CFPtr<CFArrayRef>::adopt(
-        fake::array({fake::number(), dictionary({{"Type", s("InternalBattery").get()}}).get()}));
-    EXPECT_TRUE(MacDeviceFacts().hasInternalBattery());
 
     platform::writeSetting(QStringLiteral("backendURL"), QStringLiteral("https://example.test"));
     EXPECT_EQ(platform::readSetting(QStringLiteral("backendURL")), QStringLiteral("https://example.test"));
