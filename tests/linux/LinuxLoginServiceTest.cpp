@@ -153,7 +153,6 @@ TEST_F(LinuxLoginServiceTest, RegistrationFollowsWhatTheSessionStarts)
     const Case cases[] = {
         {"no user manager", false, "", {"XFCE"}, false, false},
         {"Xfce: manager, target never started", true, "inactive", {"XFCE"}, false, false},
-        {"window manager only", true, "inactive", {}, false, false},
         {"target active now", true, "active", {}, false, true},
         {"GNOME before its target", true, "inactive", {"ubuntu", "GNOME"}, false, true},
         {"KDE Plasma", true, "inactive", {"KDE"}, false, true},
