@@ -73,8 +73,6 @@ TEST(ScreenLockMonitorTest, FollowsLogindsLockedHintAndAScreenSaverBySignals)
     ASSERT_TRUE(waitUntil([&] { return saver.calls == 1; }));
     Q_EMIT saver.ActiveChanged(true);
     EXPECT_TRUE(waitUntil([&] { return monitor.locked(); }));
-    for (int tick = 0; tick < 1000; ++tick)
-        (void)monitor.locked();
     Q_EMIT saver.ActiveChanged(false);
     EXPECT_TRUE(waitUntil([&] { return !monitor.locked(); }));
     saverBus.unregisterService("org.freedesktop.ScreenSaver");

@@ -67,17 +67,13 @@ std::pair<qsizetype, qsizetype> itemsFor(const QString &account)
             qdbus_cast<QList<QDBusObjectPath>>(reply.arguments().at(1)).size()};
 }
 
-QDBusObjectPath defaultCollection()
-{
-    const QDBusMessage reply = callService(QStringLiteral("ReadAlias"), {QStringLiteral("default")});
-    return reply.arguments().isEmpty() ? QDBusObjectPath() : qdbus_cast<QDBusObjectPath>(reply.arguments().at(0));
-}
-
 bool lockKeyring()
 {
-    const QList<QDBusObjectPath> collections{defaultCollection()};
-    const QDBusMessage reply = callService(QStringLiteral("Lock"), {QVariant::fromValue(collections)});
-    return reply.type() == QDBusMessage::ReplyMessage;
+    const QDBusMessage alias = callService(QStringLiteral("ReadAlias"), {QStringLiteral("default")});
+    if (alias.arguments().isEmpty())
+        return false;
+    const QList<QDBusObjectPath> collections{qdbus_cast<QDBusObjectPath>(alias.arguments().at(0))};
+    return callService(QStringLiteral("Lock"), {QVariant::fromValue(collections)}).type() == QDBusMessage::ReplyMessage;
 }
 
 TEST(SecretServiceKeychain, SavesLoadsReplacesInPlaceAndClears)
