@@ -59,17 +59,18 @@ in_log "Wayland sources · app in front: sway IPC" || fail "the agent did not ch
 wait_for 20 "the monitored list" in_log "usage reported · today="
 in_firefox() { swaymsg '[app_id=firefox-esr] focus' >/dev/null 2>&1 && status_says "$1"; }
 wait_for 60 "Firefox in front on other.test, read by the agent" in_firefox "other.test — not on the list"
-sleep 3
+sleep 4
 swaymsg '[app_id=foot] focus' >/dev/null && sleep 3 && swaymsg "[app_id=$other] focus" >/dev/null || fail "focus"
-sleep 3
+sleep 4
 swaymsg '[app_id=firefox-esr] focus' >/dev/null && (on_sway wtype -M ctrl -k Page_Down -m ctrl) || fail "the next tab"
 wait_for 10 "Firefox on 127.0.0.1 in front" firefox_titled "Fennimar: what was counted"
+# A busy machine may pause the reads of a slow browser for a moment (200 ms per read at most).
+wait_for 15 "127.0.0.1 counted" status_says "Counting 127.0.0.1 now"
 sleep 3
-status_says "Counting 127.0.0.1 now" || fail "status with 127.0.0.1 in front: $("$agent" --status 2>&1)"
 swaymsg "[app_id=$other] focus" >/dev/null || fail "focus"
 sleep 1
 stop "$pid"
 counted=$(flushed)
-# About 3 s of foot and 3 of 127.0.0.1; other.test's or the other app's 3 s would take it to 9 or beyond.
-((counted >= 5 && counted <= 8)) || fail "counted ${counted}s for about 6 s of foot and 127.0.0.1 in front"
+# About 3 s of foot and 3 of 127.0.0.1; other.test's or the other app's 4 s would take it to 10 or beyond.
+((counted >= 5 && counted <= 9)) || fail "counted ${counted}s for about 6 s of foot and 127.0.0.1 in front"
 echo "wayland end-to-end: counted ${counted}s of foot and 127.0.0.1 on sway, nothing of the other app or site"
