@@ -11,7 +11,7 @@ if [ -z "$inside" ]; then
   [ -x $launcher ] || { echo "SKIPPED: needs $launcher (scripts/install-deps.sh)" >&2; exit 77; }
   SESSION_BUS_CONFIG=$(cd "$(dirname "$0")" && pwd)/session-bus-with-nobody.conf
   export SESSION_BUS_CONFIG
-  outside 150 sway swaymsg foot weston-flower setpriv firefox-esr wtype python3
+  outside 170 sway swaymsg foot weston-flower setpriv firefox-esr wtype python3
 fi
 # sway and its clients run as an unprivileged user (sway refuses root) in a runtime dir of their own.
 run=$work/sway-run other=org.freedesktop.weston.flower as_user=() started=()
