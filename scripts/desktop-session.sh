@@ -2,6 +2,7 @@
 # Runs a command inside a private desktop session: its own D-Bus session bus with gnome-keyring's
 # Secret Service (unlocked), an Xvfb display with the openbox window manager, and an xterm in front.
 # The session's home is $SESSION_HOME (created if missing); nothing touches the user's own home.
+# $SESSION_BUS_CONFIG, when set, is the session bus's configuration file instead of the standard one.
 #   SESSION_HOME=/tmp/x scripts/desktop-session.sh COMMAND [ARGS...]
 set -euo pipefail
 
@@ -64,4 +65,4 @@ done
 
 "$@"
 '
-exec dbus-run-session -- bash -c "$inner" desktop-session "$@"
+exec dbus-run-session ${SESSION_BUS_CONFIG:+--config-file="$SESSION_BUS_CONFIG"} -- bash -c "$inner" desktop-session "$@"

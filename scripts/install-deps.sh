@@ -17,6 +17,8 @@ packages=(
   dbus dbus-x11 gnome-keyring libsecret-tools xvfb xauth openbox xdotool trayer x11-utils xterm
   at-spi2-core chromium firefox-esr fonts-dejavu-core
   sway swaylock weston foot xwayland
+  # wtype: a keyboard on a headless sway seat (the accessibility bus's active window follows it) and the keys it sends
+  wtype
   # gtk3-demo: an accessible GTK app for the Wayland tests of the accessibility bus's active window
   gtk-3-examples
   # xterm falls back on the core X fonts (its menus, a missing face); without them it warns and starts slowly

@@ -272,6 +272,13 @@ void AtspiAccessibility::wake(App &app, AtspiCaller &caller)
         QDBusConnection::disconnectFromPeer(name);
 }
 
+void AtspiAccessibility::dropSocket(qint64 pid, App &app)
+{
+    QDBusConnection::disconnectFromPeer(app.peerName);
+    app.peerName.clear();
+    Log::info(QStringLiteral("accessibility · browser %1 closed its own socket to us · read through the bus").arg(pid));
+}
+
 void AtspiAccessibility::forget(qint64 pid)
 {
     const auto found = m_apps.find(pid);
@@ -325,6 +332,10 @@ AddressOutcome AtspiAccessibility::readAddress(qint64 pid)
     }
 
     m_unregisteredSince.erase(pid);
+    // The browser's own socket may take the connection and then refuse it (it admits only its own
+    // user; a sandbox may do the same): from then on it is read through the bus, which reaches it.
+    if (!app->peerName.isEmpty() && !QDBusConnection(app->peerName).isConnected())
+        dropSocket(pid, *app);
     const bool direct = !app->peerName.isEmpty();
     AtspiCaller caller(direct ? QDBusConnection(app->peerName) : *bus, direct ? QString() : app->busName,
                        m_options.callTimeout);
@@ -354,7 +365,10 @@ AddressOutcome AtspiAccessibility::readAddress(qint64 pid)
             // The walk says when it was the size of the page; otherwise the browser was too slow.
             return outcome.text == QLatin1String(AddressOutcome::pageTooLarge) ? outcome : noAddress();
         case AtspiCaller::Failure::Gone:
-            forget(pid);  // found again, with a fresh connection, on the next read
+            if (direct)
+                dropSocket(pid, *app);  // a browser that quit leaves the bus too, and is forgotten there
+            else
+                forget(pid);  // found again, with a fresh connection, on the next read
             return noAddress();
         default:
             if (app->backoff != Millis(0))

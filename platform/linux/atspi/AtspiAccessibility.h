@@ -92,6 +92,8 @@ private:
     App *findApp(qint64 pid, atspi::AtspiCaller &registry);
     void wake(App &app, atspi::AtspiCaller &caller);
     void forget(qint64 pid);
+    // Closes the application's own socket for good; the app stays known and is read through the bus.
+    void dropSocket(qint64 pid, App &app);
     void backOff(qint64 pid, App &app, const QString &why);
 
     Clock &m_clock;
