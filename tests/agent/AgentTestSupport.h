@@ -45,7 +45,6 @@ protected:
     FakeLoginService *login = new FakeLoginService;
     FakeSecretStore *secrets = new FakeSecretStore;
     std::unique_ptr<Agent> agent;
-    int changes = 0;
 
     AgentFixture()
     {
@@ -70,13 +69,12 @@ protected:
 
     QString supportDir() const { return home.file(QStringLiteral("support")); }
 
-    // Patient request limits by default: virtual time runs ahead of loopback answers on a loaded machine.
-    void makeAgent(std::optional<QUrl> url = std::nullopt,
-                   BackendClient::Limits limits = {std::chrono::minutes(30), std::chrono::minutes(60)})
+    // Patient request limits: virtual time runs ahead of loopback answers on a loaded machine.
+    void makeAgent()
     {
         QDir().mkpath(supportDir());
-        agent = std::make_unique<Agent>(clock, platform, url.value_or(server.baseUrl()), supportDir(), limits);
-        agent->onChange = [this] { ++changes; };
+        agent = std::make_unique<Agent>(clock, platform, server.baseUrl(), supportDir(),
+                                        BackendClient::Limits{std::chrono::minutes(30), std::chrono::minutes(60)});
     }
 
     PairedIdentity storedIdentity()
