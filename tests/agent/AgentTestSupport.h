@@ -16,13 +16,6 @@
 
 namespace fennimar::test {
 
-// The child's list with the xterm the fake desktop shows monitored, under this platform's prefix.
-inline QByteArray xtermMonitored()
-{
-    return R"({"apps":[{"package_id":")" + (platform::appPrefix() + QStringLiteral("xterm")).toUtf8() +
-           R"(","is_blocked":true}]})";
-}
-
 using Response = LoopbackHttpServer::Response;
 
 inline QByteArray ticketJson(const char *code, const char *expiresAt, const char *token = "tok-1")
@@ -56,7 +49,10 @@ protected:
         platform.secrets.reset(secrets);
         server.respond(QStringLiteral("/api/devices/dev-1/heartbeat"), Response::json("{}"));
         server.respond(QStringLiteral("/api/guard/heartbeat"), Response::json("{}"));
-        server.respond(QStringLiteral("/api/guard/my-installed-apps"), Response::json(xtermMonitored()));
+        // The xterm the fake desktop shows is monitored, under this platform's prefix.
+        server.respond(QStringLiteral("/api/guard/my-installed-apps"),
+                       Response::json(R"({"apps":[{"package_id":")" + platform::appPrefix().toUtf8() +
+                                      R"(xterm","is_blocked":true}]})"));
         server.respond(QStringLiteral("/api/guard/desktop-apps-seen"), Response::json(R"({"recorded":0,"new":0})"));
     }
     ~AgentFixture() override

@@ -64,8 +64,9 @@ TEST_P(AtspiBrowserTest, ReadsTheShowingPageOfTheBrowserInFront)
     for (const auto &step : steps) {
         SCOPED_TRACE(step.keys);
         ASSERT_TRUE(desktop.xdotool({"key", "--delay", "50", step.keys}));
-        ASSERT_TRUE(!step.typed || desktop.xdotool({"type", "--delay", "30", pages.url(step.typed)}));
         EXPECT_EQ(readUntil(step.expected, reader), step.expected);
+        // Typed once the bar has the focus: a browser slow to move it would lose the first keys.
+        ASSERT_TRUE(!step.typed || desktop.xdotool({"type", "--delay", "30", pages.url(step.typed)}));
     }
     // What an application without the Collection interface gets: a walk, here out of elements.
     AtspiAccessibility::Options walking;
