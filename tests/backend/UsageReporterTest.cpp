@@ -75,21 +75,6 @@ TEST_F(UsageReporterTest, SuccessMarksWhatWasSentPrunesAndSaves)
     EXPECT_TRUE(log.lines().contains("INFO ] usage reported · today=600s · backfill=7 day(s)"));
 }
 
-TEST_F(UsageReporterTest, FailureTouchesNothing)
-{
-    addTenDays();
-    server.respond("/api/guard/heartbeat", Response::text(500, "oops"));
-    const auto before = ledger.days();
-    LogCapture log;
-    finish(reporter.report());
-
-    EXPECT_EQ(ledger.days(), before);
-    EXPECT_FALSE(QFile::exists(ledger.storePath()));
-    EXPECT_FALSE(reporter.lastReport());
-    EXPECT_EQ(reporter.lastError(), "Server returned 500: oops");
-    EXPECT_TRUE(log.lines().contains("WARN ] usage report failed · Server returned 500: oops"));
-}
-
 // A report the backend refuses as malformed (400, 422) must not block every later report: today
 // goes alone, then each unconfirmed day alone, and a day refused alone is no longer offered.
 TEST_F(UsageReporterTest, ARefusedReportIsNarrowedToTheDayAtFault)

@@ -110,13 +110,6 @@ TEST_F(DayLedgerTest, AddCapsEachHourAndASavedLedgerRoundTrips)
     EXPECT_EQ(reloaded.today(clock.now()).buckets[10], 3600);
     EXPECT_EQ(reloaded.today(clock.now()).reportedTotal, -1);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"ledger.json"}) << "no temporary file left";
-
-    // A save that cannot write fails and keeps the days in memory.
-    DayLedger lost(dir.filePath(QStringLiteral("missing/ledger.json")), clock);
-    lost.add(42, clock.now());
-    EXPECT_FALSE(lost.save());
-    EXPECT_EQ(lost.today(clock.now()).total(), 42);
-    EXPECT_TRUE(lost.hasUnsavedChanges());
 }
 
 // A file refused whole: the ledger starts empty and the file is kept aside, untouched by the next save.
