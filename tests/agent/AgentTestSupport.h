@@ -16,6 +16,13 @@
 
 namespace fennimar::test {
 
+// The child's list with the xterm the fake desktop shows monitored, under this platform's prefix.
+inline QByteArray xtermMonitored()
+{
+    return R"({"apps":[{"package_id":")" + (platform::appPrefix() + QStringLiteral("xterm")).toUtf8() +
+           R"(","is_blocked":true}]})";
+}
+
 using Response = LoopbackHttpServer::Response;
 
 inline QByteArray ticketJson(const char *code, const char *expiresAt, const char *token = "tok-1")
@@ -38,6 +45,7 @@ protected:
     FakeLoginService *login = new FakeLoginService;
     FakeSecretStore *secrets = new FakeSecretStore;
     std::unique_ptr<Agent> agent;
+    int changes = 0;
 
     AgentFixture()
     {
@@ -49,10 +57,7 @@ protected:
         platform.secrets.reset(secrets);
         server.respond(QStringLiteral("/api/devices/dev-1/heartbeat"), Response::json("{}"));
         server.respond(QStringLiteral("/api/guard/heartbeat"), Response::json("{}"));
-        // The xterm the fake desktop shows is monitored, under this platform's prefix.
-        server.respond(QStringLiteral("/api/guard/my-installed-apps"),
-                       Response::json(R"({"apps":[{"package_id":")" + platform::appPrefix().toUtf8() +
-                                      R"(xterm","is_blocked":true}]})"));
+        server.respond(QStringLiteral("/api/guard/my-installed-apps"), Response::json(xtermMonitored()));
         server.respond(QStringLiteral("/api/guard/desktop-apps-seen"), Response::json(R"({"recorded":0,"new":0})"));
     }
     ~AgentFixture() override
@@ -65,12 +70,13 @@ protected:
 
     QString supportDir() const { return home.file(QStringLiteral("support")); }
 
-    // Patient request limits: virtual time runs ahead of loopback answers on a loaded machine.
-    void makeAgent()
+    // Patient request limits by default: virtual time runs ahead of loopback answers on a loaded machine.
+    void makeAgent(std::optional<QUrl> url = std::nullopt,
+                   BackendClient::Limits limits = {std::chrono::minutes(30), std::chrono::minutes(60)})
     {
         QDir().mkpath(supportDir());
-        agent = std::make_unique<Agent>(clock, platform, server.baseUrl(), supportDir(),
-                                        BackendClient::Limits{std::chrono::minutes(30), std::chrono::minutes(60)});
+        agent = std::make_unique<Agent>(clock, platform, url.value_or(server.baseUrl()), supportDir(), limits);
+        agent->onChange = [this] { ++changes; };
     }
 
     PairedIdentity storedIdentity()
