@@ -37,7 +37,7 @@ ctest --test-dir build/asan --output-on-failure -j "$jobs"
 
 echo "== thread sanitizer build and the tests that cross threads"
 # The log writer's thread, and Qt's network thread under every backend, agent and fault test.
-threaded=(agent_base_tests backend_tests backend_refbackend_tests agent_tests fault_tests)
+threaded=(agent_base_tests backend_tests agent_tests fault_tests)
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFENNIMAR_TSAN=ON -DFENNIMAR_WERROR=ON \
   -DFENNIMAR_BUILD_BENCH=OFF "${launcher[@]}" >/dev/null
 cmake --build build/tsan -j "$jobs" --target "${threaded[@]}"

@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 using namespace fennimar;
 using Source = AgentConfig::Source;
 
@@ -67,16 +65,6 @@ TEST(BackendURL, OnlyHttpsOrHttpToThisComputerIsAccepted)
             }
         }
     }
-}
-
-TEST(SupportDirectory, IsCreatedPrivatelyUnderXdgDataHome)
-{
-    test::TempHome home;
-    const QString dir = AgentConfig::supportDirectory();
-    EXPECT_EQ(dir, home.file(QStringLiteral("data/Fennimar")));
-    struct stat st {};
-    ASSERT_EQ(::stat(QFile::encodeName(dir).constData(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0700u);
 }
 
 }  // namespace

@@ -18,13 +18,6 @@ protected:
         server.respond(QStringLiteral("/api/devices/setup-status/tok-1"),
                        Response::json(R"({"claimed":false,"expired":false})"));
     }
-    void claim()
-    {
-        server.respond(
-            QStringLiteral("/api/devices/setup-status/tok-1"),
-            Response::json(
-                R"({"claimed":true,"expired":false,"device_id":"dev-1","child_id":"c-9","child_session_token":"s3cret","child":{"name":"Ada"}})"));
-    }
     bool measuring() const { return agent->sampler() && agent->sampler()->isRunning(); }
     QJsonValue samplingOk() const
     {
@@ -82,7 +75,9 @@ TEST_F(AgentTrouble, AFailingSecretStoreIsShownAndNothingRunsOnAGuess)
         agent->beginPairing();
         ASSERT_TRUE(advanceUntil([&] { return stateAs<AgentStates::Pairing>() != nullptr; }, 10s, 1s));
         fail(true);
-        claim();
+        server.respond(
+            QStringLiteral("/api/devices/setup-status/tok-1"),
+            Response::json(R"({"claimed":true,"expired":false,"child_id":"c-9","child_session_token":"s"})"));
         const std::size_t beats = requestsTo("/api/devices/dev-1/heartbeat");
         ASSERT_TRUE(advanceUntil([&] { return stateAs<AgentStates::Failed>() != nullptr; }, 10s, 1s));
         EXPECT_EQ(stateAs<AgentStates::Failed>()->message,

@@ -4,15 +4,9 @@
 #include "platform/linux/atspi/X11WindowTitle.h"
 #include "tests/atspi/BrowserDesktop.h"
 
-#include <QDir>
-#include <QFile>
 #include <QStandardPaths>
-#include <QTcpServer>
-#include <QTcpSocket>
 
 #include <gtest/gtest.h>
-
-#include <csignal>
 
 namespace fennimar {
 
@@ -32,7 +26,7 @@ using test::waitUntil;
 
 class AtspiBrowserTest : public ::testing::TestWithParam<Browser> {};
 
-// One browser session: the selected tab, editing, navigating, a walk out of elements, another window.
+// One browser session: the selected tab, editing, navigating, a walk out of elements.
 TEST_P(AtspiBrowserTest, ReadsTheShowingPageOfTheBrowserInFront)
 {
     const QString program = GetParam() == Browser::Chromium ? "chromium" : "firefox-esr";
@@ -56,9 +50,6 @@ TEST_P(AtspiBrowserTest, ReadsTheShowingPageOfTheBrowserInFront)
     };
     // A browser's first start on a cold machine takes far longer than a change of page.
     EXPECT_EQ(readUntil(url("one"), reader, 120000), url("one"));
-    // A reader meeting the running browser for the first time wakes it; the first read may miss.
-    AtspiAccessibility fresh(clock, desktop.sessionBus());
-    EXPECT_EQ(readUntil(url("one"), fresh), url("one"));
 
     const struct {
         const char *keys, *typed;  // what the user does
@@ -71,14 +62,9 @@ TEST_P(AtspiBrowserTest, ReadsTheShowingPageOfTheBrowserInFront)
     for (const auto &step : steps) {
         SCOPED_TRACE(step.keys);
         ASSERT_TRUE(desktop.xdotool({"key", "--delay", "50", step.keys}));
-        ASSERT_TRUE(!step.typed || desktop.xdotool({"type", "--delay", "30", pages.url(step.typed)}));
         EXPECT_EQ(readUntil(step.expected, reader), step.expected);
-    }
-    // The document navigated away from may linger; it is never the answer again. A read that runs
-    // out of its time budget on a loaded machine finds no address, which is not a wrong answer.
-    for (int i = 0; i < 5; ++i) {
-        const AddressOutcome again = reader.readAddress(pid);
-        EXPECT_TRUE(again == url("three") || again.text == AddressOutcome::noAddressFound) << qPrintable(again.text);
+        // Typed once the bar has the focus: a browser slow to move it would lose the first keys.
+        ASSERT_TRUE(!step.typed || desktop.xdotool({"type", "--delay", "30", pages.url(step.typed)}));
     }
     // What an application without the Collection interface gets: a walk, here out of elements.
     AtspiAccessibility::Options walking;
@@ -87,16 +73,6 @@ TEST_P(AtspiBrowserTest, ReadsTheShowingPageOfTheBrowserInFront)
     AtspiAccessibility starved(clock, desktop.sessionBus(), {}, walking);
     const AddressOutcome tooLarge = AddressOutcome::unreadable(AddressOutcome::pageTooLarge);
     EXPECT_EQ(readUntil(tooLarge, starved), tooLarge);
-
-    qint64 terminal = 0;
-    const QString window = desktop.openTerminal({"-T", "terminal in front"}, &terminal);
-    ASSERT_FALSE(window.isEmpty()) << "xterm says: " << qPrintable(desktop.errorLog("xterm"));
-    ASSERT_TRUE(desktop.activate(window)) << "front: " << qPrintable(desktop.activeWindowTitle());
-    EXPECT_EQ(title->activeTitle(), QStringLiteral("terminal in front"));  // read straight from X
-    const AddressOutcome noWindow = AddressOutcome::unreadable(AddressOutcome::noFocusedWindow);
-    EXPECT_EQ(readUntil(noWindow, reader), noWindow);
-    ::kill(static_cast<pid_t>(terminal), SIGTERM);
-    EXPECT_EQ(readUntil(url("three"), reader), url("three"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Browsers, AtspiBrowserTest, ::testing::Values(Browser::Chromium, Browser::Firefox),

@@ -1,23 +1,12 @@
 #include "tests/atspi/BrowserDesktop.h"
 
-#include <QCoreApplication>
-#include <QDBusMessage>
-#include <QDBusVariant>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
-#include <QStandardPaths>
 #include <QTcpSocket>
-#include <QThread>
 
 #include <atomic>
-#include <csignal>
-#include <unistd.h>
 
 namespace fennimar::test {
-
-using namespace std::chrono_literals;
 
 PageServer::PageServer()
 {

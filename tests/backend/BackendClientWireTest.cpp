@@ -4,7 +4,6 @@
 #include "tests/backend/BackendTestSupport.h"
 
 #include <QJsonArray>
-#include <QJsonDocument>
 
 namespace fennimar::test {
 namespace {
@@ -124,14 +123,13 @@ TEST_F(WireTest, MonitoredPackagesQueriesByDeviceAndKeepsBlockedAppsOfThisPlatfo
     // This platform's blocked apps and every blocked site; another platform's, an unblocked one and an
     // upper-case prefix are left out.
     const QString own = platform::appPrefix();
-    QJsonArray apps;
-    for (const auto &[id, blocked] : {std::pair{own + "firefox-esr", QJsonValue(true)},
-                                      {"web:example.com", true},
-                                      {"other:com.example.App", true},
-                                      {own + "gimp", false},
-                                      {own.toUpper() + "vlc", true}})
-        apps.append(QJsonObject{{"package_id", id}, {"is_blocked", blocked}});
-    server.respond("/api/guard/my-installed-apps", Response::json(QJsonDocument(QJsonObject{{"apps", apps}}).toJson()));
+    server.respond("/api/guard/my-installed-apps",
+                   Response::json(QString(R"({"apps":[{"package_id":"%1firefox-esr","is_blocked":true},
+                       {"package_id":"web:example.com","is_blocked":true}, {"package_id":"%1gimp","is_blocked":false},
+                       {"package_id":"other:com.example.App","is_blocked":true},
+                       {"package_id":"%2vlc","is_blocked":true}]})")
+                                      .arg(own, own.toUpper())
+                                      .toUtf8()));
     const auto withDevice = finish(client.monitoredPackages("tok", "dev 1+x"));
     ASSERT_TRUE(withDevice.ok()) << withDevice.error().description().toStdString();
     EXPECT_EQ(withDevice.value(), (QStringList{own + "firefox-esr", "web:example.com"}));

@@ -1,4 +1,5 @@
-// A usage report cycle against a loopback backend: what is sent, marked, pruned, saved and logged.
+// A usage report cycle against a loopback backend: what is sent, marked, pruned, saved and logged, and
+// how a refused report is narrowed.
 #include "backend/UsageReporter.h"
 #include "tests/backend/BackendTestSupport.h"
 #include "tests/support/LogCapture.h"
@@ -17,14 +18,21 @@ QDateTime at(int month, int day, int hour = 10)
 
 class UsageReporterTest : public LoopbackClientTest {
 protected:
-    UsageReporterTest()
+    // Today (the clock's 2026-03-14), ten unconfirmed past days, one confirmed day and one long gone.
+    void addTenDays()
     {
-        // Today (the clock's 2026-03-14), ten unconfirmed past days, one confirmed day and one long gone.
         ledger.add(600, at(3, 14, 8));
         for (int day = 4; day <= 13; ++day)
             ledger.add(day * 10, at(3, day));
         ledger.days()["2026-03-13"].reportedTotal = 130;
         ledger.add(50, at(2, 1));
+    }
+    QStringList sentDays(qsizetype request) const
+    {
+        QStringList dates;
+        for (const auto &day : server.requests().at(request).json()["daily_usage_backfill"].toArray())
+            dates << day.toObject()["date"].toString();
+        return dates;
     }
 
     QTemporaryDir dir;
@@ -38,6 +46,7 @@ TEST_F(UsageReporterTest, SuccessMarksWhatWasSentPrunesAndSaves)
     Response slow = Response::json({});
     slow.delay = std::chrono::milliseconds(200);
     server.respond("/api/guard/heartbeat", slow);
+    addTenDays();
     LogCapture log;
 
     auto cycle = reporter.report();
@@ -47,11 +56,8 @@ TEST_F(UsageReporterTest, SuccessMarksWhatWasSentPrunesAndSaves)
 
     const QJsonObject body = server.requests().at(0).json();
     EXPECT_EQ(body["daily_usage"]["total_seconds"].toInteger(), 600);
-    QStringList sentDates;
-    for (const auto &day : body["daily_usage_backfill"].toArray())
-        sentDates << day.toObject()["date"].toString();
-    EXPECT_EQ(sentDates, (QStringList{"2026-03-06", "2026-03-07", "2026-03-08", "2026-03-09", "2026-03-10",
-                                      "2026-03-11", "2026-03-12"}));
+    EXPECT_EQ(sentDays(0), (QStringList{"2026-03-06", "2026-03-07", "2026-03-08", "2026-03-09", "2026-03-10",
+                                        "2026-03-11", "2026-03-12"}));
 
     const auto &days = ledger.days();
     EXPECT_EQ(days.count("2026-02-01"), 0u);             // pruned
@@ -69,18 +75,31 @@ TEST_F(UsageReporterTest, SuccessMarksWhatWasSentPrunesAndSaves)
     EXPECT_TRUE(log.lines().contains("INFO ] usage reported · today=600s · backfill=7 day(s)"));
 }
 
-TEST_F(UsageReporterTest, FailureTouchesNothing)
+// A report the backend refuses as malformed (400, 422) must not block every later report: today
+// goes alone, then each unconfirmed day alone, and a day refused alone is no longer offered.
+TEST_F(UsageReporterTest, ARefusedReportIsNarrowedToTheDayAtFault)
 {
-    server.respond("/api/guard/heartbeat", Response::text(500, "oops"));
-    const auto before = ledger.days();
-    LogCapture log;
-    finish(reporter.report());
+    // Today is 2026-03-14; three unconfirmed days, of which the backend refuses 03-12.
+    ledger.add(600, QDateTime(QDate(2026, 3, 14), QTime(8, 0), Qt::UTC));
+    for (int day : {11, 12, 13})
+        ledger.add(day, QDateTime(QDate(2026, 3, day), QTime(10, 0), Qt::UTC));
+    const QByteArray refused = "date out of range";
+    for (int code : {422, 200, 200, 400, 200, 200})
+        server.respondOnce("/api/guard/heartbeat", code == 200 ? Response::json({}) : Response::text(code, refused));
+    for (int cycle = 0; cycle < 6; ++cycle)
+        finish(reporter.report());
 
-    EXPECT_EQ(ledger.days(), before);
-    EXPECT_FALSE(QFile::exists(ledger.storePath()));
-    EXPECT_FALSE(reporter.lastReport());
-    EXPECT_EQ(reporter.lastError(), "Server returned 500: oops");
-    EXPECT_TRUE(log.lines().contains("WARN ] usage report failed · Server returned 500: oops"));
+    ASSERT_EQ(server.requests().size(), 6);
+    // Refused (422), today alone, each day alone with 03-12 refused (400), then 03-12 no longer offered.
+    const QStringList expected[] = {
+        {"2026-03-11", "2026-03-12", "2026-03-13"}, {}, {"2026-03-11"}, {"2026-03-12"}, {"2026-03-13"}, {}};
+    for (qsizetype i = 0; i < 6; ++i)
+        EXPECT_EQ(sentDays(i), expected[i]) << i;
+    EXPECT_EQ(ledger.days().at("2026-03-11").reportedTotal, 11);
+    EXPECT_EQ(ledger.days().at("2026-03-12").reportedTotal, -1);  // kept, unconfirmed
+    EXPECT_EQ(ledger.days().at("2026-03-13").reportedTotal, 13);
+    EXPECT_EQ(reporter.refusedDays(), QSet<QString>{"2026-03-12"});
+    EXPECT_FALSE(reporter.lastError());
 }
 
 }  // namespace

@@ -19,9 +19,8 @@ class FakeAccessibility : public Accessibility {
 public:
     bool trusted = true;
     QHash<qint64, AddressOutcome> addresses;
-    int trustRequests = 0;
     bool isTrusted() override { return trusted; }
-    void requestTrust() override { ++trustRequests; }
+    void requestTrust() override {}
     AddressOutcome readAddress(qint64 pid) override
     {
         const auto noWindow = AddressOutcome::unreadable(QString::fromLatin1(AddressOutcome::noFocusedWindow));
@@ -57,18 +56,14 @@ public:
     QString samplingProblem() override { return problem; }
 };
 
-// Device facts that say whatever the test sets; counts model reads to show what is cached.
+// A laptop's fixed facts.
 class FakeDeviceFacts final : public DeviceFacts {
 public:
-    QString vendorText = QStringLiteral("Framework"), modelText = QStringLiteral("Laptop 13");
-    QString computerNameText = QStringLiteral("kids-pc");
-    bool battery = true;
-    int modelReads = 0;
-    QString vendor() override { return vendorText; }
-    QString model() override { return ++modelReads, modelText; }
-    bool hasInternalBattery() override { return battery; }
+    QString vendor() override { return QStringLiteral("Framework"); }
+    QString model() override { return QStringLiteral("Laptop 13"); }
+    bool hasInternalBattery() override { return true; }
     QString osVersion() override { return QStringLiteral("12"); }
-    QString computerName() override { return computerNameText; }
+    QString computerName() override { return QStringLiteral("kids-pc"); }
     QString userName() override { return QStringLiteral("robin"); }
 };
 
@@ -78,14 +73,14 @@ class FakeLoginService final : public LoginService {
 public:
     Status current = Status::NotRegistered;
     QString registerFailure, unregisterFailure;  // when not empty, that call fails with this reason
-    int registerCalls = 0, unregisterCalls = 0, openSettingsCalls = 0;
+    int registerCalls = 0, unregisterCalls = 0;
     Status status() override { return current; }
     fennimar::Status registerService() override { return ++registerCalls, change(registerFailure, Status::Enabled); }
     fennimar::Status unregisterService() override
     {
         return ++unregisterCalls, change(unregisterFailure, Status::NotRegistered);
     }
-    void openSettings() override { ++openSettingsCalls; }
+    void openSettings() override {}
 
 private:
     fennimar::Status change(const QString &failure, Status next)
@@ -101,7 +96,7 @@ class FakeSecretStore final : public SecretStore {
 public:
     bool locked = false, unavailable = false;
     QString writeFailure;  // when not empty, writes fail with this reason
-    int writes = 0, removes = 0;
+    int removes = 0;
     std::map<std::pair<QString, QString>, QByteArray> secrets;
     QCoro::Task<ReadResult> read(QString service, QString account) override
     {
@@ -114,7 +109,6 @@ public:
     }
     QCoro::Task<fennimar::Status> write(QString service, QString account, QByteArray secret) override
     {
-        ++writes;
         const QString why = refusal().isEmpty() ? writeFailure : refusal();
         if (why.isEmpty())
             secrets[{service, account}] = secret;

@@ -173,20 +173,16 @@ std::optional<QString> str(const char *s)
 
 TEST(AppInventory, DescribesAnInstalledEntryAndARunningApp)
 {
-    const QString id = QStringLiteral("org.example.Editor"), file = QStringLiteral("Example.app");
+    const QString id = QStringLiteral("x"), file = QStringLiteral("Example.app");
     const struct {
         const char *label;
         AppInventory::Entry entry;
         std::optional<SeenApp> expected;
     } cases[] = {
-        {"display name wins",
-         {id, str("Editor Pro"), str("Editor"), file, str("games")},
-         app("org.example.Editor", "Editor Pro", "games")},
-        {"bundle name next", {id, {}, str(" Editor "), file, {}}, app("org.example.Editor", " Editor ")},
-        {"file name without extension",
-         {id, {}, {}, QStringLiteral("My.Tool.app"), {}},
-         app("org.example.Editor", "My.Tool")},
-        {"category trimmed", {id, str("E"), {}, file, str(" \tgames\n")}, app("org.example.Editor", "E", "games")},
+        {"display name wins", {id, str("Pro"), str("Editor"), file, str("games")}, app("x", "Pro", "games")},
+        {"bundle name next", {id, {}, str(" Editor "), file, {}}, app("x", " Editor ")},
+        {"file name without extension", {id, {}, {}, QStringLiteral("My.Tool.app"), {}}, app("x", "My.Tool")},
+        {"category trimmed", {id, str("E"), {}, file, str(" \tgames\n")}, app("x", "E", "games")},
         {"no identifier", {QString(), str("E"), {}, file, {}}, std::nullopt},
     };
     for (const auto &c : cases)

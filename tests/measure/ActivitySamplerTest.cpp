@@ -2,23 +2,18 @@
 #include "measure/DayLedger.h"
 #include "measure/MonitoredApps.h"
 #include "platform/PlatformConstants.h"
-#include "platform/RealClock.h"
 #include "platform/VirtualClock.h"
 #include "tests/fakes/Fakes.h"
 #include "tests/support/LogCapture.h"
-#include "tests/support/LoopbackHttpServer.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
-
-#include <QCoroTask>
 
 #include <cmath>
 #include <limits>
 #include <set>
 
 using namespace fennimar;
-using fennimar::test::LoopbackHttpServer;
 using namespace std::chrono_literals;
 using Verdict = ActivitySampler::Verdict;
 
@@ -171,52 +166,6 @@ TEST_F(SamplerTest, TheFrontAppOrTheBrowsersPageDecides)
     desktop.front = editorApp;
     monitored.apply({prefix + editor});
     EXPECT_EQ(tickAfter(1.0), 1);  // not more: the empty ticks moved the start of the measurement
-}
-
-TEST_F(SamplerTest, AStoppedOrReleasedSamplerNeverTicksAgain)
-{
-    EXPECT_EQ(tickAfter(1.0), 1);
-    sampler->stop();
-    EXPECT_EQ(clock.advance(5s), 0);
-    sampler->start();  // a restart measures from now, not from the last tick
-    clock.advance(1s);
-    EXPECT_EQ(total(), 2);
-    sampler.reset();
-    EXPECT_EQ(clock.advance(5s), 0);
-    EXPECT_EQ(total(), 2);
-}
-
-const QString listPath = QStringLiteral("/api/guard/my-installed-apps");
-
-TEST(MonitoredApps, ARefreshReplacesTheListAndAFailedOneKeepsIt)
-{
-    VirtualClock clock;
-    RealClock requestClock;  // the client's time limits, so that a lost answer fails in seconds
-    LoopbackHttpServer server;
-    auto list = std::make_unique<MonitoredApps>(BackendClient::create(server.baseUrl(), requestClock),
-                                                QStringLiteral("token-1"), QStringLiteral("dev-1"), clock);
-    const QString listed = platform::appPrefix() + editor;
-    server.respondOnce(
-        listPath, LoopbackHttpServer::Response::json(QStringLiteral(R"({"apps":[{"package_id":"%1","is_blocked":true},
-        {"package_id":"web:Example.COM","is_blocked":true}, {"package_id":"%1.Free","is_blocked":false}]})")
-                                                         .arg(listed)
-                                                         .toUtf8()));
-    test::LogCapture log;
-    QCoro::waitFor(list->refresh());
-    EXPECT_TRUE(log.lines().contains(QStringLiteral("INFO ] monitored · 1 app(s), 1 site(s)")));
-    EXPECT_EQ(list->domains(), QSet<QString>{QStringLiteral("example.com")});
-    EXPECT_EQ(server.requestsTo(listPath).at(0).query, QStringLiteral("device_id=dev-1"));
-
-    // A failed refresh keeps the list; a list dropped while its request is out is left alone.
-    LoopbackHttpServer::Response failed = LoopbackHttpServer::Response::text(503, "maintenance");
-    failed.delay = std::chrono::milliseconds(50);
-    server.respond(listPath, failed);
-    QCoro::waitFor(list->refresh());
-    EXPECT_EQ(list->lastError(), QStringLiteral("Server returned 503: maintenance"));
-    EXPECT_EQ(list->bundleIds(), QSet<QString>{listed});
-    auto task = list->refresh();
-    list.reset();
-    QCoro::waitFor(std::move(task));
 }
 
 TEST(MonitoredApps, ADomainCoversItselfAndItsSubdomainsOnly)
