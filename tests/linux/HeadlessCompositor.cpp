@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <unistd.h>
 
@@ -73,6 +74,27 @@ bool HeadlessCompositor::sway(const QString &command)
 {
     return runProgram("swaymsg", {"-s", swaySocket, command}, QProcessEnvironment::systemEnvironment(), 5000)
         .has_value();
+}
+
+QStringList HeadlessCompositor::westonWithKeyboard()
+{
+    const QString script = QStringLiteral(R"(
+printf '<busconfig><type>session</type><listen>unix:dir=%s</listen><auth>EXTERNAL</auth>
+<standard_session_servicedirs/><policy context="default"><allow user="root"/><allow own="*"/>
+<allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/></policy></busconfig>' "$PWD" > bus.conf
+Xvfb -displayfd 1 -nolisten tcp > display 2>/dev/null & x=$!
+dbus-daemon --config-file=bus.conf --nofork --print-address=1 > bus & b=$!
+for i in $(seq 200); do [ -s display ] && [ -s bus ] && break; sleep 0.05; done
+DISPLAY=:$(cat display) weston --backend=x11-backend.so --use-pixman --socket=wl-test --no-config & w=$!
+trap 'kill $w $b $x; wait' TERM
+wait $w)");
+    return {QStringLiteral("-c"), script};
+}
+
+QString HeadlessCompositor::sessionBus() const
+{
+    QFile file(QFileInfo(QString::fromLocal8Bit(display)).dir().filePath(QStringLiteral("bus")));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readLine()).trimmed() : QString();
 }
 
 }  // namespace fennimar::test

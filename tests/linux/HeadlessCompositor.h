@@ -27,6 +27,13 @@ public:
     QString swaySocket;
     QStringList extraEnv;  // "NAME=value", added to the environment of the clients started after
 
+    // The arguments of "sh" that run weston on its X11 backend in a private Xvfb (its headless
+    // backend has no keyboard, and accessibility's ACTIVE follows keyboard focus) beside a session
+    // bus of weston's user that lets root in too.
+    static QStringList westonWithKeyboard();
+    // That session bus's address (written beside the socket), or empty.
+    QString sessionBus() const;
+
 private:
     QTemporaryDir m_dir;
     std::vector<std::unique_ptr<QProcess>> m_clients;

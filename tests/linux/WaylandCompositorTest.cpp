@@ -56,22 +56,6 @@ QString frontId(Desktop &desktop)
     return app ? app->identifier : QStringLiteral("-");
 }
 
-// The arguments of "sh" that run weston on its X11 backend in a private Xvfb beside a session bus of
-// weston's user that lets root in too (the bus address in the file "bus" beside the socket).
-QStringList westonWithKeyboard()
-{
-    return {"-c", R"(
-printf '<busconfig><type>session</type><listen>unix:dir=%s</listen><auth>EXTERNAL</auth>
-<standard_session_servicedirs/><policy context="default"><allow user="root"/><allow own="*"/>
-<allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/></policy></busconfig>' "$PWD" > bus.conf
-Xvfb -displayfd 1 -nolisten tcp > display 2>/dev/null & x=$!
-dbus-daemon --config-file=bus.conf --nofork --print-address=1 > bus & b=$!
-for i in $(seq 200); do [ -s display ] && [ -s bus ] && break; sleep 0.05; done
-DISPLAY=:$(cat display) weston --backend=x11-backend.so --use-pixman --socket=wl-test --no-config & w=$!
-trap 'kill $w $b $x; wait' TERM
-wait $w)"};
-}
-
 TEST_F(WaylandCompositorTest, SwayFrontAppAndIdle)
 {
     HeadlessCompositor sway("sway", {"-c", "{config}"});
@@ -138,11 +122,10 @@ TEST_F(WaylandCompositorTest, WestonAccessibleAppInFront)
     if (const QStringList missing = test::missingTools({"Xvfb", "weston", "dbus-daemon", "gtk3-demo"});
         !missing.isEmpty())
         GTEST_SKIP() << "not installed: " << missing.join(", ").toStdString();
-    HeadlessCompositor westonOnX("sh", westonWithKeyboard());
+    HeadlessCompositor westonOnX("sh", HeadlessCompositor::westonWithKeyboard());
     if (!westonOnX.skip.isEmpty())
         GTEST_SKIP() << "weston: " << westonOnX.skip.toStdString();
-    QFile busFile(QFileInfo(QString::fromLocal8Bit(westonOnX.display)).dir().filePath("bus"));
-    const QString address = busFile.open(QIODevice::ReadOnly) ? QString::fromUtf8(busFile.readLine()).trimmed() : "";
+    const QString address = westonOnX.sessionBus();
     QDBusConnection session = QDBusConnection::connectToBus(address, "fennimar-weston-session");
     ASSERT_TRUE(session.isConnected()) << session.lastError().message().toStdString();
     QDBusMessage enable =
