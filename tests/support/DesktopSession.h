@@ -73,12 +73,9 @@ public:
 
     bool setAccessibility(bool on) const;
 
-    // Stops the X server under its clients, and starts a new one on the same display number.
-    void killServer();
-    bool restartServer();
-
 private:
     QString startX();
+    bool startServer();
     QString startBus(Bus bus);
 
     QTemporaryDir m_home;

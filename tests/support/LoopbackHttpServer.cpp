@@ -5,9 +5,11 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QJsonDocument>
-#include <QPointer>
+#include <QSslServer>
 #include <QTcpSocket>
 #include <QTimer>
+
+#include <sys/socket.h>
 
 namespace fennimar::test {
 
@@ -18,6 +20,7 @@ struct LoopbackHttpServer::Connection {
     QPointer<QTcpSocket> socket;
     HttpRequestParser parser{HttpRequestParser::Limits{}};
     bool busy = false;
+    bool begun = false;  // the answer's head is out
 };
 
 std::optional<QByteArray> LoopbackHttpServer::Request::header(const QByteArray &name) const
@@ -35,18 +38,74 @@ QJsonObject LoopbackHttpServer::Request::json() const
 
 LoopbackHttpServer::LoopbackHttpServer()
 {
-    connect(&m_server, &QTcpServer::newConnection, this, [this] {
-        while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+    listen();
+    m_port = m_server->serverPort();
+}
+
+bool LoopbackHttpServer::listen()
+{
+    m_server = std::make_unique<QTcpServer>();
+    if (m_tls) {
+        auto tls = std::make_unique<QSslServer>();
+        tls->setSslConfiguration(*m_tls);
+        connect(tls.get(), &QSslServer::startedEncryptionHandshake, this, [this](QSslSocket *socket) {
+            std::erase_if(m_handshakes, [](const QPointer<QSslSocket> &s) { return s.isNull(); });
+            m_handshakes.emplace_back(socket);
+        });
+        m_server = std::move(tls);
+    }
+    // A TLS server offers a connection once its handshake is done and says so with the second signal.
+    const auto accept = [this] {
+        while (QTcpSocket *socket = m_server->nextPendingConnection()) {
+            socket->setParent(this);
             auto c = std::make_shared<Connection>();
             c->socket = socket;
+            std::erase_if(m_connections, [](const auto &old) { return old->socket.isNull(); });
+            m_connections.push_back(c);
             connect(socket, &QTcpSocket::readyRead, this, [this, c] {
                 c->parser.feed(c->socket->readAll());
                 serveNext(c);
             });
             connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         }
-    });
-    m_server.listen(QHostAddress::LocalHost, 0);
+    };
+    connect(m_server.get(), &QTcpServer::newConnection, this, accept);
+    connect(m_server.get(), &QTcpServer::pendingConnectionAvailable, this, accept);
+    return m_server->listen(QHostAddress::LocalHost, m_port);
+}
+
+void LoopbackHttpServer::closeAll()
+{
+    m_server->close();
+    for (const auto &c : std::exchange(m_connections, {}))
+        if (c->socket)
+            c->socket->abort();
+}
+
+bool LoopbackHttpServer::setRefusing(bool refusing)
+{
+    if (refusing == std::exchange(m_refusing, refusing))
+        return true;
+    closeAll();
+    return refusing || listen();
+}
+
+bool LoopbackHttpServer::serveTls(std::optional<QSslConfiguration> tls)
+{
+    m_tls = std::move(tls);
+    closeAll();
+    return m_refusing || listen();
+}
+
+int LoopbackHttpServer::awaitingAnswers() const
+{
+    return static_cast<int>(std::count_if(m_handshakes.begin(), m_handshakes.end(),
+                                          [](const QPointer<QSslSocket> &s) {
+                                              return s && !s->isEncrypted() &&
+                                                     s->state() == QAbstractSocket::ConnectedState;
+                                          }) +
+                            std::count_if(m_connections.begin(), m_connections.end(),
+                                          [](const auto &c) { return c->socket && c->busy && !c->begun; }));
 }
 
 void LoopbackHttpServer::serveNext(const std::shared_ptr<Connection> &c)
@@ -67,9 +126,11 @@ void LoopbackHttpServer::serveNext(const std::shared_ptr<Connection> &c)
     const Response r = responseFor(request.path);
     m_requests.push_back(std::move(request));
     c->busy = true;
+    c->begun = false;
     QTimer::singleShot(r.delay, this, [this, c, r] {
         if (!c->socket)
             return;
+        c->begun = true;
         QByteArray head = "HTTP/1.1 " + QByteArray::number(r.status) + " Scripted\r\n";
         for (const auto &[name, value] : r.headers)
             head += name + ": " + value + "\r\n";
@@ -86,10 +147,18 @@ void LoopbackHttpServer::sendBody(const std::shared_ptr<Connection> &c, const Re
         return;
     const qint64 size = r.body.size();
     qint64 end = r.trickleBytes > 0 ? std::min(size, offset + r.trickleBytes) : size;
-    const bool cut = r.closeAfterBytes >= 0 && end >= r.closeAfterBytes;
-    end = cut ? std::min(end, r.closeAfterBytes) : end;
+    const bool reset = r.resetAfterBytes >= 0 && end >= r.resetAfterBytes;
+    end = reset ? std::min(end, r.resetAfterBytes) : end;
     c->socket->write(r.body.mid(offset, end - offset));
-    if (cut || (end >= size && !r.contentLength))
+    if (reset) {
+        // SO_LINGER 0 makes the close a reset: what a crashing server or a middlebox dropping state
+        // looks like to the client.
+        c->socket->flush();
+        const linger hard{1, 0};
+        ::setsockopt(static_cast<int>(c->socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        return c->socket->abort();
+    }
+    if (end >= size && !r.contentLength)
         return c->socket->disconnectFromHost();
     if (end < size)
         return QTimer::singleShot(r.trickleInterval, this, [this, c, r, end] { sendBody(c, r, end); });
