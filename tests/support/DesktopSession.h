@@ -75,7 +75,6 @@ public:
 
 private:
     QString startX();
-    bool startServer();
     QString startBus(Bus bus);
 
     QTemporaryDir m_home;

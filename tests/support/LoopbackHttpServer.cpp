@@ -5,7 +5,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QJsonDocument>
-#include <QSslServer>
+#include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -38,26 +38,8 @@ QJsonObject LoopbackHttpServer::Request::json() const
 
 LoopbackHttpServer::LoopbackHttpServer()
 {
-    listen();
-    m_port = m_server->serverPort();
-}
-
-bool LoopbackHttpServer::listen()
-{
-    m_server = std::make_unique<QTcpServer>();
-    if (m_tls) {
-        auto tls = std::make_unique<QSslServer>();
-        tls->setSslConfiguration(*m_tls);
-        connect(tls.get(), &QSslServer::startedEncryptionHandshake, this, [this](QSslSocket *socket) {
-            std::erase_if(m_handshakes, [](const QPointer<QSslSocket> &s) { return s.isNull(); });
-            m_handshakes.emplace_back(socket);
-        });
-        m_server = std::move(tls);
-    }
-    // A TLS server offers a connection once its handshake is done and says so with the second signal.
-    const auto accept = [this] {
-        while (QTcpSocket *socket = m_server->nextPendingConnection()) {
-            socket->setParent(this);
+    connect(&m_server, &QTcpServer::newConnection, this, [this] {
+        while (QTcpSocket *socket = m_server.nextPendingConnection()) {
             auto c = std::make_shared<Connection>();
             c->socket = socket;
             std::erase_if(m_connections, [](const auto &old) { return old->socket.isNull(); });
@@ -68,43 +50,25 @@ bool LoopbackHttpServer::listen()
             });
             connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         }
-    };
-    connect(m_server.get(), &QTcpServer::newConnection, this, accept);
-    connect(m_server.get(), &QTcpServer::pendingConnectionAvailable, this, accept);
-    return m_server->listen(QHostAddress::LocalHost, m_port);
-}
-
-void LoopbackHttpServer::closeAll()
-{
-    m_server->close();
-    for (const auto &c : std::exchange(m_connections, {}))
-        if (c->socket)
-            c->socket->abort();
+    });
+    m_server.listen(QHostAddress::LocalHost, 0);
+    m_port = m_server.serverPort();
 }
 
 bool LoopbackHttpServer::setRefusing(bool refusing)
 {
-    if (refusing == std::exchange(m_refusing, refusing))
-        return true;
-    closeAll();
-    return refusing || listen();
-}
-
-bool LoopbackHttpServer::serveTls(std::optional<QSslConfiguration> tls)
-{
-    m_tls = std::move(tls);
-    closeAll();
-    return m_refusing || listen();
+    if (!refusing)
+        return m_server.isListening() || m_server.listen(QHostAddress::LocalHost, m_port);
+    m_server.close();
+    for (const auto &c : std::exchange(m_connections, {}))
+        if (c->socket)
+            c->socket->abort();
+    return true;
 }
 
 int LoopbackHttpServer::awaitingAnswers() const
 {
-    return static_cast<int>(std::count_if(m_handshakes.begin(), m_handshakes.end(),
-                                          [](const QPointer<QSslSocket> &s) {
-                                              return s && !s->isEncrypted() &&
-                                                     s->state() == QAbstractSocket::ConnectedState;
-                                          }) +
-                            std::count_if(m_connections.begin(), m_connections.end(),
+    return static_cast<int>(std::count_if(m_connections.begin(), m_connections.end(),
                                           [](const auto &c) { return c->socket && c->busy && !c->begun; }));
 }
 

@@ -4,8 +4,6 @@
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
-#include <QPointer>
-#include <QSslConfiguration>
 #include <QTcpServer>
 #include <QUrl>
 
@@ -16,15 +14,13 @@
 #include <optional>
 #include <vector>
 
-class QSslSocket;
-
 namespace fennimar::test {
 
 // A real HTTP/1.1 server on 127.0.0.1 with a free port, for tests of anything that calls the backend.
 // Responses are scripted per path (the query is ignored when matching); every request is recorded; an
 // unscripted path answers 404. Framing is the reference backend's own parser. It can refuse connections
-// or serve https while keeping its port, so a client configured with its URL sees the backend go and
-// come back. Works while the test runs the Qt event loop.
+// and take them again on its port, so a client configured with its URL sees the backend go and come
+// back. Works while the test runs the Qt event loop.
 class LoopbackHttpServer : public QObject {
     Q_OBJECT
 public:
@@ -72,17 +68,14 @@ public:
 
     LoopbackHttpServer();
 
-    bool isListening() const { return m_server->isListening(); }
+    bool isListening() const { return m_server.isListening(); }
     quint16 port() const { return m_port; }
     QUrl baseUrl() const { return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port)); }
 
     // Refusing closes the listening socket and every open connection; not refusing listens on the
     // same port again (false when it was taken meanwhile).
     bool setRefusing(bool refusing);
-    // From now on https with this certificate, or http without one; open connections are closed, as
-    // a kept-alive one would go on with the old certificate. False when the port could not be taken.
-    bool serveTls(std::optional<QSslConfiguration> tls);
-    // Requests read whose answer has not begun (held-back ones included), and TLS handshakes under way.
+    // Requests read whose answer has not begun (held-back ones included).
     int awaitingAnswers() const;
 
     void respond(const QString &path, Response response) { m_standing[path] = std::move(response); }
@@ -100,15 +93,10 @@ private:
     void serveNext(const std::shared_ptr<Connection> &c);
     void sendBody(const std::shared_ptr<Connection> &c, const Response &r, qint64 offset);
     Response responseFor(const QString &path);
-    bool listen();
-    void closeAll();
 
-    std::unique_ptr<QTcpServer> m_server;
+    QTcpServer m_server;
     quint16 m_port = 0;
-    bool m_refusing = false;
-    std::optional<QSslConfiguration> m_tls;
     std::vector<std::shared_ptr<Connection>> m_connections;
-    std::vector<QPointer<QSslSocket>> m_handshakes;
     std::map<QString, Response> m_standing;
     std::map<QString, std::deque<Response>> m_once;
     std::vector<Request> m_requests;
