@@ -1,6 +1,3 @@
-// The measuring half of the agent on a virtual clock across what a real clock does: a day of 23 or
-// 25 hours, the wall clock set back or forward (by the user or NTP), and a whole day of ticks,
-// saves and usage reports to a loopback backend.
 #include "backend/UsageReporter.h"
 #include "measure/ActivitySampler.h"
 #include "measure/DayLedger.h"
@@ -19,8 +16,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// A sampler crediting a ledger from a fake desktop whose frontmost app is the monitored editor, an
-// app nobody picked, or a locked screen (the user away). The monitored list never fetches.
+// The measuring half of the agent on a virtual clock: a sampler crediting a ledger from a fake desktop
+// whose frontmost app is the monitored editor, an app nobody picked, or a locked screen (the user
+// away). The monitored list never fetches.
 struct MeasuringRig {
     enum class Front { Monitored, Other, Away };
 
@@ -42,12 +40,6 @@ struct MeasuringRig {
     }
 
     void run(qint64 seconds) { clock.advance(Millis(seconds * 1000)); }
-
-    qint64 dayTotal(const QString &key) const
-    {
-        const auto it = ledger.days().find(key);
-        return it == ledger.days().end() ? 0 : it->second.total();
-    }
 
     QTemporaryDir dir;
     VirtualClock clock;
@@ -75,8 +67,7 @@ TEST(DaylightSaving, ADayOfCountingLandsUnderItsLocalDateAndHours)
         SCOPED_TRACE(c.zone);
         const QTimeZone zone(c.zone);
         ASSERT_TRUE(zone.isValid()) << "missing from the time-zone database";
-        const QDateTime midnight(c.date, QTime(0, 0), zone);
-        MeasuringRig rig(midnight.toUTC(), zone);
+        MeasuringRig rig(QDateTime(c.date, QTime(0, 0), zone).toUTC(), zone);
         rig.run(c.skippedHour >= 0 ? 23 * 3600 - 1 : 25 * 3600 - 1);  // the day's first second is the day before's
         const QString key = c.date.toString(Qt::ISODate);
         ASSERT_EQ(rig.ledger.days().size(), 1u);
@@ -87,7 +78,7 @@ TEST(DaylightSaving, ADayOfCountingLandsUnderItsLocalDateAndHours)
 
         rig.run(1);  // the next local midnight starts the next day, whatever the UTC date is
         const QString nextKey = c.date.addDays(1).toString(Qt::ISODate);
-        EXPECT_EQ(rig.dayTotal(nextKey), 1);
+        EXPECT_EQ(rig.ledger.days().at(nextKey).total(), 1);
         EXPECT_EQ(rig.ledger.today(rig.clock.now()).date, nextKey);
         const auto backfill = rig.ledger.unreportedBackfill(rig.clock.now());
         ASSERT_EQ(backfill.size(), 1u);
@@ -114,7 +105,7 @@ TEST(WallClockJump, TheJumpCreditsNothingAndCountingResumesWhereTheClockNowIs)
         const bool sameDay = QString::fromLatin1(jump.laterDay) == QStringLiteral("2026-03-14");
         EXPECT_EQ(rig.ledger.days().at(jump.laterDay).buckets[static_cast<size_t>(jump.laterHour)], 599);
         EXPECT_EQ(rig.ledger.days().at("2026-03-14").buckets[10], 600);
-        EXPECT_EQ(rig.dayTotal("2026-03-14"), sameDay ? 1199 : 600);
+        EXPECT_EQ(rig.ledger.days().at("2026-03-14").total(), sameDay ? 1199 : 600);
         // Whatever day the clock shows now is "today"; every other counted day waits for the backend.
         const auto backfill = rig.ledger.unreportedBackfill(rig.clock.now());
         EXPECT_EQ(backfill.size(), sameDay ? 0u : 1u);

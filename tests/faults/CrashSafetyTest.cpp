@@ -1,18 +1,17 @@
-// Killed with SIGKILL at random moments while it counts and saves, a process leaves a ledger that
-// the next start reads whole, holding every second up to the last save.
-// The child is this test binary running the disabled test below; FENNIMAR_CRASH_ROUNDS sets the
-// number of kills (10 by default; 100 or more by hand).
+// Killed with SIGKILL at random moments while it counts and saves, a process leaves a ledger that the
+// next start reads whole, holding every second up to the last save. The child is this test binary
+// running the disabled test below; FENNIMAR_CRASH_ROUNDS sets the number of kills (10; 100 by hand).
 #include "agent/Log.h"
 #include "measure/DayLedger.h"
 #include "platform/DurableFile.h"
 #include "platform/VirtualClock.h"
-#include "tests/support/TempHome.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -52,9 +51,8 @@ TEST(CrashSafety, KilledAtRandomMomentsTheFilesStayWholeAndLoseAtMostAMinute)
     // The log's writer thread is started before the first child: ThreadSanitizer loses the main
     // thread's locking after QProcess's fork, and a writer started later is reported as racing.
     Log::drain();
-    test::TempHome home;
-    const QString dir = home.file(QStringLiteral("support"));
-    QDir().mkpath(dir);
+    const QTemporaryDir tmp;
+    const QString dir = tmp.path();
     const int rounds =
         qEnvironmentVariableIsSet("FENNIMAR_CRASH_ROUNDS") ? qEnvironmentVariableIntValue("FENNIMAR_CRASH_ROUNDS") : 10;
     QRandomGenerator random(QRandomGenerator::global()->generate());
@@ -104,9 +102,8 @@ TEST(CrashSafety, KilledAtRandomMomentsTheFilesStayWholeAndLoseAtMostAMinute)
 
 TEST(CrashSafety, TheNextSaveRemovesWhatAnInterruptedSaveOfTheSameFileLeft)
 {
-    test::TempHome home;
-    const QString dir = home.file(QStringLiteral("support"));
-    QDir().mkpath(dir);
+    const QTemporaryDir tmp;
+    const QString dir = tmp.path();
     const QStringList kept{QStringLiteral("ledger-unreadable-20260314-090000.json"), QStringLiteral("ledger.json"),
                            QStringLiteral("ledger.json.tmp-longer12"), QStringLiteral("reported-apps.json.tmp-AbC123")};
     for (const QString &name :

@@ -1,7 +1,6 @@
-// The support directory on a small tmpfs of its own, which fills up: the agent goes on counting in
-// memory, logs one ERROR line per save attempt (not one per tick), leaves the ledger it saved last
-// untouched and without stray temporary files, and saves everything once the disk has room again.
-// Mounting needs CAP_SYS_ADMIN; without it the test is skipped and says so.
+// The support directory on a small tmpfs of its own (skipped without CAP_SYS_ADMIN) fills up: the agent
+// counts on in memory, logs one ERROR line per save attempt, not per tick, leaves the last saved ledger
+// untouched and no temporary files, and saves everything once the disk has room again.
 #include "tests/agent/AgentTestSupport.h"
 
 #include <QDir>

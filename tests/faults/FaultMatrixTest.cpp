@@ -12,7 +12,6 @@ using namespace std::chrono_literals;
 namespace {
 
 const QString usagePath = QStringLiteral("/api/guard/heartbeat");
-const QString listPath = QStringLiteral("/api/guard/my-installed-apps");
 
 // One way for the backend to fail. The agent's limits run on virtual time: an answer held back is
 // a stall, a trickle outlives the overall limit.
@@ -23,28 +22,24 @@ struct FaultCase {
     int requestSeconds = 0;              // a failing request's virtual time, under the real limits
 };
 
-Response delayed(Response r, std::chrono::milliseconds delay, int trickleBytes = 0)
+// A good answer held back, sent in pieces of trickleBytes every 1 ms, or reset after resetAfterBytes.
+Response answer(QByteArray body, std::chrono::milliseconds delay, int trickleBytes = 0, int resetAfterBytes = -1)
 {
+    Response r = Response::json(std::move(body));
     r.delay = delay;
     r.trickleBytes = trickleBytes;
     r.trickleInterval = 1ms;
-    return r;
-}
-
-Response resetMidBody()
-{
-    Response r = Response::json("{}");
-    r.resetAfterBytes = 1;
+    r.resetAfterBytes = resetAfterBytes;
     return r;
 }
 
 const FaultCase faultCases[] = {
     {"ConnectionRefused", {}, "Connection refused"},
-    {"ConnectionResetMidAnswer", resetMidBody(), "Connection closed"},
+    {"ConnectionResetMidAnswer", answer("{}", 0ms, 0, 1), "Connection closed"},
     {"Unauthorized401", Response::text(401, "token revoked"), "Server returned 401: token revoked"},
     {"ServerError500", Response::text(500, "oops"), "Server returned 500: oops"},
-    {"SlowerThanTwentySeconds", delayed(Response::json("{}"), 10min), "Request timed out: no data for 20 s", 20},
-    {"TricklingPastSixtySeconds", delayed(Response::json(QByteArray(64 * 1024, ' ') + "{}"), 0ms, 1),
+    {"SlowerThanTwentySeconds", answer("{}", 10min), "Request timed out: no data for 20 s", 20},
+    {"TricklingPastSixtySeconds", answer(QByteArray(64 * 1024, ' ') + "{}", 0ms, 1),
      "Request timed out: not finished within 60 s", 60},
     {"BodyOverTheLimit", Response::json(QByteArray(9 * 1024 * 1024, ' ') + "{}"),
      "Response refused: larger than 8 MiB"},
@@ -58,7 +53,7 @@ protected:
     const std::map<QString, Response> normal{
         {QStringLiteral("/api/devices/dev-1/heartbeat"), Response::json("{}")},
         {usagePath, Response::json("{}")},
-        {listPath, Response::json(xtermMonitored())},
+        {QStringLiteral("/api/guard/my-installed-apps"), Response::json(xtermMonitored())},
         {QStringLiteral("/api/guard/desktop-apps-seen"), Response::json(R"({"recorded":0,"new":0})")}};
 
     // Moves virtual time in steps; after each, lets every answer begun (but not one held back on
