@@ -39,7 +39,7 @@ const FaultCase faultCases[] = {
     {"Unauthorized401", Response::text(401, "token revoked"), "Server returned 401: token revoked"},
     {"ServerError500", Response::text(500, "oops"), "Server returned 500: oops"},
     {"SlowerThanTwentySeconds", answer("{}", 10min), "Request timed out: no data for 20 s", 20},
-    {"TricklingPastSixtySeconds", answer(QByteArray(64 * 1024, ' ') + "{}", 0ms, 1),
+    {"TricklingPastSixtySeconds", answer(QByteArray(256 * 1024, ' ') + "{}", 0ms, 1),
      "Request timed out: not finished within 60 s", 60},
     {"BodyOverTheLimit", Response::json(QByteArray(9 * 1024 * 1024, ' ') + "{}"),
      "Response refused: larger than 8 MiB"},
@@ -56,11 +56,14 @@ protected:
         {QStringLiteral("/api/guard/my-installed-apps"), Response::json(xtermMonitored())},
         {QStringLiteral("/api/guard/desktop-apps-seen"), Response::json(R"({"recorded":0,"new":0})")}};
 
-    // Moves virtual time in steps; after each, lets every answer begun (but not one held back on
-    // purpose) reach the agent, up to 2 s of real time, so a busy machine makes no virtual timeouts.
-    void advanceSettled(std::chrono::milliseconds d, std::chrono::milliseconds step, bool heldBack)
+    // Moves virtual time in steps until `until` holds or d passed; after each, lets every answer begun
+    // (but not one held back on purpose) reach the agent, up to 2 s of real time, so a busy machine
+    // makes no virtual timeouts.
+    bool advanceSettled(
+        std::chrono::milliseconds d, std::chrono::milliseconds step, bool heldBack,
+        const std::function<bool()> &until = [] { return false; })
     {
-        for (; d > 0ms; d -= step) {
+        for (; d > 0ms && !until(); d -= step) {
             clock.advance(std::min(d, step));
             pump(2ms);
             QElapsedTimer waited;
@@ -69,6 +72,7 @@ protected:
                 QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
             pump(1ms);
         }
+        return until();
     }
 
     qint64 countedSeconds() const
@@ -129,8 +133,8 @@ TEST_P(FaultMatrix, LoopsKeepTheirCadenceNothingIsLostAndTheDayIsConfirmedOnRetu
     for (const auto &[path, answer] : normal)
         server.respond(path, answer);
     const qsizetype reportedBefore = log.lines().filter(QStringLiteral("usage reported")).size();
-    ASSERT_TRUE(advanceUntil(
-        [&] { return log.lines().filter(QStringLiteral("usage reported")).size() > reportedBefore; }, 7min));
+    ASSERT_TRUE(advanceSettled(
+        7min, 5s, false, [&] { return log.lines().filter(QStringLiteral("usage reported")).size() > reportedBefore; }));
     const DayRecord &day = agent->ledger().days().at(yesterday);
     EXPECT_NEAR(double(day.total()), 600, 1) << "the ten minutes before midnight";
     std::optional<qint64> sentTotal;
@@ -143,8 +147,8 @@ TEST_P(FaultMatrix, LoopsKeepTheirCadenceNothingIsLostAndTheDayIsConfirmedOnRetu
     EXPECT_EQ(DayLedger(supportDir() + QStringLiteral("/ledger.json"), clock).days().at(yesterday).reportedTotal,
               day.total())
         << "the confirmation was saved";
-    ASSERT_TRUE(advanceUntil([&] { return !agent->lastBeatError(); }, 20s));
-    EXPECT_EQ(log.lines().count(QStringLiteral("INFO ] heartbeat recovered")), 1);
+    ASSERT_TRUE(advanceSettled(20s, 5s, false, [&] { return !agent->lastBeatError(); }));
+    EXPECT_EQ(log.lines().count(QStringLiteral("INFO ] heartbeat recovered")), 1) << log.text().toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, FaultMatrix, ::testing::ValuesIn(faultCases),
