@@ -16,9 +16,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// The measuring half of the agent on a virtual clock: a sampler crediting a ledger from a fake desktop
-// whose frontmost app is the monitored editor, an app nobody picked, or a locked screen (the user
-// away). The monitored list never fetches.
+// The measuring half of the agent on a virtual clock: a sampler crediting a ledger from a fake desktop whose
+// frontmost app is the monitored editor, an app nobody picked, or a locked screen. The list never fetches.
 struct MeasuringRig {
     enum class Front { Monitored, Other, Away };
 

@@ -56,9 +56,8 @@ protected:
         {QStringLiteral("/api/guard/my-installed-apps"), Response::json(xtermMonitored())},
         {QStringLiteral("/api/guard/desktop-apps-seen"), Response::json(R"({"recorded":0,"new":0})")}};
 
-    // Moves virtual time in steps until `until` holds or d passed; after each, lets every answer begun
-    // (but not one held back on purpose) reach the agent, up to 2 s of real time, so a busy machine
-    // makes no virtual timeouts.
+    // Moves virtual time in steps until `until` holds or d passed; after each, lets every answer begun (but not
+    // one held back on purpose) reach the agent, up to 2 s of real time: a busy machine makes no virtual timeouts.
     bool advanceSettled(
         std::chrono::milliseconds d, std::chrono::milliseconds step, bool heldBack,
         const std::function<bool()> &until = [] { return false; })
