@@ -112,8 +112,16 @@ QString DesktopSession::startX()
     // display number) gets a fresh server.
     QString why = QStringLiteral("Xvfb did not start");
     for (int attempt = 0; attempt < 3; ++attempt) {
-        m_display.clear();
-        if (!restartServer())
+        // -displayfd picks a free display number, so tests running side by side never collide.
+        m_server = std::make_unique<QProcess>();
+        m_server->setChildProcessModifier([] { ::setsid(); });
+        m_server->start(
+            QStringLiteral("Xvfb"),
+            {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"), QStringLiteral("tcp"),
+             QStringLiteral("-screen"), QStringLiteral("0"), QStringLiteral("1280x900x24")});
+        m_display = m_server->waitForStarted(10000) ? ':' + readLine(m_server.get(), 30000).toLatin1() : QByteArray();
+        const QString socket = QStringLiteral("/tmp/.X11-unix/X") + QString::fromLatin1(m_display.mid(1));
+        if (m_display.size() < 2 || !waitUntil([&] { return QFile::exists(socket); }, 30000))
             continue;
         QProcess *wm = spawn(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
         // openbox is ready once it has claimed the window-manager selection of screen 0.
@@ -133,30 +141,6 @@ QString DesktopSession::startX()
         stop(*m_server);
     }
     return why;
-}
-
-bool DesktopSession::restartServer()
-{
-    // -displayfd picks a free display number, so tests running side by side never collide.
-    const QStringList where = m_display.isEmpty() ? QStringList{QStringLiteral("-displayfd"), QStringLiteral("1")}
-                                                  : QStringList{QString::fromLatin1(m_display)};
-    m_server = std::make_unique<QProcess>();
-    m_server->setChildProcessModifier([] { ::setsid(); });
-    m_server->start(QStringLiteral("Xvfb"),
-                    where + QStringList{QStringLiteral("-nolisten"), QStringLiteral("tcp"), QStringLiteral("-screen"),
-                                        QStringLiteral("0"), QStringLiteral("1280x900x24")});
-    if (!m_server->waitForStarted(10000))
-        return false;
-    if (m_display.isEmpty())
-        m_display = ':' + readLine(m_server.get(), 30000).toLatin1();
-    const QString socket = QStringLiteral("/tmp/.X11-unix/X") + QString::fromLatin1(m_display.mid(1));
-    return m_display.size() > 1 && waitUntil([&] { return QFile::exists(socket); }, 30000);
-}
-
-void DesktopSession::killServer()
-{
-    m_server->terminate();
-    m_server->waitForFinished(3000);
 }
 
 QString DesktopSession::startBus(Bus bus)

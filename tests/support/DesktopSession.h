@@ -73,10 +73,6 @@ public:
 
     bool setAccessibility(bool on) const;
 
-    // Stops the X server under its clients, and starts a new one on the same display number.
-    void killServer();
-    bool restartServer();
-
 private:
     QString startX();
     QString startBus(Bus bus);

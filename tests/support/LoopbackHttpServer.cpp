@@ -9,6 +9,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <sys/socket.h>
+
 namespace fennimar::test {
 
 using refbackend::HttpRequestParser;
@@ -18,6 +20,7 @@ struct LoopbackHttpServer::Connection {
     QPointer<QTcpSocket> socket;
     HttpRequestParser parser{HttpRequestParser::Limits{}};
     bool busy = false;
+    bool begun = false;  // the answer's head is out
 };
 
 std::optional<QByteArray> LoopbackHttpServer::Request::header(const QByteArray &name) const
@@ -39,6 +42,8 @@ LoopbackHttpServer::LoopbackHttpServer()
         while (QTcpSocket *socket = m_server.nextPendingConnection()) {
             auto c = std::make_shared<Connection>();
             c->socket = socket;
+            std::erase_if(m_connections, [](const auto &old) { return old->socket.isNull(); });
+            m_connections.push_back(c);
             connect(socket, &QTcpSocket::readyRead, this, [this, c] {
                 c->parser.feed(c->socket->readAll());
                 serveNext(c);
@@ -47,6 +52,24 @@ LoopbackHttpServer::LoopbackHttpServer()
         }
     });
     m_server.listen(QHostAddress::LocalHost, 0);
+    m_port = m_server.serverPort();
+}
+
+bool LoopbackHttpServer::setRefusing(bool refusing)
+{
+    if (!refusing)
+        return m_server.isListening() || m_server.listen(QHostAddress::LocalHost, m_port);
+    m_server.close();
+    for (const auto &c : std::exchange(m_connections, {}))
+        if (c->socket)
+            c->socket->abort();
+    return true;
+}
+
+int LoopbackHttpServer::awaitingAnswers() const
+{
+    return static_cast<int>(std::count_if(m_connections.begin(), m_connections.end(),
+                                          [](const auto &c) { return c->socket && c->busy && !c->begun; }));
 }
 
 void LoopbackHttpServer::serveNext(const std::shared_ptr<Connection> &c)
@@ -67,9 +90,11 @@ void LoopbackHttpServer::serveNext(const std::shared_ptr<Connection> &c)
     const Response r = responseFor(request.path);
     m_requests.push_back(std::move(request));
     c->busy = true;
+    c->begun = false;
     QTimer::singleShot(r.delay, this, [this, c, r] {
         if (!c->socket)
             return;
+        c->begun = true;
         QByteArray head = "HTTP/1.1 " + QByteArray::number(r.status) + " Scripted\r\n";
         for (const auto &[name, value] : r.headers)
             head += name + ": " + value + "\r\n";
@@ -86,10 +111,18 @@ void LoopbackHttpServer::sendBody(const std::shared_ptr<Connection> &c, const Re
         return;
     const qint64 size = r.body.size();
     qint64 end = r.trickleBytes > 0 ? std::min(size, offset + r.trickleBytes) : size;
-    const bool cut = r.closeAfterBytes >= 0 && end >= r.closeAfterBytes;
-    end = cut ? std::min(end, r.closeAfterBytes) : end;
+    const bool reset = r.resetAfterBytes >= 0 && end >= r.resetAfterBytes;
+    end = reset ? std::min(end, r.resetAfterBytes) : end;
     c->socket->write(r.body.mid(offset, end - offset));
-    if (cut || (end >= size && !r.contentLength))
+    if (reset) {
+        // SO_LINGER 0 makes the close a reset: what a crashing server or a middlebox dropping state
+        // looks like to the client.
+        c->socket->flush();
+        const linger hard{1, 0};
+        ::setsockopt(static_cast<int>(c->socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        return c->socket->abort();
+    }
+    if (end >= size && !r.contentLength)
         return c->socket->disconnectFromHost();
     if (end < size)
         return QTimer::singleShot(r.trickleInterval, this, [this, c, r, end] { sendBody(c, r, end); });

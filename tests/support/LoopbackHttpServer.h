@@ -18,8 +18,9 @@ namespace fennimar::test {
 
 // A real HTTP/1.1 server on 127.0.0.1 with a free port, for tests of anything that calls the backend.
 // Responses are scripted per path (the query is ignored when matching); every request is recorded; an
-// unscripted path answers 404. Framing is the reference backend's own parser. Works while the test runs
-// the Qt event loop.
+// unscripted path answers 404. Framing is the reference backend's own parser. It can refuse connections
+// and take them again on its port, so a client configured with its URL sees the backend go and come
+// back. Works while the test runs the Qt event loop.
 class LoopbackHttpServer : public QObject {
     Q_OBJECT
 public:
@@ -32,7 +33,7 @@ public:
         std::chrono::milliseconds delay{0};            // before sending anything
         qint64 trickleBytes = 0;                       // > 0: the body this many bytes at a time ...
         std::chrono::milliseconds trickleInterval{0};  // ... with this pause between pieces
-        qint64 closeAfterBytes = -1;                   // >= 0: close the connection after this many body bytes
+        qint64 resetAfterBytes = -1;                   // >= 0: a reset (RST) after this many body bytes
         bool contentLength = true;                     // false: no Content-Length; the close ends the body
         std::optional<qint64> claimedLength;           // a Content-Length other than the body's size
 
@@ -68,8 +69,14 @@ public:
     LoopbackHttpServer();
 
     bool isListening() const { return m_server.isListening(); }
-    quint16 port() const { return m_server.serverPort(); }
-    QUrl baseUrl() const { return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort())); }
+    quint16 port() const { return m_port; }
+    QUrl baseUrl() const { return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port)); }
+
+    // Refusing closes the listening socket and every open connection; not refusing listens on the
+    // same port again (false when it was taken meanwhile).
+    bool setRefusing(bool refusing);
+    // Requests read whose answer has not begun (held-back ones included).
+    int awaitingAnswers() const;
 
     void respond(const QString &path, Response response) { m_standing[path] = std::move(response); }
     // Answers the next request to path, before the standing answer; queued in order.
@@ -88,6 +95,8 @@ private:
     Response responseFor(const QString &path);
 
     QTcpServer m_server;
+    quint16 m_port = 0;
+    std::vector<std::shared_ptr<Connection>> m_connections;
     std::map<QString, Response> m_standing;
     std::map<QString, std::deque<Response>> m_once;
     std::vector<Request> m_requests;

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QString>
 #include <QStringList>
 
 #include <ostream>
@@ -12,8 +11,5 @@ inline void PrintTo(const QString &s, std::ostream *os)
 }
 inline void PrintTo(const QStringList &list, std::ostream *os)
 {
-    *os << '[';
-    for (qsizetype i = 0; i < list.size(); ++i)
-        *os << (i ? ", " : "") << '"' << list[i].toStdString() << '"';
-    *os << ']';
+    *os << "[\"" << list.join(QStringLiteral("\", \"")).toStdString() << "\"]";
 }

@@ -53,24 +53,15 @@ RefBackendProcess::~RefBackendProcess()
 {
     if (m_process.state() == QProcess::NotRunning)
         return;
-    if (const Status stopped = stop(); !stopped)
-        std::fprintf(stderr, "%s\n", qPrintable(stopped.error()));
-}
-
-Status RefBackendProcess::stop()
-{
-    if (m_process.state() == QProcess::NotRunning)
-        return Status::failure(QStringLiteral("fennimar-refbackend was not running"));
     m_process.terminate();
-    if (!m_process.waitForFinished(5000)) {
+    const bool ended = m_process.waitForFinished(5000);
+    if (!ended) {
         m_process.kill();
         m_process.waitForFinished(5000);
-        return Status::failure(QStringLiteral("fennimar-refbackend ignored SIGTERM; its log:\n") + log());
     }
-    if (m_process.exitStatus() != QProcess::NormalExit || m_process.exitCode() != 0)
-        return Status::failure(
-            QStringLiteral("fennimar-refbackend ended with status %1; its log:\n").arg(m_process.exitCode()) + log());
-    return {};
+    // A sanitizer's report makes the exit status non-zero.
+    if (!ended || m_process.exitStatus() != QProcess::NormalExit || m_process.exitCode() != 0)
+        std::fprintf(stderr, "fennimar-refbackend did not end cleanly; its log:\n%s\n", qPrintable(log()));
 }
 
 QString RefBackendProcess::adminToken() const

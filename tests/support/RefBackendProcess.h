@@ -18,13 +18,10 @@ class RefBackendProcess {
 public:
     // Starts the server and waits (up to 20 s) for its "listening on" line.
     explicit RefBackendProcess(const QStringList &extraArguments = {});
+    // Stops the server (SIGTERM, then SIGKILL after 5 s) and prints its log unless it ended with status 0.
     ~RefBackendProcess();
     RefBackendProcess(const RefBackendProcess &) = delete;
     RefBackendProcess &operator=(const RefBackendProcess &) = delete;
-
-    // Stops the server (SIGTERM, then SIGKILL after 5 s): a failure unless it ended with status 0,
-    // with the server's log (a sanitizer's report). The destructor prints such a failure.
-    Status stop();
 
     bool ok() const { return m_baseUrl.isValid(); }
     QString error() const { return m_error; }  // why it does not run, with its log
