@@ -253,20 +253,6 @@ CFStringRef CFBundleGetIdentifier(CFBundleRef bundle)
     return value && obj(value)->type == StringT ? static_cast<CFStringRef>(value) : nullptr;
 }
 
-CFTypeRef CFPreferencesCopyAppValue(CFStringRef key, CFStringRef applicationID)
-{
-    const auto it = state().preferences.find({textOf(applicationID), textOf(key)});
-    return it == state().preferences.end() ? nullptr : CFRetain(it->second.get());
-}
-void CFPreferencesSetAppValue(CFStringRef key, CFTypeRef value, CFStringRef applicationID)
-{
-    state().preferences[{textOf(applicationID), textOf(key)}] = fennimar::macos::CFPtr<CFTypeRef>::retain(value);
-}
-Boolean CFPreferencesAppSynchronize(CFStringRef)
-{
-    return ++state().synchronized > 0;
-}
-
 Boolean AXIsProcessTrusted(void)
 {
     return state().trusted;

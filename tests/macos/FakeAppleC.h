@@ -42,12 +42,9 @@ struct State {
     int requests = 0;
     std::function<void()> onRequest;  // called at every attribute request (a test's clock moves there)
     float systemWideTimeout = 0;
-    // What the system holds: the login session (null = outside one), bundle folder -> Info.plist,
-    // (defaults domain, key) -> value.
+    // What the system holds: the login session (null = outside one), bundle folder -> Info.plist.
     macos::CFPtr<CFDictionaryRef> session;
     std::map<QString, macos::CFPtr<CFDictionaryRef> > bundles;
-    std::map<std::pair<QString, QString>, macos::CFPtr<CFTypeRef> > preferences;
-    int synchronized = 0;
     std::map<std::pair<QString, QString>, KeychainItem> items;
     OSStatus updateFailure = 0;  // what SecItemUpdate answers instead of updating
 };

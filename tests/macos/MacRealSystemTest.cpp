@@ -4,7 +4,6 @@
 
 #include "platform/VirtualClock.h"
 #include "platform/macos/MacAccessibility.h"
-#include "platform/macos/MacDeviceFacts.h"
 #include "platform/macos/MacSession.h"
 
 #include <gtest/gtest.h>
@@ -14,17 +13,12 @@
 namespace fennimar::macos {
 namespace {
 
-TEST(MacRealSystem, DeviceFactsInputAndAccessibilityWithoutTheGrant)
+TEST(MacRealSystem, InputAndAccessibilityWithoutTheGrant)
 {
-    MacDeviceFacts facts;
-    EXPECT_TRUE(facts.model().contains(QLatin1String("Mac"))) << facts.model().toStdString();  // VirtualMac2,1 on a VM
-    EXPECT_FALSE(facts.computerName().isEmpty());
     EXPECT_TRUE(secondsSinceInput().has_value());
     VirtualClock clock;
     MacAccessibility accessibility(clock, {});
-    if (!accessibility.isTrusted()) {
-        EXPECT_EQ(accessibility.readAddress(::getpid()), AddressOutcome::noPermission());
-    }
+    EXPECT_TRUE(accessibility.isTrusted() || accessibility.readAddress(::getpid()) == AddressOutcome::noPermission());
 }
 
 }  // namespace
