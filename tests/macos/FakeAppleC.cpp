@@ -13,7 +13,7 @@ struct CFDictionaryValueCallBacks {
 namespace fennimar::fake {
 namespace {
 
-enum TypeId : CFTypeID { StringT = 7, ArrayT, DictT, UrlT, BoolT, DataT, NumberT, ElementT, OtherT };
+enum TypeId : CFTypeID { StringT = 7, ArrayT, DictT, UrlT, BoolT, DataT, ElementT };
 
 std::atomic<long> live{0};
 
@@ -26,7 +26,7 @@ struct Object {
     std::vector<CFTypeRef> values;  // Dictionary values
     QByteArray bytes;               // Data
     int node;                       // Element; Boolean: its value
-    CFTypeRef owned = nullptr;      // Url: its string; Bundle: its Info dictionary
+    CFTypeRef owned = nullptr;      // Url: its string
     Object(CFTypeID t, const QString &s, bool forever, int n) : type(t), text(s), immortal(forever), node(n) {}
 };
 
@@ -85,12 +85,6 @@ State &state()
 void reset()
 {
     state() = State{};
-}
-
-CFTypeRef number()
-{
-    static const CFTypeRef shared = create(NumberT, {}, true);
-    return shared;
 }
 
 }  // namespace fennimar::fake
@@ -217,10 +211,6 @@ const UInt8 *CFDataGetBytePtr(CFDataRef d)
     return reinterpret_cast<const UInt8 *>(obj(d)->bytes.constData());
 }
 
-CFURLRef CFURLCreateWithFileSystemPath(CFAllocatorRef, CFStringRef path, CFURLPathStyle, Boolean)
-{
-    return create<CFURLRef>(UrlT, textOf(path));
-}
 CFURLRef CFURLCopyAbsoluteURL(CFURLRef url)
 {
     return create<CFURLRef>(UrlT, obj(url)->text);
@@ -231,26 +221,6 @@ CFStringRef CFURLGetString(CFURLRef url)
     if (!o->owned)
         o->owned = create(StringT, o->text);
     return static_cast<CFStringRef>(o->owned);
-}
-
-CFBundleRef CFBundleCreate(CFAllocatorRef, CFURLRef url)
-{
-    const auto it = state().bundles.find(obj(url)->text);
-    if (it == state().bundles.end())
-        return nullptr;
-    const auto bundle = create<CFBundleRef>(OtherT);
-    obj(bundle)->owned = CFRetain(it->second.get());
-    return bundle;
-}
-CFTypeRef CFBundleGetValueForInfoDictionaryKey(CFBundleRef bundle, CFStringRef key)
-{
-    return CFDictionaryGetValue(static_cast<CFDictionaryRef>(obj(bundle)->owned), key);
-}
-CFStringRef CFBundleGetIdentifier(CFBundleRef bundle)
-{
-    static const auto key = create<CFStringRef>(StringT, "CFBundleIdentifier", true);
-    CFTypeRef value = CFBundleGetValueForInfoDictionaryKey(bundle, key);
-    return value && obj(value)->type == StringT ? static_cast<CFStringRef>(value) : nullptr;
 }
 
 Boolean AXIsProcessTrusted(void)

@@ -42,17 +42,13 @@ struct State {
     int requests = 0;
     std::function<void()> onRequest;  // called at every attribute request (a test's clock moves there)
     float systemWideTimeout = 0;
-    // What the system holds: the login session (null = outside one), bundle folder -> Info.plist.
+    // The login session; null: outside one.
     macos::CFPtr<CFDictionaryRef> session;
-    std::map<QString, macos::CFPtr<CFDictionaryRef> > bundles;
     std::map<std::pair<QString, QString>, KeychainItem> items;
     OSStatus updateFailure = 0;  // what SecItemUpdate answers instead of updating
 };
 State &state();
 // Clears the state, releasing what it owns.
 void reset();
-
-// A value of a type the layer never reads (a CFNumber), not counted and never freed.
-CFTypeRef number();
 
 }  // namespace fennimar::fake

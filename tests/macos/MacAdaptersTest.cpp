@@ -3,16 +3,12 @@
 // status tables.
 
 #include "platform/VirtualClock.h"
-#include "platform/macos/BundleCatalog.h"
 #include "platform/macos/CFHelpers.h"
 #include "platform/macos/LoginServiceStatus.h"
 #include "platform/macos/MacAccessibility.h"
 #include "platform/macos/MacKeychainStore.h"
 #include "platform/macos/MacSession.h"
 #include "tests/macos/FakeAppleC.h"
-
-#include <QDir>
-#include <QTemporaryDir>
 
 #include <QCoroTask>
 
@@ -137,19 +133,6 @@ TEST_F(MacAdapters, SessionLockKeyAbsentTrueFalseAndOtherUsersConsole)
         EXPECT_EQ(state.locked, c.locked);
         EXPECT_EQ(state.onConsole, c.onConsole);
     }
-}
-
-// A bundle name of another type is passed over, not read as a string.
-TEST_F(MacAdapters, BundleNamesReadThroughCoreFoundation)
-{
-    QTemporaryDir home;
-    const QString app = home.path() + QStringLiteral("/Named.app");
-    QDir().mkpath(app + QStringLiteral("/Contents"));
-    fake::state().bundles[app] = dictionary({{"CFBundleIdentifier", toCFString("com.b").get()},
-                                             {"CFBundleDisplayName", fake::number()},
-                                             {"CFBundleName", toCFString("Bündle 😀").get()}});
-    EXPECT_EQ(BundleCatalog({home.path()}).installedApps(),
-              std::vector<SeenApp>({{"com.b", QStringLiteral("Bündle 😀"), std::nullopt}}));
 }
 
 TEST_F(MacAdapters, KeychainStatusesReadAsCausesCallersCanActOn)

@@ -40,6 +40,8 @@ QStringList describe(const std::vector<MenuEntry> &menu)
     return out;
 }
 
+using R = MenuReadings &;
+
 MenuReadings paired()
 {
     MenuReadings r;
@@ -72,30 +74,27 @@ TEST(MenuBarController, WholeMenuForEachState)
     };
     const Case cases[] = {
         {"pairing",
-         [](MenuReadings &r) {
+         [](R r) {
              r.state = AgentStates::Pairing{"ABC123", kNow.addSecs(9 * 60 + 40)};
          },
          {"label Enter this code in the Fennimar app", "code ABC123 [   A B C 1 2 3] (Click to copy)",
           "dim Expires in 9 minutes · click the code to copy", "---", "action Cancel #2"}},
         {"unpaired",
-         [](MenuReadings &r) { r.state = AgentStates::Unpaired{}; },
+         [](R r) { r.state = AgentStates::Unpaired{}; },
          {"label Fennimar isn't set up yet", "---", "action Pair this computer… #1"}},
         {"keyring awaited: no pairing offered",
-         [](MenuReadings &r) {
-             r.state = AgentStates::Unpaired{};
-             r.waitingFor = QStringLiteral("Waiting for the keyring to be unlocked");
-         },
+         [](R r) { r.state = AgentStates::Unpaired{}, r.waitingFor = "Waiting for the keyring to be unlocked"; },
          {"label Waiting for the keyring to be unlocked",
           "dim Fennimar goes on by itself once it can read its pairing."}},
         {"failed",
-         [](MenuReadings &r) { r.state = AgentStates::Failed{"The code expired & was not used."}; },
+         [](R r) { r.state = AgentStates::Failed{"The code expired & was not used."}; },
          {"label Something went wrong", "dim The code expired & was not used.", "---", "action Try again #1"}},
-        {"paired, no sites, login item enabled", [](MenuReadings &) {},
+        {"paired, no sites, login item enabled", [](R) {},
          QStringList{"label Counting for Mia", "dim Today: 0s counted", "dim Nothing being counted right now", "---",
                      "dim 1 app being counted"} +
              healthyTail},
         {"paired in full",
-         [](MenuReadings &r) {
+         [](R r) {
              r.todaySeconds = 3900;
              r.verdict = MenuVerdict::counting(platform::appPrefix() + "org.gnome.TextEditor");
              r.monitored = MonitoredReading{1, 2, std::nullopt};
@@ -106,7 +105,7 @@ TEST(MenuBarController, WholeMenuForEachState)
           "dim Last check-in 2 minutes ago", "dim This computer: kitchen-pc (mia)", "---",
           "action Unpair this computer… #4"}},
         {"trusted with sites, login item not registered",
-         [](MenuReadings &r) {
+         [](R r) {
              r.accessibilityTrusted = true;
              r.monitored = MonitoredReading{1, 1, std::nullopt};
              r.loginItem = LoginService::Status::NotRegistered;
@@ -116,7 +115,7 @@ TEST(MenuBarController, WholeMenuForEachState)
                      "action Won't restart on its own — fix… #7 (" + kLoginTip + ")"} +
              healthyTail},
         {"paired before anything is known",
-         [](MenuReadings &r) {
+         [](R r) {
              r.verdict.reset();
              r.monitored.reset();
              r.lastBeat.reset();
@@ -141,11 +140,15 @@ TEST(MenuBarController, WholeMenuForEachState)
 // while its heartbeat still succeeds), and the icon warns when the user must act.
 TEST(MenuBarController, LinesFollowTheirReadingsAndTheIconWarns)
 {
-    const QString refused = QStringLiteral("Server returned 401: token revoked");
-    const auto verdict = [](MenuVerdict v) { return [=](MenuReadings &r) { r.verdict = v; }; };
+    const auto verdict = [](MenuVerdict v) { return [=](R r) { r.verdict = v; }; };
     const auto list = [](qsizetype a, qsizetype d, std::optional<QString> e) {
-        return [=](MenuReadings &r) { r.monitored = MonitoredReading{a, d, e}; };
+        return [=](R r) { r.monitored = MonitoredReading{a, d, e}; };
     };
+    const auto reports = [](QString e, int ago) { return [=](R r) { r.reportFailure = {e, kNow.addSecs(-ago)}; }; };
+    const auto listRefused = [](MonitoredReading m, int ago) {
+        return [=](R r) { r.monitored = m, r.listFailure = {"401: revoked", kNow.addSecs(-ago)}; };
+    };
+    const auto pairingAfterBeatError = [](R r) { r.state = AgentStates::Pairing{"A", kNow}, r.lastBeatError = "x"; };
     const auto F = MenuIcon::Filled, A = MenuIcon::Alert, O = MenuIcon::Outline;
     const struct {
         const char *name;
@@ -153,7 +156,7 @@ TEST(MenuBarController, LinesFollowTheirReadingsAndTheIconWarns)
         QString line;  // a dimmed line the menu must show; empty: none checked
         MenuIcon icon;
     } cases[] = {
-        {"healthy", [](MenuReadings &) {}, {}, F},
+        {"healthy", [](R) {}, {}, F},
         {"counting a site", verdict(MenuVerdict::counting("example.com")), "Counting example.com now", F},
         {"not monitored", verdict(MenuVerdict::notMonitored(platform::appPrefix() + "org.gnome.Calculator")),
          "org.gnome.Calculator — not on the list, free", F},
@@ -165,40 +168,18 @@ TEST(MenuBarController, LinesFollowTheirReadingsAndTheIconWarns)
         {"nothing picked", list(0, 0, std::nullopt), "No apps picked yet — nothing is being counted.", F},
         {"list failed, none known", list(0, 3, "timed out"), "Couldn't load the app list — timed out", F},
         {"list failed, apps known", list(4, 0, "timed out"), "4 apps being counted", F},
-        {"heartbeat failing", [](MenuReadings &r) { r.lastBeatError = "HTTP 503"; }, "Can't reach Fennimar — HTTP 503",
-         A},
-        {"failed", [](MenuReadings &r) { r.state = AgentStates::Failed{"x"}; }, {}, A},
-        {"pairing after a heartbeat error",
-         [](MenuReadings &r) {
-             r.lastBeatError = "timed out";
-             r.state = AgentStates::Pairing{"ABC123", kNow};
-         },
-         {},
-         O},
-        {"unpaired", [](MenuReadings &r) { r.state = AgentStates::Unpaired{}; }, {}, O},
-        {"reports refused",
-         [&](MenuReadings &r) {
-             r.reportFailure = FailureReading{refused, kNow.addSecs(-600)};
-         },
-         "Usage not sent — Server returned 401: token revoked (failing since 10 minutes ago)", A},
-        {"list refresh refused, apps known from before",
-         [&](MenuReadings &r) {
-             r.monitored->lastError = refused;
-             r.listFailure = FailureReading{refused, kNow.addSecs(-900)};
-         },
-         "App list not updated — Server returned 401: token revoked (failing since 15 minutes ago)", F},
-        {"list never loaded: said once",
-         [&](MenuReadings &r) {
-             r.monitored = MonitoredReading{0, 0, refused};
-             r.listFailure = FailureReading{refused, kNow};
-         },
-         "Couldn't load the app list — Server returned 401: token revoked", F},
-        {"a forged line in an error body",
-         [](MenuReadings &r) {
-             r.reportFailure = FailureReading{"Server returned 400: x\nCounting for Mia", kNow.addSecs(-60)};
-         },
-         "Usage not sent — Server returned 400: x\\nCounting for Mia (failing since 1 minute ago)", A},
-        {"no display", [](MenuReadings &r) { r.samplingProblem = QStringLiteral("no display connection"); },
+        {"heartbeat failing", [](R r) { r.lastBeatError = "HTTP 503"; }, "Can't reach Fennimar — HTTP 503", A},
+        {"failed", [](R r) { r.state = AgentStates::Failed{"x"}; }, {}, A},
+        {"pairing after a heartbeat error", pairingAfterBeatError, {}, O},
+        {"reports refused", reports("401: revoked", 600),
+         "Usage not sent — 401: revoked (failing since 10 minutes ago)", A},
+        {"list refresh refused, apps known from before", listRefused({1, 0, "401: revoked"}, 900),
+         "App list not updated — 401: revoked (failing since 15 minutes ago)", F},
+        {"list never loaded: said once", listRefused({0, 0, "401: revoked"}, 0),
+         "Couldn't load the app list — 401: revoked", F},
+        {"a forged line in an error body", reports("400: x\nCounting for Mia", 60),
+         "Usage not sent — 400: x\\nCounting for Mia (failing since 1 minute ago)", A},
+        {"no display", [](R r) { r.samplingProblem = QStringLiteral("no display connection"); },
          "Cannot see which app is in front: no display connection", A},
     };
     for (const auto &c : cases) {
