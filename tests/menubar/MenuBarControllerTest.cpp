@@ -95,10 +95,8 @@ TEST(MenuBarController, WholeMenuForEachState)
              healthyTail},
         {"paired in full",
          [](R r) {
-             r.todaySeconds = 3900;
+             r.todaySeconds = 3900, r.monitored = MonitoredReading{1, 2, std::nullopt}, r.lastBeat = kNow.addSecs(-150);
              r.verdict = MenuVerdict::counting(platform::appPrefix() + "org.gnome.TextEditor");
-             r.monitored = MonitoredReading{1, 2, std::nullopt};
-             r.lastBeat = kNow.addSecs(-150);
          },
          {"label Counting for Mia", "dim Today: 1h 05m counted", "dim Counting Text Editor now", "---",
           "dim 1 app being counted", "action Turn on website counting… #6 (" + kAccessTip + ")", "---",
@@ -106,8 +104,7 @@ TEST(MenuBarController, WholeMenuForEachState)
           "action Unpair this computer… #4"}},
         {"trusted with sites, login item not registered",
          [](R r) {
-             r.accessibilityTrusted = true;
-             r.monitored = MonitoredReading{1, 1, std::nullopt};
+             r.accessibilityTrusted = true, r.monitored = MonitoredReading{1, 1, std::nullopt};
              r.loginItem = LoginService::Status::NotRegistered;
          },
          QStringList{"label Counting for Mia", "dim Today: 0s counted", "dim Nothing being counted right now", "---",
@@ -116,10 +113,7 @@ TEST(MenuBarController, WholeMenuForEachState)
              healthyTail},
         {"paired before anything is known",
          [](R r) {
-             r.verdict.reset();
-             r.monitored.reset();
-             r.lastBeat.reset();
-             r.computerName.clear();
+             r.verdict.reset(), r.monitored.reset(), r.lastBeat.reset(), r.computerName.clear();
              r.loginItem = LoginService::Status::RequiresApproval;
          },
          {"label Counting for Mia", "dim Today: 0s counted", "dim Starting up…", "---", "dim Loading your app list…",

@@ -59,8 +59,7 @@ inline QStringList expectedTexts(const MenuReadings &readings)
 // is set, answers the question that follows by pressing that button within 5 s.
 inline bool choose(TrayMenu &tray, const QString &entry, std::optional<QString> answer = std::nullopt)
 {
-    tray.menu()->popup(QPoint(10, 10));
-    waitFor([&] { return tray.menu()->isVisible(); });
+    openedTexts(tray);  // a menu entry triggers once the menu has been shown and closed, as a click does
     QAction *found = nullptr;
     for (QAction *a : tray.menu()->actions())
         found = a->text() == entry ? a : found;
@@ -77,7 +76,6 @@ inline bool choose(TrayMenu &tray, const QString &entry, std::optional<QString> 
         });
         poll->start(20);
     }
-    tray.menu()->hide();
     if (found)
         found->trigger();
     return found != nullptr;
