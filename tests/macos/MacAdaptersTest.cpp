@@ -29,21 +29,6 @@ protected:
     }
 };
 
-// A dictionary from string keys to CF values.
-CFPtr<CFDictionaryRef> dictionary(std::initializer_list<std::pair<const char *, CFTypeRef> > entries)
-{
-    std::vector<CFPtr<CFStringRef> > keys;
-    std::vector<const void *> rawKeys, values;
-    for (const auto &[key, value] : entries) {
-        keys.push_back(toCFString(QString::fromUtf8(key)));
-        rawKeys.push_back(keys.back().get());
-        values.push_back(value);
-    }
-    return CFPtr<CFDictionaryRef>::adopt(
-        CFDictionaryCreate(nullptr, rawKeys.data(), values.data(), static_cast<CFIndex>(values.size()),
-                           &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks));
-}
-
 // A browser window with `wide` groups under it, each group with no children; a web area only when
 // asked for, after all the groups.
 void scriptBrowser(int wide, bool withWebArea)
@@ -127,11 +112,14 @@ TEST_F(MacAdapters, SessionLockKeyAbsentTrueFalseAndOtherUsersConsole)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         fake::reset();
-        fake::state().session = c.key ? dictionary({{c.key, c.value}}) : CFPtr<CFDictionaryRef>();
-        const SessionState state = currentSession();
-        EXPECT_EQ(state.present, c.present);
-        EXPECT_EQ(state.locked, c.locked);
-        EXPECT_EQ(state.onConsole, c.onConsole);
+        if (c.key) {
+            const auto key = toCFString(QString::fromUtf8(c.key));
+            const void *k = key.get(), *v = c.value;
+            fake::state().session = CFPtr<CFDictionaryRef>::adopt(CFDictionaryCreate(
+                nullptr, &k, &v, 1, &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks));
+        }
+        const SessionState s = currentSession();
+        EXPECT_EQ(std::tuple(s.present, s.locked, s.onConsole), std::tuple(c.present, c.locked, c.onConsole));
     }
 }
 
