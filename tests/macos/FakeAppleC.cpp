@@ -3,12 +3,8 @@
 #include <atomic>
 #include <cstring>
 
-struct CFDictionaryKeyCallBacks {
-    int unused;
-};
-struct CFDictionaryValueCallBacks {
-    int unused;
-};
+struct CFDictionaryKeyCallBacks {};
+struct CFDictionaryValueCallBacks {};
 
 namespace fennimar::fake {
 namespace {
