@@ -135,9 +135,7 @@ TEST(MenuBarController, WholeMenuForEachState)
 TEST(MenuBarController, LinesFollowTheirReadingsAndTheIconWarns)
 {
     const auto verdict = [](MenuVerdict v) { return [=](R r) { r.verdict = v; }; };
-    const auto list = [](qsizetype a, qsizetype d, std::optional<QString> e) {
-        return [=](R r) { r.monitored = MonitoredReading{a, d, e}; };
-    };
+    const auto list = [](MonitoredReading m) { return [=](R r) { r.monitored = m; }; };
     const auto reports = [](QString e, int ago) { return [=](R r) { r.reportFailure = {e, kNow.addSecs(-ago)}; }; };
     const auto listRefused = [](MonitoredReading m, int ago) {
         return [=](R r) { r.monitored = m, r.listFailure = {"401: revoked", kNow.addSecs(-ago)}; };
@@ -159,9 +157,9 @@ TEST(MenuBarController, LinesFollowTheirReadingsAndTheIconWarns)
         {"browser unreadable", verdict(MenuVerdict::browserUnreadable("firefox-esr", "no focused window")),
          "Firefox ESR — can't read the page, free", F},
         {"only .app removed from a name", verdict(MenuVerdict::counting("tool")), "Counting My Tool.APP now", F},
-        {"nothing picked", list(0, 0, std::nullopt), "No apps picked yet — nothing is being counted.", F},
-        {"list failed, none known", list(0, 3, "timed out"), "Couldn't load the app list — timed out", F},
-        {"list failed, apps known", list(4, 0, "timed out"), "4 apps being counted", F},
+        {"nothing picked", list({0, 0, std::nullopt}), "No apps picked yet — nothing is being counted.", F},
+        {"list failed, none known", list({0, 3, "timed out"}), "Couldn't load the app list — timed out", F},
+        {"list failed, apps known", list({4, 0, "timed out"}), "4 apps being counted", F},
         {"heartbeat failing", [](R r) { r.lastBeatError = "HTTP 503"; }, "Can't reach Fennimar — HTTP 503", A},
         {"failed", [](R r) { r.state = AgentStates::Failed{"x"}; }, {}, A},
         {"pairing after a heartbeat error", pairingAfterBeatError, {}, O},
