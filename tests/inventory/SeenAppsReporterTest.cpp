@@ -165,14 +165,10 @@ TEST_F(SeenAppsReporterTest, ARefusedBatchIsSplitAndTheAppAtFaultSetAside)
     EXPECT_TRUE(r->pending().empty());
 }
 
-std::optional<QString> str(const char *s)
-{
-    return s ? std::optional<QString>(QString::fromUtf8(s)) : std::nullopt;
-}
-
 TEST(AppInventory, DescribesAnInstalledEntryAndARunningApp)
 {
     const QString id = QStringLiteral("x"), file = QStringLiteral("Example.app");
+    using str = std::optional<QString>;
     const struct {
         const char *label;
         AppInventory::Entry entry;
