@@ -6,7 +6,6 @@
 #include <QDBusContext>
 #include <QDir>
 #include <QFile>
-#include <QThread>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -53,12 +52,10 @@ public:
         target->state = targetState;
     }
     std::atomic<const char *> fileState{"disabled"};
-    std::atomic<int> reloads{0}, delayMs{0}, stateAnswers{0};  // delayMs: a busy manager
+    std::atomic<int> reloads{0};
 public Q_SLOTS:
     QString GetUnitFileState(const QString &unit)
     {
-        QThread::msleep(static_cast<unsigned long>(delayMs.load()));
-        ++stateAnswers;
         if (std::none_of(m_unitDirs.begin(), m_unitDirs.end(),
                          [&](const QString &d) { return QFile::exists(d + unit); }))
             sendErrorReply("org.freedesktop.systemd1.NoSuchUnit", "No such file");
@@ -196,59 +193,30 @@ TEST_F(LinuxLoginServiceTest, RegistrationFollowsWhatTheSessionStarts)
         if (manager) {
             EXPECT_STREQ(manager->fileState.load(), c.unit ? "enabled" : "disabled");
         }
+        if (c.unit && !c.packaged) {
+            // "systemctl --user mask" or "disable" by the user.
+            for (const char *state : {"masked", "disabled"}) {
+                manager->fileState = state;
+                EXPECT_TRUE(waitUntil([&] { return service.status() == LS::RequiresApproval; }, 10000)) << state;
+            }
+            ASSERT_TRUE(service.unregisterService());
+            EXPECT_FALSE(QFile::exists(service.unitPath()));
+            EXPECT_EQ(service.status(), LS::NotRegistered);
+        }
     }
 }
 
-TEST_F(LinuxLoginServiceTest, SystemdUnitStatusAndDefinition)
+TEST_F(LinuxLoginServiceTest, UnitRunsTheAgent)
 {
-    if (!missingTools({"dbus-daemon"}).isEmpty())
-        GTEST_SKIP() << "SKIPPED: needs dbus-daemon (scripts/install-deps.sh)";
-    PrivateBus bus;
-    ASSERT_TRUE(bus.ok());
-    const QString unitDir = dir.filePath("home/systemd/user/");
-    FakeSystemd *manager = nullptr;
-    BusThread systemd(bus.address(), "org.freedesktop.systemd1", "/org/freedesktop/systemd1",
-                      [&] { return manager = new FakeSystemd({unitDir}, "active"); });
-    ASSERT_TRUE(systemd.ok());
-
-    LinuxLoginService service(bus.connect(), options(dir));
-    ASSERT_TRUE(service.usesSystemd());
-    EXPECT_EQ(service.status(), LS::NotRegistered);
-    ASSERT_TRUE(service.registerService());
-    EXPECT_EQ(manager->reloads, 2);
-
-    QFile unit(service.unitPath());
-    ASSERT_TRUE(unit.open(QIODevice::ReadOnly));
-    const QByteArray text = unit.readAll();
     QString quoted = agent;
-    quoted.replace("\\", "\\\\").replace("\"", "\\\"");
-    quoted.replace("%", "%%").replace("$", "$$");
+    quoted.replace("\\", "\\\\").replace("\"", "\\\"").replace("%", "%%").replace("$", "$$");
+    const QByteArray text = LoginDefinitions::unitFile(agent);
     EXPECT_TRUE(text.contains("ExecStart=\"" + quoted.toUtf8() + "\"\n")) << text.constData();
     // The unit the package ships (Restart=always, RestartPreventExitStatus=2 3 78) is the one the
     // agent writes for the installed program.
     QFile packaged(QStringLiteral(PACKAGED_UNIT));
     ASSERT_TRUE(packaged.open(QIODevice::ReadOnly));
     EXPECT_EQ(packaged.readAll(), LoginDefinitions::unitFile("/usr/bin/fennimar-agent"));
-
-    // "systemctl --user mask" or "disable" by the user.
-    for (const auto &[state, status] : {std::pair{"masked", LS::RequiresApproval}, std::pair{"enabled", LS::Enabled},
-                                        std::pair{"disabled", LS::RequiresApproval}}) {
-        manager->fileState = state;
-        EXPECT_TRUE(waitUntil([&] { return service.status() == status; }, 10000)) << state;
-    }
-    manager->fileState = "enabled";
-    QFile::remove(agent);
-    // Later answers come without waiting on the manager, even a slow one: the change shows once the
-    // background answer has arrived.
-    manager->delayMs = 1500;
-    const int answered = manager->stateAnswers;
-    EXPECT_EQ(service.status(), LS::RequiresApproval) << "the last answer, at once";
-    EXPECT_EQ(manager->stateAnswers, answered) << "status() waited for the manager";
-    EXPECT_TRUE(waitUntil([&] { return service.status() == LS::NotFound; }, 10000));
-    manager->delayMs = 0;
-    ASSERT_TRUE(service.unregisterService());
-    EXPECT_FALSE(QFile::exists(service.unitPath()));
-    EXPECT_EQ(service.status(), LS::NotRegistered);
 }
 
 }  // namespace

@@ -72,31 +72,25 @@ TEST_F(WaylandCompositorTest, SwayFrontAppAndIdle)
     const qint64 one = sway.start("foot", {"--app-id=fen-one", "sleep", "600"})->processId();
     ASSERT_TRUE(waitUntil([&] { return frontId(*ipc) == QLatin1String("fen-one"); }, 10000));
     const qint64 two = sway.start("foot", {"--app-id=fen-two", "sleep", "600"})->processId();
-    struct Step {
-        const char *command;  // empty: the newest window took focus
-        const char *front;
-        qint64 pid;
-    };
-    const Step steps[] = {{"", "fen-two", two},
-                          {"[app_id=fen-one] focus", "fen-one", one},
-                          {"workspace 9", "-", 0},
-                          {"workspace 1", "fen-one", one}};
-    for (const Step &step : steps) {
-        SCOPED_TRACE(step.command);
-        if (*step.command) {
-            ASSERT_TRUE(sway.sway(step.command));
+    // The command, then who is in front; no command: the newest window took focus.
+    const std::tuple<const char *, const char *, qint64> steps[] = {{"", "fen-two", two},
+                                                                    {"[app_id=fen-one] focus", "fen-one", one},
+                                                                    {"workspace 9", "-", 0},
+                                                                    {"workspace 1", "fen-one", one}};
+    for (const auto &[command, front, pid] : steps) {
+        SCOPED_TRACE(command);
+        if (*command) {
+            ASSERT_TRUE(sway.sway(command));
         }
         for (Desktop *desktop : {static_cast<Desktop *>(ipc.get()), static_cast<Desktop *>(toplevel.get())}) {
-            EXPECT_TRUE(waitUntil([&] { return frontId(*desktop) == QLatin1String(step.front); }, 5000))
+            EXPECT_TRUE(waitUntil([&] { return frontId(*desktop) == QLatin1String(front); }, 5000))
                 << "got " << frontId(*desktop).toStdString();
         }
-        const auto app = ipc->frontmostApp();
-        EXPECT_EQ(app ? app->pid : 0, step.pid);
+        EXPECT_EQ(ipc->frontmostApp().value_or(RunningApp{}).pid, pid);
     }
 
-    // foreign-toplevel carries no pid: it comes from the processes connected to sway's socket,
-    // when the app_id names their program (the foot windows above have app_ids of their own).
-    EXPECT_EQ(toplevel->frontmostApp().value_or(RunningApp{}).pid, 0);
+    // foreign-toplevel carries no pid: it comes from the processes connected to sway's socket whose
+    // program the app_id names.
     const qint64 plain = sway.start("foot", {"sleep", "600"})->processId();
     EXPECT_TRUE(waitUntil([&] { return ipc->frontmostApp().value_or(RunningApp{}).pid == plain; }, 5000));
     qint64 peer = 0;

@@ -107,18 +107,10 @@ TEST(WaylandSources, ChoiceFromWhatTheSessionOffers)
         {"KWin", {"kwin_wayland", true, false, {ext, kde, seat}, {kwin}}, F::None, I::ExtIdleNotify, "KWin shows its"},
         {"GNOME", {"gnome-shell", true, false, {seat}, {mutter, shell}}, F::None, I::MutterIdleMonitor, "GNOME Shell"},
         {"weston", {"weston", true, false, {seat}, {}}, F::None, I::None, "weston offers no way"},
-        {"weston with an accessibility bus",
-         {"weston", true, false, {seat}, {}, true},
-         F::AtspiActiveFrame,
-         I::None,
-         ""},
-        {"sway with an accessibility bus", {"sway", true, true, {tl, seat}, {}, true}, F::SwayIpc, I::None, ""},
+        {"weston, a11y bus", {"weston", true, false, {seat}, {}, true}, F::AtspiActiveFrame, I::None, ""},
+        {"sway, a11y bus", {"sway", true, true, {tl, seat}, {}, true}, F::SwayIpc, I::None, ""},
         {"unnamed", {"", true, false, {}, {}}, F::None, I::None, "this Wayland compositor offers no way"},
-        {"no connection",
-         {"", false, true, {tl, ext, seat}, {mutter}},
-         F::None,
-         I::None,
-         "does not accept a connection"},
+        {"no connection", {"", false, true, {tl, ext, seat}, {mutter}}, F::None, I::None, "not accept a connection"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
