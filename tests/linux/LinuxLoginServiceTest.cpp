@@ -52,7 +52,6 @@ public:
         target->state = targetState;
     }
     std::atomic<const char *> fileState{"disabled"};
-    std::atomic<int> reloads{0};
 public Q_SLOTS:
     QString GetUnitFileState(const QString &unit)
     {
@@ -61,14 +60,9 @@ public Q_SLOTS:
             sendErrorReply("org.freedesktop.systemd1.NoSuchUnit", "No such file");
         return QString::fromLatin1(fileState.load());
     }
-    bool EnableUnitFiles(const QStringList &, bool, bool)
-    {
-        if (reloads > 0)
-            fileState = "enabled";
-        return reloads > 0;
-    }
+    bool EnableUnitFiles(const QStringList &, bool, bool) { return fileState = "enabled", true; }
     void DisableUnitFiles(const QStringList &, bool) { fileState = "disabled"; }
-    void Reload() { ++reloads; }
+    void Reload() {}
 
 private:
     QStringList m_unitDirs;
@@ -89,14 +83,12 @@ protected:
 TEST_F(LinuxLoginServiceTest, AutostartStatusFromTheEntry)
 {
     const QByteArray on = LoginDefinitions::autostartEntry(agent);
+    const QByteArray off = QByteArray(on).replace("Autostart-enabled=true", "Autostart-enabled=false");
     const std::vector<std::tuple<const char *, QByteArray, QByteArray, LS>> cases = {
         {"nothing", {}, {}, LS::NotRegistered},
         {"our entry", on, {}, LS::Enabled},
         {"hidden by the user", on + "Hidden=true\n", {}, LS::RequiresApproval},
-        {"switched off in GNOME",
-         QByteArray(on).replace("Autostart-enabled=true", "Autostart-enabled=false"),
-         {},
-         LS::RequiresApproval},
+        {"switched off in GNOME", off, {}, LS::RequiresApproval},
         {"no Exec", "[Desktop Entry]\nType=Application\nName=F\n", {}, LS::NotFound},
         {"program gone", LoginDefinitions::autostartEntry(agent + ".old"), {}, LS::NotFound},
         {"system-wide entry", {}, on, LS::Enabled},
@@ -112,21 +104,6 @@ TEST_F(LinuxLoginServiceTest, AutostartStatusFromTheEntry)
         LinuxLoginService service(QDBusConnection(QString()), o);
         EXPECT_EQ(service.status(), expected) << what;
     }
-}
-
-TEST_F(LinuxLoginServiceTest, AutostartRegistrationRoundTrip)
-{
-    LinuxLoginService service(QDBusConnection(QString()), options(dir));
-    ASSERT_TRUE(service.registerService());
-    QFile written(service.autostartPath());
-    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
-    EXPECT_EQ(splitExec(DesktopEntry::parse(written.readAll()).value("Exec").value_or(QString())), QStringList{agent});
-    ASSERT_TRUE(service.unregisterService());
-    EXPECT_EQ(service.status(), LS::NotRegistered);
-    // A system-wide entry cannot be deleted by the user: it is hidden by a user copy instead.
-    writeFile(dir.filePath("xdg/autostart/app.fennimar.Agent.desktop"), LoginDefinitions::autostartEntry(agent));
-    ASSERT_TRUE(service.unregisterService());
-    EXPECT_EQ(service.status(), LS::RequiresApproval);
 }
 
 // The unit only where the session starts graphical-session.target; the autostart entry elsewhere;
@@ -206,8 +183,19 @@ TEST_F(LinuxLoginServiceTest, RegistrationFollowsWhatTheSessionStarts)
     }
 }
 
-TEST_F(LinuxLoginServiceTest, UnitRunsTheAgent)
+TEST_F(LinuxLoginServiceTest, AutostartEntryAndUnitRunTheAgent)
 {
+    LinuxLoginService service(QDBusConnection(QString()), options(dir));
+    ASSERT_TRUE(service.registerService());
+    QFile written(service.autostartPath());
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    EXPECT_EQ(splitExec(DesktopEntry::parse(written.readAll()).value("Exec").value_or(QString())), QStringList{agent});
+    ASSERT_TRUE(service.unregisterService());
+    EXPECT_EQ(service.status(), LS::NotRegistered);
+    // A system-wide entry cannot be deleted by the user: it is hidden by a user copy instead.
+    writeFile(dir.filePath("xdg/autostart/app.fennimar.Agent.desktop"), LoginDefinitions::autostartEntry(agent));
+    ASSERT_TRUE(service.unregisterService());
+    EXPECT_EQ(service.status(), LS::RequiresApproval);
     QString quoted = agent;
     quoted.replace("\\", "\\\\").replace("\"", "\\\"").replace("%", "%%").replace("$", "$$");
     const QByteArray text = LoginDefinitions::unitFile(agent);

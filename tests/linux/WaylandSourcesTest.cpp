@@ -64,25 +64,20 @@ TEST(WaylandSources, FrontFromRecordedBatches)
 
 TEST(WaylandSources, IdleFromNotifications)
 {
-    struct Case {
-        const char *name;
-        std::vector<std::pair<char, int>> events;  // 'i' idled / 'r' resumed at ms
-        int askAtMs;
-        double seconds;
-    };
-    const Case cases[] = {
+    // Notifications ('i' idled / 'r' resumed at ms), when asked (ms), the seconds idle.
+    const std::tuple<const char *, std::vector<std::pair<char, int>>, int, double> cases[] = {
         {"no notification yet", {}, 900, 0},
         {"idled 2 s ago with a 1 s timeout", {{'i', 1000}}, 3000, 3.0},
         {"resumed", {{'i', 1000}, {'r', 4000}}, 5000, 0},
         {"a repeated idled keeps the first", {{'i', 1000}, {'i', 2500}}, 3000, 3.0},
         {"idled again after resuming", {{'i', 1000}, {'r', 2000}, {'i', 4000}}, 4500, 1.5},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto &[name, events, askAtMs, seconds] : cases) {
+        SCOPED_TRACE(name);
         NotifiedIdle idle(Millis{1000});
-        for (const auto &[kind, at] : c.events)
+        for (const auto &[kind, at] : events)
             kind == 'i' ? idle.idled(Millis{at}) : idle.resumed();
-        EXPECT_DOUBLE_EQ(idle.seconds(Millis{c.askAtMs}), c.seconds);
+        EXPECT_DOUBLE_EQ(idle.seconds(Millis{askAtMs}), seconds);
     }
 }
 
@@ -131,12 +126,8 @@ TEST(WaylandSources, PidAmongTheSocketsPeers)
     const SocketPeer foot{40, "foot", "/usr/bin/foot"}, foot2{30, "foot", "/usr/bin/foot"},
         nautilus{50, "nautilus", "/usr/bin/nautilus"}, fox{60, "firefox-esr", "/usr/lib/firefox-esr/firefox-esr"},
         wrapped{70, "foot", "/opt/foot/bin/foot"}, xwayland{80, "Xwayland", "/usr/bin/Xwayland"};
-    struct Case {
-        const char *appId;
-        std::vector<SocketPeer> peers;
-        qint64 pid;
-    };
-    const Case cases[] = {
+    const std::tuple<const char *, std::vector<SocketPeer>, qint64> cases[] = {
+        // app id, peers, pid
         {"foot", {xwayland, foot, nautilus}, 40},
         {"org.gnome.Nautilus", {foot, nautilus}, 50},  // the last part of a reverse-DNS id
         {"firefox-esr", {fox}, 60},                    // the executable's name (comm is cut at 15)
@@ -145,9 +136,9 @@ TEST(WaylandSources, PidAmongTheSocketsPeers)
         {"XTerm", {xwayland}, 0},                      // an X client shows up as Xwayland
         {"", {foot}, 0},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.appId);
-        EXPECT_EQ(SocketPeers::pidFor(QLatin1String(c.appId), c.peers), c.pid);
+    for (const auto &[appId, peers, pid] : cases) {
+        SCOPED_TRACE(appId);
+        EXPECT_EQ(SocketPeers::pidFor(QLatin1String(appId), peers), pid);
     }
 }
 
