@@ -114,15 +114,9 @@ TEST_F(LinuxLoginServiceTest, RegistrationFollowsWhatTheSessionStarts)
         GTEST_SKIP() << "SKIPPED: needs dbus-daemon (scripts/install-deps.sh)";
     PrivateBus bus;
     ASSERT_TRUE(bus.ok());
-    struct Case {
-        const char *name;
-        bool manager;
-        const char *target;  // graphical-session.target's ActiveState
-        QStringList desktops;
-        bool packaged;  // a package installed the unit for this executable
-        bool unit;      // expected: the unit (else the autostart entry)
-    };
-    const Case cases[] = {
+    // A user manager, graphical-session.target's ActiveState, the desktops, a package installed the
+    // unit for this executable; expected: the unit (else the autostart entry).
+    const std::tuple<const char *, bool, const char *, QStringList, bool, bool> cases[] = {
         {"no user manager", false, "", {"XFCE"}, false, false},
         {"Xfce: manager, target never started", true, "inactive", {"XFCE"}, false, false},
         {"target active now", true, "active", {}, false, true},
@@ -131,25 +125,24 @@ TEST_F(LinuxLoginServiceTest, RegistrationFollowsWhatTheSessionStarts)
         {"packaged unit", true, "active", {"GNOME"}, true, true},
         {"packaged unit, Xfce", true, "inactive", {"XFCE"}, true, false},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto &[name, hasManager, target, desktops, packaged, unit] : cases) {
+        SCOPED_TRACE(name);
         QTemporaryDir root;
         LinuxLoginService::Options o = options(root);
-        o.currentDesktops = c.desktops;
+        o.currentDesktops = desktops;
         const QString ownUnitDir = o.configHome + "/systemd/user/";
-        if (c.packaged)
+        if (packaged)
             writeFile(o.packagedUnitDirs.first() + "/app.fennimar.Agent.service", LoginDefinitions::unitFile(agent));
         FakeSystemd *manager = nullptr;
         std::optional<BusThread> systemd;
-        if (c.manager) {
+        if (hasManager) {
             systemd.emplace(bus.address(), "org.freedesktop.systemd1", "/org/freedesktop/systemd1", [&] {
-                return manager =
-                           new FakeSystemd({ownUnitDir, o.packagedUnitDirs.first() + '/'}, QLatin1String(c.target));
+                return manager = new FakeSystemd({ownUnitDir, o.packagedUnitDirs.first() + '/'}, QLatin1String(target));
             });
             ASSERT_TRUE(systemd->ok());
         }
         LinuxLoginService service(bus.connect(), o);
-        EXPECT_EQ(service.usesSystemd(), c.unit);
+        EXPECT_EQ(service.usesSystemd(), unit);
         EXPECT_EQ(service.status(), LS::NotRegistered) << "a packaged unit nobody enabled is not turned off";
 
         // An earlier session left an enabled unit of ours: it starts at the next login only where
@@ -157,20 +150,19 @@ TEST_F(LinuxLoginServiceTest, RegistrationFollowsWhatTheSessionStarts)
         writeFile(service.unitPath(), LoginDefinitions::unitFile(agent));
         if (manager)
             manager->fileState = "enabled";
-        const LS expected = c.unit ? LS::Enabled : LS::NotRegistered;
+        const LS expected = unit ? LS::Enabled : LS::NotRegistered;
         EXPECT_TRUE(waitUntil([&] { return service.status() == expected; }, 10000)) << "seen once the manager answers";
         writeFile(service.autostartPath(), LoginDefinitions::autostartEntry(agent));
 
         const auto registered = service.registerService();
         ASSERT_TRUE(registered) << registered.error().toStdString();
         EXPECT_EQ(service.status(), LS::Enabled);
-        EXPECT_EQ(QFile::exists(service.autostartPath()), !c.unit) << "exactly one registration";
-        EXPECT_EQ(QFile::exists(service.unitPath()), c.unit && !c.packaged)
-            << "the packaged unit is enabled, not copied";
+        EXPECT_EQ(QFile::exists(service.autostartPath()), !unit) << "exactly one registration";
+        EXPECT_EQ(QFile::exists(service.unitPath()), unit && !packaged) << "the packaged unit is enabled, not copied";
         if (manager) {
-            EXPECT_STREQ(manager->fileState.load(), c.unit ? "enabled" : "disabled");
+            EXPECT_STREQ(manager->fileState.load(), unit ? "enabled" : "disabled");
         }
-        if (c.unit && !c.packaged) {
+        if (unit && !packaged) {
             // "systemctl --user mask" or "disable" by the user.
             for (const char *state : {"masked", "disabled"}) {
                 manager->fileState = state;

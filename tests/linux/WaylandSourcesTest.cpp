@@ -34,30 +34,25 @@ void feed(ToplevelTracker &tracker, const QString &batch)
 
 TEST(WaylandSources, FrontFromRecordedBatches)
 {
-    struct Case {
-        const char *name;
-        QStringList batches;
-        QStringList fronts;  // after each batch; "-" is nobody
-        int askAfterMs = 5000;
-    };
-    const Case cases[] = {
-        {"switch in one batch", {"n1 a1=foot A1 d1 n2 a2=gtk3-demo d2", "D1 d1 A2 d2"}, {"foot", "gtk3-demo"}},
-        {"close the active window", {"n1 a1=foot A1 d1 n2 a2=zenity d2", "x1"}, {"foot", "-"}},
-        {"deactivate, then activate", {"n1 a1=foot A1 d1", "D1 d1", "A1 d1"}, {"foot", "-", "foot"}},
-        {"a window opening behind", {"n1 a1=foot A1 d1", "n2 a2=zenity d2"}, {"foot", "foot"}},
-        {"two activated at once", {"n1 a1=foot A1 d1 n2 a2=zenity A2 d2", "D2 d2"}, {"-", "foot"}},
-        {"changes wait for done", {"n1 a1=foot A1", "d1"}, {"-", "foot"}},
+    // Batches, then who is in front after each ("-": nobody) when asked that many ms after it.
+    const std::tuple<const char *, QStringList, QStringList, int> cases[] = {
+        {"switch in one batch", {"n1 a1=foot A1 d1 n2 a2=gtk3-demo d2", "D1 d1 A2 d2"}, {"foot", "gtk3-demo"}, 5000},
+        {"close the active window", {"n1 a1=foot A1 d1 n2 a2=zenity d2", "x1"}, {"foot", "-"}, 5000},
+        {"deactivate, then activate", {"n1 a1=foot A1 d1", "D1 d1", "A1 d1"}, {"foot", "-", "foot"}, 5000},
+        {"a window opening behind", {"n1 a1=foot A1 d1", "n2 a2=zenity d2"}, {"foot", "foot"}, 5000},
+        {"two activated at once", {"n1 a1=foot A1 d1 n2 a2=zenity A2 d2", "D2 d2"}, {"-", "foot"}, 5000},
+        {"changes wait for done", {"n1 a1=foot A1", "d1"}, {"-", "foot"}, 5000},
         {"nobody in front within the grace", {"n1 a1=foot A1 d1", "D1 d1"}, {"foot", "foot"}, 100},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto &[name, batches, fronts, askAfterMs] : cases) {
+        SCOPED_TRACE(name);
         ToplevelTracker tracker;
-        for (int i = 0; i < c.batches.size(); ++i) {
+        for (int i = 0; i < batches.size(); ++i) {
             const Millis at{10000 * (i + 1)};
-            feed(tracker, c.batches[i]);
+            feed(tracker, batches[i]);
             tracker.commit(at);
-            const auto front = tracker.front(at + Millis{c.askAfterMs});
-            EXPECT_EQ(front ? front->appId : QStringLiteral("-"), c.fronts[i]) << "after batch " << i;
+            const auto front = tracker.front(at + Millis{askAfterMs});
+            EXPECT_EQ(front ? front->appId : QStringLiteral("-"), fronts[i]) << "after batch " << i;
         }
     }
 }
@@ -88,14 +83,9 @@ TEST(WaylandSources, ChoiceFromWhatTheSessionOffers)
     const QString tl = "zwlr_foreign_toplevel_manager_v1", ext = "ext_idle_notifier_v1", kde = "org_kde_kwin_idle",
                   seat = "wl_seat", mutter = "org.gnome.Mutter.IdleMonitor", kwin = "org.kde.KWin",
                   shell = "org.gnome.Shell";
-    struct Case {
-        const char *name;
-        WaylandOffer offer;  // compositor, connected, sway IPC, globals, bus names
-        F front;
-        I idle;
-        const char *problem;  // a piece of the sentence, or "" for none
-    };
-    const Case cases[] = {
+    // The offer (compositor, connected, sway IPC, globals, bus names), the sources chosen and a piece
+    // of the problem sentence ("" for none).
+    const std::tuple<const char *, WaylandOffer, F, I, const char *> cases[] = {
         {"sway 1.8", {"sway", true, true, {tl, ext, kde, seat}, {}}, F::SwayIpc, I::ExtIdleNotify, ""},
         {"sway socket refused", {"sway", true, false, {tl, kde, seat}, {}}, F::ForeignToplevel, I::KdeIdle, ""},
         {"no seat", {"labwc", true, false, {tl, ext}, {mutter}}, F::ForeignToplevel, I::MutterIdleMonitor, ""},
@@ -107,18 +97,19 @@ TEST(WaylandSources, ChoiceFromWhatTheSessionOffers)
         {"unnamed", {"", true, false, {}, {}}, F::None, I::None, "this Wayland compositor offers no way"},
         {"no connection", {"", false, true, {tl, ext, seat}, {mutter}}, F::None, I::None, "not accept a connection"},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        const SourceChoice choice = chooseSources(c.offer);
-        EXPECT_EQ(choice.front, c.front);
-        EXPECT_EQ(choice.idle, c.idle);
-        EXPECT_EQ(choice.problem.isEmpty(), !*c.problem);
-        EXPECT_TRUE(choice.problem.contains(QLatin1String(c.problem))) << choice.problem.toStdString();
+    for (const auto &[name, offer, front, idle, problem] : cases) {
+        SCOPED_TRACE(name);
+        const SourceChoice choice = chooseSources(offer);
+        EXPECT_EQ(choice.front, front);
+        EXPECT_EQ(choice.idle, idle);
+        EXPECT_EQ(choice.problem.isEmpty(), !*problem);
+        EXPECT_TRUE(choice.problem.contains(QLatin1String(problem))) << choice.problem.toStdString();
     }
     // The log line names what was passed over and why, and what the accessibility bus cannot see.
-    EXPECT_TRUE(chooseSources(cases[5].offer).logLine().contains("no zwlr_foreign_toplevel_manager_v1"));
-    EXPECT_TRUE(chooseSources(cases[6].offer).limit.startsWith(QStringLiteral("only apps that support accessibility")));
-    EXPECT_EQ(chooseSources(cases[7].offer).limit, QString());
+    EXPECT_TRUE(chooseSources(std::get<1>(cases[5])).logLine().contains("no zwlr_foreign_toplevel_manager_v1"));
+    EXPECT_TRUE(
+        chooseSources(std::get<1>(cases[6])).limit.startsWith(QStringLiteral("only apps that support accessibility")));
+    EXPECT_EQ(chooseSources(std::get<1>(cases[7])).limit, QString());
 }
 
 TEST(WaylandSources, PidAmongTheSocketsPeers)
