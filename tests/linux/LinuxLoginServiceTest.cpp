@@ -6,7 +6,6 @@
 #include <QDBusContext>
 #include <QDir>
 #include <QFile>
-#include <QThread>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -53,25 +52,17 @@ public:
         target->state = targetState;
     }
     std::atomic<const char *> fileState{"disabled"};
-    std::atomic<int> reloads{0}, delayMs{0}, stateAnswers{0};  // delayMs: a busy manager
 public Q_SLOTS:
     QString GetUnitFileState(const QString &unit)
     {
-        QThread::msleep(static_cast<unsigned long>(delayMs.load()));
-        ++stateAnswers;
         if (std::none_of(m_unitDirs.begin(), m_unitDirs.end(),
                          [&](const QString &d) { return QFile::exists(d + unit); }))
             sendErrorReply("org.freedesktop.systemd1.NoSuchUnit", "No such file");
         return QString::fromLatin1(fileState.load());
     }
-    bool EnableUnitFiles(const QStringList &, bool, bool)
-    {
-        if (reloads > 0)
-            fileState = "enabled";
-        return reloads > 0;
-    }
+    bool EnableUnitFiles(const QStringList &, bool, bool) { return fileState = "enabled", true; }
     void DisableUnitFiles(const QStringList &, bool) { fileState = "disabled"; }
-    void Reload() { ++reloads; }
+    void Reload() {}
 
 private:
     QStringList m_unitDirs;
@@ -92,14 +83,12 @@ protected:
 TEST_F(LinuxLoginServiceTest, AutostartStatusFromTheEntry)
 {
     const QByteArray on = LoginDefinitions::autostartEntry(agent);
+    const QByteArray off = QByteArray(on).replace("Autostart-enabled=true", "Autostart-enabled=false");
     const std::vector<std::tuple<const char *, QByteArray, QByteArray, LS>> cases = {
         {"nothing", {}, {}, LS::NotRegistered},
         {"our entry", on, {}, LS::Enabled},
         {"hidden by the user", on + "Hidden=true\n", {}, LS::RequiresApproval},
-        {"switched off in GNOME",
-         QByteArray(on).replace("Autostart-enabled=true", "Autostart-enabled=false"),
-         {},
-         LS::RequiresApproval},
+        {"switched off in GNOME", off, {}, LS::RequiresApproval},
         {"no Exec", "[Desktop Entry]\nType=Application\nName=F\n", {}, LS::NotFound},
         {"program gone", LoginDefinitions::autostartEntry(agent + ".old"), {}, LS::NotFound},
         {"system-wide entry", {}, on, LS::Enabled},
@@ -117,7 +106,76 @@ TEST_F(LinuxLoginServiceTest, AutostartStatusFromTheEntry)
     }
 }
 
-TEST_F(LinuxLoginServiceTest, AutostartRegistrationRoundTrip)
+// The unit only where the session starts graphical-session.target; the autostart entry elsewhere;
+// never both; the status tells what the next login will do.
+TEST_F(LinuxLoginServiceTest, RegistrationFollowsWhatTheSessionStarts)
+{
+    if (!missingTools({"dbus-daemon"}).isEmpty())
+        GTEST_SKIP() << "SKIPPED: needs dbus-daemon (scripts/install-deps.sh)";
+    PrivateBus bus;
+    ASSERT_TRUE(bus.ok());
+    // A user manager, graphical-session.target's ActiveState, the desktops, a package installed the
+    // unit for this executable; expected: the unit (else the autostart entry).
+    const std::tuple<const char *, bool, const char *, QStringList, bool, bool> cases[] = {
+        {"no user manager", false, "", {"XFCE"}, false, false},
+        {"Xfce: manager, target never started", true, "inactive", {"XFCE"}, false, false},
+        {"target active now", true, "active", {}, false, true},
+        {"GNOME before its target", true, "inactive", {"ubuntu", "GNOME"}, false, true},
+        {"KDE Plasma", true, "inactive", {"KDE"}, false, true},
+        {"packaged unit", true, "active", {"GNOME"}, true, true},
+        {"packaged unit, Xfce", true, "inactive", {"XFCE"}, true, false},
+    };
+    for (const auto &[name, hasManager, target, desktops, packaged, unit] : cases) {
+        SCOPED_TRACE(name);
+        QTemporaryDir root;
+        LinuxLoginService::Options o = options(root);
+        o.currentDesktops = desktops;
+        const QString ownUnitDir = o.configHome + "/systemd/user/";
+        if (packaged)
+            writeFile(o.packagedUnitDirs.first() + "/app.fennimar.Agent.service", LoginDefinitions::unitFile(agent));
+        FakeSystemd *manager = nullptr;
+        std::optional<BusThread> systemd;
+        if (hasManager) {
+            systemd.emplace(bus.address(), "org.freedesktop.systemd1", "/org/freedesktop/systemd1", [&] {
+                return manager = new FakeSystemd({ownUnitDir, o.packagedUnitDirs.first() + '/'}, QLatin1String(target));
+            });
+            ASSERT_TRUE(systemd->ok());
+        }
+        LinuxLoginService service(bus.connect(), o);
+        EXPECT_EQ(service.usesSystemd(), unit);
+        EXPECT_EQ(service.status(), LS::NotRegistered) << "a packaged unit nobody enabled is not turned off";
+
+        // An earlier session left an enabled unit of ours: it starts at the next login only where
+        // the session starts the target.
+        writeFile(service.unitPath(), LoginDefinitions::unitFile(agent));
+        if (manager)
+            manager->fileState = "enabled";
+        const LS expected = unit ? LS::Enabled : LS::NotRegistered;
+        EXPECT_TRUE(waitUntil([&] { return service.status() == expected; }, 10000)) << "seen once the manager answers";
+        writeFile(service.autostartPath(), LoginDefinitions::autostartEntry(agent));
+
+        const auto registered = service.registerService();
+        ASSERT_TRUE(registered) << registered.error().toStdString();
+        EXPECT_EQ(service.status(), LS::Enabled);
+        EXPECT_EQ(QFile::exists(service.autostartPath()), !unit) << "exactly one registration";
+        EXPECT_EQ(QFile::exists(service.unitPath()), unit && !packaged) << "the packaged unit is enabled, not copied";
+        if (manager) {
+            EXPECT_STREQ(manager->fileState.load(), unit ? "enabled" : "disabled");
+        }
+        if (unit && !packaged) {
+            // "systemctl --user mask" or "disable" by the user.
+            for (const char *state : {"masked", "disabled"}) {
+                manager->fileState = state;
+                EXPECT_TRUE(waitUntil([&] { return service.status() == LS::RequiresApproval; }, 10000)) << state;
+            }
+            ASSERT_TRUE(service.unregisterService());
+            EXPECT_FALSE(QFile::exists(service.unitPath()));
+            EXPECT_EQ(service.status(), LS::NotRegistered);
+        }
+    }
+}
+
+TEST_F(LinuxLoginServiceTest, AutostartEntryAndUnitRunTheAgent)
 {
     LinuxLoginService service(QDBusConnection(QString()), options(dir));
     ASSERT_TRUE(service.registerService());
@@ -130,125 +188,15 @@ TEST_F(LinuxLoginServiceTest, AutostartRegistrationRoundTrip)
     writeFile(dir.filePath("xdg/autostart/app.fennimar.Agent.desktop"), LoginDefinitions::autostartEntry(agent));
     ASSERT_TRUE(service.unregisterService());
     EXPECT_EQ(service.status(), LS::RequiresApproval);
-}
-
-// The unit only where the session starts graphical-session.target; the autostart entry elsewhere;
-// never both; the status tells what the next login will do.
-TEST_F(LinuxLoginServiceTest, RegistrationFollowsWhatTheSessionStarts)
-{
-    if (!missingTools({"dbus-daemon"}).isEmpty())
-        GTEST_SKIP() << "SKIPPED: needs dbus-daemon (scripts/install-deps.sh)";
-    PrivateBus bus;
-    ASSERT_TRUE(bus.ok());
-    struct Case {
-        const char *name;
-        bool manager;
-        const char *target;  // graphical-session.target's ActiveState
-        QStringList desktops;
-        bool packaged;  // a package installed the unit for this executable
-        bool unit;      // expected: the unit (else the autostart entry)
-    };
-    const Case cases[] = {
-        {"no user manager", false, "", {"XFCE"}, false, false},
-        {"Xfce: manager, target never started", true, "inactive", {"XFCE"}, false, false},
-        {"target active now", true, "active", {}, false, true},
-        {"GNOME before its target", true, "inactive", {"ubuntu", "GNOME"}, false, true},
-        {"KDE Plasma", true, "inactive", {"KDE"}, false, true},
-        {"packaged unit", true, "active", {"GNOME"}, true, true},
-        {"packaged unit, Xfce", true, "inactive", {"XFCE"}, true, false},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        QTemporaryDir root;
-        LinuxLoginService::Options o = options(root);
-        o.currentDesktops = c.desktops;
-        const QString ownUnitDir = o.configHome + "/systemd/user/";
-        if (c.packaged)
-            writeFile(o.packagedUnitDirs.first() + "/app.fennimar.Agent.service", LoginDefinitions::unitFile(agent));
-        FakeSystemd *manager = nullptr;
-        std::optional<BusThread> systemd;
-        if (c.manager) {
-            systemd.emplace(bus.address(), "org.freedesktop.systemd1", "/org/freedesktop/systemd1", [&] {
-                return manager =
-                           new FakeSystemd({ownUnitDir, o.packagedUnitDirs.first() + '/'}, QLatin1String(c.target));
-            });
-            ASSERT_TRUE(systemd->ok());
-        }
-        LinuxLoginService service(bus.connect(), o);
-        EXPECT_EQ(service.usesSystemd(), c.unit);
-        EXPECT_EQ(service.status(), LS::NotRegistered) << "a packaged unit nobody enabled is not turned off";
-
-        // An earlier session left an enabled unit of ours: it starts at the next login only where
-        // the session starts the target.
-        writeFile(service.unitPath(), LoginDefinitions::unitFile(agent));
-        if (manager)
-            manager->fileState = "enabled";
-        const LS expected = c.unit ? LS::Enabled : LS::NotRegistered;
-        EXPECT_TRUE(waitUntil([&] { return service.status() == expected; }, 10000)) << "seen once the manager answers";
-        writeFile(service.autostartPath(), LoginDefinitions::autostartEntry(agent));
-
-        const auto registered = service.registerService();
-        ASSERT_TRUE(registered) << registered.error().toStdString();
-        EXPECT_EQ(service.status(), LS::Enabled);
-        EXPECT_EQ(QFile::exists(service.autostartPath()), !c.unit) << "exactly one registration";
-        EXPECT_EQ(QFile::exists(service.unitPath()), c.unit && !c.packaged)
-            << "the packaged unit is enabled, not copied";
-        if (manager) {
-            EXPECT_STREQ(manager->fileState.load(), c.unit ? "enabled" : "disabled");
-        }
-    }
-}
-
-TEST_F(LinuxLoginServiceTest, SystemdUnitStatusAndDefinition)
-{
-    if (!missingTools({"dbus-daemon"}).isEmpty())
-        GTEST_SKIP() << "SKIPPED: needs dbus-daemon (scripts/install-deps.sh)";
-    PrivateBus bus;
-    ASSERT_TRUE(bus.ok());
-    const QString unitDir = dir.filePath("home/systemd/user/");
-    FakeSystemd *manager = nullptr;
-    BusThread systemd(bus.address(), "org.freedesktop.systemd1", "/org/freedesktop/systemd1",
-                      [&] { return manager = new FakeSystemd({unitDir}, "active"); });
-    ASSERT_TRUE(systemd.ok());
-
-    LinuxLoginService service(bus.connect(), options(dir));
-    ASSERT_TRUE(service.usesSystemd());
-    EXPECT_EQ(service.status(), LS::NotRegistered);
-    ASSERT_TRUE(service.registerService());
-    EXPECT_EQ(manager->reloads, 2);
-
-    QFile unit(service.unitPath());
-    ASSERT_TRUE(unit.open(QIODevice::ReadOnly));
-    const QByteArray text = unit.readAll();
     QString quoted = agent;
-    quoted.replace("\\", "\\\\").replace("\"", "\\\"");
-    quoted.replace("%", "%%").replace("$", "$$");
+    quoted.replace("\\", "\\\\").replace("\"", "\\\"").replace("%", "%%").replace("$", "$$");
+    const QByteArray text = LoginDefinitions::unitFile(agent);
     EXPECT_TRUE(text.contains("ExecStart=\"" + quoted.toUtf8() + "\"\n")) << text.constData();
     // The unit the package ships (Restart=always, RestartPreventExitStatus=2 3 78) is the one the
     // agent writes for the installed program.
     QFile packaged(QStringLiteral(PACKAGED_UNIT));
     ASSERT_TRUE(packaged.open(QIODevice::ReadOnly));
     EXPECT_EQ(packaged.readAll(), LoginDefinitions::unitFile("/usr/bin/fennimar-agent"));
-
-    // "systemctl --user mask" or "disable" by the user.
-    for (const auto &[state, status] : {std::pair{"masked", LS::RequiresApproval}, std::pair{"enabled", LS::Enabled},
-                                        std::pair{"disabled", LS::RequiresApproval}}) {
-        manager->fileState = state;
-        EXPECT_TRUE(waitUntil([&] { return service.status() == status; }, 10000)) << state;
-    }
-    manager->fileState = "enabled";
-    QFile::remove(agent);
-    // Later answers come without waiting on the manager, even a slow one: the change shows once the
-    // background answer has arrived.
-    manager->delayMs = 1500;
-    const int answered = manager->stateAnswers;
-    EXPECT_EQ(service.status(), LS::RequiresApproval) << "the last answer, at once";
-    EXPECT_EQ(manager->stateAnswers, answered) << "status() waited for the manager";
-    EXPECT_TRUE(waitUntil([&] { return service.status() == LS::NotFound; }, 10000));
-    manager->delayMs = 0;
-    ASSERT_TRUE(service.unregisterService());
-    EXPECT_FALSE(QFile::exists(service.unitPath()));
-    EXPECT_EQ(service.status(), LS::NotRegistered);
 }
 
 }  // namespace

@@ -34,55 +34,45 @@ void feed(ToplevelTracker &tracker, const QString &batch)
 
 TEST(WaylandSources, FrontFromRecordedBatches)
 {
-    struct Case {
-        const char *name;
-        QStringList batches;
-        QStringList fronts;  // after each batch; "-" is nobody
-        int askAfterMs = 5000;
-    };
-    const Case cases[] = {
-        {"switch in one batch", {"n1 a1=foot A1 d1 n2 a2=gtk3-demo d2", "D1 d1 A2 d2"}, {"foot", "gtk3-demo"}},
-        {"close the active window", {"n1 a1=foot A1 d1 n2 a2=zenity d2", "x1"}, {"foot", "-"}},
-        {"deactivate, then activate", {"n1 a1=foot A1 d1", "D1 d1", "A1 d1"}, {"foot", "-", "foot"}},
-        {"a window opening behind", {"n1 a1=foot A1 d1", "n2 a2=zenity d2"}, {"foot", "foot"}},
-        {"two activated at once", {"n1 a1=foot A1 d1 n2 a2=zenity A2 d2", "D2 d2"}, {"-", "foot"}},
-        {"changes wait for done", {"n1 a1=foot A1", "d1"}, {"-", "foot"}},
+    // Batches, then who is in front after each ("-": nobody) when asked that many ms after it.
+    const std::tuple<const char *, QStringList, QStringList, int> cases[] = {
+        {"switch in one batch", {"n1 a1=foot A1 d1 n2 a2=gtk3-demo d2", "D1 d1 A2 d2"}, {"foot", "gtk3-demo"}, 5000},
+        {"close the active window", {"n1 a1=foot A1 d1 n2 a2=zenity d2", "x1"}, {"foot", "-"}, 5000},
+        {"deactivate, then activate", {"n1 a1=foot A1 d1", "D1 d1", "A1 d1"}, {"foot", "-", "foot"}, 5000},
+        {"a window opening behind", {"n1 a1=foot A1 d1", "n2 a2=zenity d2"}, {"foot", "foot"}, 5000},
+        {"two activated at once", {"n1 a1=foot A1 d1 n2 a2=zenity A2 d2", "D2 d2"}, {"-", "foot"}, 5000},
+        {"changes wait for done", {"n1 a1=foot A1", "d1"}, {"-", "foot"}, 5000},
         {"nobody in front within the grace", {"n1 a1=foot A1 d1", "D1 d1"}, {"foot", "foot"}, 100},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto &[name, batches, fronts, askAfterMs] : cases) {
+        SCOPED_TRACE(name);
         ToplevelTracker tracker;
-        for (int i = 0; i < c.batches.size(); ++i) {
+        for (int i = 0; i < batches.size(); ++i) {
             const Millis at{10000 * (i + 1)};
-            feed(tracker, c.batches[i]);
+            feed(tracker, batches[i]);
             tracker.commit(at);
-            const auto front = tracker.front(at + Millis{c.askAfterMs});
-            EXPECT_EQ(front ? front->appId : QStringLiteral("-"), c.fronts[i]) << "after batch " << i;
+            const auto front = tracker.front(at + Millis{askAfterMs});
+            EXPECT_EQ(front ? front->appId : QStringLiteral("-"), fronts[i]) << "after batch " << i;
         }
     }
 }
 
 TEST(WaylandSources, IdleFromNotifications)
 {
-    struct Case {
-        const char *name;
-        std::vector<std::pair<char, int>> events;  // 'i' idled / 'r' resumed at ms
-        int askAtMs;
-        double seconds;
-    };
-    const Case cases[] = {
+    // Notifications ('i' idled / 'r' resumed at ms), when asked (ms), the seconds idle.
+    const std::tuple<const char *, std::vector<std::pair<char, int>>, int, double> cases[] = {
         {"no notification yet", {}, 900, 0},
         {"idled 2 s ago with a 1 s timeout", {{'i', 1000}}, 3000, 3.0},
         {"resumed", {{'i', 1000}, {'r', 4000}}, 5000, 0},
         {"a repeated idled keeps the first", {{'i', 1000}, {'i', 2500}}, 3000, 3.0},
         {"idled again after resuming", {{'i', 1000}, {'r', 2000}, {'i', 4000}}, 4500, 1.5},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto &[name, events, askAtMs, seconds] : cases) {
+        SCOPED_TRACE(name);
         NotifiedIdle idle(Millis{1000});
-        for (const auto &[kind, at] : c.events)
+        for (const auto &[kind, at] : events)
             kind == 'i' ? idle.idled(Millis{at}) : idle.resumed();
-        EXPECT_DOUBLE_EQ(idle.seconds(Millis{c.askAtMs}), c.seconds);
+        EXPECT_DOUBLE_EQ(idle.seconds(Millis{askAtMs}), seconds);
     }
 }
 
@@ -93,45 +83,33 @@ TEST(WaylandSources, ChoiceFromWhatTheSessionOffers)
     const QString tl = "zwlr_foreign_toplevel_manager_v1", ext = "ext_idle_notifier_v1", kde = "org_kde_kwin_idle",
                   seat = "wl_seat", mutter = "org.gnome.Mutter.IdleMonitor", kwin = "org.kde.KWin",
                   shell = "org.gnome.Shell";
-    struct Case {
-        const char *name;
-        WaylandOffer offer;  // compositor, connected, sway IPC, globals, bus names
-        F front;
-        I idle;
-        const char *problem;  // a piece of the sentence, or "" for none
-    };
-    const Case cases[] = {
+    // The offer (compositor, connected, sway IPC, globals, bus names), the sources chosen and a piece
+    // of the problem sentence ("" for none).
+    const std::tuple<const char *, WaylandOffer, F, I, const char *> cases[] = {
         {"sway 1.8", {"sway", true, true, {tl, ext, kde, seat}, {}}, F::SwayIpc, I::ExtIdleNotify, ""},
         {"sway socket refused", {"sway", true, false, {tl, kde, seat}, {}}, F::ForeignToplevel, I::KdeIdle, ""},
         {"no seat", {"labwc", true, false, {tl, ext}, {mutter}}, F::ForeignToplevel, I::MutterIdleMonitor, ""},
         {"KWin", {"kwin_wayland", true, false, {ext, kde, seat}, {kwin}}, F::None, I::ExtIdleNotify, "KWin shows its"},
         {"GNOME", {"gnome-shell", true, false, {seat}, {mutter, shell}}, F::None, I::MutterIdleMonitor, "GNOME Shell"},
         {"weston", {"weston", true, false, {seat}, {}}, F::None, I::None, "weston offers no way"},
-        {"weston with an accessibility bus",
-         {"weston", true, false, {seat}, {}, true},
-         F::AtspiActiveFrame,
-         I::None,
-         ""},
-        {"sway with an accessibility bus", {"sway", true, true, {tl, seat}, {}, true}, F::SwayIpc, I::None, ""},
+        {"weston, a11y bus", {"weston", true, false, {seat}, {}, true}, F::AtspiActiveFrame, I::None, ""},
+        {"sway, a11y bus", {"sway", true, true, {tl, seat}, {}, true}, F::SwayIpc, I::None, ""},
         {"unnamed", {"", true, false, {}, {}}, F::None, I::None, "this Wayland compositor offers no way"},
-        {"no connection",
-         {"", false, true, {tl, ext, seat}, {mutter}},
-         F::None,
-         I::None,
-         "does not accept a connection"},
+        {"no connection", {"", false, true, {tl, ext, seat}, {mutter}}, F::None, I::None, "not accept a connection"},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        const SourceChoice choice = chooseSources(c.offer);
-        EXPECT_EQ(choice.front, c.front);
-        EXPECT_EQ(choice.idle, c.idle);
-        EXPECT_EQ(choice.problem.isEmpty(), !*c.problem);
-        EXPECT_TRUE(choice.problem.contains(QLatin1String(c.problem))) << choice.problem.toStdString();
+    for (const auto &[name, offer, front, idle, problem] : cases) {
+        SCOPED_TRACE(name);
+        const SourceChoice choice = chooseSources(offer);
+        EXPECT_EQ(choice.front, front);
+        EXPECT_EQ(choice.idle, idle);
+        EXPECT_EQ(choice.problem.isEmpty(), !*problem);
+        EXPECT_TRUE(choice.problem.contains(QLatin1String(problem))) << choice.problem.toStdString();
     }
     // The log line names what was passed over and why, and what the accessibility bus cannot see.
-    EXPECT_TRUE(chooseSources(cases[5].offer).logLine().contains("no zwlr_foreign_toplevel_manager_v1"));
-    EXPECT_TRUE(chooseSources(cases[6].offer).limit.startsWith(QStringLiteral("only apps that support accessibility")));
-    EXPECT_EQ(chooseSources(cases[7].offer).limit, QString());
+    EXPECT_TRUE(chooseSources(std::get<1>(cases[5])).logLine().contains("no zwlr_foreign_toplevel_manager_v1"));
+    EXPECT_TRUE(
+        chooseSources(std::get<1>(cases[6])).limit.startsWith(QStringLiteral("only apps that support accessibility")));
+    EXPECT_EQ(chooseSources(std::get<1>(cases[7])).limit, QString());
 }
 
 TEST(WaylandSources, PidAmongTheSocketsPeers)
@@ -139,12 +117,8 @@ TEST(WaylandSources, PidAmongTheSocketsPeers)
     const SocketPeer foot{40, "foot", "/usr/bin/foot"}, foot2{30, "foot", "/usr/bin/foot"},
         nautilus{50, "nautilus", "/usr/bin/nautilus"}, fox{60, "firefox-esr", "/usr/lib/firefox-esr/firefox-esr"},
         wrapped{70, "foot", "/opt/foot/bin/foot"}, xwayland{80, "Xwayland", "/usr/bin/Xwayland"};
-    struct Case {
-        const char *appId;
-        std::vector<SocketPeer> peers;
-        qint64 pid;
-    };
-    const Case cases[] = {
+    const std::tuple<const char *, std::vector<SocketPeer>, qint64> cases[] = {
+        // app id, peers, pid
         {"foot", {xwayland, foot, nautilus}, 40},
         {"org.gnome.Nautilus", {foot, nautilus}, 50},  // the last part of a reverse-DNS id
         {"firefox-esr", {fox}, 60},                    // the executable's name (comm is cut at 15)
@@ -153,9 +127,9 @@ TEST(WaylandSources, PidAmongTheSocketsPeers)
         {"XTerm", {xwayland}, 0},                      // an X client shows up as Xwayland
         {"", {foot}, 0},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.appId);
-        EXPECT_EQ(SocketPeers::pidFor(QLatin1String(c.appId), c.peers), c.pid);
+    for (const auto &[appId, peers, pid] : cases) {
+        SCOPED_TRACE(appId);
+        EXPECT_EQ(SocketPeers::pidFor(QLatin1String(appId), peers), pid);
     }
 }
 

@@ -34,7 +34,7 @@ struct Given {
     const char *what;
     ItemStatus status;
     std::optional<QString> recorded;
-    QString registerFailure, unregisterFailure;
+    QString registerFailure;
 };
 struct Expected {
     bool result;
@@ -47,14 +47,13 @@ TEST(LoginItem, RegistersOncePerVersionAndLogsEachOutcome)
 {
     const QString old = QStringLiteral("1.3.0+40");
     const std::pair<Given, Expected> cases[] = {
-        {{"first launch", ItemStatus::NotRegistered, std::nullopt, {}, {}}, {true, 0, 1, V, {registeredNew}}},
-        {{"same version, enabled", ItemStatus::Enabled, V, {}, {}}, {true, 0, 0, V, {}}},
-        {{"upgrade, enabled", ItemStatus::Enabled, old, {}, {}}, {true, 1, 1, V, {registeredAgain}}},
-        {{"approval pending, version changed", ItemStatus::RequiresApproval, old, {}, {}},
-         {false, 0, 0, old, {needsApproval}}},
-        {{"not found, registration fails", ItemStatus::NotFound, std::nullopt, QStringLiteral("no unit"), {}},
+        {{"first launch", ItemStatus::NotRegistered, std::nullopt, {}}, {true, 0, 1, V, {registeredNew}}},
+        {{"same version, enabled", ItemStatus::Enabled, V, {}}, {true, 0, 0, V, {}}},
+        {{"upgrade, enabled", ItemStatus::Enabled, old, {}}, {true, 1, 1, V, {registeredAgain}}},
+        {{"approval pending", ItemStatus::RequiresApproval, old, {}}, {false, 0, 0, old, {needsApproval}}},
+        {{"not found, registration fails", ItemStatus::NotFound, std::nullopt, QStringLiteral("no unit")},
          {false, 0, 1, std::nullopt, {QStringLiteral("ERROR] login item registration failed · no unit")}}},
-        {{"upgrade, registration fails keeps the old record", ItemStatus::Enabled, old, QStringLiteral("denied"), {}},
+        {{"upgrade, registration fails keeps the old record", ItemStatus::Enabled, old, QStringLiteral("denied")},
          {false, 1, 1, old, {QStringLiteral("ERROR] login item registration failed · denied")}}},
     };
     for (const auto &[given, expected] : cases) {
@@ -63,7 +62,6 @@ TEST(LoginItem, RegistersOncePerVersionAndLogsEachOutcome)
         test::FakeLoginService service;
         service.current = given.status;
         service.registerFailure = given.registerFailure;
-        service.unregisterFailure = given.unregisterFailure;
         LoginItem item(service, V);
 
         test::LogCapture log;
