@@ -72,14 +72,11 @@ public:
 class FakeLoginService final : public LoginService {
 public:
     Status current = Status::NotRegistered;
-    QString registerFailure, unregisterFailure;  // when not empty, that call fails with this reason
+    QString registerFailure;  // when not empty, registration fails with this reason
     int registerCalls = 0, unregisterCalls = 0;
     Status status() override { return current; }
     fennimar::Status registerService() override { return ++registerCalls, change(registerFailure, Status::Enabled); }
-    fennimar::Status unregisterService() override
-    {
-        return ++unregisterCalls, change(unregisterFailure, Status::NotRegistered);
-    }
+    fennimar::Status unregisterService() override { return ++unregisterCalls, change({}, Status::NotRegistered); }
     void openSettings() override {}
 
 private:
