@@ -87,15 +87,15 @@ DesktopSession::~DesktopSession()
         QDBusConnection::disconnectFromBus(m_connectionName);
 }
 
-QString DesktopSession::start(Bus bus)
+QString DesktopSession::start(bool accessibility)
 {
     QStringList tools = {QStringLiteral("Xvfb"), QStringLiteral("openbox"), QStringLiteral("xdotool"),
                          QStringLiteral("xprop")};
-    if (bus != Bus::None)
+    if (accessibility)
         tools << QStringLiteral("dbus-daemon");
     if (const QStringList missing = missingTools(tools); !missing.isEmpty())
         return QStringLiteral("missing %1 (scripts/install-deps.sh)").arg(missing.join(QStringLiteral(", ")));
-    if (bus != Bus::None && bus != Bus::Bare && !QFile::exists(launcherPath))
+    if (accessibility && !QFile::exists(launcherPath))
         return QStringLiteral("missing %1 (at-spi2-core)").arg(launcherPath);
     for (const char *dir : {"/.config", "/.local/share", "/.cache", "/runtime"})
         QDir().mkpath(m_home.path() + QLatin1String(dir));
@@ -103,7 +103,7 @@ QString DesktopSession::start(Bus bus)
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     if (const QString why = startX(); !why.isEmpty())
         return why;
-    return bus == Bus::None ? QString() : startBus(bus);
+    return accessibility ? startBus() : QString();
 }
 
 QString DesktopSession::startX()
@@ -132,8 +132,10 @@ QString DesktopSession::startX()
         };
         if (wm && waitUntil(managed, 30000, 100) && wm->state() == QProcess::Running)
             return {};
+        QFile log(m_home.filePath(QStringLiteral("openbox.log")));
         why = QStringLiteral("openbox did not take over display %1: %2")
-                  .arg(QString::fromLatin1(m_display), errorLog(QStringLiteral("openbox")));
+                  .arg(QString::fromLatin1(m_display),
+                       log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll().right(2000)) : QString());
         if (wm) {
             stop(*m_processes.back());
             m_processes.pop_back();
@@ -143,25 +145,13 @@ QString DesktopSession::startX()
     return why;
 }
 
-QString DesktopSession::startBus(Bus bus)
+QString DesktopSession::startBus()
 {
-    QStringList args = {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")};
-    if (bus == Bus::Bare) {
-        // A session bus that knows no services to start, as on a desktop without at-spi2-core.
-        QFile config(m_home.filePath(QStringLiteral("bare-bus.conf")));
-        if (!config.open(QIODevice::WriteOnly) ||
-            !config.write("<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen>"
-                          "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                          "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>"))
-            return QStringLiteral("cannot write a bus configuration");
-        args[0] = QStringLiteral("--config-file=") + config.fileName();
-    }
-    QProcess *daemon = spawn(QStringLiteral("dbus-daemon"), args);
+    QProcess *daemon = spawn(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                                                             QStringLiteral("--print-address=1")});
     m_busAddress = daemon ? readLine(daemon, 30000) : QString();
     if (m_busAddress.isEmpty() || !QDBusConnection::connectToBus(m_busAddress, m_connectionName).isConnected())
         return QStringLiteral("dbus-daemon did not start");
-    if (bus == Bus::Bare)
-        return {};
     if (!spawn(launcherPath, {QStringLiteral("--launch-immediately")}))
         return QStringLiteral("at-spi-bus-launcher did not start");
     const auto ready = [this] {
@@ -173,7 +163,12 @@ QString DesktopSession::startBus(Bus bus)
     };
     if (!waitUntil(ready, 30000, 200))
         return QStringLiteral("the accessibility bus did not appear");
-    if (bus == Bus::AccessibilityOn && !setAccessibility(true))
+    QDBusMessage on =
+        QDBusMessage::createMethodCall(QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
+                                       QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Set"));
+    on.setArguments(
+        {QStringLiteral("org.a11y.Status"), QStringLiteral("IsEnabled"), QVariant::fromValue(QDBusVariant(true))});
+    if (sessionBus().call(on, QDBus::Block, 5000).type() != QDBusMessage::ReplyMessage)
         return QStringLiteral("cannot turn accessibility on");
     return {};
 }
@@ -217,22 +212,9 @@ QProcess *DesktopSession::spawn(const QString &program, const QStringList &args,
     return m_processes.emplace_back(std::move(process)).get();
 }
 
-QString DesktopSession::errorLog(const QString &program) const
-{
-    QFile file(m_home.filePath(program + QStringLiteral(".log")));
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll().right(2000)) : QString();
-}
-
 std::optional<QByteArray> DesktopSession::run(const QString &program, const QStringList &args, int timeoutMs) const
 {
     return runProgram(program, args, environment(), timeoutMs);
-}
-
-QString DesktopSession::activeWindowTitle() const
-{
-    const auto out =
-        run(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow"), QStringLiteral("getwindowname")});
-    return out ? QString::fromUtf8(*out).trimmed() : QString();
 }
 
 QString DesktopSession::openTerminal(const QStringList &args, qint64 *pid)
@@ -267,16 +249,6 @@ bool DesktopSession::activate(const QString &windowId) const
             return active && QString::fromLatin1(active->trimmed()) == windowId;
         },
         30000, 1000);
-}
-
-bool DesktopSession::setAccessibility(bool on) const
-{
-    QDBusMessage message =
-        QDBusMessage::createMethodCall(QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
-                                       QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Set"));
-    message.setArguments(
-        {QStringLiteral("org.a11y.Status"), QStringLiteral("IsEnabled"), QVariant::fromValue(QDBusVariant(on))});
-    return sessionBus().call(message, QDBus::Block, 5000).type() == QDBusMessage::ReplyMessage;
 }
 
 }  // namespace fennimar::test

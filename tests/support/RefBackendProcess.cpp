@@ -16,15 +16,6 @@ QString readAll(const QString &path)
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
-Result<QJsonObject> asObject(const Result<QByteArray> &out)
-{
-    const auto doc = QJsonDocument::fromJson(out ? *out : QByteArray());
-    if (!doc.isObject())
-        return Result<QJsonObject>::failure(out ? QStringLiteral("not a JSON object: ") + QString::fromUtf8(*out)
-                                                : out.error());
-    return doc.object();
-}
-
 }  // namespace
 
 RefBackendProcess::RefBackendProcess(const QStringList &extraArguments)
@@ -98,15 +89,12 @@ Result<QJsonObject> RefBackendProcess::claim(const QString &code, const QString 
     QStringList args{QStringLiteral("claim"), code, QStringLiteral("--child"), child};
     if (!deviceName.isEmpty())
         args << QStringLiteral("--device-name") << deviceName;
-    return asObject(admin(args));
-}
-
-Result<QJsonArray> RefBackendProcess::devices()
-{
-    const auto o = asObject(admin({QStringLiteral("devices")}));
-    if (!o)
-        return Result<QJsonArray>::failure(o.error());
-    return o->value(QStringLiteral("devices")).toArray();
+    const auto out = admin(args);
+    const auto doc = QJsonDocument::fromJson(out ? *out : QByteArray());
+    if (!doc.isObject())
+        return Result<QJsonObject>::failure(out ? QStringLiteral("not a JSON object: ") + QString::fromUtf8(*out)
+                                                : out.error());
+    return doc.object();
 }
 
 }  // namespace fennimar::test
