@@ -42,7 +42,7 @@ public:
     QString start(bool accessibility = false);
 
     QByteArray display() const { return m_display; }
-    QDBusConnection sessionBus() const;
+    QDBusConnection sessionBus() const { return QDBusConnection(m_connectionName); }
     QProcessEnvironment environment() const;
     QString home() const { return m_home.path(); }
 
@@ -52,7 +52,7 @@ public:
 
     // Runs a tool on this display to completion (bounded); its standard output, or nothing on failure.
     std::optional<QByteArray> run(const QString &program, const QStringList &args, int timeoutMs = 10000) const;
-    bool xdotool(const QStringList &args) const { return run(QStringLiteral("xdotool"), args).has_value(); }
+    bool xdotool(const QStringList &args) const { return run("xdotool", args).has_value(); }
 
     // Opens an xterm with these extra arguments and returns its window id once the window is mapped
     // (up to 60 s: a cold first start loads fonts and caches), or an empty string. The font is named,
