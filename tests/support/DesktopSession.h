@@ -26,9 +26,9 @@ QStringList missingTools(const QStringList &programs);
 
 // The one private desktop of the real-peer tests: an Xvfb display on a free number (-displayfd) with
 // openbox managing it and, when asked, a private session bus with the accessibility bus on it and the
-// desktop's accessibility switched on. HOME
-// and the XDG directories point into a temporary directory, so nothing touches the user's own
-// settings. Every program runs in its own process group and is killed with the session.
+// desktop's accessibility switched on. HOME and the XDG directories point into a temporary directory,
+// so nothing touches the user's own settings. Every program runs in its own process group and is
+// killed with the session.
 // Waits are on the event that matters (window manager selection owned, window mapped, window
 // active, bus name answering) with ceilings generous enough for a cold first run.
 class DesktopSession {
