@@ -59,7 +59,7 @@ int main(int argc, char **argv)
     for (const auto browser : {Browser::Chromium, Browser::Firefox}) {
         for (const char *page : {"small", "large"}) {
             DesktopSession desktop;
-            if (const QString why = desktop.start(DesktopSession::Bus::AccessibilityOn); !why.isEmpty()) {
+            if (const QString why = desktop.start(true); !why.isEmpty()) {
                 std::fprintf(stderr, "cannot start a desktop: %s\n", qPrintable(why));
                 return 1;
             }

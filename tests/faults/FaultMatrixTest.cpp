@@ -90,7 +90,7 @@ TEST_P(FaultMatrix, LoopsKeepTheirCadenceNothingIsLostAndTheDayIsConfirmedOnRetu
     desktop->front = RunningApp{QStringLiteral("xterm"), 42, QStringLiteral("XTerm"), {}};
     storedIdentity();
     clock.jumpWallClock(14h + 50min);  // 23:50, so the outage spans midnight
-    makeAgent(std::nullopt, fault.requestSeconds > 0 ? BackendClient::Limits() : BackendClient::Limits{10min, 20min});
+    makeAgent(fault.requestSeconds > 0 ? BackendClient::Limits() : BackendClient::Limits{10min, 20min});
     agent->start();
     ASSERT_TRUE(waitFor([&] {
         return agent->lastBeat() && agent->monitored()->lastFetch() && requestsTo("/api/guard/heartbeat") == 1;

@@ -55,7 +55,7 @@ QStringList missingTools(const QStringList &programs)
 
 namespace {
 
-const QString launcherPath = QStringLiteral("/usr/libexec/at-spi-bus-launcher");
+const QString launcherPath = "/usr/libexec/at-spi-bus-launcher";
 
 QString readLine(QProcess *process, int timeoutMs)
 {
@@ -87,53 +87,50 @@ DesktopSession::~DesktopSession()
         QDBusConnection::disconnectFromBus(m_connectionName);
 }
 
-QString DesktopSession::start(Bus bus)
+QString DesktopSession::start(bool accessibility)
 {
-    QStringList tools = {QStringLiteral("Xvfb"), QStringLiteral("openbox"), QStringLiteral("xdotool"),
-                         QStringLiteral("xprop")};
-    if (bus != Bus::None)
-        tools << QStringLiteral("dbus-daemon");
+    QStringList tools = {"Xvfb", "openbox", "xdotool", "xprop"};
+    if (accessibility)
+        tools << "dbus-daemon";
     if (const QStringList missing = missingTools(tools); !missing.isEmpty())
-        return QStringLiteral("missing %1 (scripts/install-deps.sh)").arg(missing.join(QStringLiteral(", ")));
-    if (bus != Bus::None && bus != Bus::Bare && !QFile::exists(launcherPath))
+        return QStringLiteral("missing %1 (scripts/install-deps.sh)").arg(missing.join(", "));
+    if (accessibility && !QFile::exists(launcherPath))
         return QStringLiteral("missing %1 (at-spi2-core)").arg(launcherPath);
     for (const char *dir : {"/.config", "/.local/share", "/.cache", "/runtime"})
         QDir().mkpath(m_home.path() + QLatin1String(dir));
-    QFile::setPermissions(m_home.path() + QStringLiteral("/runtime"),
+    QFile::setPermissions(m_home.path() + "/runtime",
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     if (const QString why = startX(); !why.isEmpty())
         return why;
-    return bus == Bus::None ? QString() : startBus(bus);
+    return accessibility ? startBus() : QString();
 }
 
 QString DesktopSession::startX()
 {
     // A window manager that exits at once (seen when another test's X server had just left the same
     // display number) gets a fresh server.
-    QString why = QStringLiteral("Xvfb did not start");
+    QString why = "Xvfb did not start";
     for (int attempt = 0; attempt < 3; ++attempt) {
         // -displayfd picks a free display number, so tests running side by side never collide.
         m_server = std::make_unique<QProcess>();
         m_server->setChildProcessModifier([] { ::setsid(); });
-        m_server->start(
-            QStringLiteral("Xvfb"),
-            {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"), QStringLiteral("tcp"),
-             QStringLiteral("-screen"), QStringLiteral("0"), QStringLiteral("1280x900x24")});
+        m_server->start("Xvfb", {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "1280x900x24"});
         m_display = m_server->waitForStarted(10000) ? ':' + readLine(m_server.get(), 30000).toLatin1() : QByteArray();
-        const QString socket = QStringLiteral("/tmp/.X11-unix/X") + QString::fromLatin1(m_display.mid(1));
+        const QString socket = "/tmp/.X11-unix/X" + QString::fromLatin1(m_display.mid(1));
         if (m_display.size() < 2 || !waitUntil([&] { return QFile::exists(socket); }, 30000))
             continue;
-        QProcess *wm = spawn(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
+        QProcess *wm = spawn("openbox", {"--sm-disable"});
         // openbox is ready once it has claimed the window-manager selection of screen 0.
         const auto managed = [&] {
-            const auto out =
-                run(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")});
+            const auto out = run("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"});
             return (out && out->contains("window id")) || wm->state() != QProcess::Running;
         };
         if (wm && waitUntil(managed, 30000, 100) && wm->state() == QProcess::Running)
             return {};
+        QFile log(m_home.filePath("openbox.log"));
         why = QStringLiteral("openbox did not take over display %1: %2")
-                  .arg(QString::fromLatin1(m_display), errorLog(QStringLiteral("openbox")));
+                  .arg(QString::fromLatin1(m_display),
+                       log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll().right(2000)) : QString());
         if (wm) {
             stop(*m_processes.back());
             m_processes.pop_back();
@@ -143,44 +140,28 @@ QString DesktopSession::startX()
     return why;
 }
 
-QString DesktopSession::startBus(Bus bus)
+QString DesktopSession::startBus()
 {
-    QStringList args = {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")};
-    if (bus == Bus::Bare) {
-        // A session bus that knows no services to start, as on a desktop without at-spi2-core.
-        QFile config(m_home.filePath(QStringLiteral("bare-bus.conf")));
-        if (!config.open(QIODevice::WriteOnly) ||
-            !config.write("<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen>"
-                          "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                          "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>"))
-            return QStringLiteral("cannot write a bus configuration");
-        args[0] = QStringLiteral("--config-file=") + config.fileName();
-    }
-    QProcess *daemon = spawn(QStringLiteral("dbus-daemon"), args);
+    QProcess *daemon = spawn("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
     m_busAddress = daemon ? readLine(daemon, 30000) : QString();
     if (m_busAddress.isEmpty() || !QDBusConnection::connectToBus(m_busAddress, m_connectionName).isConnected())
-        return QStringLiteral("dbus-daemon did not start");
-    if (bus == Bus::Bare)
-        return {};
-    if (!spawn(launcherPath, {QStringLiteral("--launch-immediately")}))
-        return QStringLiteral("at-spi-bus-launcher did not start");
+        return "dbus-daemon did not start";
+    if (!spawn(launcherPath, {"--launch-immediately"}))
+        return "at-spi-bus-launcher did not start";
     const auto ready = [this] {
         return sessionBus()
-                   .call(QDBusMessage::createMethodCall(QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
-                                                        QStringLiteral("org.a11y.Bus"), QStringLiteral("GetAddress")),
+                   .call(QDBusMessage::createMethodCall("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress"),
                          QDBus::Block, 1000)
                    .type() == QDBusMessage::ReplyMessage;
     };
     if (!waitUntil(ready, 30000, 200))
-        return QStringLiteral("the accessibility bus did not appear");
-    if (bus == Bus::AccessibilityOn && !setAccessibility(true))
-        return QStringLiteral("cannot turn accessibility on");
+        return "the accessibility bus did not appear";
+    QDBusMessage on =
+        QDBusMessage::createMethodCall("org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Set");
+    on.setArguments({"org.a11y.Status", "IsEnabled", QVariant::fromValue(QDBusVariant(true))});
+    if (sessionBus().call(on, QDBus::Block, 5000).type() != QDBusMessage::ReplyMessage)
+        return "cannot turn accessibility on";
     return {};
-}
-
-QDBusConnection DesktopSession::sessionBus() const
-{
-    return QDBusConnection(m_connectionName);
 }
 
 QProcessEnvironment DesktopSession::environment() const
@@ -189,18 +170,18 @@ QProcessEnvironment DesktopSession::environment() const
     const QString home = m_home.path();
     // Desktop settings stay in memory: turning accessibility on must not reach the real user's.
     for (const auto &[name, value] : {std::pair{"HOME", home},
-                                      {"XDG_CONFIG_HOME", home + QStringLiteral("/.config")},
-                                      {"XDG_DATA_HOME", home + QStringLiteral("/.local/share")},
-                                      {"XDG_CACHE_HOME", home + QStringLiteral("/.cache")},
-                                      {"XDG_RUNTIME_DIR", home + QStringLiteral("/runtime")},
-                                      {"GSETTINGS_BACKEND", QStringLiteral("memory")},
+                                      {"XDG_CONFIG_HOME", home + "/.config"},
+                                      {"XDG_DATA_HOME", home + "/.local/share"},
+                                      {"XDG_CACHE_HOME", home + "/.cache"},
+                                      {"XDG_RUNTIME_DIR", home + "/runtime"},
+                                      {"GSETTINGS_BACKEND", "memory"},
                                       {"DISPLAY", QString::fromLatin1(m_display)},
-                                      {"NO_AT_BRIDGE", QStringLiteral("0")}})
+                                      {"NO_AT_BRIDGE", "0"}})
         env.insert(QLatin1String(name), value);
-    env.remove(QStringLiteral("AT_SPI_BUS_ADDRESS"));
-    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.remove("AT_SPI_BUS_ADDRESS");
+    env.remove("WAYLAND_DISPLAY");
     if (!m_busAddress.isEmpty())
-        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_busAddress);
+        env.insert("DBUS_SESSION_BUS_ADDRESS", m_busAddress);
     return env;
 }
 
@@ -208,7 +189,7 @@ QProcess *DesktopSession::spawn(const QString &program, const QStringList &args,
 {
     auto process = std::make_unique<QProcess>();
     process->setProcessEnvironment(env.isEmpty() ? environment() : env);
-    process->setStandardErrorFile(m_home.filePath(QFileInfo(program).fileName() + QStringLiteral(".log")));
+    process->setStandardErrorFile(m_home.filePath(QFileInfo(program).fileName() + ".log"));
     // Its own process group, so that a browser's helpers die with it.
     process->setChildProcessModifier([] { ::setsid(); });
     process->start(program, args);
@@ -217,30 +198,14 @@ QProcess *DesktopSession::spawn(const QString &program, const QStringList &args,
     return m_processes.emplace_back(std::move(process)).get();
 }
 
-QString DesktopSession::errorLog(const QString &program) const
-{
-    QFile file(m_home.filePath(program + QStringLiteral(".log")));
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll().right(2000)) : QString();
-}
-
 std::optional<QByteArray> DesktopSession::run(const QString &program, const QStringList &args, int timeoutMs) const
 {
     return runProgram(program, args, environment(), timeoutMs);
 }
 
-QString DesktopSession::activeWindowTitle() const
-{
-    const auto out =
-        run(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow"), QStringLiteral("getwindowname")});
-    return out ? QString::fromUtf8(*out).trimmed() : QString();
-}
-
 QString DesktopSession::openTerminal(const QStringList &args, qint64 *pid)
 {
-    QProcess *terminal =
-        spawn(QStringLiteral("xterm"), QStringList{QStringLiteral("-fa"), QStringLiteral("DejaVu Sans Mono"),
-                                                   QStringLiteral("-fs"), QStringLiteral("10")} +
-                                           args);
+    QProcess *terminal = spawn("xterm", QStringList{"-fa", "DejaVu Sans Mono", "-fs", "10"} + args);
     if (!terminal)
         return {};
     if (pid)
@@ -249,8 +214,7 @@ QString DesktopSession::openTerminal(const QStringList &args, qint64 *pid)
     waitUntil(
         [&] {
             const auto out =
-                run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                                QStringLiteral("--pid"), QString::number(terminal->processId())});
+                run("xdotool", {"search", "--onlyvisible", "--pid", QString::number(terminal->processId())});
             id = out ? QString::fromLatin1(out->trimmed()).section(u'\n', 0, 0) : QString();
             return !id.isEmpty();
         },
@@ -262,21 +226,11 @@ bool DesktopSession::activate(const QString &windowId) const
 {
     return waitUntil(
         [&] {
-            run(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), windowId}, 5000);
-            const auto active = run(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow")});
+            run("xdotool", {"windowactivate", windowId}, 5000);
+            const auto active = run("xdotool", {"getactivewindow"});
             return active && QString::fromLatin1(active->trimmed()) == windowId;
         },
         30000, 1000);
-}
-
-bool DesktopSession::setAccessibility(bool on) const
-{
-    QDBusMessage message =
-        QDBusMessage::createMethodCall(QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
-                                       QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Set"));
-    message.setArguments(
-        {QStringLiteral("org.a11y.Status"), QStringLiteral("IsEnabled"), QVariant::fromValue(QDBusVariant(on))});
-    return sessionBus().call(message, QDBus::Block, 5000).type() == QDBusMessage::ReplyMessage;
 }
 
 }  // namespace fennimar::test

@@ -25,43 +25,34 @@ std::optional<QByteArray> runProgram(const QString &program, const QStringList &
 QStringList missingTools(const QStringList &programs);
 
 // The one private desktop of the real-peer tests: an Xvfb display on a free number (-displayfd) with
-// openbox managing it and, when asked, a private session bus with the accessibility bus on it. HOME
-// and the XDG directories point into a temporary directory, so nothing touches the user's own
-// settings. Every program runs in its own process group and is killed with the session.
+// openbox managing it and, when asked, a private session bus with the accessibility bus on it and the
+// desktop's accessibility switched on. HOME and the XDG directories point into a temporary directory,
+// so nothing touches the user's own settings. Every program runs in its own process group and is
+// killed with the session.
 // Waits are on the event that matters (window manager selection owned, window mapped, window
 // active, bus name answering) with ceilings generous enough for a cold first run.
 class DesktopSession {
 public:
-    enum class Bus {
-        None,           // X only
-        Bare,           // a session bus that can start nothing (no at-spi2-core)
-        Accessibility,  // the accessibility bus runs, the desktop's accessibility is off
-        AccessibilityOn,
-    };
-
     DesktopSession() = default;
     ~DesktopSession();
     DesktopSession(const DesktopSession &) = delete;
     DesktopSession &operator=(const DesktopSession &) = delete;
 
     // Empty when ready; otherwise why not ("missing <tool>", or a peer that did not start).
-    QString start(Bus bus = Bus::None);
+    QString start(bool accessibility = false);
 
     QByteArray display() const { return m_display; }
-    QDBusConnection sessionBus() const;
-    QString sessionBusAddress() const { return m_busAddress; }
+    QDBusConnection sessionBus() const { return QDBusConnection(m_connectionName); }
     QProcessEnvironment environment() const;
     QString home() const { return m_home.path(); }
 
-    // Starts a program on this desktop (in its own process group, standard error kept for
-    // errorLog); nullptr when it does not start.
+    // Starts a program on this desktop (in its own process group, standard error kept in
+    // <home>/<program>.log); nullptr when it does not start.
     QProcess *spawn(const QString &program, const QStringList &args, QProcessEnvironment env = {});
-    QString errorLog(const QString &program) const;
 
     // Runs a tool on this display to completion (bounded); its standard output, or nothing on failure.
     std::optional<QByteArray> run(const QString &program, const QStringList &args, int timeoutMs = 10000) const;
-    bool xdotool(const QStringList &args) const { return run(QStringLiteral("xdotool"), args).has_value(); }
-    QString activeWindowTitle() const;
+    bool xdotool(const QStringList &args) const { return run("xdotool", args).has_value(); }
 
     // Opens an xterm with these extra arguments and returns its window id once the window is mapped
     // (up to 60 s: a cold first start loads fonts and caches), or an empty string. The font is named,
@@ -71,11 +62,9 @@ public:
     // second (a window manager busy mapping other windows may drop a request) for up to 30 s.
     bool activate(const QString &windowId) const;
 
-    bool setAccessibility(bool on) const;
-
 private:
     QString startX();
-    QString startBus(Bus bus);
+    QString startBus();
 
     QTemporaryDir m_home;
     QByteArray m_display;

@@ -16,26 +16,16 @@ QString readAll(const QString &path)
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
-Result<QJsonObject> asObject(const Result<QByteArray> &out)
-{
-    const auto doc = QJsonDocument::fromJson(out ? *out : QByteArray());
-    if (!doc.isObject())
-        return Result<QJsonObject>::failure(out ? QStringLiteral("not a JSON object: ") + QString::fromUtf8(*out)
-                                                : out.error());
-    return doc.object();
-}
-
 }  // namespace
 
 RefBackendProcess::RefBackendProcess(const QStringList &extraArguments)
 {
     // Standard error goes to a file: a pipe nobody reads between two event-loop turns could fill
     // and stall the server.
-    m_process.setStandardErrorFile(m_dir.filePath(QStringLiteral("refbackend.log")));
-    m_process.start(executablePath(),
-                    QStringList{QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--db"), databasePath(),
-                                QStringLiteral("--admin-token-file"), adminTokenPath()} +
-                        extraArguments);
+    m_process.setStandardErrorFile(m_dir.filePath("refbackend.log"));
+    m_process.start(
+        executablePath(),
+        QStringList{"--port", "0", "--db", databasePath(), "--admin-token-file", adminTokenPath()} + extraArguments);
     // Generous: a sanitizer build starts slowly on a busy 2-core machine.
     const QDeadlineTimer deadline(20000);
     while (!m_process.canReadLine() && !deadline.hasExpired() && m_process.waitForStarted(1000) &&
@@ -71,18 +61,18 @@ QString RefBackendProcess::adminToken() const
 
 QString RefBackendProcess::log() const
 {
-    return readAll(m_dir.filePath(QStringLiteral("refbackend.log")));
+    return readAll(m_dir.filePath("refbackend.log"));
 }
 
 Result<QByteArray> RefBackendProcess::admin(const QStringList &arguments)
 {
     using R = Result<QByteArray>;
     if (!ok())
-        return R::failure(QStringLiteral("the server is not running: ") + m_error);
+        return R::failure("the server is not running: " + m_error);
     QProcess client;
-    client.start(executablePath(), QStringList{QStringLiteral("admin"), QStringLiteral("--url"), m_baseUrl.toString(),
-                                               QStringLiteral("--admin-token-file"), adminTokenPath()} +
-                                       arguments);
+    client.start(
+        executablePath(),
+        QStringList{"admin", "--url", m_baseUrl.toString(), "--admin-token-file", adminTokenPath()} + arguments);
     if (!client.waitForFinished(30000)) {
         client.kill();
         client.waitForFinished(5000);
@@ -95,18 +85,14 @@ Result<QByteArray> RefBackendProcess::admin(const QStringList &arguments)
 
 Result<QJsonObject> RefBackendProcess::claim(const QString &code, const QString &child, const QString &deviceName)
 {
-    QStringList args{QStringLiteral("claim"), code, QStringLiteral("--child"), child};
+    QStringList args{"claim", code, "--child", child};
     if (!deviceName.isEmpty())
-        args << QStringLiteral("--device-name") << deviceName;
-    return asObject(admin(args));
-}
-
-Result<QJsonArray> RefBackendProcess::devices()
-{
-    const auto o = asObject(admin({QStringLiteral("devices")}));
-    if (!o)
-        return Result<QJsonArray>::failure(o.error());
-    return o->value(QStringLiteral("devices")).toArray();
+        args << "--device-name" << deviceName;
+    const auto out = admin(args);
+    const auto doc = QJsonDocument::fromJson(out ? *out : QByteArray());
+    if (!doc.isObject())
+        return Result<QJsonObject>::failure(out ? "not a JSON object: " + QString::fromUtf8(*out) : out.error());
+    return doc.object();
 }
 
 }  // namespace fennimar::test

@@ -2,7 +2,6 @@
 
 #include "platform/Result.h"
 
-#include <QJsonArray>
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -36,8 +35,6 @@ public:
     // The parent's claim of a pair code: the claim's JSON (device_id, child_id, child_session_token)
     // or the server's refusal.
     Result<QJsonObject> claim(const QString &code, const QString &child, const QString &deviceName = {});
-    // Every device with pairing, last heartbeat, usage per day and hour, and seen apps.
-    Result<QJsonArray> devices();
     // "fennimar-refbackend admin --url <baseUrl> --admin-token-file <file> <arguments>": its standard
     // output, or its standard error when it fails (30 s at most).
     Result<QByteArray> admin(const QStringList &arguments);
