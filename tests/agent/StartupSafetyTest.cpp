@@ -1,10 +1,13 @@
 // What the real program accepts at start-up, in a home of its own with no display and no buses,
-// talking to a closed loopback port: which backend URL and which support directory it keeps the ledger in.
+// talking to a closed loopback port: which backend URL, which support directory it keeps the ledger
+// in, and that one support directory means one agent.
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <optional>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -59,6 +62,7 @@ TEST(AgentStartup, RefusesWhatCouldLeakOrStallAndRunsWithTheRest)
     const auto fifo = [](const QString &file) {
         return QDir().mkpath(file.section('/', 0, -2)) && ::mkfifo(QFile::encodeName(file), 0600) == 0;
     };
+    std::optional<AgentRun> first;  // the agent already running on the same support directory
     const struct {
         const char *name;
         QStringList env;
@@ -95,6 +99,13 @@ TEST(AgentStartup, RefusesWhatCouldLeakOrStallAndRunsWithTheRest)
          [&](const QString &home) { return ::geteuid() == 0 && ::chown(path(home), 65534, 65534) == 0; },
          78,
          {"ERROR] support directory refused", "belongs to user id 65534"}},
+        {"a second agent, from a session without a runtime directory",
+         {"XDG_RUNTIME_DIR="},
+         [&](const QString &home) {
+             return first.emplace(home, QStringList{}).waitFor("agent starting").contains("agent starting");
+         },
+         3,
+         {"another Fennimar is already running · this copy is exiting"}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
