@@ -22,6 +22,7 @@ pair
 seen() { admin devices 2>/dev/null | tr -d ' \n' | grep -qF "\"last_heartbeat\":{"; }
 wait_for 20 "a heartbeat on the backend" seen
 wait_for 20 "a usage report" in_log "usage reported · today="
+xdotool mousemove_relative 1 1  # input: a slow start may be a minute idle
 sleep 4  # counting the xterm
 stop "$pid"
 counted=$(flushed) today=$(date +%F) ledger=$XDG_DATA_HOME/Fennimar/ledger.json
