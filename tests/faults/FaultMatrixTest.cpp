@@ -22,10 +22,12 @@ struct FaultCase {
     int requestSeconds = 0;              // a failing request's virtual time, under the real limits
 };
 
-// A good answer held back, sent in pieces of trickleBytes every 1 ms, or reset after resetAfterBytes.
-Response answer(QByteArray body, std::chrono::milliseconds delay, int trickleBytes = 0, int resetAfterBytes = -1)
+// A good answer held back, trickled (trickleBytes every 1 ms), reset after resetAfterBytes or announced longer.
+Response answer(QByteArray body, std::chrono::milliseconds delay, int trickleBytes = 0, int resetAfterBytes = -1,
+                std::optional<qint64> claimedLength = {})
 {
     Response r = Response::json(std::move(body));
+    r.claimedLength = claimedLength;
     r.delay = delay;
     r.trickleBytes = trickleBytes;
     r.trickleInterval = 1ms;
@@ -41,8 +43,7 @@ const FaultCase faultCases[] = {
     {"SlowerThanTwentySeconds", answer("{}", 10min), "Request timed out: no data for 20 s", 20},
     {"TricklingPastSixtySeconds", answer(QByteArray(256 * 1024, ' ') + "{}", 0ms, 1),
      "Request timed out: not finished within 60 s", 60},
-    {"BodyOverTheLimit", Response::json(QByteArray(9 * 1024 * 1024, ' ') + "{}"),
-     "Response refused: larger than 8 MiB"},
+    {"BodyOverTheLimit", answer("{}", 0ms, 0, -1, 9 << 20), "Response refused: larger than 8 MiB"},
     {"RedirectToAnotherOrigin", Response::redirect(302, QUrl(QStringLiteral("http://127.0.0.2:9/api"))),
      "Redirect to another origin refused: http://127.0.0.2:9"},
 };
