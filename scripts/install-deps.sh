@@ -17,6 +17,8 @@ packages=(
   dbus dbus-x11 gnome-keyring libsecret-tools xvfb xauth openbox xdotool trayer x11-utils xterm
   at-spi2-core chromium firefox-esr fonts-dejavu-core
   sway swaylock weston foot xwayland
+  # KDE and GNOME on Wayland: KWin and GNOME Shell, each headless, with our script and extension
+  kwin-wayland gnome-shell
   # wtype: a keyboard on a headless sway seat (the accessibility bus's active window follows it) and the keys it sends
   wtype
   # gtk3-demo: an accessible GTK app for the Wayland tests of the accessibility bus's active window

@@ -1,20 +1,25 @@
 // Cost of the Wayland facts the sampler reads every second (app in front, idle time, lock) on a
-// headless sway, through sway's IPC and through wlr foreign-toplevel, and on weston, which offers
-// neither, and there through the accessibility bus. Also how soon a focus change is seen.
+// headless sway, through sway's IPC and through wlr foreign-toplevel; on KWin through our script and
+// on GNOME Shell through our extension; on weston, which offers none of these, and there through the
+// accessibility bus. Also how soon a focus change is seen.
 #include "bench/BenchStats.h"
 #include "platform/RealClock.h"
 #include "platform/linux/DesktopEntryCatalog.h"
 #include "platform/linux/atspi/AtspiActiveFrame.h"
+#include "platform/linux/wayland/GnomeExtension.h"
 #include "platform/linux/wayland/SocketPeers.h"
 #include "platform/linux/wayland/WaylandDesktop.h"
 #include "tests/linux/HeadlessCompositor.h"
 #include "tests/linux/LinuxTestSupport.h"
 
 #include <QCoreApplication>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusVariant>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
 
 #include <cstdio>
 #include <vector>
@@ -23,14 +28,18 @@ using namespace fennimar;
 
 namespace {
 
-void benchTicks(const char *name, WaylandDesktop &desktop, bool expectFront)
+// pumpMs: the event loop runs that long between ticks (untimed), so that an answer asked for on one
+// tick (Mutter's idle time) arrives before the next, as it does a second apart.
+void benchTicks(const char *name, WaylandDesktop &desktop, bool expectFront, int pumpMs = 0)
 {
-    constexpr int kTicks = 20000;
+    const int kTicks = pumpMs ? 2000 : 20000;
     std::vector<double> micros;
     micros.reserve(kTicks);
     QElapsedTimer timer;
     int wrong = 0;
     for (int i = 0; i < kTicks; ++i) {
+        if (pumpMs)
+            test::waitUntil([] { return false; }, pumpMs, 1);
         timer.start();
         const auto app = desktop.frontmostApp();
         desktop.secondsSinceInput();
@@ -91,7 +100,10 @@ void benchPeers(test::HeadlessCompositor &sway)
 // weston with a keyboard and the accessibility bus: the tick from memory, and what a poll costs.
 void benchAccessibilityBus(RealClock &clock, DesktopEntryCatalog &catalog)
 {
-    test::HeadlessCompositor weston(QStringLiteral("sh"), test::HeadlessCompositor::westonWithKeyboard());
+    test::HeadlessCompositor weston(
+        QStringLiteral("sh"),
+        test::HeadlessCompositor::withBuses(
+            QStringLiteral("weston --backend=x11-backend.so --use-pixman --socket=wl-test --no-config"), true));
     if (!weston.skip.isEmpty() ||
         !test::missingTools({QStringLiteral("gtk3-demo"), QStringLiteral("Xvfb")}).isEmpty()) {
         std::printf("wayland tick, AT-SPI: skipped (weston on Xvfb or gtk3-demo missing)\n");
@@ -134,6 +146,34 @@ void benchAccessibilityBus(RealClock &clock, DesktopEntryCatalog &catalog)
         s.at(0.5), s.at(0.9), s.max(), requests);
 }
 
+// KWin through our script, GNOME Shell through our extension (installed before the Shell starts,
+// as at a login after the agent installed it): the tick from memory with gtk3-demo in front.
+void benchShell(RealClock &clock, DesktopEntryCatalog &catalog, const QString &name, const QString &command,
+                const QString &busName)
+{
+    QTemporaryDir data;
+    QFile::setPermissions(data.path(), QFile::permissions(data.path()) | QFile::ExeOther | QFile::ReadOther);
+    GnomeExtension::install(data.path());
+    test::HeadlessCompositor shell(QStringLiteral("sh"), test::HeadlessCompositor::withBuses(command),
+                                   {QStringLiteral("XDG_DATA_HOME=") + data.path()});
+    if (!shell.skip.isEmpty() || !test::missingTools({QStringLiteral("gtk3-demo")}).isEmpty()) {
+        std::printf("wayland tick, %s: skipped (%s)\n", qPrintable(name), qPrintable(shell.skip));
+        return;
+    }
+    QDBusConnection bus = QDBusConnection::connectToBus(shell.sessionBus(), QStringLiteral("bench-") + name);
+    test::waitUntil([&] { return bus.interface()->isServiceRegistered(busName).value(); }, 10000);
+    shell.extraEnv << QStringLiteral("DBUS_SESSION_BUS_ADDRESS=") + shell.sessionBus();
+    shell.start(QStringLiteral("gtk3-demo"), {});
+    WaylandDesktop desktop(clock, catalog, nullptr, bus,
+                           {shell.display, QString(), Millis{5000}, Millis{1000}, data.path()});
+    // A headless GNOME Shell may focus no window by itself; a tick costs the same either way, since
+    // an app is looked up only when the window in front changes.
+    const bool front = test::waitUntil([&] { return desktop.frontmostApp().has_value(); }, 5000);
+    benchTicks(qPrintable(name + QStringLiteral(", ") + frontSourceName(desktop.choice().front) +
+                          (front ? QString() : QStringLiteral(", nothing in front"))),
+               desktop, front, 2);
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -160,6 +200,17 @@ int main(int argc, char **argv)
             benchSwitch("wlr foreign-toplevel", sway, toplevel);
         }
     }
+    if (!test::missingTools({QStringLiteral("kwin_wayland")}).isEmpty())
+        std::printf("wayland tick, KWin: skipped (kwin_wayland not installed)\n");
+    else
+        benchShell(clock, catalog, QStringLiteral("KWin"),
+                   QStringLiteral("cp /usr/bin/kwin_wayland . && ./kwin_wayland --virtual --no-lockscreen --width 1280 "
+                                  "--height 800 --socket wl-bench"),
+                   QStringLiteral("org.kde.KWin"));
+    benchShell(clock, catalog, QStringLiteral("GNOME"),
+               QStringLiteral("gnome-shell --headless --wayland --no-x11 --virtual-monitor 1280x800 --wayland-display "
+                              "wl-bench"),
+               QStringLiteral("org.gnome.Shell"));
     test::HeadlessCompositor weston(
         QStringLiteral("weston"), {QStringLiteral("--backend=headless-backend.so"), QStringLiteral("--socket=wl-bench"),
                                    QStringLiteral("--no-config")});

@@ -10,7 +10,8 @@
 
 namespace fennimar::test {
 
-HeadlessCompositor::HeadlessCompositor(const QString &program, const QStringList &args)
+HeadlessCompositor::HeadlessCompositor(const QString &program, const QStringList &args, const QStringList &env)
+    : extraEnv(env)
 {
     if (const QStringList missing = missingTools({program, "foot", "setpriv"}); !missing.isEmpty()) {
         skip = "not installed: " + missing.join(", ");
@@ -40,8 +41,11 @@ HeadlessCompositor::HeadlessCompositor(const QString &program, const QStringList
 
 HeadlessCompositor::~HeadlessCompositor()
 {
+    // Terminated first, so that a shell that started the compositor takes its children along.
     for (auto it = m_clients.rbegin(); it != m_clients.rend(); ++it) {
-        (*it)->kill();
+        (*it)->terminate();
+        if (!(*it)->waitForFinished(3000))
+            (*it)->kill();
         (*it)->waitForFinished(3000);
     }
 }
@@ -76,19 +80,22 @@ bool HeadlessCompositor::sway(const QString &command)
         .has_value();
 }
 
-QStringList HeadlessCompositor::westonWithKeyboard()
+QStringList HeadlessCompositor::withBuses(const QString &command, bool xvfb)
 {
     const QString script = QStringLiteral(R"(
 printf '<busconfig><type>session</type><listen>unix:dir=%s</listen><auth>EXTERNAL</auth>
 <standard_session_servicedirs/><policy context="default"><allow user="root"/><allow own="*"/>
 <allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/></policy></busconfig>' "$PWD" > bus.conf
-Xvfb -displayfd 1 -nolisten tcp > display 2>/dev/null & x=$!
+[ -n "%1" ] && { Xvfb -displayfd 1 -nolisten tcp > display 2>/dev/null & x=$!; }
 dbus-daemon --config-file=bus.conf --nofork --print-address=1 > bus & b=$!
-for i in $(seq 200); do [ -s display ] && [ -s bus ] && break; sleep 0.05; done
-DISPLAY=:$(cat display) weston --backend=x11-backend.so --use-pixman --socket=wl-test --no-config & w=$!
-trap 'kill $w $b $x; wait' TERM
+dbus-daemon --config-file=bus.conf --nofork --print-address=1 > system & s=$!
+for i in $(seq 200); do [ -s bus ] && [ -s system ] && { [ -z "%1" ] || [ -s display ]; } && break; sleep 0.05; done
+export DBUS_SESSION_BUS_ADDRESS=$(cat bus) DBUS_SYSTEM_BUS_ADDRESS=$(cat system)
+[ -n "%1" ] && export DISPLAY=:$(cat display)
+%2 & w=$!
+trap 'kill $w; wait $w; kill $b $s $x; wait' TERM
 wait $w)");
-    return {QStringLiteral("-c"), script};
+    return {QStringLiteral("-c"), script.arg(xvfb ? QStringLiteral("x") : QString(), command)};
 }
 
 QString HeadlessCompositor::sessionBus() const

@@ -1,14 +1,18 @@
 // The Wayland desktop against real headless compositors, run as an unprivileged user with their own
-// runtime directory: sway (sway's IPC, wlr foreign-toplevel, KDE idle) and weston (only the
-// accessibility bus names the focused window). Skipped, naming what is missing, where one is not installed.
+// runtime directory: sway (sway's IPC, wlr foreign-toplevel, KDE idle), weston (only the
+// accessibility bus names the focused window), KWin (our script) and GNOME Shell (our extension). Skipped, naming what
+// is missing, where one is not installed.
 #include "platform/RealClock.h"
 #include "platform/linux/DesktopEntryCatalog.h"
+#include "platform/linux/wayland/GnomeExtension.h"
 #include "platform/linux/wayland/WaylandDesktop.h"
 #include "tests/linux/HeadlessCompositor.h"
 #include "tests/support/DesktopSession.h"
 #include "tests/support/QtPrinters.h"
 
+#include <QDBusConnectionInterface>
 #include <QDBusError>
+#include <QDBusMetaType>
 #include <QDBusMessage>
 #include <QDBusVariant>
 #include <QDir>
@@ -17,6 +21,8 @@
 #include <QThread>
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 #include <memory>
 
@@ -115,7 +121,9 @@ TEST_F(WaylandCompositorTest, WestonAccessibleAppInFront)
     if (const QStringList missing = test::missingTools({"Xvfb", "weston", "dbus-daemon", "gtk3-demo"});
         !missing.isEmpty())
         GTEST_SKIP() << "not installed: " << missing.join(", ").toStdString();
-    HeadlessCompositor westonOnX("sh", HeadlessCompositor::westonWithKeyboard());
+    HeadlessCompositor westonOnX(
+        "sh", HeadlessCompositor::withBuses("weston --backend=x11-backend.so --use-pixman --socket=wl-test --no-config",
+                                            true));
     if (!westonOnX.skip.isEmpty())
         GTEST_SKIP() << "weston: " << westonOnX.skip.toStdString();
     const QString address = westonOnX.sessionBus();
@@ -142,6 +150,145 @@ TEST_F(WaylandCompositorTest, WestonAccessibleAppInFront)
     westonOnX.start("foot", {"sleep", "600"});
     EXPECT_TRUE(waitUntil([&] { return frontId(desktop) == QLatin1String("-"); }, 20000))
         << "got " << frontId(desktop).toStdString();
+}
+
+// KWin and GNOME Shell give a new window focus and hand it back when it closes: the app in front,
+// with its pid, through our KWin script or GNOME Shell extension.
+// focus: for a compositor that does not focus new windows by itself (a headless GNOME Shell).
+void followNewWindows(HeadlessCompositor &session, Desktop &desktop, const std::function<void(qint64)> &focus = {})
+{
+    const auto focusOn = [&](qint64 pid) {
+        if (focus) {
+            QThread::msleep(1000);  // mapped by then
+            focus(pid);
+        }
+        return pid;
+    };
+    const qint64 demo = focusOn(session.start("gtk3-demo", {})->processId());
+    EXPECT_TRUE(waitUntil([&] { return frontId(desktop) == QLatin1String("gtk3-demo"); }, 20000))
+        << "got " << frontId(desktop).toStdString() << " · " << desktop.samplingProblem().toStdString();
+    EXPECT_EQ(desktop.frontmostApp().value_or(RunningApp{}).pid, demo);
+    QProcess *factory = session.start("gtk3-widget-factory", {});
+    focusOn(factory->processId());
+    EXPECT_TRUE(waitUntil([&] { return frontId(desktop) == QLatin1String("gtk3-widget-factory"); }, 20000))
+        << "got " << frontId(desktop).toStdString();
+    EXPECT_EQ(desktop.frontmostApp().value_or(RunningApp{}).pid, factory->processId());
+    factory->terminate();
+    factory->waitForFinished(5000);
+    focusOn(demo);
+    EXPECT_TRUE(waitUntil([&] { return frontId(desktop) == QLatin1String("gtk3-demo"); }, 10000))
+        << "got " << frontId(desktop).toStdString();
+    EXPECT_EQ(desktop.samplingProblem(), QString());
+}
+
+// The compositor's private session bus, once name is on it.
+QDBusConnection busWith(const HeadlessCompositor &session, const QString &name)
+{
+    QDBusConnection bus = QDBusConnection::connectToBus(session.sessionBus(), session.sessionBus());
+    waitUntil([&] { return bus.isConnected() && bus.interface()->isServiceRegistered(name).value(); }, 10000);
+    return bus;
+}
+
+TEST_F(WaylandCompositorTest, KwinThroughOurScript)
+{
+    if (const QStringList missing = test::missingTools({"kwin_wayland", "dbus-daemon", "gtk3-demo"});
+        !missing.isEmpty())
+        GTEST_SKIP() << "not installed: " << missing.join(", ").toStdString();
+    // A copy: the installed binary's file capability is refused in a container.
+    HeadlessCompositor kwin(
+        "sh", HeadlessCompositor::withBuses("cp /usr/bin/kwin_wayland . && ./kwin_wayland --virtual --no-lockscreen "
+                                            "--width 1280 --height 800 --socket wl-test"));
+    if (!kwin.skip.isEmpty())
+        GTEST_SKIP() << "KWin: " << kwin.skip.toStdString();
+    QDBusConnection bus = busWith(kwin, "org.kde.KWin");
+    kwin.extraEnv = {"DBUS_SESSION_BUS_ADDRESS=" + kwin.sessionBus()};
+    DesktopEntryCatalog installed({{"/usr/share"}, {}, {}});
+    WaylandDesktop desktop(clock, installed, nullptr, bus, {kwin.display, QString(), Millis{5000}});
+    ASSERT_EQ(desktop.choice().front, FrontSource::KwinScript) << desktop.choice().logLine().toStdString();
+    EXPECT_EQ(desktop.choice().idle, IdleSource::ExtIdleNotify);
+    followNewWindows(kwin, desktop);
+    // Only KWin is heard: anyone else on the bus could name any app.
+    const QDBusMessage forged =
+        bus.call(QDBusMessage::createMethodCall(bus.baseService(), "/app/fennimar/Agent/KWinFront",
+                                                "app.fennimar.Agent.KWinFront", "Activated")
+                 << "fen-one"
+                 << ""
+                 << ""
+                 << "1");
+    EXPECT_EQ(forged.errorName(), "org.freedesktop.DBus.Error.AccessDenied");
+    EXPECT_EQ(frontId(desktop), "gtk3-demo");
+}
+
+TEST_F(WaylandCompositorTest, GnomeShellThroughOurExtension)
+{
+    if (const QStringList missing = test::missingTools({"gnome-shell", "dbus-daemon", "gtk3-demo"}); !missing.isEmpty())
+        GTEST_SKIP() << "not installed: " << missing.join(", ").toStdString();
+    QTemporaryDir data;  // the user's data home, where the agent installs its extension
+    ASSERT_TRUE(
+        QFile::setPermissions(data.path(), QFile::permissions(data.path()) | QFile::ExeOther | QFile::ReadOther));
+    const QStringList env{"XDG_DATA_HOME=" + data.path()};
+    const QString shell =
+        "gnome-shell --headless --wayland --no-x11 --virtual-monitor 1280x800 --wayland-display wl-test";
+    DesktopEntryCatalog installed({{"/usr/share"}, {}, {}});
+    WaylandDesktop::Options options{{}, QString(), Millis{5000}, Millis{1000}, data.path()};
+    {
+        // The first login after the agent installed it: the Shell does not know the extension yet.
+        HeadlessCompositor first("sh", HeadlessCompositor::withBuses(shell), env);
+        if (!first.skip.isEmpty())
+            GTEST_SKIP() << "GNOME Shell: " << first.skip.toStdString();
+        options.display = first.display;
+        WaylandDesktop desktop(clock, installed, nullptr, busWith(first, "org.gnome.Shell"), options);
+        EXPECT_NE(desktop.choice().front, FrontSource::GnomeExtension);
+        EXPECT_TRUE(desktop.samplingProblem().startsWith(
+            "the agent's GNOME Shell extension was just installed and starts at the next login"))
+            << desktop.samplingProblem().toStdString();
+    }
+    // The next login, with a test extension that focuses a window: the Shell focuses none by itself here.
+    const QString focusJs = R"(const { Gio } = imports.gi;
+let d;
+function init() { return { enable() {
+    d = Gio.DBusExportedObject.wrapJSObject('<node><interface name="test.Focus"><method name="Focus"><arg type="x"/></method></interface></node>',
+        { Focus: pid => global.get_window_actors().map(a => a.meta_window).filter(w => w.get_pid() === pid)
+                              .forEach(w => w.activate(global.get_current_time())) });
+    d.export(Gio.DBus.session, '/test/Focus'); }, disable() { d.unexport(); } }; })";
+    QDir(data.path()).mkpath("gnome-shell/extensions/focus@test");
+    for (const auto &[name, text] :
+         {std::pair{
+              "metadata.json",
+              QString(R"({"uuid": "focus@test", "name": "focus", "description": "test", "shell-version": ["43"]})")},
+          std::pair{"extension.js", focusJs}}) {
+        QFile file(data.filePath(QStringLiteral("gnome-shell/extensions/focus@test/") + name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(text.toUtf8()) > 0);
+    }
+    HeadlessCompositor next("sh", HeadlessCompositor::withBuses(shell), env);
+    ASSERT_EQ(next.skip, QString());
+    options.display = next.display;
+    QDBusConnection bus = busWith(next, "org.gnome.Shell");
+    next.extraEnv << "DBUS_SESSION_BUS_ADDRESS=" + next.sessionBus();
+    WaylandDesktop desktop(clock, installed, nullptr, bus, options);
+    ASSERT_EQ(desktop.choice().front, FrontSource::GnomeExtension) << desktop.choice().logLine().toStdString();
+    EXPECT_EQ(desktop.choice().idle, IdleSource::MutterIdleMonitor);
+    bus.call(QDBusMessage::createMethodCall("org.gnome.Shell", "/org/gnome/Shell", "org.gnome.Shell.Extensions",
+                                            "EnableExtension")
+             << "focus@test");
+    followNewWindows(next, desktop, [&](qint64 pid) {
+        bus.call(QDBusMessage::createMethodCall("org.gnome.Shell", "/test/Focus", "test.Focus", "Focus") << pid);
+    });
+    EXPECT_TRUE(waitUntil([&] { return desktop.secondsSinceInput().value_or(0) > 0; }, 5000));
+    // Turned off by someone in the session: turned on again, and the window asked for again.
+    const auto extensions = [&](const char *method) {
+        return bus.call(
+            QDBusMessage::createMethodCall("org.gnome.Shell", "/org/gnome/Shell", "org.gnome.Shell.Extensions", method)
+            << QString(GnomeExtension::uuid));
+    };
+    extensions("DisableExtension");
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            const QDBusMessage info = extensions("GetExtensionInfo");
+            return qdbus_cast<QVariantMap>(info.arguments().value(0)).value("state").toInt() == 1 &&
+                   frontId(desktop) == QLatin1String("gtk3-demo");
+        },
+        5000));
 }
 
 }  // namespace

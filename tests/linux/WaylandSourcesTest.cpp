@@ -91,6 +91,31 @@ TEST(WaylandSources, ChoiceFromWhatTheSessionOffers)
         {"no seat", {"labwc", true, false, {tl, ext}, {mutter}}, F::ForeignToplevel, I::MutterIdleMonitor, ""},
         {"KWin", {"kwin_wayland", true, false, {ext, kde, seat}, {kwin}}, F::None, I::ExtIdleNotify, "KWin shows its"},
         {"GNOME", {"gnome-shell", true, false, {seat}, {mutter, shell}}, F::None, I::MutterIdleMonitor, "GNOME Shell"},
+        {"KWin, installed agent",
+         {"kwin_wayland", true, false, {"org_kde_plasma_window_management", seat}, {kwin}, false, ""},
+         F::PlasmaWindows,
+         I::None,
+         ""},
+        {"KWin, our script",
+         {"kwin_wayland", true, false, {ext, seat}, {kwin}, false, ""},
+         F::KwinScript,
+         I::ExtIdleNotify,
+         ""},
+        {"GNOME, our extension",
+         {"gnome-shell", true, false, {seat}, {shell}, false, {}, ""},
+         F::GnomeExtension,
+         I::None,
+         ""},
+        {"GNOME, extension off",
+         {"gnome-shell", true, false, {}, {shell}, false, {}, "is off"},
+         F::None,
+         I::None,
+         "is off"},
+        {"GNOME, extension at next login, a11y",
+         {"gnome-shell", true, false, {}, {shell}, true, {}, "next login"},
+         F::AtspiActiveFrame,
+         I::None,
+         ""},
         {"weston", {"weston", true, false, {seat}, {}}, F::None, I::None, "weston offers no way"},
         {"weston, a11y bus", {"weston", true, false, {seat}, {}, true}, F::AtspiActiveFrame, I::None, ""},
         {"sway, a11y bus", {"sway", true, true, {tl, seat}, {}, true}, F::SwayIpc, I::None, ""},
@@ -106,10 +131,12 @@ TEST(WaylandSources, ChoiceFromWhatTheSessionOffers)
         EXPECT_TRUE(choice.problem.contains(QLatin1String(problem))) << choice.problem.toStdString();
     }
     // The log line names what was passed over and why, and what the accessibility bus cannot see.
-    EXPECT_TRUE(chooseSources(std::get<1>(cases[5])).logLine().contains("no zwlr_foreign_toplevel_manager_v1"));
+    EXPECT_TRUE(chooseSources(std::get<1>(cases[10])).logLine().contains("no zwlr_foreign_toplevel_manager_v1"));
     EXPECT_TRUE(
-        chooseSources(std::get<1>(cases[6])).limit.startsWith(QStringLiteral("only apps that support accessibility")));
-    EXPECT_EQ(chooseSources(std::get<1>(cases[7])).limit, QString());
+        chooseSources(std::get<1>(cases[11])).limit.startsWith(QStringLiteral("only apps that support accessibility")));
+    EXPECT_EQ(chooseSources(std::get<1>(cases[12])).limit, QString());
+    // What keeps the desktop's own route from working comes first, then what the fallback cannot see.
+    EXPECT_TRUE(chooseSources(std::get<1>(cases[9])).limit.startsWith("next login; meanwhile only apps that support"));
 }
 
 TEST(WaylandSources, PidAmongTheSocketsPeers)

@@ -28,6 +28,11 @@ void ToplevelTracker::setTitle(quintptr handle, const QString &title)
     pendingFor(m_pending, m_current, handle).title = title;
 }
 
+void ToplevelTracker::setPid(quintptr handle, qint64 pid)
+{
+    pendingFor(m_pending, m_current, handle).pid = pid;
+}
+
 void ToplevelTracker::setActivated(quintptr handle, bool activated)
 {
     pendingFor(m_pending, m_current, handle).activated = activated;

@@ -13,7 +13,7 @@ namespace fennimar {
 struct Toplevel {
     QString appId;  // the Wayland app_id, or the X11 class of an Xwayland window
     QString title;
-    qint64 pid = 0;  // 0: wlr foreign-toplevel does not carry it
+    qint64 pid = 0;  // 0: wlr foreign-toplevel does not carry it (KDE's window management does)
     bool activated = false;
     bool operator==(const Toplevel &) const = default;
 };
@@ -34,6 +34,7 @@ public:
     void setAppId(quintptr handle, const QString &appId);
     void setTitle(quintptr handle, const QString &title);
     void setActivated(quintptr handle, bool activated);
+    void setPid(quintptr handle, qint64 pid);
     void done(quintptr handle);
     void closed(quintptr handle);
 

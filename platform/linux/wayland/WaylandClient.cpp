@@ -4,6 +4,7 @@
 
 #include "ext-idle-notify-v1-client-protocol.h"
 #include "idle-client-protocol.h"
+#include "plasma-window-management-client-protocol.h"
 #include "wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
 
 #include <QFile>
@@ -39,6 +40,8 @@ struct WaylandClient::Globals {
     wl_seat *seat = nullptr;
     zwlr_foreign_toplevel_manager_v1 *toplevelManager = nullptr;
     std::map<quintptr, zwlr_foreign_toplevel_handle_v1 *> handles;
+    org_kde_plasma_window_management *plasmaManager = nullptr;
+    std::map<quintptr, org_kde_plasma_window *> plasmaWindows;
     ext_idle_notifier_v1 *extNotifier = nullptr;
     ext_idle_notification_v1 *extNotification = nullptr;
     org_kde_kwin_idle *kdeIdle = nullptr;
@@ -47,12 +50,12 @@ struct WaylandClient::Globals {
     // Binds the advertised global at the lower of its version and the one this code was built for:
     // an event from a newer version would have no handler here.
     template <typename T>
-    T *bind(const wl_interface &interface)
+    T *bind(const wl_interface &interface, uint32_t highest = UINT32_MAX)
     {
         const auto it = advertised.find(QString::fromLatin1(interface.name));
         if (it == advertised.end())
             return nullptr;
-        const uint32_t version = std::min(it->second.version, static_cast<uint32_t>(interface.version));
+        const uint32_t version = std::min({it->second.version, static_cast<uint32_t>(interface.version), highest});
         return static_cast<T *>(wl_registry_bind(registry, it->second.name, &interface, version));
     }
 
@@ -60,6 +63,10 @@ struct WaylandClient::Globals {
     {
         for (const auto &[k, handle] : handles)
             zwlr_foreign_toplevel_handle_v1_destroy(handle);
+        for (const auto &[k, window] : plasmaWindows)
+            org_kde_plasma_window_destroy(window);
+        if (plasmaManager)
+            org_kde_plasma_window_management_destroy(plasmaManager);
         if (extNotification)
             ext_idle_notification_v1_destroy(extNotification);
         if (extNotifier)
@@ -132,6 +139,69 @@ struct WaylandListeners {
     }
     static constexpr zwlr_foreign_toplevel_manager_v1_listener manager{toplevel, finished};
 
+    // KDE's plasma window management: no "done" event, each event is whole in itself, and the
+    // batch ends at the end of the dispatch as for foreign-toplevel.
+    using Window = org_kde_plasma_window;
+    static void plasmaAppId(void *data, Window *w, const char *appId)
+    {
+        of(data).m_toplevels.setAppId(key(w), QString::fromUtf8(appId));
+        of(data).m_toplevels.done(key(w));
+    }
+    static void plasmaState(void *data, Window *w, uint32_t flags)
+    {
+        of(data).m_toplevels.setActivated(key(w), (flags & ORG_KDE_PLASMA_WINDOW_MANAGEMENT_STATE_ACTIVE) != 0);
+        of(data).m_toplevels.done(key(w));
+    }
+    static void plasmaPid(void *data, Window *w, uint32_t pid)
+    {
+        of(data).m_toplevels.setPid(key(w), pid);
+        of(data).m_toplevels.done(key(w));
+    }
+    static void plasmaUnmapped(void *data, Window *w)
+    {
+        WaylandClient &client = of(data);
+        client.m_toplevels.closed(key(w));
+        client.m_globals->plasmaWindows.erase(key(w));
+        org_kde_plasma_window_destroy(w);
+    }
+    static void text(void *, Window *, const char *) {}
+    static void plain(void *, Window *) {}
+    static constexpr org_kde_plasma_window_listener plasmaWindow{
+        .title_changed = text,
+        .app_id_changed = plasmaAppId,
+        .state_changed = plasmaState,
+        .virtual_desktop_changed = [](void *, Window *, int32_t) {},
+        .themed_icon_name_changed = text,
+        .unmapped = plasmaUnmapped,
+        .initial_state = plain,
+        .parent_window = [](void *, Window *, Window *) {},
+        .geometry = [](void *, Window *, int32_t, int32_t, uint32_t, uint32_t) {},
+        .icon_changed = plain,
+        .pid_changed = plasmaPid,
+        .virtual_desktop_entered = text,
+        .virtual_desktop_left = text,
+        .application_menu = [](void *, Window *, const char *, const char *) {},
+        .activity_entered = text,
+        .activity_left = text,
+        .resource_name_changed = text,
+    };
+    static void plasmaWindowCreated(void *data, org_kde_plasma_window_management *manager, uint32_t id)
+    {
+        WaylandClient &client = of(data);
+        Window *w = org_kde_plasma_window_management_get_window(manager, id);
+        client.m_globals->plasmaWindows[key(w)] = w;
+        client.m_toplevels.created(key(w));
+        org_kde_plasma_window_add_listener(w, &plasmaWindow, data);
+    }
+    static constexpr org_kde_plasma_window_management_listener plasmaManager{
+        .show_desktop_changed = [](void *, org_kde_plasma_window_management *, uint32_t) {},
+        .window = plasmaWindowCreated,
+        .stacking_order_changed = [](void *, org_kde_plasma_window_management *, wl_array *) {},
+        .stacking_order_uuid_changed = [](void *, org_kde_plasma_window_management *, const char *) {},
+        // Bound below version 13, the compositor names new windows by id only.
+        .window_with_uuid = [](void *, org_kde_plasma_window_management *, uint32_t, const char *) {},
+    };
+
     static void extIdled(void *data, ext_idle_notification_v1 *) { idled(data); }
     static void extResumed(void *data, ext_idle_notification_v1 *) { resumed(data); }
     static constexpr ext_idle_notification_v1_listener extIdle{extIdled, extResumed};
@@ -196,9 +266,15 @@ bool WaylandClient::startToplevels(Millis timeout)
         return false;
     m_globals->toplevelManager =
         m_globals->bind<zwlr_foreign_toplevel_manager_v1>(zwlr_foreign_toplevel_manager_v1_interface);
-    if (!m_globals->toplevelManager)
-        return false;
-    zwlr_foreign_toplevel_manager_v1_add_listener(m_globals->toplevelManager, &WaylandListeners::manager, this);
+    if (m_globals->toplevelManager) {
+        zwlr_foreign_toplevel_manager_v1_add_listener(m_globals->toplevelManager, &WaylandListeners::manager, this);
+    } else {
+        m_globals->plasmaManager =
+            m_globals->bind<org_kde_plasma_window_management>(org_kde_plasma_window_management_interface, 12);
+        if (!m_globals->plasmaManager)
+            return false;
+        org_kde_plasma_window_management_add_listener(m_globals->plasmaManager, &WaylandListeners::plasmaManager, this);
+    }
     // Two round trips: the first brings the handles, the second their first state.
     const bool answered = roundtrip(timeout) && roundtrip(timeout);
     m_toplevels.commit(m_clock.monotonic());

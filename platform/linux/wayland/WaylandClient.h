@@ -18,7 +18,8 @@ struct wl_display;
 namespace fennimar {
 
 // One connection to the Wayland compositor through libwayland-client: the globals it advertises,
-// and, once started, its window list (wlr foreign-toplevel management) and an idle notification
+// and, once started, its window list (wlr foreign-toplevel management, else KDE's plasma window
+// management, which KWin offers only to installed programs it knows) and an idle notification
 // (ext-idle-notify-v1 or org_kde_kwin_idle). The display's fd is watched by a socket notifier, so
 // events are read on the main loop as they come; pump() reads what is waiting without blocking, for
 // callers that do not run the loop. Every wait for the compositor is bounded. Main thread only.
@@ -36,8 +37,8 @@ public:
     // The command name of the process at the other end of the socket ("sway", "weston"), or empty.
     QString compositorName() const;
 
-    // Binds the window list and reads its first state, waiting at most timeout. False when the
-    // compositor does not offer it or did not answer.
+    // Binds the window list (foreign-toplevel, else plasma window management) and reads its first
+    // state, waiting at most timeout. False when the compositor offers neither or did not answer.
     bool startToplevels(Millis timeout);
     // Asks for an idle notification after idleTimeout without input, from the given source (ext or
     // KDE). False when the compositor does not offer it.

@@ -4,6 +4,8 @@
 #include "platform/linux/AppResolver.h"
 #include "platform/linux/DesktopEntryCatalog.h"
 #include "platform/linux/atspi/AtspiActiveFrame.h"
+#include "platform/linux/wayland/GnomeExtension.h"
+#include "platform/linux/wayland/KwinScript.h"
 #include "platform/linux/wayland/SocketPeers.h"
 #include "platform/linux/wayland/SwayIpc.h"
 #include "platform/linux/wayland/WaylandClient.h"
@@ -68,6 +70,18 @@ WaylandDesktop::WaylandDesktop(Clock &clock, DesktopEntryCatalog &catalog, std::
         offer.accessibilityBus = m_bus.interface()->isServiceRegistered(a11y) ||
                                  m_bus.interface()->activatableServiceNames().value().contains(a11y);
     }
+    // A desktop's own route costs a script or an extension inside its shell: only where needed.
+    const bool windowList = offer.swayIpc ||
+                            offer.globals.contains(QStringLiteral("zwlr_foreign_toplevel_manager_v1")) ||
+                            offer.globals.contains(QStringLiteral("org_kde_plasma_window_management"));
+    if (!windowList && offer.busNames.contains(QStringLiteral("org.kde.KWin"))) {
+        m_kwin = std::make_unique<KwinScript>(clock, m_bus, options.connectTimeout);
+        offer.kwinScript = m_kwin->error();
+    }
+    if (!windowList && (!m_kwin || !m_kwin->loaded()) && offer.busNames.contains(QStringLiteral("org.gnome.Shell"))) {
+        m_gnome = std::make_unique<GnomeExtension>(clock, m_bus, options.connectTimeout, options.dataHome);
+        offer.gnomeExtension = m_gnome->problem();
+    }
     m_socketPath =
         options.display.isEmpty() ? qEnvironmentVariable("WAYLAND_DISPLAY") : QString::fromLocal8Bit(options.display);
     if (m_socketPath.isEmpty())
@@ -79,13 +93,18 @@ WaylandDesktop::WaylandDesktop(Clock &clock, DesktopEntryCatalog &catalog, std::
     m_choice = chooseSources(offer);
     if (m_choice.front != FrontSource::SwayIpc)
         m_sway.reset();
+    if (m_choice.front != FrontSource::KwinScript)
+        m_kwin.reset();
+    if (m_choice.front != FrontSource::GnomeExtension)
+        m_gnome.reset();
     if (m_choice.front == FrontSource::AtspiActiveFrame)
         m_atspi = std::make_unique<atspi::AtspiActiveFrame>(clock, m_bus, atspi::AtspiActiveFrame::Options{});
     // Beside sway's IPC the window list still says whether anything has focus at all: a screen
     // locker takes the focus without a window event on the IPC socket.
     m_toplevelGate = m_choice.front == FrontSource::SwayIpc &&
                      offer.globals.contains(QStringLiteral("zwlr_foreign_toplevel_manager_v1"));
-    if ((m_choice.front == FrontSource::ForeignToplevel || m_toplevelGate) &&
+    if ((m_choice.front == FrontSource::ForeignToplevel || m_choice.front == FrontSource::PlasmaWindows ||
+         m_toplevelGate) &&
         !m_wayland->startToplevels(options.connectTimeout))
         Log::warn(QStringLiteral("the compositor did not send its window list in time · it may still come"));
     if (m_choice.idle == IdleSource::ExtIdleNotify || m_choice.idle == IdleSource::KdeIdle)
@@ -109,7 +128,7 @@ std::optional<RunningApp> WaylandDesktop::frontmostApp()
         const bool anyFocus = !m_toplevelGate || m_wayland->toplevels().front(m_clock.monotonic()).has_value();
         if (const auto &view = m_sway->focused(); view && anyFocus)
             window = Window{view->appId, view->wmClass, view->wmInstance, view->pid};
-    } else if (m_choice.front == FrontSource::ForeignToplevel) {
+    } else if (m_choice.front == FrontSource::ForeignToplevel || m_choice.front == FrontSource::PlasmaWindows) {
         m_wayland->pump();
         const ToplevelTracker &toplevels = m_wayland->toplevels();
         if (toplevels.ambiguous() && !m_warnedAmbiguous) {
@@ -120,6 +139,9 @@ std::optional<RunningApp> WaylandDesktop::frontmostApp()
         }
         if (const auto front = toplevels.front(m_clock.monotonic()))
             window = Window{front->appId, front->appId, QString(), front->pid};
+    } else if (m_choice.front == FrontSource::KwinScript || m_choice.front == FrontSource::GnomeExtension) {
+        if (const auto front = m_kwin ? m_kwin->frontmost() : m_gnome->frontmost())
+            window = Window{front->appId, front->wmClass, front->wmInstance, front->pid};
     } else if (m_choice.front == FrontSource::AtspiActiveFrame) {
         if (const auto front = m_atspi->front())
             window = Window{QString(), QString(), QString(), front->pid};
@@ -222,19 +244,25 @@ QString WaylandDesktop::samplingProblem()
         return m_choice.problem;
     const QString compositor = m_compositor.isEmpty() ? QStringLiteral("this Wayland compositor") : m_compositor;
     if (m_choice.front == FrontSource::AtspiActiveFrame) {
+        const QString route = m_choice.route.isEmpty() ? QString() : m_choice.route + QStringLiteral("; meanwhile ");
         switch (m_atspi->status()) {
             case atspi::AtspiActiveFrame::Status::Unreachable:
-                return QStringLiteral(
-                           "the accessibility bus does not answer, and it is the only way to see the app "
-                           "in front on %1")
-                    .arg(compositor);
+                return route + QStringLiteral(
+                                   "the accessibility bus does not answer, and it is the only way to see the app "
+                                   "in front on %1")
+                                   .arg(compositor);
             case atspi::AtspiActiveFrame::Status::Disabled:
-                return QStringLiteral("the desktop's accessibility support is off, so most apps cannot be seen on %1")
-                    .arg(compositor);
+                return route +
+                       QStringLiteral("the desktop's accessibility support is off, so most apps cannot be seen on %1")
+                           .arg(compositor);
             default:
                 return m_choice.limit;
         }
     }
+    if (m_choice.front == FrontSource::KwinScript)
+        return m_kwin->error();
+    if (m_choice.front == FrontSource::GnomeExtension)
+        return m_gnome->problem();
     const bool lost = m_choice.front == FrontSource::SwayIpc ? !m_sway->connected()
                                                              : m_wayland->lost() || m_wayland->toplevelsFinished();
     if (lost)

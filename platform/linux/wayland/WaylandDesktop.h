@@ -20,12 +20,15 @@ class DesktopEntryCatalog;
 namespace atspi {
 class AtspiActiveFrame;
 }
+class GnomeExtension;
+class KwinScript;
 class SwayIpc;
 class WaylandClient;
 struct Toplevel;
 
 // The desktop of a Wayland session. At construction it finds what the session really offers (the
-// compositor's globals, sway's socket, session-bus names), chooses the sources (see chooseSources)
+// compositor's globals, sway's socket, session-bus names, and where nothing else shows the window
+// in front, whether KWin runs our script or GNOME Shell our extension), chooses the sources (see chooseSources)
 // and logs the choice once with what was missing. The app in front and idle time then arrive as
 // events on the main loop; a tick reads them from memory after a non-blocking read of the sockets,
 // except Mutter's idle time, which is one asynchronous D-Bus call per tick whose answer the next
@@ -42,6 +45,7 @@ public:
         QString swaySocket;           // empty: $SWAYSOCK
         Millis connectTimeout{2000};  // a compositor still starting lists its globals late
         Millis idleTimeout{1000};     // the idle notification's timeout: the idle time's resolution
+        QString dataHome{};           // where our GNOME Shell extension is installed; empty: the user's
     };
 
     // lock may be null (never locked). The catalog must outlive this object.
@@ -73,6 +77,8 @@ private:
     QDBusConnection m_bus;
     std::unique_ptr<WaylandClient> m_wayland;
     std::unique_ptr<SwayIpc> m_sway;
+    std::unique_ptr<KwinScript> m_kwin;
+    std::unique_ptr<GnomeExtension> m_gnome;
     std::unique_ptr<atspi::AtspiActiveFrame> m_atspi;
     QString m_socketPath;                                     // the compositor's socket, whose peers name pids
     std::map<QString, std::pair<qint64, Millis>> m_peerPids;  // app_id -> pid found among them (0: none), when

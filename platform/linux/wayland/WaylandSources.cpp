@@ -1,10 +1,13 @@
 #include "platform/linux/wayland/WaylandSources.h"
 
+#include <tuple>
+
 namespace fennimar {
 
 namespace {
 
 const QString kForeignToplevel = QStringLiteral("zwlr_foreign_toplevel_manager_v1");
+const QString kPlasmaWindows = QStringLiteral("org_kde_plasma_window_management");
 const QString kExtIdle = QStringLiteral("ext_idle_notifier_v1");
 const QString kKdeIdle = QStringLiteral("org_kde_kwin_idle");
 const QString kSeat = QStringLiteral("wl_seat");
@@ -51,6 +54,28 @@ SourceChoice chooseSources(const WaylandOffer &offer)
         else
             choice.passedOver << QStringLiteral("wlr foreign-toplevel: no %1 global").arg(kForeignToplevel);
     }
+    if (choice.front == FrontSource::None && offer.busNames.contains(QStringLiteral("org.kde.KWin"))) {
+        if (offer.globals.contains(kPlasmaWindows))
+            choice.front = FrontSource::PlasmaWindows;
+        else
+            choice.passedOver << QStringLiteral(
+                                     "plasma window management: no %1 global (KWin offers it only to "
+                                     "programs installed with a desktop file that asks for it)")
+                                     .arg(kPlasmaWindows);
+    }
+    // The desktop's own route, where it was tried: why it failed comes first in what the user reads.
+    for (const auto &[route, name, source] :
+         {std::tuple{&offer.kwinScript, "KWin script", FrontSource::KwinScript},
+          std::tuple{&offer.gnomeExtension, "GNOME Shell extension", FrontSource::GnomeExtension}}) {
+        if (choice.front != FrontSource::None || !*route)
+            continue;
+        if ((*route)->isEmpty()) {
+            choice.front = source;
+        } else {
+            choice.passedOver << QStringLiteral("%1: %2").arg(QLatin1String(name), **route);
+            choice.route = **route;
+        }
+    }
     if (choice.front == FrontSource::None) {
         if (offer.accessibilityBus) {
             choice.front = FrontSource::AtspiActiveFrame;
@@ -58,9 +83,11 @@ SourceChoice chooseSources(const WaylandOffer &offer)
                                "only apps that support accessibility can be seen on %1 (not terminals such as "
                                "foot or xterm, games, Wine or Java apps)")
                                .arg(compositorName(offer));
+            if (!choice.route.isEmpty())
+                choice.limit = choice.route + QStringLiteral("; meanwhile ") + choice.limit;
         } else {
             choice.passedOver << QStringLiteral("AT-SPI: no org.a11y.Bus on the session bus");
-            choice.problem = missingPiece(offer);
+            choice.problem = choice.route.isEmpty() ? missingPiece(offer) : choice.route;
         }
     }
 
@@ -105,6 +132,12 @@ QString frontSourceName(FrontSource source)
             return QStringLiteral("sway IPC");
         case FrontSource::ForeignToplevel:
             return QStringLiteral("wlr foreign-toplevel");
+        case FrontSource::PlasmaWindows:
+            return QStringLiteral("plasma window management");
+        case FrontSource::KwinScript:
+            return QStringLiteral("KWin script");
+        case FrontSource::GnomeExtension:
+            return QStringLiteral("GNOME Shell extension");
         case FrontSource::AtspiActiveFrame:
             return QStringLiteral("AT-SPI active window");
         case FrontSource::None:

@@ -1,0 +1,182 @@
+#include "platform/linux/wayland/GnomeExtension.h"
+
+#include "agent/Log.h"
+#include "platform/linux/wayland/ShellCalls.h"
+
+#include <QDBusArgument>
+#include <QDBusMetaType>
+#include <QDBusPendingCallWatcher>
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+#include <QObject>
+#include <QStandardPaths>
+
+namespace fennimar {
+
+const char *const GnomeExtension::uuid = "fennimar-agent@fennimar.app";
+
+namespace {
+
+const QString kShell = QStringLiteral("org.gnome.Shell");
+const QString kShellPath = QStringLiteral("/org/gnome/Shell");
+const QString kExtensions = QStringLiteral("org.gnome.Shell.Extensions");
+const QString kPath = QStringLiteral("/app/fennimar/Agent/FocusedWindow");
+const QString kInterface = QStringLiteral("app.fennimar.Agent.FocusedWindow");
+// The Shell's ExtensionState values this agent tells apart.
+enum : int { kEnabled = 1, kDisabled = 2, kError = 3, kOutOfDate = 4 };
+// Someone who turns the extension off finds it on again after at most this long.
+constexpr Millis kReenableEvery{60000};
+
+// The extension's "(sssx)": the Shell's app id ("<desktop id>.desktop", or "window:N" when the
+// window matches no app), the WM_CLASS class and instance, and the pid.
+std::optional<ShellWindow> windowFrom(const QVariant &value)
+{
+    if (!value.canConvert<QDBusArgument>())
+        return std::nullopt;
+    const QDBusArgument argument = value.value<QDBusArgument>();
+    QString app, wmClass, wmInstance;
+    qint64 pid = 0;
+    argument.beginStructure();
+    argument >> app >> wmClass >> wmInstance >> pid;
+    argument.endStructure();
+    if (app.isEmpty() && wmClass.isEmpty() && pid <= 0)
+        return std::nullopt;
+    if (app.startsWith(QLatin1String("window:")))
+        app.clear();
+    if (app.endsWith(QLatin1String(".desktop")))
+        app.chop(8);
+    return ShellWindow{app, wmClass, wmInstance, pid};
+}
+
+}  // namespace
+
+// Receives the Shell's signals: QtDBus delivers them only to slots.
+class GnomeExtension::Listener : public QObject {
+    Q_OBJECT
+public:
+    explicit Listener(GnomeExtension &owner) : m_owner(owner) {}
+
+public Q_SLOTS:
+    void windowChanged(const QDBusMessage &message)
+    {
+        if (m_owner.m_state == State::Running)
+            m_owner.m_front = windowFrom(message.arguments().value(0));
+    }
+    void extensionChanged(const QString &changed, const QVariantMap &info)
+    {
+        if (changed == QLatin1String(GnomeExtension::uuid))
+            m_owner.takeState(info);
+    }
+
+private:
+    GnomeExtension &m_owner;
+};
+
+GnomeExtension::GnomeExtension(Clock &clock, QDBusConnection bus, Millis timeout, QString dataHome)
+    : m_clock(clock), m_bus(std::move(bus)), m_timeout(timeout), m_listener(std::make_unique<Listener>(*this))
+{
+    if (dataHome.isEmpty())
+        dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (const QString failed = install(dataHome); !failed.isEmpty()) {
+        m_problem = failed;
+        return;
+    }
+    m_bus.connect(kShell, kPath, kInterface, QStringLiteral("Changed"), m_listener.get(),
+                  SLOT(windowChanged(QDBusMessage)));
+    m_bus.connect(kShell, kShellPath, kExtensions, QStringLiteral("ExtensionStateChanged"), m_listener.get(),
+                  SLOT(extensionChanged(QString, QVariantMap)));
+    const auto info = [&] {
+        const QDBusMessage reply = callShell(m_bus, kShell, kShellPath, kExtensions, QStringLiteral("GetExtensionInfo"),
+                                             {QString::fromLatin1(uuid)}, m_timeout);
+        return reply.type() == QDBusMessage::ReplyMessage
+                   ? qdbus_cast<QVariantMap>(reply.arguments().value(0).value<QDBusArgument>())
+                   : QVariantMap{{QStringLiteral("error"), reply.errorMessage()}};
+    };
+    QVariantMap found = info();
+    if (found.value(QStringLiteral("state")).toInt() != kEnabled && found.contains(QStringLiteral("state"))) {
+        callShell(m_bus, kShell, kShellPath, kExtensions, QStringLiteral("EnableExtension"),
+                  {QString::fromLatin1(uuid)}, m_timeout);
+        found = info();
+    }
+    takeState(found);
+}
+
+GnomeExtension::~GnomeExtension() = default;
+
+void GnomeExtension::takeState(const QVariantMap &info)
+{
+    const State was = m_state;
+    const int state = info.value(QStringLiteral("state"), -1).toInt();
+    const QString error = info.value(QStringLiteral("error")).toString();
+    m_front.reset();
+    m_state = State::Failed;
+    if (state == kEnabled) {
+        m_state = State::Running;
+        m_problem.clear();
+        askWindow();
+    } else if (state < 0 && error.isEmpty()) {
+        // The Shell knows only the extensions it found at login.
+        m_state = State::NeedsLogin;
+        m_problem = QStringLiteral(
+            "the agent's GNOME Shell extension was just installed and starts at the next login: log out and back in");
+    } else if (state < 0) {
+        m_problem = QStringLiteral("GNOME Shell does not answer: %1").arg(error);
+    } else if (state == kError) {
+        m_problem = QStringLiteral("GNOME Shell could not run the agent's extension: %1").arg(error);
+    } else if (state == kOutOfDate) {
+        m_problem = QStringLiteral("the agent's GNOME Shell extension does not support this version of GNOME Shell");
+    } else {
+        m_problem = QStringLiteral("the agent's GNOME Shell extension is turned off");
+        if (state == kDisabled && (!m_reenabledAt || m_clock.monotonic() - *m_reenabledAt >= kReenableEvery)) {
+            m_reenabledAt = m_clock.monotonic();
+            Log::warn(m_problem + QStringLiteral(" · turning it on again"));
+            m_bus.asyncCall(
+                QDBusMessage::createMethodCall(kShell, kShellPath, kExtensions, QStringLiteral("EnableExtension"))
+                    << QString::fromLatin1(uuid),
+                static_cast<int>(m_timeout.count()));
+        }
+    }
+    if (was == State::Running && m_state != State::Running)
+        Log::warn(m_problem);
+}
+
+void GnomeExtension::askWindow()
+{
+    const QDBusMessage ask = QDBusMessage::createMethodCall(kShell, kPath, kInterface, QStringLiteral("Get"));
+    auto *watcher =
+        new QDBusPendingCallWatcher(m_bus.asyncCall(ask, static_cast<int>(m_timeout.count())), m_listener.get());
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, m_listener.get(), [this, watcher] {
+        watcher->deleteLater();
+        const QDBusMessage reply = watcher->reply();
+        if (m_state == State::Running && reply.type() == QDBusMessage::ReplyMessage)
+            m_front = windowFrom(reply.arguments().value(0));
+    });
+}
+
+QString GnomeExtension::install(const QString &dataHome)
+{
+    const QString target = dataHome + QStringLiteral("/gnome-shell/extensions/") + QString::fromLatin1(uuid);
+    if (!QDir().mkpath(target))
+        return QStringLiteral("this agent could not install its GNOME Shell extension in %1").arg(target);
+    for (const char *name : {"metadata.json", "extension.js"}) {
+        QFile shipped(
+            QStringLiteral(":/fennimar/shell/%1/%2").arg(QString::fromLatin1(uuid), QString::fromLatin1(name)));
+        const QString path = target + QLatin1Char('/') + QString::fromLatin1(name);
+        if (!shipped.open(QIODevice::ReadOnly))
+            return QStringLiteral("this agent was built without its GNOME Shell extension");
+        const QByteArray content = shipped.readAll();
+        if (QFile current(path); current.open(QIODevice::ReadOnly) && current.readAll() == content)
+            continue;
+        // Replaced whole: the Shell may read it at any moment.
+        QSaveFile installed(path);
+        if (!installed.open(QIODevice::WriteOnly) || installed.write(content) != content.size() || !installed.commit())
+            return QStringLiteral("this agent could not install its GNOME Shell extension in %1: %2")
+                .arg(target, installed.errorString());
+    }
+    return {};
+}
+
+}  // namespace fennimar
+
+#include "GnomeExtension.moc"

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "platform/Clock.h"
+#include "platform/linux/wayland/ShellWindow.h"
+
+#include <QDBusConnection>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+namespace fennimar {
+
+// The app in front on GNOME: GNOME Shell shows the focused window on Wayland only to its own
+// extensions, so this agent ships one (a few lines of JavaScript) that exports the focused window on
+// the Shell's session-bus connection with a signal on every change. At construction it installs
+// the extension for this user, asks the Shell to enable it and reads its state. The Shell finds a
+// newly installed extension only at the next login; until then state() is NeedsLogin. When someone
+// turns it off, it is turned on again at most once a minute. Main thread only.
+class GnomeExtension {
+public:
+    enum class State { Running, NeedsLogin, Failed };
+
+    // dataHome: where extensions are installed (gnome-shell/extensions/<uuid> under it); empty:
+    // $XDG_DATA_HOME or ~/.local/share. Each D-Bus call waits at most timeout.
+    GnomeExtension(Clock &clock, QDBusConnection bus, Millis timeout, QString dataHome = {});
+    ~GnomeExtension();
+    GnomeExtension(const GnomeExtension &) = delete;
+    GnomeExtension &operator=(const GnomeExtension &) = delete;
+
+    State state() const { return m_state; }
+    // Why the extension is not running, in words a parent can act on; empty while it runs.
+    QString problem() const { return m_problem; }
+
+    // The window the extension last reported in focus; nothing while no window has focus or the
+    // extension is not running. Costs nothing: the answer arrives as a signal.
+    std::optional<ShellWindow> frontmost() const { return m_front; }
+
+    static const char *const uuid;
+    // Writes the extension's files under dataHome, leaving files that already match untouched (the
+    // Shell watches them). Empty on success, else why not.
+    static QString install(const QString &dataHome);
+
+private:
+    class Listener;
+    void takeState(const QVariantMap &info);
+    void askWindow();
+
+    Clock &m_clock;
+    QDBusConnection m_bus;
+    Millis m_timeout;
+    std::unique_ptr<Listener> m_listener;
+    State m_state = State::Failed;
+    QString m_problem;
+    std::optional<ShellWindow> m_front;
+    std::optional<Millis> m_reenabledAt;
+};
+
+}  // namespace fennimar

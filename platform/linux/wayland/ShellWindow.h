@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+
+namespace fennimar {
+
+// The window with keyboard focus as a desktop shell's own script or extension reports it: the
+// app's desktop id as the shell knows it (a Wayland app_id, or empty), the WM_CLASS class and
+// instance (or their Wayland counterparts), and the pid of the window's client.
+struct ShellWindow {
+    QString appId, wmClass, wmInstance;
+    qint64 pid = 0;
+};
+
+}  // namespace fennimar
