@@ -4,6 +4,7 @@
 #include "platform/linux/wayland/ShellCalls.h"
 
 #include <QDBusArgument>
+#include <QDBusVariant>
 #include <QDBusMetaType>
 #include <QDBusPendingCallWatcher>
 #include <QDir>
@@ -78,7 +79,11 @@ GnomeExtension::GnomeExtension(Clock &clock, QDBusConnection bus, Millis timeout
 {
     if (dataHome.isEmpty())
         dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    if (const QString failed = install(dataHome); !failed.isEmpty()) {
+    const QDBusMessage version = callShell(m_bus, kShell, kShellPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+                                           QStringLiteral("Get"), {kShell, QStringLiteral("ShellVersion")}, m_timeout);
+    const int major =
+        version.arguments().value(0).value<QDBusVariant>().variant().toString().section('.', 0, 0).toInt();
+    if (const QString failed = install(dataHome, major); !failed.isEmpty()) {
         m_problem = failed;
         return;
     }
@@ -154,18 +159,19 @@ void GnomeExtension::askWindow()
     });
 }
 
-QString GnomeExtension::install(const QString &dataHome)
+QString GnomeExtension::install(const QString &dataHome, int shellMajor)
 {
+    const QString shipped =
+        QStringLiteral(":/fennimar/shell/") + (shellMajor >= 45 ? QStringLiteral("esm/") : QString());
     const QString target = dataHome + QStringLiteral("/gnome-shell/extensions/") + QString::fromLatin1(uuid);
     if (!QDir().mkpath(target))
         return QStringLiteral("this agent could not install its GNOME Shell extension in %1").arg(target);
     for (const char *name : {"metadata.json", "extension.js"}) {
-        QFile shipped(
-            QStringLiteral(":/fennimar/shell/%1/%2").arg(QString::fromLatin1(uuid), QString::fromLatin1(name)));
+        QFile source(shipped + QString::fromLatin1(uuid) + QLatin1Char('/') + QString::fromLatin1(name));
         const QString path = target + QLatin1Char('/') + QString::fromLatin1(name);
-        if (!shipped.open(QIODevice::ReadOnly))
+        if (!source.open(QIODevice::ReadOnly))
             return QStringLiteral("this agent was built without its GNOME Shell extension");
-        const QByteArray content = shipped.readAll();
+        const QByteArray content = source.readAll();
         if (QFile current(path); current.open(QIODevice::ReadOnly) && current.readAll() == content)
             continue;
         // Replaced whole: the Shell may read it at any moment.

@@ -37,9 +37,10 @@ public:
     std::optional<ShellWindow> frontmost() const { return m_front; }
 
     static const char *const uuid;
-    // Writes the extension's files under dataHome, leaving files that already match untouched (the
-    // Shell watches them). Empty on success, else why not.
-    static QString install(const QString &dataHome);
+    // Writes the extension's files for GNOME Shell shellMajor (0: unknown) under dataHome, leaving
+    // files that already match untouched (the Shell watches them). From 45 on the Shell loads
+    // extensions only as ES modules, before 45 only as plain scripts. Empty on success, else why not.
+    static QString install(const QString &dataHome, int shellMajor = 0);
 
 private:
     class Listener;
