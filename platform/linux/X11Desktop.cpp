@@ -123,13 +123,15 @@ std::unique_ptr<X11Desktop::Connection> X11Desktop::Connection::open(const QByte
 }
 
 X11Desktop::X11Desktop(Clock &clock, DesktopEntryCatalog &catalog, std::unique_ptr<ScreenLockMonitor> lock,
-                       QByteArray display)
+                       QByteArray display, bool besideWayland)
     : m_clock(clock), m_catalog(catalog), m_lock(std::move(lock)), m_display(std::move(display))
 {
     const auto problem = sessionProblem();
-    // An explicit display is used even without $DISPLAY; a Wayland session is never trusted.
-    if (problem && (m_display.isEmpty() || !qEnvironmentVariable("WAYLAND_DISPLAY").isEmpty() ||
-                    qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland"))) {
+    // An explicit display is used even without $DISPLAY; a Wayland session is trusted only by the
+    // Wayland layer, which knows when an X window is in front.
+    if (problem && !besideWayland &&
+        (m_display.isEmpty() || !qEnvironmentVariable("WAYLAND_DISPLAY").isEmpty() ||
+         qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland"))) {
         m_unsupported = true;
         m_unsupportedReason =
             qEnvironmentVariable("DISPLAY").isEmpty() && qEnvironmentVariable("WAYLAND_DISPLAY").isEmpty()

@@ -27,9 +27,10 @@ class DesktopEntryCatalog;
 class X11Desktop : public Desktop {
 public:
     // display: the X display to use; empty means $DISPLAY. lock may be null (never locked). The
-    // catalog must outlive this object.
+    // catalog must outlive this object. besideWayland: this is Xwayland's display, asked by the
+    // Wayland desktop layer only about a window it knows to be an X window.
     X11Desktop(Clock &clock, DesktopEntryCatalog &catalog, std::unique_ptr<ScreenLockMonitor> lock,
-               QByteArray display = {});
+               QByteArray display = {}, bool besideWayland = false);
     ~X11Desktop() override;
     X11Desktop(const X11Desktop &) = delete;
     X11Desktop &operator=(const X11Desktop &) = delete;

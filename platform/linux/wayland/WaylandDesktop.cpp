@@ -3,6 +3,7 @@
 #include "agent/Log.h"
 #include "platform/linux/AppResolver.h"
 #include "platform/linux/DesktopEntryCatalog.h"
+#include "platform/linux/X11Desktop.h"
 #include "platform/linux/atspi/AtspiActiveFrame.h"
 #include "platform/linux/wayland/GnomeExtension.h"
 #include "platform/linux/wayland/KwinScript.h"
@@ -155,7 +156,22 @@ std::optional<RunningApp> WaylandDesktop::frontmostApp()
         m_lastWindow = std::make_unique<Window>(*window);
         m_lastApp = resolve(*window);
     }
+    // An X window in a window list without pids: Xwayland's active window has the pid, and is
+    // believed only when it names the same app (it may lag behind the window list for a moment).
+    if (m_choice.front == FrontSource::ForeignToplevel && m_lastApp && m_lastApp->pid <= 0 &&
+        !m_lastApp->identifier.isEmpty()) {
+        if (auto x = xwaylandFront(); x && x->identifier == m_lastApp->identifier)
+            return x;
+    }
     return m_lastApp;
+}
+
+std::optional<RunningApp> WaylandDesktop::xwaylandFront()
+{
+    const QByteArray display = qgetenv("DISPLAY");
+    if (!m_xwayland && !display.isEmpty())
+        m_xwayland = std::make_unique<X11Desktop>(m_clock, m_catalog, nullptr, display, true);
+    return m_xwayland ? m_xwayland->frontmostApp() : std::nullopt;
 }
 
 std::optional<RunningApp> WaylandDesktop::resolve(const Window &window)

@@ -24,6 +24,7 @@ class GnomeExtension;
 class KwinScript;
 class SwayIpc;
 class WaylandClient;
+class X11Desktop;
 struct Toplevel;
 
 // The desktop of a Wayland session. At construction it finds what the session really offers (the
@@ -34,7 +35,8 @@ struct Toplevel;
 // except Mutter's idle time, which is one asynchronous D-Bus call per tick whose answer the next
 // tick uses. The window's app_id (or an Xwayland window's class) is mapped to its desktop entry
 // through AppResolver, with the pid that foreign-toplevel lacks taken from the processes connected
-// to the compositor's socket (looked up on a window change, not per tick); the accessibility bus's answer, which has no
+// to the compositor's socket (looked up on a window change, not per tick), or for an Xwayland window (whose peer
+// is Xwayland) from Xwayland's own active window; the accessibility bus's answer, which has no
 // app_id, through its pid. When no source can tell the app in front, nothing is ever in front and samplingProblem()
 // says why; when the only source is the accessibility bus, samplingProblem() says which apps it cannot see. Main thread
 // only.
@@ -70,6 +72,7 @@ private:
     std::optional<RunningApp> resolve(const Window &window);
     void askMutterIdle();
     qint64 peerPid(const QString &appId);
+    std::optional<RunningApp> xwaylandFront();
 
     Clock &m_clock;
     DesktopEntryCatalog &m_catalog;
@@ -77,6 +80,7 @@ private:
     QDBusConnection m_bus;
     std::unique_ptr<WaylandClient> m_wayland;
     std::unique_ptr<SwayIpc> m_sway;
+    std::unique_ptr<X11Desktop> m_xwayland;  // Xwayland's display, for X windows without a pid
     std::unique_ptr<KwinScript> m_kwin;
     std::unique_ptr<GnomeExtension> m_gnome;
     std::unique_ptr<atspi::AtspiActiveFrame> m_atspi;
