@@ -28,6 +28,8 @@ const QString kInterface = QStringLiteral("app.fennimar.Agent.FocusedWindow");
 enum : int { kEnabled = 1, kDisabled = 2, kError = 3, kOutOfDate = 4 };
 // Someone who turns the extension off finds it on again after at most this long.
 constexpr Millis kReenableEvery{60000};
+// A Shell that did not answer (still starting, or busy) is asked again after this long.
+constexpr Millis kAskAgainEvery{5000};
 
 // The extension's "(sssx)": the Shell's app id ("<desktop id>.desktop", or "window:N" when the
 // window matches no app), the WM_CLASS class and instance, and the pid.
@@ -105,6 +107,7 @@ GnomeExtension::GnomeExtension(Clock &clock, QDBusConnection bus, Millis timeout
         found = info();
     }
     takeState(found);
+    m_askedAt = m_clock.monotonic();
 }
 
 GnomeExtension::~GnomeExtension() = default;
@@ -126,6 +129,7 @@ void GnomeExtension::takeState(const QVariantMap &info)
         m_problem = QStringLiteral(
             "the agent's GNOME Shell extension was just installed and starts at the next login: log out and back in");
     } else if (state < 0) {
+        m_state = State::Unanswered;
         m_problem = QStringLiteral("GNOME Shell does not answer: %1").arg(error);
     } else if (state == kError) {
         m_problem = QStringLiteral("GNOME Shell could not run the agent's extension: %1").arg(error);
@@ -133,7 +137,7 @@ void GnomeExtension::takeState(const QVariantMap &info)
         m_problem = QStringLiteral("the agent's GNOME Shell extension does not support this version of GNOME Shell");
     } else {
         m_problem = QStringLiteral("the agent's GNOME Shell extension is turned off");
-        if (state == kDisabled && (!m_reenabledAt || m_clock.monotonic() - *m_reenabledAt >= kReenableEvery)) {
+        if (!m_reenabledAt || m_clock.monotonic() - *m_reenabledAt >= kReenableEvery) {
             m_reenabledAt = m_clock.monotonic();
             Log::warn(m_problem + QStringLiteral(" · turning it on again"));
             m_bus.asyncCall(
@@ -144,6 +148,32 @@ void GnomeExtension::takeState(const QVariantMap &info)
     }
     if (was == State::Running && m_state != State::Running)
         Log::warn(m_problem);
+}
+
+std::optional<ShellWindow> GnomeExtension::frontmost()
+{
+    if (m_state == State::Unanswered && !m_asking && m_clock.monotonic() - m_askedAt >= kAskAgainEvery)
+        askState();
+    return m_front;
+}
+
+void GnomeExtension::askState()
+{
+    m_asking = true;
+    m_askedAt = m_clock.monotonic();
+    const QDBusMessage ask =
+        QDBusMessage::createMethodCall(kShell, kShellPath, kExtensions, QStringLiteral("GetExtensionInfo"))
+        << QString::fromLatin1(uuid);
+    auto *watcher =
+        new QDBusPendingCallWatcher(m_bus.asyncCall(ask, static_cast<int>(m_timeout.count())), m_listener.get());
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, m_listener.get(), [this, watcher] {
+        m_asking = false;
+        watcher->deleteLater();
+        const QDBusMessage reply = watcher->reply();
+        takeState(reply.type() == QDBusMessage::ReplyMessage
+                      ? qdbus_cast<QVariantMap>(reply.arguments().value(0).value<QDBusArgument>())
+                      : QVariantMap{{QStringLiteral("error"), reply.errorMessage()}});
+    });
 }
 
 void GnomeExtension::askWindow()

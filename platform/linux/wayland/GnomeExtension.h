@@ -16,10 +16,12 @@ namespace fennimar {
 // the Shell's session-bus connection with a signal on every change. At construction it installs
 // the extension for this user, asks the Shell to enable it and reads its state. The Shell finds a
 // newly installed extension only at the next login; until then state() is NeedsLogin. When someone
-// turns it off, it is turned on again at most once a minute. Main thread only.
+// turns it off, it is turned on again at most once a minute. A Shell still starting is asked again
+// until it answers. Main thread only.
 class GnomeExtension {
 public:
-    enum class State { Running, NeedsLogin, Failed };
+    // Unanswered: the Shell did not answer in time (it may still be starting); asked again every few seconds.
+    enum class State { Running, NeedsLogin, Unanswered, Failed };
 
     // dataHome: where extensions are installed (gnome-shell/extensions/<uuid> under it); empty:
     // $XDG_DATA_HOME or ~/.local/share. Each D-Bus call waits at most timeout.
@@ -33,8 +35,9 @@ public:
     QString problem() const { return m_problem; }
 
     // The window the extension last reported in focus; nothing while no window has focus or the
-    // extension is not running. Costs nothing: the answer arrives as a signal.
-    std::optional<ShellWindow> frontmost() const { return m_front; }
+    // extension is not running. Costs nothing: the answer arrives as a signal (while the Shell has
+    // not answered, one asynchronous call every few seconds).
+    std::optional<ShellWindow> frontmost();
 
     static const char *const uuid;
     // Writes the extension's files for GNOME Shell shellMajor (0: unknown) under dataHome, leaving
@@ -46,6 +49,7 @@ private:
     class Listener;
     void takeState(const QVariantMap &info);
     void askWindow();
+    void askState();
 
     Clock &m_clock;
     QDBusConnection m_bus;
@@ -55,6 +59,8 @@ private:
     QString m_problem;
     std::optional<ShellWindow> m_front;
     std::optional<Millis> m_reenabledAt;
+    Millis m_askedAt{0};
+    bool m_asking = false;
 };
 
 }  // namespace fennimar

@@ -365,8 +365,8 @@ bool WaylandClient::roundtrip(Millis timeout)
 void WaylandClient::markLost(const char *why)
 {
     if (!m_lost)
-        Log::warn(QStringLiteral("the Wayland compositor %1 · no app in front and idle time unknown until the agent "
-                                 "restarts")
+        Log::warn(QStringLiteral("the Wayland compositor %1 · no app in front and idle time unknown until it is "
+                                 "reached again")
                       .arg(QLatin1String(why)));
     m_lost = true;
     m_notifier.reset();

@@ -17,6 +17,8 @@
 #include <QDBusPendingReply>
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace fennimar {
 
 namespace {
@@ -24,6 +26,8 @@ namespace {
 // An answer of Mutter's this old is not extended any more: the shell stopped answering.
 constexpr Millis kMutterAnswerFresh{5000};
 constexpr int kMutterCallTimeoutMs = 1000;
+// A compositor that did not answer is looked for again after 10 s, then twice as long each time up to 5 min.
+constexpr Millis kRetryAtMost{300000};
 // A window whose app_id names no connected program is looked for again after this long.
 constexpr Millis kPeerMissKept{60000};
 
@@ -50,8 +54,24 @@ WaylandDesktop::WaylandDesktop(Clock &clock, DesktopEntryCatalog &catalog, std::
       m_catalog(catalog),
       m_lock(std::move(lock)),
       m_bus(std::move(sessionBus)),
+      m_options(std::move(options)),
       m_context(std::make_unique<QObject>())
 {
+    start();
+}
+
+void WaylandDesktop::start()
+{
+    const Options &options = m_options;
+    Clock &clock = m_clock;
+    m_kwin.reset();
+    m_gnome.reset();
+    m_atspi.reset();
+    m_sway.reset();
+    m_wayland.reset();
+    m_lastWindow.reset();
+    m_lastApp.reset();
+    m_retryAt = m_clock.monotonic() + m_retryDelay;
     WaylandOffer offer;
     m_wayland = std::make_unique<WaylandClient>(clock, options.display, options.connectTimeout);
     offer.connected = m_wayland->connected();
@@ -81,7 +101,8 @@ WaylandDesktop::WaylandDesktop(Clock &clock, DesktopEntryCatalog &catalog, std::
     }
     if (!windowList && (!m_kwin || !m_kwin->loaded()) && offer.busNames.contains(QStringLiteral("org.gnome.Shell"))) {
         m_gnome = std::make_unique<GnomeExtension>(clock, m_bus, options.connectTimeout, options.dataHome);
-        offer.gnomeExtension = m_gnome->problem();
+        // A Shell still starting is asked again: its extension stays the source meanwhile.
+        offer.gnomeExtension = m_gnome->state() == GnomeExtension::State::Unanswered ? QString() : m_gnome->problem();
     }
     m_socketPath =
         options.display.isEmpty() ? qEnvironmentVariable("WAYLAND_DISPLAY") : QString::fromLocal8Bit(options.display);
@@ -121,6 +142,12 @@ WaylandDesktop::~WaylandDesktop() = default;
 
 std::optional<RunningApp> WaylandDesktop::frontmostApp()
 {
+    // A compositor that did not answer at start (busy at login) or that went away is looked for
+    // again, less and less often.
+    if (!m_wayland->connected() && m_clock.monotonic() >= m_retryAt) {
+        m_retryDelay = std::min(m_retryDelay * 2, kRetryAtMost);
+        start();
+    }
     std::optional<Window> window;
     if (m_choice.front == FrontSource::SwayIpc) {
         m_sway->pump();

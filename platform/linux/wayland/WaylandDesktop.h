@@ -38,7 +38,8 @@ struct Toplevel;
 // to the compositor's socket (looked up on a window change, not per tick), or for an Xwayland window (whose peer
 // is Xwayland) from Xwayland's own active window; the accessibility bus's answer, which has no
 // app_id, through its pid. When no source can tell the app in front, nothing is ever in front and samplingProblem()
-// says why; when the only source is the accessibility bus, samplingProblem() says which apps it cannot see. Main thread
+// says why; when the only source is the accessibility bus, samplingProblem() says which apps it cannot see. A
+// compositor that did not answer at start or went away is looked for again, from 10 s up to every 5 min. Main thread
 // only.
 class WaylandDesktop : public Desktop {
 public:
@@ -69,6 +70,8 @@ public:
 
 private:
     struct Window;
+    // Finds what the session offers, chooses the sources and starts them, replacing earlier ones.
+    void start();
     std::optional<RunningApp> resolve(const Window &window);
     void askMutterIdle();
     qint64 peerPid(const QString &appId);
@@ -78,6 +81,9 @@ private:
     DesktopEntryCatalog &m_catalog;
     std::unique_ptr<ScreenLockMonitor> m_lock;
     QDBusConnection m_bus;
+    Options m_options;
+    Millis m_retryAt{0};
+    Millis m_retryDelay{10000};
     std::unique_ptr<WaylandClient> m_wayland;
     std::unique_ptr<SwayIpc> m_sway;
     std::unique_ptr<X11Desktop> m_xwayland;  // Xwayland's display, for X windows without a pid
