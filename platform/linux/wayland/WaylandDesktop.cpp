@@ -142,9 +142,10 @@ WaylandDesktop::~WaylandDesktop() = default;
 
 std::optional<RunningApp> WaylandDesktop::frontmostApp()
 {
-    // A compositor that did not answer at start (busy at login) or that went away is looked for
+    // A compositor that did not answer at start (busy at login) or that went away, or a session
+    // where nothing showed the window in front (KWin or GNOME Shell still starting), is looked at
     // again, less and less often.
-    if (!m_wayland->connected() && m_clock.monotonic() >= m_retryAt) {
+    if ((!m_wayland->connected() || m_choice.front == FrontSource::None) && m_clock.monotonic() >= m_retryAt) {
         m_retryDelay = std::min(m_retryDelay * 2, kRetryAtMost);
         start();
     }

@@ -39,7 +39,8 @@ struct Toplevel;
 // is Xwayland) from Xwayland's own active window; the accessibility bus's answer, which has no
 // app_id, through its pid. When no source can tell the app in front, nothing is ever in front and samplingProblem()
 // says why; when the only source is the accessibility bus, samplingProblem() says which apps it cannot see. A
-// compositor that did not answer at start or went away is looked for again, from 10 s up to every 5 min. Main thread
+// compositor that did not answer at start or went away, or a session where no source worked, is looked at again,
+// from 10 s up to every 5 min. Main thread
 // only.
 class WaylandDesktop : public Desktop {
 public:
