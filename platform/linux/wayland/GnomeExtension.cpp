@@ -77,22 +77,38 @@ private:
 };
 
 GnomeExtension::GnomeExtension(Clock &clock, QDBusConnection bus, Millis timeout, QString dataHome)
-    : m_clock(clock), m_bus(std::move(bus)), m_timeout(timeout), m_listener(std::make_unique<Listener>(*this))
+    : m_clock(clock),
+      m_bus(std::move(bus)),
+      m_timeout(timeout),
+      m_dataHome(dataHome.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+                                    : std::move(dataHome)),
+      m_listener(std::make_unique<Listener>(*this))
 {
-    if (dataHome.isEmpty())
-        dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    const QDBusMessage version = callShell(m_bus, kShell, kShellPath, QStringLiteral("org.freedesktop.DBus.Properties"),
-                                           QStringLiteral("Get"), {kShell, QStringLiteral("ShellVersion")}, m_timeout);
-    const int major =
-        version.arguments().value(0).value<QDBusVariant>().variant().toString().section('.', 0, 0).toInt();
-    if (const QString failed = install(dataHome, major); !failed.isEmpty()) {
-        m_problem = failed;
-        return;
-    }
     m_bus.connect(kShell, kPath, kInterface, QStringLiteral("Changed"), m_listener.get(),
                   SLOT(windowChanged(QDBusMessage)));
     m_bus.connect(kShell, kShellPath, kExtensions, QStringLiteral("ExtensionStateChanged"), m_listener.get(),
                   SLOT(extensionChanged(QString, QVariantMap)));
+    setUp();
+}
+
+GnomeExtension::~GnomeExtension() = default;
+
+void GnomeExtension::setUp()
+{
+    m_askedAt = m_clock.monotonic();
+    // The Shell owns its name before it serves its objects: its version comes first, and which form
+    // of the extension to install depends on it.
+    const QDBusMessage version = callShell(m_bus, kShell, kShellPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+                                           QStringLiteral("Get"), {kShell, QStringLiteral("ShellVersion")}, m_timeout);
+    if (version.type() != QDBusMessage::ReplyMessage)
+        return takeState({{QStringLiteral("error"), version.errorMessage()}});
+    const int major =
+        version.arguments().value(0).value<QDBusVariant>().variant().toString().section('.', 0, 0).toInt();
+    if (const QString failed = install(m_dataHome, major); !failed.isEmpty()) {
+        m_state = State::Failed;
+        m_problem = failed;
+        return;
+    }
     const auto info = [&] {
         const QDBusMessage reply = callShell(m_bus, kShell, kShellPath, kExtensions, QStringLiteral("GetExtensionInfo"),
                                              {QString::fromLatin1(uuid)}, m_timeout);
@@ -107,10 +123,7 @@ GnomeExtension::GnomeExtension(Clock &clock, QDBusConnection bus, Millis timeout
         found = info();
     }
     takeState(found);
-    m_askedAt = m_clock.monotonic();
 }
-
-GnomeExtension::~GnomeExtension() = default;
 
 void GnomeExtension::takeState(const QVariantMap &info)
 {
@@ -159,20 +172,23 @@ std::optional<ShellWindow> GnomeExtension::frontmost()
 
 void GnomeExtension::askState()
 {
+    // Asked without waiting: the Shell may still be stuck. Once it answers, it is set up in full.
     m_asking = true;
     m_askedAt = m_clock.monotonic();
     const QDBusMessage ask =
-        QDBusMessage::createMethodCall(kShell, kShellPath, kExtensions, QStringLiteral("GetExtensionInfo"))
-        << QString::fromLatin1(uuid);
+        QDBusMessage::createMethodCall(kShell, kShellPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+                                       QStringLiteral("Get"))
+        << kShell << QStringLiteral("ShellVersion");
     auto *watcher =
         new QDBusPendingCallWatcher(m_bus.asyncCall(ask, static_cast<int>(m_timeout.count())), m_listener.get());
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, m_listener.get(), [this, watcher] {
         m_asking = false;
         watcher->deleteLater();
         const QDBusMessage reply = watcher->reply();
-        takeState(reply.type() == QDBusMessage::ReplyMessage
-                      ? qdbus_cast<QVariantMap>(reply.arguments().value(0).value<QDBusArgument>())
-                      : QVariantMap{{QStringLiteral("error"), reply.errorMessage()}});
+        if (reply.type() == QDBusMessage::ReplyMessage)
+            setUp();
+        else
+            takeState({{QStringLiteral("error"), reply.errorMessage()}});
     });
 }
 

@@ -48,12 +48,16 @@ public:
 private:
     class Listener;
     void takeState(const QVariantMap &info);
+    // Installs the form of the extension for the Shell's version, enables it and reads its state;
+    // each call waits at most the timeout.
+    void setUp();
     void askWindow();
     void askState();
 
     Clock &m_clock;
     QDBusConnection m_bus;
     Millis m_timeout;
+    QString m_dataHome;
     std::unique_ptr<Listener> m_listener;
     State m_state = State::Failed;
     QString m_problem;
