@@ -25,7 +25,7 @@ const QString kExtensions = QStringLiteral("org.gnome.Shell.Extensions");
 const QString kPath = QStringLiteral("/app/fennimar/Agent/FocusedWindow");
 const QString kInterface = QStringLiteral("app.fennimar.Agent.FocusedWindow");
 // The Shell's ExtensionState values this agent tells apart.
-enum : int { kEnabled = 1, kDisabled = 2, kError = 3, kOutOfDate = 4 };
+enum : int { kEnabled = 1, kError = 3, kOutOfDate = 4 };
 // Someone who turns the extension off finds it on again after at most this long.
 constexpr Millis kReenableEvery{60000};
 // A Shell that did not answer (still starting, or busy) is asked again after this long.

@@ -92,9 +92,7 @@ void WaylandDesktop::start()
                                  m_bus.interface()->activatableServiceNames().value().contains(a11y);
     }
     // A desktop's own route costs a script or an extension inside its shell: only where needed.
-    const bool windowList = offer.swayIpc ||
-                            offer.globals.contains(QStringLiteral("zwlr_foreign_toplevel_manager_v1")) ||
-                            offer.globals.contains(QStringLiteral("org_kde_plasma_window_management"));
+    const bool windowList = offersWindowList(offer);
     if (!windowList && offer.busNames.contains(QStringLiteral("org.kde.KWin"))) {
         m_kwin = std::make_unique<KwinScript>(clock, m_bus, options.connectTimeout);
         offer.kwinScript = m_kwin->error();

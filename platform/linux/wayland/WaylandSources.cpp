@@ -112,6 +112,11 @@ SourceChoice chooseSources(const WaylandOffer &offer)
     return choice;
 }
 
+bool offersWindowList(const WaylandOffer &offer)
+{
+    return offer.swayIpc || offer.globals.contains(kForeignToplevel) || offer.globals.contains(kPlasmaWindows);
+}
+
 QString SourceChoice::logLine() const
 {
     QString line = QStringLiteral("Wayland sources · app in front: %1 · idle: %2")

@@ -44,6 +44,9 @@ struct SourceChoice {
 };
 
 SourceChoice chooseSources(const WaylandOffer &offer);
+// Whether the session offers a window list of its own (sway's IPC, wlr foreign-toplevel, plasma
+// window management), which chooseSources prefers to the routes that run inside a desktop's shell.
+bool offersWindowList(const WaylandOffer &offer);
 
 QString frontSourceName(FrontSource source);
 QString idleSourceName(IdleSource source);
