@@ -1,7 +1,7 @@
 #include "agent/Agent.h"
 
-#include "agent/Log.h"
-#include "platform/Sleep.h"
+#include "core/Log.h"
+#include "core/Sleep.h"
 
 namespace fennimar {
 

@@ -8,9 +8,9 @@
 #include "measure/ActivitySampler.h"
 #include "measure/DayLedger.h"
 #include "measure/MonitoredApps.h"
-#include "platform/AccessibilityPermission.h"
-#include "platform/CancelToken.h"
-#include "platform/Keychain.h"
+#include "services/AccessibilityPermission.h"
+#include "core/CancelToken.h"
+#include "services/Keychain.h"
 #include "platform/Platform.h"
 
 #include <QCoroTask>

@@ -2,9 +2,9 @@
 // it, it expires, or the user cancels.
 #include "agent/Agent.h"
 
-#include "agent/Log.h"
+#include "core/Log.h"
 #include "backend/ISO8601DateFormatter.h"
-#include "platform/Sleep.h"
+#include "core/Sleep.h"
 
 namespace fennimar {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/PairedIdentity.h"
+#include "services/PairedIdentity.h"
 
 #include <QDateTime>
 #include <QString>

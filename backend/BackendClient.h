@@ -5,8 +5,8 @@
 #include "backend/SystemInfo.h"
 #include "measure/DayLedger.h"
 #include "platform/AppCatalog.h"
-#include "platform/CancelToken.h"
-#include "platform/Clock.h"
+#include "core/CancelToken.h"
+#include "core/Clock.h"
 
 #include <QByteArray>
 #include <QJsonObject>

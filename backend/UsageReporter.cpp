@@ -1,6 +1,6 @@
 #include "backend/UsageReporter.h"
 
-#include "agent/Log.h"
+#include "core/Log.h"
 
 namespace fennimar {
 

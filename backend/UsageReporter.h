@@ -3,9 +3,9 @@
 #include "backend/BackendClient.h"
 #include "backend/SystemInfo.h"
 #include "measure/DayLedger.h"
-#include "platform/CancelToken.h"
-#include "platform/Clock.h"
-#include "platform/PairedIdentity.h"
+#include "core/CancelToken.h"
+#include "core/Clock.h"
+#include "services/PairedIdentity.h"
 
 #include <QDateTime>
 #include <QString>

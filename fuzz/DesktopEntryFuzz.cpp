@@ -2,7 +2,7 @@
 // any file in an applications folder is written by someone else.
 #include "FuzzSupport.h"
 
-#include "platform/linux/DesktopEntry.h"
+#include "platform/linux/apps/DesktopEntry.h"
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {

@@ -2,7 +2,7 @@
 // is already in the form monitored domains are brought to, or a monitored site would never match.
 #include "FuzzSupport.h"
 
-#include "measure/SiteHost.h"
+#include "core/SiteHost.h"
 
 #include <QRegularExpression>
 

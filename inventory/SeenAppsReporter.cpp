@@ -1,9 +1,9 @@
 #include "inventory/SeenAppsReporter.h"
 
-#include "agent/AgentConfig.h"
-#include "agent/Log.h"
+#include "services/AgentFiles.h"
+#include "core/Log.h"
 #include "inventory/AppInventory.h"
-#include "platform/DurableFile.h"
+#include "core/DurableFile.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -21,7 +21,7 @@ const QString separator = QStringLiteral(" \u00b7 ");
 
 QString defaultStatePath()
 {
-    return QDir(AgentConfig::supportDirectory()).filePath(QLatin1String(SeenAppsReporter::stateFileName));
+    return QDir(AgentFiles::supportDirectory()).filePath(QLatin1String(SeenAppsReporter::stateFileName));
 }
 
 }  // namespace

@@ -2,9 +2,9 @@
 
 #include "backend/BackendClient.h"
 #include "platform/AppCatalog.h"
-#include "platform/CancelToken.h"
-#include "platform/Clock.h"
-#include "platform/PairedIdentity.h"
+#include "core/CancelToken.h"
+#include "core/Clock.h"
+#include "services/PairedIdentity.h"
 
 #include <QSet>
 #include <QString>

@@ -1,6 +1,6 @@
 #include "measure/ActivitySampler.h"
 
-#include "agent/Log.h"
+#include "core/Log.h"
 #include "inventory/AppInventory.h"
 #include "inventory/SeenAppsReporter.h"
 #include "measure/DayLedger.h"

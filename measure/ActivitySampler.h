@@ -1,7 +1,7 @@
 #pragma once
 
 #include "measure/BrowserURLResolver.h"
-#include "platform/Clock.h"
+#include "core/Clock.h"
 
 #include <QDateTime>
 #include <QString>

@@ -1,7 +1,7 @@
 #include "measure/DayLedger.h"
 
-#include "agent/Log.h"
-#include "platform/DurableFile.h"
+#include "core/Log.h"
+#include "core/DurableFile.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/Clock.h"
-#include "platform/Result.h"
+#include "core/Clock.h"
+#include "core/Result.h"
 
 #include <QJsonObject>
 #include <QSet>

@@ -1,6 +1,6 @@
 #include "measure/MonitoredApps.h"
 
-#include "agent/Log.h"
+#include "core/Log.h"
 
 namespace fennimar {
 

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "backend/BackendClient.h"
-#include "measure/SiteHost.h"
-#include "platform/CancelToken.h"
-#include "platform/Clock.h"
+#include "core/SiteHost.h"
+#include "core/CancelToken.h"
+#include "core/Clock.h"
 
 #include <QDateTime>
 #include <QSet>

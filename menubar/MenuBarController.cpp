@@ -1,6 +1,6 @@
 #include "menubar/MenuBarController.h"
 
-#include "agent/Log.h"
+#include "core/Log.h"
 #include "menubar/MenuTexts.h"
 #include "platform/PlatformConstants.h"
 

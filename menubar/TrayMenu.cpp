@@ -1,6 +1,6 @@
 #include "menubar/TrayMenu.h"
 
-#include "agent/Log.h"
+#include "core/Log.h"
 #include "platform/PlatformConstants.h"
 
 #include <QAction>

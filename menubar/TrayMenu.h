@@ -1,7 +1,7 @@
 #pragma once
 
 #include "menubar/MenuBarController.h"
-#include "platform/Clock.h"
+#include "core/Clock.h"
 
 #include <QIcon>
 #include <QObject>

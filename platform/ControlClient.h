@@ -1,8 +1,8 @@
 #pragma once
 
-#include "platform/Clock.h"
+#include "core/Clock.h"
 #include "platform/ControlServer.h"
-#include "platform/Result.h"
+#include "core/Result.h"
 
 namespace fennimar {
 

@@ -40,10 +40,6 @@ void prepareProcess();
 // Never fails: parts that cannot reach their service answer as their contracts say for failure.
 Platform createPlatform(Clock &clock);
 
-// The rule that only one agent runs per user, for this platform, claimed in the support directory
-// so that it guards the ledger kept there.
-std::unique_ptr<SingleInstance> createSingleInstance(const QString &supportDirectory);
-
 // The desktop's notifications, used while no tray icon is shown. Never fails: without the service
 // the notifier drops its notices as its contract says.
 std::unique_ptr<Notifier> createNotifier();

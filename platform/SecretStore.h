@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/CancelToken.h"
-#include "platform/Result.h"
+#include "core/CancelToken.h"
+#include "core/Result.h"
 
 #include <QByteArray>
 #include <QString>

@@ -21,7 +21,7 @@ rm -rf "$demo"
 umask 077
 mkdir -p "$demo"
 refbackend=$PWD/build/release/tools/refbackend/fennimar-refbackend
-agent=$PWD/build/release/agent/fennimar-agent
+agent=$PWD/build/release/app/fennimar-agent
 
 token_file=$demo/admin-token
 "$refbackend" --port 0 --db "$demo/backend.sqlite" --admin-token-file "$token_file" >"$demo/refbackend.out" 2>"$demo/refbackend.err" &

@@ -10,6 +10,10 @@ echo "== formatting"
 mapfile -t sources < <(git ls-files '*.cpp' '*.h' 2>/dev/null || find . -path ./build -prune -o \( -name '*.cpp' -o -name '*.h' \) -print)
 clang-format --dry-run --Werror "${sources[@]}"
 
+echo "== floors (docs/architecture.md: no include runs against them)"
+floors=$(bash scripts/check-floors.sh)
+if [ -n "$floors" ]; then echo "$floors"; exit 1; fi
+
 jobs=$(nproc)
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
@@ -37,7 +41,7 @@ ctest --test-dir build/asan --output-on-failure -j "$jobs"
 
 echo "== thread sanitizer build and the tests that cross threads"
 # The log writer's thread, and Qt's network thread under every backend, agent and fault test.
-threaded=(agent_base_tests backend_tests agent_tests fault_tests)
+threaded=(core_tests backend_tests agent_tests fault_tests)
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFENNIMAR_TSAN=ON -DFENNIMAR_WERROR=ON \
   -DFENNIMAR_BUILD_BENCH=OFF "${launcher[@]}" >/dev/null
 cmake --build build/tsan -j "$jobs" --target "${threaded[@]}"

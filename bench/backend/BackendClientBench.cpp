@@ -2,7 +2,7 @@
 // QNetworkAccessManager doing the same exchange, and the process's memory across many requests.
 #include "bench/BenchStats.h"
 #include "backend/BackendClient.h"
-#include "platform/RealClock.h"
+#include "core/RealClock.h"
 #include "tests/support/LoopbackHttpServer.h"
 
 #include <QCoreApplication>

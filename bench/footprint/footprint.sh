@@ -6,7 +6,7 @@
 # chosen time, then (tray) opens the tray menu once and quits the agent with SIGTERM.
 #
 #   bench/footprint/footprint.sh [--build DIR] [--seconds N] [--mode headless|tray|both] [--sample N]
-#     --build    the build directory holding agent/fennimar-agent (default: build-tray)
+#     --build    the build directory holding app/fennimar-agent (default: build-tray)
 #     --seconds  length of the measured window (default 90; 600 for the ten-minute figure)
 #     --mode     which runs to make (default both)
 #     --sample   also print one row every N seconds of the window: RSS, CPU and wake-ups in that
@@ -157,7 +157,7 @@ while [ $# -gt 0 ]; do
         *) echo "usage: $0 [--build DIR] [--seconds N] [--mode headless|tray|both] [--sample N]" >&2; exit 2 ;;
     esac
 done
-agent=$build/agent/fennimar-agent
+agent=$build/app/fennimar-agent
 refbackend=$build/tools/refbackend/fennimar-refbackend
 for f in "$agent" "$refbackend"; do
     [ -x "$f" ] || { echo "missing $f: build fennimar-agent and fennimar-refbackend first" >&2; exit 1; }

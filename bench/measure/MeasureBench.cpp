@@ -2,11 +2,11 @@
 // ledger's add, save and load. Figures only; nothing here passes or fails.
 #include "bench/BenchStats.h"
 #include "measure/ActivitySampler.h"
-#include "measure/BrowserURLReader.h"
+#include "platform/BrowserURLReader.h"
 #include "measure/DayLedger.h"
 #include "measure/MonitoredApps.h"
-#include "platform/DurableFile.h"
-#include "platform/VirtualClock.h"
+#include "core/DurableFile.h"
+#include "core/VirtualClock.h"
 #include "tests/fakes/Fakes.h"
 #include "tests/fakes/FakeElementTree.h"
 

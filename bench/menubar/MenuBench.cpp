@@ -2,7 +2,7 @@
 // rebuild of the Qt menu from them (offscreen). Figures only; nothing here passes or fails.
 #include "bench/BenchStats.h"
 #include "menubar/TrayMenu.h"
-#include "platform/VirtualClock.h"
+#include "core/VirtualClock.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,14 +1,13 @@
 #include "platform/Platform.h"
 
-#include "platform/QtKeychainStore.h"
-#include "platform/linux/DBusControl.h"
-#include "platform/linux/DBusNotifier.h"
-#include "platform/linux/DesktopEntryCatalog.h"
+#include "platform/linux/session/QtKeychainStore.h"
+#include "platform/linux/session/DBusControl.h"
+#include "platform/linux/session/DBusNotifier.h"
+#include "platform/linux/apps/DesktopEntryCatalog.h"
 #include "platform/linux/LinuxDeviceFacts.h"
-#include "platform/linux/LinuxLoginService.h"
-#include "platform/LockFileInstance.h"
-#include "platform/linux/ScreenLockMonitor.h"
-#include "platform/linux/X11Desktop.h"
+#include "platform/linux/session/LinuxLoginService.h"
+#include "platform/linux/session/ScreenLockMonitor.h"
+#include "platform/linux/x11/X11Desktop.h"
 #include "platform/linux/atspi/AtspiAccessibility.h"
 #include "platform/linux/wayland/WaylandDesktop.h"
 
@@ -36,11 +35,6 @@ Platform createPlatform(Clock &clock)
     platform.login = std::make_unique<LinuxLoginService>(QDBusConnection::sessionBus());
     platform.secrets = std::make_unique<QtKeychainStore>();
     return platform;
-}
-
-std::unique_ptr<SingleInstance> createSingleInstance(const QString &supportDirectory)
-{
-    return std::make_unique<LockFileInstance>(supportDirectory);
 }
 
 std::unique_ptr<Notifier> createNotifier()

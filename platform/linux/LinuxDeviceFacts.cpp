@@ -1,6 +1,6 @@
 #include "platform/linux/LinuxDeviceFacts.h"
 
-#include "platform/DurableFile.h"
+#include "core/DurableFile.h"
 
 #include <QDBusMessage>
 #include <QDBusVariant>

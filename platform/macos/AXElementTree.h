@@ -1,7 +1,7 @@
 #pragma once
 
-#include "measure/ElementTree.h"
-#include "platform/Clock.h"
+#include "platform/ElementTree.h"
+#include "core/Clock.h"
 
 #include <memory>
 

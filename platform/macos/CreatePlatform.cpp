@@ -2,7 +2,6 @@
 
 #include "platform/ControlClient.h"
 #include "platform/ControlServer.h"
-#include "platform/LockFileInstance.h"
 #include "platform/Notifier.h"
 #include "platform/macos/BundleCatalog.h"
 #include "platform/macos/FrontmostApp.h"
@@ -36,11 +35,6 @@ Platform createPlatform(Clock &clock)
     platform.login = std::make_unique<macos::MacLoginService>();
     platform.secrets = std::make_unique<macos::MacKeychainStore>();
     return platform;
-}
-
-std::unique_ptr<SingleInstance> createSingleInstance(const QString &supportDirectory)
-{
-    return std::make_unique<LockFileInstance>(supportDirectory);
 }
 
 namespace {

@@ -1,6 +1,6 @@
 #include "platform/macos/MacAccessibility.h"
 
-#include "measure/BrowserURLReader.h"
+#include "platform/BrowserURLReader.h"
 #include "platform/macos/CFHelpers.h"
 
 namespace fennimar::macos {

@@ -1,5 +1,5 @@
 # The macOS layer's files, shared by its own build (on a Mac) and the Linux build that compiles the
-# C++ ones against the stand-in declarations and runs them on a fake (tests/macos).
+# C++ ones against the stand-in declarations and runs them on a fake (tests/platform/macos).
 set(FENNIMAR_MACOS_CXX_SOURCES
   AXElementTree.cpp AXElementTree.h
   BundleCatalog.cpp BundleCatalog.h

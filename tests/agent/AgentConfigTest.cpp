@@ -1,4 +1,5 @@
 #include "agent/AgentConfig.h"
+#include "services/AgentFiles.h"
 
 #include "tests/support/TempHome.h"
 
@@ -14,7 +15,7 @@ namespace {
 TEST(BackendURL, EnvironmentThenSettingThenBuiltIn)
 {
     test::TempHome home;
-    AgentConfig::setSetting(QStringLiteral("backendURL"), QStringLiteral("https://from.setting"));
+    AgentFiles::setSetting(QStringLiteral("backendURL"), QStringLiteral("https://from.setting"));
     {
         test::ScopedEnv env("FENNIMAR_BACKEND_URL", "http://127.0.0.1:1234");
         EXPECT_EQ(AgentConfig::backendURL().value(), QUrl(QStringLiteral("http://127.0.0.1:1234")));

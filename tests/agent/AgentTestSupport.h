@@ -1,9 +1,9 @@
 #pragma once
 
 #include "agent/Agent.h"
-#include "platform/Keychain.h"
+#include "services/Keychain.h"
 #include "platform/PlatformConstants.h"
-#include "platform/VirtualClock.h"
+#include "core/VirtualClock.h"
 #include "tests/fakes/Fakes.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/LoopbackHttpServer.h"

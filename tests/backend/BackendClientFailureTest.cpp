@@ -1,5 +1,5 @@
 // How requests fail: statuses, limits, redirects, and no session token in any error text.
-#include "platform/RealClock.h"
+#include "core/RealClock.h"
 #include "tests/backend/BackendTestSupport.h"
 
 namespace fennimar::test {

@@ -2,7 +2,7 @@
 
 #include "backend/BackendClient.h"
 #include "backend/SystemInfo.h"
-#include "platform/VirtualClock.h"
+#include "core/VirtualClock.h"
 #include "tests/fakes/Fakes.h"
 #include "tests/support/LoopbackHttpServer.h"
 #include "tests/support/QtPrinters.h"

@@ -3,7 +3,7 @@
 #include "measure/DayLedger.h"
 #include "measure/MonitoredApps.h"
 #include "platform/PlatformConstants.h"
-#include "platform/VirtualClock.h"
+#include "core/VirtualClock.h"
 #include "tests/backend/BackendTestSupport.h"
 #include "tests/fakes/Fakes.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "measure/ElementTree.h"
+#include "platform/ElementTree.h"
 
 #include <QHash>
 

@@ -1,10 +1,10 @@
 // Killed with SIGKILL at random moments while it counts and saves, a process leaves a ledger that the
 // next start reads whole, holding every second up to the last save. The child is this test binary
 // running the disabled test below; FENNIMAR_CRASH_ROUNDS sets the number of kills (10; 100 by hand).
-#include "agent/Log.h"
+#include "core/Log.h"
 #include "measure/DayLedger.h"
-#include "platform/DurableFile.h"
-#include "platform/VirtualClock.h"
+#include "core/DurableFile.h"
+#include "core/VirtualClock.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

@@ -2,7 +2,7 @@
 #include "measure/DayLedger.h"
 #include "measure/MonitoredApps.h"
 #include "platform/PlatformConstants.h"
-#include "platform/VirtualClock.h"
+#include "core/VirtualClock.h"
 #include "tests/fakes/Fakes.h"
 #include "tests/support/LogCapture.h"
 

@@ -1,6 +1,6 @@
 #include "measure/DayLedger.h"
 
-#include "platform/VirtualClock.h"
+#include "core/VirtualClock.h"
 #include "tests/support/LogCapture.h"
 
 #include <QDir>

@@ -1,7 +1,7 @@
 #include "TrayTestSupport.h"
 
-#include "agent/MenuWiring.h"
-#include "platform/LoginItem.h"
+#include "app/MenuWiring.h"
+#include "services/LoginItem.h"
 #include "tests/agent/AgentTestSupport.h"
 
 #include <QClipboard>

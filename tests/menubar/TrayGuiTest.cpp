@@ -1,6 +1,6 @@
 // Runs only inside run-gui-test.sh: a real X server, window manager and tray host.
 #include "TrayTestSupport.h"
-#include "platform/VirtualClock.h"
+#include "core/VirtualClock.h"
 
 #include <QGuiApplication>
 #include <QProcess>

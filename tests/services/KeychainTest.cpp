@@ -1,4 +1,4 @@
-#include "platform/Keychain.h"
+#include "services/Keychain.h"
 
 #include "tests/fakes/Fakes.h"
 #include "tests/support/LogCapture.h"

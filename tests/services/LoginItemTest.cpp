@@ -1,6 +1,6 @@
-#include "platform/LoginItem.h"
+#include "services/LoginItem.h"
 
-#include "agent/AgentConfig.h"
+#include "services/AgentFiles.h"
 #include "tests/fakes/Fakes.h"
 #include "tests/support/LogCapture.h"
 
@@ -27,7 +27,7 @@ void freshSettings(const std::optional<QString> &recorded)
     settings.clear();
     settings.sync();
     if (recorded)
-        AgentConfig::setSetting(QStringLiteral("loginItem.registeredBundleVersion"), *recorded);
+        AgentFiles::setSetting(QStringLiteral("loginItem.registeredBundleVersion"), *recorded);
 }
 
 struct Given {
@@ -68,7 +68,7 @@ TEST(LoginItem, RegistersOncePerVersionAndLogsEachOutcome)
         EXPECT_EQ(item.ensureRegistered(), expected.result);
         EXPECT_EQ(service.unregisterCalls, expected.unregisters);
         EXPECT_EQ(service.registerCalls, expected.registers);
-        EXPECT_EQ(AgentConfig::setting(QStringLiteral("loginItem.registeredBundleVersion")), expected.recorded);
+        EXPECT_EQ(AgentFiles::setting(QStringLiteral("loginItem.registeredBundleVersion")), expected.recorded);
         EXPECT_EQ(log.lines(), expected.lines);
     }
 }

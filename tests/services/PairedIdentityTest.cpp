@@ -1,4 +1,4 @@
-#include "platform/PairedIdentity.h"
+#include "services/PairedIdentity.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

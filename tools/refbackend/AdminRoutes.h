@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Clock.h"
+#include "core/Clock.h"
 #include "tools/refbackend/FaultPlan.h"
 #include "tools/refbackend/Overview.h"
 #include "tools/refbackend/PairingStore.h"

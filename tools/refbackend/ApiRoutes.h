@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Clock.h"
+#include "core/Clock.h"
 #include "tools/refbackend/PairingStore.h"
 #include "tools/refbackend/Reply.h"
 #include "tools/refbackend/ReportStore.h"

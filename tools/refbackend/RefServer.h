@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Clock.h"
+#include "core/Clock.h"
 #include "tools/refbackend/AdminGate.h"
 #include "tools/refbackend/AdminRoutes.h"
 #include "tools/refbackend/ApiRoutes.h"

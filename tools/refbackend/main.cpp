@@ -1,6 +1,6 @@
 // fennimar-refbackend: a small real backend for the demo and the tests. See RefServer.h for the
 // HTTP side, AdminRoutes.h and AdminCommand.h for the controls.
-#include "platform/RealClock.h"
+#include "core/RealClock.h"
 #include "tools/refbackend/AdminCommand.h"
 #include "tools/refbackend/AdminGate.h"
 #include "tools/refbackend/AdminRoutes.h"

@@ -1,7 +1,7 @@
 #include "platform/linux/atspi/AtspiAccessibility.h"
 
-#include "agent/Log.h"
-#include "platform/linux/atspi/X11WindowTitle.h"
+#include "core/Log.h"
+#include "platform/linux/x11/X11WindowTitle.h"
 
 #include <QDBusArgument>
 #include <QDBusMessage>

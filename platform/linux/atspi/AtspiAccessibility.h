@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/Accessibility.h"
-#include "platform/Clock.h"
+#include "core/Clock.h"
 #include "platform/linux/atspi/AtspiAddressReader.h"
 
 #include <QDBusConnection>

@@ -1,6 +1,6 @@
 #include "platform/linux/wayland/GnomeExtension.h"
 
-#include "agent/Log.h"
+#include "core/Log.h"
 #include "platform/linux/wayland/ShellCalls.h"
 
 #include <QDBusArgument>

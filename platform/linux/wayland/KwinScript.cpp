@@ -1,6 +1,6 @@
 #include "platform/linux/wayland/KwinScript.h"
 
-#include "agent/Log.h"
+#include "core/Log.h"
 #include "platform/linux/wayland/ShellCalls.h"
 
 #include <QDBusPendingCallWatcher>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Clock.h"
+#include "core/Clock.h"
 #include "platform/linux/wayland/ShellWindow.h"
 
 #include <QDBusConnection>

@@ -1,6 +1,6 @@
 #include "platform/linux/wayland/SwayIpc.h"
 
-#include "agent/Log.h"
+#include "core/Log.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

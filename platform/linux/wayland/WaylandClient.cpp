@@ -1,6 +1,6 @@
 #include "platform/linux/wayland/WaylandClient.h"
 
-#include "agent/Log.h"
+#include "core/Log.h"
 
 #include "ext-idle-notify-v1-client-protocol.h"
 #include "idle-client-protocol.h"

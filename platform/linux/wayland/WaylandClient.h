@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Clock.h"
+#include "core/Clock.h"
 #include "platform/linux/wayland/NotifiedIdle.h"
 #include "platform/linux/wayland/ToplevelTracker.h"
 #include "platform/linux/wayland/WaylandSources.h"

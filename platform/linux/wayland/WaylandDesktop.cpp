@@ -1,9 +1,9 @@
 #include "platform/linux/wayland/WaylandDesktop.h"
 
-#include "agent/Log.h"
-#include "platform/linux/AppResolver.h"
-#include "platform/linux/DesktopEntryCatalog.h"
-#include "platform/linux/X11Desktop.h"
+#include "core/Log.h"
+#include "platform/linux/apps/AppResolver.h"
+#include "platform/linux/apps/DesktopEntryCatalog.h"
+#include "platform/linux/x11/X11Desktop.h"
 #include "platform/linux/atspi/AtspiActiveFrame.h"
 #include "platform/linux/wayland/GnomeExtension.h"
 #include "platform/linux/wayland/KwinScript.h"

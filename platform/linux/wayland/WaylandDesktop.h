@@ -1,8 +1,8 @@
 #pragma once
 
-#include "platform/Clock.h"
+#include "core/Clock.h"
 #include "platform/Desktop.h"
-#include "platform/linux/ScreenLockMonitor.h"
+#include "platform/linux/session/ScreenLockMonitor.h"
 #include "platform/linux/wayland/WaylandSources.h"
 
 #include <QByteArray>

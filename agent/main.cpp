@@ -1,6 +1,0 @@
-#include "agent/AppMain.h"
-
-int main(int argc, char *argv[])
-{
-    return fennimar::AppMain::run(argc, argv);
-}

@@ -1,0 +1,204 @@
+#include "app/AppMain.h"
+
+#include "agent/Agent.h"
+#include "agent/AgentConfig.h"
+#include "services/AgentFiles.h"
+#include "app/AgentControl.h"
+#include "app/ControlCommands.h"
+#include "core/Log.h"
+#include "app/MenuWiring.h"
+#include "backend/BuildIdentity.h"
+#include "menubar/NoticeBoard.h"
+#include "menubar/TrayMenu.h"
+#include "services/LockFileInstance.h"
+#include "services/LoginItem.h"
+#include "platform/Platform.h"
+#include "platform/PlatformConstants.h"
+#include "platform/PlatformPaths.h"
+#include "core/QuitSignals.h"
+#include "core/RealClock.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QTextStream>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace fennimar::AppMain {
+
+namespace {
+constexpr int exitUsage = 2;
+// Not 0: a service manager restarts a clean exit (the agent restarts if quit), and must not
+// restart a copy that found another one running; the systemd unit names 2, 3 and 78 as final.
+constexpr int exitAlreadyRunning = 3;
+constexpr int exitConfig = 78;  // EX_CONFIG
+
+// The commands that talk to the running agent instead of becoming one.
+struct ControlOption {
+    const char *name;
+    ControlCommand command;
+    const char *help;
+};
+const ControlOption controlOptions[] = {
+    {"status", ControlCommand::Status, "Print what the running agent's menu shows."},
+    {"pair", ControlCommand::Pair, "Ask the running agent for a new pair code and print it."},
+    {"cancel-pairing", ControlCommand::CancelPairing, "Cancel the running agent's pairing."},
+    {"unpair", ControlCommand::Unpair, "Unpair this computer (asks first unless --yes)."},
+};
+
+// The application object is chosen before the command line is parsed, because the widgets
+// application connects to the display in its constructor and must not when headless or when
+// this process only talks to the running agent.
+bool wantsNoTray(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--headless") == 0)
+            return true;
+        for (const ControlOption &o : controlOptions) {
+            if (argv[i][0] == '-' && argv[i][1] == '-' && std::strcmp(argv[i] + 2, o.name) == 0)
+                return true;
+        }
+    }
+    return false;
+}
+
+// Copies the pair code where a notification's button asks for it; only a GUI application has a
+// clipboard.
+void copyToClipboard(const QString &text)
+{
+    if (qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+        QGuiApplication::clipboard()->setText(text);
+}
+}  // namespace
+
+int run(int argc, char *argv[])
+{
+    // Before the first line, so that every line of this run reaches the file.
+    if (const QString dir = platform::logDirectory(); !dir.isEmpty())
+        Log::setFilePath(dir + QStringLiteral("/Fennimar.log"));
+    // Without a display the agent still counts and reports, like --headless.
+    const bool display = platform::hasDisplay();
+    const bool withTray = display && !wantsNoTray(argc, argv);
+    prepareProcess();
+    const std::unique_ptr<QCoreApplication> app =
+        withTray ? std::make_unique<QApplication>(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("Fennimar"));
+    QCoreApplication::setApplicationName(QStringLiteral("Fennimar"));
+    QCoreApplication::setApplicationVersion(BuildIdentity::packageVersion());
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Fennimar: counts screen time in the apps and sites a parent picked."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOption({QStringLiteral("headless"), QStringLiteral("Run without the tray icon.")});
+    for (const ControlOption &o : controlOptions)
+        parser.addOption({QString::fromLatin1(o.name), QString::fromLatin1(o.help)});
+    parser.addOption({QStringLiteral("yes"), QStringLiteral("Unpair without asking.")});
+    if (!parser.parse(QCoreApplication::arguments())) {
+        Log::error(parser.errorText());
+        Log::drain();
+        return exitUsage;
+    }
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp(0);
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
+
+    std::vector<ControlCommand> asked;
+    for (const ControlOption &o : controlOptions) {
+        if (parser.isSet(QString::fromLatin1(o.name)))
+            asked.push_back(o.command);
+    }
+    if (asked.size() > 1) {
+        QTextStream(stderr) << "Give one of --status, --pair, --cancel-pairing, --unpair.\n";
+        return exitUsage;
+    }
+    if (!asked.empty()) {
+        QTextStream in(stdin), out(stdout), err(stderr);
+        const std::unique_ptr<ControlClient> client = createControlClient();
+        return ControlCommands::run(*client, asked.front(), parser.isSet(QStringLiteral("yes")), in, out, err);
+    }
+
+    // The directory first: the single-instance lock lives in it, beside the ledger it guards.
+    const Result<QString> support = AgentFiles::privateSupportDirectory();
+    if (!support) {
+        Log::error(support.error());
+        Log::drain();
+        return exitConfig;
+    }
+    // The control channel's name is a second guard: a copy whose lock file lives elsewhere (another
+    // runtime directory) still finds the name taken. Calls wait in the bus until the event loop
+    // runs, by which time `control` is set.
+    AgentControl *control = nullptr;
+    const std::unique_ptr<ControlServer> controlServer = createControlServer();
+    const std::unique_ptr<SingleInstance> instance = std::make_unique<LockFileInstance>(support.value());
+    if (!instance->claim() || controlServer->listen([&control](ControlCommand command, auto reply) {
+            if (control)
+                control->handle(command, std::move(reply));
+            else
+                reply(QStringLiteral("Fennimar is starting; try again in a moment.\n"));
+        }) == ControlServer::Claim::Taken) {
+        Log::info(QStringLiteral("another Fennimar is already running · this copy is exiting"));
+        Log::drain();
+        return exitAlreadyRunning;
+    }
+
+    const Result<QUrl> backend = AgentConfig::backendURL();
+    if (!backend) {
+        Log::error(backend.error());
+        Log::drain();
+        return exitConfig;
+    }
+
+    RealClock clock;
+    Platform platform = createPlatform(clock);
+    LoginItem loginItem(*platform.login,
+                        LoginItem::bundleVersion(BuildIdentity::appVersion(), BuildIdentity::buildNumber()));
+    loginItem.ensureRegistered();
+
+    Agent agent(clock, platform, backend.value(), support.value());
+
+    // The menu, the notices and the control channel read the agent from its first change on, so
+    // they exist before the agent starts.
+    MenuWiring wiring(agent, platform, loginItem, clock);
+    const auto readings = [&wiring] { return wiring.readings(); };
+    const MenuActions actions = wiring.actions([] { QCoreApplication::quit(); });
+    std::unique_ptr<TrayMenu> tray;
+    if (withTray)
+        tray = std::make_unique<TrayMenu>(clock, readings, actions);
+    else if (!display)
+        Log::info(QStringLiteral("no display · running without the tray icon"));
+    // Without a tray icon on screen (no tray host, as on stock GNOME, or no tray at all) the user
+    // learns the pair code and what to fix from notifications.
+    const std::unique_ptr<Notifier> notifier = createNotifier();
+    NoticeBoard notices(
+        *notifier, readings, [t = tray.get()] { return t && t->iconShown(); }, copyToClipboard, actions);
+    AgentControl agentControl(agent, clock, readings);
+    control = &agentControl;
+    agent.onChange = [&] {
+        if (tray)
+            tray->refreshIcon();
+        notices.refresh();
+        agentControl.agentChanged();
+    };
+
+    installQuitSignals([] { QCoreApplication::quit(); });
+    agent.start();
+
+    QCoreApplication::exec();
+    agent.flush();
+    // Nothing may redraw a tray that is about to go.
+    agent.onChange = nullptr;
+    control = nullptr;
+    tray.reset();
+    Log::drain();
+    return 0;
+}
+
+}  // namespace fennimar::AppMain

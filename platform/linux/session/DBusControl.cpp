@@ -1,0 +1,127 @@
+#include "platform/linux/session/DBusControl.h"
+
+#include "core/Log.h"
+#include "platform/PlatformConstants.h"
+
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusReply>
+
+namespace fennimar {
+
+QString DBusControl::serviceName()
+{
+    return QString::fromLatin1(platform::AgentBundleID);
+}
+
+QString DBusControl::objectPath()
+{
+    return QLatin1Char('/') + serviceName().replace(QLatin1Char('.'), QLatin1Char('/'));
+}
+
+namespace {
+QString methodName(ControlCommand command)
+{
+    switch (command) {
+        case ControlCommand::Pair:
+            return QStringLiteral("Pair");
+        case ControlCommand::CancelPairing:
+            return QStringLiteral("CancelPairing");
+        case ControlCommand::Unpair:
+            return QStringLiteral("Unpair");
+        case ControlCommand::Status:
+            break;
+    }
+    return QStringLiteral("Status");
+}
+}  // namespace
+
+DBusControlServer::DBusControlServer(QDBusConnection bus) : m_bus(std::move(bus)) {}
+
+DBusControlServer::~DBusControlServer()
+{
+    if (m_registered) {
+        m_bus.unregisterObject(DBusControl::objectPath());
+        m_bus.unregisterService(DBusControl::serviceName());
+    }
+}
+
+ControlServer::Claim DBusControlServer::listen(Handler handler)
+{
+    m_handler = std::move(handler);
+    if (!m_bus.isConnected()) {
+        Log::warn(QStringLiteral("control · no session bus · fennimar-agent --status will not reach this agent · ") +
+                  m_bus.lastError().message());
+        return Claim::Unavailable;
+    }
+    const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply =
+        m_bus.interface()->registerService(DBusControl::serviceName(), QDBusConnectionInterface::DontQueueService,
+                                           QDBusConnectionInterface::DontAllowReplacement);
+    if (!reply.isValid()) {
+        Log::warn(
+            QStringLiteral("control · cannot claim %1 · %2").arg(DBusControl::serviceName(), reply.error().message()));
+        return Claim::Unavailable;
+    }
+    if (reply.value() != QDBusConnectionInterface::ServiceRegistered)
+        return Claim::Taken;
+    m_registered = true;
+    if (!m_bus.registerObject(DBusControl::objectPath(), this, QDBusConnection::ExportScriptableSlots)) {
+        Log::warn(QStringLiteral("control · cannot publish %1 · %2")
+                      .arg(DBusControl::objectPath(), m_bus.lastError().message()));
+        return Claim::Owned;  // the name still keeps a second copy out
+    }
+    return Claim::Owned;
+}
+
+QString DBusControlServer::answer(ControlCommand command)
+{
+    if (!calledFromDBus() || !m_handler)
+        return {};
+    setDelayedReply(true);
+    const QDBusMessage call = message();
+    QDBusConnection bus = connection();
+    m_handler(command, [call, bus](const QString &text) mutable { bus.send(call.createReply(text)); });
+    return {};
+}
+
+QString DBusControlServer::Status()
+{
+    return answer(ControlCommand::Status);
+}
+
+QString DBusControlServer::Pair()
+{
+    return answer(ControlCommand::Pair);
+}
+
+QString DBusControlServer::CancelPairing()
+{
+    return answer(ControlCommand::CancelPairing);
+}
+
+QString DBusControlServer::Unpair()
+{
+    return answer(ControlCommand::Unpair);
+}
+
+DBusControlClient::DBusControlClient(QDBusConnection bus) : m_bus(std::move(bus)) {}
+
+Result<QString> DBusControlClient::send(ControlCommand command, Millis limit)
+{
+    if (!m_bus.isConnected())
+        return Result<QString>::failure(QStringLiteral("Cannot reach the session bus: ") + m_bus.lastError().message());
+    QDBusMessage call = QDBusMessage::createMethodCall(DBusControl::serviceName(), DBusControl::objectPath(),
+                                                       DBusControl::serviceName(), methodName(command));
+    // Without an owner the bus would try to start the service by activation; there is none.
+    call.setAutoStartService(false);
+    const QDBusMessage reply = m_bus.call(call, QDBus::Block, static_cast<int>(limit.count()));
+    if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty())
+        return reply.arguments().constFirst().toString();
+    if (reply.errorName() == QStringLiteral("org.freedesktop.DBus.Error.ServiceUnknown") ||
+        reply.errorName() == QStringLiteral("org.freedesktop.DBus.Error.NameHasNoOwner")) {
+        return Result<QString>::failure(QStringLiteral("Fennimar is not running for this user."));
+    }
+    return Result<QString>::failure(QStringLiteral("The running Fennimar did not answer: ") + reply.errorMessage());
+}
+
+}  // namespace fennimar

@@ -1,0 +1,355 @@
+#include "platform/linux/x11/X11Desktop.h"
+
+#include "platform/linux/x11/XcbReply.h"
+
+#include "core/Log.h"
+#include "platform/linux/apps/AppResolver.h"
+#include "platform/linux/apps/DesktopEntryCatalog.h"
+#include "platform/linux/session/ScreenLockMonitor.h"
+
+#include <QSysInfo>
+
+#include <xcb/res.h>
+#include <xcb/screensaver.h>
+#include <xcb/xcb.h>
+#include <xcb/xcbext.h>
+
+#include <poll.h>
+
+#include <array>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+
+namespace fennimar {
+
+namespace {
+
+using xcb::SteadyClock;
+
+// A local X server answers a batch in tens of microseconds; one that takes this long is hung, and
+// the sampler's tick must go on without it.
+constexpr auto kReplyDeadline = std::chrono::milliseconds(50);
+// An unmapped window may still be setting its class or pid; it is looked at again this often.
+constexpr Millis kRetryUnmapped{5000};
+constexpr std::array<Millis, X11Desktop::kMaxReconnects> kReconnectDelays = {
+    Millis{1000}, Millis{2000}, Millis{4000}, Millis{8000}, Millis{16000}, Millis{32000}, Millis{60000}, Millis{60000}};
+
+using xcb::awaitReply;
+template <typename T>
+using XReply = xcb::Reply<T>;
+
+QByteArray propertyBytes(const xcb_get_property_reply_t *reply)
+{
+    if (!reply || reply->format != 8)
+        return {};
+    return QByteArray(static_cast<const char *>(xcb_get_property_value(reply)), xcb_get_property_value_length(reply));
+}
+
+quint32 propertyCardinal(const xcb_get_property_reply_t *reply)
+{
+    if (!reply || reply->format != 32 || xcb_get_property_value_length(reply) < 4)
+        return 0;
+    return *static_cast<const quint32 *>(xcb_get_property_value(reply));
+}
+
+QString displayName(const QByteArray &display)
+{
+    return QString::fromLocal8Bit(display.isEmpty() ? qgetenv("DISPLAY") : display);
+}
+
+}  // namespace
+
+struct X11Desktop::Connection {
+    xcb_connection_t *c = nullptr;
+    xcb_window_t root = 0;
+    xcb_atom_t activeWindow = XCB_ATOM_NONE, wmPid = XCB_ATOM_NONE, gtkAppId = XCB_ATOM_NONE,
+               kdeDesktopFile = XCB_ATOM_NONE;
+    bool hasRes = false, hasScreenSaver = false;
+    bool timedOut = false;
+
+    ~Connection()
+    {
+        if (c)
+            xcb_disconnect(c);
+    }
+
+    static std::unique_ptr<Connection> open(const QByteArray &display);
+    SteadyClock::time_point deadline() const { return SteadyClock::now() + kReplyDeadline; }
+};
+
+std::unique_ptr<X11Desktop::Connection> X11Desktop::Connection::open(const QByteArray &display)
+{
+    auto conn = std::make_unique<Connection>();
+    int screenNumber = 0;
+    conn->c = xcb_connect(display.isEmpty() ? nullptr : display.constData(), &screenNumber);
+    if (xcb_connection_has_error(conn->c))
+        return nullptr;
+    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(conn->c));
+    for (int i = 0; i < screenNumber && screens.rem > 0; ++i)
+        xcb_screen_next(&screens);
+    if (screens.rem <= 0)
+        return nullptr;
+    conn->root = screens.data->root;
+
+    xcb_prefetch_extension_data(conn->c, &xcb_res_id);
+    xcb_prefetch_extension_data(conn->c, &xcb_screensaver_id);
+    const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+    xcb_change_window_attributes(conn->c, conn->root, XCB_CW_EVENT_MASK, &mask);
+    const std::array<const char *, 4> names = {"_NET_ACTIVE_WINDOW", "_NET_WM_PID", "_GTK_APPLICATION_ID",
+                                               "_KDE_NET_WM_DESKTOP_FILE"};
+    std::array<xcb_intern_atom_cookie_t, 4> cookies{};
+    for (size_t i = 0; i < names.size(); ++i)
+        cookies[i] = xcb_intern_atom(conn->c, 0, static_cast<uint16_t>(strlen(names[i])), names[i]);
+    // Replies arrive in order: once this one is in, the extension answers are too, so reading
+    // them below cannot block.
+    const xcb_get_input_focus_cookie_t sync = xcb_get_input_focus(conn->c);
+    xcb_flush(conn->c);
+    const auto deadline = conn->deadline();
+    std::array<xcb_atom_t *, 4> atoms = {&conn->activeWindow, &conn->wmPid, &conn->gtkAppId, &conn->kdeDesktopFile};
+    for (size_t i = 0; i < names.size(); ++i) {
+        const auto reply = awaitReply<xcb_intern_atom_reply_t>(conn->c, cookies[i].sequence, deadline, conn->timedOut);
+        if (!reply)
+            return nullptr;
+        *atoms[i] = reply->atom;
+    }
+    if (!awaitReply<xcb_get_input_focus_reply_t>(conn->c, sync.sequence, deadline, conn->timedOut))
+        return nullptr;
+    const xcb_query_extension_reply_t *res = xcb_get_extension_data(conn->c, &xcb_res_id);
+    const xcb_query_extension_reply_t *saver = xcb_get_extension_data(conn->c, &xcb_screensaver_id);
+    conn->hasRes = res && res->present;
+    conn->hasScreenSaver = saver && saver->present;
+    return conn;
+}
+
+X11Desktop::X11Desktop(Clock &clock, DesktopEntryCatalog &catalog, std::unique_ptr<ScreenLockMonitor> lock,
+                       QByteArray display, bool besideWayland)
+    : m_clock(clock), m_catalog(catalog), m_lock(std::move(lock)), m_display(std::move(display))
+{
+    const auto problem = sessionProblem();
+    // An explicit display is used even without $DISPLAY; a Wayland session is trusted only by the
+    // Wayland layer, which knows when an X window is in front.
+    if (problem && !besideWayland &&
+        (m_display.isEmpty() || !qEnvironmentVariable("WAYLAND_DISPLAY").isEmpty() ||
+         qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland"))) {
+        m_unsupported = true;
+        m_unsupportedReason =
+            qEnvironmentVariable("DISPLAY").isEmpty() && qEnvironmentVariable("WAYLAND_DISPLAY").isEmpty()
+                ? QStringLiteral("no display to watch (DISPLAY is not set)")
+                : QStringLiteral("this Wayland session offers no way to see the focused window");
+        Log::warn(*problem);
+        return;
+    }
+    m_conn = Connection::open(m_display);
+    if (!m_conn) {
+        Log::warn(QStringLiteral("cannot open the X display · %1 · no frontmost app until it opens")
+                      .arg(displayName(m_display)));
+        m_reconnectFailures = 1;
+        m_nextReconnect = m_clock.monotonic() + kReconnectDelays[0];
+    }
+}
+
+X11Desktop::~X11Desktop() = default;
+
+std::optional<QString> X11Desktop::sessionProblem()
+{
+    if (!qEnvironmentVariable("WAYLAND_DISPLAY").isEmpty() ||
+        qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland"))
+        return QStringLiteral(
+            "app counting needs an X11 session for now · this is a Wayland session · "
+            "no app is counted");
+    if (qEnvironmentVariable("DISPLAY").isEmpty())
+        return QStringLiteral("app counting needs an X11 session for now · DISPLAY is not set · no app is counted");
+    return std::nullopt;
+}
+
+bool X11Desktop::ensureConnected()
+{
+    if (m_conn)
+        return true;
+    if (m_unsupported || m_reconnectFailures >= kMaxReconnects || m_clock.monotonic() < m_nextReconnect)
+        return false;
+    m_conn = Connection::open(m_display);
+    if (m_conn) {
+        Log::info(QStringLiteral("X display connected again · %1").arg(displayName(m_display)));
+        m_reconnectFailures = 0;
+        m_activeStale = true;
+        m_activeWindow = 0;
+        m_activeApp.reset();
+        return true;
+    }
+    ++m_reconnectFailures;
+    if (m_reconnectFailures >= kMaxReconnects) {
+        Log::warn(QStringLiteral("X display still unreachable after %1 attempts · %2 · giving up until restart")
+                      .arg(m_reconnectFailures)
+                      .arg(displayName(m_display)));
+        return false;
+    }
+    m_nextReconnect = m_clock.monotonic() + kReconnectDelays[static_cast<size_t>(m_reconnectFailures)];
+    return false;
+}
+
+void X11Desktop::connectionLost()
+{
+    Log::warn(QStringLiteral("lost the X display connection · %1 · no frontmost app until it is back")
+                  .arg(displayName(m_display)));
+    m_conn.reset();
+    m_activeApp.reset();
+    m_activeWindow = 0;
+    m_reconnectFailures = 0;
+    m_nextReconnect = m_clock.monotonic() + kReconnectDelays[0];
+}
+
+std::optional<RunningApp> X11Desktop::frontmostApp()
+{
+    if (!ensureConnected())
+        return std::nullopt;
+    while (xcb_generic_event_t *event = xcb_poll_for_event(m_conn->c)) {
+        if ((event->response_type & 0x7f) == XCB_PROPERTY_NOTIFY) {
+            const auto *notify = reinterpret_cast<xcb_property_notify_event_t *>(event);
+            if (notify->window == m_conn->root && notify->atom == m_conn->activeWindow)
+                m_activeStale = true;
+        }
+        std::free(event);
+    }
+    if (xcb_connection_has_error(m_conn->c)) {
+        connectionLost();
+        return std::nullopt;
+    }
+    if (m_activeStale) {
+        refreshActiveWindow();
+    } else if (m_activeApp && m_activeApp->identifier.isEmpty() && m_clock.monotonic() >= m_retryUnmappedAt) {
+        m_activeApp = describeWindow(m_activeWindow);
+    }
+    if (m_conn && m_conn->timedOut) {
+        // A hung server: answer nothing now and ask again on the next tick.
+        m_conn->timedOut = false;
+        m_activeStale = true;
+        if (!m_warnedUnresponsive)
+            Log::warn(QStringLiteral("the X server did not answer in time · %1 · no frontmost app meanwhile")
+                          .arg(displayName(m_display)));
+        m_warnedUnresponsive = true;
+        return std::nullopt;
+    }
+    return m_activeApp;
+}
+
+void X11Desktop::refreshActiveWindow()
+{
+    xcb_connection_t *c = m_conn->c;
+    const xcb_get_property_cookie_t cookie =
+        xcb_get_property(c, 0, m_conn->root, m_conn->activeWindow, XCB_ATOM_WINDOW, 0, 1);
+    xcb_flush(c);
+    const auto reply = awaitReply<xcb_get_property_reply_t>(c, cookie.sequence, m_conn->deadline(), m_conn->timedOut);
+    if (xcb_connection_has_error(c)) {
+        connectionLost();
+        return;
+    }
+    if (m_conn->timedOut)
+        return;
+    m_activeStale = false;
+    const quint32 window = propertyCardinal(reply.get());
+    if (window == m_activeWindow && m_activeApp)
+        return;
+    m_activeWindow = window;
+    m_activeApp = describeWindow(window);
+}
+
+std::optional<RunningApp> X11Desktop::describeWindow(quint32 window)
+{
+    if (window == XCB_WINDOW_NONE || !m_conn)
+        return std::nullopt;
+    xcb_connection_t *c = m_conn->c;
+    const auto get = [&](xcb_atom_t atom, uint32_t words) {
+        return xcb_get_property(c, 0, window, atom, XCB_GET_PROPERTY_TYPE_ANY, 0, words);
+    };
+    const auto pidCookie = get(m_conn->wmPid, 1);
+    const auto classCookie = get(XCB_ATOM_WM_CLASS, 256);
+    const auto gtkCookie = get(m_conn->gtkAppId, 256);
+    const auto kdeCookie = get(m_conn->kdeDesktopFile, 256);
+    const auto machineCookie = get(XCB_ATOM_WM_CLIENT_MACHINE, 64);
+    xcb_res_query_client_ids_cookie_t resCookie{};
+    if (m_conn->hasRes) {
+        xcb_res_client_id_spec_t clientId{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+        resCookie = xcb_res_query_client_ids(c, 1, &clientId);
+    }
+    xcb_flush(c);
+
+    const auto deadline = m_conn->deadline();
+    bool &late = m_conn->timedOut;
+    const auto pidReply = awaitReply<xcb_get_property_reply_t>(c, pidCookie.sequence, deadline, late);
+    const auto classReply = awaitReply<xcb_get_property_reply_t>(c, classCookie.sequence, deadline, late);
+    const auto gtkReply = awaitReply<xcb_get_property_reply_t>(c, gtkCookie.sequence, deadline, late);
+    const auto kdeReply = awaitReply<xcb_get_property_reply_t>(c, kdeCookie.sequence, deadline, late);
+    const auto machineReply = awaitReply<xcb_get_property_reply_t>(c, machineCookie.sequence, deadline, late);
+
+    WindowFacts facts;
+    if (m_conn->hasRes) {
+        const auto res = awaitReply<xcb_res_query_client_ids_reply_t>(c, resCookie.sequence, deadline, late);
+        if (res) {
+            for (auto it = xcb_res_query_client_ids_ids_iterator(res.get()); it.rem > 0;
+                 xcb_res_client_id_value_next(&it)) {
+                [[maybe_unused]] const auto &[client, length] = *it.data;
+                if ((client.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) &&
+                    xcb_res_client_id_value_value_length(it.data) >= 1)
+                    facts.pid = xcb_res_client_id_value_value(it.data)[0];
+            }
+        }
+    }
+    if (late)
+        return std::nullopt;
+    if (facts.pid == 0) {
+        // A client's own pid claim is only meaningful when it runs on this machine.
+        const QByteArray machine = propertyBytes(machineReply.get());
+        const QByteArray here = QSysInfo::machineHostName().toUtf8();
+        if (machine.isEmpty() || machine == here)
+            facts.pid = propertyCardinal(pidReply.get());
+    }
+    const QList<QByteArray> wmClass = propertyBytes(classReply.get()).split('\0');
+    facts.wmInstance = wmClass.size() > 0 ? QString::fromUtf8(wmClass[0]) : QString();
+    facts.wmClass = wmClass.size() > 1 ? QString::fromUtf8(wmClass[1]) : QString();
+    facts.gtkApplicationId = QString::fromUtf8(propertyBytes(gtkReply.get()));
+    facts.kdeDesktopFile = QString::fromUtf8(propertyBytes(kdeReply.get()));
+    facts.readProcess();
+
+    RunningApp app = AppResolver::resolve(facts, m_catalog);
+    if (app.identifier.isEmpty())
+        m_retryUnmappedAt = m_clock.monotonic() + kRetryUnmapped;
+    return app;
+}
+
+std::optional<double> X11Desktop::secondsSinceInput()
+{
+    if (!ensureConnected() || !m_conn->hasScreenSaver)
+        return std::nullopt;
+    xcb_connection_t *c = m_conn->c;
+    const auto cookie = xcb_screensaver_query_info(c, m_conn->root);
+    xcb_flush(c);
+    bool late = false;
+    const auto reply = awaitReply<xcb_screensaver_query_info_reply_t>(c, cookie.sequence, m_conn->deadline(), late);
+    if (xcb_connection_has_error(c)) {
+        connectionLost();
+        return std::nullopt;
+    }
+    if (!reply)
+        return std::nullopt;
+    return reply->ms_since_user_input / 1000.0;
+}
+
+QString X11Desktop::samplingProblem()
+{
+    if (m_unsupported)
+        return m_unsupportedReason;
+    if (m_conn)
+        return {};
+    if (m_reconnectFailures >= kMaxReconnects)
+        return QStringLiteral("the display connection was lost and could not be opened again");
+    return QStringLiteral("no display connection");
+}
+
+bool X11Desktop::screenLocked()
+{
+    return m_lock && m_lock->locked();
+}
+
+}  // namespace fennimar

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "core/Clock.h"
+#include "platform/Desktop.h"
+#include "platform/linux/session/ScreenLockMonitor.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+namespace fennimar {
+
+class DesktopEntryCatalog;
+
+// The desktop of an X11 session, read through xcb. The frontmost app follows the root window's
+// _NET_ACTIVE_WINDOW: a change notification marks it stale, and only then is the new window's
+// pid and class read (in one batch) and mapped to its desktop entry; otherwise a tick costs one
+// event poll. Idle time is the MIT-SCREEN-SAVER extension's time since user input; the screen
+// lock comes from a ScreenLockMonitor's cached answer.
+//
+// No call waits on the X server longer than a short deadline. A lost connection gives "no
+// frontmost app" and an unknown idle time, one WARN line, and a bounded series of reconnect attempts spaced out
+// on the clock. In a Wayland session nothing is reported as frontmost (an X11 answer would only
+// be right while an Xwayland window has focus) and one WARN line says so. Main thread only.
+class X11Desktop : public Desktop {
+public:
+    // display: the X display to use; empty means $DISPLAY. lock may be null (never locked). The
+    // catalog must outlive this object. besideWayland: this is Xwayland's display, asked by the
+    // Wayland desktop layer only about a window it knows to be an X window.
+    X11Desktop(Clock &clock, DesktopEntryCatalog &catalog, std::unique_ptr<ScreenLockMonitor> lock,
+               QByteArray display = {}, bool besideWayland = false);
+    ~X11Desktop() override;
+    X11Desktop(const X11Desktop &) = delete;
+    X11Desktop &operator=(const X11Desktop &) = delete;
+
+    std::optional<RunningApp> frontmostApp() override;
+    std::optional<double> secondsSinceInput() override;
+    bool screenLocked() override;
+    QString samplingProblem() override;
+
+    // Why this session cannot tell the frontmost app (a Wayland session, no display), or nothing.
+    static std::optional<QString> sessionProblem();
+
+    // The most reconnect attempts after a lost connection before giving up until restart.
+    static constexpr int kMaxReconnects = 8;
+
+private:
+    struct Connection;
+    bool ensureConnected();
+    void connectionLost();
+    void refreshActiveWindow();
+    std::optional<RunningApp> describeWindow(quint32 window);
+
+    Clock &m_clock;
+    DesktopEntryCatalog &m_catalog;
+    std::unique_ptr<ScreenLockMonitor> m_lock;
+    QByteArray m_display;
+    std::unique_ptr<Connection> m_conn;
+    bool m_unsupported = false;
+    QString m_unsupportedReason;  // what samplingProblem() says when unsupported
+    int m_reconnectFailures = 0;
+    Millis m_nextReconnect{0};
+    bool m_warnedUnresponsive = false;
+
+    bool m_activeStale = true;
+    quint32 m_activeWindow = 0;
+    std::optional<RunningApp> m_activeApp;
+    Millis m_retryUnmappedAt{0};
+};
+
+}  // namespace fennimar

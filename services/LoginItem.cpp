@@ -1,0 +1,63 @@
+#include "services/LoginItem.h"
+
+#include "services/AgentFiles.h"
+#include "core/Log.h"
+
+namespace fennimar {
+
+QString LoginItem::bundleVersion(const QString &shortVersion, const QString &build)
+{
+    return (shortVersion.isEmpty() ? QStringLiteral("0.1.0-dev") : shortVersion) + QLatin1Char('+') +
+           (build.isEmpty() ? QStringLiteral("0") : build);
+}
+
+LoginItem::LoginItem(LoginService &service, QString version) : m_service(service), m_version(std::move(version)) {}
+
+bool LoginItem::ensureRegistered()
+{
+    const QString version = m_version;
+    const LoginService::Status status = m_service.status();
+    const std::optional<QString> recorded = AgentFiles::setting(QString::fromLatin1(versionSettingKey));
+
+    if (status == LoginService::Status::RequiresApproval) {
+        // Registering again would not help: only the user can turn the item on.
+        Log::warn(QStringLiteral("login item needs approval in System Settings > General > Login Items"));
+        return false;
+    }
+    if (status == LoginService::Status::Enabled) {
+        if (recorded && *recorded == version)
+            return true;
+        // Enabled for another build (or one we have no record of): the registration may point at
+        // an old executable, so it is replaced.
+        const Status unregistered = m_service.unregisterService();
+        if (!unregistered)
+            Log::warn(QStringLiteral("could not unregister before re-register · ") + unregistered.error());
+        return performRegister(version, QStringLiteral("version changed"));
+    }
+    return performRegister(version, QStringLiteral("new"));
+}
+
+bool LoginItem::performRegister(const QString &version, const QString &reason)
+{
+    const Status registered = m_service.registerService();
+    if (!registered) {
+        Log::error(QStringLiteral("login item registration failed · ") + registered.error());
+        return false;
+    }
+    AgentFiles::setSetting(QString::fromLatin1(versionSettingKey), version);
+    Log::info(
+        QStringLiteral("login item registered (%1) · %2 · starts at login, restarts if quit").arg(reason, version));
+    return true;
+}
+
+LoginService::Status LoginItem::status()
+{
+    return m_service.status();
+}
+
+void LoginItem::openLoginItemsSettings()
+{
+    m_service.openSettings();
+}
+
+}  // namespace fennimar

@@ -1,0 +1,85 @@
+#include "platform/linux/apps/AppResolver.h"
+#include "platform/linux/apps/DesktopEntryCatalog.h"
+
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace fennimar::test {
+
+void writeDesktopFile(const QString &root, const QString &relative, const QByteArray &body);
+
+namespace {
+
+TEST(AppResolverTest, MapsWindowsToDesktopEntriesInRuleOrder)
+{
+    QTemporaryDir dir;
+    const QString tool = QFileInfo(QStandardPaths::findExecutable("true")).canonicalFilePath();
+    const QByteArray header = "[Desktop Entry]\nType=Application\n";
+    const std::vector<std::pair<const char *, QByteArray>> entries = {
+        {"org.gnome.Calc.desktop", "Name=Calculator\nExec=gnome-calculator\n"},
+        {"org.kde.dolphin.desktop", "Name=Dolphin\nExec=dolphin\n"},
+        {"chromium.desktop", "Name=Chromium\nExec=chromium %U\n"},
+        {"debian-xterm.desktop", "Name=XTerm\nExec=xterm-missing\nStartupWMClass=XTerm\n"},
+        {"firefox-esr.desktop", "Name=Firefox ESR\nExec=firefox-esr\n"},
+        {"mytool.desktop", "Name=My Tool\nExec=\"" + tool.toUtf8() + "\" --flag\n"},
+        {"shellapp.desktop", "Name=Shell App\nExec=sh -c run-something\n"},
+    };
+    for (const auto &[file, body] : entries)
+        writeDesktopFile(dir.path(), QLatin1String(file), header + body);
+    DesktopEntryCatalog catalog({{dir.path()}, {}, {}});
+
+    const QString shell = QFileInfo(QStandardPaths::findExecutable("sh")).canonicalFilePath();
+    const QString scope = "0::/user.slice/user-1000.slice/user@1000.service/app.slice/";
+    struct Case {
+        const char *what;
+        WindowFacts facts;
+        QString id, name;
+    };
+    using F = WindowFacts;
+    const auto facts = [](QString instance, QString wmClass, QString F::*field = nullptr, QString value = {}) {
+        F f;
+        f.pid = 4242;
+        f.wmInstance = std::move(instance);
+        f.wmClass = std::move(wmClass);
+        if (field)
+            f.*field = std::move(value);
+        return f;
+    };
+    const std::vector<Case> cases = {
+        {"flatpak cgroup", facts("calc", "Calc", &F::cgroup, scope + "app-flatpak-org.gnome.Calc-1234.scope\n"),
+         "org.gnome.Calc", "Calculator"},
+        {"flatpak without entry", facts("foo", "XTerm", &F::cgroup, scope + "app-flatpak-com.example.Foo-99.scope\n"),
+         "com.example.Foo", "XTerm"},
+        {"flatpak-info", facts("foo", "XTerm", &F::flatpakId, "org.kde.dolphin"), "org.kde.dolphin", "Dolphin"},
+        {"snap cgroup",
+         facts("Navigator", "firefox", &F::cgroup,
+               scope + "snap.firefox.firefox-0a1b2c3d-0000-4000-8000-123456789abc.scope\n"),
+         "firefox_firefox", "firefox"},
+        {"gtk application id", facts("calc", "Calc", &F::gtkApplicationId, "org.gnome.Calc"), "org.gnome.Calc",
+         "Calculator"},
+        {"unknown gtk id falls through", facts("xterm", "XTerm", &F::gtkApplicationId, "org.unknown.App"),
+         "debian-xterm", "XTerm"},
+        {"kde desktop file",
+         facts("dolphin", "dolphin", &F::kdeDesktopFile, "/usr/share/applications/org.kde.dolphin.desktop"),
+         "org.kde.dolphin", "Dolphin"},
+        {"StartupWMClass", facts("xterm", "XTerm"), "debian-xterm", "XTerm"},
+        {"StartupWMClass ignoring case", facts("foo", "xterm"), "debian-xterm", "XTerm"},
+        {"chromium with its own profile", facts("chromium (/tmp/p)", "Chromium"), "chromium", "Chromium"},
+        {"instance is the id", facts("Navigator", "firefox-esr"), "firefox-esr", "Firefox ESR"},
+        {"executable", facts("mytool", "Mytool-window", &F::executable, tool), "mytool", "My Tool"},
+        {"interpreter is never matched", facts("script", "Script", &F::executable, shell), QString(), "Script"},
+        {"unmapped", facts("x", "Unknown"), QString(), "Unknown"},
+    };
+    for (const Case &c : cases) {
+        const RunningApp app = AppResolver::resolve(c.facts, catalog);
+        EXPECT_EQ(app.identifier, c.id) << c.what;
+        EXPECT_EQ(app.displayName, c.name) << c.what;
+        EXPECT_EQ(app.pid, 4242) << c.what;
+    }
+}
+
+}  // namespace
+}  // namespace fennimar::test

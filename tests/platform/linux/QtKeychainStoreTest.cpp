@@ -1,0 +1,81 @@
+// The identity store against a real Secret Service. Run through with-secret-service.sh, which sets
+// up a private home and a private session bus with an unlocked gnome-keyring ("keyring" mode) or no
+// bus at all ("nobus"), so the user's own keyring is never touched.
+#include "services/Keychain.h"
+#include "platform/linux/session/QtKeychainStore.h"
+
+#include "tests/support/LogCapture.h"
+
+#include <QCoroTask>
+#include <QTimeZone>
+#include <gtest/gtest.h>
+
+using namespace fennimar;
+using test::LogCapture;
+
+namespace {
+
+QString mode()
+{
+    return qEnvironmentVariable("FENNIMAR_TEST_SECRET_SERVICE");
+}
+
+// A macro, because GTEST_SKIP() only leaves the function it is written in.
+#define SKIP_UNLESS_MODE(wanted)                                                                      \
+    do {                                                                                              \
+        if (qEnvironmentVariableIsSet("FENNIMAR_SECRET_SERVICE_MISSING"))                             \
+            GTEST_SKIP() << "SKIPPED: the real secret store tests need "                              \
+                         << qPrintable(qEnvironmentVariable("FENNIMAR_SECRET_SERVICE_MISSING"))       \
+                         << "(install dbus and gnome-keyring: scripts/install-deps.sh)";              \
+        if (mode() != QLatin1String(wanted))                                                          \
+            GTEST_SKIP() << "runs only in the \"" << (wanted) << "\" mode of with-secret-service.sh"; \
+    } while (false)
+
+PairedIdentity identity(const QString &device)
+{
+    return {device, QStringLiteral("child-9"), QStringLiteral("Léa"), QStringLiteral("token-") + device,
+            QDateTime::fromMSecsSinceEpoch(1773478800999, QTimeZone::utc())};
+}
+
+TEST(SecretServiceKeychain, SavesLoadsReplacesInPlaceAndClears)
+{
+    SKIP_UNLESS_MODE("keyring");
+    QtKeychainStore store;
+    const Keychain keychain(store, QStringLiteral("roundtrip"));
+    const QString account = Keychain::account(QStringLiteral("roundtrip"));
+    LogCapture log;
+    EXPECT_EQ(QCoro::waitFor(store.read(Keychain::service(), account)).error, SecretStore::ReadError::NotFound);
+    for (const char *device : {"first", "second"}) {
+        const Status saved = QCoro::waitFor(keychain.save(identity(QLatin1String(device))));
+        ASSERT_TRUE(saved) << saved.error().toStdString();
+        EXPECT_EQ(QCoro::waitFor(keychain.load()), identity(QLatin1String(device)));
+    }
+    EXPECT_TRUE(QCoro::waitFor(keychain.clear()));
+    EXPECT_EQ(QCoro::waitFor(store.read(Keychain::service(), account)).error, SecretStore::ReadError::NotFound);
+    EXPECT_TRUE(QCoro::waitFor(keychain.clear())) << "clearing nothing succeeds";
+    EXPECT_TRUE(log.lines().isEmpty()) << log.lines().join(u'\n').toStdString();
+}
+
+// Nothing is taken for "not paired" silently when no store runs.
+TEST(NoSecretService, EveryCallSaysTheStoreIsUnavailable)
+{
+    SKIP_UNLESS_MODE("nobus");
+    QtKeychainStore store;
+    const QString cause = QStringLiteral("no secret store is running");
+    const Keychain keychain(store, QStringLiteral("nobody"));
+    EXPECT_EQ(QCoro::waitFor(store.read(Keychain::service(), Keychain::account(QStringLiteral("nobody")))).error,
+              SecretStore::ReadError::Unavailable);
+    LogCapture log;
+    EXPECT_EQ(QCoro::waitFor(keychain.load()), std::nullopt);
+    const Status saved = QCoro::waitFor(keychain.save(identity(QStringLiteral("other"))));
+    EXPECT_TRUE(saved.error().startsWith(QStringLiteral("Could not save the pairing: ") + cause))
+        << saved.error().toStdString();
+    EXPECT_FALSE(QCoro::waitFor(keychain.clear()));
+    const QStringList lines = log.lines();
+    ASSERT_EQ(lines.size(), 2) << lines.join(u'\n').toStdString();
+    EXPECT_TRUE(lines.at(0).startsWith(QStringLiteral("WARN ] cannot read the stored identity · ") + cause))
+        << lines.at(0).toStdString();
+    EXPECT_TRUE(lines.at(1).startsWith(QStringLiteral("WARN ] could not clear the stored identity · ") + cause));
+}
+
+}  // namespace

@@ -1,0 +1,73 @@
+#include "core/VirtualClock.h"
+#include "platform/linux/apps/DesktopEntryCatalog.h"
+#include "platform/linux/x11/X11Desktop.h"
+#include "tests/support/DesktopSession.h"
+#include "tests/support/TempHome.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace fennimar::test {
+namespace {
+
+// The real X server: the window in front as the window manager activates it, mapped to its
+// desktop entry, and the idle time from real input.
+TEST(X11DesktopTest, FrontmostAppFollowsActivationAndIdleFollowsInput)
+{
+    // The tests' own X server is the session, even when they run inside a Wayland desktop.
+    ScopedEnv noWayland{"WAYLAND_DISPLAY", ""}, x11Session{"XDG_SESSION_TYPE", "x11"};
+    DesktopSession x;
+    if (const QString why = x.start(); !why.isEmpty())
+        GTEST_SKIP() << "SKIPPED: " << why.toStdString();
+    QTemporaryDir data;
+    QDir().mkpath(data.filePath("applications"));
+    const std::pair<const char *, QByteArray> entries[] = {
+        {"debian-xterm", "Name=XTerm\nName[de]=X-Terminal\nExec=xterm-elsewhere\nStartupWMClass=XTerm\n"},
+        {"fennitest", "Name=Fenni Test\nExec=fennitest\n"},
+        {"myterm", "Name=My Terminal\nExec=xterm -e top\n"},
+    };
+    for (const auto &[id, body] : entries) {
+        QFile file(data.filePath(QStringLiteral("applications/%1.desktop").arg(id)));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("[Desktop Entry]\nType=Application\n" + body);
+    }
+    DesktopEntryCatalog catalog({{data.path()}, {}, EntryLocale::fromPosix("de_DE.UTF-8")});
+    VirtualClock clock;
+    X11Desktop desktop(clock, catalog, nullptr, x.display());
+
+    const std::tuple<const char *, const char *, const char *> cases[] = {
+        {"XTerm", "debian-xterm", "X-Terminal"},
+        {"Fennitest", "fennitest", "Fenni Test"},
+        {"Nomatch", "myterm", "My Terminal"},  // no class matches: the executable is xterm, which only myterm runs
+    };
+    std::vector<std::pair<QString, qint64>> windows;
+    for (const auto &[wmClass, id, name] : cases) {
+        qint64 pid = 0;
+        windows.emplace_back(
+            x.openTerminal({"-name", QStringLiteral("fen%1").arg(windows.size()), "-class", wmClass}, &pid), pid);
+        ASSERT_FALSE(windows.back().first.isEmpty()) << id;
+    }
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const auto &[wmClass, id, name] = cases[i];
+        ASSERT_TRUE(x.activate(windows[i].first));
+        std::optional<RunningApp> app;
+        EXPECT_TRUE(waitUntil([&] { return (app = desktop.frontmostApp()) && app->identifier == id; }, 10000))
+            << id << " got " << (app ? app->identifier.toStdString() : "nothing");
+        ASSERT_TRUE(app);
+        EXPECT_EQ(app->displayName, name);
+        EXPECT_EQ(app->pid, windows[i].second);
+        EXPECT_EQ(app->location, data.filePath(QStringLiteral("applications/%1.desktop").arg(id)));
+    }
+
+    ASSERT_TRUE(x.xdotool({"mousemove", "10", "20"}));
+    EXPECT_LT(desktop.secondsSinceInput().value_or(99), 1.0);
+    EXPECT_TRUE(waitUntil([&] { return desktop.secondsSinceInput().value_or(0) >= 1.2; }, 5000));
+    ASSERT_TRUE(x.xdotool({"mousemove", "200", "100"}));
+    EXPECT_LT(desktop.secondsSinceInput().value_or(99), 1.0);
+}
+
+}  // namespace
+}  // namespace fennimar::test
