@@ -53,12 +53,18 @@ if [ "${1:-}" = "--inside" ]; then
     "$refbackend" admin --url "$url" --admin-token-file "$FOOTPRINT_ADMIN_TOKEN_FILE" set-apps --child "Bench-$mode" linux:debian-xterm web:example.com >/dev/null
     wait_for 'sampler started' 300 || { echo "the agent did not start counting" >&2; exit 1; }
     # The session starts the window manager and the xterm side by side; the xterm must hold the
-    # focus, or nothing is counted.
-    for _ in $(seq 50); do
-        xdotool search --name "Fennimar session" windowactivate >/dev/null 2>&1
-        [ "$(xdotool getactivewindow getwindowname 2>/dev/null)" = "Fennimar session" ] && break
+    # focus, or nothing is counted. On a loaded machine the xterm may not be mapped yet, and a
+    # search that finds nothing fails: wait for it for up to 60 s, and say so if it never comes.
+    focused=no
+    for _ in $(seq 600); do
+        xdotool search --name "Fennimar session" windowactivate >/dev/null 2>&1 || true
+        if [ "$(xdotool getactivewindow getwindowname 2>/dev/null || true)" = "Fennimar session" ]; then
+            focused=yes
+            break
+        fi
         sleep 0.1
     done
+    [ "$focused" = yes ] || echo "$mode: the xterm never took the focus within 60 s; nothing may be counted" | tee -a "$out"
     xdotool mousemove_relative -- 1 0 >/dev/null 2>&1 || true
     sleep 10  # the first monitored-list fetch, the installed-apps scan and the first report
 
@@ -111,8 +117,9 @@ except Exception: print("-")' "$ledger" 2>/dev/null || echo -)
     threads=$(ls "/proc/$pid/task" | wc -l)
 
     if [ "$mode" = tray ]; then
-        # Open the menu once, as a user would, so that its memory is part of the peak.
-        if geometry=$(xdotool search --limit 1 --class trayer getwindowgeometry --shell 2>/dev/null); then
+        # Open the menu once, as a user would, so that its memory is part of the peak. trayer also
+        # has a hidden 10x10 window: only the visible one holds the icon.
+        if geometry=$(xdotool search --onlyvisible --limit 1 --class trayer getwindowgeometry --shell 2>/dev/null); then
             eval "$geometry"
             xdotool mousemove $((X + WIDTH - 12)) $((Y + HEIGHT / 2)) click 1 >/dev/null 2>&1 || true
             sleep 1
