@@ -78,6 +78,14 @@ if [ "${1:-}" = "--inside" ]; then
         for f in /proc/"$pid"/task/*/status; do n=$((n + $(switches "$f" 2>/dev/null || echo 0))); done
         echo "$n"
     }
+    # Per thread: "tid name switches", for the census of who wakes up.
+    threads_now() {
+        local t
+        for t in /proc/"$pid"/task/*; do
+            printf '%s %s %s\n' "${t##*/}" "$(tr ' ' _ <"$t/comm" 2>/dev/null)" "$(switches "$t/status" 2>/dev/null || echo 0)"
+        done
+    }
+    census0=$(threads_now)
     cpu0=$(cpu) main0=$(switches "/proc/$pid/task/$pid/status") all0=$(all_switches)
     # A user at work: a nudge of the pointer every 20 s keeps the session from turning idle (60 s
     # without input), which would stop the counting being measured.
@@ -114,6 +122,7 @@ except Exception: print("-")' "$ledger" 2>/dev/null || echo -)
         fi
     done
     cpu1=$(cpu) main1=$(switches "/proc/$pid/task/$pid/status") all1=$(all_switches)
+    census1=$(threads_now)
     threads=$(ls "/proc/$pid/task" | wc -l)
 
     if [ "$mode" = tray ]; then
@@ -134,6 +143,14 @@ except Exception: print("-")' "$ledger" 2>/dev/null || echo -)
     pss=$(awk '/^Pss:/ {print $2}' "/proc/$pid/smaps_rollup")
     private=$(awk '/^Private_(Clean|Dirty):/ {n += $2} END {print n}' "/proc/$pid/smaps_rollup")
     widgets=$(grep -c 'libQt6Widgets' "/proc/$pid/maps" || true)
+    # Where the memory is: PSS and private pages per mapped file (anonymous memory as "[anon]"), the
+    # largest first; and who wakes up: switches per second per thread over the window.
+    awk '/^[0-9a-f]+-[0-9a-f]+ / { name = (NF >= 6 ? $6 : "[anon]"); sub(/.*\//, "", name) }
+         /^Pss:/ { pss[name] += $2 } /^Private_(Clean|Dirty):/ { priv[name] += $2 }
+         END { for (n in pss) if (pss[n] >= 256) printf "  %s map %-34s PSS %6d KiB  private %6d KiB\n", mode, n, pss[n], priv[n] }' \
+        mode="$mode" "/proc/$pid/smaps" | sort -k5,5nr | tee -a "$out.census"
+    join <(sort <<<"$census0") <(sort <<<"$census1") | awk -v s="$seconds" -v mode="$mode" \
+        '{ printf "  %s thread %-16s wake-ups/s %5.2f\n", mode, $2, ($5 - $3) / s }' | sort -k5,5nr | tee -a "$out.census"
     kill -TERM "$pid"
     for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
     trap - EXIT
