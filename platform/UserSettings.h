@@ -15,4 +15,13 @@ namespace fennimar::platform {
 std::optional<QString> readSetting(const QString &key);
 void writeSetting(const QString &key, const QString &value);
 
+// Names a throwaway store instead (macOS: the defaults domain; Linux: the organisation). Only tests
+// set it: on macOS the defaults ignore HOME, so without it a test would write the user's own
+// settings, which their real agent then reads.
+constexpr const char *settingsDomainVariable = "FENNIMAR_SETTINGS_DOMAIN";
+
+// Removes every setting of the throwaway store named by settingsDomainVariable, and does nothing
+// when the variable is unset or empty, so that it can never wipe the user's real settings.
+void clearThrowawaySettings();
+
 }  // namespace fennimar::platform

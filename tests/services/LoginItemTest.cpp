@@ -1,10 +1,10 @@
 #include "services/LoginItem.h"
 
+#include "platform/UserSettings.h"
 #include "services/AgentFiles.h"
 #include "tests/fakes/Fakes.h"
 #include "tests/support/LogCapture.h"
 
-#include <QSettings>
 #include <gtest/gtest.h>
 
 using namespace fennimar;
@@ -20,12 +20,9 @@ const QString registeredAgain =
 const QString needsApproval =
     QStringLiteral("WARN ] login item needs approval in System Settings > General > Login Items");
 
-// Runs in the binary's one temporary home (tests/support/TestMain.cpp).
 void freshSettings(const std::optional<QString> &recorded)
 {
-    QSettings settings(QStringLiteral("Fennimar"), QStringLiteral("Fennimar"));
-    settings.clear();
-    settings.sync();
+    platform::clearThrowawaySettings();  // the binary's own store (tests/support/TestMain.cpp)
     if (recorded)
         AgentFiles::setSetting(QStringLiteral("loginItem.registeredBundleVersion"), *recorded);
 }

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "platform/UserSettings.h"
+
+#include <QCoreApplication>
 #include <QTemporaryDir>
 
 #include <ctime>
@@ -30,7 +33,24 @@ private:
     std::optional<QByteArray> m_old;
 };
 
-// A fresh temporary home: HOME and the XDG base directories point inside it while it lives.
+// A settings store of its own while it lives (platform::settingsDomainVariable): empty at the start,
+// emptied at the end, so that no test reads or leaves a setting in the user's real domain.
+class ThrowawaySettings {
+public:
+    ThrowawaySettings() { platform::clearThrowawaySettings(); }
+    ~ThrowawaySettings() { platform::clearThrowawaySettings(); }
+    ThrowawaySettings(const ThrowawaySettings &) = delete;
+    ThrowawaySettings &operator=(const ThrowawaySettings &) = delete;
+
+private:
+    static inline int made = 0;
+    ScopedEnv m_domain{platform::settingsDomainVariable, "app.fennimar.Agent.tests-" +
+                                                             QByteArray::number(QCoreApplication::applicationPid()) +
+                                                             '-' + QByteArray::number(++made)};
+};
+
+// A fresh temporary home: HOME and the XDG base directories point inside it, and the settings are a
+// throwaway store of their own, while it lives.
 class TempHome {
 public:
     QString path() const { return m_dir.path(); }
@@ -42,6 +62,7 @@ private:
     ScopedEnv m_data{"XDG_DATA_HOME", QFile::encodeName(m_dir.path() + QStringLiteral("/data"))};
     ScopedEnv m_config{"XDG_CONFIG_HOME", QFile::encodeName(m_dir.path() + QStringLiteral("/config"))};
     ScopedEnv m_state{"XDG_STATE_HOME", QFile::encodeName(m_dir.path() + QStringLiteral("/state"))};
+    ThrowawaySettings m_settings;
 };
 
 }  // namespace fennimar::test

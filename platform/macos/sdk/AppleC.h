@@ -102,6 +102,11 @@ CFStringRef CFURLGetString(CFURLRef anURL);
 CFTypeRef CFPreferencesCopyAppValue(CFStringRef key, CFStringRef applicationID);
 void CFPreferencesSetAppValue(CFStringRef key, CFTypeRef value, CFStringRef applicationID);
 Boolean CFPreferencesAppSynchronize(CFStringRef applicationID);
+// The keys of a domain for a user and host (+1, NULL when empty); the App functions above act on
+// the current user and any host.
+extern const CFStringRef kCFPreferencesCurrentUser;
+extern const CFStringRef kCFPreferencesAnyHost;
+CFArrayRef CFPreferencesCopyKeyList(CFStringRef applicationID, CFStringRef userName, CFStringRef hostName);
 
 // CFBundleCreate may hand back a bundle object that already exists for the URL.
 CFBundleRef CFBundleCreate(CFAllocatorRef allocator, CFURLRef bundleURL);

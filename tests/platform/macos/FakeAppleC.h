@@ -45,7 +45,8 @@ struct State {
     // The login session; null: outside one.
     macos::CFPtr<CFDictionaryRef> session;
     std::map<std::pair<QString, QString>, KeychainItem> items;
-    OSStatus updateFailure = 0;  // what SecItemUpdate answers instead of updating
+    OSStatus updateFailure = 0;                               // what SecItemUpdate answers instead of updating
+    std::map<QString, std::map<QString, QString> > defaults;  // domain -> key -> text value
 };
 State &state();
 // Clears the state, releasing what it owns.
