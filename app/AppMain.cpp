@@ -125,6 +125,10 @@ int run(int argc, char *argv[])
         return ControlCommands::run(*client, asked.front(), parser.isSet(QStringLiteral("yes")), in, out, err);
     }
 
+    const LoginItem::Launch launch{qEnvironmentVariable(LoginItem::jobVariable) == QLatin1String("1"),
+                                   parser.isSet(QStringLiteral("headless")), false,
+                                   qEnvironmentVariable(LoginItem::optInVariable) == QLatin1String("1")};
+
     // The directory first: the single-instance lock lives in it, beside the ledger it guards.
     const Result<QString> support = AgentFiles::privateSupportDirectory();
     if (!support) {
@@ -136,18 +140,24 @@ int run(int argc, char *argv[])
     // runtime directory) still finds the name taken. Calls wait in the bus until the event loop
     // runs, by which time `control` is set.
     AgentControl *control = nullptr;
-    const std::unique_ptr<ControlServer> controlServer = createControlServer();
-    const std::unique_ptr<SingleInstance> instance = std::make_unique<LockFileInstance>(support.value());
-    if (!instance->claim() || controlServer->listen([&control](ControlCommand command, auto reply) {
-            if (control)
-                control->handle(command, std::move(reply));
-            else
-                reply(QStringLiteral("Fennimar is starting; try again in a moment.\n"));
-        }) == ControlServer::Claim::Taken) {
+    std::unique_ptr<ControlServer> controlServer;
+    std::unique_ptr<SingleInstance> instance;
+    const auto claim = [&] {
+        controlServer = createControlServer();
+        instance = std::make_unique<LockFileInstance>(support.value());
+        if (instance->claim() && controlServer->listen([&control](ControlCommand command, auto reply) {
+                if (control)
+                    control->handle(command, std::move(reply));
+                else
+                    reply(QStringLiteral("Fennimar is starting; try again in a moment.\n"));
+            }) != ControlServer::Claim::Taken)
+            return true;
         Log::info(QStringLiteral("another Fennimar is already running · this copy is exiting"));
         Log::drain();
-        return exitAlreadyRunning;
-    }
+        return false;
+    };
+    if (!claim())
+        return LoginItem::anotherRunsExit(launch.isJob, exitAlreadyRunning);
 
     const Result<QUrl> backend = AgentConfig::backendURL();
     if (!backend) {
@@ -159,8 +169,34 @@ int run(int argc, char *argv[])
     RealClock clock;
     Platform platform = createPlatform(clock);
     LoginItem loginItem(*platform.login,
-                        LoginItem::bundleVersion(BuildIdentity::appVersion(), BuildIdentity::buildNumber()));
-    loginItem.ensureRegistered();
+                        LoginItem::bundleVersion(BuildIdentity::appVersion(), BuildIdentity::buildNumber()),
+                        launch.isJob);
+    LoginItem::Launch here = launch;
+    here.installed = platform.login->runsInstalled();
+    here.canHandOver = platform.login->canHandOver();
+    switch (LoginItem::startDecision(here, platform.login->status())) {
+        case LoginItem::Start::HandOver: {
+            // The job must find the lock and the channel free.
+            instance.reset();
+            controlServer.reset();
+            const Status started = platform.login->startRegistered();
+            if (started) {
+                Log::info(QStringLiteral("handed over to the login item · this copy is exiting"));
+                Log::drain();
+                return 0;
+            }
+            Log::warn(QStringLiteral("could not hand over to the login item · ") + started.error());
+            if (!claim())
+                return exitAlreadyRunning;
+            break;
+        }
+        case LoginItem::Start::Register:
+            loginItem.ensureRegistered();
+            break;
+        case LoginItem::Start::LeaveAlone:
+            Log::info(QStringLiteral("login item left alone · not an installed copy, or --headless"));
+            break;
+    }
 
     Agent agent(clock, platform, backend.value(), support.value());
 
@@ -168,7 +204,9 @@ int run(int argc, char *argv[])
     // they exist before the agent starts.
     MenuWiring wiring(agent, platform, loginItem, clock);
     const auto readings = [&wiring] { return wiring.readings(); };
-    const MenuActions actions = wiring.actions([] { QCoreApplication::quit(); });
+    // The job quits with a status that makes launchd start it again.
+    const MenuActions actions =
+        wiring.actions([isJob = launch.isJob] { QCoreApplication::exit(LoginItem::quitExit(isJob)); });
     std::unique_ptr<TrayMenu> tray;
     if (withTray)
         tray = std::make_unique<TrayMenu>(clock, readings, actions);
@@ -191,14 +229,14 @@ int run(int argc, char *argv[])
     installQuitSignals([] { QCoreApplication::quit(); });
     agent.start();
 
-    QCoreApplication::exec();
+    const int status = QCoreApplication::exec();
     agent.flush();
     // Nothing may redraw a tray that is about to go.
     agent.onChange = nullptr;
     control = nullptr;
     tray.reset();
     Log::drain();
-    return 0;
+    return status;
 }
 
 }  // namespace fennimar::AppMain

@@ -171,14 +171,19 @@ void LogFileWriter::openOnce()
         return;
     const QString dir = QFileInfo(m_path).absolutePath();
     QDir().mkpath(dir);
-    // The log names the sites a child visited: readable by the user only.
-    QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    // The log names the sites a child visited: readable by the user only. Only a folder of the log's
+    // own (named after it, "Fennimar/Fennimar.log") is tightened; a shared one such as macOS's
+    // ~/Library/Logs belongs to every app of the user and is left as it is.
+    if (QFileInfo(dir).fileName() == QFileInfo(m_path).completeBaseName())
+        QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     // Never follows a link put in its place (which could point the log at any file of the user's)
     // and never waits on a FIFO: only a regular file is written.
     const int fd = ::open(QFile::encodeName(m_path).constData(),
                           O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
     struct stat st {};
     if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        if ((st.st_mode & 077) != 0)
+            ::fchmod(fd, 0600);  // a file an older version or another program left open to others
         m_fd = fd;
         return;
     }

@@ -28,6 +28,20 @@ public:
     // Opens the desktop's startup-applications settings where one is known; otherwise logs where
     // the registration lives. Never fails.
     virtual void openSettings() = 0;
+    // Whether this program runs from where installed copies live (macOS: a bundle in /Applications
+    // or ~/Applications), the only copies that register themselves. Cheap, never fails. Default:
+    // anywhere, for a platform whose registration names whichever program registered it.
+    virtual bool runsInstalled() { return true; }
+    // Whether startRegistered() can start the registered agent, which then knows itself as the job
+    // (LoginItem::jobVariable): macOS. Cheap. Default: no.
+    virtual bool canHandOver() { return false; }
+    // Asks the system to start the registered agent now (macOS: launchctl kickstart), waiting 5 s
+    // at most; a job already running is left as it is. On failure the reason is a sentence for the
+    // log. Default: not possible, the registration starts the agent only at login.
+    virtual fennimar::Status startRegistered()
+    {
+        return fennimar::Status::failure(QStringLiteral("the registration starts the agent only at login"));
+    }
 };
 
 }  // namespace fennimar

@@ -11,7 +11,29 @@ QString LoginItem::bundleVersion(const QString &shortVersion, const QString &bui
            (build.isEmpty() ? QStringLiteral("0") : build);
 }
 
-LoginItem::LoginItem(LoginService &service, QString version) : m_service(service), m_version(std::move(version)) {}
+LoginItem::Start LoginItem::startDecision(const Launch &launch, LoginService::Status status)
+{
+    if (launch.isJob)
+        return Start::Register;
+    if (launch.headless || !(launch.installed || launch.optedIn))
+        return Start::LeaveAlone;
+    return status == LoginService::Status::Enabled && launch.canHandOver ? Start::HandOver : Start::Register;
+}
+
+int LoginItem::anotherRunsExit(bool isJob, int usual)
+{
+    return isJob ? 0 : usual;
+}
+
+int LoginItem::quitExit(bool isJob)
+{
+    return isJob ? 75 : 0;  // EX_TEMPFAIL
+}
+
+LoginItem::LoginItem(LoginService &service, QString version, bool isJob)
+    : m_service(service), m_version(std::move(version)), m_isJob(isJob)
+{
+}
 
 bool LoginItem::ensureRegistered()
 {
@@ -27,6 +49,11 @@ bool LoginItem::ensureRegistered()
     if (status == LoginService::Status::Enabled) {
         if (recorded && *recorded == version)
             return true;
+        if (m_isJob) {
+            AgentFiles::setSetting(QString::fromLatin1(versionSettingKey), version);
+            Log::info(QStringLiteral("login item kept (version changed) · %1 · this copy is its job").arg(version));
+            return true;
+        }
         // Enabled for another build (or one we have no record of): the registration may point at
         // an old executable, so it is replaced.
         const Status unregistered = m_service.unregisterService();

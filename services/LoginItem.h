@@ -12,18 +12,51 @@ namespace fennimar {
 class LoginItem {
 public:
     static constexpr const char *versionSettingKey = "loginItem.registeredBundleVersion";
+    // Set to 1 in the environment of the process the registration starts (the launch agent's
+    // EnvironmentVariables on macOS): that process is "the job".
+    static constexpr const char *jobVariable = "FENNIMAR_LOGIN_JOB";
+    // Set to 1 to register a copy that does not run from where installed copies live.
+    static constexpr const char *optInVariable = "FENNIMAR_REGISTER_LOGIN_ITEM";
+
+    // How this copy was started, as far as the registration cares.
+    struct Launch {
+        bool isJob = false;        // started by the registration itself
+        bool headless = false;     // --headless: tests and development runs
+        bool installed = false;    // runs from where installed copies live (LoginService::runsInstalled)
+        bool optedIn = false;      // optInVariable is 1
+        bool canHandOver = false;  // LoginService::canHandOver
+    };
+    enum class Start {
+        Register,    // ensureRegistered(), then become the agent
+        LeaveAlone,  // become the agent without touching the registration
+        HandOver,    // start the registered job instead (LoginService::startRegistered) and exit 0
+    };
+    // What a copy does about the registration before it becomes the agent. A build tree or a
+    // headless run never registers: a registered launch agent starts at once, so a developer's Mac
+    // would run a second agent from build/. A copy other than the job that finds the job enabled
+    // hands over to it, so that the agent always runs under launchd's restart-if-quit. Pure.
+    static Start startDecision(const Launch &launch, LoginService::Status status);
+    // Exit statuses that launchd, which restarts the job only after an unsuccessful exit (KeepAlive
+    // SuccessfulExit false), needs: the job exits 0 when another copy runs, so it is not relaunched
+    // every 30 s while that copy lives, and 75 when quit from the menu, so that it comes back. Any
+    // other copy keeps its usual status. Pure.
+    static int anotherRunsExit(bool isJob, int usual);
+    static int quitExit(bool isJob);
 
     // "<short version>+<build>", e.g. "1.4.0+52"; an empty part becomes "0.1.0-dev" or "0".
     static QString bundleVersion(const QString &shortVersion, const QString &build);
 
-    // service must outlive this object; version is the running build's bundleVersion().
-    LoginItem(LoginService &service, QString version);
+    // service must outlive this object; version is the running build's bundleVersion(); isJob: this
+    // process was started by the registration (Launch::isJob).
+    LoginItem(LoginService &service, QString version, bool isJob = false);
 
     // Makes sure the registration exists and belongs to this version. Returns true when it does
     // after the call. Does nothing while the user has to approve the item (one WARN line); with the
-    // item enabled for another (or an unknown) version, unregisters and registers again. Failures
-    // are logged and give false; the stored version then stays as it was, so the next launch tries
-    // again.
+    // item enabled for another (or an unknown) version, unregisters and registers again, except in
+    // the job itself: unregistering would make launchd kill it, and its registration already starts
+    // this version (the launch agent names the program inside the bundle), so the job only records
+    // the version (one INFO line). Failures are logged and give false; the stored version then
+    // stays as it was, so the next launch tries again.
     bool ensureRegistered();
 
     // The registration's status now (for the heartbeat and the menu). One service query.
@@ -38,6 +71,7 @@ private:
 
     LoginService &m_service;
     QString m_version;
+    bool m_isJob;
 };
 
 }  // namespace fennimar

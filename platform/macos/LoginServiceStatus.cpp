@@ -16,4 +16,15 @@ LoginService::Status loginStatusFromServiceManagement(long status)
     }
 }
 
+bool installedBundle(const QString &executableDir, const QString &home)
+{
+    if (!executableDir.endsWith(QLatin1String(".app/Contents/MacOS")))
+        return false;
+    for (const QString &folder : {QStringLiteral("/Applications/"), home + QStringLiteral("/Applications/")}) {
+        if (executableDir.startsWith(folder))
+            return true;
+    }
+    return false;
+}
+
 }  // namespace fennimar::macos

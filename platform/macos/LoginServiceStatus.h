@@ -9,4 +9,9 @@ namespace fennimar::macos {
 // may add is read as NotFound, so that the login item tries to register rather than trusting it.
 LoginService::Status loginStatusFromServiceManagement(long status);
 
+// Whether the program in executableDir (the bundle's Contents/MacOS) belongs to a bundle that lies
+// in /Applications or home's Applications folder, at any depth: the copies a parent installs.
+// A build tree, a mounted disk image or Downloads are not. Both paths absolute and clean. Pure.
+bool installedBundle(const QString &executableDir, const QString &home);
+
 }  // namespace fennimar::macos

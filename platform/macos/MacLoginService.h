@@ -6,8 +6,8 @@ namespace fennimar::macos {
 
 // Start at login through ServiceManagement (macOS 13 and later): the launch agent defined by
 // "app.fennimar.Agent.plist" in the bundle's Contents/Library/LaunchAgents, which starts the agent at
-// login and again when it quits. Each call is one synchronous request to the system's service
-// manager (milliseconds). Main thread only.
+// login and again when it quits unsuccessfully (LoginItem's exit statuses). Each call is one
+// synchronous request to the system's service manager (milliseconds). Main thread only.
 class MacLoginService final : public LoginService {
 public:
     Status status() override;
@@ -16,6 +16,11 @@ public:
     fennimar::Status unregisterService() override;
     // System Settings > General > Login Items.
     void openSettings() override;
+    // The bundle lies in /Applications or ~/Applications (installedBundle).
+    bool runsInstalled() override;
+    bool canHandOver() override { return true; }
+    // `launchctl kickstart gui/<uid>/app.fennimar.Agent`, 5 s at most.
+    fennimar::Status startRegistered() override;
 };
 
 }  // namespace fennimar::macos

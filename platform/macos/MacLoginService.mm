@@ -4,6 +4,12 @@
 #include "platform/macos/LoginServiceStatus.h"
 #include "platform/macos/sdk/AppKitObjC.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QProcess>
+
+#include <unistd.h>
+
 namespace fennimar::macos {
 
 namespace {
@@ -53,6 +59,30 @@ fennimar::Status MacLoginService::unregisterService()
 void MacLoginService::openSettings()
 {
     [SMAppService openSystemSettingsLoginItems];
+}
+
+bool MacLoginService::runsInstalled()
+{
+    return installedBundle(QDir::cleanPath(QCoreApplication::applicationDirPath()), QDir::homePath());
+}
+
+fennimar::Status MacLoginService::startRegistered()
+{
+    // Without -k: a job that already runs is not restarted.
+    const QString job = QStringLiteral("gui/%1/%2").arg(::getuid()).arg(QLatin1String(platform::AgentBundleID));
+    QProcess launchctl;
+    launchctl.start(QStringLiteral("/bin/launchctl"), {QStringLiteral("kickstart"), job});
+    if (!launchctl.waitForFinished(5000)) {
+        launchctl.kill();
+        launchctl.waitForFinished(1000);
+        return fennimar::Status::failure(QStringLiteral("launchctl kickstart %1 did not answer within 5 s").arg(job));
+    }
+    if (launchctl.exitStatus() != QProcess::NormalExit || launchctl.exitCode() != 0)
+        return fennimar::Status::failure(QStringLiteral("launchctl kickstart %1 failed (%2) · %3")
+                                             .arg(job)
+                                             .arg(launchctl.exitCode())
+                                             .arg(QString::fromLocal8Bit(launchctl.readAllStandardError()).trimmed()));
+    return {};
 }
 
 }  // namespace fennimar::macos

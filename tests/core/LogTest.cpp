@@ -1,6 +1,10 @@
 #include "core/Log.h"
 
+#include <QDir>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 using namespace fennimar;
 
@@ -26,6 +30,34 @@ TEST(LogLine, LayoutIsExactAndControlCharactersAreEscaped)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.expected.toStdString());
         EXPECT_EQ(Log::formatLine(c.level, QTime(9, 5, 7), c.message), c.expected);
+    }
+}
+
+// The log is the user's alone, but only its own folder is tightened: macOS keeps it in ~/Library/Logs,
+// which every app of the user shares.
+TEST(LogFile, TightensItsOwnFolderAndFileOnly)
+{
+    const struct {
+        const char *path;  // below a temporary folder; the file was left 0644, its folder 0755
+        mode_t folderAfter;
+    } cases[] = {{"Fennimar/Fennimar.log", 0700}, {"Logs/Fennimar.log", 0755}, {"NotFennimar/Fennimar.log", 0755}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.path);
+        const QTemporaryDir root;
+        const QString path = root.filePath(QString::fromLatin1(c.path));
+        const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
+        QDir().mkpath(QString::fromLocal8Bit(folder));
+        QFile(path).open(QIODevice::WriteOnly);
+        ASSERT_TRUE(::chmod(folder.constData(), 0755) == 0 && ::chmod(QFile::encodeName(path).constData(), 0644) == 0);
+        {
+            LogFileWriter writer(path);
+            writer.append("line\n");
+            writer.drain();
+            ASSERT_TRUE(writer.opened());
+        }
+        struct stat st {};
+        EXPECT_EQ(::stat(folder.constData(), &st) == 0 ? st.st_mode & 0777 : 0, c.folderAfter);
+        EXPECT_EQ(::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 0777 : 0, 0600u);
     }
 }
 

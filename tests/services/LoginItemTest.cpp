@@ -17,6 +17,7 @@ const QString registeredNew =
     QStringLiteral("INFO ] login item registered (new) · 1.4.0+52 · starts at login, restarts if quit");
 const QString registeredAgain =
     QStringLiteral("INFO ] login item registered (version changed) · 1.4.0+52 · starts at login, restarts if quit");
+const QString kept = QStringLiteral("INFO ] login item kept (version changed) · 1.4.0+52 · this copy is its job");
 const QString needsApproval =
     QStringLiteral("WARN ] login item needs approval in System Settings > General > Login Items");
 
@@ -32,6 +33,7 @@ struct Given {
     ItemStatus status;
     std::optional<QString> recorded;
     QString registerFailure;
+    bool isJob = false;
 };
 struct Expected {
     bool result;
@@ -52,6 +54,8 @@ TEST(LoginItem, RegistersOncePerVersionAndLogsEachOutcome)
          {false, 0, 1, std::nullopt, {QStringLiteral("ERROR] login item registration failed · no unit")}}},
         {{"upgrade, registration fails keeps the old record", ItemStatus::Enabled, old, QStringLiteral("denied")},
          {false, 1, 1, old, {QStringLiteral("ERROR] login item registration failed · denied")}}},
+        // Unregistering its own job would make launchd kill it; the job already runs the new binary.
+        {{"upgrade, started by the registration", ItemStatus::Enabled, old, {}, true}, {true, 0, 0, V, {kept}}},
     };
     for (const auto &[given, expected] : cases) {
         SCOPED_TRACE(given.what);
@@ -59,7 +63,7 @@ TEST(LoginItem, RegistersOncePerVersionAndLogsEachOutcome)
         test::FakeLoginService service;
         service.current = given.status;
         service.registerFailure = given.registerFailure;
-        LoginItem item(service, V);
+        LoginItem item(service, V, given.isJob);
 
         test::LogCapture log;
         EXPECT_EQ(item.ensureRegistered(), expected.result);
@@ -67,6 +71,36 @@ TEST(LoginItem, RegistersOncePerVersionAndLogsEachOutcome)
         EXPECT_EQ(service.registerCalls, expected.registers);
         EXPECT_EQ(AgentFiles::setting(QStringLiteral("loginItem.registeredBundleVersion")), expected.recorded);
         EXPECT_EQ(log.lines(), expected.lines);
+    }
+}
+
+// Only an installed, non-headless copy (or one opted in) registers; a copy other than the job hands
+// over to an enabled job; the job exits so that launchd restarts it after a quit and never after
+// finding another copy (KeepAlive restarts unsuccessful exits only).
+TEST(LoginItem, StartDecisionAndExitStatuses)
+{
+    using Start = LoginItem::Start;
+    constexpr ItemStatus none = ItemStatus::NotRegistered, on = ItemStatus::Enabled;
+    const struct {
+        const char *name;
+        LoginItem::Launch launch;  // isJob, headless, installed, optedIn, canHandOver
+        ItemStatus status;
+        Start start;
+        int anotherRuns, quit;
+    } cases[] = {
+        {"build tree", {false, false, false, false, true}, on, Start::LeaveAlone, 3, 0},
+        {"build tree, opted in", {false, false, false, true, true}, none, Start::Register, 3, 0},
+        {"installed, headless", {false, true, true, true, true}, on, Start::LeaveAlone, 3, 0},
+        {"installed, first launch", {false, false, true, false, true}, none, Start::Register, 3, 0},
+        {"installed, job enabled", {false, false, true, false, true}, on, Start::HandOver, 3, 0},
+        {"installed, no hand-over here", {false, false, true, false, false}, on, Start::Register, 3, 0},
+        {"the job", {true, false, false, false, true}, on, Start::Register, 0, 75},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(LoginItem::startDecision(c.launch, c.status), c.start);
+        EXPECT_EQ(LoginItem::anotherRunsExit(c.launch.isJob, 3), c.anotherRuns);
+        EXPECT_EQ(LoginItem::quitExit(c.launch.isJob), c.quit);
     }
 }
 
