@@ -42,8 +42,9 @@ namespace {
 bool settingsFilesAreSafe()
 {
     const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-    for (const QString &path :
-         {base + QStringLiteral("/Fennimar/Fennimar.conf"), base + QStringLiteral("/Fennimar.conf")}) {
+    const QString throwaway = qEnvironmentVariable(platform::settingsDomainVariable);  // tests' own store
+    const QString store = base + QLatin1Char('/') + (throwaway.isEmpty() ? QStringLiteral("Fennimar") : throwaway);
+    for (const QString &path : {store + QStringLiteral("/Fennimar.conf"), store + QStringLiteral(".conf")}) {
         const FileRead read = readSmallFile(path, maxSettingsBytes);
         if (!read.notFound && !read.error.isEmpty()) {
             Log::warn(QStringLiteral("settings file not used · ") + read.error);

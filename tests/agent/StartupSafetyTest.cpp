@@ -1,6 +1,10 @@
 // What the real program accepts at start-up, in a home of its own with no display and no buses,
 // talking to a closed loopback port: which backend URL, which support directory it keeps the ledger
 // in, and that one support directory means one agent.
+#include "platform/PlatformPaths.h"
+#include "platform/UserSettings.h"
+#include "tests/support/TempHome.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -13,6 +17,21 @@
 #include <unistd.h>
 
 namespace {
+
+using fennimar::test::ScopedEnv;
+
+// Where this platform puts the agent's support directory and log in `home`, asked of the platform
+// under the environment the agent gets (Linux: the XDG folders below; macOS: ~/Library).
+struct Places {
+    QString support, log;
+    explicit Places(const QString &home)
+    {
+        const ScopedEnv h("HOME", QFile::encodeName(home)), d("XDG_DATA_HOME", QFile::encodeName(home + "/data")),
+            s("XDG_STATE_HOME", QFile::encodeName(home + "/state"));
+        support = fennimar::platform::userDataDirectory() + "/Fennimar";
+        log = fennimar::platform::logDirectory();
+    }
+};
 
 // One run of the real agent in a home of its own; `env` adds or replaces variables.
 struct AgentRun {
@@ -27,7 +46,10 @@ struct AgentRun {
                          "XDG_DATA_HOME=" + home + "/data", "XDG_CONFIG_HOME=" + home + "/config",
                          "XDG_STATE_HOME=" + home + "/state", "XDG_RUNTIME_DIR=" + home,
                          "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent",
-                         "DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent", "FENNIMAR_BACKEND_URL=http://127.0.0.1:9"} +
+                         "DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent", "FENNIMAR_BACKEND_URL=http://127.0.0.1:9",
+                         // The test binary's throwaway settings store (macOS' defaults ignore HOME).
+                         QString::fromLatin1(fennimar::platform::settingsDomainVariable) + '=' +
+                             qEnvironmentVariable(fennimar::platform::settingsDomainVariable)} +
                  env)
             environment.insert(pair.section('=', 0, 0), pair.section('=', 1));
         process.setProcessEnvironment(environment);
@@ -55,9 +77,9 @@ struct AgentRun {
 
 TEST(AgentStartup, RefusesWhatCouldLeakOrStallAndRunsWithTheRest)
 {
-    const auto path = [](const QString &home, const char *name = "") {
-        QDir().mkpath(home + "/data/Fennimar");
-        return QFile::encodeName(home + "/data/Fennimar" + QLatin1String(name));
+    const auto path = [](const QString &home) {
+        QDir().mkpath(Places(home).support);
+        return QFile::encodeName(Places(home).support);
     };
     const auto fifo = [](const QString &file) {
         return QDir().mkpath(file.section('/', 0, -2)) && ::mkfifo(QFile::encodeName(file), 0600) == 0;
@@ -84,8 +106,11 @@ TEST(AgentStartup, RefusesWhatCouldLeakOrStallAndRunsWithTheRest)
         {"its files are FIFOs",
          {},
          [&](const QString &home) {
-             return fifo(home + "/config/Fennimar/Fennimar.conf") && fifo(home + "/state/Fennimar/Fennimar.log") &&
-                    fifo(home + "/data/Fennimar/reported-apps.json") && fifo(home + "/data/Fennimar/ledger.json");
+             const Places at(home);
+             return fifo(home + "/config/" + qEnvironmentVariable(fennimar::platform::settingsDomainVariable) +
+                         "/Fennimar.conf") &&
+                    fifo(at.log + "/Fennimar.log") && fifo(at.support + "/reported-apps.json") &&
+                    fifo(at.support + "/ledger.json");
          },
          -1,
          {"is a FIFO, not a file", "agent starting"}},

@@ -18,6 +18,7 @@
 #include <ApplicationServices/ApplicationServices.h>
 #include <CoreFoundation/CoreFoundation.h>
 #include <IOKit/ps/IOPowerSources.h>
+#include <IOKit/pwr_mgt/IOPMLib.h>
 #include <Security/Security.h>
 #include <SystemConfiguration/SystemConfiguration.h>
 #include <sys/sysctl.h>
@@ -153,6 +154,9 @@ CFTimeInterval CGEventSourceSecondsSinceLastEventType(CGEventSourceStateID state
 CFTypeRef IOPSCopyPowerSourcesInfo(void);
 CFArrayRef IOPSCopyPowerSourcesList(CFTypeRef blob);
 CFDictionaryRef IOPSGetPowerSourceDescription(CFTypeRef blob, CFTypeRef ps);
+// IOKit power management: the power assertions (keep awake, display on) by process id, +1.
+typedef int IOReturn;
+IOReturn IOPMCopyAssertionsByProcess(CFDictionaryRef *AssertionsByPID);
 
 // SystemConfiguration: the computer name from the local dynamic store (no network).
 typedef const struct __SCDynamicStore *SCDynamicStoreRef;

@@ -1,24 +1,61 @@
 // The macOS layer on the Mac it runs on (the hosted macOS runner or a developer's Mac): the answers
-// only a real system gives. The keychain and the login item are left out, because on an unsigned
-// test binary they prompt or refuse.
+// only a real system gives and a runner can give without a person (no Accessibility grant, no
+// signed bundle for the login item).
 
-#include "core/VirtualClock.h"
-#include "platform/macos/MacAccessibility.h"
+#include "platform/UserSettings.h"
+#include "platform/macos/BundleCatalog.h"
+#include "platform/macos/CFHelpers.h"
+#include "platform/macos/MacDeviceFacts.h"
+#include "platform/macos/MacKeychainStore.h"
 #include "platform/macos/MacSession.h"
+#include "platform/macos/sdk/AppleC.h"
+#include "tests/support/TempHome.h"
 
+#include <QUuid>
 #include <gtest/gtest.h>
-
-#include <unistd.h>
 
 namespace fennimar::macos {
 namespace {
 
-TEST(MacRealSystem, InputAndAccessibilityWithoutTheGrant)
+TEST(MacRealSystem, SessionDeviceAndInput)
 {
+    EXPECT_TRUE(currentSession().present) << "no login session: CGSessionCopyCurrentDictionary gave nothing";
     EXPECT_TRUE(secondsSinceInput().has_value());
-    VirtualClock clock;
-    MacAccessibility accessibility(clock, {});
-    EXPECT_TRUE(accessibility.isTrusted() || accessibility.readAddress(::getpid()) == AddressOutcome::noPermission());
+    MacDeviceFacts device;
+    EXPECT_FALSE(device.model().isEmpty());
+    EXPECT_FALSE(device.computerName().isEmpty());
+    EXPECT_FALSE(device.userName().isEmpty());
+}
+
+TEST(MacRealSystem, ABundleOfTheSystemReadsAsItsIdentifier)
+{
+    const auto calculator = BundleCatalog::readBundle(QStringLiteral("/System/Applications/Calculator.app"));
+    ASSERT_TRUE(calculator.has_value());
+    EXPECT_EQ(calculator->bundleId, QStringLiteral("com.apple.calculator"));
+    EXPECT_FALSE(calculator->name.isEmpty());
+}
+
+TEST(MacRealSystem, SettingsAndKeychainRoundTrips)
+{
+    const test::ThrowawaySettings throwaway;
+    platform::writeSetting(QStringLiteral("backendURL"), QStringLiteral("https://round.trip"));
+    EXPECT_EQ(platform::readSetting(QStringLiteral("backendURL")), QStringLiteral("https://round.trip"));
+
+    const QString service = QStringLiteral("app.fennimar.Agent.test-") + QUuid::createUuid().toString(QUuid::Id128);
+    const QString account = QStringLiteral("round-trip");
+    ASSERT_TRUE(MacKeychainStore::writeNow(service, account, "first").ok());
+    EXPECT_TRUE(MacKeychainStore::writeNow(service, account, "second").ok());  // replaced in place
+    EXPECT_EQ(MacKeychainStore::readNow(service, account).secret, QByteArray("second"));
+    EXPECT_TRUE(MacKeychainStore::removeNow(service, account).ok());
+    EXPECT_EQ(MacKeychainStore::readNow(service, account).error, SecretStore::ReadError::NotFound);
+}
+
+TEST(MacRealSystem, PowerManagementAnswers)
+{
+    CFDictionaryRef byProcess = nullptr;
+    EXPECT_EQ(IOPMCopyAssertionsByProcess(&byProcess), 0);  // kIOReturnSuccess
+    const auto owned = CFPtr<CFDictionaryRef>::adopt(byProcess);
+    EXPECT_TRUE(owned);
 }
 
 }  // namespace
