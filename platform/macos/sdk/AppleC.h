@@ -18,7 +18,11 @@
 #include <ApplicationServices/ApplicationServices.h>
 #include <CoreFoundation/CoreFoundation.h>
 #include <IOKit/ps/IOPowerSources.h>
+// Only the real-Mac test asks for the power assertions; the public SDK copy that
+// scripts/check-macos-sdk.sh uses has no pwr_mgt headers.
+#if __has_include(<IOKit/pwr_mgt/IOPMLib.h>)
 #include <IOKit/pwr_mgt/IOPMLib.h>
+#endif
 #include <Security/Security.h>
 #include <SystemConfiguration/SystemConfiguration.h>
 #include <sys/sysctl.h>
@@ -128,7 +132,7 @@ typedef enum : int32_t {
     kAXErrorNoValue = -25212,
 } AXError;
 
-extern const CFStringRef kAXTrustedCheckOptionPrompt;
+extern CFStringRef kAXTrustedCheckOptionPrompt;  // not const in the SDK either
 
 Boolean AXIsProcessTrusted(void);
 Boolean AXIsProcessTrustedWithOptions(CFDictionaryRef options);

@@ -94,7 +94,7 @@ const CFBooleanRef kCFBooleanTrue = create<CFBooleanRef>(BoolT, {}, true, 1);
 const CFBooleanRef kCFBooleanFalse = create<CFBooleanRef>(BoolT, {}, true, 0);
 const CFDictionaryKeyCallBacks kCFTypeDictionaryKeyCallBacks{};
 const CFDictionaryValueCallBacks kCFTypeDictionaryValueCallBacks{};
-const CFStringRef kAXTrustedCheckOptionPrompt = create<CFStringRef>(StringT, "AXTrustedCheckOptionPrompt", true);
+CFStringRef kAXTrustedCheckOptionPrompt = create<CFStringRef>(StringT, "AXTrustedCheckOptionPrompt", true);
 const CFStringRef kSecClass = create<CFStringRef>(StringT, "class", true);
 const CFStringRef kSecClassGenericPassword = create<CFStringRef>(StringT, "genp", true);
 const CFStringRef kSecAttrService = create<CFStringRef>(StringT, "svce", true);
