@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Installs what the macOS build and tests need: Homebrew's Qt parts, GoogleTest, CMake and Ninja, and
-# QCoro, which Homebrew does not package, built from its release tag (without its D-Bus part) into
-# $FENNIMAR_DEPS (default ~/.local/fennimar-deps). Idempotent: a QCoro already there is kept.
+# Installs what the macOS build and tests need: Homebrew's Qt parts (qttools for macdeployqt, which
+# copies Qt into the bundle), GoogleTest, CMake and Ninja, and QCoro, which Homebrew does not package,
+# built from its release tag (without its D-Bus part) into $FENNIMAR_DEPS (default
+# ~/.local/fennimar-deps). Idempotent: a QCoro already there is kept.
 set -euo pipefail
 
-brew install cmake ninja qtbase qtsvg googletest
+brew install cmake ninja qtbase qtsvg qttools googletest
 
 prefix="${FENNIMAR_DEPS:-$HOME/.local/fennimar-deps}"
 if [ ! -f "$prefix/lib/cmake/QCoro6/QCoro6Config.cmake" ]; then
