@@ -105,8 +105,6 @@ const CFStringRef kSecValueData = create<CFStringRef>(StringT, "v_Data", true);
 const CFStringRef kSecReturnData = create<CFStringRef>(StringT, "r_Data", true);
 const CFStringRef kSecMatchLimit = create<CFStringRef>(StringT, "m_Limit", true);
 const CFStringRef kSecMatchLimitOne = create<CFStringRef>(StringT, "m_LimitOne", true);
-const CFStringRef kCFPreferencesCurrentUser = create<CFStringRef>(StringT, "kCFPreferencesCurrentUser", true);
-const CFStringRef kCFPreferencesAnyHost = create<CFStringRef>(StringT, "kCFPreferencesAnyHost", true);
 
 CFTypeRef CFRetain(CFTypeRef cf)
 {
@@ -305,36 +303,6 @@ OSStatus SecItemDelete(CFDictionaryRef query)
 CFStringRef SecCopyErrorMessageString(OSStatus status, void *)
 {
     return status == -25308 ? create<CFStringRef>(StringT, "User interaction is not allowed.") : nullptr;
-}
-
-// The defaults hold text values only, as the agent writes them.
-CFTypeRef CFPreferencesCopyAppValue(CFStringRef key, CFStringRef applicationID)
-{
-    const auto &domain = state().defaults[textOf(applicationID)];
-    const auto found = domain.find(textOf(key));
-    return found == domain.end() ? nullptr : create(StringT, found->second);
-}
-
-void CFPreferencesSetAppValue(CFStringRef key, CFTypeRef value, CFStringRef applicationID)
-{
-    auto &domain = state().defaults[textOf(applicationID)];
-    value ? void(domain[textOf(key)] = textOf(value)) : void(domain.erase(textOf(key)));
-}
-
-Boolean CFPreferencesAppSynchronize(CFStringRef)
-{
-    return true;
-}
-
-CFArrayRef CFPreferencesCopyKeyList(CFStringRef applicationID, CFStringRef, CFStringRef)
-{
-    const auto &domain = state().defaults[textOf(applicationID)];
-    if (domain.empty())
-        return nullptr;
-    auto *keys = obj(create(ArrayT));
-    for (const auto &[key, value] : domain)
-        keys->items.push_back(create(StringT, key));
-    return reinterpret_cast<CFArrayRef>(keys);
 }
 
 }  // extern "C"

@@ -45,8 +45,7 @@ struct State {
     // The login session; null: outside one.
     macos::CFPtr<CFDictionaryRef> session;
     std::map<std::pair<QString, QString>, KeychainItem> items;
-    OSStatus updateFailure = 0;                               // what SecItemUpdate answers instead of updating
-    std::map<QString, std::map<QString, QString> > defaults;  // domain -> key -> text value
+    OSStatus updateFailure = 0;  // what SecItemUpdate answers instead of updating
 };
 State &state();
 // Clears the state, releasing what it owns.

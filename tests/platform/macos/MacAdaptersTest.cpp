@@ -8,8 +8,6 @@
 #include "platform/macos/MacAccessibility.h"
 #include "platform/macos/MacKeychainStore.h"
 #include "platform/macos/MacSession.h"
-#include "platform/UserSettings.h"
-#include "tests/support/TempHome.h"
 #include "tests/platform/macos/FakeAppleC.h"
 
 #include <QCoroTask>
@@ -172,25 +170,6 @@ TEST_F(MacAdapters, OnlyABundleInAnApplicationsFolderIsInstalled)
         SCOPED_TRACE(dir);
         EXPECT_EQ(installedBundle(QString::fromLatin1(dir).replace(".app", ".app/Contents/MacOS"), home), installed);
     }
-}
-
-// The tests' throwaway domain is the one read and written, and clearing never reaches the agent's
-// real domain.
-TEST_F(MacAdapters, SettingsStayInTheThrowawayDomain)
-{
-    fake::state().defaults["app.fennimar.Agent"]["backendURL"] = QStringLiteral("https://real");
-    {
-        const test::ScopedEnv unset(platform::settingsDomainVariable, "");
-        platform::clearThrowawaySettings();
-        EXPECT_EQ(platform::readSetting(QStringLiteral("backendURL")), QStringLiteral("https://real"));
-    }
-    const test::ThrowawaySettings throwaway;
-    EXPECT_EQ(platform::readSetting(QStringLiteral("backendURL")), std::nullopt);
-    platform::writeSetting(QStringLiteral("backendURL"), QStringLiteral("https://test"));
-    EXPECT_EQ(platform::readSetting(QStringLiteral("backendURL")), QStringLiteral("https://test"));
-    platform::clearThrowawaySettings();
-    EXPECT_EQ(platform::readSetting(QStringLiteral("backendURL")), std::nullopt);
-    EXPECT_EQ(fake::state().defaults["app.fennimar.Agent"].size(), 1u);
 }
 
 }  // namespace
