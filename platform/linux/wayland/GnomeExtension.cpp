@@ -1,5 +1,6 @@
 #include "platform/linux/wayland/GnomeExtension.h"
 
+#include "core/DurableFile.h"
 #include "core/Log.h"
 #include "platform/linux/wayland/ShellCalls.h"
 
@@ -9,9 +10,12 @@
 #include <QDBusPendingCallWatcher>
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
 #include <QObject>
 #include <QStandardPaths>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
 
 namespace fennimar {
 
@@ -30,6 +34,25 @@ enum : int { kEnabled = 1, kError = 3, kOutOfDate = 4 };
 constexpr Millis kReenableEvery{60000};
 // A Shell that did not answer (still starting, or busy) is asked again after this long.
 constexpr Millis kAskAgainEvery{5000};
+
+// The extension's files are a few kilobytes; anything larger is not ours.
+constexpr qint64 kExtensionFileAtMost = 256 * 1024;
+
+// Empty when path is a directory of its own (created when missing), else why not: a link to a
+// directory is refused.
+QString ownDirectory(const QString &path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st {};
+    if (::lstat(name.constData(), &st) != 0) {
+        if (errno != ENOENT || (::mkdir(name.constData(), 0755) != 0 && errno != EEXIST) ||
+            ::lstat(name.constData(), &st) != 0)
+            return QStringLiteral("cannot create %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+    }
+    if (!S_ISDIR(st.st_mode))
+        return QStringLiteral("%1 is %2, not a directory").arg(path, fileTypeName(st.st_mode));
+    return {};
+}
 
 // The extension's "(sssx)": the Shell's app id ("<desktop id>.desktop", or "window:N" when the
 // window matches no app), the WM_CLASS class and instance, and the pid.
@@ -210,21 +233,34 @@ QString GnomeExtension::install(const QString &dataHome, int shellMajor)
     const QString shipped =
         QStringLiteral(":/fennimar/shell/") + (shellMajor >= 45 ? QStringLiteral("esm/") : QString());
     const QString target = dataHome + QStringLiteral("/gnome-shell/extensions/") + QString::fromLatin1(uuid);
-    if (!QDir().mkpath(target))
-        return QStringLiteral("this agent could not install its GNOME Shell extension in %1").arg(target);
+    const auto failed = [&](const QString &why) {
+        return QStringLiteral("this agent could not install its GNOME Shell extension in %1: %2").arg(target, why);
+    };
+    // The data home itself may be a link (some users move it); below it every folder must be one of
+    // its own, or our files would land wherever a link points.
+    if (!QDir().mkpath(dataHome))
+        return failed(QStringLiteral("cannot create %1").arg(dataHome));
+    for (const QString &dir :
+         {dataHome + QStringLiteral("/gnome-shell"), dataHome + QStringLiteral("/gnome-shell/extensions"), target}) {
+        if (const QString why = ownDirectory(dir); !why.isEmpty())
+            return failed(why);
+    }
     for (const char *name : {"metadata.json", "extension.js"}) {
         QFile source(shipped + QString::fromLatin1(uuid) + QLatin1Char('/') + QString::fromLatin1(name));
         const QString path = target + QLatin1Char('/') + QString::fromLatin1(name);
         if (!source.open(QIODevice::ReadOnly))
             return QStringLiteral("this agent was built without its GNOME Shell extension");
         const QByteArray content = source.readAll();
-        if (QFile current(path); current.open(QIODevice::ReadOnly) && current.readAll() == content)
+        // Read without following a link and without waiting on a FIFO or a device: whatever stands
+        // there that is not a small file of ours is replaced.
+        const FileRead current = readSmallFile(path, kExtensionFileAtMost, Links::Refuse);
+        if (current.error.isEmpty() && !current.notFound && current.bytes == content)
             continue;
-        // Replaced whole: the Shell may read it at any moment.
-        QSaveFile installed(path);
-        if (!installed.open(QIODevice::WriteOnly) || installed.write(content) != content.size() || !installed.commit())
-            return QStringLiteral("this agent could not install its GNOME Shell extension in %1: %2")
-                .arg(target, installed.errorString());
+        if (!current.error.isEmpty())
+            Log::warn(QStringLiteral("the agent's GNOME Shell extension: %1 · replacing it").arg(current.error));
+        // Renamed over whatever is there (a link is replaced, not followed): the Shell may read it at any moment.
+        if (const Status written = writeFileAtomically(path, content, Durability::AtomicOnly); !written)
+            return failed(QStringLiteral("%1: %2").arg(path, written.error()));
     }
     return {};
 }

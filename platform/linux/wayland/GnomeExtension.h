@@ -42,7 +42,10 @@ public:
     static const char *const uuid;
     // Writes the extension's files for GNOME Shell shellMajor (0: unknown) under dataHome, leaving
     // files that already match untouched (the Shell watches them). From 45 on the Shell loads
-    // extensions only as ES modules, before 45 only as plain scripts. Empty on success, else why not.
+    // extensions only as ES modules, before 45 only as plain scripts. The folder lives in the user's
+    // home, where anything may stand: a folder that is a link is refused; in a file's place a link,
+    // a FIFO, a device or a large file is never opened or followed but replaced by an atomic rename.
+    // Never blocks on what it finds. Empty on success, else why not (the sentence the menu shows).
     static QString install(const QString &dataHome, int shellMajor = 0);
 
 private:

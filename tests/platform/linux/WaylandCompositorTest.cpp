@@ -2,6 +2,7 @@
 // runtime directory: sway (sway's IPC, wlr foreign-toplevel, KDE idle), weston (only the
 // accessibility bus names the focused window), KWin (our script) and GNOME Shell (our extension). Skipped, naming what
 // is missing, where one is not installed.
+#include "core/DurableFile.h"
 #include "core/RealClock.h"
 #include "core/VirtualClock.h"
 #include "platform/linux/apps/DesktopEntryCatalog.h"
@@ -24,6 +25,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <sys/stat.h>
 
 #include <memory>
 
@@ -248,6 +250,51 @@ TEST_F(WaylandCompositorTest, KwinThroughOurScript)
     EXPECT_TRUE(waitUntil([&] { return desktop.screenLocked(); }, 5000));
 }
 
+// Whatever a user planted in the extension's folder before the agent starts: the install neither
+// hangs, aborts nor writes through a link; a linked folder is refused with a reason.
+TEST(GnomeExtensionInstall, PlantedFilesAreReplacedOrRefused)
+{
+    const QString ours = ":/fennimar/shell/fennimar-agent@fennimar.app/";
+    const std::tuple<const char *, const char *, std::function<bool(const QString &, const QString &)>> cases[] = {
+        // what is planted, the start of the install's answer ("": installed)
+        {"a FIFO", "",
+         [](const QString &dir, const QString &) {
+             return ::mkfifo(QFile::encodeName(dir + "/extension.js"), 0600) == 0;
+         }},
+        {"a link to /dev/zero", "",
+         [](const QString &dir, const QString &) { return QFile::link("/dev/zero", dir + "/extension.js"); }},
+        {"a link to another file", "",
+         [](const QString &dir, const QString &other) { return QFile::link(other + "/mine", dir + "/metadata.json"); }},
+        {"a linked folder", "this agent could not install its GNOME Shell extension in ",
+         [](const QString &dir, const QString &other) {
+             return QDir(dir).removeRecursively() && QFile::link(other, dir);
+         }},
+        {"a folder in a file's place", "this agent could not install its GNOME Shell extension in ",
+         [](const QString &dir, const QString &) { return QDir(dir).mkdir("extension.js"); }},
+    };
+    for (const auto &[name, answer, plant] : cases) {
+        SCOPED_TRACE(name);
+        QTemporaryDir home, other;
+        const QString dir = home.filePath("gnome-shell/extensions/fennimar-agent@fennimar.app");
+        QFile mine(other.filePath("mine"));
+        ASSERT_TRUE(QDir().mkpath(dir) && mine.open(QIODevice::WriteOnly) && mine.write("mine") == 4);
+        mine.close();
+        ASSERT_TRUE(plant(dir, other.path()));
+        const QString installed = GnomeExtension::install(home.path(), 43);
+        EXPECT_TRUE(*answer ? installed.startsWith(QLatin1String(answer)) : installed.isEmpty())
+            << installed.toStdString();
+        EXPECT_EQ(QDir(other.path()).entryList(QDir::Files), QStringList{"mine"});
+        EXPECT_TRUE(mine.open(QIODevice::ReadOnly) && mine.readAll() == "mine");
+        for (const char *file : {"metadata.json", "extension.js"}) {
+            QFile shipped(ours + file);
+            ASSERT_TRUE(shipped.open(QIODevice::ReadOnly));
+            if (!*answer) {
+                EXPECT_EQ(readSmallFile(dir + "/" + file, 1 << 20).bytes, shipped.readAll()) << file;
+            }
+        }
+    }
+}
+
 TEST_F(WaylandCompositorTest, GnomeShellThroughOurExtension)
 {
     // GNOME Shell 45 and later load only the ES-module form; no such Shell runs here.
@@ -292,6 +339,11 @@ function init() { return { enable() {
         { Focus: pid => global.get_window_actors().map(a => a.meta_window).filter(w => w.get_pid() === pid)
                               .forEach(w => w.activate(global.get_current_time())) });
     d.export(Gio.DBus.session, '/test/Focus'); }, disable() { d.unexport(); } }; })";
+    // The agent's files are its user's alone (0600); here the Shell runs as another user.
+    for (const char *file : {"metadata.json", "extension.js"})
+        ASSERT_TRUE(QFile::setPermissions(
+            data.filePath(QStringLiteral("gnome-shell/extensions/%1/%2").arg(GnomeExtension::uuid, file)),
+            QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther));
     QDir(data.path()).mkpath("gnome-shell/extensions/focus@test");
     for (const auto &[name, text] :
          {std::pair{
