@@ -284,6 +284,15 @@ QString WaylandDesktop::samplingProblem()
 {
     if (!m_choice.problem.isEmpty())
         return m_choice.problem;
+    // Without idle time nothing counts at all, which matters more than which apps can be seen.
+    const QString front = frontProblem();
+    if (m_choice.idleProblem.isEmpty() || front.isEmpty())
+        return m_choice.idleProblem + front;
+    return m_choice.idleProblem + QStringLiteral("; ") + front;
+}
+
+QString WaylandDesktop::frontProblem()
+{
     const QString compositor = m_compositor.isEmpty() ? QStringLiteral("this Wayland compositor") : m_compositor;
     if (m_choice.front == FrontSource::AtspiActiveFrame) {
         const QString route = m_choice.route.isEmpty() ? QString() : m_choice.route + QStringLiteral("; meanwhile ");

@@ -38,7 +38,8 @@ struct Toplevel;
 // to the compositor's socket (looked up on a window change, not per tick), or for an Xwayland window (whose peer
 // is Xwayland) from Xwayland's own active window; the accessibility bus's answer, which has no
 // app_id, through its pid. When no source can tell the app in front, nothing is ever in front and samplingProblem()
-// says why; when the only source is the accessibility bus, samplingProblem() says which apps it cannot see. A
+// says why; when the only source is the accessibility bus, samplingProblem() says which apps it cannot see; when no
+// source tells the time since the last input, every second counts as away and samplingProblem() says so first. A
 // compositor that did not answer at start or went away, or a session where no source worked, is looked at again,
 // from 10 s up to every 5 min. Main thread
 // only.
@@ -77,6 +78,8 @@ private:
     void askMutterIdle();
     qint64 peerPid(const QString &appId);
     std::optional<RunningApp> xwaylandFront();
+    // Why the chosen source cannot tell the app in front (or which apps it cannot see); empty when it can.
+    QString frontProblem();
 
     Clock &m_clock;
     DesktopEntryCatalog &m_catalog;

@@ -109,6 +109,11 @@ SourceChoice chooseSources(const WaylandOffer &offer)
         else
             choice.passedOver << QStringLiteral("Mutter idle: no %1 on the session bus").arg(kMutterIdle);
     }
+    if (choice.idle == IdleSource::None)
+        choice.idleProblem = QStringLiteral(
+                                 "%1 does not tell the time since the last input (neither ext-idle-notify, KDE "
+                                 "idle nor GNOME's idle monitor), so no second can be counted")
+                                 .arg(compositorName(offer));
     return choice;
 }
 
@@ -125,6 +130,8 @@ QString SourceChoice::logLine() const
         line += QStringLiteral(" · passed over: ") + passedOver.join(QStringLiteral("; "));
     if (!problem.isEmpty())
         line += QStringLiteral(" · no app is counted: ") + problem;
+    if (!idleProblem.isEmpty())
+        line += QStringLiteral(" · nothing is counted: ") + idleProblem;
     if (!limit.isEmpty())
         line += QStringLiteral(" · the accessibility bus is the only source left: ") + limit;
     return line;

@@ -31,7 +31,7 @@ enum class IdleSource { ExtIdleNotify, KdeIdle, MutterIdleMonitor, None };
 // accessibility); for idle time ext-idle-notify-v1, then org_kde_kwin_idle, then Mutter's IdleMonitor. What was passed
 // over and why is kept for one log line; when no front source works, problem is the sentence the user sees, naming the
 // compositor and what it lacks; when the source chosen sees only some apps, limit is the sentence that says which it
-// cannot see.
+// cannot see; when no idle source works, idleProblem is the sentence that says nothing can be counted.
 struct SourceChoice {
     FrontSource front = FrontSource::None;
     IdleSource idle = IdleSource::None;
@@ -39,6 +39,7 @@ struct SourceChoice {
     QString problem;         // empty when a front source was chosen
     QString limit;           // empty when the front source sees every app
     QString route;           // why the desktop's own route (our KWin script or GNOME Shell extension) failed
+    QString idleProblem;     // empty when an idle source was chosen: without one every second counts as away
 
     QString logLine() const;
 };

@@ -84,7 +84,7 @@ TEST(WaylandSources, ChoiceFromWhatTheSessionOffers)
                   seat = "wl_seat", mutter = "org.gnome.Mutter.IdleMonitor", kwin = "org.kde.KWin",
                   shell = "org.gnome.Shell";
     // The offer (compositor, connected, sway IPC, globals, bus names), the sources chosen and a piece
-    // of the problem sentence ("" for none).
+    // of the sentence the user reads when nothing or nothing at all can be counted ("" for none).
     const std::tuple<const char *, WaylandOffer, F, I, const char *> cases[] = {
         {"sway 1.8", {"sway", true, true, {tl, ext, kde, seat}, {}}, F::SwayIpc, I::ExtIdleNotify, ""},
         {"sway socket refused", {"sway", true, false, {tl, kde, seat}, {}}, F::ForeignToplevel, I::KdeIdle, ""},
@@ -95,7 +95,7 @@ TEST(WaylandSources, ChoiceFromWhatTheSessionOffers)
          {"kwin_wayland", true, false, {"org_kde_plasma_window_management", seat}, {kwin}, false, ""},
          F::PlasmaWindows,
          I::None,
-         ""},
+         "kwin_wayland does not tell the time since the last input"},
         {"KWin, our script",
          {"kwin_wayland", true, false, {ext, seat}, {kwin}, false, ""},
          F::KwinScript,
@@ -105,7 +105,7 @@ TEST(WaylandSources, ChoiceFromWhatTheSessionOffers)
          {"gnome-shell", true, false, {seat}, {shell}, false, {}, ""},
          F::GnomeExtension,
          I::None,
-         ""},
+         "so no second can be counted"},
         {"GNOME, extension off",
          {"gnome-shell", true, false, {}, {shell}, false, {}, "is off"},
          F::None,
@@ -115,10 +115,14 @@ TEST(WaylandSources, ChoiceFromWhatTheSessionOffers)
          {"gnome-shell", true, false, {}, {shell}, true, {}, "next login"},
          F::AtspiActiveFrame,
          I::None,
-         ""},
+         "gnome-shell does not tell"},
         {"weston", {"weston", true, false, {seat}, {}}, F::None, I::None, "weston offers no way"},
-        {"weston, a11y bus", {"weston", true, false, {seat}, {}, true}, F::AtspiActiveFrame, I::None, ""},
-        {"sway, a11y bus", {"sway", true, true, {tl, seat}, {}, true}, F::SwayIpc, I::None, ""},
+        {"weston, a11y bus",
+         {"weston", true, false, {seat}, {}, true},
+         F::AtspiActiveFrame,
+         I::None,
+         "weston does not"},
+        {"sway, no idle", {"sway", true, true, {tl, seat}, {}, true}, F::SwayIpc, I::None, "sway does not tell"},
         {"unnamed", {"", true, false, {}, {}}, F::None, I::None, "this Wayland compositor offers no way"},
         {"no connection", {"", false, true, {tl, ext, seat}, {mutter}}, F::None, I::None, "not accept a connection"},
     };
@@ -127,8 +131,9 @@ TEST(WaylandSources, ChoiceFromWhatTheSessionOffers)
         const SourceChoice choice = chooseSources(offer);
         EXPECT_EQ(choice.front, front);
         EXPECT_EQ(choice.idle, idle);
-        EXPECT_EQ(choice.problem.isEmpty(), !*problem);
-        EXPECT_TRUE(choice.problem.contains(QLatin1String(problem))) << choice.problem.toStdString();
+        const QString said = choice.problem + choice.idleProblem;
+        EXPECT_EQ(said.isEmpty(), !*problem);
+        EXPECT_TRUE(said.contains(QLatin1String(problem))) << said.toStdString();
     }
     // The log line names what was passed over and why, and what the accessibility bus cannot see.
     EXPECT_TRUE(chooseSources(std::get<1>(cases[10])).logLine().contains("no zwlr_foreign_toplevel_manager_v1"));
