@@ -26,6 +26,10 @@ namespace {
 // An answer of Mutter's this old is not extended any more: the shell stopped answering.
 constexpr Millis kMutterAnswerFresh{5000};
 constexpr int kMutterCallTimeoutMs = 1000;
+// Mutter's idle time is asked this often whatever the sampler does: the sampler asks only when its
+// own bound runs out (a minute after the last input it saw), and an answer it finds then must be
+// fresh, or an active second is judged on an unknown idle time and lost.
+constexpr Millis kMutterAskEvery{2000};
 // A compositor that did not answer is looked for again after 10 s, then twice as long each time up to 5 min.
 constexpr Millis kRetryAtMost{300000};
 // A window whose app_id names no connected program is looked for again after this long.
@@ -129,6 +133,11 @@ void WaylandDesktop::start()
         Log::warn(QStringLiteral("the compositor did not send its window list in time · it may still come"));
     if (m_choice.idle == IdleSource::ExtIdleNotify || m_choice.idle == IdleSource::KdeIdle)
         m_wayland->startIdle(m_choice.idle, options.idleTimeout);
+    m_mutterAsking.cancel();
+    if (m_choice.idle == IdleSource::MutterIdleMonitor) {
+        askMutterIdle();
+        m_mutterAsking = m_clock.callEvery(kMutterAskEvery, [this] { askMutterIdle(); });
+    }
     const QString who = m_compositor.isEmpty() ? QStringLiteral("unknown compositor") : m_compositor;
     if (m_choice.problem.isEmpty() && m_choice.limit.isEmpty())
         Log::info(m_choice.logLine() + QStringLiteral(" · ") + who);

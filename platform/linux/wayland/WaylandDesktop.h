@@ -32,17 +32,15 @@ struct Toplevel;
 // in front, whether KWin runs our script or GNOME Shell our extension), chooses the sources (see chooseSources)
 // and logs the choice once with what was missing. The app in front and idle time then arrive as
 // events on the main loop; a tick reads them from memory after a non-blocking read of the sockets,
-// except Mutter's idle time, which is one asynchronous D-Bus call per tick whose answer the next
-// tick uses. The window's app_id (or an Xwayland window's class) is mapped to its desktop entry
-// through AppResolver, with the pid that foreign-toplevel lacks taken from the processes connected
-// to the compositor's socket (looked up on a window change, not per tick), or for an Xwayland window (whose peer
-// is Xwayland) from Xwayland's own active window; the accessibility bus's answer, which has no
-// app_id, through its pid. When no source can tell the app in front, nothing is ever in front and samplingProblem()
-// says why; when the only source is the accessibility bus, samplingProblem() says which apps it cannot see; when no
-// source tells the time since the last input, every second counts as away and samplingProblem() says so first. A
-// compositor that did not answer at start or went away, or a session where no source worked, is looked at again,
-// from 10 s up to every 5 min. Main thread
-// only.
+// except Mutter's idle time, which is asked asynchronously every 2 s (and on a tick) so that its
+// last answer is always at most a few seconds old. The window's app_id (or an Xwayland window's class) is mapped to its
+// desktop entry through AppResolver, with the pid that foreign-toplevel lacks taken from the processes connected to the
+// compositor's socket (looked up on a window change, not per tick), or for an Xwayland window (whose peer is Xwayland)
+// from Xwayland's own active window; the accessibility bus's answer, which has no app_id, through its pid. When no
+// source can tell the app in front, nothing is ever in front and samplingProblem() says why; when the only source is
+// the accessibility bus, samplingProblem() says which apps it cannot see; when no source tells the time since the last
+// input, every second counts as away and samplingProblem() says so first. A compositor that did not answer at start or
+// went away, or a session where no source worked, is looked at again, from 10 s up to every 5 min. Main thread only.
 class WaylandDesktop : public Desktop {
 public:
     struct Options {
@@ -105,6 +103,7 @@ private:
     bool m_toplevelGate = false;  // the window list confirms that some window has focus
 
     std::unique_ptr<QObject> m_context;  // owns the pending D-Bus calls
+    TimerHandle m_mutterAsking;          // keeps Mutter's answer fresh between the sampler's questions
     bool m_mutterPending = false;
     std::optional<double> m_mutterIdleSeconds;  // the last answer...
     Millis m_mutterAnsweredAt{0};               // ...and when it came

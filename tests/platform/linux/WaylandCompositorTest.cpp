@@ -17,6 +17,8 @@
 #include <QDBusMetaType>
 #include <QDBusMessage>
 #include <QDBusVariant>
+#include <QCoreApplication>
+#include <QDBusVirtualObject>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -168,6 +170,35 @@ TEST_F(WaylandCompositorTest, WestonAccessibleAppInFront)
     westonOnX.start("foot", {"sleep", "600"});
     EXPECT_TRUE(waitUntil([&] { return frontId(desktop) == QLatin1String("-"); }, 20000))
         << "got " << frontId(desktop).toStdString();
+
+    // With GNOME's idle monitor (a stand-in here that always saw input half a second ago): the
+    // sampler asks only once its own bound runs out, a minute after it last asked; the answer it
+    // finds then is fresh, so no second of three minutes of typing is judged on an unknown idle time.
+    struct TypingUser : QDBusVirtualObject {
+        QString introspect(const QString &) const override { return {}; }
+        bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override
+        {
+            ++asked;
+            return connection.send(message.createReply(QVariant::fromValue(quint64{500})));
+        }
+        int asked = 0;
+    } typing;
+    QDBusConnection mutter = QDBusConnection::connectToBus(address, "fennimar-weston-mutter");
+    ASSERT_TRUE(mutter.registerService("org.gnome.Mutter.IdleMonitor") &&
+                mutter.registerVirtualObject("/org/gnome/Mutter/IdleMonitor/Core", &typing));
+    VirtualClock virtualClock;
+    WaylandDesktop gnomeIdle(virtualClock, installed, nullptr, session, {westonOnX.display, QString(), Millis{5000}});
+    ASSERT_EQ(gnomeIdle.choice().idle, IdleSource::MutterIdleMonitor);
+    for (int second = 1; second <= 180; ++second) {
+        const int asked = typing.asked;
+        virtualClock.advance(Millis{1000});
+        waitUntil([&] { return typing.asked > asked; }, 50, 1);  // an answer, if asked, comes in a millisecond
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        if (second % 60 == 0) {
+            const std::optional<double> idle = gnomeIdle.secondsSinceInput();
+            EXPECT_TRUE(idle && *idle < 3) << "second " << second << ": " << idle.value_or(-1);
+        }
+    }
 }
 
 // KWin and GNOME Shell give a new window focus and hand it back when it closes: the app in front,
