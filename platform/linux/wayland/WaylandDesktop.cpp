@@ -320,7 +320,7 @@ QString WaylandDesktop::frontProblem()
         }
     }
     if (m_choice.front == FrontSource::KwinScript)
-        return m_kwin->error();
+        return m_kwin->problem();
     if (m_choice.front == FrontSource::GnomeExtension)
         return m_gnome->problem();
     const bool lost = m_choice.front == FrontSource::SwayIpc ? !m_sway->connected()

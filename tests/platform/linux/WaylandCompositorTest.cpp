@@ -276,6 +276,37 @@ TEST_F(WaylandCompositorTest, KwinThroughOurScript)
                  << "1");
     EXPECT_EQ(forged.errorName(), "org.freedesktop.DBus.Error.AccessDenied");
     EXPECT_EQ(frontId(desktop), "gtk3-demo");
+    // A script of someone else's, loaded under the name ours once had, calls from KWin's own
+    // connection: not believed, and the menu says why.
+    QTemporaryDir foreignDir;
+    QFile foreign(foreignDir.filePath("foreign.js"));
+    ASSERT_TRUE(foreign.open(QIODevice::WriteOnly) &&
+                foreign.write(QStringLiteral("callDBus('%1', '/app/fennimar/Agent/KWinFront', "
+                                             "'app.fennimar.Agent.KWinFront', 'Activated', 'fen-one', '', '', '1');")
+                                  .arg(bus.baseService())
+                                  .toUtf8()) > 0 &&
+                QFile::setPermissions(foreignDir.path(), QFile::permissions(foreignDir.path()) | QFile::ExeOther) &&
+                foreign.setPermissions(foreign.permissions() | QFile::ReadOther));
+    foreign.close();
+    const auto scripting = [&](const QString &path, const QString &interface, const QString &method,
+                               const QVariantList &args) {
+        QDBusMessage call = QDBusMessage::createMethodCall("org.kde.KWin", path, interface, method);
+        call.setArguments(args);
+        return bus.call(call, QDBus::Block, 5000);
+    };
+    scripting("/Scripting", "org.kde.kwin.Scripting", "unloadScript", {"fennimar-agent-front"});
+    const int id =
+        scripting("/Scripting", "org.kde.kwin.Scripting", "loadScript", {foreign.fileName(), "fennimar-agent-front"})
+            .arguments()
+            .value(0, -1)
+            .toInt();
+    ASSERT_GE(id, 0);
+    scripting(QStringLiteral("/%1").arg(id), "org.kde.kwin.Script", "run", {});
+    EXPECT_TRUE(waitUntil(
+        [&] { return desktop.samplingProblem().startsWith("a KWin script that is not this agent's reports windows"); },
+        20000))
+        << desktop.samplingProblem().toStdString();
+    EXPECT_EQ(frontId(desktop), "gtk3-demo");
     // KWin goes on naming the last window while locked: the lock is what stops the counting.
     EXPECT_TRUE(waitUntil([&] { return desktop.secondsSinceInput().value_or(0) >= 1; }, 5000));
     EXPECT_FALSE(desktop.screenLocked());
