@@ -4,6 +4,7 @@
 #include "core/Log.h"
 #include "platform/linux/wayland/ShellCalls.h"
 
+#include <QCryptographicHash>
 #include <QDBusArgument>
 #include <QDBusVariant>
 #include <QDBusMetaType>
@@ -28,6 +29,8 @@ const QString kShellPath = QStringLiteral("/org/gnome/Shell");
 const QString kExtensions = QStringLiteral("org.gnome.Shell.Extensions");
 const QString kPath = QStringLiteral("/app/fennimar/Agent/FocusedWindow");
 const QString kInterface = QStringLiteral("app.fennimar.Agent.FocusedWindow");
+// What our extension reports of itself beside the SHA-256 of the code it runs (focused-window.js).
+constexpr char kVersion[] = "2";
 // The Shell's ExtensionState values this agent tells apart.
 enum : int { kEnabled = 1, kError = 3, kOutOfDate = 4 };
 // Someone who turns the extension off finds it on again after at most this long.
@@ -86,7 +89,7 @@ public:
 public Q_SLOTS:
     void windowChanged(const QDBusMessage &message)
     {
-        if (m_owner.m_state == State::Running)
+        if (m_owner.m_state == State::Running && m_owner.m_verified)
             m_owner.m_front = windowFrom(message.arguments().value(0));
     }
     void extensionChanged(const QString &changed, const QVariantMap &info)
@@ -132,6 +135,7 @@ void GnomeExtension::setUp()
         m_problem = failed;
         return;
     }
+    m_expectedHash = QCryptographicHash::hash(shipped(major, "extension.js"), QCryptographicHash::Sha256).toHex();
     const auto info = [&] {
         const QDBusMessage reply = callShell(m_bus, kShell, kShellPath, kExtensions, QStringLiteral("GetExtensionInfo"),
                                              {QString::fromLatin1(uuid)}, m_timeout);
@@ -158,7 +162,7 @@ void GnomeExtension::takeState(const QVariantMap &info)
     if (state == kEnabled) {
         m_state = State::Running;
         m_problem.clear();
-        askWindow();
+        verify();
     } else if (state < 0 && error.isEmpty()) {
         // The Shell knows only the extensions it found at login.
         m_state = State::NeedsLogin;
@@ -215,6 +219,39 @@ void GnomeExtension::askState()
     });
 }
 
+void GnomeExtension::verify()
+{
+    m_verified = false;
+    const QDBusMessage ask = QDBusMessage::createMethodCall(kShell, kPath, kInterface, QStringLiteral("About"));
+    auto *watcher =
+        new QDBusPendingCallWatcher(m_bus.asyncCall(ask, static_cast<int>(m_timeout.count())), m_listener.get());
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, m_listener.get(), [this, watcher] {
+        watcher->deleteLater();
+        if (m_state != State::Running)
+            return;
+        const QDBusMessage reply = watcher->reply();
+        const QString version = reply.arguments().value(0).toString();
+        if (reply.type() == QDBusMessage::ReplyMessage && version == QLatin1String(kVersion) &&
+            reply.arguments().value(1).toByteArray() == m_expectedHash) {
+            m_verified = true;
+            return askWindow();
+        }
+        // The Shell runs the code it loaded at login; the files were set right at this start, but
+        // only the next login loads them.
+        m_state = State::Failed;
+        m_front.reset();
+        m_problem = QStringLiteral(
+                        "the GNOME Shell extension running in this session is not this agent's own (%1): its files "
+                        "were changed before this login, or the agent was updated; the agent's own runs from the "
+                        "next login")
+                        .arg(reply.type() == QDBusMessage::ReplyMessage
+                                 ? QStringLiteral("it reports version %1 and other code").arg(version)
+                                 : QStringLiteral("it does not say which it is"));
+        m_replaced = m_problem;
+        Log::warn(m_problem);
+    });
+}
+
 void GnomeExtension::askWindow()
 {
     const QDBusMessage ask = QDBusMessage::createMethodCall(kShell, kPath, kInterface, QStringLiteral("Get"));
@@ -223,15 +260,20 @@ void GnomeExtension::askWindow()
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, m_listener.get(), [this, watcher] {
         watcher->deleteLater();
         const QDBusMessage reply = watcher->reply();
-        if (m_state == State::Running && reply.type() == QDBusMessage::ReplyMessage)
+        if (m_state == State::Running && m_verified && reply.type() == QDBusMessage::ReplyMessage)
             m_front = windowFrom(reply.arguments().value(0));
     });
 }
 
+QByteArray GnomeExtension::shipped(int shellMajor, const char *name)
+{
+    QFile file(QStringLiteral(":/fennimar/shell/") + (shellMajor >= 45 ? QStringLiteral("esm/") : QString()) +
+               QString::fromLatin1(uuid) + QLatin1Char('/') + QString::fromLatin1(name));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 QString GnomeExtension::install(const QString &dataHome, int shellMajor)
 {
-    const QString shipped =
-        QStringLiteral(":/fennimar/shell/") + (shellMajor >= 45 ? QStringLiteral("esm/") : QString());
     const QString target = dataHome + QStringLiteral("/gnome-shell/extensions/") + QString::fromLatin1(uuid);
     const auto failed = [&](const QString &why) {
         return QStringLiteral("this agent could not install its GNOME Shell extension in %1: %2").arg(target, why);
@@ -246,11 +288,10 @@ QString GnomeExtension::install(const QString &dataHome, int shellMajor)
             return failed(why);
     }
     for (const char *name : {"metadata.json", "extension.js"}) {
-        QFile source(shipped + QString::fromLatin1(uuid) + QLatin1Char('/') + QString::fromLatin1(name));
         const QString path = target + QLatin1Char('/') + QString::fromLatin1(name);
-        if (!source.open(QIODevice::ReadOnly))
+        const QByteArray content = shipped(shellMajor, name);
+        if (content.isEmpty())
             return QStringLiteral("this agent was built without its GNOME Shell extension");
-        const QByteArray content = source.readAll();
         // Read without following a link and without waiting on a FIFO or a device: whatever stands
         // there that is not a small file of ours is replaced.
         const FileRead current = readSmallFile(path, kExtensionFileAtMost, Links::Refuse);

@@ -17,7 +17,10 @@ namespace fennimar {
 // the extension for this user, asks the Shell to enable it and reads its state. The Shell finds a
 // newly installed extension only at the next login; until then state() is NeedsLogin. When someone
 // turns it off, it is turned on again at most once a minute. A Shell still starting is asked again
-// until it answers. Main thread only.
+// until it answers. Its window reports are believed only once the running extension has said it
+// runs our code (its version and the SHA-256 of the extension.js it loaded at login): a child can
+// edit the files before the Shell loads them, and the agent's rewrite at start takes effect only at
+// the next login. Until then a mismatch is a problem (state Failed). Main thread only.
 class GnomeExtension {
 public:
     // Unanswered: the Shell did not answer in time (it may still be starting); asked again every few seconds.
@@ -33,6 +36,8 @@ public:
     State state() const { return m_state; }
     // Why the extension is not running, in words a parent can act on; empty while it runs.
     QString problem() const { return m_problem; }
+    // Why the running extension is not this agent's own code, once it said so; empty otherwise.
+    QString replaced() const { return m_replaced; }
 
     // The window the extension last reported in focus; nothing while no window has focus or the
     // extension is not running. Costs nothing: the answer arrives as a signal (while the Shell has
@@ -55,6 +60,9 @@ private:
     // each call waits at most the timeout.
     void setUp();
     void askWindow();
+    // Asks the running extension which code it runs; takes its window once it is ours.
+    void verify();
+    static QByteArray shipped(int shellMajor, const char *name);
     void askState();
 
     Clock &m_clock;
@@ -68,6 +76,9 @@ private:
     std::optional<Millis> m_reenabledAt;
     Millis m_askedAt{0};
     bool m_asking = false;
+    QByteArray m_expectedHash;  // hex SHA-256 of the extension.js this agent installs
+    bool m_verified = false;    // the running extension said it runs exactly that
+    QString m_replaced;
 };
 
 }  // namespace fennimar

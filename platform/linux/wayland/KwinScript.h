@@ -36,6 +36,8 @@ public:
     // What the user reads: why the script does not run, else why its reports may be forged (a foreign
     // script called with a wrong token, or KWin contradicted a report); empty while all is well.
     QString problem() const { return m_error.isEmpty() ? m_foreign : m_error; }
+    // Why the reports may be forged, once seen; empty otherwise.
+    QString replaced() const { return m_foreign; }
 
     // The window KWin last reported in focus; nothing before its first report, while no window has
     // focus, or after KWin stopped answering. Costs nothing but, once a minute, one asynchronous

@@ -284,6 +284,11 @@ void WaylandDesktop::askMutterIdle()
                      });
 }
 
+QString WaylandDesktop::replacedSource() const
+{
+    return m_kwin ? m_kwin->replaced() : m_gnome ? m_gnome->replaced() : QString();
+}
+
 bool WaylandDesktop::screenLocked()
 {
     return m_lock && m_lock->locked();

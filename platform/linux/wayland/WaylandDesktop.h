@@ -64,6 +64,9 @@ public:
     QString samplingProblem() override;
 
     const SourceChoice &choice() const { return m_choice; }
+    // Why our own part inside the desktop's shell (the KWin script, the GNOME Shell extension) has
+    // been replaced or imitated, once that was seen; empty otherwise. It is also the sampling problem.
+    QString replacedSource() const;
 
     // Whether this process runs in a Wayland session ($WAYLAND_DISPLAY or XDG_SESSION_TYPE=wayland).
     static bool isWaylandSession();

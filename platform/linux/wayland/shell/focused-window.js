@@ -5,9 +5,22 @@
 // pid, and a signal on every change of focus.
 const IFACE = `<node><interface name="app.fennimar.Agent.FocusedWindow">
   <method name="Get"><arg type="(sssx)" direction="out" name="window"/></method>
+  <method name="About"><arg type="s" direction="out" name="version"/><arg type="s" direction="out" name="sha256"/></method>
   <signal name="Changed"><arg type="(sssx)" name="window"/></signal>
 </interface></node>`;
 const PATH = '/app/fennimar/Agent/FocusedWindow';
+const VERSION = '2';
+
+// The SHA-256 of extension.js in dir as the Shell loads it (called at load, not at enable: the
+// agent may have replaced the file since), so the agent can tell whether the code running is its own.
+function loadedHash(dir) {
+    try {
+        const [, bytes] = Gio.File.new_for_path(`${dir}/extension.js`).load_contents(null);
+        return GLib.compute_checksum_for_data(GLib.ChecksumType.SHA256, bytes);
+    } catch (e) {
+        return '';
+    }
+}
 
 const focusedWindow = {
     enable() {
@@ -26,6 +39,10 @@ const focusedWindow = {
 
     Get() {
         return new GLib.Variant('((sssx))', [this._window()]);
+    },
+
+    About() {
+        return new GLib.Variant('(ss)', [VERSION, this._hash]);
     },
 
     _window() {
