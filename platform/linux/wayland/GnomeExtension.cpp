@@ -155,6 +155,7 @@ void GnomeExtension::setUp()
 void GnomeExtension::takeState(const QVariantMap &info)
 {
     const State was = m_state;
+    m_reenable.cancel();
     const int state = info.value(QStringLiteral("state"), -1).toInt();
     const QString error = info.value(QStringLiteral("error")).toString();
     m_front.reset();
@@ -177,17 +178,24 @@ void GnomeExtension::takeState(const QVariantMap &info)
         m_problem = QStringLiteral("the agent's GNOME Shell extension does not support this version of GNOME Shell");
     } else {
         m_problem = QStringLiteral("the agent's GNOME Shell extension is turned off");
-        if (!m_reenabledAt || m_clock.monotonic() - *m_reenabledAt >= kReenableEvery) {
-            m_reenabledAt = m_clock.monotonic();
-            Log::warn(m_problem + QStringLiteral(" · turning it on again"));
-            m_bus.asyncCall(
-                QDBusMessage::createMethodCall(kShell, kShellPath, kExtensions, QStringLiteral("EnableExtension"))
-                    << QString::fromLatin1(uuid),
-                static_cast<int>(m_timeout.count()));
-        }
+        // On a timer: the Shell says nothing more while it stays off, however soon it was turned off again.
+        const Millis wait = m_reenabledAt ? *m_reenabledAt + kReenableEvery - m_clock.monotonic() : Millis{0};
+        if (wait <= Millis{0})
+            reenable();
+        else
+            m_reenable = m_clock.callAfter(wait, [this] { reenable(); });
     }
     if (was == State::Running && m_state != State::Running)
         Log::warn(m_problem);
+}
+
+void GnomeExtension::reenable()
+{
+    m_reenabledAt = m_clock.monotonic();
+    Log::warn(m_problem + QStringLiteral(" · turning it on again"));
+    m_bus.asyncCall(QDBusMessage::createMethodCall(kShell, kShellPath, kExtensions, QStringLiteral("EnableExtension"))
+                        << QString::fromLatin1(uuid),
+                    static_cast<int>(m_timeout.count()));
 }
 
 std::optional<ShellWindow> GnomeExtension::frontmost()

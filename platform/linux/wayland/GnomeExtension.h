@@ -16,11 +16,11 @@ namespace fennimar {
 // the Shell's session-bus connection with a signal on every change. At construction it installs
 // the extension for this user, asks the Shell to enable it and reads its state. The Shell finds a
 // newly installed extension only at the next login; until then state() is NeedsLogin. When someone
-// turns it off, it is turned on again at most once a minute. A Shell still starting is asked again
-// until it answers. Its window reports are believed only once the running extension has said it
-// runs our code (its version and the SHA-256 of the extension.js it loaded at login): a child can
-// edit the files before the Shell loads them, and the agent's rewrite at start takes effect only at
-// the next login. Until then a mismatch is a problem (state Failed). Main thread only.
+// turns it off, it is turned on again at once, and again at most once a minute however soon it is turned off again. A
+// Shell still starting is asked again until it answers. Its window reports are believed only once the running extension
+// has said it runs our code (its version and the SHA-256 of the extension.js it loaded at login): a child can edit the
+// files before the Shell loads them, and the agent's rewrite at start takes effect only at the next login. Until then a
+// mismatch is a problem (state Failed). Main thread only.
 class GnomeExtension {
 public:
     // Unanswered: the Shell did not answer in time (it may still be starting); asked again every few seconds.
@@ -62,6 +62,7 @@ private:
     void askWindow();
     // Asks the running extension which code it runs; takes its window once it is ours.
     void verify();
+    void reenable();
     static QByteArray shipped(int shellMajor, const char *name);
     void askState();
 
@@ -74,6 +75,7 @@ private:
     QString m_problem;
     std::optional<ShellWindow> m_front;
     std::optional<Millis> m_reenabledAt;
+    TimerHandle m_reenable;  // turns it on again once a minute has passed since the last time
     Millis m_askedAt{0};
     bool m_asking = false;
     QByteArray m_expectedHash;  // hex SHA-256 of the extension.js this agent installs

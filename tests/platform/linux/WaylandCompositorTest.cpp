@@ -441,7 +441,8 @@ function init() { return { enable() {
     if (!shellAnswers(bus))
         GTEST_SKIP() << "GNOME Shell owns its name but did not answer within 60 s: a start stuck outside the agent";
     next.extraEnv << "DBUS_SESSION_BUS_ADDRESS=" + next.sessionBus();
-    WaylandDesktop desktop(clock, installed, nullptr, bus, options);
+    VirtualClock minutes;  // the once-a-minute turning on again
+    WaylandDesktop desktop(minutes, installed, nullptr, bus, options);
     ASSERT_EQ(desktop.choice().front, FrontSource::GnomeExtension) << desktop.choice().logLine().toStdString();
     EXPECT_EQ(desktop.choice().idle, IdleSource::MutterIdleMonitor);
     bus.call(QDBusMessage::createMethodCall("org.gnome.Shell", "/org/gnome/Shell", "org.gnome.Shell.Extensions",
@@ -458,14 +459,19 @@ function init() { return { enable() {
             QDBusMessage::createMethodCall("org.gnome.Shell", "/org/gnome/Shell", "org.gnome.Shell.Extensions", method)
             << QString(GnomeExtension::uuid));
     };
+    const auto turnedOnAgain = [&] {
+        const QDBusMessage info = extensions("GetExtensionInfo");
+        return qdbus_cast<QVariantMap>(info.arguments().value(0)).value("state").toInt() == 1 &&
+               frontId(desktop) == QLatin1String("gtk3-demo");
+    };
     extensions("DisableExtension");
-    EXPECT_TRUE(waitUntil(
-        [&] {
-            const QDBusMessage info = extensions("GetExtensionInfo");
-            return qdbus_cast<QVariantMap>(info.arguments().value(0)).value("state").toInt() == 1 &&
-                   frontId(desktop) == QLatin1String("gtk3-demo");
-        },
-        20000));
+    EXPECT_TRUE(waitUntil(turnedOnAgain, 20000));
+    // Turned off again within the minute: nothing in front until the minute has passed, then on again.
+    extensions("DisableExtension");
+    EXPECT_TRUE(waitUntil([&] { return frontId(desktop) == QLatin1String("-"); }, 20000));
+    EXPECT_EQ(desktop.samplingProblem(), "the agent's GNOME Shell extension is turned off");
+    minutes.advance(Millis{60000});
+    EXPECT_TRUE(waitUntil(turnedOnAgain, 20000));
 }
 
 }  // namespace
