@@ -48,7 +48,9 @@ SwayIpc::SwayIpc(const QString &socketPath, Millis timeout) : m_socket(std::make
     QObject::connect(m_socket.get(), &QLocalSocket::readyRead, m_socket.get(), [this] { readMessages(); });
     QObject::connect(m_socket.get(), &QLocalSocket::disconnected, m_socket.get(), [this] {
         if (!m_lost)
-            Log::warn(QStringLiteral("lost sway's IPC socket · no app in front until the agent restarts"));
+            Log::warn(QStringLiteral(
+                "lost sway's IPC socket (sway quit or restarted) · no app in front until sway answers again; "
+                "the agent looks for it again, less and less often (at least every 5 min)"));
         m_lost = true;
         m_focused.reset();
     });
@@ -57,7 +59,11 @@ SwayIpc::SwayIpc(const QString &socketPath, Millis timeout) : m_socket(std::make
     m_treePending = true;
 }
 
-SwayIpc::~SwayIpc() = default;
+SwayIpc::~SwayIpc()
+{
+    // Our own close is no loss: the socket says "disconnected" as it is destroyed.
+    QObject::disconnect(m_socket.get(), nullptr, nullptr, nullptr);
+}
 
 bool SwayIpc::connected() const
 {

@@ -139,10 +139,15 @@ void WaylandDesktop::start()
         m_mutterAsking = m_clock.callEvery(kMutterAskEvery, [this] { askMutterIdle(); });
     }
     const QString who = m_compositor.isEmpty() ? QStringLiteral("unknown compositor") : m_compositor;
-    if (m_choice.problem.isEmpty() && m_choice.limit.isEmpty())
-        Log::info(m_choice.logLine() + QStringLiteral(" · ") + who);
+    // Looked at again and again while something better may come: said once per change.
+    const QString line = m_choice.logLine() + QStringLiteral(" · ") + who;
+    if (line == m_loggedChoice)
+        return;
+    m_loggedChoice = line;
+    if (m_choice.problem.isEmpty() && m_choice.limit.isEmpty() && m_choice.idleProblem.isEmpty())
+        Log::info(line);
     else
-        Log::warn(m_choice.logLine() + QStringLiteral(" · ") + who);
+        Log::warn(line);
 }
 
 WaylandDesktop::~WaylandDesktop() = default;
@@ -150,9 +155,12 @@ WaylandDesktop::~WaylandDesktop() = default;
 std::optional<RunningApp> WaylandDesktop::frontmostApp()
 {
     // A compositor that did not answer at start (busy at login) or that went away, or a session
-    // where nothing showed the window in front (KWin or GNOME Shell still starting), is looked at
-    // again, less and less often.
-    if ((!m_wayland->connected() || m_choice.front == FrontSource::None) && m_clock.monotonic() >= m_retryAt) {
+    // where nothing showed the window in front or the idle time, or only the accessibility bus did
+    // (KWin or GNOME Shell still starting), is looked at again, less and less often.
+    const bool betterMayCome = !m_wayland->connected() || m_choice.front == FrontSource::None ||
+                               m_choice.front == FrontSource::AtspiActiveFrame || m_choice.idle == IdleSource::None ||
+                               (m_choice.front == FrontSource::SwayIpc && !m_sway->connected());
+    if (betterMayCome && m_clock.monotonic() >= m_retryAt) {
         m_retryDelay = std::min(m_retryDelay * 2, kRetryAtMost);
         start();
     }

@@ -40,7 +40,8 @@ struct Toplevel;
 // source can tell the app in front, nothing is ever in front and samplingProblem() says why; when the only source is
 // the accessibility bus, samplingProblem() says which apps it cannot see; when no source tells the time since the last
 // input, every second counts as away and samplingProblem() says so first. A compositor that did not answer at start or
-// went away, or a session where no source worked, is looked at again, from 10 s up to every 5 min. Main thread only.
+// went away, or a session where no source worked or only a fallback did (the accessibility bus; no idle source), is
+// looked at again, from 10 s up to every 5 min. Main thread only.
 class WaylandDesktop : public Desktop {
 public:
     struct Options {
@@ -99,6 +100,7 @@ private:
     std::map<QString, std::pair<qint64, Millis>> m_peerPids;  // app_id -> pid found among them (0: none), when
     SourceChoice m_choice;
     QString m_compositor;
+    QString m_loggedChoice;  // the last choice logged
 
     std::unique_ptr<Window> m_lastWindow;
     std::optional<RunningApp> m_lastApp;

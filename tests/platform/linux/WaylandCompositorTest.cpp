@@ -10,6 +10,7 @@
 #include "platform/linux/wayland/WaylandDesktop.h"
 #include "tests/platform/linux/HeadlessCompositor.h"
 #include "tests/support/DesktopSession.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/QtPrinters.h"
 
 #include <QDBusConnectionInterface>
@@ -21,6 +22,7 @@
 #include <QDBusVirtualObject>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLocalServer>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -128,6 +130,22 @@ TEST_F(WaylandCompositorTest, SwayFrontAppAndIdle)
         waiting.frontmostApp();
         EXPECT_EQ(waiting.choice().front, front) << advance;
     }
+
+    // The agent's own stop is no loss of sway; sway quitting is, and the log says what comes next.
+    test::LogCapture log;
+    ipc.reset();
+    EXPECT_FALSE(log.text().contains("lost sway's IPC socket")) << log.text().toStdString();
+    auto last = desktopOn(sway, sway.swaySocket);
+    sway.sway("exit");
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            last->frontmostApp();
+            return log.text().contains(
+                "lost sway's IPC socket (sway quit or restarted) · no app in front until sway "
+                "answers again; the agent looks for it again");
+        },
+        10000))
+        << log.text().toStdString();
 }
 
 // weston has no window list: the accessibility bus's active window names the app and its pid.
@@ -187,8 +205,21 @@ TEST_F(WaylandCompositorTest, WestonAccessibleAppInFront)
     ASSERT_TRUE(mutter.registerService("org.gnome.Mutter.IdleMonitor") &&
                 mutter.registerVirtualObject("/org/gnome/Mutter/IdleMonitor/Core", &typing));
     VirtualClock virtualClock;
-    WaylandDesktop gnomeIdle(virtualClock, installed, nullptr, session, {westonOnX.display, QString(), Millis{5000}});
+    // A better source than the accessibility bus that comes later (sway's socket here) is found
+    // when the sources are looked at again, 10 s later.
+    QTemporaryDir late;
+    WaylandDesktop gnomeIdle(virtualClock, installed, nullptr, session,
+                             {westonOnX.display, late.filePath("sway.sock"), Millis{5000}});
     ASSERT_EQ(gnomeIdle.choice().idle, IdleSource::MutterIdleMonitor);
+    ASSERT_EQ(gnomeIdle.choice().front, FrontSource::AtspiActiveFrame);
+    QLocalServer swaySocket;
+    ASSERT_TRUE(swaySocket.listen(late.filePath("sway.sock")));
+    for (const auto &[advance, front] :
+         {std::pair{9000, FrontSource::AtspiActiveFrame}, {1000, FrontSource::SwayIpc}}) {
+        virtualClock.advance(Millis{advance});
+        gnomeIdle.frontmostApp();
+        EXPECT_EQ(gnomeIdle.choice().front, front) << advance;
+    }
     for (int second = 1; second <= 180; ++second) {
         const int asked = typing.asked;
         virtualClock.advance(Millis{1000});
