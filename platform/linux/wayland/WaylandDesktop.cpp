@@ -157,12 +157,14 @@ std::optional<RunningApp> WaylandDesktop::frontmostApp()
     // A compositor that did not answer at start (busy at login) or that went away, or a session
     // where nothing showed the window in front or the idle time, or only the accessibility bus did
     // (KWin or GNOME Shell still starting), is looked at again, less and less often.
-    const bool betterMayCome = !m_wayland->connected() || m_choice.front == FrontSource::None ||
-                               m_choice.front == FrontSource::AtspiActiveFrame || m_choice.idle == IdleSource::None ||
-                               (m_choice.front == FrontSource::SwayIpc && !m_sway->connected());
-    if (betterMayCome && m_clock.monotonic() >= m_retryAt) {
+    const bool nothing = !m_wayland->connected() || m_choice.front == FrontSource::None ||
+                         (m_choice.front == FrontSource::SwayIpc && !m_sway->connected());
+    const bool fallback = m_choice.front == FrontSource::AtspiActiveFrame || m_choice.idle == IdleSource::None;
+    if ((nothing || fallback) && m_clock.monotonic() >= m_retryAt) {
         m_retryDelay = std::min(m_retryDelay * 2, kRetryAtMost);
-        start();
+        m_retryAt = m_clock.monotonic() + m_retryDelay;
+        if (nothing || betterOffered())
+            start();
     }
     std::optional<Window> window;
     if (m_choice.front == FrontSource::SwayIpc) {
@@ -207,6 +209,27 @@ std::optional<RunningApp> WaylandDesktop::frontmostApp()
             return x;
     }
     return m_lastApp;
+}
+
+bool WaylandDesktop::betterOffered()
+{
+    const bool named = m_bus.isConnected();
+    if (m_choice.idle == IdleSource::None && named &&
+        m_bus.interface()->isServiceRegistered(QStringLiteral("org.gnome.Mutter.IdleMonitor")))
+        return true;
+    if (m_choice.front != FrontSource::AtspiActiveFrame)
+        return false;
+    // Tried beside the sources in use, which a restart would interrupt (the accessibility bus's
+    // answer, the idle notification's clock): only a source that works now is worth one.
+    const QString swaySocket = m_options.swaySocket.isEmpty() ? qEnvironmentVariable("SWAYSOCK") : m_options.swaySocket;
+    if (!swaySocket.isEmpty() && SwayIpc(swaySocket, m_options.connectTimeout).connected())
+        return true;
+    if (named && m_bus.interface()->isServiceRegistered(QStringLiteral("org.kde.KWin")))
+        return KwinScript(m_clock, m_bus, m_options.connectTimeout).loaded();
+    if (named && m_bus.interface()->isServiceRegistered(QStringLiteral("org.gnome.Shell")))
+        return GnomeExtension(m_clock, m_bus, m_options.connectTimeout, m_options.dataHome).state() ==
+               GnomeExtension::State::Running;
+    return false;
 }
 
 std::optional<RunningApp> WaylandDesktop::xwaylandFront()

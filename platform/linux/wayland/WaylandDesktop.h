@@ -76,6 +76,9 @@ private:
     struct Window;
     // Finds what the session offers, chooses the sources and starts them, replacing earlier ones.
     void start();
+    // While only a fallback works: whether a better source works now, tried without disturbing the
+    // sources in use (costs a connection attempt, or one KWin script or extension set-up).
+    bool betterOffered();
     std::optional<RunningApp> resolve(const Window &window);
     void askMutterIdle();
     qint64 peerPid(const QString &appId);
