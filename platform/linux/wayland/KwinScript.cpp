@@ -200,9 +200,9 @@ void KwinScript::confirm(const ShellWindow &window, const QString &id)
             return;  // a later report came meanwhile
         const QDBusMessage reply = watcher->reply();
         if (reply.type() != QDBusMessage::ReplyMessage) {
-            // A KWin without getWindowInfo has no answer of its own to check against.
-            if (reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.UnknownMethod"))
-                m_front = window;
+            // No answer of KWin's own to check against (a KWin without getWindowInfo, or a busy one):
+            // the report came with the token, from KWin's connection.
+            m_front = window;
             return;
         }
         const QVariantMap info = qdbus_cast<QVariantMap>(reply.arguments().value(0));
