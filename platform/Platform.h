@@ -10,6 +10,7 @@
 #include "platform/Notifier.h"
 #include "platform/SecretStore.h"
 #include "platform/SingleInstance.h"
+#include "platform/TamperEvidence.h"
 
 #include <memory>
 
@@ -18,6 +19,8 @@ namespace fennimar {
 // Everything the agent asks of the operating system, built once by the composition root and
 // handed down by reference. Tests build one from fakes.
 struct Platform {
+    // First, so that it outlives every part that raises evidence into it.
+    std::shared_ptr<TamperEvidence> tamper = std::make_shared<TamperEvidence>();
     // The catalog first: the desktop describes windows through it and must go before it.
     std::unique_ptr<AppCatalog> apps;
     std::unique_ptr<Desktop> desktop;

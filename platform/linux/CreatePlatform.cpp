@@ -21,7 +21,8 @@ Platform createPlatform(Clock &clock)
 {
     Platform platform;
     auto catalog = std::make_unique<DesktopEntryCatalog>();
-    auto lock = std::make_unique<ScreenLockMonitor>(QDBusConnection::systemBus(), QDBusConnection::sessionBus());
+    auto lock = std::make_unique<ScreenLockMonitor>(QDBusConnection::systemBus(), QDBusConnection::sessionBus(),
+                                                    qEnvironmentVariable("XDG_SESSION_ID"), platform.tamper);
     // A Wayland session is read through the compositor; an X11 answer there would only ever see
     // Xwayland windows.
     if (WaylandDesktop::isWaylandSession())

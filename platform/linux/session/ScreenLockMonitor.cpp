@@ -9,6 +9,8 @@
 #include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
+#include <QFile>
+#include <QFileInfo>
 
 #include <functional>
 
@@ -23,6 +25,27 @@ const QString kLogind = QStringLiteral("org.freedesktop.login1");
 const QString kGnome = QStringLiteral("org.gnome.ScreenSaver");
 const QString kFreedesktop = QStringLiteral("org.freedesktop.ScreenSaver");
 const QString kProperties = QStringLiteral("org.freedesktop.DBus.Properties");
+const QString kSessionInterface = QStringLiteral("org.freedesktop.login1.Session");
+const QString kLocker = QStringLiteral("screen lock");
+
+// The programs that own a screen-saver name on the desktops families use: GNOME's Shell and its
+// settings daemon's proxy, KDE's session manager (X11) and compositor (Wayland), and the lockers of
+// Xfce, MATE, Budgie, Cinnamon, LightDM and xscreensaver. A locker written in a scripting language
+// runs as its interpreter and cannot be told from any other script, so it is not believed.
+const QStringList kDesktopPrograms = {
+    QStringLiteral("gnome-shell"),
+    QStringLiteral("gsd-screensaver-proxy"),
+    QStringLiteral("ksmserver"),
+    QStringLiteral("kwin_wayland"),
+    QStringLiteral("xfce4-screensaver"),
+    QStringLiteral("mate-screensaver"),
+    QStringLiteral("budgie-screensaver"),
+    QStringLiteral("gnome-screensaver"),
+    QStringLiteral("cinnamon-screensaver"),
+    QStringLiteral("light-locker"),
+    QStringLiteral("xscreensaver-systemd"),
+    QStringLiteral("ukui-screensaver-dialog"),
+};
 
 void callAsync(QDBusConnection bus, QObject *context, QDBusMessage message,
                std::function<void(const QDBusMessage &)> onReply)
@@ -71,52 +94,144 @@ void watchService(QDBusConnection bus, const QString &service, QObject *context,
 
 }  // namespace
 
+bool ScreenLockMonitor::isDesktopProgram(const QString &executable)
+{
+    // Owned by root: a copy or a script of the session's user can take the name but not the file.
+    const QFileInfo file(executable);
+    return kDesktopPrograms.contains(file.fileName()) && file.ownerId() == 0;
+}
+
 ScreenLockMonitor::ScreenLockMonitor(QDBusConnection systemBus, QDBusConnection sessionBus, QString sessionId,
-                                     QObject *parent)
+                                     std::shared_ptr<TamperEvidence> evidence, OwnerCheck trusted, QObject *parent)
     : QObject(parent),
       m_system(std::move(systemBus)),
       m_session(std::move(sessionBus)),
-      m_sessionId(std::move(sessionId))
+      m_sessionId(std::move(sessionId)),
+      m_evidence(std::move(evidence)),
+      m_trusted(std::move(trusted))
 {
-    const QString gnomePath = QStringLiteral("/org/gnome/ScreenSaver");
-    const QString freedesktopPath = QStringLiteral("/org/freedesktop/ScreenSaver");
+    m_gnome.service = kGnome;
+    m_gnome.path = QStringLiteral("/org/gnome/ScreenSaver");
+    m_freedesktop.service = kFreedesktop;
+    m_freedesktop.path = QStringLiteral("/org/freedesktop/ScreenSaver");
     if (m_session.isConnected()) {
-        m_session.connect(kGnome, gnomePath, kGnome, QStringLiteral("ActiveChanged"), this,
+        m_session.connect(kGnome, m_gnome.path, kGnome, QStringLiteral("ActiveChanged"), this,
                           SLOT(onGnomeActiveChanged(bool)));
-        m_session.connect(kFreedesktop, freedesktopPath, kFreedesktop, QStringLiteral("ActiveChanged"), this,
+        m_session.connect(kFreedesktop, m_freedesktop.path, kFreedesktop, QStringLiteral("ActiveChanged"), this,
                           SLOT(onFreedesktopActiveChanged(bool)));
     }
     watchService(m_system, kLogind, this, [this](bool present) {
         if (present)
-            queryLogind();
-        else
-            set(m_logind, false);
+            return queryLogind();
+        m_logindLocked = false;
+        changed();
     });
-    watchService(m_session, kGnome, this, [this, gnomePath](bool present) {
-        if (present)
-            queryScreenSaver(kGnome, gnomePath, m_gnome);
-        else
-            set(m_gnome, false);
-    });
-    watchService(m_session, kFreedesktop, this, [this, freedesktopPath](bool present) {
-        if (present)
-            queryScreenSaver(kFreedesktop, freedesktopPath, m_freedesktop);
-        else
-            set(m_freedesktop, false);
-    });
+    watchService(m_session, kGnome, this, [this](bool present) { saverPresent(m_gnome, present); });
+    watchService(m_session, kFreedesktop, this, [this](bool present) { saverPresent(m_freedesktop, present); });
     queryLogind();
-    queryScreenSaver(kGnome, gnomePath, m_gnome);
-    queryScreenSaver(kFreedesktop, freedesktopPath, m_freedesktop);
+    checkOwner(m_gnome);
+    checkOwner(m_freedesktop);
 }
 
-void ScreenLockMonitor::set(Source &source, bool isLocked)
+bool ScreenLockMonitor::locked() const
 {
-    source.locked = isLocked;
+    return claimed() && !m_claimDisbelieved;
+}
+
+QString ScreenLockMonitor::problem() const
+{
+    QStringList problems;
+    for (const Saver *saver : {&m_gnome, &m_freedesktop}) {
+        if (!saver->untrusted.isEmpty())
+            problems << saver->untrusted;
+    }
+    if (m_claimDisbelieved)
+        problems << QStringLiteral("the screen is said to be locked while input keeps arriving");
+    return problems.join(QStringLiteral("; "));
+}
+
+void ScreenLockMonitor::changed()
+{
+    if (!claimed()) {
+        m_inputSince.reset();
+        if (m_claimDisbelieved && m_evidence)
+            m_evidence->clear(kLocker);
+        m_claimDisbelieved = false;
+    }
     const bool now = locked();
     if (now != m_lastReported) {
         m_lastReported = now;
         Q_EMIT lockedChanged(now);
     }
+}
+
+void ScreenLockMonitor::noteInput(Millis monotonic, std::optional<double> secondsSinceInput)
+{
+    // Only a claimed lock is put to the test.
+    if (!claimed() || m_claimDisbelieved || !secondsSinceInput || *secondsSinceInput >= kRecentInputSeconds)
+        return;
+    // A person at a real lock screen types a password for seconds, then it unlocks.
+    if (!m_inputSince || monotonic - m_lastInput >= kQuietResets)
+        m_inputSince = monotonic;
+    m_lastInput = monotonic;
+    if (monotonic - *m_inputSince < kInputWhileLockedLimit)
+        return;
+    m_claimDisbelieved = true;
+    if (m_evidence)
+        m_evidence->raise(kLocker, problem());
+    else
+        Log::warn(QStringLiteral("the screen is said to be locked while input keeps arriving · counting goes on"));
+    changed();
+}
+
+void ScreenLockMonitor::setSaver(Saver &saver, bool isLocked)
+{
+    saver.locked = isLocked && saver.trusted;
+    changed();
+}
+
+void ScreenLockMonitor::saverPresent(Saver &saver, bool present)
+{
+    if (present)
+        return checkOwner(saver);
+    saver.trusted = false;
+    if (!saver.untrusted.isEmpty() && m_evidence)
+        m_evidence->clear(saver.service);
+    saver.untrusted.clear();
+    setSaver(saver, false);
+}
+
+void ScreenLockMonitor::checkOwner(Saver &saver)
+{
+    QDBusMessage message = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetConnectionUnixProcessID"));
+    message << saver.service;
+    callAsync(m_session, this, message, [this, &saver](const QDBusMessage &reply) {
+        const uint pid = firstArgument(reply).toUInt();
+        const QString exe = QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(pid));
+        saver.trusted = pid != 0 && m_trusted(exe);
+        if (saver.trusted) {
+            if (!saver.untrusted.isEmpty() && m_evidence)
+                m_evidence->clear(saver.service);
+            saver.untrusted.clear();
+            callAsync(
+                m_session, this,
+                QDBusMessage::createMethodCall(saver.service, saver.path, saver.service, QStringLiteral("GetActive")),
+                [this, &saver](const QDBusMessage &answer) { setSaver(saver, firstArgument(answer).toBool()); });
+            return;
+        }
+        saver.untrusted = QStringLiteral(
+                              "%1 is held by a program that is not the desktop's (%2, pid %3), "
+                              "so its screen lock is not believed")
+                              .arg(saver.service, exe.isEmpty() ? QStringLiteral("unknown") : exe)
+                              .arg(pid);
+        if (m_evidence)
+            m_evidence->raise(saver.service, saver.untrusted);
+        else
+            Log::warn(saver.untrusted);
+        setSaver(saver, false);
+    });
 }
 
 void ScreenLockMonitor::queryLogind()
@@ -163,43 +278,43 @@ void ScreenLockMonitor::watchLogindSession(const QString &path)
         m_system.connect(kLogind, m_sessionPath, kProperties, QStringLiteral("PropertiesChanged"), this,
                          SLOT(onLogindProperties(QString, QVariantMap, QStringList)));
     }
-    queryLogindLockedHint();
+    queryLogindSession();
 }
 
-void ScreenLockMonitor::queryLogindLockedHint()
+void ScreenLockMonitor::queryLogindSession()
 {
-    callAsync(m_system, this,
-              propertyGet(kLogind, m_sessionPath, QStringLiteral("org.freedesktop.login1.Session"),
-                          QStringLiteral("LockedHint")),
-              [this](const QDBusMessage &reply) { set(m_logind, firstArgument(reply).toBool()); });
+    QDBusMessage message =
+        QDBusMessage::createMethodCall(kLogind, m_sessionPath, kProperties, QStringLiteral("GetAll"));
+    message << kSessionInterface;
+    callAsync(m_system, this, message,
+              [this](const QDBusMessage &reply) { takeLogind(qdbus_cast<QVariantMap>(firstArgument(reply))); });
 }
 
-void ScreenLockMonitor::queryScreenSaver(const QString &service, const QString &path, Source &source)
+void ScreenLockMonitor::takeLogind(const QVariantMap &properties)
 {
-    callAsync(m_session, this, QDBusMessage::createMethodCall(service, path, service, QStringLiteral("GetActive")),
-              [this, &source](const QDBusMessage &reply) { set(source, firstArgument(reply).toBool()); });
+    if (const auto it = properties.constFind(QStringLiteral("LockedHint")); it != properties.constEnd())
+        m_logindLocked = it->toBool();
+    changed();
 }
 
-void ScreenLockMonitor::onLogindProperties(const QString &interface, const QVariantMap &changed,
+void ScreenLockMonitor::onLogindProperties(const QString &interface, const QVariantMap &changedProperties,
                                            const QStringList &invalidated)
 {
-    if (interface != QLatin1String("org.freedesktop.login1.Session"))
+    if (interface != kSessionInterface)
         return;
-    const auto it = changed.constFind(QStringLiteral("LockedHint"));
-    if (it != changed.constEnd())
-        set(m_logind, it->toBool());
-    else if (invalidated.contains(QStringLiteral("LockedHint")))
-        queryLogindLockedHint();
+    takeLogind(changedProperties);
+    if (invalidated.contains(QStringLiteral("LockedHint")))
+        queryLogindSession();
 }
 
 void ScreenLockMonitor::onGnomeActiveChanged(bool active)
 {
-    set(m_gnome, active);
+    setSaver(m_gnome, active);
 }
 
 void ScreenLockMonitor::onFreedesktopActiveChanged(bool active)
 {
-    set(m_freedesktop, active);
+    setSaver(m_freedesktop, active);
 }
 
 }  // namespace fennimar

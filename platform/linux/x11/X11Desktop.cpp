@@ -7,6 +7,7 @@
 #include "platform/linux/apps/DesktopEntryCatalog.h"
 #include "platform/linux/session/ScreenLockMonitor.h"
 
+#include <QStringList>
 #include <QSysInfo>
 
 #include <xcb/res.h>
@@ -320,7 +321,14 @@ std::optional<RunningApp> X11Desktop::describeWindow(quint32 window)
 
 std::optional<double> X11Desktop::secondsSinceInput()
 {
-    if (!ensureConnected() || !m_conn->hasScreenSaver)
+    if (!ensureConnected())
+        return std::nullopt;
+    return queryIdle();
+}
+
+std::optional<double> X11Desktop::queryIdle()
+{
+    if (!m_conn->hasScreenSaver)
         return std::nullopt;
     xcb_connection_t *c = m_conn->c;
     const auto cookie = xcb_screensaver_query_info(c, m_conn->root);
@@ -340,16 +348,26 @@ QString X11Desktop::samplingProblem()
 {
     if (m_unsupported)
         return m_unsupportedReason;
-    if (m_conn)
-        return {};
-    if (m_reconnectFailures >= kMaxReconnects)
-        return QStringLiteral("the display connection was lost and could not be opened again");
-    return QStringLiteral("no display connection");
+    if (!m_conn) {
+        if (m_reconnectFailures >= kMaxReconnects)
+            return QStringLiteral("the display connection was lost and could not be opened again");
+        return QStringLiteral("no display connection");
+    }
+    QStringList problems;
+    if (m_lock)
+        problems << m_lock->problem();
+    problems.removeAll(QString());
+    return problems.join(QStringLiteral("; "));
 }
 
 bool X11Desktop::screenLocked()
 {
-    return m_lock && m_lock->locked();
+    if (!m_lock)
+        return false;
+    // A lock claimed while someone keeps typing is put to the test; the idle query costs microseconds.
+    if (m_lock->locked() && m_conn)
+        m_lock->noteInput(m_clock.monotonic(), queryIdle());
+    return m_lock->locked();
 }
 
 }  // namespace fennimar

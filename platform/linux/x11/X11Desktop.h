@@ -52,6 +52,7 @@ private:
     void connectionLost();
     void refreshActiveWindow();
     std::optional<RunningApp> describeWindow(quint32 window);
+    std::optional<double> queryIdle();
 
     Clock &m_clock;
     DesktopEntryCatalog &m_catalog;

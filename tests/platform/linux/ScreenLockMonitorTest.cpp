@@ -1,8 +1,10 @@
 #include "platform/linux/session/ScreenLockMonitor.h"
 #include "tests/platform/linux/LinuxTestSupport.h"
+#include "tests/support/LogCapture.h"
 
 #include <QDBusMessage>
 #include <QDBusObjectPath>
+#include <QFile>
 
 #include <gtest/gtest.h>
 
@@ -14,8 +16,9 @@ class FakeSaver : public QObject {
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.ScreenSaver")
 public:
     int calls = 0;
+    bool active = false;
 public Q_SLOTS:
-    bool GetActive() { return ++calls < 0; }
+    bool GetActive() { return ++calls, active; }
 Q_SIGNALS:
     void ActiveChanged(bool active);
 };
@@ -38,6 +41,70 @@ public:
 constexpr auto kExport =
     QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals | QDBusConnection::ExportAllProperties;
 
+bool selfIsDesktop(const QString &exe)
+{
+    return exe == QFile::symLinkTarget("/proc/self/exe");
+}
+
+// Who may say the screen is locked. logind's session hint and a screen saver run by the desktop are believed; a
+// screen-saver name held by any other program is not, nor a lock while input keeps arriving; both are reported and
+// raise tamper evidence.
+TEST(ScreenLockMonitorTest, BelievesOnlyTheSessionAndTheDesktopsOwnScreenSaver)
+{
+    if (!missingTools({"dbus-daemon"}).isEmpty())
+        GTEST_SKIP() << "SKIPPED: needs dbus-daemon (scripts/install-deps.sh)";
+    struct Case {
+        const char *name;
+        bool hint;            // logind's session
+        int saver;            // 0 none, 1 run by the desktop, 2 run by another program; it says locked
+        int inputSeconds;     // input arriving every second for this long while locked
+        bool locked;          // expected
+        const char *problem;  // a part of the expected problem(), "" for none
+    };
+    const Case cases[] = {
+        {"logind's hint", true, 0, 0, true, ""},
+        {"unlocked", false, 0, 0, false, ""},
+        {"the desktop's screen saver", false, 1, 0, true, ""},
+        {"a foreign owner of the screen-saver name", false, 2, 0, false,
+         "org.freedesktop.ScreenSaver is held by a program that is not the desktop's"},
+        {"typing at a real lock screen", true, 0, 40, true, ""},
+        {"input keeps arriving", true, 0, 61, false, "locked while input keeps arriving"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        PrivateBus system, session;
+        ASSERT_TRUE(system.ok() && session.ok());
+        QDBusConnection logind = system.connect(), saverBus = session.connect();
+        FakeLogind manager;
+        FakeLogindSession sessionObject;
+        sessionObject.locked = c.hint;
+        ASSERT_TRUE(logind.registerObject("/org/freedesktop/login1", &manager, kExport));
+        ASSERT_TRUE(logind.registerObject("/org/freedesktop/login1/session/_37", &sessionObject, kExport));
+        ASSERT_TRUE(logind.registerService("org.freedesktop.login1"));
+        FakeSaver saver;
+        saver.active = true;
+        if (c.saver) {
+            ASSERT_TRUE(saverBus.registerObject("/org/freedesktop/ScreenSaver", &saver, kExport));
+            ASSERT_TRUE(saverBus.registerService("org.freedesktop.ScreenSaver"));
+        }
+        LogCapture log;
+        auto evidence = std::make_shared<TamperEvidence>();
+        ScreenLockMonitor monitor(system.connect(), session.connect(), "7", evidence,
+                                  c.saver == 2 ? ScreenLockMonitor::isDesktopProgram : selfIsDesktop);
+        const bool settled = waitUntil([&] {
+            return monitor.locked() == (c.locked || c.inputSeconds > 0) &&
+                   (c.inputSeconds > 0 || monitor.problem().isEmpty() == !*c.problem);
+        });
+        for (int second = 0; second <= c.inputSeconds; ++second)
+            monitor.noteInput(Millis(second * 1000), 0.5);
+        EXPECT_TRUE(settled);
+        EXPECT_EQ(monitor.locked(), c.locked);
+        EXPECT_TRUE(monitor.problem().contains(c.problem)) << monitor.problem().toStdString();
+        EXPECT_EQ(evidence->takeClean(), !*c.problem);
+        EXPECT_EQ(log.text().contains("WARN ]"), *c.problem != 0) << log.text().toStdString();
+    }
+}
+
 // The lock state comes from signals of logind's session and of a screen saver that may appear
 // later, never from a call per read.
 TEST(ScreenLockMonitorTest, FollowsLogindsLockedHintAndAScreenSaverBySignals)
@@ -54,16 +121,18 @@ TEST(ScreenLockMonitorTest, FollowsLogindsLockedHintAndAScreenSaverBySignals)
     ASSERT_TRUE(logind.registerObject(path, &sessionObject, kExport));
     ASSERT_TRUE(logind.registerService("org.freedesktop.login1"));
 
-    ScreenLockMonitor monitor(system.connect(), session.connect(), QStringLiteral("7"));
+    ScreenLockMonitor monitor(system.connect(), session.connect(), QStringLiteral("7"), {}, selfIsDesktop);
     int changes = 0;
     QObject::connect(&monitor, &ScreenLockMonitor::lockedChanged, [&] { ++changes; });
     EXPECT_TRUE(waitUntil([&] { return monitor.locked(); }));
-    for (const bool locked : {false, true, false}) {
-        sessionObject.locked = locked;
+    // Each step changes the answer, so that a stale one cannot pass.
+    const std::tuple<const char *, bool, bool> steps[] = {
+        {"LockedHint", false, false}, {"LockedHint", true, true}, {"LockedHint", false, false}};
+    for (const auto &[property, value, locked] : steps) {
         QDBusMessage signal = QDBusMessage::createSignal(path, "org.freedesktop.DBus.Properties", "PropertiesChanged");
-        signal << "org.freedesktop.login1.Session" << QVariantMap{{"LockedHint", locked}} << QStringList{};
+        signal << "org.freedesktop.login1.Session" << QVariantMap{{property, value}} << QStringList{};
         logind.send(signal);
-        EXPECT_TRUE(waitUntil([&] { return monitor.locked() == locked; }));
+        EXPECT_TRUE(waitUntil([&, expected = locked] { return monitor.locked() == expected; })) << property;
     }
     EXPECT_EQ(changes, 4);
 
