@@ -124,6 +124,7 @@ ScreenLockMonitor::ScreenLockMonitor(QDBusConnection systemBus, QDBusConnection 
         if (present)
             return queryLogind();
         m_logindLocked = false;
+        m_logindActive = true;
         changed();
     });
     watchService(m_session, kGnome, this, [this](bool present) { saverPresent(m_gnome, present); });
@@ -135,7 +136,7 @@ ScreenLockMonitor::ScreenLockMonitor(QDBusConnection systemBus, QDBusConnection 
 
 bool ScreenLockMonitor::locked() const
 {
-    return claimed() && !m_claimDisbelieved;
+    return !m_logindActive || (claimed() && !m_claimDisbelieved);
 }
 
 QString ScreenLockMonitor::problem() const
@@ -167,8 +168,9 @@ void ScreenLockMonitor::changed()
 
 void ScreenLockMonitor::noteInput(Millis monotonic, std::optional<double> secondsSinceInput)
 {
-    // Only a claimed lock is put to the test.
-    if (!claimed() || m_claimDisbelieved || !secondsSinceInput || *secondsSinceInput >= kRecentInputSeconds)
+    // A switched-out session gets no input; only a claimed lock is put to the test.
+    if (!m_logindActive || !claimed() || m_claimDisbelieved || !secondsSinceInput ||
+        *secondsSinceInput >= kRecentInputSeconds)
         return;
     // A person at a real lock screen types a password for seconds, then it unlocks.
     if (!m_inputSince || monotonic - m_lastInput >= kQuietResets)
@@ -294,6 +296,8 @@ void ScreenLockMonitor::takeLogind(const QVariantMap &properties)
 {
     if (const auto it = properties.constFind(QStringLiteral("LockedHint")); it != properties.constEnd())
         m_logindLocked = it->toBool();
+    if (const auto it = properties.constFind(QStringLiteral("Active")); it != properties.constEnd())
+        m_logindActive = it->toBool();
     changed();
 }
 
@@ -303,7 +307,7 @@ void ScreenLockMonitor::onLogindProperties(const QString &interface, const QVari
     if (interface != kSessionInterface)
         return;
     takeLogind(changedProperties);
-    if (invalidated.contains(QStringLiteral("LockedHint")))
+    if (invalidated.contains(QStringLiteral("LockedHint")) || invalidated.contains(QStringLiteral("Active")))
         queryLogindSession();
 }
 

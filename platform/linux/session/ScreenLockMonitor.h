@@ -15,9 +15,9 @@
 
 namespace fennimar {
 
-// Whether the login session's screen is locked, kept current by D-Bus signals so
+// Whether the login session's screen is locked or switched out, kept current by D-Bus signals so
 // that reading it costs nothing. Sources: logind's session (system bus) with its LockedHint and
-// property, and org.gnome.ScreenSaver and org.freedesktop.ScreenSaver (session bus).
+// Active properties, and org.gnome.ScreenSaver and org.freedesktop.ScreenSaver (session bus).
 //
 // Any program of the session can own a free screen-saver name and answer "locked", which would
 // make the agent count nothing. So logind's hint is always read, and a screen-saver name is
@@ -25,7 +25,8 @@ namespace fennimar {
 // programs (isDesktopProgram); an owner that does not is reported (problem(), the tamper evidence)
 // and its answers ignored. Some lockers never set logind's hint, so a believed screen saver that
 // says locked still counts as locked. A lock claimed while input keeps arriving for a minute is
-// not believed either and is reported the same way.
+// not believed either and is reported the same way. A session logind says is not active (another
+// user switched in) counts as locked at once.
 //
 // Every call is asynchronous, bounded by a short timeout and never starts a service that is not
 // already running; a source that appears later is asked when it appears, one that vanishes stops
@@ -46,7 +47,8 @@ public:
                       std::shared_ptr<TamperEvidence> evidence = {}, OwnerCheck trusted = isDesktopProgram,
                       QObject *parent = nullptr);
 
-    // The cached answer: true when a believed source last said locked. false when unknown. Free.
+    // The cached answer: true when the session is switched out, or a believed source last said
+    // locked. false when unknown. Free.
     bool locked() const;
 
     // The desktop calls this on each tick while locked() with the time since input, so that a lock
@@ -95,6 +97,7 @@ private:
     std::shared_ptr<TamperEvidence> m_evidence;
     OwnerCheck m_trusted;
     bool m_logindLocked = false;
+    bool m_logindActive = true;  // unknown counts as active
     Saver m_gnome, m_freedesktop;
     std::optional<Millis> m_inputSince;  // first input of the current stretch while locked
     Millis m_lastInput{0};

@@ -34,8 +34,10 @@ class FakeLogindSession : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Session")
     Q_PROPERTY(bool LockedHint MEMBER locked)
+    Q_PROPERTY(bool Active MEMBER active)
 public:
     bool locked = true;
+    bool active = true;
 };
 
 constexpr auto kExport =
@@ -46,7 +48,8 @@ bool selfIsDesktop(const QString &exe)
     return exe == QFile::symLinkTarget("/proc/self/exe");
 }
 
-// Who may say the screen is locked. logind's session hint and a screen saver run by the desktop are believed; a
+// Who may say the screen is locked. logind's session (its hint and whether it is the active one)
+// and a screen saver run by the desktop are believed; a
 // screen-saver name held by any other program is not, nor a lock while input keeps arriving; both are reported and
 // raise tamper evidence.
 TEST(ScreenLockMonitorTest, BelievesOnlyTheSessionAndTheDesktopsOwnScreenSaver)
@@ -55,20 +58,21 @@ TEST(ScreenLockMonitorTest, BelievesOnlyTheSessionAndTheDesktopsOwnScreenSaver)
         GTEST_SKIP() << "SKIPPED: needs dbus-daemon (scripts/install-deps.sh)";
     struct Case {
         const char *name;
-        bool hint;            // logind's session
+        bool hint, active;    // logind's session
         int saver;            // 0 none, 1 run by the desktop, 2 run by another program; it says locked
         int inputSeconds;     // input arriving every second for this long while locked
         bool locked;          // expected
         const char *problem;  // a part of the expected problem(), "" for none
     };
     const Case cases[] = {
-        {"logind's hint", true, 0, 0, true, ""},
-        {"unlocked", false, 0, 0, false, ""},
-        {"the desktop's screen saver", false, 1, 0, true, ""},
-        {"a foreign owner of the screen-saver name", false, 2, 0, false,
+        {"logind's hint", true, true, 0, 0, true, ""},
+        {"unlocked", false, true, 0, 0, false, ""},
+        {"switched out", false, false, 0, 0, true, ""},
+        {"the desktop's screen saver", false, true, 1, 0, true, ""},
+        {"a foreign owner of the screen-saver name", false, true, 2, 0, false,
          "org.freedesktop.ScreenSaver is held by a program that is not the desktop's"},
-        {"typing at a real lock screen", true, 0, 40, true, ""},
-        {"input keeps arriving", true, 0, 61, false, "locked while input keeps arriving"},
+        {"typing at a real lock screen", true, true, 0, 40, true, ""},
+        {"input keeps arriving", true, true, 0, 61, false, "locked while input keeps arriving"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -78,6 +82,7 @@ TEST(ScreenLockMonitorTest, BelievesOnlyTheSessionAndTheDesktopsOwnScreenSaver)
         FakeLogind manager;
         FakeLogindSession sessionObject;
         sessionObject.locked = c.hint;
+        sessionObject.active = c.active;
         ASSERT_TRUE(logind.registerObject("/org/freedesktop/login1", &manager, kExport));
         ASSERT_TRUE(logind.registerObject("/org/freedesktop/login1/session/_37", &sessionObject, kExport));
         ASSERT_TRUE(logind.registerService("org.freedesktop.login1"));
@@ -127,7 +132,7 @@ TEST(ScreenLockMonitorTest, FollowsLogindsLockedHintAndAScreenSaverBySignals)
     EXPECT_TRUE(waitUntil([&] { return monitor.locked(); }));
     // Each step changes the answer, so that a stale one cannot pass.
     const std::tuple<const char *, bool, bool> steps[] = {
-        {"LockedHint", false, false}, {"LockedHint", true, true}, {"LockedHint", false, false}};
+        {"LockedHint", false, false}, {"Active", false, true}, {"Active", true, false}};
     for (const auto &[property, value, locked] : steps) {
         QDBusMessage signal = QDBusMessage::createSignal(path, "org.freedesktop.DBus.Properties", "PropertiesChanged");
         signal << "org.freedesktop.login1.Session" << QVariantMap{{property, value}} << QStringList{};
