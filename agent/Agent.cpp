@@ -142,11 +142,15 @@ QCoro::Task<void> Agent::heartbeatLoop(QString deviceId, CancelToken token)
         checks.accessibilityGranted = m_permission.isTrusted();
         checks.loginItemEnabled = m_platform.login->status() == LoginService::Status::Enabled;
         checks.foregroundSampling = m_platform.desktop->samplingProblem().isEmpty();
+        // Evidence counts until a heartbeat carried it: a failed beat leaves it for the next one.
+        const quint64 evidence = m_platform.tamper->seenCount();
+        checks.noTamperEvidence = evidence == m_tamperDelivered && m_platform.tamper->standing().isEmpty();
         const auto beat = co_await client.heartbeat(deviceId, checks, *system, token);
         // A beat that finishes after its loop was stopped (unpair) records nothing.
         if (alive.expired() || token.isCancelled())
             co_return;
         if (beat) {
+            m_tamperDelivered = evidence;
             m_lastBeat = m_clock.now();
             if (m_lastBeatError)
                 Log::info(QStringLiteral("heartbeat recovered"));

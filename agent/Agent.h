@@ -117,6 +117,7 @@ private:
     AgentState m_state = AgentStates::Unpaired{};
     std::optional<QDateTime> m_lastBeat;
     std::optional<QString> m_lastBeatError;
+    quint64 m_tamperDelivered = 0;  // the tamper evidence's count the last delivered heartbeat saw
     std::optional<QString> m_waitingFor;
     const char *m_storeBusy = nullptr;  // what is being done with the stored identity, if anything
     std::optional<CancelToken> m_restoreTask;

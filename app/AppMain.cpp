@@ -12,6 +12,7 @@
 #include "menubar/TrayMenu.h"
 #include "services/LockFileInstance.h"
 #include "services/LoginItem.h"
+#include "services/RunMarker.h"
 #include "platform/Platform.h"
 #include "platform/PlatformConstants.h"
 #include "platform/PlatformPaths.h"
@@ -167,6 +168,9 @@ int run(int argc, char *argv[])
     }
 
     RealClock clock;
+    // Only the copy that runs records its run: one that defers leaves the running copy's record.
+    RunMarker runMarker(support.value());
+    runMarker.begin(clock.now());
     Platform platform = createPlatform(clock);
     LoginItem loginItem(*platform.login,
                         LoginItem::bundleVersion(BuildIdentity::appVersion(), BuildIdentity::buildNumber()),
@@ -235,6 +239,7 @@ int run(int argc, char *argv[])
     agent.onChange = nullptr;
     control = nullptr;
     tray.reset();
+    runMarker.end(clock.now());
     Log::drain();
     return status;
 }

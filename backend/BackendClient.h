@@ -60,6 +60,7 @@ public:
         bool accessibilityGranted = false;  // "macos_accessibility_granted"
         bool loginItemEnabled = false;      // "macos_login_item_enabled"
         bool foregroundSampling = true;     // "foreground_sampling": the desktop can tell the app in front
+        bool noTamperEvidence = true;       // "tamper_evidence": nothing seen since the last heartbeat
     };
 
     // POST /api/devices/<deviceId>/heartbeat, unauthenticated; the answer's raw body (usually ignored).

@@ -118,11 +118,15 @@ QJsonObject BackendClient::healthSnapshot(const HealthChecks &flags, const Syste
         return QJsonObject{{QStringLiteral("ok"), ok}, {QStringLiteral("actionable_intent"), QJsonValue::Null}};
     };
     // The backend keys the first two checks on these names on every platform; the third tells it
-    // when nothing can be measured at all, which the other two cannot show.
+    // when nothing can be measured at all, which the other two cannot show; the fourth when
+    // something in the session tried to make the agent count nothing or the wrong thing while it
+    // still looked healthy (a fake screen lock, a rewritten active window, a foreign holder of the
+    // agent's name), since the last heartbeat.
     const QJsonObject checks{
         {QStringLiteral("macos_accessibility_granted"), check(flags.accessibilityGranted)},
         {QStringLiteral("macos_login_item_enabled"), check(flags.loginItemEnabled)},
         {QStringLiteral("foreground_sampling"), check(flags.foregroundSampling)},
+        {QStringLiteral("tamper_evidence"), check(flags.noTamperEvidence)},
     };
     return QJsonObject{{QStringLiteral("os"), system.platformInfo()}, {QStringLiteral("checks"), checks}};
 }

@@ -8,10 +8,10 @@ namespace fennimar {
 
 void TamperEvidence::raise(const QString &source, const QString &reason)
 {
-    m_seen = true;
     auto it = m_standing.find(source);
     if (it != m_standing.end() && *it == reason)
         return;
+    ++m_seen;
     m_standing.insert(source, reason);
     Log::warn(QStringLiteral("tamper evidence · %1 · %2").arg(source, reason));
 }
@@ -24,20 +24,13 @@ void TamperEvidence::clear(const QString &source)
 
 void TamperEvidence::note(const QString &reason)
 {
-    m_seen = true;
+    ++m_seen;
     Log::warn(QStringLiteral("tamper evidence · ") + reason);
 }
 
 QString TamperEvidence::standing() const
 {
     return QStringList(m_standing.begin(), m_standing.end()).join(QStringLiteral("; "));
-}
-
-bool TamperEvidence::takeClean()
-{
-    const bool clean = !m_seen && m_standing.isEmpty();
-    m_seen = false;
-    return clean;
 }
 
 }  // namespace fennimar

@@ -11,7 +11,11 @@ namespace fennimar {
 // The child can always stop the agent outright (the parent then sees the heartbeat stop); this
 // record is what makes the quiet ways visible to the parent through the heartbeat.
 //
-// One object per agent, built by the composition root and shared by whoever watches a source.
+// One object per agent: Platform::tamper, made with the platform and handed (as a shared_ptr) by
+// createPlatform to every part that watches a source (the screen lock, the X11 desktop; a Wayland
+// source raises into the same object). The heartbeat reads seenCount() and standing() for its
+// "tamper_evidence" check; a standing problem that stops measuring is also the desktop's
+// samplingProblem(), so that the menu and "foreground_sampling" say it too.
 // Main thread only; every method is free (no I/O besides one log line on a change).
 class TamperEvidence {
 public:
@@ -25,13 +29,14 @@ public:
 
     // The standing problems, "; "-joined in source order; empty when there are none.
     QString standing() const;
-    // true when nothing was raised or noted since the previous call and nothing stands now; the
-    // heartbeat's "tamper_evidence" check. Each call starts a new period.
-    bool takeClean();
+    // How many problems were raised (a new or changed reason) or noted so far. The heartbeat
+    // remembers the count it last delivered: evidence was seen since then when the count grew or a
+    // problem still stands.
+    quint64 seenCount() const { return m_seen; }
 
 private:
     QMap<QString, QString> m_standing;
-    bool m_seen = false;
+    quint64 m_seen = 0;
 };
 
 }  // namespace fennimar

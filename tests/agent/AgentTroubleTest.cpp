@@ -19,11 +19,11 @@ protected:
                        Response::json(R"({"claimed":false,"expired":false})"));
     }
     bool measuring() const { return agent->sampler() && agent->sampler()->isRunning(); }
-    QJsonValue samplingOk() const
+    QJsonValue checkOk(const char *name) const
     {
         const auto beats = server.requestsTo(QStringLiteral("/api/devices/dev-1/heartbeat"));
         const QJsonValue snapshot = beats.back().json()["health_snapshot"];
-        return snapshot["checks"]["foreground_sampling"]["ok"];
+        return snapshot["checks"][QLatin1String(name)]["ok"];
     }
 };
 
@@ -100,11 +100,18 @@ TEST_F(AgentTrouble, RefusedReportsAndAnUnwatchableDesktopReachTheMenuAndTheBack
     EXPECT_EQ(*agent->reporter()->lastError(), QStringLiteral("Server returned 401: token revoked"));
     EXPECT_EQ(agent->reporter()->failingSince(), clock.now());
     ASSERT_TRUE(waitFor([&] { return agent->lastBeat().has_value(); }));  // the heartbeat itself succeeds
-    EXPECT_EQ(samplingOk(), QJsonValue(false));
+    EXPECT_EQ(checkOk("foreground_sampling"), QJsonValue(false));
+    EXPECT_EQ(checkOk("tamper_evidence"), QJsonValue(true));
     desktop->problem.clear();
+    platform.tamper->note(QStringLiteral("a foreign program holds the agent's name"));
     advance(15s);
     ASSERT_TRUE(waitFor([&] { return requestsTo("/api/devices/dev-1/heartbeat") >= 2; }));
-    EXPECT_EQ(samplingOk(), QJsonValue(true));
+    EXPECT_EQ(checkOk("foreground_sampling"), QJsonValue(true));
+    EXPECT_EQ(checkOk("tamper_evidence"), QJsonValue(false));
+    // Evidence is told once, in the next heartbeat that reaches the backend.
+    advance(15s);
+    ASSERT_TRUE(waitFor([&] { return requestsTo("/api/devices/dev-1/heartbeat") >= 3; }));
+    EXPECT_EQ(checkOk("tamper_evidence"), QJsonValue(true));
 }
 
 }  // namespace

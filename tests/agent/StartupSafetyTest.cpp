@@ -110,10 +110,26 @@ TEST(AgentStartup, RefusesWhatCouldLeakOrStallAndRunsWithTheRest)
              return fifo(home + "/config/" + qEnvironmentVariable(fennimar::platform::settingsDomainVariable) +
                          "/Fennimar.conf") &&
                     fifo(at.log + "/Fennimar.log") && fifo(at.support + "/reported-apps.json") &&
-                    fifo(at.support + "/ledger.json");
+                    fifo(at.support + "/ledger.json") && fifo(at.support + "/run-state");
          },
          -1,
          {"is a FIFO, not a file", "agent starting"}},
+        {"the previous run was killed",
+         {},
+         [&](const QString &home) {
+             QFile record(QFile::decodeName(path(home)) + QStringLiteral("/run-state"));
+             return record.open(QIODevice::WriteOnly) && record.write("running since 2026-12-07T08:00:00Z\n") > 0;
+         },
+         -1,
+         {"WARN ] previous run ended without a clean quit", "it had started 2026-12-07T08:00:00Z", "agent starting"}},
+        {"the previous run quit cleanly",
+         {},
+         [&](const QString &home) {
+             AgentRun previous(home, {});
+             return previous.waitFor("agent starting").contains("agent starting");
+         },
+         -1,
+         {"agent starting"}},
         {"support directory open to others",
          {},
          [&](const QString &home) { return ::chmod(path(home), 0755) == 0; },
@@ -143,6 +159,9 @@ TEST(AgentStartup, RefusesWhatCouldLeakOrStallAndRunsWithTheRest)
         const QString said = agent.waitFor(c.said.last());
         for (const QString &text : c.said)
             EXPECT_TRUE(said.contains(text)) << text.toStdString() << " in:\n" << said.toStdString();
+        if (!c.said.first().contains("previous run")) {
+            EXPECT_FALSE(said.contains("without a clean quit")) << said.toStdString();
+        }
         struct stat st {};
         if (c.exitCode >= 0) {
             agent.process.waitForFinished(10000);  // false when it has ended already

@@ -53,7 +53,18 @@ QString checkLabel(const QString &key)
         return QStringLiteral("Starts at login");
     if (key == QStringLiteral("foreground_sampling"))
         return QStringLiteral("Sees which app is in front");
+    if (key == QStringLiteral("tamper_evidence"))
+        return QStringLiteral("Nothing in the session tried to fool the count");
     return key;
+}
+
+// Most checks name something that must be in place; the tamper check names something that must not
+// have happened since the previous heartbeat.
+QString checkState(const QString &key, bool ok)
+{
+    if (key == QStringLiteral("tamper_evidence"))
+        return ok ? QStringLiteral("\u2713 nothing seen") : QStringLiteral("\u2717 seen since the previous heartbeat");
+    return ok ? QStringLiteral("\u2713 in place") : QStringLiteral("\u2717 not in place");
 }
 
 QString chart(const QJsonObject &day, const QString &id)
@@ -168,7 +179,7 @@ QString device(const QJsonObject &d, int index)
             out += QStringLiteral(
                        "<tr><th scope=\"row\">%1 <code class=\"sub\">%2</code></th><td class=\"%3\">%4</td></tr>")
                        .arg(esc(checkLabel(it.key())), esc(it.key()), ok ? QStringLiteral("ok") : QStringLiteral("bad"),
-                            ok ? QStringLiteral("\u2713 in place") : QStringLiteral("\u2717 not in place"));
+                            checkState(it.key(), ok));
         }
         out += QStringLiteral("</tbody>");
     }
