@@ -29,7 +29,8 @@ Platform createPlatform(Clock &clock)
         platform.desktop = std::make_unique<WaylandDesktop>(clock, *catalog, std::move(lock),
                                                             QDBusConnection::sessionBus(), WaylandDesktop::Options{});
     else
-        platform.desktop = std::make_unique<X11Desktop>(clock, *catalog, std::move(lock));
+        platform.desktop =
+            std::make_unique<X11Desktop>(clock, *catalog, std::move(lock), QByteArray(), false, platform.tamper);
     platform.apps = std::move(catalog);
     platform.accessibility = AtspiAccessibility::forSession(clock);
     platform.device = std::make_unique<LinuxDeviceFacts>(QDBusConnection::systemBus());

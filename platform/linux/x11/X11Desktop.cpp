@@ -33,6 +33,12 @@ using xcb::SteadyClock;
 constexpr auto kReplyDeadline = std::chrono::milliseconds(50);
 // An unmapped window may still be setting its class or pid; it is looked at again this often.
 constexpr Millis kRetryUnmapped{5000};
+// A window manager sets the focus and the active-window property one after the other; a
+// disagreement this long is no race but someone rewriting the property.
+constexpr Millis kDisagreementLimit{5000};
+// Windows between the focused one and its client window (a toolkit's focus proxy, a frame).
+constexpr int kMaxWindowDepth = 8;
+const QString kActiveWindowSource = QStringLiteral("active window");
 constexpr std::array<Millis, X11Desktop::kMaxReconnects> kReconnectDelays = {
     Millis{1000}, Millis{2000}, Millis{4000}, Millis{8000}, Millis{16000}, Millis{32000}, Millis{60000}, Millis{60000}};
 
@@ -65,7 +71,7 @@ struct X11Desktop::Connection {
     xcb_connection_t *c = nullptr;
     xcb_window_t root = 0;
     xcb_atom_t activeWindow = XCB_ATOM_NONE, wmPid = XCB_ATOM_NONE, gtkAppId = XCB_ATOM_NONE,
-               kdeDesktopFile = XCB_ATOM_NONE;
+               kdeDesktopFile = XCB_ATOM_NONE, wmState = XCB_ATOM_NONE;
     bool hasRes = false, hasScreenSaver = false;
     bool timedOut = false;
 
@@ -97,9 +103,9 @@ std::unique_ptr<X11Desktop::Connection> X11Desktop::Connection::open(const QByte
     xcb_prefetch_extension_data(conn->c, &xcb_screensaver_id);
     const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
     xcb_change_window_attributes(conn->c, conn->root, XCB_CW_EVENT_MASK, &mask);
-    const std::array<const char *, 4> names = {"_NET_ACTIVE_WINDOW", "_NET_WM_PID", "_GTK_APPLICATION_ID",
-                                               "_KDE_NET_WM_DESKTOP_FILE"};
-    std::array<xcb_intern_atom_cookie_t, 4> cookies{};
+    const std::array<const char *, 5> names = {"_NET_ACTIVE_WINDOW", "_NET_WM_PID", "_GTK_APPLICATION_ID",
+                                               "_KDE_NET_WM_DESKTOP_FILE", "WM_STATE"};
+    std::array<xcb_intern_atom_cookie_t, 5> cookies{};
     for (size_t i = 0; i < names.size(); ++i)
         cookies[i] = xcb_intern_atom(conn->c, 0, static_cast<uint16_t>(strlen(names[i])), names[i]);
     // Replies arrive in order: once this one is in, the extension answers are too, so reading
@@ -107,7 +113,8 @@ std::unique_ptr<X11Desktop::Connection> X11Desktop::Connection::open(const QByte
     const xcb_get_input_focus_cookie_t sync = xcb_get_input_focus(conn->c);
     xcb_flush(conn->c);
     const auto deadline = conn->deadline();
-    std::array<xcb_atom_t *, 4> atoms = {&conn->activeWindow, &conn->wmPid, &conn->gtkAppId, &conn->kdeDesktopFile};
+    std::array<xcb_atom_t *, 5> atoms = {&conn->activeWindow, &conn->wmPid, &conn->gtkAppId, &conn->kdeDesktopFile,
+                                         &conn->wmState};
     for (size_t i = 0; i < names.size(); ++i) {
         const auto reply = awaitReply<xcb_intern_atom_reply_t>(conn->c, cookies[i].sequence, deadline, conn->timedOut);
         if (!reply)
@@ -124,8 +131,12 @@ std::unique_ptr<X11Desktop::Connection> X11Desktop::Connection::open(const QByte
 }
 
 X11Desktop::X11Desktop(Clock &clock, DesktopEntryCatalog &catalog, std::unique_ptr<ScreenLockMonitor> lock,
-                       QByteArray display, bool besideWayland)
-    : m_clock(clock), m_catalog(catalog), m_lock(std::move(lock)), m_display(std::move(display))
+                       QByteArray display, bool besideWayland, std::shared_ptr<TamperEvidence> evidence)
+    : m_clock(clock),
+      m_catalog(catalog),
+      m_lock(std::move(lock)),
+      m_display(std::move(display)),
+      m_evidence(std::move(evidence))
 {
     const auto problem = sessionProblem();
     // An explicit display is used even without $DISPLAY; a Wayland session is trusted only by the
@@ -240,8 +251,12 @@ void X11Desktop::refreshActiveWindow()
     xcb_connection_t *c = m_conn->c;
     const xcb_get_property_cookie_t cookie =
         xcb_get_property(c, 0, m_conn->root, m_conn->activeWindow, XCB_ATOM_WINDOW, 0, 1);
+    const xcb_get_input_focus_cookie_t focusCookie = xcb_get_input_focus(c);
     xcb_flush(c);
-    const auto reply = awaitReply<xcb_get_property_reply_t>(c, cookie.sequence, m_conn->deadline(), m_conn->timedOut);
+    const auto deadline = m_conn->deadline();
+    const auto reply = awaitReply<xcb_get_property_reply_t>(c, cookie.sequence, deadline, m_conn->timedOut);
+    const auto focus = awaitReply<xcb_get_input_focus_reply_t>(c, focusCookie.sequence, deadline, m_conn->timedOut);
+    const quint32 focused = focus ? clientWindowOf(focus->focus) : 0;
     if (xcb_connection_has_error(c)) {
         connectionLost();
         return;
@@ -249,11 +264,79 @@ void X11Desktop::refreshActiveWindow()
     if (m_conn->timedOut)
         return;
     m_activeStale = false;
-    const quint32 window = propertyCardinal(reply.get());
+    // Any client may rewrite the root window's property; the keyboard focus only the window manager
+    // and the focused application move. When the two name different client windows, the focus
+    // decides, and both are read again on every tick until they agree.
+    const quint32 named = propertyCardinal(reply.get());
+    const quint32 window = focused != 0 ? focused : named;
+    noteDisagreement(named, window);
     if (window == m_activeWindow && m_activeApp)
         return;
     m_activeWindow = window;
     m_activeApp = describeWindow(window);
+}
+
+quint32 X11Desktop::clientWindowOf(quint32 window)
+{
+    // The client window is the focused one or its nearest ancestor with WM_STATE, or the one child
+    // with WM_STATE of a window manager's frame the focus is on; nothing (0) when none is found,
+    // and then the property alone is taken.
+    xcb_connection_t *c = m_conn->c;
+    const auto deadline = m_conn->deadline();
+    bool &late = m_conn->timedOut;
+    const auto hasState = [&](xcb_window_t w) {
+        const auto cookie = xcb_get_property(c, 0, w, m_conn->wmState, XCB_GET_PROPERTY_TYPE_ANY, 0, 0);
+        xcb_flush(c);
+        const auto reply = awaitReply<xcb_get_property_reply_t>(c, cookie.sequence, deadline, late);
+        return reply && reply->type != XCB_ATOM_NONE;
+    };
+    for (int depth = 0; depth < kMaxWindowDepth && window > XCB_INPUT_FOCUS_POINTER_ROOT && window != m_conn->root;
+         ++depth) {
+        if (hasState(window))
+            return window;
+        const auto cookie = xcb_query_tree(c, window);
+        xcb_flush(c);
+        const auto tree = awaitReply<xcb_query_tree_reply_t>(c, cookie.sequence, deadline, late);
+        if (!tree)
+            return 0;
+        if (tree->parent != m_conn->root) {
+            window = tree->parent;
+            continue;
+        }
+        const xcb_window_t *children = xcb_query_tree_children(tree.get());
+        for (int i = 0; i < xcb_query_tree_children_length(tree.get()) && i < kMaxWindowDepth; ++i) {
+            if (hasState(children[i]))
+                return children[i];
+        }
+        return 0;
+    }
+    return 0;
+}
+
+void X11Desktop::noteDisagreement(quint32 named, quint32 focused)
+{
+    if (named == focused) {
+        if (m_disagreeSince && !m_windowProblem.isEmpty() && m_evidence)
+            m_evidence->clear(kActiveWindowSource);
+        m_disagreeSince.reset();
+        m_windowProblem.clear();
+        return;
+    }
+    m_activeStale = true;
+    const Millis now = m_clock.monotonic();
+    if (!m_disagreeSince)
+        m_disagreeSince = now;
+    if (now - *m_disagreeSince < kDisagreementLimit || !m_windowProblem.isEmpty())
+        return;
+    m_windowProblem = QStringLiteral(
+                          "the active window the desktop names (0x%1) is not the one with the keyboard "
+                          "(0x%2), so the one with the keyboard is counted")
+                          .arg(named, 0, 16)
+                          .arg(focused, 0, 16);
+    if (m_evidence)
+        m_evidence->raise(kActiveWindowSource, m_windowProblem);
+    else
+        Log::warn(m_windowProblem);
 }
 
 std::optional<RunningApp> X11Desktop::describeWindow(quint32 window)
@@ -353,7 +436,7 @@ QString X11Desktop::samplingProblem()
             return QStringLiteral("the display connection was lost and could not be opened again");
         return QStringLiteral("no display connection");
     }
-    QStringList problems;
+    QStringList problems{m_windowProblem};
     if (m_lock)
         problems << m_lock->problem();
     problems.removeAll(QString());

@@ -17,8 +17,11 @@ class DesktopEntryCatalog;
 // The desktop of an X11 session, read through xcb. The frontmost app follows the root window's
 // _NET_ACTIVE_WINDOW: a change notification marks it stale, and only then is the new window's
 // pid and class read (in one batch) and mapped to its desktop entry; otherwise a tick costs one
-// event poll. Idle time is the MIT-SCREEN-SAVER extension's time since user input; the screen
-// lock comes from a ScreenLockMonitor's cached answer.
+// event poll. Any client can rewrite that property, so each change is checked against the input
+// focus: when they name different client windows the focus's decides, both are read again on every
+// tick until they agree, and a disagreement that lasts 5 s is a sampling problem and tamper
+// evidence. Idle time is the MIT-SCREEN-SAVER extension's time since user input; the screen lock
+// comes from a ScreenLockMonitor's cached answer.
 //
 // No call waits on the X server longer than a short deadline. A lost connection gives "no
 // frontmost app" and an unknown idle time, one WARN line, and a bounded series of reconnect attempts spaced out
@@ -28,9 +31,10 @@ class X11Desktop : public Desktop {
 public:
     // display: the X display to use; empty means $DISPLAY. lock may be null (never locked). The
     // catalog must outlive this object. besideWayland: this is Xwayland's display, asked by the
-    // Wayland desktop layer only about a window it knows to be an X window.
+    // Wayland desktop layer only about a window it knows to be an X window. evidence, when given,
+    // receives a persistent disagreement between the active-window property and the focus.
     X11Desktop(Clock &clock, DesktopEntryCatalog &catalog, std::unique_ptr<ScreenLockMonitor> lock,
-               QByteArray display = {}, bool besideWayland = false);
+               QByteArray display = {}, bool besideWayland = false, std::shared_ptr<TamperEvidence> evidence = {});
     ~X11Desktop() override;
     X11Desktop(const X11Desktop &) = delete;
     X11Desktop &operator=(const X11Desktop &) = delete;
@@ -53,6 +57,8 @@ private:
     void refreshActiveWindow();
     std::optional<RunningApp> describeWindow(quint32 window);
     std::optional<double> queryIdle();
+    quint32 clientWindowOf(quint32 window);
+    void noteDisagreement(quint32 named, quint32 focused);
 
     Clock &m_clock;
     DesktopEntryCatalog &m_catalog;
@@ -69,6 +75,9 @@ private:
     quint32 m_activeWindow = 0;
     std::optional<RunningApp> m_activeApp;
     Millis m_retryUnmappedAt{0};
+    std::shared_ptr<TamperEvidence> m_evidence;
+    std::optional<Millis> m_disagreeSince;  // since when the property and the focus name different windows
+    QString m_windowProblem;                // what samplingProblem() says about it once it persists
 };
 
 }  // namespace fennimar

@@ -36,7 +36,8 @@ TEST(X11DesktopTest, FrontmostAppFollowsActivationAndIdleFollowsInput)
     }
     DesktopEntryCatalog catalog({{data.path()}, {}, EntryLocale::fromPosix("de_DE.UTF-8")});
     VirtualClock clock;
-    X11Desktop desktop(clock, catalog, nullptr, x.display());
+    const auto evidence = std::make_shared<TamperEvidence>();
+    X11Desktop desktop(clock, catalog, nullptr, x.display(), false, evidence);
 
     const std::tuple<const char *, const char *, const char *> cases[] = {
         {"XTerm", "debian-xterm", "X-Terminal"},
@@ -61,6 +62,22 @@ TEST(X11DesktopTest, FrontmostAppFollowsActivationAndIdleFollowsInput)
         EXPECT_EQ(app->pid, windows[i].second);
         EXPECT_EQ(app->location, data.filePath(QStringLiteral("applications/%1.desktop").arg(id)));
     }
+
+    // What a child's script does: point the root window's active-window property at nothing. The
+    // window with the keyboard still counts, and a disagreement that lasts is reported.
+    ASSERT_TRUE(x.run("xprop", {"-root", "-f", "_NET_ACTIVE_WINDOW", "32x", "-set", "_NET_ACTIVE_WINDOW", "0x0"}));
+    const auto front = [&] { return desktop.frontmostApp().value_or(RunningApp{}).identifier; };
+    EXPECT_TRUE(waitUntil([&] { return front() == "myterm" && desktop.samplingProblem().isEmpty(); }));
+    clock.advance(Millis(4000));
+    EXPECT_EQ(front(), "myterm");
+    EXPECT_EQ(desktop.samplingProblem(), "");
+    clock.advance(Millis(1000));
+    EXPECT_EQ(front(), "myterm");
+    EXPECT_TRUE(desktop.samplingProblem().startsWith("the active window the desktop names (0x0) is not the one with"))
+        << desktop.samplingProblem().toStdString();
+    EXPECT_EQ(evidence->seenCount(), 1u);
+    ASSERT_TRUE(x.activate(windows[0].first));
+    EXPECT_TRUE(waitUntil([&] { return front() == "debian-xterm" && desktop.samplingProblem().isEmpty(); }));
 
     ASSERT_TRUE(x.xdotool({"mousemove", "10", "20"}));
     EXPECT_LT(desktop.secondsSinceInput().value_or(99), 1.0);
