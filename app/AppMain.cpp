@@ -23,11 +23,13 @@
 #include <QClipboard>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QStringList>
 #include <QTextStream>
 
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace fennimar::AppMain {
@@ -66,6 +68,19 @@ bool wantsNoTray(int argc, char *argv[])
         }
     }
     return false;
+}
+
+// Who holds the agent's claim (its lock file or its bus name) when it is not a copy of this program:
+// "pid N (program)"; nothing when it is this program, or when the platform cannot tell. Only a copy
+// of the agent is deferred to: any program of the session can take the name or the lock first.
+std::optional<QString> foreignHolder(qint64 pid)
+{
+    const std::optional<QString> program = platform::executableOf(pid);
+    if (!program || (!program->isEmpty() && *program == platform::executableOf(QCoreApplication::applicationPid())))
+        return std::nullopt;
+    return QStringLiteral("pid %1 (%2)")
+        .arg(pid)
+        .arg(program->isEmpty() ? QStringLiteral("unknown program") : *program);
 }
 
 // Copies the pair code where a notification's button asks for it; only a GUI application has a
@@ -143,15 +158,33 @@ int run(int argc, char *argv[])
     AgentControl *control = nullptr;
     std::unique_ptr<ControlServer> controlServer;
     std::unique_ptr<SingleInstance> instance;
+    QStringList impostors;  // held by another program: run anyway, and say so
     const auto claim = [&] {
         controlServer = createControlServer();
         instance = std::make_unique<LockFileInstance>(support.value());
-        if (instance->claim() && controlServer->listen([&control](ControlCommand command, auto reply) {
+        impostors.clear();
+        bool deferred = false;
+        if (!instance->claim()) {
+            const auto holder = foreignHolder(instance->holderPid());
+            deferred = !holder;
+            if (holder)
+                impostors << QStringLiteral("the lock %1 is held by %2, not by Fennimar's agent")
+                                 .arg(instance->location(), *holder);
+        }
+        if (!deferred && controlServer->listen([&control](ControlCommand command, auto reply) {
                 if (control)
                     control->handle(command, std::move(reply));
                 else
-                    reply(QStringLiteral("Fennimar is starting; try again in a moment.\n"));
-            }) != ControlServer::Claim::Taken)
+                    reply(QStringLiteral("Fennimar is starting; try again in a moment.
+"));
+            }) == ControlServer::Claim::Taken) {
+            const auto holder = foreignHolder(controlServer->holderPid());
+            deferred = !holder;
+            if (holder)
+                impostors << QStringLiteral("the bus name %1 is held by %2, not by Fennimar's agent")
+                                 .arg(QLatin1String(platform::AgentBundleID), *holder);
+        }
+        if (!deferred)
             return true;
         Log::info(QStringLiteral("another Fennimar is already running · this copy is exiting"));
         Log::drain();
@@ -172,6 +205,9 @@ int run(int argc, char *argv[])
     RunMarker runMarker(support.value());
     runMarker.begin(clock.now());
     Platform platform = createPlatform(clock);
+    if (!impostors.isEmpty())
+        platform.tamper->raise(QStringLiteral("agent's claim"),
+                               impostors.join(QStringLiteral("; ")) + QStringLiteral(" · running anyway"));
     LoginItem loginItem(*platform.login,
                         LoginItem::bundleVersion(BuildIdentity::appVersion(), BuildIdentity::buildNumber()),
                         launch.isJob);

@@ -34,6 +34,10 @@ public:
     // Never queues behind or replaces another owner. Costs one round trip to the bus (bounded by
     // the bus's own call timeout); the reason for Unavailable is logged.
     virtual Claim listen(Handler handler) = 0;
+
+    // The pid of the process that holds the channel's name after listen() answered Taken, which
+    // need not be the agent; 0 when unknown. One round trip to the bus, bounded to a second.
+    virtual qint64 holderPid() const = 0;
 };
 
 }  // namespace fennimar

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <optional>
+
 namespace fennimar::platform {
 
 // The directory that holds the agent's log file "Fennimar.log" (Linux: $XDG_STATE_HOME/Fennimar,
@@ -13,5 +15,12 @@ QString logDirectory();
 // caller (Linux: $XDG_DATA_HOME, default ~/.local/share; macOS: ~/Library/Application Support).
 // Never empty: falls back to the home directory's conventional location.
 QString userDataDirectory();
+
+// The program file the live process pid runs, so that a copy of the agent can be told from another
+// program holding the agent's name or lock. Linux: the target of /proc/<pid>/exe without the
+// " (deleted)" a package upgrade leaves behind; empty for a pid that is gone, 0, or another user's.
+// macOS: nothing, since this platform does not tell (a holder is then taken for the agent). One
+// readlink.
+std::optional<QString> executableOf(qint64 pid);
 
 }  // namespace fennimar::platform

@@ -18,6 +18,10 @@ public:
 
     // Where the claim lives, for log lines.
     virtual QString location() const = 0;
+
+    // The pid the claim names after claim() answered false (0 when it names none): whoever holds it,
+    // which need not be a copy of the agent. A file read; never blocks.
+    virtual qint64 holderPid() const = 0;
 };
 
 }  // namespace fennimar

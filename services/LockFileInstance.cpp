@@ -35,4 +35,12 @@ bool LockFileInstance::claim()
     return true;
 }
 
+qint64 LockFileInstance::holderPid() const
+{
+    qint64 pid = 0;
+    if (m_lock && !m_held)
+        m_lock->getLockInfo(&pid, nullptr, nullptr);
+    return pid;
+}
+
 }  // namespace fennimar

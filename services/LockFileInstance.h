@@ -21,6 +21,7 @@ public:
 
     bool claim() override;
     QString location() const override { return m_path; }
+    qint64 holderPid() const override;
 
 private:
     QString m_path;

@@ -1,6 +1,7 @@
 #include "platform/PlatformPaths.h"
 
 #include <QDir>
+#include <QFile>
 
 namespace fennimar::platform {
 
@@ -23,6 +24,16 @@ QString logDirectory()
 QString userDataDirectory()
 {
     return xdgDirectory("XDG_DATA_HOME", QStringLiteral(".local/share"));
+}
+
+std::optional<QString> executableOf(qint64 pid)
+{
+    if (pid <= 0)
+        return QString();
+    QString target = QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(pid));
+    if (target.endsWith(QLatin1String(" (deleted)")))
+        target.chop(10);
+    return target;
 }
 
 }  // namespace fennimar::platform

@@ -50,6 +50,7 @@ public:
 class NoControlServer : public ControlServer {
 public:
     Claim listen(Handler) override { return Claim::Unavailable; }
+    qint64 holderPid() const override { return 0; }
 };
 
 class NoControlClient : public ControlClient {

@@ -14,4 +14,9 @@ QString userDataDirectory()
     return QDir::homePath() + QStringLiteral("/Library/Application Support");
 }
 
+std::optional<QString> executableOf(qint64)
+{
+    return std::nullopt;
+}
+
 }  // namespace fennimar::platform

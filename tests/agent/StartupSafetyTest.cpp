@@ -5,8 +5,11 @@
 #include "platform/UserSettings.h"
 #include "tests/support/TempHome.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QLockFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -38,7 +41,8 @@ struct AgentRun {
     QProcess process;
     QString said;
 
-    AgentRun(const QString &home, const QStringList &env)
+    AgentRun(const QString &home, const QStringList &env, const QString &program = QStringLiteral(FENNIMAR_AGENT),
+             const QStringList &args = {QStringLiteral("--headless")})
     {
         QProcessEnvironment environment;
         for (const QString &pair :
@@ -53,7 +57,7 @@ struct AgentRun {
                  env)
             environment.insert(pair.section('=', 0, 0), pair.section('=', 1));
         process.setProcessEnvironment(environment);
-        process.start(QStringLiteral(FENNIMAR_AGENT), {QStringLiteral("--headless")});
+        process.start(program, args);
         process.waitForStarted(10000);
     }
     ~AgentRun()
@@ -85,6 +89,14 @@ TEST(AgentStartup, RefusesWhatCouldLeakOrStallAndRunsWithTheRest)
         return QDir().mkpath(file.section('/', 0, -2)) && ::mkfifo(QFile::encodeName(file), 0600) == 0;
     };
     std::optional<AgentRun> first;  // the agent already running on the same support directory
+    // Another program holding the agent's lock file (this test) or its bus name (a copy of the agent
+    // under another file name, on a bus of the test's own).
+    std::optional<QLockFile> foreignLock;
+    QTemporaryDir busDirectory;
+    QProcess bus;
+    std::optional<AgentRun> impostor;
+    const QString busAddress = "unix:path=" + busDirectory.filePath("bus");
+    const QString testPid = QString::number(QCoreApplication::applicationPid());
     const struct {
         const char *name;
         QStringList env;
@@ -92,6 +104,33 @@ TEST(AgentStartup, RefusesWhatCouldLeakOrStallAndRunsWithTheRest)
         int exitCode;                                      // -1: keeps running, its directory private
         QStringList said;
     } cases[] = {
+        {"the lock file held by another program",
+         {},
+         [&](const QString &home) {
+             return foreignLock.emplace(QString(path(home, "/app.fennimar.Agent.lock"))).tryLock(0);
+         },
+         -1,
+         {"WARN ] tamper evidence", "is held by pid " + testPid, "running anyway", "agent starting"}},
+        {"the bus name held by another program",
+         {"DBUS_SESSION_BUS_ADDRESS=" + busAddress},
+         [&](const QString &home) {
+             bus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1", "--address=" + busAddress});
+             if (!bus.waitForStarted(10000) || !bus.waitForReadyRead(10000) ||
+                 !QFile::copy(QStringLiteral(FENNIMAR_AGENT), home + "/impostor"))
+                 return false;
+             const QStringList onBus{"DBUS_SESSION_BUS_ADDRESS=" + busAddress};
+             QDir().mkpath(home + "/other");
+             impostor.emplace(home + "/other", onBus, home + "/impostor");
+             impostor->waitFor("agent starting");
+             AgentRun status(home, onBus, QStringLiteral(FENNIMAR_AGENT), {"--status"});
+             status.process.waitForFinished(10000);
+             const QString said = QString::fromUtf8(status.process.readAllStandardError());
+             EXPECT_TRUE(said.contains("which is not Fennimar's agent")) << said.toStdString();
+             EXPECT_NE(status.process.exitCode(), 0);
+             return true;
+         },
+         -1,
+         {"WARN ] tamper evidence", "app.fennimar.Agent is held by pid", "/impostor)", "agent starting"}},
         {"http to another host",
          {"FENNIMAR_BACKEND_URL=http://192.0.2.1:9"},
          [](const QString &) { return true; },
@@ -170,7 +209,11 @@ TEST(AgentStartup, RefusesWhatCouldLeakOrStallAndRunsWithTheRest)
             EXPECT_TRUE(agent.process.state() != QProcess::NotRunning && ::stat(path(home.path()), &st) == 0 &&
                         (st.st_mode & 0777) == 0700);
         }
+        foreignLock.reset();
+        impostor.reset();
     }
+    bus.kill();
+    bus.waitForFinished();
 }
 
 }  // namespace

@@ -2,7 +2,9 @@
 
 #include "core/Log.h"
 #include "platform/PlatformConstants.h"
+#include "platform/PlatformPaths.h"
 
+#include <QCoreApplication>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusReply>
@@ -73,6 +75,26 @@ ControlServer::Claim DBusControlServer::listen(Handler handler)
     return Claim::Owned;
 }
 
+namespace {
+// The pid of the name's owner from the bus daemon; 0 when it has none or does not answer in time.
+qint64 ownerPid(const QDBusConnection &bus)
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetConnectionUnixProcessID"));
+    call << DBusControl::serviceName();
+    const QDBusMessage reply = bus.call(call, QDBus::Block, 1000);
+    return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()
+               ? reply.arguments().constFirst().toLongLong()
+               : 0;
+}
+}  // namespace
+
+qint64 DBusControlServer::holderPid() const
+{
+    return m_bus.isConnected() ? ownerPid(m_bus) : 0;
+}
+
 QString DBusControlServer::answer(ControlCommand command)
 {
     if (!calledFromDBus() || !m_handler)
@@ -114,6 +136,16 @@ Result<QString> DBusControlClient::send(ControlCommand command, Millis limit)
                                                        DBusControl::serviceName(), methodName(command));
     // Without an owner the bus would try to start the service by activation; there is none.
     call.setAutoStartService(false);
+    // Any program of the session can own the name first; its answer would pass for the agent's.
+    const qint64 owner = ownerPid(m_bus);
+    const std::optional<QString> program = platform::executableOf(owner);
+    if (owner != 0 && program && *program != platform::executableOf(QCoreApplication::applicationPid())) {
+        return Result<QString>::failure(QStringLiteral("%1 is held by pid %2 (%3), which is not Fennimar's agent; "
+                                                       "its answer is not shown.")
+                                            .arg(DBusControl::serviceName())
+                                            .arg(owner)
+                                            .arg(program->isEmpty() ? QStringLiteral("an unknown program") : *program));
+    }
     const QDBusMessage reply = m_bus.call(call, QDBus::Block, static_cast<int>(limit.count()));
     if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty())
         return reply.arguments().constFirst().toString();

@@ -25,6 +25,7 @@ public:
     ~DBusControlServer() override;
 
     Claim listen(Handler handler) override;
+    qint64 holderPid() const override;
 
 public Q_SLOTS:
     Q_SCRIPTABLE QString Status();
