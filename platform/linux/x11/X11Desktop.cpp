@@ -437,6 +437,10 @@ QString X11Desktop::samplingProblem()
         return QStringLiteral("no display connection");
     }
     QStringList problems{m_windowProblem};
+    // Without it every tick's time since input is unknown, taken as away: nothing would ever count.
+    if (!m_conn->hasScreenSaver)
+        problems << QStringLiteral(
+            "the X server offers no idle time (no MIT-SCREEN-SAVER extension), so nothing is counted");
     if (m_lock)
         problems << m_lock->problem();
     problems.removeAll(QString());

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -84,6 +85,26 @@ TEST(X11DesktopTest, FrontmostAppFollowsActivationAndIdleFollowsInput)
     EXPECT_TRUE(waitUntil([&] { return desktop.secondsSinceInput().value_or(0) >= 1.2; }, 5000));
     ASSERT_TRUE(x.xdotool({"mousemove", "200", "100"}));
     EXPECT_LT(desktop.secondsSinceInput().value_or(99), 1.0);
+}
+
+// An X server without MIT-SCREEN-SAVER cannot say when input came: every tick would be idle and
+// nothing counted, so the desktop says why.
+TEST(X11DesktopTest, AServerWithoutAnIdleTimeIsASamplingProblem)
+{
+    if (!missingTools({"Xvfb"}).isEmpty())
+        GTEST_SKIP() << "SKIPPED: needs Xvfb (scripts/install-deps.sh)";
+    ScopedEnv noWayland{"WAYLAND_DISPLAY", ""}, x11Session{"XDG_SESSION_TYPE", "x11"};
+    QProcess server;
+    server.start("Xvfb", {"-displayfd", "1", "-nolisten", "tcp", "-extension", "MIT-SCREEN-SAVER"});
+    ASSERT_TRUE(server.waitForStarted(10000) && server.waitForReadyRead(30000));
+    DesktopEntryCatalog catalog({{}, {}, EntryLocale::fromPosix("C")});
+    VirtualClock clock;
+    X11Desktop desktop(clock, catalog, nullptr, ':' + server.readLine().trimmed());
+    EXPECT_FALSE(desktop.secondsSinceInput());
+    EXPECT_EQ(desktop.samplingProblem(),
+              "the X server offers no idle time (no MIT-SCREEN-SAVER extension), so nothing is counted");
+    server.terminate();
+    server.waitForFinished(10000);
 }
 
 }  // namespace
