@@ -29,9 +29,10 @@ const QString kSessionInterface = QStringLiteral("org.freedesktop.login1.Session
 const QString kLocker = QStringLiteral("screen lock");
 
 // The programs that own a screen-saver name on the desktops families use: GNOME's Shell and its
-// settings daemon's proxy, KDE's session manager (X11) and compositor (Wayland), and the lockers of
-// Xfce, MATE, Budgie, Cinnamon, LightDM and xscreensaver. A locker written in a scripting language
-// runs as its interpreter and cannot be told from any other script, so it is not believed.
+// settings daemon's proxy (Cinnamon's fork of it too), KDE's session manager (X11) and compositor
+// (Wayland), and the lockers of Xfce, MATE, Budgie, LightDM, UKUI and xscreensaver. A locker written
+// in a scripting language runs as its interpreter and cannot be told from any other script, so it is
+// not believed (and is reported): a desktop missing here shows as a problem until it is added.
 const QStringList kDesktopPrograms = {
     QStringLiteral("gnome-shell"),
     QStringLiteral("gsd-screensaver-proxy"),
@@ -41,7 +42,7 @@ const QStringList kDesktopPrograms = {
     QStringLiteral("mate-screensaver"),
     QStringLiteral("budgie-screensaver"),
     QStringLiteral("gnome-screensaver"),
-    QStringLiteral("cinnamon-screensaver"),
+    QStringLiteral("csd-screensaver-proxy"),
     QStringLiteral("light-locker"),
     QStringLiteral("xscreensaver-systemd"),
     QStringLiteral("ukui-screensaver-dialog"),
@@ -194,13 +195,14 @@ void ScreenLockMonitor::setSaver(Saver &saver, bool isLocked)
 
 void ScreenLockMonitor::saverPresent(Saver &saver, bool present)
 {
+    // A new owner says nothing until its program is known.
+    saver.trusted = false;
+    setSaver(saver, false);
     if (present)
         return checkOwner(saver);
-    saver.trusted = false;
     if (!saver.untrusted.isEmpty() && m_evidence)
         m_evidence->clear(saver.service);
     saver.untrusted.clear();
-    setSaver(saver, false);
 }
 
 void ScreenLockMonitor::checkOwner(Saver &saver)
