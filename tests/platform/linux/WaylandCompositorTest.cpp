@@ -271,9 +271,12 @@ TEST_F(WaylandCompositorTest, KwinThroughOurScript)
     QDBusConnection bus = busWith(kwin, "org.kde.KWin");
     kwin.extraEnv = {"DBUS_SESSION_BUS_ADDRESS=" + kwin.sessionBus()};
     DesktopEntryCatalog installed({{"/usr/share"}, {}, {}});
-    WaylandDesktop desktop(clock, installed,
-                           std::make_unique<ScreenLockMonitor>(QDBusConnection("fennimar-no-bus"), bus, "none"), bus,
-                           {kwin.display, QString(), Millis{20000}});
+    // The copy of KWin is not the installed file a real session runs: believe its screen lock.
+    const auto kwinCopy = [](const QString &exe) { return exe.endsWith("/kwin_wayland"); };
+    WaylandDesktop desktop(
+        clock, installed,
+        std::make_unique<ScreenLockMonitor>(QDBusConnection("fennimar-no-bus"), bus, "none", nullptr, kwinCopy), bus,
+        {kwin.display, QString(), Millis{20000}});
     ASSERT_EQ(desktop.choice().front, FrontSource::KwinScript) << desktop.choice().logLine().toStdString();
     EXPECT_EQ(desktop.choice().idle, IdleSource::ExtIdleNotify);
     followNewWindows(kwin, desktop);
