@@ -70,7 +70,7 @@ public:
     QCoro::Task<BackendResult<QByteArray>> heartbeat(QString deviceId, bool accessibilityGranted, bool loginItemEnabled,
                                                      const SystemInfo &system, CancelToken cancel = {}) const
     {
-        return heartbeat(std::move(deviceId), HealthChecks{accessibilityGranted, loginItemEnabled, true}, system,
+        return heartbeat(std::move(deviceId), HealthChecks{accessibilityGranted, loginItemEnabled, true, true}, system,
                          std::move(cancel));
     }
     // POST /api/guard/heartbeat with today's record and the backfill days (member left out when empty).
