@@ -175,8 +175,7 @@ int run(int argc, char *argv[])
                 if (control)
                     control->handle(command, std::move(reply));
                 else
-                    reply(QStringLiteral("Fennimar is starting; try again in a moment.
-"));
+                    reply(QStringLiteral("Fennimar is starting; try again in a moment.\n"));
             }) == ControlServer::Claim::Taken) {
             const auto holder = foreignHolder(controlServer->holderPid());
             deferred = !holder;

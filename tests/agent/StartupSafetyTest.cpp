@@ -81,9 +81,9 @@ struct AgentRun {
 
 TEST(AgentStartup, RefusesWhatCouldLeakOrStallAndRunsWithTheRest)
 {
-    const auto path = [](const QString &home) {
+    const auto path = [](const QString &home, const char *file = "") {
         QDir().mkpath(Places(home).support);
-        return QFile::encodeName(Places(home).support);
+        return QFile::encodeName(Places(home).support + QLatin1String(file));
     };
     const auto fifo = [](const QString &file) {
         return QDir().mkpath(file.section('/', 0, -2)) && ::mkfifo(QFile::encodeName(file), 0600) == 0;
@@ -156,7 +156,7 @@ TEST(AgentStartup, RefusesWhatCouldLeakOrStallAndRunsWithTheRest)
         {"the previous run was killed",
          {},
          [&](const QString &home) {
-             QFile record(QFile::decodeName(path(home)) + QStringLiteral("/run-state"));
+             QFile record(QFile::decodeName(path(home, "/run-state")));
              return record.open(QIODevice::WriteOnly) && record.write("running since 2026-12-07T08:00:00Z\n") > 0;
          },
          -1,
