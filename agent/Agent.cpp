@@ -32,6 +32,7 @@ Agent::~Agent()
 void Agent::setState(AgentState state)
 {
     m_state = std::move(state);
+    ++m_stateSerial;
     changed();
 }
 
@@ -108,12 +109,13 @@ QCoro::Task<void> Agent::restore(bool pairIfNone, CancelToken token)
     }
 }
 
-bool Agent::acceptAction(const char *action)
+Status Agent::acceptAction(const char *action)
 {
     if (!m_storeBusy)
-        return true;
+        return Status();
     Log::info(QStringLiteral("%1 ignored · %2 is in progress").arg(QLatin1String(action), QLatin1String(m_storeBusy)));
-    return false;
+    return Status::failure(
+        QStringLiteral("Fennimar is busy %1; try again in a moment.").arg(QLatin1String(m_storeBusy)));
 }
 
 void Agent::enterPaired(const PairedIdentity &identity)
@@ -251,10 +253,10 @@ void Agent::stopMeasuring()
     m_permissionWatcher.cancel();
 }
 
-void Agent::unpair()
+Status Agent::unpair()
 {
-    if (!acceptAction("unpair"))
-        return;
+    if (Status accepted = acceptAction("unpair"); !accepted)
+        return accepted;
     Log::info(QStringLiteral("unpairing · clearing stored identity"));
     stopMeasuring();
     flush();
@@ -267,6 +269,7 @@ void Agent::unpair()
     m_storeBusy = "removing the stored pairing";
     setState(AgentStates::Unpaired{});
     clearIdentity();
+    return Status();
 }
 
 QCoro::Task<void> Agent::clearIdentity()
@@ -282,7 +285,11 @@ QCoro::Task<void> Agent::clearIdentity()
         Log::error(QStringLiteral("unpair failed · ") + cleared.error());
         setState(AgentStates::Failed{
             QStringLiteral("Could not remove the stored pairing: %1. It comes back at the next start.")
-                .arg(cleared.error())});
+                .arg(cleared.error()),
+            true});
+    } else {
+        Log::info(QStringLiteral("unpaired · stored identity removed"));
+        setState(AgentStates::Unpaired{});  // the outcome, for whoever waits for it
     }
 }
 

@@ -31,10 +31,13 @@ namespace fennimar {
 //   any      --pair code obtained--------> pairing            (polling every 2 s)
 //   pairing  --claimed with a session----> paired             (identity saved; heartbeat, measuring)
 //   pairing  --expired / no session / error--> failed         (resting)
-//   any      --cancelPairing()-----------> paired if an identity is stored, else unpaired
+//   unpaired, failed --beginPairing()----> (code requested)   refused in any other state
+//   pairing  --cancelPairing()-----------> unpaired           (only the pairing task stops: a
+//                                                              pairing only begins with none stored)
 //   any      --unpair()------------------> unpaired           (everything stopped, ledger saved,
-//                                                              identity deleted), or failed when
-//                                                              the store would not delete it
+//                                                              identity deleted), or failed
+//                                                              (unpairing) when the store would
+//                                                              not delete it
 // A secret store that cannot be read (locked keyring, no Secret Service) is waited for, with
 // back-off, before anything is concluded: a locked store is never taken for "not paired". While the
 // stored identity is being read, saved or deleted, menu actions are refused with a log line, so
@@ -61,14 +64,26 @@ public:
 
     // Restores a stored pairing (paired at once) or begins pairing. Called once.
     void start();
-    void beginPairing();
-    void cancelPairing();
-    void unpair();
+    // The user's actions. Each returns at once; a refusal carries a sentence for the user (and a
+    // log line): pairing is refused unless unpaired or failed at pairing (a second pairing of a
+    // paired computer makes a second device), and every action while the stored identity is being
+    // read, saved or deleted. beginPairing's outcome is the next Pairing or Failed state; unpair's
+    // is the state once storeBusy() is false again (unpaired, or failed with `unpairing`).
+    Status beginPairing();
+    // Stops the pairing task and shows unpaired; nothing else (heartbeat, measuring) is touched.
+    // Nothing to cancel is not a failure.
+    Status cancelPairing();
+    Status unpair();
     // Saves the ledger and logs today's total.
     void flush();
 
     // Readable by the menu.
     const AgentState &state() const { return m_state; }
+    // Counts the state's changes (every setState, even to an equal state): a waiter that noted it
+    // before an action knows that a state it sees later was produced after the action.
+    quint64 stateSerial() const { return m_stateSerial; }
+    // Whether the stored identity is being read, saved or deleted now.
+    bool storeBusy() const { return m_storeBusy != nullptr; }
     const std::optional<QDateTime> &lastBeat() const { return m_lastBeat; }
     const std::optional<QString> &lastBeatError() const { return m_lastBeatError; }
     // While the secret store cannot be read: what the agent waits for, as a menu sentence
@@ -95,7 +110,7 @@ private:
     void enterPaired(const PairedIdentity &identity);
     void stopMeasuring();
     // Whether a menu action may run now; logs the refusal when the store is busy.
-    bool acceptAction(const char *action);
+    Status acceptAction(const char *action);
 
     // Reads the stored identity, waiting out a store that cannot be read; paired when one is
     // stored, otherwise unpaired and, when pairIfNone, a new pairing.
@@ -107,14 +122,15 @@ private:
                                       std::shared_ptr<SeenAppsReporter> seenApps,
                                       std::shared_ptr<UsageReporter> reporter, CancelToken token);
     QCoro::Task<void> pairingTask(CancelToken token);
+    QCoro::Task<void> pairingSteps(CancelToken token);
     QCoro::Task<Status> pollUntilClaimed(PairingTicket ticket, QDateTime expiry, CancelToken token);
-    QCoro::Task<void> restoreAfterCancel();
     QCoro::Task<void> clearIdentity();
 
     Clock &m_clock;
     Platform &m_platform;
     const QUrl m_backendURL;
     AgentState m_state = AgentStates::Unpaired{};
+    quint64 m_stateSerial = 0;
     std::optional<QDateTime> m_lastBeat;
     std::optional<QString> m_lastBeatError;
     quint64 m_tamperDelivered = 0;  // the tamper evidence's count the last delivered heartbeat saw

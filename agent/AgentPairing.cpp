@@ -14,17 +14,40 @@ const QString noSessionText = QStringLiteral("Paired, but no child session was i
 const QString fallbackChildName = QStringLiteral("this child");
 }  // namespace
 
-void Agent::beginPairing()
+Status Agent::beginPairing()
 {
-    if (!acceptAction("pair"))
-        return;
+    if (Status accepted = acceptAction("pair"); !accepted)
+        return accepted;
+    QString refusal;
+    if (const auto *paired = std::get_if<AgentStates::Paired>(&m_state))
+        refusal =
+            QStringLiteral("This computer is already paired with %1. Unpair it first.").arg(paired->identity.childName);
+    else if (std::holds_alternative<AgentStates::Pairing>(m_state))
+        refusal = QStringLiteral("A pair code is already being shown. Cancel it first.");
+    else if (const auto *failed = std::get_if<AgentStates::Failed>(&m_state); failed && failed->unpairing)
+        refusal = QStringLiteral("This computer is still paired: its pairing could not be removed. Unpair it first.");
+    if (!refusal.isEmpty()) {
+        Log::info(QStringLiteral("pair refused · ") + refusal);
+        return Status::failure(refusal);
+    }
     if (m_pairingTask)
         m_pairingTask->cancel();
     m_pairingTask = CancelToken();
     pairingTask(*m_pairingTask);
+    return Status();
 }
 
 QCoro::Task<void> Agent::pairingTask(CancelToken token)
+{
+    const std::weak_ptr<bool> alive = m_alive;
+    co_await pairingSteps(token);
+    // Ended on its own (claimed, expired, failed): its token says so, and a cancel finds nothing
+    // left to cancel.
+    if (!alive.expired())
+        token.cancel();
+}
+
+QCoro::Task<void> Agent::pairingSteps(CancelToken token)
 {
     const std::weak_ptr<bool> alive = m_alive;
     const BackendClient client = m_client;
@@ -112,22 +135,21 @@ QCoro::Task<Status> Agent::pollUntilClaimed(PairingTicket ticket, QDateTime expi
     co_return Status();
 }
 
-void Agent::cancelPairing()
+Status Agent::cancelPairing()
 {
-    if (!acceptAction("cancel"))
-        return;
-    if (m_pairingTask)
-        m_pairingTask->cancel();
+    if (Status accepted = acceptAction("cancel"); !accepted)
+        return accepted;
+    // A pairing begins only while no identity is stored (unpaired, or failed at pairing), so
+    // cancelling it leaves an unpaired computer: nothing is read back, and a paired computer is
+    // never touched.
+    if (!m_pairingTask || m_pairingTask->isCancelled())
+        return Status();
+    m_pairingTask->cancel();
     m_pairingTask.reset();
-    restoreAfterCancel();
-}
-
-QCoro::Task<void> Agent::restoreAfterCancel()
-{
-    if (m_restoreTask)
-        m_restoreTask->cancel();
-    m_restoreTask = CancelToken();
-    return restore(false, *m_restoreTask);
+    Log::info(QStringLiteral("pairing cancelled"));
+    if (!std::holds_alternative<AgentStates::Paired>(m_state))
+        setState(AgentStates::Unpaired{});
+    return Status();
 }
 
 }  // namespace fennimar

@@ -20,6 +20,9 @@ struct Paired {
 };
 struct Failed {
     QString message;  // a sentence for the user
+    // Removing the stored pairing failed: the computer is still paired in the store, so what is
+    // offered is unpairing again, never a new pairing (that would make a second device).
+    bool unpairing = false;
 };
 struct Unpaired {};
 }  // namespace AgentStates

@@ -16,7 +16,8 @@ AgentControl::~AgentControl()
 {
     auto waiting = std::move(m_waiting);
     for (auto &[id, w] : waiting)
-        w.reply(statusText());
+        w.reply(
+            Result<QString>::failure(QStringLiteral("Fennimar is quitting; the outcome is unknown.\n") + statusText()));
 }
 
 QString AgentControl::statusText()
@@ -24,68 +25,82 @@ QString AgentControl::statusText()
     return StatusText::render(MenuBarController::menu(m_readings()));
 }
 
-void AgentControl::handle(ControlCommand command, std::function<void(const QString &)> reply)
+void AgentControl::handle(ControlCommand command, ControlServer::Reply reply)
 {
+    const auto refused = [&](const Status &status) {
+        reply(Result<QString>::failure(status.error() + QLatin1Char('\n')));
+    };
+    const quint64 before = m_agent.stateSerial();
     switch (command) {
         case ControlCommand::Status:
             break;
-        case ControlCommand::Pair:
+        case ControlCommand::Pair: {
             Log::info(QStringLiteral("control · pairing asked for from the command line"));
-            m_agent.beginPairing();
-            // The state changes when the ticket arrives or the request fails.
-            waitFor(
-                [](const AgentState &s) {
-                    return std::holds_alternative<AgentStates::Pairing>(s) ||
-                           std::holds_alternative<AgentStates::Failed>(s);
-                },
-                std::move(reply));
+            if (const Status begun = m_agent.beginPairing(); !begun)
+                return refused(begun);
+            // A change that merely redraws (a heartbeat) or a state from before this request
+            // says nothing of its outcome: only the state the request produced does.
+            const auto produced = [this, before] { return m_agent.stateSerial() > before; };
+            waitFor({[this, produced] {
+                         return produced() && (std::holds_alternative<AgentStates::Pairing>(m_agent.state()) ||
+                                               std::holds_alternative<AgentStates::Failed>(m_agent.state()));
+                     },
+                     [this] { return std::holds_alternative<AgentStates::Pairing>(m_agent.state()); },
+                     std::move(reply),
+                     {}});
             return;
+        }
         case ControlCommand::CancelPairing:
             Log::info(QStringLiteral("control · pairing cancelled from the command line"));
-            m_agent.cancelPairing();
-            waitFor([](const AgentState &s) { return !std::holds_alternative<AgentStates::Pairing>(s); },
-                    std::move(reply));
-            return;
+            if (const Status cancelled = m_agent.cancelPairing(); !cancelled)
+                return refused(cancelled);
+            break;
         case ControlCommand::Unpair:
             Log::info(QStringLiteral("control · unpairing asked for from the command line"));
-            m_agent.unpair();
-            break;
+            if (const Status begun = m_agent.unpair(); !begun)
+                return refused(begun);
+            waitFor({[this] { return !m_agent.storeBusy(); },
+                     [this] { return std::holds_alternative<AgentStates::Unpaired>(m_agent.state()); },
+                     std::move(reply),
+                     {}});
+            return;
     }
     reply(statusText());
 }
 
-void AgentControl::waitFor(std::function<bool(const AgentState &)> settled, std::function<void(const QString &)> reply)
+void AgentControl::answer(Waiting &w)
 {
+    const QString text = statusText();
+    w.reply(w.succeeded() ? Result<QString>(text) : Result<QString>::failure(text));
+}
+
+void AgentControl::waitFor(Waiting waiting)
+{
+    if (waiting.settled())  // a store that answers at once
+        return answer(waiting);
     const int id = m_nextId++;
-    Waiting &w = m_waiting[id];
-    w.settled = std::move(settled);
-    w.reply = std::move(reply);
+    Waiting &w = m_waiting[id] = std::move(waiting);
     w.deadline = m_clock.callAfter(settleLimit, [this, id] {
         auto node = m_waiting.extract(id);
         if (!node.empty())
-            node.mapped().reply(statusText());
+            node.mapped().reply(
+                Result<QString>::failure(QStringLiteral("Fennimar did not finish within 30 s.\n") + statusText()));
     });
 }
 
 void AgentControl::agentChanged()
 {
-    if (m_waiting.empty())
-        return;
-    const AgentState state = m_agent.state();
-    std::vector<std::function<void(const QString &)>> done;
+    std::vector<Waiting> done;
     for (auto it = m_waiting.begin(); it != m_waiting.end();) {
-        if (it->second.settled(state)) {
-            done.push_back(std::move(it->second.reply));
+        if (it->second.settled()) {
+            done.push_back(std::move(it->second));
             it = m_waiting.erase(it);
         } else {
             ++it;
         }
     }
-    if (done.empty())
-        return;
-    const QString text = statusText();
-    for (const auto &reply : done)
-        reply(text);
+    for (Waiting &w : done)
+        answer(w);
 }
 
 }  // namespace fennimar

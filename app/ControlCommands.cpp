@@ -35,7 +35,7 @@ int run(ControlClient &client, ControlCommand command, bool assumeYes, QTextStre
         if (!confirmed(in, out))
             return failed(QStringLiteral("Kept paired: nothing changed."));
     }
-    const bool settles = command == ControlCommand::Pair || command == ControlCommand::CancelPairing;
+    const bool settles = command == ControlCommand::Pair || command == ControlCommand::Unpair;
     const Result<QString> answer = client.send(command, settles ? settleLimit : quickLimit);
     if (!answer)
         return failed(answer.error());

@@ -72,29 +72,33 @@ void addPaired(std::vector<MenuEntry> &out, const AgentStates::Paired &paired, c
 std::vector<MenuEntry> MenuBarController::menu(const MenuReadings &r)
 {
     std::vector<MenuEntry> out;
-    std::visit(Overloaded{
-                   [&](const AgentStates::Pairing &pairing) { addPairing(out, pairing, r); },
-                   [&](const AgentStates::Paired &paired) { addPaired(out, paired, r); },
-                   [&](const AgentStates::Failed &failed) {
-                       out.push_back(MenuEntry::label(QStringLiteral("Something went wrong")));
-                       out.push_back(MenuEntry::dimmed(failed.message));
-                       out.push_back(MenuEntry::separator());
-                       out.push_back(MenuEntry::command(QStringLiteral("Try again"), MenuAction::Pair));
-                   },
-                   [&](const AgentStates::Unpaired &) {
-                       // Pairing now would make a second device of a computer that may be paired.
-                       if (r.waitingFor) {
-                           out.push_back(MenuEntry::label(*r.waitingFor));
-                           out.push_back(MenuEntry::dimmed(
-                               QStringLiteral("Fennimar goes on by itself once it can read its pairing.")));
-                           return;
-                       }
-                       out.push_back(MenuEntry::label(QStringLiteral("Fennimar isn't set up yet")));
-                       out.push_back(MenuEntry::separator());
-                       out.push_back(MenuEntry::command(QStringLiteral("Pair this computer…"), MenuAction::Pair));
-                   },
-               },
-               r.state);
+    std::visit(
+        Overloaded{
+            [&](const AgentStates::Pairing &pairing) { addPairing(out, pairing, r); },
+            [&](const AgentStates::Paired &paired) { addPaired(out, paired, r); },
+            [&](const AgentStates::Failed &failed) {
+                out.push_back(MenuEntry::label(QStringLiteral("Something went wrong")));
+                out.push_back(MenuEntry::dimmed(failed.message));
+                out.push_back(MenuEntry::separator());
+                // Still paired after a failed unpair: a new pairing would make a second device.
+                out.push_back(failed.unpairing
+                                  ? MenuEntry::command(QStringLiteral("Unpair this computer…"), MenuAction::Unpair)
+                                  : MenuEntry::command(QStringLiteral("Try again"), MenuAction::Pair));
+            },
+            [&](const AgentStates::Unpaired &) {
+                // Pairing now would make a second device of a computer that may be paired.
+                if (r.waitingFor) {
+                    out.push_back(MenuEntry::label(*r.waitingFor));
+                    out.push_back(
+                        MenuEntry::dimmed(QStringLiteral("Fennimar goes on by itself once it can read its pairing.")));
+                    return;
+                }
+                out.push_back(MenuEntry::label(QStringLiteral("Fennimar isn't set up yet")));
+                out.push_back(MenuEntry::separator());
+                out.push_back(MenuEntry::command(QStringLiteral("Pair this computer…"), MenuAction::Pair));
+            },
+        },
+        r.state);
     out.push_back(MenuEntry::separator());
     out.push_back(MenuEntry::command(QStringLiteral("Quit Fennimar"), MenuAction::Quit));
     // Error texts come from outside (a backend's body): a line feed in one must not draw a line

@@ -48,11 +48,17 @@ void NoticeBoard::wantedNow(const MenuReadings &r, QHash<QString, Wanted> &out)
         out.insert(pairingTopic, {QStringLiteral("code ") + pairing->code, n});
         m_code = pairing->code;
     } else if (const auto *failed = std::get_if<AgentStates::Failed>(&r.state)) {
-        Notice n{pairingTopic,
-                 QStringLiteral("Pairing failed"),
-                 failed->message + QStringLiteral("\nTo try again: fennimar-agent --pair"),
-                 false,
-                 {{QStringLiteral("pair"), QStringLiteral("Try again")}}};
+        Notice n = failed->unpairing
+                       ? Notice{pairingTopic,
+                                QStringLiteral("Unpairing failed"),
+                                failed->message + QStringLiteral("\nTo try again: fennimar-agent --unpair"),
+                                false,
+                                {{QStringLiteral("unpair"), QStringLiteral("Unpair")}}}
+                       : Notice{pairingTopic,
+                                QStringLiteral("Pairing failed"),
+                                failed->message + QStringLiteral("\nTo try again: fennimar-agent --pair"),
+                                false,
+                                {{QStringLiteral("pair"), QStringLiteral("Try again")}}};
         out.insert(pairingTopic, {QStringLiteral("failed ") + failed->message, n});
     } else if (const auto *paired = std::get_if<AgentStates::Paired>(&r.state)) {
         // Only a claim seen by this agent is news; a pairing restored at login is not.
@@ -114,6 +120,8 @@ void NoticeBoard::act(const QString &topic, const QString &key)
         m_copy(m_code);
     else if (key == QStringLiteral("pair"))
         run(m_actions.pair);
+    else if (key == QStringLiteral("unpair"))  // the user chose to unpair before it failed
+        run(m_actions.unpair);
     else if (key == QStringLiteral("fix"))
         run(m_actions.fixLoginItem);
     else if (key == QStringLiteral("turn-on"))

@@ -13,7 +13,8 @@ public:
 
     // Sends `command` to the running agent and returns its answer. Blocks for at most `limit`.
     // Fails with a sentence for the user when no agent runs for this user (the text says so), when
-    // the channel is unreachable, or when no answer came within `limit`.
+    // the channel is unreachable, when no answer came within `limit`, or with the agent's own
+    // reason when it refused or failed the action.
     virtual Result<QString> send(ControlCommand command, Millis limit) = 0;
 };
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/Result.h"
+
 #include <QString>
 
 #include <functional>
@@ -10,17 +12,19 @@ namespace fennimar {
 // actions, for a desktop without a tray.
 enum class ControlCommand {
     Status,         // the menu as text
-    Pair,           // start (or restart) pairing; answered once the code or the failure is known
-    CancelPairing,  // cancel the pairing in progress; answered once the state has settled
-    Unpair,         // unpair at once (the caller asked the user before)
+    Pair,           // start pairing; answered once this request's code or failure is known
+    CancelPairing,  // cancel the pairing in progress
+    Unpair,         // unpair (the caller asked the user before); answered once the pairing is deleted
 };
 
 // The running agent's end of its control channel, named after the agent's identifier.
 class ControlServer {
 public:
     // `reply` may be called at once or later, exactly once, on the main thread, with the text for
-    // the caller.
-    using Handler = std::function<void(ControlCommand command, std::function<void(const QString &)> reply)>;
+    // the caller, or with a failure (a refused or failed action) whose reason the caller prints
+    // before exiting non-zero.
+    using Reply = std::function<void(const Result<QString> &)>;
+    using Handler = std::function<void(ControlCommand command, Reply reply)>;
 
     enum class Claim {
         Owned,        // this process answers from now on

@@ -70,8 +70,11 @@ TEST_F(AgentTrouble, AFailingSecretStoreIsShownAndNothingRunsOnAGuess)
         EXPECT_TRUE(log.lines().contains(QStringLiteral("INFO ] ledger flushed · today=0s")));
         EXPECT_FALSE(measuring());
 
+        // Still paired in the store: a new pairing would be a second device; unpairing again works.
+        EXPECT_FALSE(agent->beginPairing());
         fail(false);
-        secrets->secrets.clear();
+        EXPECT_TRUE(agent->unpair());
+        ASSERT_TRUE(waitFor([&] { return stateAs<AgentStates::Unpaired>() && secrets->secrets.empty(); }));
         agent->beginPairing();
         ASSERT_TRUE(advanceUntil([&] { return stateAs<AgentStates::Pairing>() != nullptr; }, 10s, 1s));
         fail(true);

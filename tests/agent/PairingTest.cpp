@@ -100,4 +100,43 @@ TEST_F(Pairing, AnUnreadableExpiryIsFiveMinutesAndIsNeverPolledPastIt)
     EXPECT_EQ(requestsTo("/api/devices/setup-status/tok-1"), sent);
 }
 
+// Pairing begins only on an unpaired computer; cancelling stops the pairing task and nothing else,
+// without reading the store (no code left on screen behind a locked keyring), and a paired
+// computer that is asked to cancel goes on counting with the same list and heartbeat.
+TEST_F(Pairing, EachActionDoesOnlyWhatItsStateAllows)
+{
+    server.respond(ticketPath, Response::json(goodTicket));
+    server.respond(statusPath, waiting);
+    LogCapture log;
+    makeAgent();
+    agent->start();
+    ASSERT_TRUE(waitFor([&] { return requestsTo("/api/devices/setup-status/tok-1") == 1; }));
+    EXPECT_EQ(agent->beginPairing().error(), QStringLiteral("A pair code is already being shown. Cancel it first."));
+    secrets->locked = true;
+    EXPECT_TRUE(agent->cancelPairing());
+    EXPECT_NE(stateAs<AgentStates::Unpaired>(), nullptr);
+    EXPECT_EQ(agent->waitingFor(), std::nullopt);
+    advance(10s);
+    EXPECT_EQ(requestsTo("/api/devices/setup-status/tok-1"), 1u);
+
+    secrets->locked = false;
+    server.respond(statusPath, Response::json(R"({"claimed":true,"expired":false,"child_id":"c",)"
+                                              R"("child_session_token":"t","child":{"name":"Ada"}})"));
+    EXPECT_TRUE(agent->beginPairing());
+    ASSERT_TRUE(advanceUntil([&] { return stateAs<AgentStates::Paired>() != nullptr; }, 10s, 1s));
+    ASSERT_TRUE(waitFor([&] { return agent->monitored()->lastFetch().has_value(); }));
+    const MonitoredApps *monitored = agent->monitored();
+    EXPECT_EQ(agent->beginPairing().error(),
+              QStringLiteral("This computer is already paired with Ada. Unpair it first."));
+    EXPECT_TRUE(agent->cancelPairing());
+    advance(30s);
+    EXPECT_NE(stateAs<AgentStates::Paired>(), nullptr);
+    EXPECT_EQ(agent->monitored(), monitored);
+    EXPECT_EQ(requestsTo("/api/devices/setup-pending"), 2u);
+    EXPECT_EQ(requestsTo("/api/guard/my-installed-apps"), 1u);
+    EXPECT_GE(requestsTo("/api/devices/dev-1/heartbeat"), 3u);
+    EXPECT_EQ(log.lines().filter(QStringLiteral("restored pairing")).size(), 0);
+    EXPECT_EQ(log.lines().filter(QStringLiteral("INFO ] pairing cancelled")).size(), 1);
+}
+
 }  // namespace

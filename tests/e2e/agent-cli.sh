@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The command line against the real running agent and the reference backend: --status without an
-# agent, while pairing and once paired; --pair, --cancel-pairing, --unpair declined and confirmed,
-# each seen by the agent.
+# agent, while pairing and once paired; --pair (refused while a code shows and once paired),
+# --cancel-pairing, --unpair declined and confirmed, each seen by the agent.
 set -uo pipefail
 source "$(dirname "$0")/e2e-lib.sh"
 [ -n "$inside" ] || outside 150
@@ -20,15 +20,18 @@ wait_for 20 "a pair code in the log" in_log "pair code "
 first=$(last_code)
 cli 0 --status
 [[ $out == *"Enter this code in the Fennimar app"*"  $first"*"Cancel: fennimar-agent --cancel-pairing"* ]] || fail "$out"
-cli 0 --pair
-in_log "control · pairing asked for from the command line" || fail "--pair not seen by the agent"
-[[ $(last_code) != "$first" && $out == *"  $(last_code)"* ]] || fail "--pair printed no new code: $out"
+cli 1 --pair
+[[ $out == "A pair code is already being shown. Cancel it first."* ]] || fail "--pair while pairing: $out"
 cli 0 --cancel-pairing
 [[ $out == "Fennimar isn't set up yet"* ]] || fail "--cancel-pairing: $out"
 cli 0 --pair
+in_log "control · pairing asked for from the command line" || fail "--pair not seen by the agent"
+[[ $(last_code) != "$first" && $out == *"  $(last_code)"* ]] || fail "--pair printed no new code: $out"
 pair
 cli 0 --status
 [[ $out == "Counting for Robin"* ]] || fail "--status once paired: $out"
+cli 1 --pair
+[[ $out == "This computer is already paired with Robin. Unpair it first."* ]] || fail "--pair once paired: $out"
 out=$(echo n | timeout 20 "$agent" --unpair 2>&1)
 [[ $? -eq 1 && $out == *"Unpair this computer?"*"Kept paired: nothing changed."* ]] || fail "declined: $out"
 in_log "unpairing · " && fail "a declined --unpair unpaired"

@@ -89,6 +89,12 @@ TEST(MenuBarController, WholeMenuForEachState)
         {"failed",
          [](R r) { r.state = AgentStates::Failed{"The code expired & was not used."}; },
          {"label Something went wrong", "dim The code expired & was not used.", "---", "action Try again #1"}},
+        {"unpairing failed: unpair again, never a second pairing",
+         [](R r) {
+             r.state = AgentStates::Failed{"Could not remove the stored pairing.", true};
+         },
+         {"label Something went wrong", "dim Could not remove the stored pairing.", "---",
+          "action Unpair this computer… #4"}},
         {"paired, no sites, login item enabled", [](R) {},
          QStringList{"label Counting for Mia", "dim Today: 0s counted", "dim Nothing being counted right now", "---",
                      "dim 1 app being counted"} +

@@ -1,5 +1,6 @@
 #include "TrayTestSupport.h"
 
+#include "app/AgentControl.h"
 #include "app/MenuWiring.h"
 #include "services/LoginItem.h"
 #include "tests/agent/AgentTestSupport.h"
@@ -82,6 +83,62 @@ TEST_F(MenuWiringFixture, ShowsThePairCodeThenThePairedAgentAndUnpairsOnlyAfterC
 
     ASSERT_TRUE(fennimar::test::choose(*tray, QStringLiteral("Quit Fennimar")));
     EXPECT_EQ(quits, 1);
+}
+
+// The command line hears the outcome of its own request: a refusal or a failure with its reason
+// (a non-zero exit), never a state from before the request or an answer before the deletion.
+TEST_F(MenuWiringFixture, EachCommandIsAnsweredWithItsOwnOutcome)
+{
+    const QString ticket = QStringLiteral("/api/devices/setup-pending"),
+                  status = QStringLiteral("/api/devices/setup-status/tok-1");
+    server.respondOnce(ticket, Response::text(500, "down"));
+    Response slowTicket = Response::json(ticketJson("2026-03-14T09:10:00.000Z"));
+    slowTicket.delay = 300ms;
+    server.respond(ticket, slowTicket);
+    server.respond(status, Response::json(R"({"claimed":false,"expired":false})"));
+    startWithMenu();
+    AgentControl control(*agent, clock, [this] { return wiring->readings(); });
+    agent->onChange = [&] { control.agentChanged(); };
+    ASSERT_TRUE(waitFor([&] { return stateAs<AgentStates::Failed>() != nullptr; }));
+    const struct {
+        const char *name;
+        ControlCommand command;
+        std::function<void()> before;
+        bool ok;
+        QString text;  // the answer's start
+    } rows[] = {
+        {"pair after a failure: the new code, not the old failure", ControlCommand::Pair,
+         [&] { control.agentChanged(); }, true, "Enter this code in the Fennimar app\n  ABC234"},
+        {"pair while pairing", ControlCommand::Pair, {}, false, "A pair code is already being shown. Cancel it first."},
+        {"cancel", ControlCommand::CancelPairing, {}, true, "Fennimar isn't set up yet"},
+        {"pair while paired", ControlCommand::Pair,
+         [&] {
+             server.respond(status, Response::json(R"({"claimed":true,"expired":false,"child_id":"c",)"
+                                                   R"("child_session_token":"t","child":{"name":"Robin"}})"));
+             agent->beginPairing();
+             advanceUntil([&] { return stateAs<AgentStates::Paired>() != nullptr; }, 10s, 1s);
+         },
+         false, "This computer is already paired with Robin. Unpair it first."},
+        {"unpair refused by the store", ControlCommand::Unpair, [&] { secrets->locked = true; }, false,
+         "Something went wrong\n  Could not remove the stored pairing: the secret store is locked."},
+        {"unpair again", ControlCommand::Unpair, [&] { secrets->locked = false; }, true, "Fennimar isn't set up yet"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        if (row.before)
+            row.before();
+        std::optional<Result<QString>> answer;
+        control.handle(row.command, [&](const Result<QString> &a) { answer = a; });
+        if (row.command == ControlCommand::Pair && row.ok) {
+            control.agentChanged();  // a heartbeat's redraw settles nothing
+            EXPECT_FALSE(answer.has_value());
+        }
+        ASSERT_TRUE(waitFor([&] { return answer.has_value(); }));
+        EXPECT_EQ(answer->ok(), row.ok);
+        const QString text = answer->ok() ? **answer : answer->error();
+        EXPECT_TRUE(text.startsWith(row.text)) << text.toStdString();
+    }
+    EXPECT_TRUE(secrets->secrets.empty());
 }
 
 }  // namespace

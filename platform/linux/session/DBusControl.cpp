@@ -21,6 +21,11 @@ QString DBusControl::objectPath()
     return QLatin1Char('/') + serviceName().replace(QLatin1Char('.'), QLatin1Char('/'));
 }
 
+QString DBusControl::failedError()
+{
+    return serviceName() + QStringLiteral(".Error.Failed");
+}
+
 namespace {
 QString methodName(ControlCommand command)
 {
@@ -102,7 +107,9 @@ QString DBusControlServer::answer(ControlCommand command)
     setDelayedReply(true);
     const QDBusMessage call = message();
     QDBusConnection bus = connection();
-    m_handler(command, [call, bus](const QString &text) mutable { bus.send(call.createReply(text)); });
+    m_handler(command, [call, bus](const Result<QString> &text) mutable {
+        bus.send(text ? call.createReply(*text) : call.createErrorReply(DBusControl::failedError(), text.error()));
+    });
     return {};
 }
 
@@ -149,6 +156,8 @@ Result<QString> DBusControlClient::send(ControlCommand command, Millis limit)
     const QDBusMessage reply = m_bus.call(call, QDBus::Block, static_cast<int>(limit.count()));
     if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty())
         return reply.arguments().constFirst().toString();
+    if (reply.errorName() == DBusControl::failedError())
+        return Result<QString>::failure(reply.errorMessage());
     if (reply.errorName() == QStringLiteral("org.freedesktop.DBus.Error.ServiceUnknown") ||
         reply.errorName() == QStringLiteral("org.freedesktop.DBus.Error.NameHasNoOwner")) {
         return Result<QString>::failure(QStringLiteral("Fennimar is not running for this user."));

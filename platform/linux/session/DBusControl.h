@@ -11,10 +11,12 @@ namespace fennimar {
 
 // The agent's control channel on the session bus: the name and the interface are the agent's
 // identifier ("app.fennimar.Agent"), the object is "/app/fennimar/Agent". Every method takes no
-// argument and returns the text to print: Status, Pair, CancelPairing, Unpair.
+// argument and returns the text to print: Status, Pair, CancelPairing, Unpair. A refused or failed
+// action answers with the error "app.fennimar.Agent.Error.Failed" and its reason as the message.
 namespace DBusControl {
 QString serviceName();
 QString objectPath();
+QString failedError();
 }  // namespace DBusControl
 
 class DBusControlServer : public QObject, public ControlServer, protected QDBusContext {
