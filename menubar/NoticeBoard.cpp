@@ -1,5 +1,6 @@
 #include "menubar/NoticeBoard.h"
 
+#include "core/Log.h"
 #include "menubar/MenuBarController.h"
 #include "menubar/MenuTexts.h"
 
@@ -38,25 +39,31 @@ NoticeBoard::NoticeBoard(Notifier &notifier, ReadingsSource readings, std::funct
 void NoticeBoard::wantedNow(const MenuReadings &r, QHash<QString, Wanted> &out)
 {
     const bool wasPairing = std::exchange(m_wasPairing, std::holds_alternative<AgentStates::Pairing>(r.state));
+    // Texts from outside (a code, a child's name) have their control characters escaped, as in the
+    // menu: none may draw a line of its own.
     if (const auto *pairing = std::get_if<AgentStates::Pairing>(&r.state)) {
         Notice n{pairingTopic,
                  QStringLiteral("Enter this code in the Fennimar app"),
-                 pairing->code + QStringLiteral("\nExpires ") + MenuTexts::relativeTime(pairing->expiresAt, r.now) +
-                     QStringLiteral("."),
+                 Log::escapeControls(pairing->code) + QStringLiteral("\nExpires ") +
+                     MenuTexts::relativeTime(pairing->expiresAt, r.now) + QStringLiteral("."),
                  true,
                  {{QStringLiteral("copy"), QStringLiteral("Copy code")}}};
         out.insert(pairingTopic, {QStringLiteral("code ") + pairing->code, n});
         m_code = pairing->code;
     } else if (const auto *failed = std::get_if<AgentStates::Failed>(&r.state)) {
+        // A fixed sentence: the reason may be a server's text, which the log and --status keep.
         Notice n = failed->unpairing
                        ? Notice{pairingTopic,
                                 QStringLiteral("Unpairing failed"),
-                                failed->message + QStringLiteral("\nTo try again: fennimar-agent --unpair"),
+                                QStringLiteral("Fennimar could not remove its stored pairing: this computer is still "
+                                               "paired.\nTo see why: fennimar-agent --status\nTo try again: "
+                                               "fennimar-agent --unpair"),
                                 false,
                                 {{QStringLiteral("unpair"), QStringLiteral("Unpair")}}}
                        : Notice{pairingTopic,
                                 QStringLiteral("Pairing failed"),
-                                failed->message + QStringLiteral("\nTo try again: fennimar-agent --pair"),
+                                QStringLiteral("Fennimar could not pair this computer.\nTo see why: fennimar-agent "
+                                               "--status\nTo try again: fennimar-agent --pair"),
                                 false,
                                 {{QStringLiteral("pair"), QStringLiteral("Try again")}}};
         out.insert(pairingTopic, {QStringLiteral("failed ") + failed->message, n});
@@ -65,9 +72,10 @@ void NoticeBoard::wantedNow(const MenuReadings &r, QHash<QString, Wanted> &out)
         if (wasPairing)
             m_pairedWith = paired->identity.childName;
         if (!m_pairedWith.isEmpty()) {
+            const QString name = Log::escapeControls(m_pairedWith);
             Notice n{pairingTopic,
-                     QStringLiteral("Paired with ") + m_pairedWith,
-                     QStringLiteral("Fennimar is counting for ") + m_pairedWith + QStringLiteral(" on this computer."),
+                     QStringLiteral("Paired with ") + name,
+                     QStringLiteral("Fennimar is counting for ") + name + QStringLiteral(" on this computer."),
                      false,
                      {}};
             out.insert(pairingTopic, {QStringLiteral("paired ") + m_pairedWith, n});
@@ -103,7 +111,9 @@ void NoticeBoard::refresh()
         }
         if (sent || (shown != m_onScreen.cend() && *shown == want->key))
             continue;
-        m_notifier.show(want->notice);
+        Notice notice = want->notice;
+        notice.summary = Log::escapeControls(notice.summary);  // one line, whatever it holds
+        m_notifier.show(notice);
         m_onScreen.insert(topic, want->key);
         sent = true;
     }

@@ -12,11 +12,10 @@
 namespace fennimar {
 
 // What the menu would tell the user, as notifications, for a desktop where no tray icon shows it:
-// the pair code, "Paired with <child>" after a claim, a failed pairing with its sentence, and the
-// two problems the user must fix (website counting needs the permission; the login item will not
-// start). One notification per topic (pairing, login item, website counting), replaced as the
-// state moves on; at most one notification per refresh and none while the tray icon is on screen.
-// Main thread only.
+// the pair code, "Paired with <child>" after a claim, a failed pairing or unpairing (a fixed sentence: the reason may
+// be a server's text), and the two problems the user must fix (website counting needs the permission; the login item
+// will not start). One notification per topic (pairing, login item, website counting), replaced as the state moves on;
+// at most one notification per refresh and none while the tray icon is on screen. Main thread only.
 class NoticeBoard {
 public:
     using ReadingsSource = std::function<MenuReadings()>;

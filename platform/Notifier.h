@@ -12,7 +12,7 @@ namespace fennimar {
 struct Notice {
     QString topic;            // notices of one topic replace each other on screen
     QString summary;          // the title line
-    QString body;             // plain text
+    QString body;             // plain text; line feeds separate lines, no other control character
     bool persistent = false;  // stays until the user dismisses it (the pair code must be read off)
     std::vector<std::pair<QString, QString>> actions;  // {key, button label}; ignored by servers without buttons
 };

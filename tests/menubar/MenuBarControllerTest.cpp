@@ -1,6 +1,7 @@
 // The menu's model: every condition that changes what the menu, its icon and --status say.
 #include "menubar/MenuBarController.h"
 #include "menubar/MenuTexts.h"
+#include "menubar/NoticeBoard.h"
 #include "platform/PlatformConstants.h"
 
 #include <gtest/gtest.h>
@@ -190,6 +191,49 @@ TEST(MenuBarController, LinesFollowTheirReadingsAndTheIconWarns)
             EXPECT_EQ(lines.filter(trouble).size(), c.line.contains(trouble) ? 1 : 0) << trouble;
         EXPECT_TRUE(c.line.isEmpty() || lines.contains("dim " + c.line)) << lines.join('\n').toStdString();
         EXPECT_EQ(MenuBarController::icon(r), c.icon);
+    }
+}
+
+class RecordingNotifier : public Notifier {
+public:
+    std::vector<Notice> shown;
+    void show(const Notice &n) override { shown.push_back(n); }
+    void withdraw(const QString &) override {}
+    void setActionHandler(ActionHandler) override {}
+};
+
+// Notifications only while no tray icon shows the menu; a failure as a fixed sentence (its reason
+// may be a server's text), and no text from outside draws a line of its own.
+TEST(NoticeBoard, WhatIsNotifiedAndHow)
+{
+    const struct {
+        const char *name;
+        AgentState state;
+        bool trayShown;
+        QString shown;  // summary | body | first action's key; empty: nothing notified
+    } rows[] = {
+        {"a code", AgentStates::Pairing{"AB\nC1", kNow.addSecs(600)}, false,
+         "Enter this code in the Fennimar app | AB\\nC1\nExpires in 10 minutes. | copy"},
+        {"a code while the tray icon is on screen", AgentStates::Pairing{"ABC123", kNow.addSecs(600)}, true, ""},
+        {"pairing failed with a server's text", AgentStates::Failed{"Server returned 500: <a href='x'>y</a>"}, false,
+         "Pairing failed | Fennimar could not pair this computer.\nTo see why: fennimar-agent --status\nTo try again: "
+         "fennimar-agent --pair | pair"},
+        {"unpairing failed", AgentStates::Failed{"Could not remove the stored pairing: locked.", true}, false,
+         "Unpairing failed | Fennimar could not remove its stored pairing: this computer is still paired.\nTo see "
+         "why: fennimar-agent --status\nTo try again: fennimar-agent --unpair | unpair"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        RecordingNotifier notifier;
+        MenuReadings r = paired();
+        r.state = row.state;
+        NoticeBoard board(
+            notifier, [&] { return r; }, [&] { return row.trayShown; }, {}, {});
+        board.refresh();
+        QStringList shown;
+        for (const Notice &n : notifier.shown)
+            shown << n.summary + " | " + n.body + " | " + (n.actions.empty() ? QString() : n.actions.front().first);
+        EXPECT_EQ(shown.join("\n---\n").toStdString(), row.shown.toStdString());
     }
 }
 

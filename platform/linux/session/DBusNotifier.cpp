@@ -29,11 +29,32 @@ void DBusNotifier::show(const Notice &notice)
 {
     Topic &topic = m_topics[notice.topic];
     topic.withdrawWaiting = false;
-    if (topic.sending) {
+    if (topic.sending || m_capabilities != Capabilities::Known) {
         topic.waiting = notice;
+        askCapabilities();
         return;
     }
     send(notice);
+}
+
+void DBusNotifier::askCapabilities()
+{
+    if (m_capabilities != Capabilities::Unasked)
+        return;
+    m_capabilities = Capabilities::Asking;
+    const QDBusMessage call =
+        QDBusMessage::createMethodCall(service, path, interface, QStringLiteral("GetCapabilities"));
+    auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call, callTimeoutMs), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *w) {
+        w->deleteLater();
+        const QDBusPendingReply<QStringList> reply = *w;
+        m_bodyMarkup = reply.isError() || reply.value().contains(QStringLiteral("body-markup"));
+        m_capabilities = Capabilities::Known;
+        for (auto it = m_topics.begin(); it != m_topics.end(); ++it) {
+            if (it->waiting && !it->sending)
+                send(*std::exchange(it->waiting, std::nullopt));
+        }
+    });
 }
 
 void DBusNotifier::send(const Notice &notice)
@@ -46,8 +67,14 @@ void DBusNotifier::send(const Notice &notice)
     // Urgency 2 (critical) keeps the pair code on GNOME's screen until it is dismissed.
     hints.insert(QStringLiteral("urgency"), QVariant::fromValue<uchar>(notice.persistent ? 2 : 1));
     hints.insert(QStringLiteral("desktop-entry"), QString::fromLatin1(platform::AgentBundleID));
+    // Texts reach here already free of control characters but for the body's line feeds.
+    const QString body = m_bodyMarkup ? QString(notice.body)
+                                            .replace(QLatin1Char('&'), QStringLiteral("&amp;"))
+                                            .replace(QLatin1Char('<'), QStringLiteral("&lt;"))
+                                            .replace(QLatin1Char('>'), QStringLiteral("&gt;"))
+                                      : notice.body;
     QDBusMessage call = QDBusMessage::createMethodCall(service, path, interface, QStringLiteral("Notify"));
-    call << QStringLiteral("Fennimar") << topic.id << QString() << notice.summary << notice.body << actions << hints
+    call << QStringLiteral("Fennimar") << topic.id << QString() << notice.summary << body << actions << hints
          << (notice.persistent ? 0 : -1);
     topic.sending = true;
     auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call, callTimeoutMs), this);
