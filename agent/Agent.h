@@ -93,6 +93,7 @@ public:
     const ActivitySampler *sampler() const { return m_sampler.get(); }
     const MonitoredApps *monitored() const { return m_monitored.get(); }
     const UsageReporter *reporter() const { return m_reporter.get(); }
+    const SeenAppsReporter *seenApps() const { return m_seenApps.get(); }
     bool accessibilityTrusted() { return m_permission.isTrusted(); }
     AccessibilityPermission &permission() { return m_permission; }
     const SystemInfo &systemInfo() const { return *m_system; }

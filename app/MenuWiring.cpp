@@ -44,6 +44,13 @@ MenuReadings MenuWiring::readings()
             MonitoredReading{monitored->bundleIds().size(), monitored->domains().size(), monitored->lastError()};
     if (const UsageReporter *reporter = m_agent.reporter(); reporter && reporter->lastError())
         r.reportFailure = FailureReading{*reporter->lastError(), reporter->failingSince().value_or(r.now)};
+    if (const UsageReporter *reporter = m_agent.reporter()) {
+        for (const QString &day : reporter->refusedDays())
+            r.refusedDays << day;
+        r.refusedDays.sort();
+    }
+    if (const SeenAppsReporter *apps = m_agent.seenApps(); apps && apps->lastError())
+        r.appsFailure = FailureReading{*apps->lastError(), apps->failingSince().value_or(r.now)};
     if (const MonitoredApps *monitored = m_agent.monitored(); monitored && monitored->lastError())
         r.listFailure = FailureReading{*monitored->lastError(), monitored->failingSince().value_or(r.now)};
     r.samplingProblem = m_platform.desktop->samplingProblem();

@@ -155,10 +155,11 @@ QCoro::Task<void> SeenAppsReporter::flush(CancelToken cancel)
             co_return;
         if (!result) {
             const ClientError &error = result.error();
-            // A 4xx other than 401 refuses what was sent, not the sender: halve the batch until the
-            // app at fault stands alone, so that the others still arrive.
-            const bool refusedContent =
-                error.kind == ClientError::Kind::Status && error.code >= 400 && error.code < 500 && error.code != 401;
+            // Only these refuse what was sent rather than the sender or the moment (403, 404: the
+            // device; 408, 409, 429: try later): halve the batch until the app at fault stands
+            // alone, so that the others still arrive. Any other failure keeps everything waiting.
+            const bool refusedContent = error.kind == ClientError::Kind::Status &&
+                                        (error.code == 400 || error.code == 413 || error.code == 422);
             if (refusedContent && apps.size() > 1) {
                 const auto half = apps.begin() + static_cast<std::ptrdiff_t>(apps.size() / 2);
                 batches.emplace_front(half, apps.end());
@@ -185,6 +186,10 @@ QCoro::Task<void> SeenAppsReporter::flush(CancelToken cancel)
         newToParent += result.value();
     }
     m_lastError = failure;
+    if (!failure)
+        m_failingSince.reset();
+    else if (!m_failingSince)
+        m_failingSince = m_clock.now();
     // As for one request: apps noted while the requests were out are noted again when next seen.
     if (!failure)
         m_pending.clear();

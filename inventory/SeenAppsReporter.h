@@ -6,6 +6,7 @@
 #include "core/Clock.h"
 #include "services/PairedIdentity.h"
 
+#include <QDateTime>
 #include <QSet>
 #include <QString>
 
@@ -51,16 +52,18 @@ public:
     // Sends every waiting app, at most maxBatch per request. Nothing to send: no request, no log.
     // Each batch that arrives has its signatures remembered; when every batch arrived the waiting
     // apps are cleared (those noted meanwhile included: they are noted again when next seen). One
-    // save and one INFO line for the whole flush. A batch refused with a 4xx other than 401 is split in halves
-    // until the app at fault is alone; that app is set aside (one WARN line) and the others are sent.
-    // Any other failure keeps what has not arrived for the next flush, and the error is kept and
-    // logged. Cancel ends the flush and logs nothing. Never throws; safe if the reporter is
-    // destroyed while it waits.
+    // save and one INFO line for the whole flush. A batch refused as content (400, 413, 422) is split
+    // in halves until the app at fault is alone; that app is set aside (one WARN line) and the others
+    // are sent. Any other failure (403, 404, 429, 5xx, no answer) keeps what has not arrived for the
+    // next flush, and the error is kept (lastError, failingSince) and logged. Cancel ends the flush and logs nothing.
+    // Never throws; safe if the reporter is destroyed while it waits.
     QCoro::Task<void> flush(CancelToken cancel = {});
 
     const std::map<QString, SeenApp> &pending() const { return m_pending; }
     const std::map<QString, QString> &reported() const { return m_reported; }
     const std::optional<QString> &lastError() const { return m_lastError; }
+    // When the current run of failed flushes began; nothing once a flush succeeds.
+    const std::optional<QDateTime> &failingSince() const { return m_failingSince; }
     // Apps the backend refused on their own: no longer sent (until the agent restarts).
     const QSet<QString> &refused() const { return m_refused; }
 
@@ -89,6 +92,7 @@ private:
     const Clock &m_clock;
     const QString m_statePath;
     std::optional<QString> m_lastError;
+    std::optional<QDateTime> m_failingSince;
     qint64 m_totalReported = 0;
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };

@@ -57,6 +57,11 @@ void addPaired(std::vector<MenuEntry> &out, const AgentStates::Paired &paired, c
     out.push_back(MenuEntry::dimmed(MenuBarController::beatLine(r)));
     if (r.reportFailure)
         out.push_back(MenuEntry::dimmed(failureLine(QStringLiteral("Usage not sent — "), *r.reportFailure, r)));
+    if (r.appsFailure)
+        out.push_back(MenuEntry::dimmed(failureLine(QStringLiteral("Apps not sent — "), *r.appsFailure, r)));
+    if (!r.refusedDays.isEmpty())
+        out.push_back(MenuEntry::dimmed(QStringLiteral("Usage of ") + r.refusedDays.join(QStringLiteral(", ")) +
+                                        QStringLiteral(" refused by Fennimar — kept on this computer")));
     // With no apps known the monitored line already says why the list did not load.
     if (r.listFailure && !(r.monitored && r.monitored->lastError && r.monitored->appCount == 0))
         out.push_back(MenuEntry::dimmed(failureLine(QStringLiteral("App list not updated — "), *r.listFailure, r)));
@@ -118,7 +123,8 @@ MenuIcon MenuBarController::icon(const MenuReadings &r)
                           // Checking in is not enough: reports that do not arrive, or a desktop that cannot be
                           // watched, mean nothing reaches the parent.
                           [&](const AgentStates::Paired &) {
-                              const bool trouble = r.lastBeatError || r.reportFailure || !r.samplingProblem.isEmpty();
+                              const bool trouble = r.lastBeatError || r.reportFailure || r.appsFailure ||
+                                                   !r.refusedDays.isEmpty() || !r.samplingProblem.isEmpty();
                               return trouble ? MenuIcon::Alert : MenuIcon::Filled;
                           },
                           [](const AgentStates::Failed &) { return MenuIcon::Alert; },

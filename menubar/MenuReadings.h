@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <optional>
@@ -59,6 +60,8 @@ struct MenuReadings {
     std::optional<QString> lastBeatError;         // description of the last heartbeat failure
     std::optional<FailureReading> reportFailure;  // usage reports failing (absent while they arrive)
     std::optional<FailureReading> listFailure;    // monitored-list refreshes failing
+    std::optional<FailureReading> appsFailure;    // reports of the installed apps failing
+    QStringList refusedDays;                      // past days the backend refused alone ("2026-03-10")
     QString samplingProblem;                      // why the app in front cannot be seen; empty when it can
     std::optional<QString> waitingFor;            // the secret store the agent waits for before it can tell its pairing
     qint64 todaySeconds = 0;                      // seconds counted today (local day)

@@ -97,9 +97,12 @@ TEST_F(AgentTrouble, RefusedReportsAndAnUnwatchableDesktopReachTheMenuAndTheBack
     storedIdentity();
     desktop->problem = QStringLiteral("no display connection");
     server.respond(QStringLiteral("/api/guard/heartbeat"), Response::text(401, "token revoked"));
+    server.respond(QStringLiteral("/api/guard/desktop-apps-seen"), Response::text(429, "slow down"));
+    static_cast<FakeAppCatalog &>(*platform.apps).installed = {{QStringLiteral("xterm"), QStringLiteral("XTerm"), {}}};
     makeAgent();
     agent->start();
-    ASSERT_TRUE(waitFor([&] { return agent->reporter() && agent->reporter()->lastError(); }));
+    ASSERT_TRUE(waitFor([&] { return agent->seenApps() && agent->seenApps()->lastError(); }));
+    EXPECT_EQ(*agent->seenApps()->lastError(), QStringLiteral("Server returned 429: slow down"));
     EXPECT_EQ(*agent->reporter()->lastError(), QStringLiteral("Server returned 401: token revoked"));
     EXPECT_EQ(agent->reporter()->failingSince(), clock.now());
     ASSERT_TRUE(waitFor([&] { return agent->lastBeat().has_value(); }));  // the heartbeat itself succeeds

@@ -102,18 +102,31 @@ TEST_F(SeenAppsReporterTest, StateFileFormsAndDamage)
     }
 }
 
+// A failure that is not about the content (the device: 403, 404; the moment: 408, 409, 429, 5xx)
+// costs one request, sets nothing aside and is kept for the menu until a flush succeeds.
 TEST_F(SeenAppsReporterTest, AFailedReportKeepsEverythingForTheNextFlush)
 {
     auto r = reporter();
     r->seedFromInstalledApps();
-    server.respondOnce(seenPath, Response::text(500, "boom"));
-    QCoro::waitFor(r->flush());
-    EXPECT_EQ(r->lastError(), QStringLiteral("Server returned 500: boom"));
+    const QDateTime start = clock.now();
+    const int codes[] = {500, 403, 404, 408, 409, 429};
+    for (const int code : codes) {
+        SCOPED_TRACE(code);
+        server.respondOnce(seenPath, Response::text(code, "no"));
+        QCoro::waitFor(r->flush());
+        EXPECT_EQ(r->lastError().value_or("").contains(QString::number(code)), true);
+        EXPECT_EQ(r->failingSince(), start);
+        EXPECT_EQ(r->pending().size(), 2u);
+        EXPECT_TRUE(r->refused().isEmpty());
+        clock.advance(std::chrono::minutes(5));
+    }
+    EXPECT_EQ(server.requestsTo(seenPath).size(), std::size(codes));
     EXPECT_FALSE(QFile::exists(path));
     r->note(app("org.example.Paint", "Paint"));
     QCoro::waitFor(r->flush());
-    EXPECT_EQ(sent(1).size(), 3);
+    EXPECT_EQ(sent(6).size(), 3);
     EXPECT_EQ(r->lastError(), std::nullopt);
+    EXPECT_EQ(r->failingSince(), std::nullopt);
     EXPECT_EQ(state().value("org.example.Notes"), "Notes|");
     // A category that appears, or a new name, makes the app new again; the first version noted is sent.
     r->note(app("org.example.Notes", "Notes", "productivity"));

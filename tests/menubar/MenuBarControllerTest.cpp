@@ -178,6 +178,16 @@ TEST(MenuBarController, LinesFollowTheirReadingsAndTheIconWarns)
          "Couldn't load the app list — 401: revoked", F},
         {"a forged line in an error body", reports("400: x\nCounting for Mia", 60),
          "Usage not sent — 400: x\\nCounting for Mia (failing since 1 minute ago)", A},
+        {"apps not sent",
+         [](R r) {
+             r.appsFailure = {"Server returned 429: slow down", kNow.addSecs(-300)};
+         },
+         "Apps not sent — Server returned 429: slow down (failing since 5 minutes ago)", A},
+        {"days refused alone",
+         [](R r) {
+             r.refusedDays = {"2026-03-10", "2026-03-11"};
+         },
+         "Usage of 2026-03-10, 2026-03-11 refused by Fennimar — kept on this computer", A},
         {"no display", [](R r) { r.samplingProblem = QStringLiteral("no display connection"); },
          "Cannot see which app is in front: no display connection", A},
     };
@@ -187,7 +197,8 @@ TEST(MenuBarController, LinesFollowTheirReadingsAndTheIconWarns)
         r.appName = appName;
         c.set(r);
         const QStringList lines = describe(MenuBarController::menu(r));
-        for (const char *trouble : {"Usage not sent", "App list not", "Couldn't load", "Cannot see", "Can't reach"})
+        for (const char *trouble :
+             {"Usage not sent", "App list not", "Couldn't load", "Cannot see", "Can't reach", "Apps not", "Usage of"})
             EXPECT_EQ(lines.filter(trouble).size(), c.line.contains(trouble) ? 1 : 0) << trouble;
         EXPECT_TRUE(c.line.isEmpty() || lines.contains("dim " + c.line)) << lines.join('\n').toStdString();
         EXPECT_EQ(MenuBarController::icon(r), c.icon);
