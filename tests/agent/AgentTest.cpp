@@ -49,8 +49,8 @@ TEST_F(AgentLifecycle, AStoredIdentityBeatsAtOnceAndEvery15sAndLogsTheExactLines
     EXPECT_TRUE(lines.filter(QStringLiteral("secret-session")).isEmpty());
 }
 
-// The monitored list is refreshed at start and after every third report; counted seconds reach the
-// disk within a minute even when every report is refused.
+// Reports go every 300 s, the monitored list is refreshed at start and after every third report;
+// counted seconds reach the disk within a minute even when every report is refused.
 TEST_F(AgentLifecycle, TheListIsRefreshedEveryThirdCycleAndCountingIsSavedEveryMinute)
 {
     storedIdentity();
@@ -58,13 +58,18 @@ TEST_F(AgentLifecycle, TheListIsRefreshedEveryThirdCycleAndCountingIsSavedEveryM
     desktop->front = RunningApp{QStringLiteral("xterm"), 42, QStringLiteral("XTerm"), {}};
     makeAgent();
     agent->start();
-    ASSERT_TRUE(waitFor([&] { return agent->monitored()->lastFetch().has_value(); }));
+    ASSERT_TRUE(waitFor([&] { return requestsTo("/api/guard/heartbeat") == 1; }));
+    pump(100ms);  // the refusal is read: the 300 s pause starts now
     advance(61s, 1s);
     QFile file(supportDir() + QStringLiteral("/ledger.json"));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const auto days = DayLedger::decode(file.readAll());
     ASSERT_TRUE(days && days.value().size() == 1u);
     EXPECT_GE(days.value().begin()->second.total(), 59);
+    advance(238s, 1s);
+    EXPECT_EQ(requestsTo("/api/guard/heartbeat"), 1u);
+    advance(1s);
+    EXPECT_TRUE(waitFor([&] { return requestsTo("/api/guard/heartbeat") == 2; }));
 
     // Generous: on a loaded machine a cycle may take a few extra virtual steps for its requests.
     ASSERT_TRUE(advanceUntil([&] { return requestsTo("/api/guard/heartbeat") >= 8; }, 40 * 300s));

@@ -91,6 +91,12 @@ TEST_F(Pairing, AnUnreadableExpiryIsFiveMinutesAndIsNeverPolledPastIt)
     ASSERT_TRUE(waitFor([&] { return stateAs<AgentStates::Pairing>() != nullptr; }));
     EXPECT_EQ(stateAs<AgentStates::Pairing>()->code, QStringLiteral("ABC234"));
     EXPECT_EQ(stateAs<AgentStates::Pairing>()->expiresAt, QDateTime(QDate(2026, 3, 14), QTime(9, 5), QTimeZone::utc()));
+    ASSERT_TRUE(waitFor([&] { return requestsTo("/api/devices/setup-status/tok-1") == 1; }));
+    pump(100ms);  // the answer is read: the 2 s pause starts now
+    advance(1900ms, 100ms);
+    EXPECT_EQ(requestsTo("/api/devices/setup-status/tok-1"), 1u);
+    advance(100ms, 100ms);
+    EXPECT_TRUE(waitFor([&] { return requestsTo("/api/devices/setup-status/tok-1") == 2; }));
     ASSERT_TRUE(advanceUntil([&] { return stateAs<AgentStates::Failed>() != nullptr; }, 400s, 500ms));
     EXPECT_GE(clock.now(), QDateTime(QDate(2026, 3, 14), QTime(9, 5), QTimeZone::utc()));
     const std::size_t sent = requestsTo("/api/devices/setup-status/tok-1");
