@@ -80,9 +80,13 @@ QCoro::Task<void> Agent::restore(bool pairIfNone, CancelToken token)
         if (!waited) {
             Log::warn(
                 QStringLiteral("cannot read the stored identity · %1 · waiting for the secret store").arg(loaded.why));
-            m_waitingFor = loaded.unreadable == SecretStore::ReadError::Locked
-                               ? QStringLiteral("Waiting for the keyring to be unlocked")
-                               : QStringLiteral("Waiting for the keyring to start (no secret store is running)");
+            // Named as what it is: a store that answers with an error is running.
+            if (loaded.unreadable == SecretStore::ReadError::Locked)
+                m_waitingFor = QStringLiteral("Waiting for the keyring to be unlocked");
+            else if (loaded.unreadable == SecretStore::ReadError::Unavailable)
+                m_waitingFor = QStringLiteral("Waiting for the keyring to start (no secret store is running)");
+            else
+                m_waitingFor = QStringLiteral("Waiting for the keyring, which fails: ") + loaded.why;
             waited = true;
             changed();
         }

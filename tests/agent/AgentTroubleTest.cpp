@@ -90,6 +90,16 @@ TEST_F(AgentTrouble, AFailingSecretStoreIsShownAndNothingRunsOnAGuess)
         server.respond(QStringLiteral("/api/devices/setup-status/tok-1"),
                        Response::json(R"({"claimed":false,"expired":false})"));
     }
+    // A store that answers with another error is running: it is named as it is.
+    agent.reset();
+    secrets->locked = secrets->unavailable = false;
+    storedIdentity();
+    secrets->readFailure = QStringLiteral("the secret store failed (Timeout)");
+    makeAgent();
+    agent->start();
+    advance(10s);
+    EXPECT_EQ(agent->waitingFor(),
+              QStringLiteral("Waiting for the keyring, which fails: the secret store failed (Timeout)"));
 }
 
 TEST_F(AgentTrouble, RefusedReportsAndAnUnwatchableDesktopReachTheMenuAndTheBackend)

@@ -93,12 +93,15 @@ class FakeSecretStore final : public SecretStore {
 public:
     bool locked = false, unavailable = false;
     QString writeFailure;  // when not empty, writes fail with this reason
+    QString readFailure;   // when not empty, reads fail with ReadError::Other and this reason
     int removes = 0;
     std::map<std::pair<QString, QString>, QByteArray> secrets;
     QCoro::Task<ReadResult> read(QString service, QString account) override
     {
         if (unavailable || locked)
             co_return ReadResult{std::nullopt, unavailable ? ReadError::Unavailable : ReadError::Locked, refusal()};
+        if (!readFailure.isEmpty())
+            co_return ReadResult{std::nullopt, ReadError::Other, readFailure};
         const auto it = secrets.find({service, account});
         if (it == secrets.end())
             co_return ReadResult{std::nullopt, ReadError::NotFound, QStringLiteral("no secret is stored")};
