@@ -9,28 +9,54 @@ QString appPrefix()
 
 const QSet<QString> &browserIds()
 {
-    // Desktop-file ids of the same browsers as Debian, Flatpak and their vendors package them.
+    // Desktop-file ids as Debian and the vendors' own .deb repositories, Flathub and the Snap Store
+    // package each browser (a Snap's id is "<snap>_<app>", as AppResolver reads it from the cgroup).
+    // An id listed here is judged by its page address; one that cannot be read shows as such in the
+    // menu instead of being counted as an app.
     static const QSet<QString> ids = {
+        // Chromium and the browsers built on it
         QStringLiteral("chromium"),
         QStringLiteral("chromium-browser"),
         QStringLiteral("org.chromium.Chromium"),
+        QStringLiteral("chromium_chromium"),
+        QStringLiteral("ungoogled-chromium"),
+        QStringLiteral("io.github.ungoogled_software.ungoogled_chromium"),
         QStringLiteral("google-chrome"),
         QStringLiteral("google-chrome-beta"),
         QStringLiteral("google-chrome-unstable"),
         QStringLiteral("com.google.Chrome"),
-        QStringLiteral("firefox"),
-        QStringLiteral("firefox-esr"),
-        QStringLiteral("firefox-developer-edition"),
-        QStringLiteral("org.mozilla.firefox"),
         QStringLiteral("microsoft-edge"),
         QStringLiteral("microsoft-edge-beta"),
         QStringLiteral("com.microsoft.Edge"),
         QStringLiteral("brave-browser"),
         QStringLiteral("com.brave.Browser"),
+        QStringLiteral("brave_brave"),
         QStringLiteral("vivaldi-stable"),
         QStringLiteral("com.vivaldi.Vivaldi"),
+        QStringLiteral("vivaldi_vivaldi-stable"),
         QStringLiteral("opera"),
         QStringLiteral("com.opera.Opera"),
+        QStringLiteral("opera_opera"),
+        QStringLiteral("thorium-browser"),
+        // Firefox and the browsers built on it
+        QStringLiteral("firefox"),
+        QStringLiteral("firefox-esr"),
+        QStringLiteral("firefox-developer-edition"),
+        QStringLiteral("org.mozilla.firefox"),
+        QStringLiteral("firefox_firefox"),
+        QStringLiteral("librewolf"),
+        QStringLiteral("io.gitlab.librewolf-community"),
+        QStringLiteral("floorp"),
+        QStringLiteral("one.ablaze.floorp"),
+        QStringLiteral("zen"),
+        QStringLiteral("app.zen_browser.zen"),
+        // torbrowser-launcher's entry (Debian) and the one the Tor Project's own archive registers
+        QStringLiteral("torbrowser"),
+        QStringLiteral("start-tor-browser"),
+        QStringLiteral("com.github.micahflee.torbrowser-launcher"),
+        // GNOME Web
+        QStringLiteral("org.gnome.Epiphany"),
+        QStringLiteral("epiphany"),
     };
     return ids;
 }

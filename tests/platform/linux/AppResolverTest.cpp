@@ -1,5 +1,6 @@
 #include "platform/linux/apps/AppResolver.h"
 #include "platform/linux/apps/DesktopEntryCatalog.h"
+#include "platform/PlatformConstants.h"
 
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -78,6 +79,46 @@ TEST(AppResolverTest, MapsWindowsToDesktopEntriesInRuleOrder)
         EXPECT_EQ(app.identifier, c.id) << c.what;
         EXPECT_EQ(app.displayName, c.name) << c.what;
         EXPECT_EQ(app.pid, 4242) << c.what;
+    }
+}
+
+// From what the cgroup and the window say to "is a browser": a browser missing from the list counts
+// as an app, or not at all, instead of by its page.
+TEST(AppResolverTest, BrowsersAreKnownAsTheirPackagesNameThem)
+{
+    QTemporaryDir dir;
+    for (const QString id : {"org.gnome.Epiphany", "thorium-browser", "librewolf", "torbrowser"})
+        writeDesktopFile(dir.path(), id + ".desktop",
+                         "[Desktop Entry]\nType=Application\nName=N\nExec=n\nStartupWMClass=" + id.toUtf8() + " W\n");
+    DesktopEntryCatalog catalog({{dir.path()}, {}, {}});
+    const QString snap = "0::/user.slice/snap.%1-0a1b2c3d-0000-4000-8000-123456789abc.scope\n";
+    const QString flatpak = "0::/user.slice/app-flatpak-%1-77.scope\n";
+    const std::pair<QString, bool> cases[] = {
+        {snap.arg("firefox.firefox"), true},
+        {snap.arg("chromium.chromium"), true},
+        {snap.arg("brave.brave"), true},
+        {snap.arg("vivaldi.vivaldi-stable"), true},
+        {snap.arg("opera.opera"), true},
+        {snap.arg("firefox.geckodriver"), false},
+        {flatpak.arg("io.gitlab.librewolf-community"), true},
+        {flatpak.arg("one.ablaze.floorp"), true},
+        {flatpak.arg("app.zen_browser.zen"), true},
+        {flatpak.arg("io.github.ungoogled_software.ungoogled_chromium"), true},
+        {flatpak.arg("com.github.micahflee.torbrowser-launcher"), true},
+        {flatpak.arg("org.gnome.Epiphany"), true},
+        {flatpak.arg("org.gnome.Calculator"), false},
+        // Debian packages: GTK id, WM_CLASS instance, lower-cased class, StartupWMClass
+        {"org.gnome.Epiphany", true},
+        {"thorium-browser", true},
+        {"librewolf", true},
+        {"torbrowser W", true}};
+    for (const auto &[fact, browser] : cases) {
+        WindowFacts facts;
+        facts.pid = 4242;
+        (fact.startsWith("0::") ? facts.cgroup : fact.contains('.') ? facts.gtkApplicationId : facts.wmClass) = fact;
+        facts.wmInstance = fact == "thorium-browser" ? fact : "Navigator";
+        const QString id = AppResolver::resolve(facts, catalog).identifier;
+        EXPECT_EQ(platform::browserIds().contains(id), browser) << fact.toStdString() << " -> " << id.toStdString();
     }
 }
 
