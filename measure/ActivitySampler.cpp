@@ -55,12 +55,23 @@ bool ActivitySampler::userActive()
         return true;
     // An unknown time since input is taken as away for this tick and proves nothing for later ones.
     const std::optional<double> idle = m_desktop.secondsSinceInput();
+    m_awayFor.reset();
     if (!idle || std::isnan(*idle) || *idle >= idleThresholdSeconds) {
+        if (idle && !std::isnan(*idle))
+            m_awayFor = *idle;
         m_idleBound.reset();
         return false;
     }
     m_idleBound = *idle;
     return true;
+}
+
+bool ActivitySampler::watching(const std::optional<RunningApp> &front)
+{
+    // An unknown time since input cannot be bounded, so it stays away.
+    if (!m_awayFor || *m_awayFor >= watchingBoundSeconds || !front || front->identifier.isEmpty())
+        return false;
+    return m_desktop.frontAppWatching(*front);
 }
 
 void ActivitySampler::decide(const QDateTime &now, Millis monotonic)
@@ -85,16 +96,18 @@ void ActivitySampler::decide(const QDateTime &now, Millis monotonic)
             m_idleBound.reset();
     }
 
+    // A locked or switched-out session never counts, whatever plays in it.
     if (m_desktop.screenLocked()) {
         m_verdict = Verdict::idle();
         return;
     }
-    if (!userActive()) {
+    const bool active = userActive();
+    const std::optional<RunningApp> front = m_desktop.frontmostApp();
+    if (!active && !watching(front)) {
         m_verdict = Verdict::idle();
         return;
     }
 
-    const std::optional<RunningApp> front = m_desktop.frontmostApp();
     if (!front || front->identifier.isEmpty())
         return;
     const QString &id = front->identifier;

@@ -2,6 +2,7 @@
 
 #include "measure/BrowserURLResolver.h"
 #include "core/Clock.h"
+#include "platform/Desktop.h"
 
 #include <QDateTime>
 #include <QString>
@@ -18,8 +19,9 @@ class MonitoredApps;
 class SeenAppsReporter;
 
 // The agent's measuring clock: once a second it decides whether the last second was screen time (the
-// screen unlocked, input within the last minute, and the frontmost app, or a browser's page, on the
-// monitored list) and credits the day ledger. Main thread only; every tick is synchronous.
+// screen unlocked; input within the last minute, or the frontmost app holding a video inhibitor with
+// no input for less than three hours; and the frontmost app, or a browser's page, on the monitored
+// list) and credits the day ledger. Main thread only; every tick is synchronous.
 class ActivitySampler {
 public:
     // The outcome of the latest tick that decided something.
@@ -51,6 +53,9 @@ public:
     static constexpr double creditCapSeconds = 2.0;
     static constexpr double firstTickCreditSeconds = 1.0;
     static constexpr double idleThresholdSeconds = 60.0;
+    // A film ends: past this without input, an inhibitor no longer keeps the user present (autoplay
+    // at night must not run up the day) until the next input.
+    static constexpr double watchingBoundSeconds = 3 * 3600.0;
 
     // Everything given must outlive the sampler. The sampler does nothing until start().
     ActivitySampler(Clock &clock, DayLedger &ledger, const MonitoredApps &monitored, Desktop &desktop,
@@ -80,12 +85,15 @@ private:
     // then, and on every tick while the user is away. The verdicts are those of asking every tick,
     // without a round trip to the display server on most ticks.
     bool userActive();
+    // Whether the user, away from the input devices, watches a video in the frontmost app.
+    bool watching(const std::optional<RunningApp> &front);
     void judgeBrowser(const QString &browserId, qint64 pid, qint64 seconds, const QDateTime &now);
 
     TimerHandle m_timer;
     std::optional<QDateTime> m_lastTick;
     Millis m_lastMonotonic{0};
     std::optional<double> m_idleBound;  // the most the time since input can be now, when known
+    std::optional<double> m_awayFor;    // the time since input the latest reading gave, when it said away
     DayLedger &m_ledger;
     const MonitoredApps &m_monitored;
     SeenAppsReporter *m_seenApps = nullptr;

@@ -39,6 +39,18 @@ public:
     // for the user saying why it cannot (e.g. "no display connection", "this Wayland compositor
     // offers no way to see the focused window"). Cheap; main thread.
     virtual QString samplingProblem() = 0;
+
+    // Whether `front`, the app frontmostApp() answered this tick, holds a video inhibitor: an idle
+    // or display-sleep inhibitor whose kind or reason says video, not audio alone (a player or a
+    // browser playing a visible video keeps the screen awake that way). The sampler takes a user
+    // watching without touching anything as present by it. An answer kept current by the desktop's
+    // signals: free, main thread, every bus call behind it asynchronous and bounded. false when
+    // the desktop gives no way to tell, or cannot tie the inhibitor to `front`.
+    virtual bool frontAppWatching(const RunningApp &front)
+    {
+        (void)front;
+        return false;
+    }
 };
 
 }  // namespace fennimar

@@ -4,6 +4,7 @@
 #include "platform/linux/session/DBusControl.h"
 #include "platform/linux/session/DBusNotifier.h"
 #include "platform/linux/apps/DesktopEntryCatalog.h"
+#include "platform/linux/inhibit/WatchingDesktop.h"
 #include "platform/linux/LinuxDeviceFacts.h"
 #include "platform/linux/session/LinuxLoginService.h"
 #include "platform/linux/session/ScreenLockMonitor.h"
@@ -25,12 +26,13 @@ Platform createPlatform(Clock &clock)
                                                     qEnvironmentVariable("XDG_SESSION_ID"), platform.tamper);
     // A Wayland session is read through the compositor; an X11 answer there would only ever see
     // Xwayland windows.
+    std::unique_ptr<Desktop> desktop;
     if (WaylandDesktop::isWaylandSession())
-        platform.desktop = std::make_unique<WaylandDesktop>(clock, *catalog, std::move(lock),
-                                                            QDBusConnection::sessionBus(), WaylandDesktop::Options{});
+        desktop = std::make_unique<WaylandDesktop>(clock, *catalog, std::move(lock), QDBusConnection::sessionBus(),
+                                                   WaylandDesktop::Options{});
     else
-        platform.desktop =
-            std::make_unique<X11Desktop>(clock, *catalog, std::move(lock), QByteArray(), false, platform.tamper);
+        desktop = std::make_unique<X11Desktop>(clock, *catalog, std::move(lock), QByteArray(), false, platform.tamper);
+    platform.desktop = std::make_unique<WatchingDesktop>(std::move(desktop), QDBusConnection::sessionBus());
     platform.apps = std::move(catalog);
     platform.accessibility = AtspiAccessibility::forSession(clock);
     platform.device = std::make_unique<LinuxDeviceFacts>(QDBusConnection::systemBus());

@@ -1,5 +1,6 @@
 #include "platform/macos/MacDesktop.h"
 
+#include "platform/macos/DisplayAssertions.h"
 #include "platform/macos/MacSession.h"
 
 namespace fennimar::macos {
@@ -27,6 +28,11 @@ QString MacDesktop::samplingProblem()
     if (currentSession().present)
         return {};
     return QStringLiteral("the agent runs outside a desktop login session");
+}
+
+bool MacDesktop::frontAppWatching(const RunningApp &front)
+{
+    return holdsDisplayAssertion(front.pid);
 }
 
 }  // namespace fennimar::macos

@@ -23,6 +23,9 @@ public:
     bool screenLocked() override;
     // Empty inside a login session; outside one (ssh, a launch daemon) no app is ever in front.
     QString samplingProblem() override;
+    // A display-sleep assertion held by the front app's own pid (DisplayAssertions.h): matched by pid,
+    // since the system lists assertions by the process that took them.
+    bool frontAppWatching(const RunningApp &front) override;
 
 private:
     FrontmostReader m_frontmost;

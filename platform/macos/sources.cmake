@@ -13,6 +13,6 @@ set(FENNIMAR_MACOS_CXX_SOURCES
 # In the platform library itself on a Mac (the settings use them).
 set(FENNIMAR_MACOS_BASE_SOURCES CFHelpers.cpp CFHelpers.h UserSettings.cpp)
 # The desktop needs the interface with secondsSinceInput() as an optional and samplingProblem().
-set(FENNIMAR_MACOS_DESKTOP_SOURCES MacDesktop.cpp MacDesktop.h)
+set(FENNIMAR_MACOS_DESKTOP_SOURCES MacDesktop.cpp MacDesktop.h DisplayAssertions.cpp DisplayAssertions.h)
 # Only what has no C API: the frontmost application and the login item.
 set(FENNIMAR_MACOS_OBJCXX_SOURCES FrontmostApp.mm MacLoginService.mm)

@@ -54,6 +54,8 @@ public:
     std::optional<double> secondsSinceInput() override { return ++idleCalls, idle ? idle() : idleSeconds; }
     bool screenLocked() override { return locked; }
     QString samplingProblem() override { return problem; }
+    qint64 inhibitorPid = 0;  // the process holding a video inhibitor; 0: none
+    bool frontAppWatching(const RunningApp &f) override { return inhibitorPid && f.pid == inhibitorPid; }
 };
 
 // A laptop's fixed facts.

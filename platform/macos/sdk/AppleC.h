@@ -2,7 +2,8 @@
 
 // The C functions of Apple's frameworks that the macOS layer calls: CoreFoundation, the
 // Accessibility API (ApplicationServices), CoreGraphics' session and event-source queries, IOKit's
-// power sources, SystemConfiguration's computer name, the Security framework's keychain items and
+// power sources and power assertions, SystemConfiguration's computer name, the Security framework's
+// keychain items and
 // sysctlbyname. On a Mac the real SDK headers are used. Elsewhere (a Linux build that compiles the
 // layer and runs it against a fake) the declarations below stand in: written from Apple's public
 // reference documentation, declaring only what this layer uses, with the documented types, values
@@ -91,6 +92,13 @@ CFDictionaryRef CFDictionaryCreate(CFAllocatorRef allocator, const void **keys, 
                                    const CFDictionaryKeyCallBacks *keyCallBacks,
                                    const CFDictionaryValueCallBacks *valueCallBacks);
 const void *CFDictionaryGetValue(CFDictionaryRef theDict, const void *key);
+CFIndex CFDictionaryGetCount(CFDictionaryRef theDict);
+void CFDictionaryGetKeysAndValues(CFDictionaryRef theDict, const void **keys, const void **values);
+
+typedef const struct __CFNumber *CFNumberRef;
+typedef enum : CFIndex { kCFNumberIntType = 9 } CFNumberType;
+CFTypeID CFNumberGetTypeID(void);
+Boolean CFNumberGetValue(CFNumberRef number, CFNumberType theType, void *valuePtr);
 
 Boolean CFBooleanGetValue(CFBooleanRef boolean);
 
@@ -160,6 +168,12 @@ CFArrayRef IOPSCopyPowerSourcesList(CFTypeRef blob);
 CFDictionaryRef IOPSGetPowerSourceDescription(CFTypeRef blob, CFTypeRef ps);
 // IOKit power management: the power assertions (keep awake, display on) by process id, +1.
 typedef int IOReturn;
+IOReturn IOPMCopyAssertionsByProcess(CFDictionaryRef *AssertionsByPID);
+
+// IOKit power management: the assertions each process holds, a dictionary from the pid (CFNumber)
+// to an array of dictionaries ("AssertType", "AssertLevel", "AssertName", ...); the caller releases it.
+typedef int IOReturn;
+#define kIOReturnSuccess 0
 IOReturn IOPMCopyAssertionsByProcess(CFDictionaryRef *AssertionsByPID);
 
 // SystemConfiguration: the computer name from the local dynamic store (no network).

@@ -1,5 +1,6 @@
 #include "tests/platform/macos/FakeAppleC.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 
@@ -9,7 +10,7 @@ struct CFDictionaryValueCallBacks {};
 namespace fennimar::fake {
 namespace {
 
-enum TypeId : CFTypeID { StringT = 7, ArrayT, DictT, UrlT, BoolT, DataT, ElementT };
+enum TypeId : CFTypeID { StringT = 7, ArrayT, DictT, UrlT, BoolT, DataT, ElementT, NumberT };
 
 std::atomic<long> live{0};
 
@@ -145,6 +146,13 @@ FAKE_TYPE_ID(CFURLGetTypeID, UrlT)
 FAKE_TYPE_ID(CFBooleanGetTypeID, BoolT)
 FAKE_TYPE_ID(CFDataGetTypeID, DataT)
 FAKE_TYPE_ID(AXUIElementGetTypeID, ElementT)
+FAKE_TYPE_ID(CFNumberGetTypeID, NumberT)
+
+Boolean CFNumberGetValue(CFNumberRef number, CFNumberType type, void *value)
+{
+    *static_cast<int *>(value) = obj(number)->node;
+    return type == kCFNumberIntType;
+}
 
 CFIndex CFStringGetLength(CFStringRef s)
 {
@@ -185,6 +193,40 @@ const void *CFDictionaryGetValue(CFDictionaryRef d, const void *key)
         if (o->items[i] == key || (!textOf(key).isEmpty() && textOf(o->items[i]) == textOf(key)))
             return o->values[i];
     return nullptr;
+}
+
+CFIndex CFDictionaryGetCount(CFDictionaryRef d)
+{
+    return static_cast<CFIndex>(obj(d)->items.size());
+}
+void CFDictionaryGetKeysAndValues(CFDictionaryRef d, const void **keys, const void **values)
+{
+    std::copy(obj(d)->items.begin(), obj(d)->items.end(), keys);
+    std::copy(obj(d)->values.begin(), obj(d)->values.end(), values);
+}
+
+IOReturn IOPMCopyAssertionsByProcess(CFDictionaryRef *byPid)
+{
+    if (state().assertionsFailure)
+        return state().assertionsFailure;
+    auto *d = obj(create(DictT));
+    for (const auto &[pid, held] : state().assertions) {
+        d->items.push_back(create(NumberT, {}, false, pid));
+        auto *list = obj(create(ArrayT));
+        for (const auto &[type, level] : held) {
+            auto *assertion = obj(create(DictT));
+            assertion->items.push_back(create(StringT, "AssertType"));
+            assertion->values.push_back(create(StringT, type));
+            if (level >= 0) {
+                assertion->items.push_back(create(StringT, "AssertLevel"));
+                assertion->values.push_back(create(NumberT, {}, false, level));
+            }
+            list->items.push_back(assertion);
+        }
+        d->values.push_back(list);
+    }
+    *byPid = reinterpret_cast<CFDictionaryRef>(d);
+    return kIOReturnSuccess;
 }
 
 Boolean CFBooleanGetValue(CFBooleanRef b)

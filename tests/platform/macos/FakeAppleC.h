@@ -46,6 +46,9 @@ struct State {
     macos::CFPtr<CFDictionaryRef> session;
     std::map<std::pair<QString, QString>, KeychainItem> items;
     OSStatus updateFailure = 0;  // what SecItemUpdate answers instead of updating
+    // IOPMCopyAssertionsByProcess: pid -> (AssertType, AssertLevel; a level below 0 is left out)
+    std::map<int, std::vector<std::pair<QString, int> > > assertions;
+    IOReturn assertionsFailure = 0;  // what it answers instead of a dictionary
 };
 State &state();
 // Clears the state, releasing what it owns.

@@ -5,6 +5,7 @@
 #include "core/VirtualClock.h"
 #include "platform/macos/CFHelpers.h"
 #include "platform/macos/LoginServiceStatus.h"
+#include "platform/macos/MacDesktop.h"
 #include "platform/macos/MacAccessibility.h"
 #include "platform/macos/MacKeychainStore.h"
 #include "platform/macos/MacSession.h"
@@ -120,6 +121,34 @@ TEST_F(MacAdapters, SessionLockKeyAbsentTrueFalseAndOtherUsersConsole)
         }
         const SessionState s = currentSession();
         EXPECT_EQ(std::tuple(s.present, s.locked, s.onConsole), std::tuple(c.present, c.locked, c.onConsole));
+    }
+}
+
+// A display-sleep assertion of the front app's own pid is a video; music, another app's or a
+// released one is not.
+TEST_F(MacAdapters, TheFrontAppWatchesWhileItKeepsTheDisplayAwake)
+{
+    using Held = std::vector<std::pair<QString, int> >;
+    struct Case {
+        const char *name;
+        int pid;
+        Held held;
+        bool watching;
+    };
+    const Case cases[] = {
+        {"Chrome's video", 501, {{"PreventUserIdleSystemSleep", 255}, {"NoDisplaySleepAssertion", 255}}, true},
+        {"Safari's video, no level listed", 501, {{"PreventUserIdleDisplaySleep", -1}}, true},
+        {"released", 501, {{"PreventUserIdleDisplaySleep", 0}}, false},
+        {"music", 501, {{"NoIdleSleepAssertion", 255}, {"PreventUserIdleSystemSleep", 255}}, false},
+        {"another app's video", 502, {{"PreventUserIdleDisplaySleep", 255}}, false},
+        {"the daemon fails", -1, {}, false},
+    };
+    MacDesktop desktop({});
+    for (const Case &c : cases) {
+        fake::reset();
+        fake::state().assertionsFailure = c.pid < 0 ? -536870212 : 0;  // kIOReturnError
+        fake::state().assertions = {{c.pid, c.held}, {7, {{"PreventUserIdleDisplaySleep", 255}}}};
+        EXPECT_EQ(desktop.frontAppWatching(RunningApp{"com.google.Chrome", 501, {}, {}}), c.watching) << c.name;
     }
 }
 

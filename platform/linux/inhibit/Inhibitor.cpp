@@ -1,0 +1,61 @@
+#include "platform/linux/inhibit/Inhibitor.h"
+
+#include <QStringList>
+
+namespace fennimar {
+
+namespace {
+
+bool saysVideo(const Inhibitor &inhibitor)
+{
+    if (!inhibitor.keepsScreen)
+        return false;
+    const QString reason = inhibitor.reason.toLower();
+    const bool audio = reason.contains(QLatin1String("audio")) || reason.contains(QLatin1String("music"));
+    return !audio || reason.contains(QLatin1String("video"));
+}
+
+QString lastPart(QString name, QChar separator)
+{
+    return name.mid(name.lastIndexOf(separator) + 1);
+}
+
+// The names one app goes by: a desktop id ("chromium"), the last part of a reverse-DNS one
+// ("org.mozilla.firefox"), a Snap's name ("firefox_firefox"), an executable's file name.
+QStringList namesOf(const RunningApp &front, const QString &executable)
+{
+    const QString id = front.identifier.toLower();
+    QStringList names{id, lastPart(id, QLatin1Char('.')), id.section(QLatin1Char('_'), 0, 0)};
+    if (!executable.isEmpty())
+        names << lastPart(executable.toLower(), QLatin1Char('/'));
+    names.removeAll(QString());
+    return names;
+}
+
+// By pid where the source knows the holder's process (the browser's main process, which also owns
+// its windows); else by name: the holder's name or the file name of its path against the front
+// app's names. A name that says nothing of the app ("mutter" on GNOME Wayland, a window id from
+// xdg-screensaver) matches nothing, so such an inhibitor never counts.
+bool heldBy(const Inhibitor &inhibitor, const RunningApp &front, const QStringList &names)
+{
+    if (inhibitor.pid > 0)
+        return inhibitor.pid == front.pid;
+    QString app = inhibitor.app.toLower();
+    if (app.endsWith(QLatin1String(".desktop")))
+        app.chop(8);
+    return names.contains(app) || names.contains(lastPart(app, QLatin1Char('/')));
+}
+
+}  // namespace
+
+bool frontHoldsVideo(const std::vector<Inhibitor> &held, const RunningApp &front, const QString &frontExecutable)
+{
+    const QStringList names = namesOf(front, frontExecutable);
+    for (const Inhibitor &inhibitor : held) {
+        if (saysVideo(inhibitor) && heldBy(inhibitor, front, names))
+            return true;
+    }
+    return false;
+}
+
+}  // namespace fennimar
