@@ -10,7 +10,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6svg6 qt6-svg-dev
   qcoro-qt6-dev qtkeychain-qt6-dev
   libqt6sql6-sqlite libqt6opengl6-dev
-  libxcb1-dev libxcb-ewmh-dev libxcb-icccm4-dev libxcb-screensaver0-dev libxcb-res0-dev
+  libxcb1-dev libxcb-ewmh-dev libxcb-icccm4-dev libxcb-screensaver0-dev libxcb-res0-dev libxcb-xinput-dev
   libwayland-dev wayland-protocols plasma-wayland-protocols
   libgtest-dev googletest
   # tests against real peers

@@ -27,12 +27,16 @@ Platform createPlatform(Clock &clock)
     // A Wayland session is read through the compositor; an X11 answer there would only ever see
     // Xwayland windows.
     std::unique_ptr<Desktop> desktop;
-    if (WaylandDesktop::isWaylandSession())
+    std::unique_ptr<X11RawInput> rawInput;
+    if (WaylandDesktop::isWaylandSession()) {
         desktop = std::make_unique<WaylandDesktop>(clock, *catalog, std::move(lock), QDBusConnection::sessionBus(),
                                                    WaylandDesktop::Options{});
-    else
+    } else {
         desktop = std::make_unique<X11Desktop>(clock, *catalog, std::move(lock), QByteArray(), false, platform.tamper);
-    platform.desktop = std::make_unique<WatchingDesktop>(std::move(desktop), QDBusConnection::sessionBus());
+        rawInput = std::make_unique<X11RawInput>(clock);
+    }
+    platform.desktop =
+        std::make_unique<WatchingDesktop>(std::move(desktop), QDBusConnection::sessionBus(), std::move(rawInput));
     platform.apps = std::move(catalog);
     platform.accessibility = AtspiAccessibility::forSession(clock);
     platform.device = std::make_unique<LinuxDeviceFacts>(QDBusConnection::systemBus());

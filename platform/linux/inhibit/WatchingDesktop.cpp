@@ -2,11 +2,21 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace fennimar {
 
-WatchingDesktop::WatchingDesktop(std::unique_ptr<Desktop> desktop, QDBusConnection session)
-    : m_desktop(std::move(desktop)), m_gnome(session), m_kde(session)
+WatchingDesktop::WatchingDesktop(std::unique_ptr<Desktop> desktop, QDBusConnection session,
+                                 std::unique_ptr<X11RawInput> rawInput)
+    : m_desktop(std::move(desktop)), m_gnome(session), m_kde(session), m_rawInput(std::move(rawInput))
 {
+}
+
+std::optional<double> WatchingDesktop::secondsSinceInput()
+{
+    const std::optional<double> idle = m_desktop->secondsSinceInput();
+    const std::optional<double> raw = m_rawInput ? m_rawInput->secondsSinceInput() : std::nullopt;
+    return idle && raw ? std::max(*idle, *raw) : idle;
 }
 
 bool WatchingDesktop::frontAppWatching(const RunningApp &front)

@@ -3,6 +3,7 @@
 #include "platform/Desktop.h"
 #include "platform/linux/inhibit/GnomeInhibitors.h"
 #include "platform/linux/inhibit/KdeInhibitions.h"
+#include "platform/linux/inhibit/X11RawInput.h"
 
 #include <QDBusConnection>
 
@@ -12,13 +13,18 @@ namespace fennimar {
 
 // A Linux desktop that also tells whether the front app holds a video inhibitor, from the lists
 // GNOME's session manager and KDE's power daemon keep (each is empty where its service does not
-// run). Everything else is the wrapped desktop's answer. Main thread only.
+// run), and on X11 does not take a reset of the idle counter for input. Everything else is the
+// wrapped desktop's answer. Main thread only.
 class WatchingDesktop final : public Desktop {
 public:
-    WatchingDesktop(std::unique_ptr<Desktop> desktop, QDBusConnection session);
+    // rawInput: null where there is no X display of the session (Wayland).
+    WatchingDesktop(std::unique_ptr<Desktop> desktop, QDBusConnection session,
+                    std::unique_ptr<X11RawInput> rawInput = nullptr);
 
     std::optional<RunningApp> frontmostApp() override { return m_desktop->frontmostApp(); }
-    std::optional<double> secondsSinceInput() override { return m_desktop->secondsSinceInput(); }
+    // The desktop's answer, or the time since the last raw input event when that is longer: a
+    // player that resets the X idle counter did not make the user present.
+    std::optional<double> secondsSinceInput() override;
     bool screenLocked() override { return m_desktop->screenLocked(); }
     QString samplingProblem() override { return m_desktop->samplingProblem(); }
     // The cached lists against the front app (by pid where known, else by name; see Inhibitor.h),
@@ -29,6 +35,7 @@ private:
     std::unique_ptr<Desktop> m_desktop;
     GnomeInhibitors m_gnome;
     KdeInhibitions m_kde;
+    std::unique_ptr<X11RawInput> m_rawInput;
     qint64 m_exePid = 0;
     QString m_executable;  // of m_exePid
 };

@@ -1,5 +1,10 @@
 #include "platform/linux/inhibit/GnomeInhibitors.h"
+#include "core/RealClock.h"
+#include "platform/linux/apps/DesktopEntryCatalog.h"
 #include "platform/linux/inhibit/KdeInhibitions.h"
+#include "platform/linux/inhibit/WatchingDesktop.h"
+#include "platform/linux/x11/X11Desktop.h"
+#include "tests/support/TempHome.h"
 #include "tests/platform/linux/LinuxTestSupport.h"
 
 #include <QDBusError>
@@ -11,7 +16,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <map>
+
+#include <xcb/xcb.h>
 
 namespace fennimar::test {
 namespace {
@@ -187,6 +195,32 @@ TEST(InhibitorTest, PlasmasInhibitionsAreReadInEachOfTheirShapes)
         server.send(QDBusMessage::createSignal(kAgentPath, kAgent, "InhibitionsChanged"));
         EXPECT_TRUE(waitUntil([&] { return kde.inhibitors() == c.expected; })) << c.what;
     }
+}
+
+// mpv and VLC reset the X idle counter while they play, and so does the end of a suspension: the
+// counter drops to 0 without input, which must not make a user who left present.
+TEST(InhibitorTest, AnIdleCounterResetThatNoInputCausedIsNotInput)
+{
+    ScopedEnv noWayland{"WAYLAND_DISPLAY", ""}, x11Session{"XDG_SESSION_TYPE", "x11"};
+    DesktopSession x;
+    if (const QString why = x.start(); !why.isEmpty())
+        GTEST_SKIP() << "SKIPPED: " << why.toStdString();
+    RealClock clock;
+    DesktopEntryCatalog catalog({{}, {}, {}});
+    auto *x11 = new X11Desktop(clock, catalog, nullptr, x.display());
+    WatchingDesktop desktop(std::unique_ptr<Desktop>(x11), QDBusConnection(QString()),
+                            std::make_unique<X11RawInput>(clock, x.display()));
+    ASSERT_TRUE(x.xdotool({"key", "shift"}));
+    EXPECT_TRUE(waitUntil([&] { return desktop.secondsSinceInput().value_or(99) < 1.0; }));
+    EXPECT_TRUE(waitUntil([&] { return desktop.secondsSinceInput().value_or(0) >= 2.0; }));
+    xcb_connection_t *player = xcb_connect(x.display().constData(), nullptr);
+    xcb_force_screen_saver(player, XCB_SCREEN_SAVER_RESET);
+    std::free(xcb_get_input_focus_reply(player, xcb_get_input_focus(player), nullptr));  // a round trip
+    EXPECT_LT(x11->secondsSinceInput().value_or(99), 1.0) << "the counter was reset";
+    EXPECT_GE(desktop.secondsSinceInput().value_or(0), 1.5);
+    xcb_disconnect(player);
+    ASSERT_TRUE(x.xdotool({"click", "1"}));
+    EXPECT_TRUE(waitUntil([&] { return desktop.secondsSinceInput().value_or(99) < 1.0; }));
 }
 
 }  // namespace
