@@ -68,7 +68,7 @@ Inhibitor held(QString app, QString reason, bool screen, qint64 pid = 0)
 TEST(InhibitorTest, OnlyAVideoInhibitorOfTheFrontAppCounts)
 {
     const RunningApp chromium{"chromium", 929, {}, {}}, firefox{"firefox-esr", 15791, {}, {}};
-    const QString chromiumExe = "/usr/lib/chromium/chromium";
+    const QString chromiumExe = "/usr/lib/chromium/chromium", snapChrome = "/snap/chromium/3/usr/lib/chromium/chrome";
     struct Case {
         const char *what;
         Inhibitor inhibitor;
@@ -87,15 +87,11 @@ TEST(InhibitorTest, OnlyAVideoInhibitorOfTheFrontAppCounts)
         {"snap firefox", held("firefox", "Playing video", true), {"firefox_firefox", 8, {}, {}}, {}, true},
         {"flatpak firefox", held("firefox", "Playing video", true), {"org.mozilla.firefox", 8, {}, {}}, {}, true},
         {"snap chromium by executable",
-         held("/snap/chromium/3/usr/lib/chromium-browser/chrome", "Video Wake Lock", true),
+         held(snapChrome, "Video Wake Lock", true),
          {"chromium_chromium", 9, {}, {}},
-         "/snap/chromium/3/usr/lib/chromium-browser/chrome",
+         snapChrome,
          true},
-        {"a desktop id",
-         held("org.gnome.Totem.desktop", "Playing a video", true),
-         {"org.gnome.Totem", 3, {}, {}},
-         {},
-         true},
+        {"a desktop id", held("org.gnome.Totem.desktop", "Playing", true), {"org.gnome.Totem", 3, {}, {}}, {}, true},
         {"mutter names no app", held("mutter", "idle-inhibit", true), chromium, chromiumExe, false},
         {"pid of the front app", held("x", "y", true, 929), chromium, chromiumExe, true},
         {"pid of another app", held(chromiumExe, "Video Wake Lock", true, 930), chromium, chromiumExe, false},
@@ -163,8 +159,11 @@ TEST(InhibitorTest, PlasmasInhibitionsAreReadInEachOfTheirShapes)
     const QList<Entry<5>> active{{{"idle", chromium, "Video Wake Lock", "block"}},
                                  {{"sleep", chromium, "Playing audio", "block"}}};
     const QList<Entry<2>> pairs{{{chromium, "Video Wake Lock"}}, {{"firefox", "Playing audio"}}};
+    const QList<QStringList> aas{{chromium, "Video Wake Lock"}, {"firefox", "Playing audio"}};
     const std::vector<Inhibitor> listed{held(chromium, "Video Wake Lock", true),
                                         held("firefox", "Playing audio", true)};
+    const std::vector<Inhibitor> activeHeld{held(chromium, "Video Wake Lock", true),
+                                            held(chromium, "Playing audio", false)};
     struct Case {
         const char *what;
         QVariantList active, has, list;
@@ -172,17 +171,9 @@ TEST(InhibitorTest, PlasmasInhibitionsAreReadInEachOfTheirShapes)
     };
     const Case cases[] = {
         {"6.4", {}, {true}, {QVariant::fromValue(pairs)}, listed},
-        {"6.5 list",
-         {},
-         {true},
-         {QVariant::fromValue(QList<QStringList>{{chromium, "Video Wake Lock"}, {"firefox", "Playing audio"}})},
-         listed},
+        {"6.5 list", {}, {true}, {QVariant::fromValue(aas)}, listed},
         {"no screen inhibition", {}, {false}, {QVariant::fromValue(pairs)}, {}},
-        {"6.5 active",
-         {QVariant::fromValue(QDBusVariant(QVariant::fromValue(active)))},
-         {},
-         {},
-         {held(chromium, "Video Wake Lock", true), held(chromium, "Playing audio", false)}},
+        {"6.5 active", {QVariant::fromValue(QDBusVariant(QVariant::fromValue(active)))}, {}, {}, activeHeld},
     };
     KdeInhibitions kde(bus.connect());
     for (const Case &c : cases) {

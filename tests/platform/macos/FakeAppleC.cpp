@@ -207,23 +207,23 @@ void CFDictionaryGetKeysAndValues(CFDictionaryRef d, const void **keys, const vo
 
 IOReturn IOPMCopyAssertionsByProcess(CFDictionaryRef *byPid)
 {
+    const auto put = [](Object *dict, CFTypeRef key, CFTypeRef value) {
+        dict->items.push_back(key);
+        dict->values.push_back(value);
+    };
     if (state().assertionsFailure)
         return state().assertionsFailure;
     auto *d = obj(create(DictT));
     for (const auto &[pid, held] : state().assertions) {
-        d->items.push_back(create(NumberT, {}, false, pid));
         auto *list = obj(create(ArrayT));
+        put(d, create(NumberT, {}, false, pid), list);
         for (const auto &[type, level] : held) {
             auto *assertion = obj(create(DictT));
-            assertion->items.push_back(create(StringT, "AssertType"));
-            assertion->values.push_back(create(StringT, type));
-            if (level >= 0) {
-                assertion->items.push_back(create(StringT, "AssertLevel"));
-                assertion->values.push_back(create(NumberT, {}, false, level));
-            }
+            put(assertion, create(StringT, "AssertType"), create(StringT, type));
+            if (level >= 0)
+                put(assertion, create(StringT, "AssertLevel"), create(NumberT, {}, false, level));
             list->items.push_back(assertion);
         }
-        d->values.push_back(list);
     }
     *byPid = reinterpret_cast<CFDictionaryRef>(d);
     return kIOReturnSuccess;
