@@ -21,6 +21,9 @@ std::optional<double> WatchingDesktop::secondsSinceInput()
 
 bool WatchingDesktop::frontAppWatching(const RunningApp &front)
 {
+    // The desktop's own answer first (sway's per-window inhibitor).
+    if (m_desktop->frontAppWatching(front))
+        return true;
     if (m_gnome.inhibitors().empty() && m_kde.inhibitors().empty())
         return false;
     if (front.pid != m_exePid) {

@@ -27,8 +27,9 @@ public:
     std::optional<double> secondsSinceInput() override;
     bool screenLocked() override { return m_desktop->screenLocked(); }
     QString samplingProblem() override { return m_desktop->samplingProblem(); }
-    // The cached lists against the front app (by pid where known, else by name; see Inhibitor.h),
-    // and the front process's executable, read once per process: a readlink, no bus call.
+    // The wrapped desktop's own answer, else the cached lists against the front app (by pid where
+    // known, else by name; see Inhibitor.h) and the front process's executable, read once per
+    // process: a readlink, no bus call.
     bool frontAppWatching(const RunningApp &front) override;
 
 private:

@@ -122,10 +122,16 @@ void SwayIpc::readMessages()
     }
     // Every window or workspace change is answered by one fresh tree: one rule for focus, close,
     // an emptied workspace and the locker, and a consistent snapshot rather than a half-applied event.
-    if (askTree && !m_treePending) {
-        send(kGetTree, {});
-        m_treePending = true;
-    }
+    if (askTree)
+        this->askTree();
+}
+
+void SwayIpc::askTree()
+{
+    if (m_treePending || !connected())
+        return;
+    send(kGetTree, {});
+    m_treePending = true;
 }
 
 std::optional<SwayView> SwayIpc::focusedView(const QJsonObject &tree)
@@ -143,6 +149,7 @@ std::optional<SwayView> SwayIpc::focusedView(const QJsonObject &tree)
     view.wmInstance = props.value(QStringLiteral("instance")).toString();
     view.title = node->value(QStringLiteral("name")).toString();
     view.pid = node->value(QStringLiteral("pid")).toInteger();
+    view.inhibitingIdle = node->value(QStringLiteral("inhibit_idle")).toBool();
     if (view.appId.isEmpty() && view.wmClass.isEmpty() && view.pid == 0)
         return std::nullopt;  // a split container, not a window
     return view;

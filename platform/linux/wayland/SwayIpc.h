@@ -20,6 +20,7 @@ struct SwayView {
     QString wmClass, wmInstance;  // an Xwayland window's WM_CLASS
     QString title;
     qint64 pid = 0;
+    bool inhibitingIdle = false;  // "inhibit_idle": an idle inhibitor of this window is in effect now
     bool operator==(const SwayView &) const = default;
 };
 
@@ -43,6 +44,9 @@ public:
     // no focused window, or after the connection was lost.
     const std::optional<SwayView> &focused() const { return m_focused; }
     bool lost() const { return m_lost; }
+    // Asks for a fresh tree unless one is on its way: an idle inhibitor that starts or ends raises
+    // no event.
+    void askTree();
 
     // The focused window of a GET_TREE reply: the node with "focused" true, when it is a window.
     static std::optional<SwayView> focusedView(const QJsonObject &tree);

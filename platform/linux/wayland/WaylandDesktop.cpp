@@ -367,4 +367,13 @@ QString WaylandDesktop::frontProblem()
     return {};
 }
 
+bool WaylandDesktop::frontAppWatching(const RunningApp &front)
+{
+    if (!m_sway)
+        return false;
+    m_sway->askTree();
+    const std::optional<SwayView> &view = m_sway->focused();
+    return view && view->inhibitingIdle && view->pid == front.pid;
+}
+
 }  // namespace fennimar

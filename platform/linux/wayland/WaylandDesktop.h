@@ -63,6 +63,9 @@ public:
     std::optional<double> secondsSinceInput() override;
     bool screenLocked() override;
     QString samplingProblem() override;
+    // On sway: the focused window's "inhibit_idle" from the last tree (asking for a fresh one), by
+    // the pid sway gives for that window. Elsewhere false.
+    bool frontAppWatching(const RunningApp &front) override;
 
     const SourceChoice &choice() const { return m_choice; }
     // Why our own part inside the desktop's shell (the KWin script, the GNOME Shell extension) has

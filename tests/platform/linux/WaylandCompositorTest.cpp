@@ -102,6 +102,14 @@ TEST_F(WaylandCompositorTest, SwayFrontAppAndIdle)
         EXPECT_EQ(ipc->frontmostApp().value_or(RunningApp{}).pid, pid);
     }
 
+    // An idle inhibitor in effect on the focused window (here the user's rule; a player's
+    // zwp_idle_inhibitor reads the same in the tree) makes its app watching, and no other.
+    ASSERT_TRUE(sway.sway("[app_id=fen-one] inhibit_idle open"));
+    EXPECT_TRUE(waitUntil([&] { return ipc->frontAppWatching(RunningApp{"fen-one", one, {}, {}}); }, 5000));
+    EXPECT_FALSE(ipc->frontAppWatching(RunningApp{"fen-two", two, {}, {}}));
+    ASSERT_TRUE(sway.sway("[app_id=fen-one] inhibit_idle none"));
+    EXPECT_TRUE(waitUntil([&] { return !ipc->frontAppWatching(RunningApp{"fen-one", one, {}, {}}); }, 5000));
+
     // foreign-toplevel carries no pid: it comes from the processes connected to sway's socket whose
     // program the app_id names.
     const qint64 plain = sway.start("foot", {"sleep", "600"})->processId();
