@@ -30,7 +30,7 @@ if [ "${1:-}" = "--inside" ]; then
         done
         return 1
     }
-    lines() { wc -l <"$log" 2>/dev/null || echo 0; }
+    lines() { { wc -l <"$log"; } 2>/dev/null || echo 0; }
     start_agent() {
         local seen
         seen=$(lines)

@@ -35,8 +35,10 @@ Platform createPlatform(Clock &clock)
         desktop = std::make_unique<X11Desktop>(clock, *catalog, std::move(lock), QByteArray(), false, platform.tamper);
         rawInput = std::make_unique<X11RawInput>(clock);
     }
-    platform.desktop =
-        std::make_unique<WatchingDesktop>(std::move(desktop), QDBusConnection::sessionBus(), std::move(rawInput));
+    platform.desktop = std::make_unique<WatchingDesktop>(
+        std::move(desktop), QDBusConnection::sessionBus(),
+        QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("fennimar-inhibit-monitor")),
+        std::move(rawInput));
     platform.apps = std::move(catalog);
     platform.accessibility = AtspiAccessibility::forSession(clock);
     platform.device = std::make_unique<LinuxDeviceFacts>(QDBusConnection::systemBus());

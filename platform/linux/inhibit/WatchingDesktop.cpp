@@ -6,9 +6,13 @@
 
 namespace fennimar {
 
-WatchingDesktop::WatchingDesktop(std::unique_ptr<Desktop> desktop, QDBusConnection session,
+WatchingDesktop::WatchingDesktop(std::unique_ptr<Desktop> desktop, QDBusConnection session, QDBusConnection monitor,
                                  std::unique_ptr<X11RawInput> rawInput)
-    : m_desktop(std::move(desktop)), m_gnome(session), m_kde(session), m_rawInput(std::move(rawInput))
+    : m_desktop(std::move(desktop)),
+      m_gnome(session),
+      m_kde(session),
+      m_calls(session, std::move(monitor)),
+      m_rawInput(std::move(rawInput))
 {
 }
 
@@ -31,8 +35,21 @@ bool WatchingDesktop::frontAppWatching(const RunningApp &front)
         m_executable =
             front.pid > 0 ? QFileInfo(QStringLiteral("/proc/%1/exe").arg(front.pid)).symLinkTarget() : QString();
     }
-    return frontHoldsVideo(m_gnome.inhibitors(), front, m_executable) ||
-           frontHoldsVideo(m_kde.inhibitors(), front, m_executable);
+    // An inhibitor whose callers the bus monitor saw is matched by their pids, one copy each; the
+    // others (taken before the agent started, or with no monitor) by name.
+    std::vector<Inhibitor> held;
+    for (const std::vector<Inhibitor> *listed : {&m_gnome.inhibitors(), &m_kde.inhibitors()}) {
+        for (const Inhibitor &inhibitor : *listed) {
+            const QSet<qint64> pids = m_calls.callers(inhibitor.app, inhibitor.reason);
+            if (pids.isEmpty())
+                held.push_back(inhibitor);
+            for (const qint64 pid : pids) {
+                held.push_back(inhibitor);
+                held.back().pid = pid;
+            }
+        }
+    }
+    return frontHoldsVideo(held, front, m_executable);
 }
 
 }  // namespace fennimar

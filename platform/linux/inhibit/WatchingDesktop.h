@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Desktop.h"
+#include "platform/linux/inhibit/BusInhibitCalls.h"
 #include "platform/linux/inhibit/GnomeInhibitors.h"
 #include "platform/linux/inhibit/KdeInhibitions.h"
 #include "platform/linux/inhibit/X11RawInput.h"
@@ -11,14 +12,16 @@
 
 namespace fennimar {
 
-// A Linux desktop that also tells whether the front app holds a video inhibitor, from the lists
-// GNOME's session manager and KDE's power daemon keep (each is empty where its service does not
-// run), and on X11 does not take a reset of the idle counter for input. Everything else is the
+// A Linux desktop that also tells whether the front app holds a video inhibitor, from the desktop's
+// own answer (sway) and the lists GNOME's session manager and KDE's power daemon keep (each empty
+// where its service does not run), with the callers' pids a bus monitor saw; and on X11 it does not
+// take a reset of the idle counter for input. Everything else is the
 // wrapped desktop's answer. Main thread only.
 class WatchingDesktop final : public Desktop {
 public:
-    // rawInput: null where there is no X display of the session (Wayland).
-    WatchingDesktop(std::unique_ptr<Desktop> desktop, QDBusConnection session,
+    // monitor: a second connection to the session bus, for the Inhibit calls' callers. rawInput:
+    // null where there is no X display of the session (Wayland).
+    WatchingDesktop(std::unique_ptr<Desktop> desktop, QDBusConnection session, QDBusConnection monitor,
                     std::unique_ptr<X11RawInput> rawInput = nullptr);
 
     std::optional<RunningApp> frontmostApp() override { return m_desktop->frontmostApp(); }
@@ -36,6 +39,7 @@ private:
     std::unique_ptr<Desktop> m_desktop;
     GnomeInhibitors m_gnome;
     KdeInhibitions m_kde;
+    BusInhibitCalls m_calls;
     std::unique_ptr<X11RawInput> m_rawInput;
     qint64 m_exePid = 0;
     QString m_executable;  // of m_exePid

@@ -1,12 +1,14 @@
 #include "platform/linux/inhibit/GnomeInhibitors.h"
 #include "core/RealClock.h"
 #include "platform/linux/apps/DesktopEntryCatalog.h"
+#include "platform/linux/inhibit/BusInhibitCalls.h"
 #include "platform/linux/inhibit/KdeInhibitions.h"
 #include "platform/linux/inhibit/WatchingDesktop.h"
 #include "platform/linux/x11/X11Desktop.h"
 #include "tests/support/TempHome.h"
 #include "tests/platform/linux/LinuxTestSupport.h"
 
+#include <QCoreApplication>
 #include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusMetaType>
@@ -141,6 +143,35 @@ TEST(InhibitorTest, GnomesListIsReadAgainAtEachChange)
     EXPECT_TRUE(waitUntil([&] { return gnome.inhibitors().empty(); }));
 }
 
+// No desktop names the process behind an inhibitor: the caller's pid comes from watching the bus,
+// for as long as the caller stays on it.
+TEST(InhibitorTest, TheCallersOfInhibitAreSeenOnTheBus)
+{
+    if (!missingTools({"dbus-daemon"}).isEmpty())
+        GTEST_SKIP() << "SKIPPED: needs dbus-daemon (scripts/install-deps.sh)";
+    PrivateBus bus;
+    ASSERT_TRUE(bus.ok());
+    BusInhibitCalls calls(bus.connect(), bus.connect());
+    QDBusConnection saver = bus.connect(), player = bus.connect();
+    FakeService service;
+    service.answers[{"/ScreenSaver", "Inhibit"}] = {7u};
+    ASSERT_TRUE(saver.registerVirtualObject("/ScreenSaver", &service));
+    ASSERT_TRUE(saver.registerService("org.freedesktop.ScreenSaver"));
+    auto inhibit = QDBusMessage::createMethodCall("org.freedesktop.ScreenSaver", "/ScreenSaver",
+                                                  "org.freedesktop.ScreenSaver", "Inhibit");
+    inhibit << "firefox-esr"
+            << "Playing video";
+    const QSet<qint64> me{QCoreApplication::applicationPid()};
+    EXPECT_TRUE(waitUntil([&] {  // a call each try, until the monitor is in place
+        player.send(inhibit);
+        return waitUntil([&] { return calls.callers("firefox-esr", "Playing video") == me; }, 300);
+    }));
+    EXPECT_TRUE(calls.callers("firefox-esr", "Playing audio").isEmpty());
+    QDBusConnection::disconnectFromBus(player.name());
+    player = QDBusConnection(QString());  // the last handle: the player leaves the bus
+    EXPECT_TRUE(waitUntil([&] { return calls.callers("firefox-esr", "Playing video").isEmpty(); }));
+}
+
 // Plasma up to 6.4 answers ListInhibitions as a(ss), 6.5 as aas and offers ActiveInhibitions.
 TEST(InhibitorTest, PlasmasInhibitionsAreReadInEachOfTheirShapes)
 {
@@ -199,7 +230,7 @@ TEST(InhibitorTest, AnIdleCounterResetThatNoInputCausedIsNotInput)
     RealClock clock;
     DesktopEntryCatalog catalog({{}, {}, {}});
     auto *x11 = new X11Desktop(clock, catalog, nullptr, x.display());
-    WatchingDesktop desktop(std::unique_ptr<Desktop>(x11), QDBusConnection(QString()),
+    WatchingDesktop desktop(std::unique_ptr<Desktop>(x11), QDBusConnection(QString()), QDBusConnection(QString()),
                             std::make_unique<X11RawInput>(clock, x.display()));
     ASSERT_TRUE(x.xdotool({"key", "shift"}));
     EXPECT_TRUE(waitUntil([&] { return desktop.secondsSinceInput().value_or(99) < 1.0; }));
