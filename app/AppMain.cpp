@@ -7,9 +7,9 @@
 #include "app/ControlCommands.h"
 #include "core/Log.h"
 #include "app/MenuWiring.h"
+#include "app/TrayLoader.h"
 #include "backend/BuildIdentity.h"
 #include "menubar/NoticeBoard.h"
-#include "menubar/TrayMenu.h"
 #include "services/LockFileInstance.h"
 #include "services/LoginItem.h"
 #include "services/RunMarker.h"
@@ -19,8 +19,6 @@
 #include "core/QuitSignals.h"
 #include "core/RealClock.h"
 
-#include <QApplication>
-#include <QClipboard>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QStringList>
@@ -82,14 +80,6 @@ std::optional<QString> foreignHolder(qint64 pid)
         .arg(pid)
         .arg(program->isEmpty() ? QStringLiteral("unknown program") : *program);
 }
-
-// Copies the pair code where a notification's button asks for it; only a GUI application has a
-// clipboard.
-void copyToClipboard(const QString &text)
-{
-    if (qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
-        QGuiApplication::clipboard()->setText(text);
-}
 }  // namespace
 
 int run(int argc, char *argv[])
@@ -99,10 +89,11 @@ int run(int argc, char *argv[])
         Log::setFilePath(dir + QStringLiteral("/Fennimar.log"));
     // Without a display the agent still counts and reports, like --headless.
     const bool display = platform::hasDisplay();
-    const bool withTray = display && !wantsNoTray(argc, argv);
+    // The tray's module, with the widgets application, only when the tray is wanted.
+    TrayModule *const trayModule = display && !wantsNoTray(argc, argv) ? loadTrayModule() : nullptr;
     prepareProcess();
     const std::unique_ptr<QCoreApplication> app =
-        withTray ? std::make_unique<QApplication>(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
+        trayModule ? trayModule->createApplication(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Fennimar"));
     QCoreApplication::setApplicationName(QStringLiteral("Fennimar"));
     QCoreApplication::setApplicationVersion(BuildIdentity::packageVersion());
@@ -246,16 +237,21 @@ int run(int argc, char *argv[])
     // The job quits with a status that makes launchd start it again.
     const MenuActions actions =
         wiring.actions([isJob = launch.isJob] { QCoreApplication::exit(LoginItem::quitExit(isJob)); });
-    std::unique_ptr<TrayMenu> tray;
-    if (withTray)
-        tray = std::make_unique<TrayMenu>(clock, readings, actions);
+    std::unique_ptr<TrayIcon> tray;
+    if (trayModule)
+        tray = trayModule->createTray(clock, readings, actions);
     else if (!display)
         Log::info(QStringLiteral("no display · running without the tray icon"));
     // Without a tray icon on screen (no tray host, as on stock GNOME, or no tray at all) the user
     // learns the pair code and what to fix from notifications.
     const std::unique_ptr<Notifier> notifier = createNotifier();
     NoticeBoard notices(
-        *notifier, readings, [t = tray.get()] { return t && t->iconShown(); }, copyToClipboard, actions);
+        *notifier, readings, [t = tray.get()] { return t && t->iconShown(); },
+        [trayModule](const QString &text) {
+            if (trayModule)
+                trayModule->copyToClipboard(text);
+        },
+        actions);
     AgentControl agentControl(agent, clock, readings);
     control = &agentControl;
     agent.onChange = [&] {

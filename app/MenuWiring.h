@@ -2,7 +2,7 @@
 
 #include "measure/ActivitySampler.h"
 #include "menubar/MenuReadings.h"
-#include "menubar/TrayMenu.h"
+#include "menubar/MenuActions.h"
 #include "core/Clock.h"
 
 #include <QString>

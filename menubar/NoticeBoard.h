@@ -1,7 +1,7 @@
 #pragma once
 
 #include "menubar/MenuReadings.h"
-#include "menubar/TrayMenu.h"
+#include "menubar/MenuActions.h"
 #include "platform/Notifier.h"
 
 #include <QHash>

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "menubar/MenuActions.h"
 #include "menubar/MenuBarController.h"
+#include "menubar/TrayModule.h"
 #include "core/Clock.h"
 
 #include <QIcon>
@@ -16,21 +18,10 @@ class QSystemTrayIcon;
 
 namespace fennimar {
 
-// What the menu's entries ask the agent to do. Each runs on the main thread from inside the menu's
-// click; an empty function makes its entry do nothing (quit: the application's event loop ends).
-struct MenuActions {
-    std::function<void()> pair;                   // "Pair this computer…", "Try again"
-    std::function<void()> cancelPairing;          // "Cancel"
-    std::function<void()> unpair;                 // only after the user confirmed
-    std::function<void()> quit;                   // "Quit Fennimar"
-    std::function<void()> turnOnWebsiteCounting;  // "Turn on website counting…"
-    std::function<void()> fixLoginItem;           // "Won't restart on its own — fix…"
-};
-
 // The tray icon and its menu, drawn with Qt Widgets from MenuBarController's entries. The menu is
 // emptied and rebuilt from fresh readings each time it is about to open, and never changed while
 // open. Main thread only.
-class TrayMenu : public QObject {
+class TrayMenu : public QObject, public TrayIcon {
     Q_OBJECT
 public:
     using ReadingsSource = std::function<MenuReadings()>;
@@ -43,12 +34,9 @@ public:
     TrayMenu(Clock &clock, ReadingsSource readings, MenuActions actions, QObject *parent = nullptr);
     ~TrayMenu() override;
 
-    // Sets the icon for the current readings. Called by the agent after every change; cheap
-    // (the icons are rendered once and cached).
-    void refreshIcon();
-
-    // Whether the icon is on screen: false until a tray host has appeared. Cheap.
-    bool iconShown() const;
+    // TrayIcon's contract.
+    void refreshIcon() override;
+    bool iconShown() const override;
 
     // The menu and the icon, for the composition root and tests.
     QMenu *menu() const;

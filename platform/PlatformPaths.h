@@ -23,4 +23,8 @@ QString userDataDirectory();
 // readlink.
 std::optional<QString> executableOf(qint64 pid);
 
+// The directory of this process's executable file, symbolic links resolved (Linux: /proc/self/exe;
+// macOS: the dynamic loader's path). Costs one system call; an empty string when it cannot be read.
+QString executableDirectory();
+
 }  // namespace fennimar::platform

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 namespace fennimar::platform {
 
@@ -34,6 +35,11 @@ std::optional<QString> executableOf(qint64 pid)
     if (target.endsWith(QLatin1String(" (deleted)")))
         target.chop(10);
     return target;
+}
+
+QString executableDirectory()
+{
+    return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
 }
 
 }  // namespace fennimar::platform

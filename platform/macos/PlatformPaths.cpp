@@ -1,6 +1,12 @@
 #include "platform/PlatformPaths.h"
 
+#include "platform/macos/sdk/AppleC.h"
+
 #include <QDir>
+#include <QFileInfo>
+
+#include <cstdint>
+#include <vector>
 
 namespace fennimar::platform {
 
@@ -17,6 +23,16 @@ QString userDataDirectory()
 std::optional<QString> executableOf(qint64)
 {
     return std::nullopt;
+}
+
+QString executableDirectory()
+{
+    uint32_t size = 0;
+    _NSGetExecutablePath(nullptr, &size);    // fails, and sets the size it needs
+    std::vector<char> path(size + 1, '\0');  // the documented size counts the NUL; one more costs nothing
+    if (_NSGetExecutablePath(path.data(), &size) != 0)
+        return {};
+    return QFileInfo(QString::fromUtf8(path.data())).canonicalPath();
 }
 
 }  // namespace fennimar::platform

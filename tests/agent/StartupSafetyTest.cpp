@@ -97,6 +97,7 @@ TEST(AgentStartup, RefusesWhatCouldLeakOrStallAndRunsWithTheRest)
     std::optional<AgentRun> impostor;
     const QString busAddress = "unix:path=" + busDirectory.filePath("bus");
     const QString testPid = QString::number(QCoreApplication::applicationPid());
+    QString program = QStringLiteral(FENNIMAR_AGENT);
     const struct {
         const char *name;
         QStringList env;
@@ -186,6 +187,16 @@ TEST(AgentStartup, RefusesWhatCouldLeakOrStallAndRunsWithTheRest)
          },
          3,
          {"another Fennimar is already running · this copy is exiting"}},
+        // Away from its tray module, with a display named, the program runs as if headless.
+        {"the tray module missing",
+         {"DISPLAY=:97"},
+         [&](const QString &home) {
+             program = home + "/fennimar-agent";
+             return QFile::copy(QStringLiteral(FENNIMAR_AGENT), program) &&
+                    QFile::setPermissions(program, QFile::ReadOwner | QFile::ExeOwner);
+         },
+         -1,
+         {"WARN ] tray · module not loaded · running without the tray icon", "agent starting"}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -194,7 +205,10 @@ TEST(AgentStartup, RefusesWhatCouldLeakOrStallAndRunsWithTheRest)
             std::printf("SKIPPED row %s: cannot be set up here (root needed)\n", c.name);
             continue;
         }
-        AgentRun agent(home.path(), c.env);
+        // A copy of the program (`program` other than the build's) runs with the tray wanted.
+        AgentRun agent(
+            home.path(), c.env, program,
+            program == QStringLiteral(FENNIMAR_AGENT) ? QStringList{QStringLiteral("--headless")} : QStringList{});
         const QString said = agent.waitFor(c.said.last());
         for (const QString &text : c.said)
             EXPECT_TRUE(said.contains(text)) << text.toStdString() << " in:\n" << said.toStdString();

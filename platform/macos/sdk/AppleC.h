@@ -3,11 +3,10 @@
 // The C functions of Apple's frameworks that the macOS layer calls: CoreFoundation, the
 // Accessibility API (ApplicationServices), CoreGraphics' session and event-source queries, IOKit's
 // power sources and power assertions, SystemConfiguration's computer name, the Security framework's
-// keychain items and
-// sysctlbyname. On a Mac the real SDK headers are used. Elsewhere (a Linux build that compiles the
-// layer and runs it against a fake) the declarations below stand in: written from Apple's public
-// reference documentation, declaring only what this layer uses, with the documented types, values
-// and ownership rules.
+// keychain items, sysctlbyname and the dynamic loader's executable path. On a Mac the real SDK headers
+// are used. Elsewhere (a Linux build that compiles the layer and runs it against a fake) the
+// declarations below stand in: written from Apple's public reference documentation, declaring only
+// what this layer uses, with the documented types, values and ownership rules.
 
 #if __has_include(<CoreFoundation/CoreFoundation.h>)
 
@@ -26,6 +25,7 @@
 #endif
 #include <Security/Security.h>
 #include <SystemConfiguration/SystemConfiguration.h>
+#include <mach-o/dyld.h>
 #include <sys/sysctl.h>
 
 #else
@@ -200,6 +200,10 @@ CFStringRef SecCopyErrorMessageString(OSStatus status, void *reserved);
 
 // BSD system control by name: with oldp null, *oldlenp receives the value's size.
 int sysctlbyname(const char *name, void *oldp, size_t *oldlenp, void *newp, size_t newlen);
+
+// The dynamic loader's path of the main executable: 0 and the path, or -1 with *bufsize set to the
+// size needed (terminating NUL included) when the buffer is too small.
+int _NSGetExecutablePath(char *buf, uint32_t *bufsize);
 
 }  // extern "C"
 
