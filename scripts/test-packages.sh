@@ -47,6 +47,9 @@ if [ "${1:-}" = "--inside" ]; then
 
   launch_entry /usr/share/applications/app.fennimar.Agent.desktop
   wait_for 20 "the first start registers the login item" grep -qsF "login item registered (new)" "$log"
+  # The tray is a module of the package, found where the package put it (a missing one is only a
+  # WARN, and the agent would run without its icon).
+  ! grep -qF "module not loaded" "$log" || fail "the installed agent did not load its tray module: $(grep -F "module not loaded" "$log")"
   kill -TERM "$agent"
   wait "$agent"
   # What the login's start logs comes after this line.
