@@ -20,7 +20,7 @@ struct LoopbackHttpServer::Connection {
     QPointer<QTcpSocket> socket;
     HttpRequestParser parser{HttpRequestParser::Limits{}};
     bool busy = false;
-    bool begun = false;  // the answer's head is out
+    bool slow = false;  // the answer being given is delayed or trickled
 };
 
 std::optional<QByteArray> LoopbackHttpServer::Request::header(const QByteArray &name) const
@@ -66,10 +66,10 @@ bool LoopbackHttpServer::setRefusing(bool refusing)
     return true;
 }
 
-int LoopbackHttpServer::awaitingAnswers() const
+int LoopbackHttpServer::answersHeld() const
 {
     return static_cast<int>(std::count_if(m_connections.begin(), m_connections.end(),
-                                          [](const auto &c) { return c->socket && c->busy && !c->begun; }));
+                                          [](const auto &c) { return c->socket && c->busy && c->slow; }));
 }
 
 void LoopbackHttpServer::serveNext(const std::shared_ptr<Connection> &c)
@@ -90,11 +90,10 @@ void LoopbackHttpServer::serveNext(const std::shared_ptr<Connection> &c)
     const Response r = responseFor(request.path);
     m_requests.push_back(std::move(request));
     c->busy = true;
-    c->begun = false;
+    c->slow = r.delay > std::chrono::milliseconds(0) || r.trickleBytes > 0;
     QTimer::singleShot(r.delay, this, [this, c, r] {
         if (!c->socket)
             return;
-        c->begun = true;
         QByteArray head = "HTTP/1.1 " + QByteArray::number(r.status) + " Scripted\r\n";
         for (const auto &[name, value] : r.headers)
             head += name + ": " + value + "\r\n";

@@ -75,8 +75,8 @@ public:
     // Refusing closes the listening socket and every open connection; not refusing listens on the
     // same port again (false when it was taken meanwhile).
     bool setRefusing(bool refusing);
-    // Requests read whose answer has not begun (held-back ones included).
-    int awaitingAnswers() const;
+    // Requests whose answer is slow on purpose (a delay or a trickle) and not yet sent whole.
+    int answersHeld() const;
 
     void respond(const QString &path, Response response) { m_standing[path] = std::move(response); }
     // Answers the next request to path, before the standing answer; queued in order.
