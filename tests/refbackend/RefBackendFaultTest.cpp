@@ -1,11 +1,37 @@
 #include "tests/refbackend/HttpProbe.h"
 #include "tests/support/RefBackendProcess.h"
 
+#include <QThread>
+#include <QFile>
+
 #include <gtest/gtest.h>
+
+#include <memory>
 
 using namespace fennimar::test;
 
 namespace {
+
+// A connection from the loopback address `from` that sent `bytes` and waits.
+std::unique_ptr<QTcpSocket> open(quint16 port, const QByteArray &bytes = {}, const char *from = "127.0.0.1")
+{
+    auto socket = std::make_unique<QTcpSocket>();
+    socket->bind(QHostAddress(QString::fromLatin1(from)));
+    socket->connectToHost(QHostAddress::LocalHost, port);
+    if (socket->waitForConnected(5000) && socket->write(bytes) >= 0)
+        socket->waitForBytesWritten(1000);
+    return socket;
+}
+
+// What came back within ms, then "<closed>" when the server closed the connection.
+QByteArray drain(QTcpSocket &socket, int ms)
+{
+    QByteArray all;
+    for (const QDeadlineTimer deadline(ms); socket.state() == QAbstractSocket::ConnectedState && !deadline.hasExpired();
+         all += socket.readAll())
+        socket.waitForReadyRead(20);
+    return all + socket.readAll() + (socket.state() == QAbstractSocket::ConnectedState ? "" : "<closed>");
+}
 
 class RefBackendFaultTest : public ::testing::Test {
 protected:
@@ -61,6 +87,102 @@ TEST_F(RefBackendFaultTest, AnswersOnOneConnectionKeepRequestOrderAndHonourConne
     ASSERT_GE(first, 0) << all.toStdString();
     EXPECT_GT(second, first) << all.toStdString();
     EXPECT_TRUE(all.contains("Connection: close"));
+}
+
+// A client that sends too little, too slowly, wrongly or nothing at all is answered and let go,
+// and an idle one is closed: none holds a connection for ever.
+TEST(RefBackendLimits, SlowSilentMalformedAndIdleConnectionsAreClosed)
+{
+    RefBackendProcess server({"--request-timeout", "1", "--keep-alive", "1"});
+    ASSERT_TRUE(server.ok()) << server.error().toStdString();
+    const struct {
+        const char *name;
+        QByteArray sent, answer;
+    } cases[] = {
+        {"bare LF line endings", "GET / HTTP/1.1\nHost: x\n\n", "HTTP/1.1 400 "},
+        {"head never finished", "GET / HTTP/1.1\r\nHost", "HTTP/1.1 408 "},
+        {"nothing sent", "", "HTTP/1.1 408 "},
+        {"idle after an answer", "GET /api/nowhere HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 404 "},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QByteArray all = drain(*open(server.port(), c.sent), 4000);
+        EXPECT_TRUE(all.startsWith(c.answer)) << all.toStdString();
+        EXPECT_TRUE(all.endsWith("<closed>")) << all.toStdString();
+    }
+}
+
+// At a cap the connection that waited longest without a request in hand makes room; when every one
+// is owed an answer, the newcomer is told 503.
+TEST(RefBackendLimits, ConnectionCapsPerPeerAndInAllMakeRoomByAge)
+{
+    RefBackendProcess server({"--max-per-peer", "2", "--max-connections", "3"});
+    ASSERT_TRUE(server.ok()) << server.error().toStdString();
+    const quint16 port = server.port();
+    const QByteArray ask = "GET /api/nowhere HTTP/1.1\r\nHost: x\r\n\r\n";
+    auto oldest = open(port), slow = open(port, "GET / HTTP/1.1\r\n");
+    auto third = open(port, ask);
+    EXPECT_TRUE(drain(*third, 1000).startsWith("HTTP/1.1 404 ")) << "the third from one address is answered";
+    EXPECT_EQ(drain(*oldest, 1000), "<closed>") << "the oldest from that address made room";
+    auto other = open(port, {}, "127.0.0.2"), fourth = open(port, ask, "127.0.0.2");
+    EXPECT_TRUE(drain(*fourth, 1000).startsWith("HTTP/1.1 404 "));
+    EXPECT_EQ(drain(*slow, 1000), "<closed>") << "the oldest of all made room";
+    EXPECT_EQ(drain(*other, 200), "") << "still held";
+
+    ASSERT_TRUE(
+        server.admin({"fault", "--route", "setup-status", "--kind", "delay", "--delay-ms", "3000", "--count", "3"})
+            .ok());
+    std::vector<std::unique_ptr<QTcpSocket>> owed;
+    for (const char *from : {"127.0.0.1", "127.0.0.2", "127.0.0.3"})
+        owed.push_back(open(port, "GET /api/devices/setup-status/t HTTP/1.1\r\nHost: x\r\n\r\n", from));
+    EXPECT_TRUE(drain(*open(port, ask, "127.0.0.4"), 1000).startsWith("HTTP/1.1 503 "));
+}
+
+// A client pipelining requests without reading the answers is read no further than the answers it
+// left (its socket buffers and 256 KB): without that the server grew from 18 MB to 168 MB.
+TEST_F(RefBackendFaultTest, AClientThatLeavesItsAnswersUnreadIsNotReadEither)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, server.port());
+    ASSERT_TRUE(socket.waitForConnected(5000));
+    // The page (5 KB) asked for 100 000 times: the system's buffers hold at most 7000 of them.
+    socket.write(("GET /?token=" + server.adminToken().toLatin1() +
+                  " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(server.port()) + "\r\n\r\n")
+                     .repeated(100'000));
+    for (const QDeadlineTimer deadline(4000); !deadline.hasExpired();)
+        socket.waitForBytesWritten(50);
+    EXPECT_LT(server.log().count(QLatin1Char('\n')), 8000) << "answered";
+}
+
+// Bounded in count (200) and time (the request deadline, 10 s, is not reached).
+TEST_F(RefBackendFaultTest, AWellBehavedClientIsAnsweredWhile200SlowOnesAreHeld)
+{
+    std::vector<std::unique_ptr<QTcpSocket>> slow;
+    for (int i = 0; i < 200; ++i)
+        slow.push_back(open(server.port(), "GET /api/nowhere HTTP/1.1\r\nHo"));
+    const QDeadlineTimer soon(2000);
+    EXPECT_EQ(request(server.port(), "GET", "/api/nowhere").status, 404);
+    EXPECT_FALSE(soon.hasExpired());
+    EXPECT_EQ(std::count_if(slow.begin(), slow.end(), [](const auto &s) { return drain(*s, 1).isEmpty(); }), 200);
+}
+
+// Anyone may ask for a pair code: ten a minute from one address, each listed apart from the paired
+// devices until its code expires, and then gone.
+TEST(RefBackendSetups, AskingIsRateLimitedAndUnclaimedSetupsAreListedApartUntilTheyExpire)
+{
+    RefBackendProcess server({"--code-lifetime", "2"});
+    ASSERT_TRUE(server.ok()) << server.error().toStdString();
+    for (int i = 0; i < 10; ++i)
+        ASSERT_EQ(post(server.port(), "/api/devices/setup-pending", kPendingBody).status, 201) << i;
+    EXPECT_EQ(post(server.port(), "/api/devices/setup-pending", kPendingBody).status, 429);
+    const auto overview = [&] { return QJsonDocument::fromJson(server.admin({"overview"}).value()).object(); };
+    EXPECT_EQ(overview()["pending_setups"].toArray().size(), 10);
+    EXPECT_EQ(overview()["devices"].toArray().size(), 0);
+    const auto page = request(server.port(), "GET", "/?token=" + server.adminToken().toLatin1());
+    EXPECT_EQ(page.body.count("kid-pc"), 10) << "listed under codes not claimed";
+    QThread::sleep(2);
+    EXPECT_EQ(overview()["pending_setups"].toArray().size(), 0);
+    EXPECT_TRUE(server.admin({"devices"}).value().contains("[]")) << "purged";
 }
 
 TEST(RefBackendProcessOptions, ANonLoopbackAddressNeedsAllowRemote)

@@ -102,6 +102,22 @@ Reply ApiRoutes::handle(const Match &match, const Request &request)
 
 Reply ApiRoutes::setupPending(const Request &request)
 {
+    const Millis now = m_clock.monotonic(), minute(60000);
+    for (auto it = m_setupsByPeer.begin(); it != m_setupsByPeer.end();) {
+        while (!it->second.empty() && it->second.front() <= now - minute)
+            it->second.pop_front();
+        it = it->second.empty() ? m_setupsByPeer.erase(it) : std::next(it);
+    }
+    std::deque<Millis> &recent = m_setupsByPeer[request.remote.toString()];
+    if (std::ssize(recent) >= kSetupsPerMinute) {
+        Reply reply = Reply::error(429, QStringLiteral("too many pair codes asked for; try again in a minute"));
+        const auto wait = std::chrono::ceil<std::chrono::seconds>(recent.front() + minute - now);
+        reply.headers.append({"Retry-After", QByteArray::number(static_cast<qint64>(wait.count()))});
+        return reply;
+    }
+    recent.push_back(now);
+    if (const Status purged = m_pairings.purgeExpiredSetups(m_clock.now()); !purged)
+        return databaseFailure(purged.error());
     const auto body = WireCheck::object(request.body);
     if (!body)
         return badRequest(body.error());

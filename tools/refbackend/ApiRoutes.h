@@ -6,6 +6,8 @@
 #include "tools/refbackend/ReportStore.h"
 #include "tools/refbackend/Request.h"
 
+#include <deque>
+#include <map>
 #include <optional>
 
 namespace fennimar::refbackend {
@@ -28,10 +30,14 @@ public:
     {
     }
 
+    // New setups from one address within a minute: anyone may ask for a pair code, and each one
+    // puts a device on the parent's page until its code expires.
+    static constexpr int kSetupsPerMinute = 10;
+
     // Answers a request that match() recognised with the right method: 2xx with the endpoint's
     // JSON, 400 for a body of the wrong shape, 401 for a missing or unknown bearer token, 404
-    // for an unknown ticket or device, 415 for a POST that is not JSON, 500 when the database
-    // fails. Never throws.
+    // for an unknown ticket or device, 415 for a POST that is not JSON, 429 with Retry-After for
+    // a setup past the rate, 500 when the database fails. Never throws.
     Reply handle(const Match &match, const Request &request);
 
 private:
@@ -45,6 +51,7 @@ private:
     PairingStore &m_pairings;
     ReportStore &m_reports;
     Clock &m_clock;
+    std::map<QString, std::deque<Millis>> m_setupsByPeer;  // the last minute's, oldest first
 };
 
 }  // namespace fennimar::refbackend

@@ -92,15 +92,29 @@ HttpRequestParser::Step HttpRequestParser::next()
         return *failed;
     if (std::holds_alternative<std::monostate>(m_head)) {
         // Blank lines before a request are allowed (a client's stray CRLF after a body).
-        while (m_buffer.startsWith("\r\n"))
+        while (m_scanned == 0 && m_buffer.startsWith("\r\n"))
             m_buffer.remove(0, 2);
-        const qsizetype end = m_buffer.indexOf("\r\n\r\n");
-        if (end < 0 || end + 4 > m_limits.maxHeadBytes) {
-            if (m_buffer.size() <= m_limits.maxHeadBytes)
+        // Each byte of a head is looked at once, however thinly it arrives. A bare LF ends the scan: a
+        // client that sends one would wait forever for the CRLF that ends its head.
+        qsizetype end = -1;
+        for (const qsizetype stop = std::min(m_buffer.size(), m_limits.maxHeadBytes); end < 0 && m_scanned < stop;
+             ++m_scanned) {
+            if (m_buffer.at(m_scanned) != '\n')
+                continue;
+            if (m_scanned == 0 || m_buffer.at(m_scanned - 1) != '\r') {
+                m_head = Failure{400, QStringLiteral("a line ends with a bare LF; HTTP wants CRLF")};
+                return next();
+            }
+            if (m_scanned >= 3 && m_buffer.at(m_scanned - 2) == '\n')
+                end = m_scanned - 3;
+        }
+        if (end < 0) {
+            if (m_buffer.size() < m_limits.maxHeadBytes)
                 return NeedMore{};
             m_head = Failure{431, QStringLiteral("request headers larger than %1 bytes").arg(m_limits.maxHeadBytes)};
             return next();
         }
+        m_scanned = 0;
         auto head = parseHead(m_buffer.left(end + 2));
         m_buffer.remove(0, end + 4);
         if (auto *failed = std::get_if<Failure>(&head)) {

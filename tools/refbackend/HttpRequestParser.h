@@ -52,15 +52,22 @@ public:
     explicit HttpRequestParser(Limits limits) : m_limits(limits) {}
 
     void feed(const QByteArray &bytes) { m_buffer += bytes; }
+    // Nothing of a next request has arrived.
+    bool idle() const
+    {
+        return m_buffer.isEmpty() && m_discardLeft == 0 && std::holds_alternative<std::monostate>(m_head);
+    }
 
     // The next whole request from what was fed, or what is still missing, or why the stream cannot
-    // be framed (then every later call answers the same failure). Costs one scan of the head.
+    // be framed (then every later call answers the same failure). Costs one scan of each byte of a
+    // head, however many calls it arrives in.
     Step next();
 
 private:
     Limits m_limits;
     QByteArray m_buffer;
     std::variant<std::monostate, Parsed, Failure> m_head;  // a head parsed, waiting for its body
+    qsizetype m_scanned = 0;                               // bytes of the head being read that were scanned for its end
     qsizetype m_bodyLength = 0;
     qsizetype m_discardLeft = 0;  // of a refused body, before its failure is answered
     bool m_continueSent = false;

@@ -10,18 +10,27 @@ namespace fennimar::refbackend {
 Result<QJsonObject> Overview::build()
 {
     using R = Result<QJsonObject>;
+    if (const Status purged = m_pairings.purgeExpiredSetups(m_clock.now()); !purged)
+        return R::failure(purged.error());
     const auto all = m_reports.devices();
     if (!all)
         return R::failure(all.error());
     const QDateTime now = m_clock.now();
 
-    QJsonArray devices;
+    QJsonArray devices, pending;
     for (const auto &entry : *all) {
         const QJsonObject d = entry.toObject();
         const QJsonObject info = d.value(QStringLiteral("platform_info")).toObject();
         QString name = d.value(QStringLiteral("device_name")).toString();
         if (name.isEmpty())
             name = info.value(QStringLiteral("device_name")).toString();
+        if (!d.value(QStringLiteral("paired")).toBool()) {
+            pending.append(QJsonObject{{QStringLiteral("device_id"), d.value(QStringLiteral("device_id"))},
+                                       {QStringLiteral("device_type"), d.value(QStringLiteral("device_type"))},
+                                       {QStringLiteral("device_name"), name},
+                                       {QStringLiteral("asked_at"), d.value(QStringLiteral("created_at"))}});
+            continue;
+        }
         QJsonObject device{{QStringLiteral("device_id"), d.value(QStringLiteral("device_id"))},
                            {QStringLiteral("device_type"), d.value(QStringLiteral("device_type"))},
                            {QStringLiteral("device_name"), name},
@@ -76,7 +85,8 @@ Result<QJsonObject> Overview::build()
         devices.append(device);
     }
     return QJsonObject{{QStringLiteral("generated_at"), now.toUTC().toString(Qt::ISODateWithMs)},
-                       {QStringLiteral("devices"), devices}};
+                       {QStringLiteral("devices"), devices},
+                       {QStringLiteral("pending_setups"), pending}};
 }
 
 }  // namespace fennimar::refbackend

@@ -11,7 +11,7 @@ namespace fennimar::refbackend {
 
 // What the server knows, arranged for people: the JSON of GET /admin/overview, which the page at
 // "/" renders, so a test of the route tests what the page shows.
-//   {"generated_at", "devices": [{"device_id", "device_type", "device_name", "paired",
+//   {"generated_at", "devices" (claimed ones): [{"device_id", "device_type", "device_name", "paired",
 //     "child": {"id", "name"} | null,
 //     "last_heartbeat": {"received_at", "age_seconds", "beats", "checks", "platform_info",
 //                        "app_build"} | null,
@@ -19,6 +19,8 @@ namespace fennimar::refbackend {
 //     "category"?, "first_seen", "last_seen"}],
 //     "days": [{"date", "total_seconds", "buckets" (24), "tz_offset_minutes", "confirmed",
 //               "received_at"}] newest first}]}
+//   "pending_setups": [{"device_id", "device_type", "device_name", "asked_at"}] oldest first: devices
+//     that asked for a pair code still open, not yet claimed (expired ones are purged first)
 // "checks" is the heartbeat's own object, whatever checks the agent sent.
 class Overview {
 public:
@@ -27,7 +29,8 @@ public:
     {
     }
 
-    // A few queries per device on the caller's thread; a database failure comes back as the error.
+    // A few queries per device on the caller's thread, after purging expired setups; a database
+    // failure comes back as the error.
     Result<QJsonObject> build();
 
 private:

@@ -263,7 +263,21 @@ QByteArray render(const QJsonObject &overview)
     for (qsizetype i = 0; i < devices.size(); ++i)
         body += device(devices.at(i).toObject(), static_cast<int>(i));
     if (devices.isEmpty())
-        body = QStringLiteral("<p>No device has asked for a pair code yet.</p>");
+        body = QStringLiteral("<p>No device is paired yet.</p>");
+    // Anyone may ask for a code: what is not claimed is shown apart, and goes when its code expires.
+    QString pending;
+    for (const auto &entry : overview.value(QStringLiteral("pending_setups")).toArray()) {
+        const QJsonObject p = entry.toObject();
+        pending += QStringLiteral("<li>%1 <span class=\"sub\">%2 · asked at %3</span></li>")
+                       .arg(esc(p.value(QStringLiteral("device_name")).toString()),
+                            esc(p.value(QStringLiteral("device_type")).toString()),
+                            esc(p.value(QStringLiteral("asked_at")).toString()));
+    }
+    if (!pending.isEmpty())
+        body += QStringLiteral(
+                    "<section aria-labelledby=\"pending\"><h2 id=\"pending\">Asked for a pair code, "
+                    "not claimed</h2><ul>%1</ul></section>")
+                    .arg(pending);
     const QString page =
         QStringLiteral(
             "<!doctype html><html lang=\"en\"><head><meta charset=\"utf-8\">"

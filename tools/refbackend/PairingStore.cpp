@@ -217,6 +217,23 @@ Result<bool> PairingStore::removeDevice(const QString &deviceId)
     return true;
 }
 
+Status PairingStore::purgeExpiredSetups(const QDateTime &now)
+{
+    auto q = m_db.run(QStringLiteral("SELECT d.id FROM devices d WHERE d.child_id IS NULL AND NOT EXISTS (SELECT 1 "
+                                     "FROM pairings p WHERE p.device_id = d.id AND (p.claimed <> 0 OR "
+                                     "p.expires_at_ms > ?))"),
+                      {now.toMSecsSinceEpoch()});
+    if (!q)
+        return Status::failure(q.error());
+    QStringList expired;
+    while (q->next())
+        expired.append(q->value(0).toString());
+    for (const QString &id : expired)
+        if (const auto removed = removeDevice(id); !removed)
+            return Status::failure(removed.error());
+    return {};
+}
+
 Result<QList<ChildApp>> PairingStore::childApps(const QString &childId)
 {
     auto q = m_db.run(QStringLiteral("SELECT package_id, is_blocked FROM child_apps WHERE child_id = ? "

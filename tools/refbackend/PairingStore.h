@@ -92,6 +92,10 @@ public:
     // Removes the device with everything stored about it; its session token stops working.
     Result<bool> removeDevice(const QString &deviceId);
 
+    // Removes every device that was never claimed and whose codes have all expired at now: a code
+    // nobody claimed in time leaves nothing behind.
+    Status purgeExpiredSetups(const QDateTime &now);
+
     // The child's apps in the order they were set.
     Result<QList<ChildApp>> childApps(const QString &childId);
 

@@ -20,6 +20,11 @@ struct RefServer::Pending {
 struct RefServer::Connection {
     HttpRequestParser parser{{64 * 1024, kMaxBodyBytes}};
     std::deque<std::unique_ptr<Pending>> queue;
+    QHostAddress peer;
+    quint64 since = 0;  // when it started, or its last request came whole: the longest waiting makes room first
+    enum class Waiting { Nothing, Request, Idle } waiting = Waiting::Nothing;
+    TimerHandle deadline;
+    bool served = false;   // a request came whole: silence is then idleness, no longer a slow request
     bool closing = false;  // the last answer closes it: nothing more is read
 };
 
@@ -65,8 +70,8 @@ void logLine(const Request &request, const Reply &reply)
 }  // namespace
 
 RefServer::RefServer(ApiRoutes &api, AdminRoutes &admin, const AdminGate &gate, FaultPlan &faults, Clock &clock,
-                     QObject *parent)
-    : QObject(parent), m_api(api), m_admin(admin), m_gate(gate), m_faults(faults), m_clock(clock)
+                     Limits limits, QObject *parent)
+    : QObject(parent), m_api(api), m_admin(admin), m_gate(gate), m_faults(faults), m_clock(clock), m_limits(limits)
 {
     connect(&m_server, &QTcpServer::newConnection, this, &RefServer::accept);
 }
@@ -81,11 +86,76 @@ quint16 RefServer::listen(const QHostAddress &address, quint16 port)
 void RefServer::accept()
 {
     while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-        m_connections.try_emplace(socket);
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { read(socket); });
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        const QHostAddress peer = socket->peerAddress();
+        const auto fromPeer = std::count_if(m_connections.begin(), m_connections.end(),
+                                            [&](const auto &entry) { return entry.second.peer == peer; });
+        if ((fromPeer >= m_limits.maxPerPeer && !evict(peer)) ||
+            (std::ssize(m_connections) >= m_limits.maxConnections && !evict({}))) {
+            std::fprintf(stderr, "connection refused \xc2\xb7 503 \xc2\xb7 too many from %s or in all\n",
+                         qPrintable(peer.toString()));
+            socket->write(Reply::error(503, QStringLiteral("too many connections")).serialise(true));
+            socket->disconnectFromHost();
+            continue;
+        }
+        // Qt stops taking bytes from the system past this much unread: with reading paused, the
+        // client's own sending stalls instead of this server's memory growing.
+        socket->setReadBufferSize(64 * 1024);
+        Connection &c = m_connections[socket];
+        c.peer = peer;
+        c.since = ++m_events;
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { read(socket); });
+        connect(socket, &QTcpSocket::bytesWritten, this, [this, socket] { read(socket); });
         connect(socket, &QObject::destroyed, this, [this, socket] { m_connections.erase(socket); });
+        rearm(socket, c);
     }
+}
+
+bool RefServer::evict(const QHostAddress &peer)
+{
+    auto oldest = m_connections.end();
+    for (auto it = m_connections.begin(); it != m_connections.end(); ++it)
+        if ((peer.isNull() || it->second.peer == peer) && it->second.queue.empty() && !it->second.closing &&
+            (oldest == m_connections.end() || it->second.since < oldest->second.since))
+            oldest = it;
+    if (oldest == m_connections.end())
+        return false;
+    QTcpSocket *socket = oldest->first;
+    m_connections.erase(oldest);
+    socket->abort();
+    return true;
+}
+
+qint64 RefServer::unsent(QTcpSocket *socket, const Connection &c) const
+{
+    qint64 queued = socket->bytesToWrite();
+    for (const auto &pending : c.queue)
+        queued += pending->bytes.size();
+    return queued;
+}
+
+void RefServer::rearm(QTcpSocket *socket, Connection &c)
+{
+    using W = Connection::Waiting;
+    const W now = c.closing || !c.queue.empty() ? W::Nothing : c.served && c.parser.idle() ? W::Idle : W::Request;
+    if (now == c.waiting)
+        return;
+    c.waiting = now;
+    c.deadline.cancel();
+    if (now == W::Nothing)
+        return;
+    c.deadline = m_clock.callAfter(now == W::Idle ? m_limits.keepAlive : m_limits.requestDeadline, [this, socket, now] {
+        const auto it = m_connections.find(socket);
+        if (it == m_connections.end())
+            return;
+        it->second.closing = true;
+        // A client that does not take its answers is not waited for.
+        if (socket->bytesToWrite() > 0)
+            return socket->abort();
+        if (now == W::Request)
+            socket->write(Reply::error(408, QStringLiteral("the request did not arrive in time")).serialise(true));
+        socket->disconnectFromHost();
+    });
 }
 
 void RefServer::read(QTcpSocket *socket)
@@ -93,35 +163,44 @@ void RefServer::read(QTcpSocket *socket)
     const auto it = m_connections.find(socket);
     if (it == m_connections.end() || it->second.closing)
         return;
-    HttpRequestParser &parser = it->second.parser;
+    Connection &c = it->second;
+    HttpRequestParser &parser = c.parser;
+    // Back-pressure: while the client leaves this much unread, its next requests wait where they are.
+    if (unsent(socket, c) > m_limits.maxUnsent)
+        return rearm(socket, c);
     parser.feed(socket->readAll());
-    for (;;) {
+    while (unsent(socket, c) <= m_limits.maxUnsent) {
         HttpRequestParser::Step step = parser.next();
         if (const auto *more = std::get_if<HttpRequestParser::NeedMore>(&step)) {
             if (more->sendContinue)
                 socket->write("HTTP/1.1 100 Continue\r\n\r\n");
-            return;
+            break;
         }
         if (const auto *failed = std::get_if<HttpRequestParser::Failure>(&step)) {
             std::fprintf(stderr, "unframed request \xc2\xb7 %d \xc2\xb7 %s\n", failed->status,
                          qPrintable(failed->message));
-            it->second.closing = true;
+            c.closing = true;
             send(socket, Reply::error(failed->status, failed->message), true);
-            return;
+            break;
         }
         auto &parsed = std::get<HttpRequestParser::Parsed>(step);
+        c.since = ++m_events;
+        c.served = true;
+        c.waiting = Connection::Waiting::Nothing;  // the next request has a deadline of its own
+        c.deadline.cancel();
         const bool http10 = parsed.http10;
         const Request request = detach(std::move(parsed), socket->peerAddress());
         const Reply reply = answer(request);
         logLine(request, reply);
         const QByteArray connection = request.header("Connection").trimmed().toLower();
         const bool closeAfter = connection == "close" || (http10 && connection != "keep-alive");
+        c.closing = closeAfter;
         send(socket, reply, closeAfter);
-        if (closeAfter) {
-            it->second.closing = true;
-            return;
-        }
+        if (closeAfter)
+            break;
     }
+    if (m_connections.contains(socket))
+        rearm(socket, c);
 }
 
 Reply RefServer::answer(const Request &request)
@@ -202,6 +281,7 @@ void RefServer::flush(QTcpSocket *socket)
             return;
         }
     }
+    rearm(socket, it->second);
 }
 
 }  // namespace fennimar::refbackend

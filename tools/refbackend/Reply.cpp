@@ -74,6 +74,8 @@ QByteArray reasonPhrase(int status)
             return "Not Found";
         case 405:
             return "Method Not Allowed";
+        case 408:
+            return "Request Timeout";
         case 409:
             return "Conflict";
         case 410:

@@ -18,6 +18,8 @@
 
 #include <csignal>
 #include <cstdio>
+#include <optional>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -51,6 +53,19 @@ int fail(const QString &reason, int code)
 {
     std::fprintf(stderr, "fennimar-refbackend: %s\n", qPrintable(reason));
     return code;
+}
+
+// A connection past the open-file limit would not be accepted, and its client would wait unanswered:
+// the soft limit is raised as far as allowed, and 32 descriptors stay for the database and Qt.
+uint connectionsTheFileLimitAllows()
+{
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) != 0)
+        return 64;
+    files.rlim_cur = std::max(files.rlim_cur, std::min<rlim_t>(files.rlim_max, 4096));
+    ::setrlimit(RLIMIT_NOFILE, &files);
+    ::getrlimit(RLIMIT_NOFILE, &files);
+    return static_cast<uint>(std::max<rlim_t>(files.rlim_cur, 40) - 32);
 }
 
 QHostAddress parseAddress(const QString &text)
@@ -91,8 +106,27 @@ int main(int argc, char **argv)
                                        QStringLiteral("Where to write the admin token, readable only by you (the "
                                                       "database's path with \".admin-token\" added)."),
                                        QStringLiteral("FILE"));
-    parser.addOptions({address, port, db, allowRemote, codeLifetime, tokenFile});
+    const QCommandLineOption maxConnections(QStringLiteral("max-connections"),
+                                            QStringLiteral("Connections held at once (1024, or fewer when the "
+                                                           "open-file limit is lower)."),
+                                            QStringLiteral("N"), QStringLiteral("1024"));
+    const QCommandLineOption maxPerPeer(QStringLiteral("max-per-peer"),
+                                        QStringLiteral("Connections held at once from one address (256)."),
+                                        QStringLiteral("N"), QStringLiteral("256"));
+    const QCommandLineOption requestTimeout(QStringLiteral("request-timeout"),
+                                            QStringLiteral("Seconds a request may take to arrive whole (10)."),
+                                            QStringLiteral("SECONDS"), QStringLiteral("10"));
+    const QCommandLineOption keepAlive(QStringLiteral("keep-alive"),
+                                       QStringLiteral("Seconds an idle connection stays open (5)."),
+                                       QStringLiteral("SECONDS"), QStringLiteral("5"));
+    parser.addOptions({address, port, db, allowRemote, codeLifetime, tokenFile, maxConnections, maxPerPeer,
+                       requestTimeout, keepAlive});
     parser.process(app);
+    const auto number = [&parser](const QCommandLineOption &option, uint most) -> std::optional<uint> {
+        bool ok = false;
+        const uint n = parser.value(option).toUInt(&ok);
+        return ok && n >= 1 && n <= most ? std::optional(n) : std::nullopt;
+    };
 
     const QHostAddress host = parseAddress(parser.value(address));
     if (host.isNull())
@@ -109,11 +143,18 @@ int main(int argc, char **argv)
     if (!portOk || portNumber > 65535)
         return fail(QStringLiteral("not a port number: ") + parser.value(port), kConfigError);
 
-    bool lifetimeOk = false;
-    const uint lifetimeSeconds = parser.value(codeLifetime).toUInt(&lifetimeOk);
-    if (!lifetimeOk || lifetimeSeconds == 0 || lifetimeSeconds > 86400)
-        return fail(QStringLiteral("--code-lifetime takes 1 to 86400 seconds, not ") + parser.value(codeLifetime),
+    RefServer::Limits limits;
+    const auto lifetimeSeconds = number(codeLifetime, 86400);
+    const auto connections = number(maxConnections, 65536), perPeer = number(maxPerPeer, 65536);
+    const auto requestSeconds = number(requestTimeout, 3600), keepAliveSeconds = number(keepAlive, 3600);
+    if (!lifetimeSeconds || !connections || !perPeer || !requestSeconds || !keepAliveSeconds)
+        return fail(QStringLiteral("--code-lifetime takes 1 to 86400 seconds, --request-timeout and --keep-alive 1 "
+                                   "to 3600, --max-connections and --max-per-peer 1 to 65536"),
                     kConfigError);
+    limits.maxConnections = static_cast<int>(std::min(*connections, connectionsTheFileLimitAllows()));
+    limits.maxPerPeer = static_cast<int>(*perPeer);
+    limits.requestDeadline = Millis(*requestSeconds * 1000);
+    limits.keepAlive = Millis(*keepAliveSeconds * 1000);
 
     // Everything this server creates (database, its journal, the token file) is for its owner only.
     ::umask(077);
@@ -135,12 +176,12 @@ int main(int argc, char **argv)
         return fail(gate.error(), 1);
 
     RealClock clock;
-    PairingStore pairings(**database, static_cast<qint64>(lifetimeSeconds) * 1000);
+    PairingStore pairings(**database, static_cast<qint64>(*lifetimeSeconds) * 1000);
     ReportStore reports(**database);
     FaultPlan faults;
     ApiRoutes api(pairings, reports, clock);
     AdminRoutes admin(pairings, reports, faults, clock);
-    RefServer server(api, admin, *gate, faults, clock);
+    RefServer server(api, admin, *gate, faults, clock, limits);
     const quint16 bound = server.listen(host, static_cast<quint16>(portNumber));
     if (bound == 0)
         return fail(QStringLiteral("cannot listen on %1 port %2").arg(host.toString()).arg(portNumber), 1);
