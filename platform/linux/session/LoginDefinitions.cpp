@@ -97,6 +97,22 @@ QByteArray unitFile(const QString &executable)
                // restart cannot mend them, so they end the service; a crash or a kill still restarts.
                "RestartPreventExitStatus=2 3 78\n"
                "SuccessExitStatus=3\n"
+               // The hardening a user unit can have without privileges or namespaces: the agent still
+               // reaches the display, the session and accessibility buses and the backend, reads which
+               // program is in front (/proc) and writes its files, its login registration and the GNOME
+               // Shell extension in the home. New files are the user's alone; a system call outside the
+               // usual set fails with EPERM instead of killing the agent.
+               "NoNewPrivileges=yes\n"
+               "UMask=0077\n"
+               "LockPersonality=yes\n"
+               "RestrictRealtime=yes\n"
+               "RestrictSUIDSGID=yes\n"
+               "RestrictNamespaces=yes\n"
+               "KeyringMode=private\n"
+               "SystemCallArchitectures=native\n"
+               "RestrictAddressFamilies=AF_UNIX AF_INET AF_INET6 AF_NETLINK\n"
+               "SystemCallFilter=@system-service\n"
+               "SystemCallErrorNumber=EPERM\n"
                "\n"
                "[Install]\n"
                "WantedBy=graphical-session.target\n")
