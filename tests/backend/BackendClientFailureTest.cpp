@@ -1,5 +1,4 @@
 // How requests fail: statuses, limits, redirects, and no session token in any error text.
-#include "core/RealClock.h"
 #include "tests/backend/BackendTestSupport.h"
 
 namespace fennimar::test {
@@ -26,28 +25,6 @@ TEST_F(FailureTest, OnlyTwoHundredsSucceedAndAFailureNamesTheStatusAndTheStartOf
         const auto result = finish(client.heartbeat("d", true, true, system));
         EXPECT_EQ(result.ok() ? QString() : result.error().description(), c.description);
     }
-}
-
-TEST_F(FailureTest, LimitsAreTimedByTheInjectedClockAndATrickleIsNotAStall)
-{
-    Response silent = Response::text(200, "late");
-    silent.delay = std::chrono::seconds(10);
-    server.respond("/api/devices/d/heartbeat", silent);
-    auto task = client.heartbeat("d", true, true, system);
-    ASSERT_TRUE(server.waitForRequests(1));
-    clock.advance(Millis(19999));
-    EXPECT_FALSE(task.isReady());
-    clock.advance(Millis(1));
-    EXPECT_EQ(finish(std::move(task)).error().description(), "Request timed out: no data for 20 s");
-
-    RealClock realClock;
-    const auto limited = BackendClient::create(server.baseUrl(), realClock, {Millis(300), Millis(1000), 1 << 20});
-    Response trickle = Response::text(200, QByteArray(100, 't'));
-    trickle.trickleBytes = 1;
-    trickle.trickleInterval = std::chrono::milliseconds(100);
-    server.respond("/api/devices/trickle/heartbeat", trickle);
-    EXPECT_EQ(finish(limited.heartbeat("trickle", true, true, system)).error().description(),
-              "Request timed out: not finished within 1 s");
 }
 
 TEST_F(FailureTest, BodiesOverTheLimitAreRefusedWhetherAnnouncedOrNot)
