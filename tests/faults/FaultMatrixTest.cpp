@@ -103,12 +103,6 @@ private:
 class FaultMatrix : public AgentFixture, public ::testing::WithParamInterface<FaultCase> {
 protected:
     AgentReplies replies;
-    // Each route's good answer, as the fixture set it, given back when the backend returns.
-    const std::map<QString, Response> normal{
-        {QStringLiteral("/api/devices/dev-1/heartbeat"), Response::json("{}")},
-        {usagePath, Response::json("{}")},
-        {QStringLiteral("/api/guard/my-installed-apps"), Response::json(xtermMonitored())},
-        {QStringLiteral("/api/guard/desktop-apps-seen"), Response::json(R"({"recorded":0,"new":0})")}};
 
     // Moves virtual time in steps until `until` holds or d passed, settling before each step.
     bool advanceSettled(
@@ -171,8 +165,7 @@ TEST_P(FaultMatrix, LoopsKeepTheirCadenceNothingIsLostAndTheDayIsConfirmedOnRetu
     const qint64 before = countedSeconds();
     const QString yesterday = DayLedger::dateKey(clock.now(), clock.timeZone());
     ASSERT_TRUE(server.setRefusing(!fault.everywhere));
-    for (const auto &[path, answer] : normal)
-        server.respond(path, fault.everywhere.value_or(answer));
+    server.respondEverywhere(fault.everywhere);
     // A trickle sends a few bytes in every 1 s step, so only the overall limit ends it.
     advanceSettled(20min, fault.requestSeconds == 60 ? 1s : 5s, fault.requestSeconds == 60);
     const QStringList during = log.lines();
@@ -197,8 +190,7 @@ TEST_P(FaultMatrix, LoopsKeepTheirCadenceNothingIsLostAndTheDayIsConfirmedOnRetu
     // The backend comes back, restarted (the answers it held are dropped): within one cycle yesterday is
     // confirmed with everything it counted.
     ASSERT_TRUE(server.setRefusing(true) && server.setRefusing(false));
-    for (const auto &[path, answer] : normal)
-        server.respond(path, answer);
+    server.respondEverywhere({});  // the fixture's good answers
     const qsizetype reportedBefore = log.lines().filter(QStringLiteral("usage reported")).size();
     ASSERT_TRUE(advanceSettled(
         7min, 5s, false, [&] { return log.lines().filter(QStringLiteral("usage reported")).size() > reportedBefore; }));

@@ -6,24 +6,30 @@
 #include <QJsonObject>
 #include <QTcpSocket>
 
+#include <memory>
+
 namespace fennimar::test {
 
-// Writes `raw` on a new loopback connection and reads until the server closes it: all that came back,
-// so that pipelined answers and headers can be checked as sent; "<still open>" ends it after 15 s.
-inline QByteArray exchange(quint16 port, const QByteArray &raw)
+// A connection from the loopback address `from` that sent `bytes` and waits.
+inline std::unique_ptr<QTcpSocket> open(quint16 port, const QByteArray &bytes = {}, const char *from = "127.0.0.1")
 {
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    if (!socket.waitForConnected(5000))
-        return {};
-    socket.write(raw);
+    auto socket = std::make_unique<QTcpSocket>();
+    socket->bind(QHostAddress(QString::fromLatin1(from)));
+    socket->connectToHost(QHostAddress::LocalHost, port);
+    if (socket->waitForConnected(5000) && socket->write(bytes) >= 0)
+        socket->waitForBytesWritten(1000);
+    return socket;
+}
+
+// All that came back within ms (pipelined answers and headers as sent), then "<closed>" when the
+// server closed the connection.
+inline QByteArray drain(QTcpSocket &socket, int ms)
+{
     QByteArray all;
-    const QDeadlineTimer deadline(15000);
-    while (socket.state() == QAbstractSocket::ConnectedState && !deadline.hasExpired()) {
-        socket.waitForReadyRead(50);
-        all += socket.readAll();
-    }
-    return all + socket.readAll() + (deadline.hasExpired() ? "<still open>" : "");
+    for (const QDeadlineTimer deadline(ms); socket.state() == QAbstractSocket::ConnectedState && !deadline.hasExpired();
+         all += socket.readAll())
+        socket.waitForReadyRead(20);
+    return all + socket.readAll() + (socket.state() == QAbstractSocket::ConnectedState ? "" : "<closed>");
 }
 
 struct HttpAnswer {
@@ -39,9 +45,10 @@ inline HttpAnswer request(quint16 port, const QByteArray &method, const QByteArr
 {
     if (!headers.contains("Host:"))
         headers += "Host: 127.0.0.1:" + QByteArray::number(port) + "\r\n";
-    const QByteArray answer = exchange(port, method + ' ' + target + " HTTP/1.1\r\n" + headers +
-                                                 "Content-Length: " + QByteArray::number(body.size()) +
-                                                 "\r\nConnection: close\r\n\r\n" + body);
+    QByteArray answer = drain(*open(port, method + ' ' + target + " HTTP/1.1\r\n" + headers + "Content-Length: " +
+                                              QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body),
+                              15000);
+    answer.chop(answer.endsWith("<closed>") ? 8 : 0);
     const qsizetype head = answer.indexOf("\r\n\r\n");
     return {answer.startsWith("HTTP/1.1 ") ? answer.mid(9, 3).toInt() : 0, answer.mid(head + 4)};
 }

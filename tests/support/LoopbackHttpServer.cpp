@@ -147,6 +147,8 @@ bool LoopbackHttpServer::waitForRequests(std::size_t n, std::chrono::millisecond
 
 LoopbackHttpServer::Response LoopbackHttpServer::responseFor(const QString &path)
 {
+    if (m_everywhere)
+        return *m_everywhere;
     if (auto once = m_once.find(path); once != m_once.end() && !once->second.empty()) {
         Response r = std::move(once->second.front());
         once->second.pop_front();

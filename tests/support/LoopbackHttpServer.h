@@ -79,6 +79,8 @@ public:
     int answersHeld() const;
 
     void respond(const QString &path, Response response) { m_standing[path] = std::move(response); }
+    // While set, every path gets this answer, scripted ones included.
+    void respondEverywhere(std::optional<Response> response) { m_everywhere = std::move(response); }
     // Answers the next request to path, before the standing answer; queued in order.
     void respondOnce(const QString &path, Response response) { m_once[path].push_back(std::move(response)); }
 
@@ -98,6 +100,7 @@ private:
     quint16 m_port = 0;
     std::vector<std::shared_ptr<Connection>> m_connections;
     std::map<QString, Response> m_standing;
+    std::optional<Response> m_everywhere;
     std::map<QString, std::deque<Response>> m_once;
     std::vector<Request> m_requests;
 };
