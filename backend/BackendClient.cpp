@@ -337,9 +337,14 @@ QCoro::Task<BackendResult<QByteArray>> BackendClient::send(QByteArray method, QU
         const int code = status.toInt();
         if (code < 200 || code > 299)
             co_return ClientError::status(code, redacted(utf8Prefix(exchange->body, 400)));
+        // A 2xx whose body broke off is not a success, even when Qt, seeing the connection reset,
+        // reports none: a body shorter than its uncompressed Content-Length broke off.
+        bool known = false;
+        const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
+        if (known && exchange->body.size() < length && reply->rawHeader("Content-Encoding").isEmpty())
+            co_return ClientError::transport(QStringLiteral("Connection closed"));
         if (error == QNetworkReply::NoError)
             co_return std::move(exchange->body);
-        // A 2xx whose body broke off is not a success.
     }
     if (error != QNetworkReply::NoError)
         co_return ClientError::transport(redacted(reply->errorString()));
