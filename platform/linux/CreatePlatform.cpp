@@ -37,8 +37,10 @@ Platform createPlatform(Clock &clock)
     std::unique_ptr<Desktop> desktop;
     std::unique_ptr<X11RawInput> rawInput;
     if (WaylandDesktop::isWaylandSession()) {
-        desktop = std::make_unique<WaylandDesktop>(clock, *catalog, std::move(lock), QDBusConnection::sessionBus(),
-                                                   WaylandDesktop::Options{});
+        WaylandDesktop::Options options;
+        options.tamper = platform.tamper;
+        desktop =
+            std::make_unique<WaylandDesktop>(clock, *catalog, std::move(lock), QDBusConnection::sessionBus(), options);
     } else {
         desktop = std::make_unique<X11Desktop>(clock, *catalog, std::move(lock), QByteArray(), false, platform.tamper);
         rawInput = std::make_unique<X11RawInput>(clock);

@@ -322,18 +322,30 @@ QString WaylandDesktop::replacedSource() const
 
 bool WaylandDesktop::screenLocked()
 {
-    return m_lock && m_lock->locked();
+    if (!m_lock)
+        return false;
+    // A lock claimed while someone keeps typing is put to the test, as on X11.
+    if (m_lock->locked())
+        m_lock->noteInput(m_clock.monotonic(), secondsSinceInput());
+    return m_lock->locked();
 }
 
 QString WaylandDesktop::samplingProblem()
 {
+    // A script or extension of ours replaced by someone else's is evidence for the parent too.
+    if (m_options.tamper) {
+        const QString replaced = replacedSource();
+        if (replaced.isEmpty())
+            m_options.tamper->clear(QStringLiteral("desktop script"));
+        else
+            m_options.tamper->raise(QStringLiteral("desktop script"), replaced);
+    }
     if (!m_choice.problem.isEmpty())
         return m_choice.problem;
     // Without idle time nothing counts at all, which matters more than which apps can be seen.
-    const QString front = frontProblem();
-    if (m_choice.idleProblem.isEmpty() || front.isEmpty())
-        return m_choice.idleProblem + front;
-    return m_choice.idleProblem + QStringLiteral("; ") + front;
+    QStringList problems{m_choice.idleProblem, frontProblem(), m_lock ? m_lock->problem() : QString()};
+    problems.removeAll(QString());
+    return problems.join(QStringLiteral("; "));
 }
 
 QString WaylandDesktop::frontProblem()

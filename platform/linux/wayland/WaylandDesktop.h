@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/TamperEvidence.h"
+
 #include "core/Clock.h"
 #include "platform/Desktop.h"
 #include "platform/linux/session/ScreenLockMonitor.h"
@@ -50,6 +52,9 @@ public:
         Millis connectTimeout{2000};  // a compositor still starting lists its globals late
         Millis idleTimeout{1000};     // the idle notification's timeout: the idle time's resolution
         QString dataHome{};           // where our GNOME Shell extension is installed; empty: the user's
+        // Where a replaced KWin script or GNOME Shell extension is raised, so that the heartbeat
+        // says it too; null: only the menu and the sampling check say it.
+        std::shared_ptr<TamperEvidence> tamper{};
     };
 
     // lock may be null (never locked). The catalog must outlive this object.

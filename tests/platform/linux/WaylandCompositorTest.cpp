@@ -281,10 +281,11 @@ TEST_F(WaylandCompositorTest, KwinThroughOurScript)
     DesktopEntryCatalog installed({{"/usr/share"}, {}, {}});
     // The copy of KWin is not the installed file a real session runs: believe its screen lock.
     const auto kwinCopy = [](const QString &exe) { return exe.endsWith("/kwin_wayland"); };
+    const auto tamper = std::make_shared<TamperEvidence>();
     WaylandDesktop desktop(
         clock, installed,
         std::make_unique<ScreenLockMonitor>(QDBusConnection("fennimar-no-bus"), bus, "none", nullptr, kwinCopy), bus,
-        {kwin.display, QString(), Millis{20000}});
+        {kwin.display, QString(), Millis{20000}, Millis{1000}, QString(), tamper});
     ASSERT_EQ(desktop.choice().front, FrontSource::KwinScript) << desktop.choice().logLine().toStdString();
     EXPECT_EQ(desktop.choice().idle, IdleSource::ExtIdleNotify);
     followNewWindows(kwin, desktop);
@@ -309,6 +310,7 @@ TEST_F(WaylandCompositorTest, KwinThroughOurScript)
     EXPECT_TRUE(waitUntil([&] { return !desktop.replacedSource().isEmpty(); }, 20000));
     EXPECT_TRUE(desktop.samplingProblem().startsWith("a KWin script that is not this agent's reports windows"));
     EXPECT_EQ(desktop.replacedSource(), desktop.samplingProblem());
+    EXPECT_EQ(tamper->standing(), desktop.replacedSource());  // the heartbeat says it too
     EXPECT_EQ(frontId(desktop), "gtk3-demo");
     // KWin goes on naming the last window while locked: the lock is what stops the counting.
     EXPECT_TRUE(waitUntil([&] { return desktop.secondsSinceInput().value_or(0) >= 1; }, 5000));
