@@ -54,6 +54,7 @@ MenuReadings MenuWiring::readings()
     if (const MonitoredApps *monitored = m_agent.monitored(); monitored && monitored->lastError())
         r.listFailure = FailureReading{*monitored->lastError(), monitored->failingSince().value_or(r.now)};
     r.samplingProblem = m_platform.desktop->samplingProblem();
+    r.tamper = m_platform.tamper->standing();
     r.waitingFor = m_agent.waitingFor();
     r.accessibilityTrusted = m_agent.accessibilityTrusted();
     r.loginItem = m_loginItem.status();

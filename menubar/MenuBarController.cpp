@@ -47,6 +47,13 @@ void addPaired(std::vector<MenuEntry> &out, const AgentStates::Paired &paired, c
     out.push_back(MenuEntry::dimmed(MenuBarController::activityLine(r)));
     if (!r.samplingProblem.isEmpty())
         out.push_back(MenuEntry::dimmed(QStringLiteral("Cannot see which app is in front: ") + r.samplingProblem));
+    // What the line above says already (a fake lock, a replaced script) is not said twice; what it
+    // cannot say (another program holding the agent's name) is said here.
+    QStringList tamper = r.tamper.split(QStringLiteral("; "), Qt::SkipEmptyParts);
+    tamper.removeIf([&](const QString &reason) { return r.samplingProblem.contains(reason); });
+    if (!tamper.isEmpty())
+        out.push_back(MenuEntry::dimmed(QStringLiteral("Something tries to fool the count: ") +
+                                        tamper.join(QStringLiteral("; "))));
     out.push_back(MenuEntry::separator());
     out.push_back(MenuEntry::dimmed(MenuBarController::monitoredLine(r)));
     if (auto permission = MenuBarController::permissionLine(r))
@@ -124,7 +131,8 @@ MenuIcon MenuBarController::icon(const MenuReadings &r)
                           // watched, mean nothing reaches the parent.
                           [&](const AgentStates::Paired &) {
                               const bool trouble = r.lastBeatError || r.reportFailure || r.appsFailure ||
-                                                   !r.refusedDays.isEmpty() || !r.samplingProblem.isEmpty();
+                                                   !r.refusedDays.isEmpty() || !r.samplingProblem.isEmpty() ||
+                                                   !r.tamper.isEmpty();
                               return trouble ? MenuIcon::Alert : MenuIcon::Filled;
                           },
                           [](const AgentStates::Failed &) { return MenuIcon::Alert; },

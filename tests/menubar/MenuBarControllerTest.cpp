@@ -190,6 +190,8 @@ TEST(MenuBarController, LinesFollowTheirReadingsAndTheIconWarns)
          "Usage of 2026-03-10, 2026-03-11 refused by Fennimar — kept on this computer", A},
         {"no display", [](R r) { r.samplingProblem = QStringLiteral("no display connection"); },
          "Cannot see which app is in front: no display connection", A},
+        {"our name held by another program", [](R r) { r.tamper = "the bus name is held by pid 7 (/tmp/x)"; },
+         "Something tries to fool the count: the bus name is held by pid 7 (/tmp/x)", A},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -197,8 +199,8 @@ TEST(MenuBarController, LinesFollowTheirReadingsAndTheIconWarns)
         r.appName = appName;
         c.set(r);
         const QStringList lines = describe(MenuBarController::menu(r));
-        for (const char *trouble :
-             {"Usage not sent", "App list not", "Couldn't load", "Cannot see", "Can't reach", "Apps not", "Usage of"})
+        for (const char *trouble : {"Usage not sent", "App list not", "Couldn't load", "Cannot see", "Can't reach",
+                                    "Apps not", "Usage of", "fool the count"})
             EXPECT_EQ(lines.filter(trouble).size(), c.line.contains(trouble) ? 1 : 0) << trouble;
         EXPECT_TRUE(c.line.isEmpty() || lines.contains("dim " + c.line)) << lines.join('\n').toStdString();
         EXPECT_EQ(MenuBarController::icon(r), c.icon);
