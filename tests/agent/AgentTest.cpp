@@ -70,7 +70,6 @@ TEST_F(AgentLifecycle, TheListIsRefreshedEveryThirdCycleAndCountingIsSavedEveryM
     EXPECT_EQ(requestsTo("/api/guard/heartbeat"), 1u);
     advance(1s);
     EXPECT_TRUE(waitFor([&] { return requestsTo("/api/guard/heartbeat") == 2; }));
-
     // Generous: on a loaded machine a cycle may take a few extra virtual steps for its requests.
     ASSERT_TRUE(advanceUntil([&] { return requestsTo("/api/guard/heartbeat") >= 8; }, 40 * 300s));
     // Requests of one task go out one after another, so the server's arrival order is the task's.

@@ -59,7 +59,6 @@ TEST_F(AgentTrouble, AFailingSecretStoreIsShownAndNothingRunsOnAGuess)
         EXPECT_TRUE(measuring());
         EXPECT_EQ(log.lines().filter(QStringLiteral("WARN ] cannot read the stored identity")).size(), 1);
         EXPECT_EQ(log.lines().filter(QStringLiteral("INFO ] secret store readable again · continuing")).size(), 1);
-
         fail(true);
         agent->unpair();
         ASSERT_TRUE(advanceUntil([&] { return stateAs<AgentStates::Failed>() != nullptr; }, 10s, 1s));
@@ -69,7 +68,6 @@ TEST_F(AgentTrouble, AFailingSecretStoreIsShownAndNothingRunsOnAGuess)
         EXPECT_TRUE(log.lines().contains(QStringLiteral("ERROR] unpair failed · ") + cause));
         EXPECT_TRUE(log.lines().contains(QStringLiteral("INFO ] ledger flushed · today=0s")));
         EXPECT_FALSE(measuring());
-
         // Still paired in the store: a new pairing would be a second device; unpairing again works.
         EXPECT_FALSE(agent->beginPairing());
         fail(false);

@@ -124,7 +124,6 @@ TEST_F(Pairing, EachActionDoesOnlyWhatItsStateAllows)
     EXPECT_EQ(agent->waitingFor(), std::nullopt);
     advance(10s);
     EXPECT_EQ(requestsTo("/api/devices/setup-status/tok-1"), 1u);
-
     secrets->locked = false;
     server.respond(statusPath, Response::json(R"({"claimed":true,"expired":false,"child_id":"c",)"
                                               R"("child_session_token":"t","child":{"name":"Ada"}})"));

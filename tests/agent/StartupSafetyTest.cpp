@@ -40,7 +40,6 @@ struct Places {
 struct AgentRun {
     QProcess process;
     QString said;
-
     AgentRun(const QString &home, const QStringList &env, const QString &program = QStringLiteral(FENNIMAR_AGENT),
              const QStringList &args = {QStringLiteral("--headless")})
     {

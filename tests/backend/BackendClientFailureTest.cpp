@@ -37,7 +37,6 @@ TEST_F(FailureTest, BodiesOverTheLimitAreRefusedWhetherAnnouncedOrNot)
     Response streamed = Response::text(200, QByteArray(64 * 1024, 'b'));
     streamed.contentLength = false;
     server.respond("/api/devices/streamed/heartbeat", streamed);
-
     EXPECT_TRUE(finish(small.heartbeat("exact", true, true, system)).ok());
     for (const char *id : {"announced", "streamed"})
         EXPECT_EQ(finish(small.heartbeat(id, true, true, system)).error().description(),

@@ -59,7 +59,6 @@ TEST_F(WireTest, HeartbeatSendsFactsBuildAndChecksAndAcceptsAnyBody)
     const auto text = finish(client.heartbeat("dev 1", BackendClient::HealthChecks{false, true, true, false}, system));
     ASSERT_TRUE(text.ok()) << text.error().description().toStdString();
     EXPECT_EQ(text.value(), "anything");
-
     const auto &request = server.requests().at(0);
     EXPECT_EQ(request.rawPath, "/api/devices/dev%201/heartbeat");
     EXPECT_EQ(request.header("Content-Type"), "application/json");
@@ -87,12 +86,10 @@ TEST_F(WireTest, UsageReportCarriesTodayAndBackfillOnlyWhenThereIsSome)
     DayRecord past = today;
     past.date = "2026-03-13";
     past.reportedTotal = 5;
-
     const auto first = finish(client.reportUsage("tok", "dev1", today, {}, system));
     ASSERT_TRUE(first.ok()) << first.error().description().toStdString();
     const auto second = finish(client.reportUsage("tok", "dev1", today, {past, today}, system));
     ASSERT_TRUE(second.ok());
-
     const qint64 nowMs = clock.now().toMSecsSinceEpoch();
     auto day = [nowMs](const DayRecord &r) {
         QJsonArray buckets;
@@ -136,7 +133,6 @@ TEST_F(WireTest, MonitoredPackagesQueriesByDeviceAndKeepsBlockedAppsOfThisPlatfo
     EXPECT_EQ(withDevice.value(), (QStringList{own + "firefox-esr", "web:example.com"}));
     const auto withoutDevice = finish(client.monitoredPackages("tok", ""));
     ASSERT_TRUE(withoutDevice.ok());
-
     const auto &requests = server.requests();
     EXPECT_EQ(requests[0].method, "GET");
     EXPECT_EQ(requests[0].query, "device_id=dev%201%2Bx");

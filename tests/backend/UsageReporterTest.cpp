@@ -48,17 +48,14 @@ TEST_F(UsageReporterTest, SuccessMarksWhatWasSentPrunesAndSaves)
     server.respond("/api/guard/heartbeat", slow);
     addTenDays();
     LogCapture log;
-
     auto cycle = reporter.report();
     ASSERT_TRUE(server.waitForRequests(1));
     ledger.add(5, at(3, 12));  // credited while the request is in flight
     finish(std::move(cycle));
-
     const QJsonObject body = server.requests().at(0).json();
     EXPECT_EQ(body["daily_usage"]["total_seconds"].toInteger(), 600);
     EXPECT_EQ(sentDays(0), (QStringList{"2026-03-06", "2026-03-07", "2026-03-08", "2026-03-09", "2026-03-10",
                                         "2026-03-11", "2026-03-12"}));
-
     const auto &days = ledger.days();
     EXPECT_EQ(days.count("2026-02-01"), 0u);             // pruned
     EXPECT_EQ(days.at("2026-03-05").reportedTotal, -1);  // not among the seven sent
@@ -66,7 +63,6 @@ TEST_F(UsageReporterTest, SuccessMarksWhatWasSentPrunesAndSaves)
     EXPECT_EQ(days.at("2026-03-12").reportedTotal, 120);  // what was sent, not the 125 it holds now
     EXPECT_EQ(days.at("2026-03-12").total(), 125);
     EXPECT_EQ(days.at("2026-03-14").reportedTotal, -1);  // today is never marked
-
     QFile file(ledger.storePath());
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(DayLedger::decode(file.readAll()).value(), days);
@@ -88,7 +84,6 @@ TEST_F(UsageReporterTest, ARefusedReportIsNarrowedToTheDayAtFault)
         server.respondOnce("/api/guard/heartbeat", code == 200 ? Response::json({}) : Response::text(code, refused));
     for (int cycle = 0; cycle < 6; ++cycle)
         finish(reporter.report());
-
     ASSERT_EQ(server.requests().size(), 6);
     // Refused (422), today alone, each day alone with 03-12 refused (400), then 03-12 no longer offered.
     const QStringList expected[] = {

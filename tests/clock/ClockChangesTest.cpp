@@ -20,7 +20,6 @@ namespace {
 // frontmost app is the monitored editor, an app nobody picked, or a locked screen. The list never fetches.
 struct MeasuringRig {
     enum class Front { Monitored, Other, Away };
-
     explicit MeasuringRig(const QDateTime &start, const QTimeZone &zone = QTimeZone::utc()) : clock(start, zone)
     {
         monitored.apply({platform::appPrefix() + QStringLiteral("org.example.Editor")});
@@ -39,7 +38,6 @@ struct MeasuringRig {
     }
 
     void run(qint64 seconds) { clock.advance(Millis(seconds * 1000)); }
-
     QTemporaryDir dir;
     VirtualClock clock;
     DayLedger ledger{dir.filePath(QStringLiteral("ledger.json")), clock};
@@ -74,7 +72,6 @@ TEST(DaylightSaving, ADayOfCountingLandsUnderItsLocalDateAndHours)
         EXPECT_EQ(day.tzOffsetMinutes, c.offsetMinutes);
         for (int h = 0; h < 24; ++h)
             EXPECT_EQ(day.buckets[static_cast<size_t>(h)], h == 0 ? 3599 : h == c.skippedHour ? 0 : 3600) << h;
-
         rig.run(1);  // the next local midnight starts the next day, whatever the UTC date is
         const QString nextKey = c.date.addDays(1).toString(Qt::ISODate);
         EXPECT_EQ(rig.ledger.days().at(nextKey).total(), 1);

@@ -20,7 +20,6 @@ TEST(DurableFile, ReplacesWholeOrFailsLeavingNoTemporaryFileAndKeepsAsideUnderFr
     QDir(dir.path()).mkdir(QStringLiteral("target"));  // the rename fails
     EXPECT_FALSE(writeFileAtomically(dir.filePath(QStringLiteral("target")), "x"));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("ledger.json")});
-
     const QDateTime when(QDate(2026, 3, 14), QTime(9, 30, 5));
     EXPECT_EQ(keepAside(path, when).value(), dir.filePath(QStringLiteral("ledger-unreadable-20260314-093005.json")));
     ASSERT_TRUE(writeFileAtomically(path, "two"));

@@ -85,7 +85,6 @@ TEST(CrashSafety, KilledAtRandomMomentsTheFilesStayWholeAndLoseAtMostAMinute)
             if (line.startsWith("saved "))
                 seconds = line.mid(6).toLongLong();
         ASSERT_GT(seconds, before) << "round " << round;
-
         const auto days = DayLedger::decode(readSmallFile(dir + QStringLiteral("/ledger.json"), 1 << 20).bytes);
         ASSERT_TRUE(days) << "round " << round << ": " << days.error().toStdString();
         ASSERT_EQ(days.value().size(), 1u) << "round " << round;  // hours of counting from 09:00: one day

@@ -19,7 +19,6 @@ namespace {
 class SmallDisk : public AgentFixture {
 protected:
     bool mounted = false;
-
     void SetUp() override
     {
         QDir().mkpath(supportDir());
@@ -55,7 +54,6 @@ TEST_F(SmallDisk, CountingGoesOnInMemoryAndEverythingIsSavedOnceTheDiskTakesWrit
     agent->start();
     advance(2min, 1s);
     ASSERT_GE(onDisk(), 60) << "the first minutes reach the disk";
-
     const QByteArray before = ledgerOnDisk();
     const qint64 countedBefore = agent->ledger().today(clock.now()).total();
     const QString filler = supportDir() + QStringLiteral("/filler");
@@ -78,7 +76,6 @@ TEST_F(SmallDisk, CountingGoesOnInMemoryAndEverythingIsSavedOnceTheDiskTakesWrit
     EXPECT_EQ(counted, countedBefore + 300) << "every second of the outage is counted in memory";
     EXPECT_EQ(ledgerOnDisk(), before) << "the saved ledger is left as it was";
     EXPECT_EQ(QDir(supportDir()).entryList({QStringLiteral("*.tmp-*")}, QDir::Files | QDir::Hidden), QStringList());
-
     QFile::remove(filler);
     advance(1min, 1s);
     EXPECT_GE(onDisk(), counted) << "the next save writes everything counted";

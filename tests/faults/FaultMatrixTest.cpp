@@ -63,7 +63,6 @@ class AgentReplies : public QObject {
 public:
     AgentReplies() { QCoreApplication::instance()->installEventFilter(this); }
     ~AgentReplies() override { QCoreApplication::instance()->removeEventFilter(this); }
-
     struct Count {
         std::size_t created;
         int open;
@@ -103,7 +102,6 @@ private:
 class FaultMatrix : public AgentFixture, public ::testing::WithParamInterface<FaultCase> {
 protected:
     AgentReplies replies;
-
     // Moves virtual time in steps until `until` holds or d passed, settling before each step.
     bool advanceSettled(
         std::chrono::milliseconds d, std::chrono::milliseconds step, bool trickle,
@@ -160,7 +158,6 @@ TEST_P(FaultMatrix, LoopsKeepTheirCadenceNothingIsLostAndTheDayIsConfirmedOnRetu
         return agent->lastBeat() && agent->monitored()->lastFetch() && requestsTo("/api/guard/heartbeat") == 1;
     }));
     advanceSettled(5s, 5s, false);  // the first cycle's answers are all in
-
     LogCapture log;
     const qint64 before = countedSeconds();
     const QString yesterday = DayLedger::dateKey(clock.now(), clock.timeZone());
@@ -170,7 +167,6 @@ TEST_P(FaultMatrix, LoopsKeepTheirCadenceNothingIsLostAndTheDayIsConfirmedOnRetu
     advanceSettled(20min, fault.requestSeconds == 60 ? 1s : 5s, fault.requestSeconds == 60);
     const QStringList during = log.lines();
     const QString all = during.join(QLatin1Char('\n'));
-
     EXPECT_EQ(countedSeconds() - before, 1200) << "every second in front of the monitored app, none twice";
     EXPECT_EQ(agent->monitored()->bundleIds().size(), 1) << "a failed refresh keeps the list it had";
     const auto beats = during.count(QStringLiteral("WARN ] heartbeat failed · ") + failure);
@@ -186,7 +182,6 @@ TEST_P(FaultMatrix, LoopsKeepTheirCadenceNothingIsLostAndTheDayIsConfirmedOnRetu
     EXPECT_TRUE(refreshes.first().startsWith(QStringLiteral("WARN ] monitored apps refresh failed · ") + failure))
         << refreshes.first().toStdString();
     EXPECT_EQ(during.filter(QStringLiteral("ERROR")).size(), 0) << all.toStdString();
-
     // The backend comes back, restarted (the answers it held are dropped): within one cycle yesterday is
     // confirmed with everything it counted.
     ASSERT_TRUE(server.setRefusing(true) && server.setRefusing(false));

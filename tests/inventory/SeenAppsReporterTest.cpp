@@ -37,7 +37,6 @@ protected:
     RealClock requestClock;  // the client's time limits, so that a lost answer fails in seconds
     LoopbackHttpServer server;
     test::FakeAppCatalog catalog;
-
     void SetUp() override
     {
         server.respond(seenPath, Response::json(R"({"recorded":2,"new":1,"skipped_system":0})"));
@@ -134,7 +133,6 @@ TEST_F(SeenAppsReporterTest, AFailedReportKeepsEverythingForTheNextFlush)
     EXPECT_EQ(r->pending().size(), 1u);
     QCoro::waitFor(r->flush());
     EXPECT_EQ(state().value("org.example.Notes"), "Notes|productivity");
-
     // A reporter dropped while its request is out is left alone when the answer comes.
     r->note(app("org.example.Late", "Late"));
     auto task = r->flush();
@@ -195,7 +193,6 @@ TEST(AppInventory, DescribesAnInstalledEntryAndARunningApp)
     };
     for (const auto &c : cases)
         EXPECT_EQ(AppInventory::describe(c.entry), c.expected) << c.label;
-
     test::FakeAppCatalog catalog;
     catalog.described.insert(QStringLiteral("game"), app("game", "Installed name", "  games "));
     EXPECT_EQ(AppInventory::describe(catalog, {QStringLiteral("game"), 10, QStringLiteral("Game"), {}}),

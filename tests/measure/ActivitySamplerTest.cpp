@@ -35,7 +35,6 @@ protected:
     test::FakeAppCatalog catalog;
     std::unique_ptr<ActivitySampler> sampler =
         std::make_unique<ActivitySampler>(clock, ledger, monitored, desktop, accessibility, catalog);
-
     void SetUp() override
     {
         monitored.apply({platform::appPrefix() + editor, QStringLiteral("web:Example.COM")});
@@ -46,7 +45,6 @@ protected:
     }
 
     qint64 total() const { return ledger.today(clock.now()).total(); }
-
     // Runs one tick that finds `elapsed` seconds since the previous one (the wall clock moves by the
     // difference, as a sleep or a clock change would) and returns the seconds credited.
     qint64 tickAfter(double elapsed)
@@ -127,7 +125,6 @@ TEST_F(SamplerTest, TheIdleBoundGivesTheVerdictsOfAReadingOnEveryTick)
         ASSERT_EQ(got, active ? (elapsed > 1 ? 2 : 1) : 0) << "tick " << t;
     }
     EXPECT_LE(desktop.idleCalls, away + 40) << "about one reading a minute while active";
-
     for (const double elapsed : {30.0, -5.0}) {
         lastInput = clock.now();
         tickAfter(1.0);

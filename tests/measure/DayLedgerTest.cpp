@@ -78,7 +78,6 @@ TEST_F(DayLedgerTest, BackfillIsTheSevenLatestUnconfirmedPastDaysOldestFirstAndP
         backfill << r.date;
     EXPECT_EQ(backfill, (QStringList{"2026-03-07", "2026-03-08", "2026-03-09", "2026-03-10", "2026-03-11", "2026-03-13",
                                      "2026-03-20"}));
-
     ledger.add(1, local("2026-02-12T12:00:00"));
     ledger.add(1, local("2026-02-11T23:59:59"));
     ledger.prune(30, local("2026-03-14T08:00:00"));

@@ -20,7 +20,6 @@ protected:
     std::unique_ptr<MenuWiring> wiring;
     std::unique_ptr<TrayMenu> tray;
     int quits = 0;
-
     ~MenuWiringFixture() override
     {
         if (agent)
@@ -51,7 +50,6 @@ TEST_F(MenuWiringFixture, ShowsThePairCodeThenThePairedAgentAndUnpairsOnlyAfterC
     EXPECT_EQ(openedTexts(*tray), expectedTexts(wiring->readings()));
     tray->menu()->actions().value(1)->trigger();
     EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("ABC234"));
-
     server.respond(
         QStringLiteral("/api/devices/setup-status/tok-1"),
         Response::json(
@@ -64,7 +62,6 @@ TEST_F(MenuWiringFixture, ShowsThePairCodeThenThePairedAgentAndUnpairsOnlyAfterC
     QApplication::clipboard()->setText(QStringLiteral("something else"));
     tray->menu()->actions().value(1)->trigger();
     EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("something else"));
-
     const MenuReadings now = wiring->readings();
     EXPECT_GE(now.todaySeconds, 4);
     EXPECT_EQ(now.verdict.value_or(MenuVerdict::idle()).kind, MenuVerdict::Kind::Counting);
@@ -72,15 +69,12 @@ TEST_F(MenuWiringFixture, ShowsThePairCodeThenThePairedAgentAndUnpairsOnlyAfterC
     EXPECT_EQ(paired, expectedTexts(now));
     EXPECT_EQ(paired.value(0), QStringLiteral("Counting for Robin && Kim")) << "a name's & is shown, not a mnemonic";
     EXPECT_TRUE(paired.contains(QStringLiteral("This computer: kids-pc (robin)")));
-
     ASSERT_TRUE(fennimar::test::choose(*tray, QStringLiteral("Unpair this computer…"), QStringLiteral("Keep Paired")));
     EXPECT_NE(stateAs<AgentStates::Paired>(), nullptr) << "keeping the pairing changes nothing";
     EXPECT_EQ(secrets->secrets.size(), 1u);
-
     ASSERT_TRUE(fennimar::test::choose(*tray, QStringLiteral("Unpair this computer…"), QStringLiteral("Unpair")));
     ASSERT_TRUE(waitFor([&] { return secrets->secrets.empty(); }));
     EXPECT_NE(stateAs<AgentStates::Unpaired>(), nullptr);
-
     ASSERT_TRUE(fennimar::test::choose(*tray, QStringLiteral("Quit Fennimar")));
     EXPECT_EQ(quits, 1);
 }

@@ -21,7 +21,6 @@ TEST(RefBackendSafety, AnotherLocalUserOrAWebPageGetsNothing)
     RefBackendProcess server({"--db", existing});
     ASSERT_TRUE(server.ok()) << server.error().toStdString();
     const quint16 port = server.port();
-
     const auto ticket = post(port, "/api/devices/setup-pending", kPendingBody).json();
     const QByteArray status = "/api/devices/setup-status/" + ticket.value("token").toString().toUtf8();
     ASSERT_EQ(request(port, "GET", status).status, 200);
@@ -29,7 +28,6 @@ TEST(RefBackendSafety, AnotherLocalUserOrAWebPageGetsNothing)
     EXPECT_FALSE(request(port, "GET", status).json().value("child_session_token").toString().isEmpty());
     EXPECT_EQ(request(port, "GET", status).json(), (QJsonObject{{"claimed", true}, {"expired", true}}));
     EXPECT_FALSE(server.log().contains(ticket.value("token").toString())) << server.log().toStdString();
-
     for (const QString &path : {existing, existing + "-wal", server.adminTokenPath()}) {
         SCOPED_TRACE(path.toStdString());
         EXPECT_TRUE(QFile::exists(path));
@@ -81,7 +79,6 @@ TEST(RefBackendOverview, HoldsWhatTheAgentSentAndThePageShowsItAsText)
                                 {day("2026-12-04", 20, 1800), day("2026-12-05", 9, 960)});
     ASSERT_EQ(post(server.port(), "/api/guard/heartbeat", body, claim->value("child_session_token").toString()).status,
               200);
-
     const auto overview = server.admin({"overview"});
     ASSERT_TRUE(overview.ok()) << overview.error().toStdString();
     const QJsonObject d = QJsonDocument::fromJson(*overview)["devices"][0].toObject();
@@ -91,7 +88,6 @@ TEST(RefBackendOverview, HoldsWhatTheAgentSentAndThePageShowsItAsText)
     EXPECT_EQ(days, (QStringList{"2026-12-06=30", "2026-12-05=960", "2026-12-04=1800"}));
     EXPECT_EQ(d["monitored"], (QJsonArray{QJsonObject{{"package_id", "linux:debian-xterm"}, {"is_blocked", true}},
                                           QJsonObject{{"package_id", "web:example.com"}, {"is_blocked", false}}}));
-
     const auto page = request(server.port(), "GET", "/?token=" + server.adminToken().toLatin1());
     ASSERT_EQ(page.status, 200);
     EXPECT_TRUE(page.body.contains(R"(data-hour="9" data-seconds="960")"));

@@ -13,7 +13,6 @@ namespace {
 class RefBackendFaultTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(server.ok()) << server.error().toStdString(); }
-
     RefBackendProcess server;
 };
 
@@ -108,7 +107,6 @@ TEST(RefBackendLimits, ConnectionCapsPerPeerAndInAllMakeRoomByAge)
     auto other = open(port, {}, "127.0.0.2"), fourth = open(port, ask, "127.0.0.2");
     EXPECT_TRUE(drain(*fourth, 1000).startsWith("HTTP/1.1 404 "));
     EXPECT_EQ(drain(*slow, 1000), "<closed>") << "the oldest of all made room, not the one from another address";
-
     std::vector<std::unique_ptr<QTcpSocket>> owed;
     for (const char *from : {"127.0.0.1", "127.0.0.2", "127.0.0.3"})
         owed.push_back(open(port, "GET /api/devices/setup-status/t HTTP/1.1\r\nHost: x\r\n\r\n", from));

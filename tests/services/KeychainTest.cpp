@@ -29,13 +29,11 @@ TEST(Keychain, ReplacesInPlaceKeepsThePreviousOnFailureAndNeverTakesALockedStore
     const auto key = std::make_pair(QStringLiteral("app.fennimar.Agent"), QStringLiteral("paired-identity-alice"));
     ASSERT_EQ(store.secrets.size(), 1u);
     EXPECT_EQ(PairedIdentity::fromJson(store.secrets.at(key)).value(), identity(QStringLiteral("kept")));
-
     store.writeFailure = QStringLiteral("the secret store refused access");
     EXPECT_EQ(QCoro::waitFor(keychain.save(identity(QStringLiteral("other")))).error(),
               QStringLiteral("Could not save the pairing: the secret store refused access."));
     store.writeFailure.clear();
     EXPECT_EQ(QCoro::waitFor(keychain.load()), identity(QStringLiteral("kept")));
-
     store.locked = true;
     test::LogCapture log;
     EXPECT_EQ(QCoro::waitFor(keychain.load()), std::nullopt);

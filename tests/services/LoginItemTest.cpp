@@ -64,7 +64,6 @@ TEST(LoginItem, RegistersOncePerVersionAndLogsEachOutcome)
         service.current = given.status;
         service.registerFailure = given.registerFailure;
         LoginItem item(service, V, given.isJob);
-
         test::LogCapture log;
         EXPECT_EQ(item.ensureRegistered(), expected.result);
         EXPECT_EQ(service.unregisterCalls, expected.unregisters);

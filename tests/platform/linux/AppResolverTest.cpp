@@ -31,7 +31,6 @@ TEST(AppResolverTest, MapsWindowsToDesktopEntriesInRuleOrder)
     for (const auto &[file, body] : entries)
         writeDesktopFile(dir.path(), QLatin1String(file), header + body);
     DesktopEntryCatalog catalog({{dir.path()}, {}, {}});
-
     const QString shell = QFileInfo(QStandardPaths::findExecutable("sh")).canonicalFilePath();
     const QString scope = "0::/user.slice/user-1000.slice/user@1000.service/app.slice/";
     struct Case {

@@ -61,7 +61,6 @@ TEST_F(DesktopEntryCatalogTest, InstalledAppsFollowTheXdgRules)
     EXPECT_EQ(ids, (std::vector<QString>{("a"), ("broken"), ("kde-konsole"), ("there"), ("xfcegnome")}));
     EXPECT_EQ(apps.at(("a")), (SeenApp{("a"), ("Heim A"), ("public.app-category.card-games")}));
     EXPECT_EQ(apps.at(("broken")).name, ("Broken above"));
-
     // Helpers are not offered but still describe the windows they own; hidden ids are gone.
     ASSERT_TRUE(catalog.find(("helper")));
     EXPECT_FALSE(catalog.find(("hidden")));

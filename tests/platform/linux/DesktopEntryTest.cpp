@@ -19,7 +19,6 @@ TEST(DesktopEntryTest, ParsesOnlyTheMainGroupWithEscapesAndLists)
     EXPECT_FALSE(entry.value("Exec")) << "a second main group must not override the first";
     EXPECT_FALSE(entry.boolean("NoDisplay")) << "only the exact word true is true";
     EXPECT_TRUE(entry.boolean("Hidden"));
-
     const DesktopEntry names = DesktopEntry::parse(
         "[Desktop Entry]\nName=C\nName[sr]=sr\nName[sr@latin]=sr@latin\nName[sr_RS]=sr_RS\nName[de]=de\n");
     const std::pair<const char *, const char *> locales[] = {

@@ -128,7 +128,6 @@ TEST(InhibitorTest, GnomesListIsReadAgainAtEachChange)
     };
     ASSERT_TRUE(server.registerVirtualObject(root, &manager, QDBusConnection::SubPath));
     ASSERT_TRUE(server.registerService(kGnome));
-
     GnomeInhibitors gnome(bus.connect());
     const std::vector<Inhibitor> both{held("/usr/lib/chromium/chromium", "Video Wake Lock", true),
                                       held("firefox-esr", "Playing audio", true)};

@@ -144,7 +144,6 @@ TEST_F(LinuxLoginServiceTest, RegistrationFollowsWhatTheSessionStarts)
         LinuxLoginService service(bus.connect(), o);
         EXPECT_EQ(service.usesSystemd(), unit);
         EXPECT_EQ(service.status(), LS::NotRegistered) << "a packaged unit nobody enabled is not turned off";
-
         // An earlier session left an enabled unit of ours: it starts at the next login only where
         // the session starts the target.
         writeFile(service.unitPath(), LoginDefinitions::unitFile(agent));
@@ -153,7 +152,6 @@ TEST_F(LinuxLoginServiceTest, RegistrationFollowsWhatTheSessionStarts)
         const LS expected = unit ? LS::Enabled : LS::NotRegistered;
         EXPECT_TRUE(waitUntil([&] { return service.status() == expected; }, 10000)) << "seen once the manager answers";
         writeFile(service.autostartPath(), LoginDefinitions::autostartEntry(agent));
-
         const auto registered = service.registerService();
         ASSERT_TRUE(registered) << registered.error().toStdString();
         EXPECT_EQ(service.status(), LS::Enabled);

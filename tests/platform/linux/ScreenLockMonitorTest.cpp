@@ -125,7 +125,6 @@ TEST(ScreenLockMonitorTest, FollowsLogindsLockedHintAndAScreenSaverBySignals)
     ASSERT_TRUE(logind.registerObject("/org/freedesktop/login1", &manager, kExport));
     ASSERT_TRUE(logind.registerObject(path, &sessionObject, kExport));
     ASSERT_TRUE(logind.registerService("org.freedesktop.login1"));
-
     ScreenLockMonitor monitor(system.connect(), session.connect(), QStringLiteral("7"), {}, selfIsDesktop);
     int changes = 0;
     QObject::connect(&monitor, &ScreenLockMonitor::lockedChanged, [&] { ++changes; });
@@ -140,7 +139,6 @@ TEST(ScreenLockMonitorTest, FollowsLogindsLockedHintAndAScreenSaverBySignals)
         EXPECT_TRUE(waitUntil([&, expected = locked] { return monitor.locked() == expected; })) << property;
     }
     EXPECT_EQ(changes, 4);
-
     FakeSaver saver;
     ASSERT_TRUE(saverBus.registerObject("/org/freedesktop/ScreenSaver", &saver, kExport));
     ASSERT_TRUE(saverBus.registerService("org.freedesktop.ScreenSaver"));

@@ -39,7 +39,6 @@ TEST(X11DesktopTest, FrontmostAppFollowsActivationAndIdleFollowsInput)
     VirtualClock clock;
     const auto evidence = std::make_shared<TamperEvidence>();
     X11Desktop desktop(clock, catalog, nullptr, x.display(), false, evidence);
-
     const std::tuple<const char *, const char *, const char *> cases[] = {
         {"XTerm", "debian-xterm", "X-Terminal"},
         {"Fennitest", "fennitest", "Fenni Test"},
@@ -79,7 +78,6 @@ TEST(X11DesktopTest, FrontmostAppFollowsActivationAndIdleFollowsInput)
     EXPECT_EQ(evidence->seenCount(), 1u);
     ASSERT_TRUE(x.activate(windows[0].first));
     EXPECT_TRUE(waitUntil([&] { return front() == "debian-xterm" && desktop.samplingProblem().isEmpty(); }));
-
     ASSERT_TRUE(x.xdotool({"mousemove", "10", "20"}));
     EXPECT_LT(desktop.secondsSinceInput().value_or(99), 1.0);
     EXPECT_TRUE(waitUntil([&] { return desktop.secondsSinceInput().value_or(0) >= 1.2; }, 5000));

@@ -36,7 +36,6 @@ TEST(MacRealSystem, SettingsAndKeychainRoundTrips)
     const test::ThrowawaySettings throwaway;
     platform::writeSetting(QStringLiteral("backendURL"), QStringLiteral("https://round.trip"));
     EXPECT_EQ(platform::readSetting(QStringLiteral("backendURL")), QStringLiteral("https://round.trip"));
-
     const QString service = QStringLiteral("app.fennimar.Agent.test-") + QUuid::createUuid().toString(QUuid::Id128);
     const QString account = QStringLiteral("round-trip");
     ASSERT_TRUE(MacKeychainStore::writeNow(service, account, "first").ok());

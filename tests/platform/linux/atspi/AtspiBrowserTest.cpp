@@ -50,7 +50,6 @@ TEST_P(AtspiBrowserTest, ReadsTheShowingPageOfTheBrowserInFront)
     };
     // A browser's first start on a cold machine takes far longer than a change of page.
     EXPECT_EQ(readUntil(url("one"), reader, 120000), url("one"));
-
     const struct {
         const char *keys, *typed;  // what the user does
         AddressOutcome expected;
