@@ -10,8 +10,7 @@ using Source = AgentConfig::Source;
 
 namespace {
 
-// The environment wins over the setting, the setting over the built-in URL; an empty variable still
-// wins and is then refused rather than skipped.
+// Environment over setting over built-in URL; an empty variable still wins and is refused.
 TEST(BackendURL, EnvironmentThenSettingThenBuiltIn)
 {
     test::TempHome home;
@@ -28,8 +27,7 @@ TEST(BackendURL, EnvironmentThenSettingThenBuiltIn)
     EXPECT_FALSE(AgentConfig::parseBackendURL(empty));
 }
 
-// Only absolute http(s) base URLs; plain http (which would carry the session token unencrypted)
-// only to this computer unless FENNIMAR_ALLOW_INSECURE_HTTP=1 allows it.
+// Absolute http(s) base URLs only; plain http only to this computer unless FENNIMAR_ALLOW_INSECURE_HTTP=1.
 TEST(BackendURL, OnlyHttpsOrHttpToThisComputerIsAccepted)
 {
     const struct {

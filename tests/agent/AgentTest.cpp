@@ -10,8 +10,7 @@ namespace {
 
 class AgentLifecycle : public AgentFixture {};
 
-// A stored identity: paired at once, heartbeat and list refresh without delay, a failed heartbeat
-// retried every 15 s with one line each, then "recovered"; the session token is never logged.
+// Stored identity: beat and refresh at once, a failed beat retried every 15 s, one line each; no token logged.
 TEST_F(AgentLifecycle, AStoredIdentityBeatsAtOnceAndEvery15sAndLogsTheExactLines)
 {
     const PairedIdentity id = storedIdentity();
@@ -49,8 +48,7 @@ TEST_F(AgentLifecycle, AStoredIdentityBeatsAtOnceAndEvery15sAndLogsTheExactLines
     EXPECT_TRUE(lines.filter(QStringLiteral("secret-session")).isEmpty());
 }
 
-// Reports go every 300 s, the monitored list is refreshed at start and after every third report;
-// counted seconds reach the disk within a minute even when every report is refused.
+// Reports every 300 s, list refreshed every third; counted seconds reach the disk within a minute regardless.
 TEST_F(AgentLifecycle, TheListIsRefreshedEveryThirdCycleAndCountingIsSavedEveryMinute)
 {
     storedIdentity();

@@ -31,8 +31,7 @@ inline QByteArray ticketJson(const char *expiresAt)
            "\"}";
 }
 
-// An agent on fakes and virtual time, talking real HTTP to a scripted loopback server. Network
-// replies arrive in real time while virtual time stands still; waitFor() pumps the event loop.
+// An agent on fakes and virtual time, on real HTTP to a loopback server; waitFor() pumps the event loop.
 class AgentFixture : public ::testing::Test {
 protected:
     TempHome home;

@@ -1,6 +1,4 @@
-// Faults that used to leave the agent looking healthy while it measured or reported nothing: a
-// secret store that cannot be read or written, reports refused
-// while the heartbeat succeeds, a desktop that cannot be watched.
+// Faults that once looked healthy: a failing secret store, reports refused under good beats, a blind desktop.
 #include "tests/agent/AgentTestSupport.h"
 
 using namespace fennimar;
@@ -27,9 +25,7 @@ protected:
     }
 };
 
-// A store that cannot be read at start is waited for, never taken as unpaired; one that cannot
-// delete is shown, never taken as unpaired; one that cannot store a claim ends pairing in Failed
-// with a sentence a parent can read, and nothing runs as if paired.
+// A store unreadable, undeletable or unwritable is never taken as unpaired; a failed claim ends in Failed.
 TEST_F(AgentTrouble, AFailingSecretStoreIsShownAndNothingRunsOnAGuess)
 {
     for (const bool locked : {true, false}) {

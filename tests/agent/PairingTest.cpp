@@ -13,9 +13,7 @@ const QByteArray goodTicket = ticketJson("2026-03-14T09:10:00.000Z");
 
 class Pairing : public AgentFixture {};
 
-// What the backend says, or fails to say, decides the outcome. A failure ends in Failed with the
-// client's sentence and one ERROR line, nothing stored, and nothing asked again until the user asks
-// for a new code.
+// A failure ends in Failed with the client's sentence, one ERROR line, nothing stored, nothing asked again.
 TEST_F(Pairing, TheAnswersDecideTheOutcome)
 {
     struct Row {
@@ -106,9 +104,7 @@ TEST_F(Pairing, AnUnreadableExpiryIsFiveMinutesAndIsNeverPolledPastIt)
     EXPECT_EQ(requestsTo("/api/devices/setup-status/tok-1"), sent);
 }
 
-// Pairing begins only on an unpaired computer; cancelling stops the pairing task and nothing else,
-// without reading the store (no code left on screen behind a locked keyring), and a paired
-// computer that is asked to cancel goes on counting with the same list and heartbeat.
+// Pairing only when unpaired; cancel stops pairing alone, reads no store, and leaves a paired agent counting.
 TEST_F(Pairing, EachActionDoesOnlyWhatItsStateAllows)
 {
     server.respond(ticketPath, Response::json(goodTicket));

@@ -1,6 +1,4 @@
-// What the real program accepts at start-up, in a home of its own with no display and no buses,
-// talking to a closed loopback port: which backend URL, which support directory it keeps the ledger
-// in, and that one support directory means one agent.
+// The real program at start-up in a home of its own (no display, no buses, a closed backend port).
 #include "platform/PlatformPaths.h"
 #include "platform/UserSettings.h"
 #include "tests/support/TempHome.h"
@@ -23,8 +21,7 @@ namespace {
 
 using fennimar::test::ScopedEnv;
 
-// Where this platform puts the agent's support directory and log in `home`, asked of the platform
-// under the environment the agent gets (Linux: the XDG folders below; macOS: ~/Library).
+// The agent's support directory and log in `home`, as the platform places them under the agent's environment.
 struct Places {
     QString support, log;
     explicit Places(const QString &home)
@@ -88,8 +85,7 @@ TEST(AgentStartup, RefusesWhatCouldLeakOrStallAndRunsWithTheRest)
         return QDir().mkpath(file.section('/', 0, -2)) && ::mkfifo(QFile::encodeName(file), 0600) == 0;
     };
     std::optional<AgentRun> first;  // the agent already running on the same support directory
-    // Another program holding the agent's lock file (this test) or its bus name (a copy of the agent
-    // under another file name, on a bus of the test's own).
+    // Another program holding the lock file (this test) or the bus name (a renamed agent copy, on our bus).
     std::optional<QLockFile> foreignLock;
     QTemporaryDir busDirectory;
     QProcess bus;

@@ -118,8 +118,7 @@ TEST_F(WireTest, UsageReportCarriesTodayAndBackfillOnlyWhenThereIsSome)
 
 TEST_F(WireTest, MonitoredPackagesQueriesByDeviceAndKeepsBlockedAppsOfThisPlatformAndSites)
 {
-    // This platform's blocked apps and every blocked site; another platform's, an unblocked one and an
-    // upper-case prefix are left out.
+    // This platform's blocked apps and all blocked sites; other platforms', unblocked, upper-case prefix: out.
     const QString own = platform::appPrefix();
     server.respond("/api/guard/my-installed-apps",
                    Response::json(QString(R"({"apps":[{"package_id":"%1firefox-esr","is_blocked":true},

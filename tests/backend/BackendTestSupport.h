@@ -44,8 +44,7 @@ inline void finish(QCoro::Task<void> task, std::chrono::milliseconds limit = std
         limit);
 }
 
-// A client on a loopback server. The clock is virtual: request bodies carry its fixed time, and its
-// request limits never fire unless a test moves it; finish() bounds every wait instead.
+// A client on a loopback server and a virtual clock that fires no limit unless moved; finish() bounds waits.
 class LoopbackClientTest : public ::testing::Test {
 protected:
     using Response = LoopbackHttpServer::Response;

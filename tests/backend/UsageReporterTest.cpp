@@ -1,5 +1,4 @@
-// A usage report cycle against a loopback backend: what is sent, marked, pruned, saved and logged, and
-// how a refused report is narrowed.
+// A usage report cycle against a loopback backend: what is sent, marked, pruned, saved, logged and narrowed.
 #include "backend/UsageReporter.h"
 #include "tests/backend/BackendTestSupport.h"
 #include "tests/support/LogCapture.h"
@@ -71,8 +70,7 @@ TEST_F(UsageReporterTest, SuccessMarksWhatWasSentPrunesAndSaves)
     EXPECT_TRUE(log.lines().contains("INFO ] usage reported · today=600s · backfill=7 day(s)"));
 }
 
-// A report the backend refuses as malformed (400, 422) must not block every later report: today
-// goes alone, then each unconfirmed day alone, and a day refused alone is no longer offered.
+// A 400/422 report: today alone, then each unconfirmed day alone; a day refused alone is offered no more.
 TEST_F(UsageReporterTest, ARefusedReportIsNarrowedToTheDayAtFault)
 {
     // Today is 2026-03-14; three unconfirmed days, of which the backend refuses 03-12.

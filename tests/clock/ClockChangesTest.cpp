@@ -16,8 +16,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// The measuring half of the agent on a virtual clock: a sampler crediting a ledger from a fake desktop whose
-// frontmost app is the monitored editor, an app nobody picked, or a locked screen. The list never fetches.
+// Sampler and ledger on a virtual clock, the front app monitored, unpicked or locked; the list never fetches.
 struct MeasuringRig {
     enum class Front { Monitored, Other, Away };
     explicit MeasuringRig(const QDateTime &start, const QTimeZone &zone = QTimeZone::utc()) : clock(start, zone)
@@ -49,9 +48,7 @@ struct MeasuringRig {
     ActivitySampler sampler{clock, ledger, monitored, desktop, accessibility, catalog};
 };
 
-// A spring change in Europe and an autumn change in America: the day lands under its own local date,
-// the skipped hour stays empty, the repeated hour is credited up to its 3600 s, and "today" and the
-// backfill follow local dates, not UTC ones.
+// DST both ways: local dates, the skipped hour empty, the repeated one capped at 3600 s, backfill by local date.
 TEST(DaylightSaving, ADayOfCountingLandsUnderItsLocalDateAndHours)
 {
     const struct {
@@ -82,8 +79,7 @@ TEST(DaylightSaving, ADayOfCountingLandsUnderItsLocalDateAndHours)
     }
 }
 
-// A jump is never credited as time spent; counting resumes on the next tick under the day and hour
-// the clock now shows, and the days it lands on are offered to the backend as any other.
+// A jump is never credited; counting resumes under the new day and hour, and those days are reported as any.
 TEST(WallClockJump, TheJumpCreditsNothingAndCountingResumesWhereTheClockNowIs)
 {
     const struct {

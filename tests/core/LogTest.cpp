@@ -10,8 +10,7 @@ using namespace fennimar;
 
 namespace {
 
-// The layout byte for byte; text from outside (a backend's error body) cannot forge a line, since
-// control characters are written escaped.
+// The layout byte for byte; control characters from outside are escaped, so they cannot forge a line.
 TEST(LogLine, LayoutIsExactAndControlCharactersAreEscaped)
 {
     const struct {
@@ -33,8 +32,7 @@ TEST(LogLine, LayoutIsExactAndControlCharactersAreEscaped)
     }
 }
 
-// The log is the user's alone, but only its own folder is tightened: macOS keeps it in ~/Library/Logs,
-// which every app of the user shares.
+// The log is private, but only its own folder is tightened (macOS' ~/Library/Logs is shared by all apps).
 TEST(LogFile, TightensItsOwnFolderAndFileOnly)
 {
     const struct {

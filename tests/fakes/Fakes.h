@@ -69,8 +69,7 @@ public:
     QString userName() override { return QStringLiteral("robin"); }
 };
 
-// A scriptable start-at-login registration that counts its calls. A successful registration makes
-// the status Enabled, a successful unregistration NotRegistered, as the real services do.
+// A scriptable login registration counting its calls; (un)registering sets Enabled/NotRegistered as real ones.
 class FakeLoginService final : public LoginService {
 public:
     Status current = Status::NotRegistered;
@@ -89,8 +88,7 @@ private:
     }
 };
 
-// An in-memory secret store. Locked (reads say Locked, writes and removals fail and change nothing)
-// or unavailable (every call fails as if no store ran); writes can fail on their own. Never suspends.
+// An in-memory secret store: locked (reads Locked, writes fail), unavailable, or failing writes. Never suspends.
 class FakeSecretStore final : public SecretStore {
 public:
     bool locked = false, unavailable = false;

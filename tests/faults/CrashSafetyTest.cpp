@@ -1,6 +1,4 @@
-// Killed with SIGKILL at random moments while it counts and saves, a process leaves a ledger that the
-// next start reads whole, holding every second up to the last save. The child is this test binary
-// running the disabled test below; FENNIMAR_CRASH_ROUNDS sets the number of kills (10; 100 by hand).
+// SIGKILLed at random while saving (FENNIMAR_CRASH_ROUNDS, 10), the child leaves a whole ledger up to its save.
 #include "core/Log.h"
 #include "measure/DayLedger.h"
 #include "core/DurableFile.h"
@@ -24,8 +22,7 @@ namespace {
 constexpr const char *dirVariable = "FENNIMAR_CRASH_DIR";
 constexpr qint64 saveEvery = 60;  // counted seconds between saves, as the agent's minute save
 
-// The child: counts one second per tick on a virtual clock, as fast as it can, saves the ledger
-// every minute of counting and prints what it saved. Runs until it is killed.
+// The child: one second a tick on virtual time, a save every counted minute, printed. Runs until killed.
 TEST(CrashChild, DISABLED_CountsAndSavesUntilKilled)
 {
     const QString dir = qEnvironmentVariable(dirVariable);
@@ -48,8 +45,7 @@ TEST(CrashChild, DISABLED_CountsAndSavesUntilKilled)
 
 TEST(CrashSafety, KilledAtRandomMomentsTheFilesStayWholeAndLoseAtMostAMinute)
 {
-    // The log's writer thread is started before the first child: ThreadSanitizer loses the main
-    // thread's locking after QProcess's fork, and a writer started later is reported as racing.
+    // Writer thread first: TSan loses the main thread's locks after QProcess's fork, and reports a late one.
     Log::drain();
     const QTemporaryDir tmp;
     const QString dir = tmp.path();
@@ -66,8 +62,7 @@ TEST(CrashSafety, KilledAtRandomMomentsTheFilesStayWholeAndLoseAtMostAMinute)
         child.start(QCoreApplication::applicationFilePath(),
                     {QStringLiteral("--gtest_filter=CrashChild.*"), QStringLiteral("--gtest_also_run_disabled_tests")});
         ASSERT_TRUE(child.waitForStarted(10000));
-        // Wait for a random number of saves, then a random moment more, so the kill lands anywhere:
-        // between saves, inside the write of the temporary file, around the rename.
+        // A random number of saves, then a random moment: the kill lands between saves, in a write, at rename.
         const int saves = static_cast<int>(random.bounded(1, 6));
         QByteArray output;
         const QDeadlineTimer deadline(20000);

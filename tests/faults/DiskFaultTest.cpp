@@ -1,6 +1,4 @@
-// The support directory on a small tmpfs of its own (skipped without CAP_SYS_ADMIN) fills up: the agent
-// counts on in memory, logs one ERROR line per save attempt, not per tick, leaves the last saved ledger
-// untouched and no temporary files, and saves everything once the disk has room again.
+// A full tmpfs (needs CAP_SYS_ADMIN): one ERROR per save, the last ledger kept, no temp files, all saved later.
 #include "tests/agent/AgentTestSupport.h"
 
 #include <QDir>

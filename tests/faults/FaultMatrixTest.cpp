@@ -1,6 +1,4 @@
-// The whole agent on virtual time against a backend that misbehaves in one way at a time, after a
-// good start and across midnight: the exact log line of each loop, the loops' cadence, every
-// counted second kept, and the unconfirmed day confirmed once the backend is back.
+// The agent on virtual time against one backend fault across midnight: log lines, cadence, no second lost.
 #include "tests/agent/AgentTestSupport.h"
 
 #include <QDeadlineTimer>
@@ -19,8 +17,7 @@ namespace {
 
 const QString usagePath = QStringLiteral("/api/guard/heartbeat");
 
-// One way for the backend to fail. The agent's limits run on virtual time: an answer held back is
-// a stall, a trickle outlives the overall limit.
+// One backend fault, on virtual time: an answer held back is a stall, a trickle outlives the overall limit.
 struct FaultCase {
     const char *name;
     std::optional<Response> everywhere;  // the answer of every route; none: nothing listens
@@ -56,9 +53,7 @@ const FaultCase faultCases[] = {
      "Redirect to another origin refused: http://127.0.0.2:9", 80, 4},
 };
 
-// The agent's requests as Qt holds them: each reply is a child of its QNetworkAccessManager, which is told of
-// it on creation (ChildAdded, while it is being built: sorted once the loop ran), and is unfinished until its
-// answer was taken in or it was stopped.
+// The agent's QNetworkReplys, seen as children added to a QNetworkAccessManager, open until finished.
 class AgentReplies : public QObject {
 public:
     AgentReplies() { QCoreApplication::instance()->installEventFilter(this); }
@@ -114,10 +109,7 @@ protected:
         return until();
     }
 
-    // Runs the event loop (virtual time stands still) until the agent has no request open but those the server
-    // answers slowly on purpose, each of which has reached it and, when trickled, taken bytes in since the step:
-    // then whatever the loopback delivers late cannot move a virtual timeout, and a loaded machine only makes
-    // the test slower. Real time only bounds the wait.
+    // Pumps events (virtual time still) until every open request is one the server holds on purpose.
     void settle(bool trickle)
     {
         replies.markMoves();
@@ -171,8 +163,7 @@ TEST_P(FaultMatrix, LoopsKeepTheirCadenceNothingIsLostAndTheDayIsConfirmedOnRetu
     EXPECT_EQ(agent->monitored()->bundleIds().size(), 1) << "a failed refresh keeps the list it had";
     const auto beats = during.count(QStringLiteral("WARN ] heartbeat failed · ") + failure);
     const auto reports = during.count(QStringLiteral("WARN ] usage report failed · ") + failure);
-    // One line per attempt, all alike: a beat 15 s after the last one ended, a report 300 s after the
-    // last one's three requests ended.
+    // One line per attempt: a beat 15 s after the last ended, a report 300 s after its three requests ended.
     EXPECT_EQ(beats, fault.beats) << all.toStdString();
     EXPECT_EQ(reports, fault.reports) << all.toStdString();
     EXPECT_EQ(during.filter(QStringLiteral("heartbeat failed")).size(), beats);
@@ -182,8 +173,7 @@ TEST_P(FaultMatrix, LoopsKeepTheirCadenceNothingIsLostAndTheDayIsConfirmedOnRetu
     EXPECT_TRUE(refreshes.first().startsWith(QStringLiteral("WARN ] monitored apps refresh failed · ") + failure))
         << refreshes.first().toStdString();
     EXPECT_EQ(during.filter(QStringLiteral("ERROR")).size(), 0) << all.toStdString();
-    // The backend comes back, restarted (the answers it held are dropped): within one cycle yesterday is
-    // confirmed with everything it counted.
+    // The backend restarts (held answers dropped): within one cycle yesterday is confirmed whole.
     ASSERT_TRUE(server.setRefusing(true) && server.setRefusing(false));
     server.respondEverywhere({});  // the fixture's good answers
     const qsizetype reportedBefore = log.lines().filter(QStringLiteral("usage reported")).size();

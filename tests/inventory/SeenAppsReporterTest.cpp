@@ -66,8 +66,7 @@ protected:
     }
 };
 
-// Whatever the file held, the apps the backend does not hold yet are sent, and the file is rewritten
-// as the object of what it holds.
+// Whatever the file held, apps the backend lacks are sent and the file is rewritten as an object.
 TEST_F(SeenAppsReporterTest, StateFileFormsAndDamage)
 {
     const struct {
@@ -101,8 +100,7 @@ TEST_F(SeenAppsReporterTest, StateFileFormsAndDamage)
     }
 }
 
-// A failure that is not about the content (the device: 403, 404; the moment: 408, 409, 429, 5xx)
-// costs one request, sets nothing aside and is kept for the menu until a flush succeeds.
+// A failure not about content (403, 404, 408, 409, 429, 5xx): one request, nothing set aside, kept for the menu.
 TEST_F(SeenAppsReporterTest, AFailedReportKeepsEverythingForTheNextFlush)
 {
     auto r = reporter();
@@ -140,8 +138,7 @@ TEST_F(SeenAppsReporterTest, AFailedReportKeepsEverythingForTheNextFlush)
     QCoro::waitFor(std::move(task));
 }
 
-// Hostile or numerous apps must not stop app reporting: names are capped, requests carry at most
-// 100 apps, and a batch the backend refuses is split until the app at fault stands alone.
+// Numerous or hostile apps: names capped, at most 100 apps per request.
 TEST_F(SeenAppsReporterTest, ManyAppsGoInRequestsOfAHundredWithCappedNames)
 {
     auto r = reporter();

@@ -45,8 +45,7 @@ protected:
     }
 
     qint64 total() const { return ledger.today(clock.now()).total(); }
-    // Runs one tick that finds `elapsed` seconds since the previous one (the wall clock moves by the
-    // difference, as a sleep or a clock change would) and returns the seconds credited.
+    // One tick `elapsed` seconds after the last (the wall clock moves by the difference); the credit.
     qint64 tickAfter(double elapsed)
     {
         const qint64 before = total();
@@ -101,10 +100,7 @@ TEST_F(SamplerTest, CreditFollowsTheElapsedTimeTheLockAndTheTimeSinceInput)
     }
 }
 
-// Reference equivalence: a user who types in bursts and leaves, with the time since input the
-// desktop would really report and now and then a tick that finds 3 s passed on the wall clock. Every
-// credit equals the one a reading on every tick gives, while the desktop is asked about once a
-// minute when the user is active. A suspend-sized gap or a clock set back forgets what a reading proved.
+// Sparse reads credit what a read every tick does; a suspend-sized gap or a clock set back forgets the bound.
 TEST_F(SamplerTest, TheIdleBoundGivesTheVerdictsOfAReadingOnEveryTick)
 {
     QDateTime lastInput = clock.now();

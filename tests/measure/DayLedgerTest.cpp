@@ -49,7 +49,6 @@ protected:
 };
 
 // A zone 5:45 ahead of UTC: the offset in whole minutes, the key and the hour of the local date.
-// (Daylight-saving changes are checked on a whole day of ticks.)
 TEST(LedgerZones, KeyHourAndOffsetFollowTheClocksZone)
 {
     QTemporaryDir dir;

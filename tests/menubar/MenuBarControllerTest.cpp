@@ -137,8 +137,7 @@ TEST(MenuBarController, WholeMenuForEachState)
     }
 }
 
-// Each reading has its line (a trouble line once: what keeps the agent from measuring or reporting
-// while its heartbeat still succeeds), and the icon warns when the user must act.
+// Each reading has its line (a trouble line once), and the icon warns when the user must act.
 TEST(MenuBarController, LinesFollowTheirReadingsAndTheIconWarns)
 {
     const auto verdict = [](MenuVerdict v) { return [=](R r) { r.verdict = v; }; };
@@ -215,8 +214,7 @@ public:
     void setActionHandler(ActionHandler) override {}
 };
 
-// Notifications only while no tray icon shows the menu; a failure as a fixed sentence (its reason
-// may be a server's text), and no text from outside draws a line of its own.
+// Notified only without a tray; a failure as a fixed sentence; no outside text draws a line of its own.
 TEST(NoticeBoard, WhatIsNotifiedAndHow)
 {
     const struct {

@@ -79,8 +79,7 @@ TEST_F(MenuWiringFixture, ShowsThePairCodeThenThePairedAgentAndUnpairsOnlyAfterC
     EXPECT_EQ(quits, 1);
 }
 
-// The command line hears the outcome of its own request: a refusal or a failure with its reason
-// (a non-zero exit), never a state from before the request or an answer before the deletion.
+// The command line hears its own request's outcome (a refusal or failure exits non-zero), never a stale state.
 TEST_F(MenuWiringFixture, EachCommandIsAnsweredWithItsOwnOutcome)
 {
     const QString ticket = QStringLiteral("/api/devices/setup-pending"),

@@ -55,8 +55,7 @@ inline QStringList expectedTexts(const MenuReadings &readings)
     return out;
 }
 
-// Opens the menu, triggers the entry with this text (false when there is none) and, when `answer`
-// is set, answers the question that follows by pressing that button within 5 s.
+// Triggers the menu entry with this text (false: none) and presses `answer` in the question that follows.
 inline bool choose(TrayMenu &tray, const QString &entry, std::optional<QString> answer = std::nullopt)
 {
     openedTexts(tray);  // a menu entry triggers once the menu has been shown and closed, as a click does

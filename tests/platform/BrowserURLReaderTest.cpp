@@ -1,5 +1,4 @@
-// The reference walk over an application's element tree (the macOS reader's): breadth first, at most
-// 1,500 elements on 12 levels, a web area's address first, else the first address-like text field.
+// The element-tree walk: breadth first, 1,500 elements on 12 levels, a web area's address, else a URL field.
 #include "platform/BrowserURLReader.h"
 #include "core/SiteHost.h"
 #include "tests/fakes/FakeElementTree.h"

@@ -21,8 +21,7 @@ inline std::unique_ptr<QTcpSocket> open(quint16 port, const QByteArray &bytes = 
     return socket;
 }
 
-// All that came back within ms (pipelined answers and headers as sent), then "<closed>" when the
-// server closed the connection.
+// All that came back within ms, then "<closed>" when the server closed the connection.
 inline QByteArray drain(QTcpSocket &socket, int ms)
 {
     QByteArray all;
@@ -38,8 +37,7 @@ struct HttpAnswer {
     QJsonObject json() const { return QJsonDocument::fromJson(body).object(); }
 };
 
-// One request that asks the server to close after its answer. `headers` are extra "Name: value\r\n"
-// lines; a Host among them replaces the one naming this server.
+// One request asking to close after the answer; `headers` are extra lines (a Host among them replaces ours).
 inline HttpAnswer request(quint16 port, const QByteArray &method, const QByteArray &target, const QByteArray &body = {},
                           QByteArray headers = {})
 {

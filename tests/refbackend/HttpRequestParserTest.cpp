@@ -7,8 +7,7 @@
 namespace fennimar::refbackend {
 namespace {
 
-// What a stream frames to: "METHOD target body" per request, then "<status>" for a refusal, "+" when
-// more is awaited, "+100" when a "100 Continue" is owed.
+// Framing: "METHOD target body" per request, "<status>" for a refusal, "+" awaiting more, "+100" owed.
 QByteArray frame(const QByteArray &stream)
 {
     HttpRequestParser parser({128, 16, 64});
@@ -59,8 +58,7 @@ TEST(HttpRequestParser, FramesWhatItCanAndRefusesWhatWouldLetTwoReadersDisagree)
     }
 }
 
-// Each byte of a head is scanned once: rescanned from its start on every read, 60 KB sent a byte at a
-// time cost half a second of processor time.
+// Each head byte is scanned once (rescanning cost 0.5 s of CPU for 60 KB sent a byte at a time).
 TEST(HttpRequestParser, AHeadSentAByteAtATimeIsScannedOnce)
 {
     HttpRequestParser parser({64 * 1024, 16, 64});

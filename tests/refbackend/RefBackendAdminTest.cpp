@@ -9,9 +9,7 @@ using namespace fennimar::test;
 
 namespace {
 
-// Left running on a shared machine, the server must give nothing to another local user or to a
-// page in the child's browser: no secret in its log or files, a ticket's session handed out once,
-// and admin routes that want the owner's token, this server's own Host and a JSON body type.
+// No secret to other users or pages: none logged, a session handed out once, admin needs token, Host, JSON.
 TEST(RefBackendSafety, AnotherLocalUserOrAWebPageGetsNothing)
 {
     QTemporaryDir dir;

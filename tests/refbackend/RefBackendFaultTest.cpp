@@ -54,8 +54,7 @@ TEST_F(RefBackendFaultTest, BodiesOfTheWrongSizeShapeOrTypeAreRefusedWithAReason
 TEST_F(RefBackendFaultTest, AnswersOnOneConnectionKeepRequestOrderAndHonourConnectionClose)
 {
     ASSERT_TRUE(server.admin({"fault", "--route", "setup-status", "--kind", "delay", "--delay-ms", "300"}).ok());
-    // Two pipelined requests: the first is held back, the second is answered at once by its route,
-    // yet the answers must leave in request order. The last asks the server to close.
+    // Two pipelined requests, the first held back: the answers leave in order; the last asks to close.
     const QByteArray all = drain(*open(server.port(),
                                        "GET /api/devices/setup-status/first HTTP/1.1\r\nHost: x\r\n\r\n"
                                        "GET /api/nowhere HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n"),
@@ -66,8 +65,7 @@ TEST_F(RefBackendFaultTest, AnswersOnOneConnectionKeepRequestOrderAndHonourConne
     EXPECT_TRUE(all.contains("Connection: close"));
 }
 
-// A client that sends too little, too slowly, wrongly or nothing at all is answered and let go,
-// and an idle one is closed: none holds a connection for ever.
+// A slow, silent, malformed or idle client is answered and closed: none holds a connection for ever.
 TEST(RefBackendLimits, SlowSilentMalformedAndIdleConnectionsAreClosed)
 {
     RefBackendProcess server({"--request-timeout", "1", "--keep-alive", "1"});
@@ -89,8 +87,7 @@ TEST(RefBackendLimits, SlowSilentMalformedAndIdleConnectionsAreClosed)
     }
 }
 
-// At a cap the connection that waited longest without a request in hand makes room; when every one
-// is owed an answer, the newcomer is told 503.
+// At a cap the longest-waiting connection without a request makes room; when all are owed answers, 503.
 TEST(RefBackendLimits, ConnectionCapsPerPeerAndInAllMakeRoomByAge)
 {
     RefBackendProcess server({"--max-per-peer", "2", "--max-connections", "3"});
@@ -115,8 +112,7 @@ TEST(RefBackendLimits, ConnectionCapsPerPeerAndInAllMakeRoomByAge)
     EXPECT_TRUE(drain(*open(port, ask, "127.0.0.4"), 1000).startsWith("HTTP/1.1 503 "));
 }
 
-// A client pipelining requests without reading the answers is read no further than the answers it
-// left (its socket buffers and 256 KB): without that the server grew from 18 MB to 168 MB.
+// A pipeliner reading no answers is not read further (without it the server grew from 18 MB to 168 MB).
 TEST_F(RefBackendFaultTest, AClientThatLeavesItsAnswersUnreadIsNotReadEither)
 {
     QTcpSocket socket;
@@ -143,8 +139,7 @@ TEST_F(RefBackendFaultTest, AWellBehavedClientIsAnsweredWhile200SlowOnesAreHeld)
     EXPECT_EQ(std::count_if(slow.begin(), slow.end(), [](const auto &s) { return drain(*s, 1).isEmpty(); }), 200);
 }
 
-// Anyone may ask for a pair code: ten a minute from one address, each listed apart from the paired
-// devices until its code expires, and then gone.
+// Pair codes: ten a minute per address, listed apart from devices until they expire, then gone.
 TEST(RefBackendSetups, AskingIsRateLimitedAndUnclaimedSetupsAreListedApartUntilTheyExpire)
 {
     RefBackendProcess server({"--code-lifetime", "6"});

@@ -17,8 +17,7 @@ PairedIdentity identity(const QString &device)
             QDateTime::fromMSecsSinceEpoch(1773478800250, QTimeZone::utc())};
 }
 
-// The store's rules against a fake store, so that they run wherever the agent does; what a real
-// locked or missing store answers is driven by QtKeychainStoreTest.
+// The store's rules on a fake store; a real locked or missing store is driven by QtKeychainStoreTest.
 TEST(Keychain, ReplacesInPlaceKeepsThePreviousOnFailureAndNeverTakesALockedStoreForEmpty)
 {
     test::FakeSecretStore store;

@@ -73,9 +73,7 @@ TEST(LoginItem, RegistersOncePerVersionAndLogsEachOutcome)
     }
 }
 
-// Only an installed, non-headless copy (or one opted in) registers; a copy other than the job hands
-// over to an enabled job; the job exits so that launchd restarts it after a quit and never after
-// finding another copy (KeepAlive restarts unsuccessful exits only).
+// Only an installed, non-headless (or opted-in) copy registers; others hand over; KeepAlive after failures only.
 TEST(LoginItem, StartDecisionAndExitStatuses)
 {
     using Start = LoginItem::Start;

@@ -107,8 +107,7 @@ QString DesktopSession::start(bool accessibility)
 
 QString DesktopSession::startX()
 {
-    // A window manager that exits at once (seen when another test's X server had just left the same
-    // display number) gets a fresh server.
+    // A window manager that exits at once (X server just left the display number) gets a fresh server.
     QString why = "Xvfb did not start";
     for (int attempt = 0; attempt < 3; ++attempt) {
         // -displayfd picks a free display number, so tests running side by side never collide.

@@ -7,8 +7,7 @@
 
 namespace fennimar::test {
 
-// Collects what is written to standard error while it lives. lines() gives each log line without
-// its "[fennimar HH:mm:ss " prefix, so "WARN ] message" checks the level word and the message.
+// Collects standard error while it lives; lines() drops the "[fennimar HH:mm:ss " prefix: "WARN ] message".
 class LogCapture {
 public:
     LogCapture() : m_file(std::tmpfile()), m_saved(::dup(STDERR_FILENO))

@@ -114,8 +114,7 @@ void LoopbackHttpServer::sendBody(const std::shared_ptr<Connection> &c, const Re
     end = reset ? std::min(end, r.resetAfterBytes) : end;
     c->socket->write(r.body.mid(offset, end - offset));
     if (reset) {
-        // SO_LINGER 0 makes the close a reset: what a crashing server or a middlebox dropping state
-        // looks like to the client.
+        // SO_LINGER 0 makes the close a reset, as a crashing server or a middlebox does.
         c->socket->flush();
         const linger hard{1, 0};
         ::setsockopt(static_cast<int>(c->socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);

@@ -16,11 +16,8 @@
 
 namespace fennimar::test {
 
-// A real HTTP/1.1 server on 127.0.0.1 with a free port, for tests of anything that calls the backend.
-// Responses are scripted per path (the query is ignored when matching); every request is recorded; an
-// unscripted path answers 404. Framing is the reference backend's own parser. It can refuse connections
-// and take them again on its port, so a client configured with its URL sees the backend go and come
-// back. Works while the test runs the Qt event loop.
+// A real HTTP/1.1 server on a free 127.0.0.1 port: responses scripted per path (query ignored), requests
+// recorded, 404 otherwise; it can refuse and listen again on the same port. Needs the Qt event loop running.
 class LoopbackHttpServer : public QObject {
     Q_OBJECT
 public:
@@ -72,8 +69,7 @@ public:
     quint16 port() const { return m_port; }
     QUrl baseUrl() const { return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port)); }
 
-    // Refusing closes the listening socket and every open connection; not refusing listens on the
-    // same port again (false when it was taken meanwhile).
+    // Refusing closes the listener and all connections; not refusing listens again (false: port taken).
     bool setRefusing(bool refusing);
     // Requests whose answer is slow on purpose (a delay or a trickle) and not yet sent whole.
     int answersHeld() const;

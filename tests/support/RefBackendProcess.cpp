@@ -20,8 +20,7 @@ QString readAll(const QString &path)
 
 RefBackendProcess::RefBackendProcess(const QStringList &extraArguments)
 {
-    // Standard error goes to a file: a pipe nobody reads between two event-loop turns could fill
-    // and stall the server.
+    // Standard error to a file: an unread pipe could fill and stall the server.
     m_process.setStandardErrorFile(m_dir.filePath("refbackend.log"));
     m_process.start(
         executablePath(),

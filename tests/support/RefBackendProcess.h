@@ -9,10 +9,8 @@
 
 namespace fennimar::test {
 
-// A fennimar-refbackend process for one test: on a free loopback port with a database in a private
-// temporary directory, stopped when the object goes. Every wait is bounded. The admin helpers run
-// the executable's own "admin" command and block without spinning the caller's event loop, so they
-// are safe between the steps of a coroutine test.
+// A refbackend on a free loopback port with a private database, stopped with the object; waits bounded, and the
+// admin helpers block without spinning the event loop, so coroutine tests may call them.
 class RefBackendProcess {
 public:
     // Starts the server and waits (up to 20 s) for its "listening on" line.
@@ -33,11 +31,9 @@ public:
     QString adminToken() const;  // empty when unreadable
     QString log() const;         // one line per request
 
-    // The parent's claim of a pair code: the claim's JSON (device_id, child_id, child_session_token)
-    // or the server's refusal.
+    // A parent's claim of a pair code: its JSON (device_id, child_id, child_session_token) or the refusal.
     Result<QJsonObject> claim(const QString &code, const QString &child, const QString &deviceName = {});
-    // "fennimar-refbackend admin --url <baseUrl> --admin-token-file <file> <arguments>": its standard
-    // output, or its standard error when it fails (30 s at most).
+    // "fennimar-refbackend admin ... <arguments>": its stdout, or its stderr when it fails (30 s at most).
     Result<QByteArray> admin(const QStringList &arguments);
 
     static QString executablePath() { return QStringLiteral(FENNIMAR_REFBACKEND_PATH); }

@@ -33,8 +33,7 @@ private:
     std::optional<QByteArray> m_old;
 };
 
-// A settings store of its own while it lives (platform::settingsDomainVariable): empty at the start,
-// emptied at the end, so that no test reads or leaves a setting in the user's real domain.
+// A settings store of its own while it lives, empty at start and end: the user's domain is never touched.
 class ThrowawaySettings {
 public:
     ThrowawaySettings() { platform::clearThrowawaySettings(); }
@@ -49,8 +48,7 @@ private:
                                                              '-' + QByteArray::number(++made)};
 };
 
-// A fresh temporary home: HOME and the XDG base directories point inside it, and the settings are a
-// throwaway store of their own, while it lives.
+// A fresh temporary home (HOME, XDG directories) with a throwaway settings store, while it lives.
 class TempHome {
 public:
     QString path() const { return m_dir.path(); }

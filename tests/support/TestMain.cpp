@@ -7,8 +7,7 @@
 int main(int argc, char **argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
-    // The log file and the settings store fix their paths at first use: every test process runs in
-    // a temporary home of its own, so nothing reaches the real one.
+    // Log file and settings fix their paths at first use: every test process gets a temporary home first.
     const fennimar::test::TempHome home;
     QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Fennimar"));

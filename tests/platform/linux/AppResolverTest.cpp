@@ -81,8 +81,7 @@ TEST(AppResolverTest, MapsWindowsToDesktopEntriesInRuleOrder)
     }
 }
 
-// From what the cgroup and the window say to "is a browser": a browser missing from the list counts
-// as an app, or not at all, instead of by its page.
+// cgroup and window facts to "is a browser": an unlisted browser counts as an app, or not at all.
 TEST(AppResolverTest, BrowsersAreKnownAsTheirPackagesNameThem)
 {
     QTemporaryDir dir;

@@ -48,8 +48,7 @@ const QDBusArgument &operator>>(const QDBusArgument &a, Entry<N> &)
     return a;
 }
 
-// A desktop service on a private bus: every call under its path answered from a table of (path,
-// member) -> reply; a call the table lacks gets an error, as a missing method or property does.
+// A desktop service on a private bus answering (path, member) from a table; anything else gets an error.
 class FakeService : public QDBusVirtualObject {
 public:
     std::map<std::pair<QString, QString>, QVariantList> answers;
@@ -142,8 +141,7 @@ TEST(InhibitorTest, GnomesListIsReadAgainAtEachChange)
     EXPECT_TRUE(waitUntil([&] { return gnome.inhibitors().empty(); }));
 }
 
-// No desktop names the process behind an inhibitor: the caller's pid comes from watching the bus,
-// for as long as the caller stays on it.
+// The caller's pid behind an inhibitor comes from watching the bus, while the caller stays on it.
 TEST(InhibitorTest, TheCallersOfInhibitAreSeenOnTheBus)
 {
     if (!missingTools({"dbus-daemon"}).isEmpty())
@@ -218,8 +216,7 @@ TEST(InhibitorTest, PlasmasInhibitionsAreReadInEachOfTheirShapes)
     }
 }
 
-// mpv and VLC reset the X idle counter while they play, and so does the end of a suspension: the
-// counter drops to 0 without input, which must not make a user who left present.
+// Players and resumes reset the X idle counter without input; that must not make an absent user present.
 TEST(InhibitorTest, AnIdleCounterResetThatNoInputCausedIsNotInput)
 {
     ScopedEnv noWayland{"WAYLAND_DISPLAY", ""}, x11Session{"XDG_SESSION_TYPE", "x11"};

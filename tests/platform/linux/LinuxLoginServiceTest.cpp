@@ -37,8 +37,7 @@ public:
     QString state;
 };
 
-// The user's service manager as far as start-at-login uses it: unit files in the given directories
-// (the user's own first, then packaged ones), and graphical-session.target in a given state.
+// The user's service manager: unit files in given directories (own first), graphical-session.target's state.
 class FakeSystemd : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.systemd1.Manager")
@@ -106,16 +105,14 @@ TEST_F(LinuxLoginServiceTest, AutostartStatusFromTheEntry)
     }
 }
 
-// The unit only where the session starts graphical-session.target; the autostart entry elsewhere;
-// never both; the status tells what the next login will do.
+// The unit where the session starts graphical-session.target, else the autostart entry, never both.
 TEST_F(LinuxLoginServiceTest, RegistrationFollowsWhatTheSessionStarts)
 {
     if (!missingTools({"dbus-daemon"}).isEmpty())
         GTEST_SKIP() << "SKIPPED: needs dbus-daemon (scripts/install-deps.sh)";
     PrivateBus bus;
     ASSERT_TRUE(bus.ok());
-    // A user manager, graphical-session.target's ActiveState, the desktops, a package installed the
-    // unit for this executable; expected: the unit (else the autostart entry).
+    // Manager, target ActiveState, desktops, packaged unit for this executable; expected: the unit (else entry).
     const std::tuple<const char *, bool, const char *, QStringList, bool, bool> cases[] = {
         {"no user manager", false, "", {"XFCE"}, false, false},
         {"Xfce: manager, target never started", true, "inactive", {"XFCE"}, false, false},
@@ -144,8 +141,7 @@ TEST_F(LinuxLoginServiceTest, RegistrationFollowsWhatTheSessionStarts)
         LinuxLoginService service(bus.connect(), o);
         EXPECT_EQ(service.usesSystemd(), unit);
         EXPECT_EQ(service.status(), LS::NotRegistered) << "a packaged unit nobody enabled is not turned off";
-        // An earlier session left an enabled unit of ours: it starts at the next login only where
-        // the session starts the target.
+        // An enabled unit left by an earlier session starts next login only where the target is started.
         writeFile(service.unitPath(), LoginDefinitions::unitFile(agent));
         if (manager)
             manager->fileState = "enabled";
@@ -190,8 +186,7 @@ TEST_F(LinuxLoginServiceTest, AutostartEntryAndUnitRunTheAgent)
     quoted.replace("\\", "\\\\").replace("\"", "\\\"").replace("%", "%%").replace("$", "$$");
     const QByteArray text = LoginDefinitions::unitFile(agent);
     EXPECT_TRUE(text.contains("ExecStart=\"" + quoted.toUtf8() + "\"\n")) << text.constData();
-    // The unit the package ships (Restart=always, RestartPreventExitStatus=2 3 78) is the one the
-    // agent writes for the installed program.
+    // The packaged unit (Restart=always, RestartPreventExitStatus=2 3 78) is the one the agent writes.
     QFile packaged(QStringLiteral(PACKAGED_UNIT));
     ASSERT_TRUE(packaged.open(QIODevice::ReadOnly));
     EXPECT_EQ(packaged.readAll(), LoginDefinitions::unitFile("/usr/bin/fennimar-agent"));

@@ -26,8 +26,7 @@ private:
     QStringList m_names;
 };
 
-// Runs a QObject on a thread of its own with its own connection to a bus, so that the code under
-// test may make blocking calls to it from the main thread.
+// A QObject on its own thread and bus connection, so the code under test may call it blocking.
 class BusThread {
 public:
     // make() runs on the thread and returns the object to register at path under service.

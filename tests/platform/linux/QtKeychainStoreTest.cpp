@@ -1,6 +1,4 @@
-// The identity store against a real Secret Service. Run through with-secret-service.sh, which sets
-// up a private home and a private session bus with an unlocked gnome-keyring ("keyring" mode) or no
-// bus at all ("nobus"), so the user's own keyring is never touched.
+// The identity store on a real Secret Service, via with-secret-service.sh (private home and bus, or no bus).
 #include "services/Keychain.h"
 #include "platform/linux/session/QtKeychainStore.h"
 

@@ -48,10 +48,7 @@ bool selfIsDesktop(const QString &exe)
     return exe == QFile::symLinkTarget("/proc/self/exe");
 }
 
-// Who may say the screen is locked. logind's session (its hint and whether it is the active one)
-// and a screen saver run by the desktop are believed; a
-// screen-saver name held by any other program is not, nor a lock while input keeps arriving; both are reported and
-// raise tamper evidence.
+// logind's session and the desktop's screen saver are believed; another name holder or a lock under input is not.
 TEST(ScreenLockMonitorTest, BelievesOnlyTheSessionAndTheDesktopsOwnScreenSaver)
 {
     if (!missingTools({"dbus-daemon"}).isEmpty())
@@ -110,8 +107,7 @@ TEST(ScreenLockMonitorTest, BelievesOnlyTheSessionAndTheDesktopsOwnScreenSaver)
     }
 }
 
-// The lock state comes from signals of logind's session and of a screen saver that may appear
-// later, never from a call per read.
+// The lock state comes from logind's and a (later) screen saver's signals, never a call per read.
 TEST(ScreenLockMonitorTest, FollowsLogindsLockedHintAndAScreenSaverBySignals)
 {
     if (!missingTools({"dbus-daemon"}).isEmpty())

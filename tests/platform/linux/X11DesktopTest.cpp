@@ -14,8 +14,7 @@
 namespace fennimar::test {
 namespace {
 
-// The real X server: the window in front as the window manager activates it, mapped to its
-// desktop entry, and the idle time from real input.
+// The real X server: the activated window's desktop entry, and the idle time from real input.
 TEST(X11DesktopTest, FrontmostAppFollowsActivationAndIdleFollowsInput)
 {
     // The tests' own X server is the session, even when they run inside a Wayland desktop.
@@ -63,8 +62,7 @@ TEST(X11DesktopTest, FrontmostAppFollowsActivationAndIdleFollowsInput)
         EXPECT_EQ(app->location, data.filePath(QStringLiteral("applications/%1.desktop").arg(id)));
     }
 
-    // What a child's script does: point the root window's active-window property at nothing. The
-    // window with the keyboard still counts, and a disagreement that lasts is reported.
+    // The root's active-window property pointed at nothing: the focused window counts, a lasting gap is told.
     ASSERT_TRUE(x.run("xprop", {"-root", "-f", "_NET_ACTIVE_WINDOW", "32x", "-set", "_NET_ACTIVE_WINDOW", "0x0"}));
     const auto front = [&] { return desktop.frontmostApp().value_or(RunningApp{}).identifier; };
     EXPECT_TRUE(waitUntil([&] { return front() == "myterm" && desktop.samplingProblem().isEmpty(); }));
@@ -85,8 +83,7 @@ TEST(X11DesktopTest, FrontmostAppFollowsActivationAndIdleFollowsInput)
     EXPECT_LT(desktop.secondsSinceInput().value_or(99), 1.0);
 }
 
-// An X server without MIT-SCREEN-SAVER cannot say when input came: every tick would be idle and
-// nothing counted, so the desktop says why.
+// Without MIT-SCREEN-SAVER no tick could be active: the desktop says why.
 TEST(X11DesktopTest, AServerWithoutAnIdleTimeIsASamplingProblem)
 {
     if (!missingTools({"Xvfb"}).isEmpty())

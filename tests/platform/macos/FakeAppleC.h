@@ -1,9 +1,6 @@
 #pragma once
 
-// A fake of the Apple C functions the macOS layer calls (platform/macos/sdk/AppleC.h), for running
-// the layer's C++ on Linux. Objects are heap-allocated and reference counted like CoreFoundation's:
-// a release too many frees them (AddressSanitizer then reports the use after free), a missing
-// release shows in liveObjects(). What the functions answer is scripted through state().
+// A fake of platform/macos/sdk/AppleC.h on Linux; refcounted objects (liveObjects()), answers via state().
 
 #include "platform/macos/CFHelpers.h"
 

@@ -1,6 +1,4 @@
-// The macOS layer's C++ adapters on the fake of Apple's C functions: what a Mac would punish (a
-// missing release or retain, a value of another type, a hung browser paid per element) and the
-// status tables.
+// The macOS adapters on the fake: missing releases or retains, values of other types, hung browsers, statuses.
 
 #include "core/VirtualClock.h"
 #include "platform/macos/CFHelpers.h"
@@ -30,8 +28,7 @@ protected:
     }
 };
 
-// A browser window with `wide` groups under it, each group with no children; a web area only when
-// asked for, after all the groups.
+// A browser window with `wide` childless groups; a web area after them only when asked for.
 void scriptBrowser(int wide, bool withWebArea)
 {
     std::vector<AXNode> nodes(2);
@@ -124,8 +121,7 @@ TEST_F(MacAdapters, SessionLockKeyAbsentTrueFalseAndOtherUsersConsole)
     }
 }
 
-// A display-sleep assertion of the front app's own pid is a video; music, another app's or a
-// released one is not.
+// A display-sleep assertion of the front pid is a video; music, another app's or a released one is not.
 TEST_F(MacAdapters, TheFrontAppWatchesWhileItKeepsTheDisplayAwake)
 {
     using Held = std::vector<std::pair<QString, int> >;

@@ -1,6 +1,4 @@
-// The macOS layer on the Mac it runs on (the hosted macOS runner or a developer's Mac): the answers
-// only a real system gives and a runner can give without a person (no Accessibility grant, no
-// signed bundle for the login item).
+// The macOS layer on a real Mac: what only a real system gives without a person (no grants, no signing).
 
 #include "platform/UserSettings.h"
 #include "platform/macos/BundleCatalog.h"

@@ -8,8 +8,7 @@
 
 namespace fennimar::test {
 
-// Serves generated pages on loopback: /small/<name> (a few elements, title <name>) and
-// /large/<name> (about 9,000 elements). Answers from the event loop of the thread that owns it.
+// Loopback pages /small/<name> (few elements, title <name>) and /large/<name> (~9,000), served by its thread.
 class PageServer : public QObject {
 public:
     PageServer();
@@ -27,8 +26,7 @@ inline const char *name(Browser browser)
     return browser == Browser::Chromium ? "Chromium" : "Firefox";
 }
 
-// Starts a browser on the desktop with the given pages (one tab each), in a fresh profile with its
-// first-run screens turned off; its process id, or 0.
+// A browser with these pages (a tab each), a fresh profile without first-run screens; its pid, or 0.
 qint64 launchBrowser(DesktopSession &desktop, Browser browser, const QStringList &urls);
 
 }  // namespace fennimar::test
