@@ -28,11 +28,8 @@ struct MeasuringRig {
 
     void show(Front front)
     {
-        desktop.front = RunningApp{
-            front == Front::Other ? QStringLiteral("org.example.Game") : QStringLiteral("org.example.Editor"),
-            10,
-            {},
-            {}};
+        const char *id = front == Front::Other ? "org.example.Game" : "org.example.Editor";
+        desktop.front = RunningApp{QString::fromLatin1(id), 10, {}, {}};
         desktop.locked = front == Front::Away;
     }
 

@@ -26,10 +26,8 @@ TEST(LogLine, LayoutIsExactAndControlCharactersAreEscaped)
         {Log::Level::Warn, QString::fromUtf8("bell\x07 del\x7f nel\xc2\x85 Ü"),
          "[fennimar 09:05:07 WARN ] bell\\x07 del\\x7f nel\\x85 \xC3\x9C\n"},
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.expected.toStdString());
-        EXPECT_EQ(Log::formatLine(c.level, QTime(9, 5, 7), c.message), c.expected);
-    }
+    for (const auto &c : cases)
+        EXPECT_EQ(Log::formatLine(c.level, QTime(9, 5, 7), c.message), c.expected) << c.expected.toStdString();
 }
 
 // The log is private, but only its own folder is tightened (macOS' ~/Library/Logs is shared by all apps).

@@ -153,10 +153,8 @@ TEST_F(MacAdapters, KeychainStatusesReadAsCausesCallersCanActOn)
     using RE = SecretStore::ReadError;
     const std::pair<qint32, RE> cases[] = {
         {0, RE::None}, {-25300, RE::NotFound}, {-25308, RE::Locked}, {-25291, RE::Unavailable}, {-25299, RE::Other}};
-    for (const auto &[status, kind] : cases) {
-        SCOPED_TRACE(status);
-        EXPECT_EQ(MacKeychainStore::errorKind(status), kind);
-    }
+    for (const auto &[status, kind] : cases)
+        EXPECT_EQ(MacKeychainStore::errorKind(status), kind) << status;
 }
 
 TEST_F(MacAdapters, AFailedKeychainWriteKeepsTheOldSecret)
@@ -175,10 +173,8 @@ TEST_F(MacAdapters, LoginServiceStatusesIncludingOnesALaterSystemMayAdd)
     using S = LoginService::Status;
     const std::pair<long, S> cases[] = {{0, S::NotRegistered}, {1, S::Enabled},  {2, S::RequiresApproval},
                                         {3, S::NotFound},      {4, S::NotFound}, {-1, S::NotFound}};
-    for (const auto &[raw, status] : cases) {
-        SCOPED_TRACE(raw);
-        EXPECT_EQ(loginStatusFromServiceManagement(raw), status);
-    }
+    for (const auto &[raw, status] : cases)
+        EXPECT_EQ(loginStatusFromServiceManagement(raw), status) << raw;
 }
 
 // A build tree, a disk image or Downloads never register a login item: only a copy a parent installed.
@@ -191,10 +187,9 @@ TEST_F(MacAdapters, OnlyABundleInAnApplicationsFolderIsInstalled)
         {"/Volumes/Fennimar/Fennimar.app", false},      {"/Users/bob/Applications/Fennimar.app", false},
         {"/ApplicationsOld/Fennimar.app", false},       {"/Applications/fennimar-agent", false},
     };
-    for (const auto &[dir, installed] : cases) {
-        SCOPED_TRACE(dir);
-        EXPECT_EQ(installedBundle(QString::fromLatin1(dir).replace(".app", ".app/Contents/MacOS"), home), installed);
-    }
+    for (const auto &[dir, installed] : cases)
+        EXPECT_EQ(installedBundle(QString::fromLatin1(dir).replace(".app", ".app/Contents/MacOS"), home), installed)
+            << dir;
 }
 
 }  // namespace
