@@ -18,10 +18,14 @@
 #include <ApplicationServices/ApplicationServices.h>
 #include <CoreFoundation/CoreFoundation.h>
 #include <IOKit/ps/IOPowerSources.h>
-// Only the real-Mac test asks for the power assertions; the public SDK copy that
-// scripts/check-macos-sdk.sh uses has no pwr_mgt headers.
+// The power assertions: the public SDK copy that scripts/check-macos-sdk.sh uses has no pwr_mgt
+// headers, so there the one function the layer uses is declared as Apple documents it.
 #if __has_include(<IOKit/pwr_mgt/IOPMLib.h>)
 #include <IOKit/pwr_mgt/IOPMLib.h>
+#endif
+#if !__has_include(<IOKit/pwr_mgt/IOPMLib.h>)  // no #else: the SDK check takes the stand-ins after it
+#include <IOKit/IOReturn.h>
+extern "C" IOReturn IOPMCopyAssertionsByProcess(CFDictionaryRef *AssertionsByPID);
 #endif
 #include <Security/Security.h>
 #include <SystemConfiguration/SystemConfiguration.h>
@@ -166,10 +170,6 @@ CFTimeInterval CGEventSourceSecondsSinceLastEventType(CGEventSourceStateID state
 CFTypeRef IOPSCopyPowerSourcesInfo(void);
 CFArrayRef IOPSCopyPowerSourcesList(CFTypeRef blob);
 CFDictionaryRef IOPSGetPowerSourceDescription(CFTypeRef blob, CFTypeRef ps);
-// IOKit power management: the power assertions (keep awake, display on) by process id, +1.
-typedef int IOReturn;
-IOReturn IOPMCopyAssertionsByProcess(CFDictionaryRef *AssertionsByPID);
-
 // IOKit power management: the assertions each process holds, a dictionary from the pid (CFNumber)
 // to an array of dictionaries ("AssertType", "AssertLevel", "AssertName", ...); the caller releases it.
 typedef int IOReturn;
