@@ -91,9 +91,12 @@ HttpRequestParser::Step HttpRequestParser::next()
     if (const auto *failed = std::get_if<Failure>(&m_head))
         return *failed;
     if (std::holds_alternative<std::monostate>(m_head)) {
-        // Blank lines before a request are allowed (a client's stray CRLF after a body).
-        while (m_scanned == 0 && m_buffer.startsWith("\r\n"))
+        // Blank lines before a request are allowed (a client's stray CRLF after a body), also when
+        // the scan has already looked at the first bytes of one, as it has when it came a byte at a time.
+        while (m_scanned <= 2 && m_buffer.startsWith("\r\n")) {
             m_buffer.remove(0, 2);
+            m_scanned = 0;
+        }
         // Each byte of a head is looked at once, however thinly it arrives. A bare LF ends the scan: a
         // client that sends one would wait forever for the CRLF that ends its head.
         qsizetype end = -1;
