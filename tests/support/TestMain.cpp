@@ -12,5 +12,8 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Fennimar"));
     QCoreApplication::setApplicationName(QStringLiteral("Fennimar"));
-    return RUN_ALL_TESTS();
+    const int failed = RUN_ALL_TESTS();
+    // A request's timers are deleted later; the last test's would outlive the application otherwise.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return failed;
 }
