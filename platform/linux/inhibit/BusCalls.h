@@ -8,7 +8,8 @@
 
 namespace fennimar::inhibit {
 
-// A desktop's inhibitor list answers in well under a millisecond; a bus that takes longer is stuck.
+// A desktop's inhibitor list or screen locker answers in well under a millisecond; a bus that takes
+// longer is stuck, not slow.
 constexpr int kCallTimeoutMs = 500;
 
 // Sends `message` without starting its service and calls back on the main thread with the reply,

@@ -1,11 +1,11 @@
 #include "platform/linux/session/ScreenLockMonitor.h"
 
 #include "core/Log.h"
+#include "platform/linux/inhibit/BusCalls.h"
 
 #include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
-#include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
@@ -17,9 +17,6 @@
 namespace fennimar {
 
 namespace {
-
-// A locker answers in well under a millisecond; a bus that takes longer is stuck, not slow.
-constexpr int kCallTimeoutMs = 500;
 
 const QString kLogind = QStringLiteral("org.freedesktop.login1");
 const QString kGnome = QStringLiteral("org.gnome.ScreenSaver");
@@ -48,20 +45,16 @@ const QStringList kDesktopPrograms = {
     QStringLiteral("ukui-screensaver-dialog"),
 };
 
+// Errors and deadlines leave the last answer standing: a locker that does not answer is no news.
+// The call never launches a locker the session did not start (it does not start services).
 void callAsync(QDBusConnection bus, QObject *context, QDBusMessage message,
                std::function<void(const QDBusMessage &)> onReply)
 {
-    if (!bus.isConnected())
-        return;
-    // A screen-lock query must never launch a locker the session did not start.
-    message.setAutoStartService(false);
-    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(message, kCallTimeoutMs), context);
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context, [watcher, onReply = std::move(onReply)] {
-        watcher->deleteLater();
-        const QDBusMessage reply = watcher->reply();
-        if (reply.type() == QDBusMessage::ReplyMessage)
-            onReply(reply);
-    });
+    inhibit::callAsync(std::move(bus), context, std::move(message),
+                       [onReply = std::move(onReply)](const QDBusMessage &reply) {
+                           if (reply.type() == QDBusMessage::ReplyMessage)
+                               onReply(reply);
+                       });
 }
 
 QDBusMessage propertyGet(const QString &service, const QString &path, const QString &interface, const QString &name)
