@@ -12,7 +12,6 @@
 
 using namespace fennimar;
 using namespace fennimar::test;
-using namespace std::chrono_literals;
 
 namespace {
 
@@ -73,32 +72,6 @@ TEST(DaylightSaving, ADayOfCountingLandsUnderItsLocalDateAndHours)
         const auto backfill = rig.ledger.unreportedBackfill(rig.clock.now());
         ASSERT_EQ(backfill.size(), 1u);
         EXPECT_EQ(backfill.front().date, key);
-    }
-}
-
-// A jump is never credited; counting resumes under the new day and hour, and those days are reported as any.
-TEST(WallClockJump, TheJumpCreditsNothingAndCountingResumesWhereTheClockNowIs)
-{
-    const struct {
-        const char *name;
-        Millis by;
-        const char *laterDay;  // where the counting after the jump lands
-        int laterHour;
-    } jumps[] = {{"forward an hour", 1h, "2026-03-14", 11}, {"back a day", -24h, "2026-03-13", 10}};
-    for (const auto &jump : jumps) {
-        SCOPED_TRACE(jump.name);
-        MeasuringRig rig(QDateTime(QDate(2026, 3, 14), QTime(10, 20), QTimeZone::utc()));
-        rig.run(600);  // 10:20:00 -> 10:30:00, every second on the editor
-        rig.clock.jumpWallClock(jump.by);
-        rig.run(600);  // the first tick is a gap or a negative elapsed time: neither counts
-        const bool sameDay = QString::fromLatin1(jump.laterDay) == QStringLiteral("2026-03-14");
-        EXPECT_EQ(rig.ledger.days().at(jump.laterDay).buckets[static_cast<size_t>(jump.laterHour)], 599);
-        EXPECT_EQ(rig.ledger.days().at("2026-03-14").buckets[10], 600);
-        EXPECT_EQ(rig.ledger.days().at("2026-03-14").total(), sameDay ? 1199 : 600);
-        // Whatever day the clock shows now is "today"; every other counted day waits for the backend.
-        const auto backfill = rig.ledger.unreportedBackfill(rig.clock.now());
-        EXPECT_EQ(backfill.size(), sameDay ? 0u : 1u);
-        EXPECT_TRUE(sameDay || backfill.front().date == QStringLiteral("2026-03-14"));
     }
 }
 
