@@ -1,5 +1,6 @@
 #include "measure/DayLedger.h"
 
+#include "core/DurableFile.h"
 #include "core/VirtualClock.h"
 #include "tests/support/LogCapture.h"
 
@@ -14,23 +15,10 @@ namespace {
 
 const QTimeZone berlin{"Europe/Berlin"};
 
-QDateTime local(const char *text, const QTimeZone &zone = berlin)
+QDateTime local(const char *text)
 {
-    return QDateTime(QDateTime::fromString(QString::fromLatin1(text), Qt::ISODate).date(),
-                     QDateTime::fromString(QString::fromLatin1(text), Qt::ISODate).time(), zone);
-}
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    const QDateTime t = QDateTime::fromString(QString::fromLatin1(text), Qt::ISODate);
+    return QDateTime(t.date(), t.time(), berlin);
 }
 
 QStringList keys(const DayLedger &ledger)
@@ -99,9 +87,10 @@ TEST_F(DayLedgerTest, AddCapsEachHourAndASavedLedgerRoundTrips)
         ASSERT_TRUE(ledger.save());
         EXPECT_FALSE(ledger.hasUnsavedChanges());
     }
-    EXPECT_TRUE(readFile(path).startsWith(
-        R"({"2026-03-13":{"date":"2026-03-13","buckets":[0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,5,0,0,0],)"
-        R"("tzOffsetMinutes":60,"reportedTotal":5},)"));
+    const QByteArray saved = readSmallFile(path, 4096).bytes;
+    EXPECT_TRUE(
+        saved.startsWith(R"({"2026-03-13":{"date":"2026-03-13","buckets":[0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,)"
+                         R"(5,0,0,0],"tzOffsetMinutes":60,"reportedTotal":5},)"));
     EXPECT_EQ(QFile::permissions(path) & (QFileDevice::ReadGroup | QFileDevice::ReadOther), QFileDevice::Permissions());
     DayLedger reloaded(path, clock);
     EXPECT_EQ(keys(reloaded), (QStringList{"2026-03-13", "2026-03-14"}));
@@ -127,31 +116,29 @@ TEST_F(DayLedgerTest, AnUnreadableFileIsKeptAside)
         SCOPED_TRACE(name);
         for (const QString &f : QDir(dir.path()).entryList(QDir::Files))
             QFile::remove(dir.filePath(f));
-        writeFile(path, bytes);
+        ASSERT_TRUE(writeFileAtomically(path, bytes));
         DayLedger ledger(path, clock);
         EXPECT_TRUE(ledger.days().empty());
         const QStringList kept = QDir(dir.path()).entryList({QStringLiteral("ledger-unreadable-*.json")});
         ASSERT_EQ(kept.size(), 1);
         ledger.add(1, clock.now());
         ASSERT_TRUE(ledger.save());
-        EXPECT_EQ(readFile(dir.filePath(kept.first())), bytes);
+        EXPECT_EQ(readSmallFile(dir.filePath(kept.first()), 8 << 20).bytes, bytes);
     }
 }
 
 // Days no report could carry are set aside on load, and old days pruned.
-TEST(LedgerRepair, ImpossibleDaysAreSetAsideAndOldOnesPrunedOnLoad)
+TEST_F(DayLedgerTest, ImpossibleDaysAreSetAsideAndOldOnesPrunedOnLoad)
 {
     const auto stored = [](const char *date, int offset) {
         return QByteArray("\"") + date + R"(":{"reportedTotal":-1,"tzOffsetMinutes":)" + QByteArray::number(offset) +
                R"(,"buckets":[0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0],"date":")" + date + "\"}";
     };
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("ledger.json"));
-    // Today is 2026-03-14 (UTC).
-    writeFile(path, "{" + stored("2026-02-11", 0) + "," + stored("2026-02-12", 0) + "," + stored("2026-03-10", 1081) +
-                        "," + stored("2026-03-11", -1080) + "," + stored("2026-03-14", 0) + "," +
-                        stored("2026-03-15", 840) + "," + stored("2026-03-16", 0) + "}");
-    VirtualClock clock;
+    // Today is 2026-03-14.
+    writeFileAtomically(path, "{" + stored("2026-02-11", 0) + "," + stored("2026-02-12", 0) + "," +
+                                  stored("2026-03-10", 1081) + "," + stored("2026-03-11", -1080) + "," +
+                                  stored("2026-03-14", 0) + "," + stored("2026-03-15", 840) + "," +
+                                  stored("2026-03-16", 0) + "}");
     test::LogCapture log;
     DayLedger ledger(path, clock);
     // ±1080 min is the widest offset; tomorrow may already have begun in a zone ahead.
