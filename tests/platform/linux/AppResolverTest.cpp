@@ -1,6 +1,7 @@
 #include "platform/linux/apps/AppResolver.h"
 #include "platform/linux/apps/DesktopEntryCatalog.h"
 #include "platform/PlatformConstants.h"
+#include "tests/platform/linux/LinuxTestSupport.h"
 
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -9,9 +10,6 @@
 #include <gtest/gtest.h>
 
 namespace fennimar::test {
-
-void writeDesktopFile(const QString &root, const QString &relative, const QByteArray &body);
-
 namespace {
 
 TEST(AppResolverTest, MapsWindowsToDesktopEntriesInRuleOrder)
@@ -29,7 +27,7 @@ TEST(AppResolverTest, MapsWindowsToDesktopEntriesInRuleOrder)
         {"shellapp.desktop", "Name=Shell App\nExec=sh -c run-something\n"},
     };
     for (const auto &[file, body] : entries)
-        writeDesktopFile(dir.path(), QLatin1String(file), header + body);
+        writeFile(dir.filePath("applications/") + file, header + body);
     DesktopEntryCatalog catalog({{dir.path()}, {}, {}});
     const QString shell = QFileInfo(QStandardPaths::findExecutable("sh")).canonicalFilePath();
     const QString scope = "0::/user.slice/user-1000.slice/user@1000.service/app.slice/";
@@ -86,8 +84,8 @@ TEST(AppResolverTest, BrowsersAreKnownAsTheirPackagesNameThem)
 {
     QTemporaryDir dir;
     for (const QString id : {"org.gnome.Epiphany", "thorium-browser", "librewolf", "torbrowser"})
-        writeDesktopFile(dir.path(), id + ".desktop",
-                         "[Desktop Entry]\nType=Application\nName=N\nExec=n\nStartupWMClass=" + id.toUtf8() + " W\n");
+        writeFile(dir.filePath("applications/") + id + ".desktop",
+                  "[Desktop Entry]\nType=Application\nName=N\nExec=n\nStartupWMClass=" + id.toUtf8() + " W\n");
     DesktopEntryCatalog catalog({{dir.path()}, {}, {}});
     const QString snap = "0::/user.slice/snap.%1-0a1b2c3d-0000-4000-8000-123456789abc.scope\n";
     const QString flatpak = "0::/user.slice/app-flatpak-%1-77.scope\n";

@@ -18,16 +18,6 @@ namespace {
 
 using LS = LoginService::Status;
 
-void writeFile(const QString &path, const QByteArray &bytes, bool executable = false)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-    if (executable)
-        file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-}
-
 // A unit's state as the manager exports it (only what start-at-login asks).
 class FakeUnit : public QObject {
     Q_OBJECT
@@ -69,7 +59,7 @@ private:
 
 class LinuxLoginServiceTest : public ::testing::Test {
 protected:
-    void SetUp() override { writeFile(agent, "#!/bin/sh\n", true); }
+    void SetUp() override { ASSERT_TRUE(writeFile(agent, "#!/bin/sh\n", true)); }
     LinuxLoginService::Options options(const QTemporaryDir &root)
     {
         return {root.filePath("home"), {root.filePath("xdg")}, agent, {}, {root.filePath("packaged")}};

@@ -1,8 +1,19 @@
 #include "tests/platform/linux/LinuxTestSupport.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QUuid>
 
 namespace fennimar::test {
+
+bool writeFile(const QString &path, const QByteArray &bytes, bool executable)
+{
+    QFile file(path);
+    return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly) &&
+           file.write(bytes) == bytes.size() &&
+           (!executable || file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+}
 
 PrivateBus::PrivateBus()
 {

@@ -10,6 +10,9 @@
 
 namespace fennimar::test {
 
+// Writes bytes to path, making its folders; executable: mode 0700. False when it could not.
+bool writeFile(const QString &path, const QByteArray &bytes, bool executable = false);
+
 // A private dbus-daemon for one test, gone when the object goes.
 class PrivateBus {
 public:

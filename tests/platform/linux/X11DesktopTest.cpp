@@ -1,11 +1,9 @@
 #include "core/VirtualClock.h"
 #include "platform/linux/apps/DesktopEntryCatalog.h"
 #include "platform/linux/x11/X11Desktop.h"
-#include "tests/support/DesktopSession.h"
+#include "tests/platform/linux/LinuxTestSupport.h"
 #include "tests/support/TempHome.h"
 
-#include <QDir>
-#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -23,17 +21,14 @@ TEST(X11DesktopTest, FrontmostAppFollowsActivationAndIdleFollowsInput)
     if (const QString why = x.start(); !why.isEmpty())
         GTEST_SKIP() << "SKIPPED: " << why.toStdString();
     QTemporaryDir data;
-    QDir().mkpath(data.filePath("applications"));
     const std::pair<const char *, QByteArray> entries[] = {
         {"debian-xterm", "Name=XTerm\nName[de]=X-Terminal\nExec=xterm-elsewhere\nStartupWMClass=XTerm\n"},
         {"fennitest", "Name=Fenni Test\nExec=fennitest\n"},
         {"myterm", "Name=My Terminal\nExec=xterm -e top\n"},
     };
-    for (const auto &[id, body] : entries) {
-        QFile file(data.filePath(QStringLiteral("applications/%1.desktop").arg(id)));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("[Desktop Entry]\nType=Application\n" + body);
-    }
+    for (const auto &[id, body] : entries)
+        writeFile(data.filePath(QStringLiteral("applications/%1.desktop").arg(id)),
+                  "[Desktop Entry]\nType=Application\n" + body);
     DesktopEntryCatalog catalog({{data.path()}, {}, EntryLocale::fromPosix("de_DE.UTF-8")});
     VirtualClock clock;
     const auto evidence = std::make_shared<TamperEvidence>();
