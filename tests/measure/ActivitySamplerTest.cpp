@@ -171,12 +171,11 @@ TEST_F(SamplerTest, TheFrontAppOrTheBrowsersPageDecides)
     EXPECT_EQ(tickAfter(1.0), 1);  // not more: the empty ticks moved the start of the measurement
 }
 
-TEST(MonitoredApps, ADomainCoversItselfAndItsSubdomainsOnly)
+TEST_F(SamplerTest, ADomainCoversItselfAndItsSubdomainsOnly)
 {
-    VirtualClock clock;
-    MonitoredApps list(BackendClient::create(QUrl(QStringLiteral("http://127.0.0.1:9")), clock), {}, {}, clock);
-    list.apply({QStringLiteral("web:example.com"), QStringLiteral("web:www.games.org"),
-                QStringLiteral("web:XN--BCHER-KVA.de"), platform::appPrefix() + QStringLiteral("web:ignored.net")});
+    monitored.apply({QStringLiteral("web:example.com"), QStringLiteral("web:www.games.org"),
+                     QStringLiteral("web:XN--BCHER-KVA.de"),
+                     platform::appPrefix() + QStringLiteral("web:ignored.net")});
     const std::pair<const char *, bool> cases[] = {
         {"https://example.com/", true},
         {"HTTPS://A.B.EXAMPLE.COM/", true},
@@ -190,8 +189,8 @@ TEST(MonitoredApps, ADomainCoversItselfAndItsSubdomainsOnly)
         {"https://shop.bücher.de/", true},
         {"https://xn--bcher-kva.de/", true},
         {"https://ignored.net/", false}};
-    for (const auto &[url, monitored] : cases)
-        EXPECT_EQ(list.isMonitored(QString::fromUtf8(url)), monitored) << url;
+    for (const auto &[url, covered] : cases)
+        EXPECT_EQ(monitored.isMonitored(QString::fromUtf8(url)), covered) << url;
 }
 
 }  // namespace
