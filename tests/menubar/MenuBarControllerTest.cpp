@@ -154,7 +154,6 @@ TEST(MenuBarController, LinesFollowTheirReadingsAndTheIconWarns)
         QString line;  // a dimmed line the menu must show; empty: none checked
         MenuIcon icon;
     } cases[] = {
-        {"healthy", [](R) {}, {}, F},
         {"counting a site", verdict(MenuVerdict::counting("example.com")), "Counting example.com now", F},
         {"not monitored", verdict(MenuVerdict::notMonitored(platform::appPrefix() + "org.gnome.Calculator")),
          "org.gnome.Calculator — not on the list, free", F},
