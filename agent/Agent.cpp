@@ -15,12 +15,17 @@ Agent::Agent(Clock &clock, Platform &platform, QUrl backendURL, QString supportD
       m_permission(*platform.accessibility, clock),
       m_client(BackendClient::create(m_backendURL, clock, limits))
 {
+    m_platform.secrets->watchChanges([this] {
+        if (m_storeWake)
+            m_storeWake->cancel();
+    });
 }
 
 Agent::~Agent()
 {
     // Tasks hold the agent weakly: they see it gone when they next wake and end.
     m_alive.reset();
+    m_platform.secrets->watchChanges({});
     if (m_sampler)
         m_sampler->stop();
     for (auto *task : {&m_heartbeatTask, &m_pairingTask, &m_measurementTask, &m_restoreTask}) {
@@ -67,14 +72,32 @@ QCoro::Task<void> Agent::restore(bool pairIfNone, CancelToken token)
     const Keychain keychain = m_keychain;
     Millis retry = storeRetryFirst;
     bool waited = false;
+    bool confirming = false;  // "nothing stored" said once after a wait, to be said again once settled
     m_storeBusy = "reading the stored pairing";
     Keychain::Loaded loaded;
     for (;;) {
+        // A change of the store while it is read or waited for ends the pause at once.
+        CancelToken wake;
+        m_storeWake = wake;
+        const int linked = token.onCancel([wake]() mutable { wake.cancel(); });
         loaded = co_await keychain.loadChecked();
         if (alive.expired() || token.isCancelled())
             co_return;
-        if (loaded.readable())
-            break;
+        Millis pause = retry;
+        if (loaded.readable()) {
+            // A store that has just come back (a new owner that has not yet unlocked or loaded the
+            // keyring) may say "nothing stored" for a moment: asking for a new code on that would
+            // make a second device of a paired computer.
+            if (loaded.identity || !waited || confirming) {
+                token.removeListener(linked);
+                break;
+            }
+            confirming = true;
+            pause = storeSettle;
+        } else {
+            confirming = false;
+            retry = std::min(retry * 2, storeRetryMax);
+        }
         // A locked keyring says nothing about a pairing: asking for a new code now would create a
         // second device for a computer that is paired.
         if (!waited) {
@@ -90,11 +113,14 @@ QCoro::Task<void> Agent::restore(bool pairIfNone, CancelToken token)
             waited = true;
             changed();
         }
-        const bool slept = co_await sleepFor(m_clock, retry, token);
-        if (alive.expired() || !slept)
+        const bool slept = co_await sleepFor(m_clock, pause, wake);
+        token.removeListener(linked);
+        if (alive.expired() || token.isCancelled())
             co_return;
-        retry = std::min(retry * 2, storeRetryMax);
+        if (!slept)
+            confirming = false;  // the store changed: "nothing stored" must be said again after it
     }
+    m_storeWake.reset();
     m_storeBusy = nullptr;
     if (waited) {
         Log::info(QStringLiteral("secret store readable again · continuing"));

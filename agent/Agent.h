@@ -33,13 +33,17 @@ namespace fennimar {
 //   pairing  --expired / no session / error--> failed         (resting)
 //   unpaired, failed --beginPairing()----> (code requested)   refused in any other state
 //   pairing  --cancelPairing()-----------> unpaired           (only the pairing task stops: a
-//                                                              pairing only begins with none stored)
+//                                                              pairing only begins with none stored;
+//                                                              the store is read again and waited
+//                                                              for when locked)
 //   any      --unpair()------------------> unpaired           (everything stopped, ledger saved,
 //                                                              identity deleted), or failed
 //                                                              (unpairing) when the store would
 //                                                              not delete it
 // A secret store that cannot be read (locked keyring, no Secret Service) is waited for, with
-// back-off, before anything is concluded: a locked store is never taken for "not paired". While the
+// back-off and on the store's own change notices, before anything is concluded: a locked store is
+// never taken for "not paired", nor is a "nothing stored" that a store says just after it came back
+// until it says so again once settled. While the
 // stored identity is being read, saved or deleted, menu actions are refused with a log line, so
 // that no action overlaps the store and leaves two truths.
 class Agent {
@@ -50,9 +54,13 @@ public:
     static constexpr Millis pollInterval{2000};
     static constexpr Millis fallbackCodeLifetime{300000};
     static constexpr Millis saveInterval{60000};  // unsaved credits reach the disk at least this often
-    // A secret store that could not be read is asked again after these, doubling up to the last.
+    // A secret store that could not be read is asked again after these, doubling up to the last,
+    // and at once when it tells of a change (unlocked, a new owner).
     static constexpr Millis storeRetryFirst{5000};
-    static constexpr Millis storeRetryMax{60000};
+    static constexpr Millis storeRetryMax{30000};
+    // "Nothing stored" from a store that could not be read before counts once it says so again
+    // after this long with no change of the store in between.
+    static constexpr Millis storeSettle{5000};
 
     // Creates the ledger on "ledger.json" in supportDirectory (loading it at once) and the client.
     // clock and platform must outlive the agent.
@@ -70,8 +78,9 @@ public:
     // read, saved or deleted. beginPairing's outcome is the next Pairing or Failed state; unpair's
     // is the state once storeBusy() is false again (unpaired, or failed with `unpairing`).
     Status beginPairing();
-    // Stops the pairing task and shows unpaired; nothing else (heartbeat, measuring) is touched.
-    // Nothing to cancel is not a failure.
+    // Stops the pairing task and shows unpaired, reading the store again so that a keyring locked
+    // meanwhile is shown as waited for; nothing else (heartbeat, measuring) is touched. Nothing to
+    // cancel is not a failure.
     Status cancelPairing();
     Status unpair();
     // Saves the ledger and logs today's total.
@@ -138,6 +147,7 @@ private:
     std::optional<QString> m_waitingFor;
     const char *m_storeBusy = nullptr;  // what is being done with the stored identity, if anything
     std::optional<CancelToken> m_restoreTask;
+    std::optional<CancelToken> m_storeWake;  // cut short the restore's pause when the store changes
     // Shared with the running measurement task, whose reporter may finish a request after the
     // agent is gone.
     std::shared_ptr<DayLedger> m_ledger;

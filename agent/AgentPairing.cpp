@@ -140,15 +140,19 @@ Status Agent::cancelPairing()
     if (Status accepted = acceptAction("cancel"); !accepted)
         return accepted;
     // A pairing begins only while no identity is stored (unpaired, or failed at pairing), so
-    // cancelling it leaves an unpaired computer: nothing is read back, and a paired computer is
-    // never touched.
+    // cancelling it leaves an unpaired computer, and a paired computer is never touched.
     if (!m_pairingTask || m_pairingTask->isCancelled())
         return Status();
     m_pairingTask->cancel();
     m_pairingTask.reset();
     Log::info(QStringLiteral("pairing cancelled"));
-    if (!std::holds_alternative<AgentStates::Paired>(m_state))
+    if (!std::holds_alternative<AgentStates::Paired>(m_state)) {
         setState(AgentStates::Unpaired{});
+        // "Pair this computer" is offered only on a store that can be read: a keyring locked
+        // meanwhile could not keep a new pairing, so it is shown as waited for.
+        m_restoreTask = CancelToken();
+        restore(false, *m_restoreTask);
+    }
     return Status();
 }
 

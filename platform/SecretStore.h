@@ -8,6 +8,7 @@
 
 #include <QCoroTask>
 
+#include <functional>
 #include <optional>
 
 namespace fennimar {
@@ -31,6 +32,11 @@ public:
     virtual QCoro::Task<fennimar::Status> write(QString service, QString account, QByteArray secret) = 0;
     // Removes the secret; removing one that does not exist succeeds.
     virtual QCoro::Task<fennimar::Status> remove(QString service, QString account) = 0;
+    // Calls `changed` on the main thread whenever the store may now answer otherwise: it was locked
+    // or unlocked, or another program took over as the store. Costs nothing between changes. A store
+    // that cannot tell never calls it, so a caller waiting for the store also asks again on a timer.
+    // One listener: a later call replaces the earlier one (an empty function removes it).
+    virtual void watchChanges(std::function<void()> changed) { Q_UNUSED(changed); }
 };
 
 }  // namespace fennimar

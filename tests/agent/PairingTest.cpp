@@ -104,7 +104,7 @@ TEST_F(Pairing, AnUnreadableExpiryIsFiveMinutesAndIsNeverPolledPastIt)
     EXPECT_EQ(requestsTo("/api/devices/setup-status/tok-1"), sent);
 }
 
-// Pairing only when unpaired; cancel stops pairing alone, reads no store, and leaves a paired agent counting.
+// Pairing only when unpaired; cancel stops pairing alone, waits for a locked store, and leaves a paired agent counting.
 TEST_F(Pairing, EachActionDoesOnlyWhatItsStateAllows)
 {
     server.respond(ticketPath, Response::json(goodTicket));
@@ -117,10 +117,12 @@ TEST_F(Pairing, EachActionDoesOnlyWhatItsStateAllows)
     secrets->locked = true;
     EXPECT_TRUE(agent->cancelPairing());
     EXPECT_NE(stateAs<AgentStates::Unpaired>(), nullptr);
-    EXPECT_EQ(agent->waitingFor(), std::nullopt);
+    EXPECT_EQ(agent->waitingFor(), QStringLiteral("Waiting for the keyring to be unlocked"));
     advance(10s);
     EXPECT_EQ(requestsTo("/api/devices/setup-status/tok-1"), 1u);
     secrets->locked = false;
+    secrets->changed();
+    ASSERT_TRUE(advanceUntil([&] { return !agent->waitingFor(); }, 6s, 1s));
     server.respond(statusPath, Response::json(R"({"claimed":true,"expired":false,"child_id":"c",)"
                                               R"("child_session_token":"t","child":{"name":"Ada"}})"));
     EXPECT_TRUE(agent->beginPairing());

@@ -92,10 +92,12 @@ private:
 class FakeSecretStore final : public SecretStore {
 public:
     bool locked = false, unavailable = false;
-    QString writeFailure;  // when not empty, writes fail with this reason
-    QString readFailure;   // when not empty, reads fail with ReadError::Other and this reason
-    int removes = 0;
+    QString writeFailure;               // when not empty, writes fail with this reason
+    QString readFailure;                // when not empty, reads fail with ReadError::Other and this reason
+    int removes = 0, falselyEmpty = 0;  // the next falselyEmpty reads answer NotFound
     std::map<std::pair<QString, QString>, QByteArray> secrets;
+    std::function<void()> changed;
+    void watchChanges(std::function<void()> listener) override { changed = std::move(listener); }
     QCoro::Task<ReadResult> read(QString service, QString account) override
     {
         if (unavailable || locked)
@@ -103,7 +105,7 @@ public:
         if (!readFailure.isEmpty())
             co_return ReadResult{std::nullopt, ReadError::Other, readFailure};
         const auto it = secrets.find({service, account});
-        if (it == secrets.end())
+        if (it == secrets.end() || (falselyEmpty > 0 && falselyEmpty--))
             co_return ReadResult{std::nullopt, ReadError::NotFound, QStringLiteral("no secret is stored")};
         co_return ReadResult{it->second, ReadError::None, {}};
     }

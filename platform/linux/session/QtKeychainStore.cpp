@@ -5,8 +5,11 @@
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDBusPendingCall>
+#include <QDBusServiceWatcher>
+#include <QLibrary>
 #include <QMap>
 #include <QMetaObject>
+#include <QTimer>
 
 #include <QCoroDBusPendingCall>
 #include <QCoroSignal>
@@ -18,6 +21,52 @@
 namespace fennimar {
 
 namespace {
+const QString secretsName = QStringLiteral("org.freedesktop.secrets");
+}  // namespace
+
+// Receives the bus's signals about the store: QtDBus delivers them only to slots.
+class QtKeychainStore::Watch : public QObject {
+    Q_OBJECT
+public:
+    explicit Watch(const QDBusConnection &bus) : owner(secretsName, bus, QDBusServiceWatcher::WatchForOwnerChange)
+    {
+        connect(&owner, &QDBusServiceWatcher::serviceOwnerChanged, this,
+                [this](const QString &, const QString &, const QString &newOwner) {
+                    dropLibsecretService();
+                    if (!newOwner.isEmpty() && listener)
+                        listener();
+                });
+        QDBusConnection(bus).connect(secretsName, QStringLiteral("/org/freedesktop/secrets"),
+                                     QStringLiteral("org.freedesktop.Secret.Service"),
+                                     QStringLiteral("CollectionChanged"), this, SLOT(collectionChanged(QDBusMessage)));
+    }
+
+    QDBusServiceWatcher owner;
+    std::function<void()> listener;
+
+public Q_SLOTS:
+    void collectionChanged(const QDBusMessage &)
+    {
+        if (listener)
+            listener();
+    }
+
+private:
+    // libsecret, QtKeychain's way to the Secret Service, keeps one proxy and one session for the
+    // whole process (libsecret 0.20 does not drop them when the name's owner goes). The new owner
+    // knows no such session ("The session does not exist" on every call): dropping them makes the
+    // next call open a session with the new owner. QtKeychain loads the same library by this name.
+    static void dropLibsecretService()
+    {
+        using Disconnect = void (*)();
+        static const auto disconnect =
+            reinterpret_cast<Disconnect>(QLibrary::resolve(QStringLiteral("secret-1"), 0, "secret_service_disconnect"));
+        if (disconnect)
+            disconnect();
+    }
+};
+
+namespace {
 
 using ReadError = SecretStore::ReadError;
 
@@ -25,20 +74,39 @@ struct JobOutcome {
     QKeychain::Error error = QKeychain::NoError;
     QString text;
     QByteArray data;
+    bool unanswered = false;  // cut short: the store's owner changed, or jobLimit passed
 };
 
 // Runs one QtKeychain job to its end and disposes of it. The start is queued so that the finished
-// signal is connected before any backend could emit it.
+// signal is connected before any backend could emit it. A job that has not finished within
+// jobLimit, or when the store's bus name changes owner meanwhile (its answer would have to come
+// from a store that is gone), is left to end on its own and answered as unanswered.
 template <typename Job>
-QCoro::Task<JobOutcome> runJob(Job *job)
+QCoro::Task<JobOutcome> runJob(Job *job, QtKeychainStore::Watch *watch)
 {
     job->setAutoDelete(false);
     job->setInsecureFallback(false);
+    QTimer over;
+    over.setSingleShot(true);
+    bool finished = false, replaced = false;
+    QObject::connect(job, &QKeychain::Job::finished, &over, [&] { finished = true, over.start(0); });
+    if (watch)
+        QObject::connect(&watch->owner, &QDBusServiceWatcher::serviceOwnerChanged, &over,
+                         [&] { replaced = true, over.start(0); });
     QMetaObject::invokeMethod(
         job, [job] { job->start(); }, Qt::QueuedConnection);
-    const QKeychain::Job *finished = co_await qCoro(job, &QKeychain::Job::finished);
-    Q_UNUSED(finished);
-    JobOutcome outcome{job->error(), job->errorString(), {}};
+    over.start(QtKeychainStore::jobLimit);
+    co_await qCoro(&over, &QTimer::timeout);
+    if (!finished) {
+        QObject::connect(job, &QKeychain::Job::finished, job, &QObject::deleteLater);
+        co_return JobOutcome{QKeychain::OtherError,
+                             replaced ? QStringLiteral("the secret store was replaced while it was asked")
+                                      : QStringLiteral("the secret store did not answer within %1 s")
+                                            .arg(QtKeychainStore::jobLimit.count() / 1000),
+                             {},
+                             true};
+    }
+    JobOutcome outcome{job->error(), job->errorString(), {}, false};
     if constexpr (std::is_same_v<Job, QKeychain::ReadPasswordJob>)
         outcome.data = job->binaryData();
     // The job is still inside its own signal emission machinery: let the event loop delete it.
@@ -68,9 +136,9 @@ QCoro::Task<Presence> askSecretService(QString service, QString account)
         return true;
     }();
     Q_UNUSED(registered);
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.secrets"), QStringLiteral("/org/freedesktop/secrets"),
-        QStringLiteral("org.freedesktop.Secret.Service"), QStringLiteral("SearchItems"));
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(secretsName, QStringLiteral("/org/freedesktop/secrets"),
+                                       QStringLiteral("org.freedesktop.Secret.Service"), QStringLiteral("SearchItems"));
     call.setAutoStartService(false);
     QMap<QString, QString> attributes;
     attributes.insert(QStringLiteral("server"), service);
@@ -104,6 +172,8 @@ struct Failure {
 // Turns a failed job into a cause a person can act on.
 QCoro::Task<Failure> classify(JobOutcome outcome, QString service, QString account)
 {
+    if (outcome.unanswered)
+        co_return Failure{ReadError::Unavailable, outcome.text};
     switch (outcome.error) {
         case QKeychain::AccessDenied:
         case QKeychain::AccessDeniedByUser:
@@ -124,23 +194,50 @@ QCoro::Task<Failure> classify(JobOutcome outcome, QString service, QString accou
 
 }  // namespace
 
-QtKeychainStore::QtKeychainStore() = default;
+QtKeychainStore::QtKeychainStore()
+{
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    if (bus.isConnected())
+        m_watch = std::make_unique<Watch>(bus);
+}
+
+QtKeychainStore::~QtKeychainStore() = default;
+
+void QtKeychainStore::watchChanges(std::function<void()> changed)
+{
+    if (m_watch)
+        m_watch->listener = std::move(changed);
+}
 
 QCoro::Task<SecretStore::ReadResult> QtKeychainStore::read(QString service, QString account)
 {
+    // A locked item is not read through QtKeychain: libsecret would ask the store to prompt for
+    // the keyring's password, and a background agent does not raise that dialog (at every retry).
+    if (co_await askSecretService(service, account) == Presence::Locked)
+        co_return ReadResult{std::nullopt, ReadError::Locked, QStringLiteral("the secret store is locked")};
     auto *job = new QKeychain::ReadPasswordJob(service);
     job->setKey(account);
-    const JobOutcome outcome = co_await runJob(job);
+    const JobOutcome outcome = co_await runJob(job, m_watch.get());
     if (outcome.error == QKeychain::NoError)
         co_return ReadResult{outcome.data, ReadError::None, {}};
     if (outcome.error == QKeychain::EntryNotFound) {
-        const Presence presence = co_await askSecretService(service, account);
-        if (presence == Presence::Locked)
-            co_return ReadResult{std::nullopt, ReadError::Locked, QStringLiteral("the secret store is locked")};
-        if (presence == Presence::Unlocked)
-            co_return ReadResult{std::nullopt, ReadError::Other,
-                                 QStringLiteral("the secret store lists the secret but did not return it")};
-        co_return ReadResult{std::nullopt, ReadError::NotFound, QStringLiteral("no secret is stored")};
+        // "Not stored" only on the Secret Service's own word: every other answer leaves it open.
+        switch (co_await askSecretService(service, account)) {
+            case Presence::Absent:
+                co_return ReadResult{std::nullopt, ReadError::NotFound, QStringLiteral("no secret is stored")};
+            case Presence::Locked:
+                co_return ReadResult{std::nullopt, ReadError::Locked, QStringLiteral("the secret store is locked")};
+            case Presence::Unlocked:
+                co_return ReadResult{std::nullopt, ReadError::Other,
+                                     QStringLiteral("the secret store lists the secret but did not return it")};
+            case Presence::NoService:
+                co_return ReadResult{std::nullopt, ReadError::Unavailable,
+                                     QStringLiteral("no secret store is running")};
+            case Presence::Unknown:
+                break;
+        }
+        co_return ReadResult{std::nullopt, ReadError::Other,
+                             QStringLiteral("the secret store did not say whether it holds the secret")};
     }
     const Failure failure = co_await classify(outcome, service, account);
     co_return ReadResult{std::nullopt, failure.kind, failure.description};
@@ -153,7 +250,7 @@ QCoro::Task<Status> QtKeychainStore::write(QString service, QString account, QBy
     auto *job = new QKeychain::WritePasswordJob(service);
     job->setKey(account);
     job->setBinaryData(secret);
-    const JobOutcome outcome = co_await runJob(job);
+    const JobOutcome outcome = co_await runJob(job, m_watch.get());
     if (outcome.error == QKeychain::NoError)
         co_return Status();
     const Failure failure = co_await classify(outcome, service, account);
@@ -164,7 +261,7 @@ QCoro::Task<Status> QtKeychainStore::remove(QString service, QString account)
 {
     auto *job = new QKeychain::DeletePasswordJob(service);
     job->setKey(account);
-    const JobOutcome outcome = co_await runJob(job);
+    const JobOutcome outcome = co_await runJob(job, m_watch.get());
     if (outcome.error != QKeychain::NoError && outcome.error != QKeychain::EntryNotFound) {
         const Failure failure = co_await classify(outcome, service, account);
         co_return Status::failure(failure.description);
@@ -178,3 +275,5 @@ QCoro::Task<Status> QtKeychainStore::remove(QString service, QString account)
 }
 
 }  // namespace fennimar
+
+#include "QtKeychainStore.moc"

@@ -5,6 +5,13 @@
 #include "tests/support/LogCapture.h"
 
 #include <QCoroTask>
+#include <QCoroTimer>
+#include <QDBusArgument>
+#include <QDBusInterface>
+#include <QDBusObjectPath>
+#include <QDBusReply>
+#include <QDeadlineTimer>
+#include <QProcess>
 #include <QTimeZone>
 #include <gtest/gtest.h>
 
@@ -52,6 +59,57 @@ TEST(SecretServiceKeychain, SavesLoadsReplacesInPlaceAndClears)
     EXPECT_EQ(QCoro::waitFor(store.read(Keychain::service(), account)).error, SecretStore::ReadError::NotFound);
     EXPECT_TRUE(QCoro::waitFor(keychain.clear())) << "clearing nothing succeeds";
     EXPECT_TRUE(log.lines().isEmpty()) << log.lines().join(u'\n').toStdString();
+}
+
+// Locked, then unlocked in place (gnome-keyring's password call) or by a new owner of the bus name, as a login may do.
+TEST(SecretServiceKeychain, IsReadAgainOnceUnlockedInPlaceOrByANewOwner)
+{
+    SKIP_UNLESS_MODE("keyring");
+    QtKeychainStore store;
+    int changes = 0;
+    store.watchChanges([&] { ++changes; });
+    const Keychain keychain(store, QStringLiteral("relock"));
+    ASSERT_TRUE(QCoro::waitFor(keychain.save(identity(QStringLiteral("kept")))));
+    QDBusInterface secrets(QStringLiteral("org.freedesktop.secrets"), QStringLiteral("/org/freedesktop/secrets"),
+                           QStringLiteral("org.freedesktop.Secret.Service"));
+    const auto noticed = [&](int before) {
+        for (QDeadlineTimer limit(20000); changes == before && !limit.hasExpired();)
+            QCoro::waitFor(QCoro::sleepFor(std::chrono::milliseconds(50)));
+        return changes > before;
+    };
+    QProcess daemon;
+    for (const bool replace : {false, true}) {
+        SCOPED_TRACE(replace ? "new owner" : "in place");
+        const QDBusObjectPath login = QDBusReply<QDBusObjectPath>(secrets.call("ReadAlias", "default")).value();
+        secrets.call(QStringLiteral("Lock"), QVariant::fromValue(QList<QDBusObjectPath>{login}));
+        ASSERT_TRUE(noticed(changes = 0));
+        EXPECT_EQ(QCoro::waitFor(keychain.loadChecked()).unreadable, SecretStore::ReadError::Locked);
+        const QByteArray password = qgetenv("SESSION_KEYRING_PASSWORD");
+        if (replace) {
+            // The test's own home is not the session's: the daemon must open the session's keyrings.
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("HOME"), qEnvironmentVariable("SESSION_HOME") + QStringLiteral("/home"));
+            env.insert(QStringLiteral("XDG_DATA_HOME"), env.value("HOME") + QStringLiteral("/.local/share"));
+            daemon.setProcessEnvironment(env);
+            daemon.start(QStringLiteral("gnome-keyring-daemon"),
+                         {"--replace", "--foreground", "--unlock", "--components=secrets"});
+            ASSERT_TRUE(daemon.waitForStarted());
+            daemon.write(password);
+            daemon.closeWriteChannel();
+        } else {
+            const QDBusMessage opened = secrets.call("OpenSession", "plain", QVariant::fromValue(QDBusVariant("")));
+            QDBusArgument master;
+            master.beginStructure();
+            master << opened.arguments().value(1).value<QDBusObjectPath>() << QByteArray() << password
+                   << QStringLiteral("text/plain");
+            master.endStructure();
+            QDBusInterface(secrets.service(), secrets.path(),
+                           "org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface")
+                .call("UnlockWithMasterPassword", QVariant::fromValue(login), QVariant::fromValue(master));
+        }
+        ASSERT_TRUE(noticed(changes));
+        EXPECT_EQ(QCoro::waitFor(keychain.loadChecked()).identity, identity(QStringLiteral("kept")));
+    }
 }
 
 // Nothing is taken for "not paired" silently when no store runs.
