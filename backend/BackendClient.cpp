@@ -335,8 +335,14 @@ QCoro::Task<BackendResult<QByteArray>> BackendClient::send(QByteArray method, QU
     const QNetworkReply::NetworkError error = reply->error();
     if (status.isValid()) {
         const int code = status.toInt();
-        if (code < 200 || code > 299)
-            co_return ClientError::status(code, redacted(utf8Prefix(exchange->body, 400)));
+        if (code < 200 || code > 299) {
+            ClientError refused = ClientError::status(code, redacted(utf8Prefix(exchange->body, 400)));
+            bool given = false;
+            const qint64 wait = reply->rawHeader("Retry-After").trimmed().toLongLong(&given);
+            if (given && wait >= 0)
+                refused.retryAfterSeconds = wait;
+            co_return refused;
+        }
         // A 2xx whose body broke off is not a success, even when Qt, seeing the connection reset,
         // reports none: a body shorter than its uncompressed Content-Length broke off.
         bool known = false;

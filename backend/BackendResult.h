@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <optional>
 #include <utility>
 #include <variant>
 
@@ -21,18 +22,20 @@ struct ClientError {
     QString text;    // Status: body text (first 400 bytes as UTF-8, or empty); Decoding: the type name;
                      // Transport: the transport's own description
     QString reason;  // Decoding: why
+    // Status: the seconds the answer's Retry-After asked to wait (its delta-seconds form), if any.
+    std::optional<qint64> retryAfterSeconds;
 
     // "Not found (404) — the device may have been removed", "Server returned <code>: <text>",
     // "Could not read <Type>: <reason>", "Not an HTTP response", or the transport's text.
     QString description() const;
 
-    static ClientError status(int code, QString text) { return {Kind::Status, code, std::move(text), {}}; }
+    static ClientError status(int code, QString text) { return {Kind::Status, code, std::move(text), {}, {}}; }
     static ClientError decoding(QString type, QString why)
     {
-        return {Kind::Decoding, 0, std::move(type), std::move(why)};
+        return {Kind::Decoding, 0, std::move(type), std::move(why), {}};
     }
-    static ClientError notHTTP() { return {Kind::NotHTTP, 0, {}, {}}; }
-    static ClientError transport(QString text) { return {Kind::Transport, 0, std::move(text), {}}; }
+    static ClientError notHTTP() { return {Kind::NotHTTP, 0, {}, {}, {}}; }
+    static ClientError transport(QString text) { return {Kind::Transport, 0, std::move(text), {}, {}}; }
     bool operator==(const ClientError &) const = default;
 };
 

@@ -133,8 +133,10 @@ void SeenAppsReporter::seedFromInstalledApps()
 
 QCoro::Task<void> SeenAppsReporter::flush(CancelToken cancel)
 {
-    if (m_pending.empty())
+    // A backend that asked for a pause (Retry-After, a rate limit) gets it: the apps wait.
+    if (m_pending.empty() || (m_notBefore && m_clock.monotonic() < *m_notBefore))
         co_return;
+    m_notBefore.reset();
     std::deque<std::vector<SeenApp>> batches;
     for (const auto &[id, app] : m_pending) {
         if (batches.empty() || batches.back().size() >= maxBatch)
@@ -175,6 +177,9 @@ QCoro::Task<void> SeenAppsReporter::flush(CancelToken cancel)
                 continue;
             }
             failure = error.description();
+            if (error.retryAfterSeconds)
+                m_notBefore = m_clock.monotonic() +
+                              Millis(std::min<qint64>(*error.retryAfterSeconds, maxRetryAfter.count() / 1000) * 1000);
             Log::warn(QStringLiteral("apps-seen report failed") + separator + *failure);
             break;  // what is left waits for the next flush
         }

@@ -55,7 +55,9 @@ public:
     // save and one INFO line for the whole flush. A batch refused as content (400, 413, 422) is split
     // in halves until the app at fault is alone; that app is set aside (one WARN line) and the others
     // are sent. Any other failure (403, 404, 429, 5xx, no answer) keeps what has not arrived for the
-    // next flush, and the error is kept (lastError, failingSince) and logged. Cancel ends the flush and logs nothing.
+    // next flush, and the error is kept (lastError, failingSince) and logged; an answer with
+    // Retry-After sends nothing more until that many seconds (at most maxRetryAfter) have passed.
+    // Cancel ends the flush and logs nothing.
     // Never throws; safe if the reporter is destroyed while it waits.
     QCoro::Task<void> flush(CancelToken cancel = {});
 
@@ -68,6 +70,7 @@ public:
     const QSet<QString> &refused() const { return m_refused; }
 
     static constexpr std::size_t maxBatch = 100;         // apps per request
+    static constexpr Millis maxRetryAfter{3600000};      // the longest pause a Retry-After gets
     static constexpr qsizetype maxNameLength = 256;      // characters kept of a display name
     static constexpr qsizetype maxCategoryLength = 128;  // characters kept of a category
     qint64 totalReported() const { return m_totalReported; }
@@ -93,6 +96,7 @@ private:
     const QString m_statePath;
     std::optional<QString> m_lastError;
     std::optional<QDateTime> m_failingSince;
+    std::optional<Millis> m_notBefore;  // on the monotonic clock: the backend's Retry-After
     qint64 m_totalReported = 0;
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };

@@ -49,8 +49,7 @@ TEST_F(AgentTrouble, AFailingSecretStoreIsShownAndNothingRunsOnAGuess)
                                                                "is running)"));
         agent->beginPairing();  // the menu offers no pairing meanwhile; a stray call is refused
         EXPECT_EQ(requestsTo("/api/devices/setup-pending"), 0u);
-        // Unlocked in place, the store says so; gone and back, it is asked again within 30 s. Its first
-        // "nothing stored" is not believed until it says so again 5 s later.
+        // Unlocked, the store says so (else it is asked within 30 s); a first "nothing stored" is asked again 5 s on.
         secrets->falselyEmpty = 1;
         fail(false);
         if (locked)

@@ -100,7 +100,8 @@ TEST_F(SeenAppsReporterTest, StateFileFormsAndDamage)
     }
 }
 
-// A failure not about content (403, 404, 408, 409, 429, 5xx): one request, nothing set aside, kept for the menu.
+// A failure not about content (403, 404, 408, 409, 429, 5xx): one request, nothing set aside, kept for the menu;
+// the 429's Retry-After (600 s) holds the next request back.
 TEST_F(SeenAppsReporterTest, AFailedReportKeepsEverythingForTheNextFlush)
 {
     auto r = reporter();
@@ -109,7 +110,9 @@ TEST_F(SeenAppsReporterTest, AFailedReportKeepsEverythingForTheNextFlush)
     const int codes[] = {500, 403, 404, 408, 409, 429};
     for (const int code : codes) {
         SCOPED_TRACE(code);
-        server.respondOnce(seenPath, Response::text(code, "no"));
+        Response refusal = Response::text(code, "no");
+        refusal.headers.append(LoopbackHttpServer::Header("Retry-After", code == 429 ? "600" : "x"));
+        server.respondOnce(seenPath, refusal);
         QCoro::waitFor(r->flush());
         EXPECT_EQ(r->lastError().value_or("").contains(QString::number(code)), true);
         EXPECT_EQ(r->failingSince(), start);
@@ -117,7 +120,9 @@ TEST_F(SeenAppsReporterTest, AFailedReportKeepsEverythingForTheNextFlush)
         EXPECT_TRUE(r->refused().isEmpty());
         clock.advance(std::chrono::minutes(5));
     }
+    QCoro::waitFor(r->flush());
     EXPECT_EQ(server.requestsTo(seenPath).size(), std::size(codes));
+    clock.advance(std::chrono::minutes(5));
     EXPECT_FALSE(QFile::exists(path));
     r->note(app("org.example.Paint", "Paint"));
     QCoro::waitFor(r->flush());

@@ -88,8 +88,7 @@ TEST(SecretServiceKeychain, IsReadAgainOnceUnlockedInPlaceOrByANewOwner)
         if (replace) {
             // The test's own home is not the session's: the daemon must open the session's keyrings.
             QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            env.insert(QStringLiteral("HOME"), qEnvironmentVariable("SESSION_HOME") + QStringLiteral("/home"));
-            env.insert(QStringLiteral("XDG_DATA_HOME"), env.value("HOME") + QStringLiteral("/.local/share"));
+            env.insert(QStringLiteral("XDG_DATA_HOME"), qEnvironmentVariable("SESSION_HOME") + "/home/.local/share");
             daemon.setProcessEnvironment(env);
             daemon.start(QStringLiteral("gnome-keyring-daemon"),
                          {"--replace", "--foreground", "--unlock", "--components=secrets"});
@@ -122,16 +121,13 @@ TEST(NoSecretService, EveryCallSaysTheStoreIsUnavailable)
     EXPECT_EQ(QCoro::waitFor(store.read(Keychain::service(), Keychain::account(QStringLiteral("nobody")))).error,
               SecretStore::ReadError::Unavailable);
     LogCapture log;
-    EXPECT_EQ(QCoro::waitFor(keychain.load()), std::nullopt);
     const Status saved = QCoro::waitFor(keychain.save(identity(QStringLiteral("other"))));
     EXPECT_TRUE(saved.error().startsWith(QStringLiteral("Could not save the pairing: ") + cause))
         << saved.error().toStdString();
     EXPECT_FALSE(QCoro::waitFor(keychain.clear()));
     const QStringList lines = log.lines();
-    ASSERT_EQ(lines.size(), 2) << lines.join(u'\n').toStdString();
-    EXPECT_TRUE(lines.at(0).startsWith(QStringLiteral("WARN ] cannot read the stored identity · ") + cause))
-        << lines.at(0).toStdString();
-    EXPECT_TRUE(lines.at(1).startsWith(QStringLiteral("WARN ] could not clear the stored identity · ") + cause));
+    ASSERT_EQ(lines.size(), 1) << lines.join(u'\n').toStdString();
+    EXPECT_TRUE(lines.at(0).startsWith(QStringLiteral("WARN ] could not clear the stored identity · ") + cause));
 }
 
 }  // namespace
