@@ -79,7 +79,7 @@ struct JobOutcome {
 
 // Runs one QtKeychain job to its end and disposes of it. The start is queued so that the finished
 // signal is connected before any backend could emit it. A job that has not finished within
-// jobLimit, or when the store's bus name changes owner meanwhile (its answer would have to come
+// jobLimit, or when the store's bus name loses its owner meanwhile (its answer would have to come
 // from a store that is gone), is left to end on its own and answered as unanswered.
 template <typename Job>
 QCoro::Task<JobOutcome> runJob(Job *job, QtKeychainStore::Watch *watch)
@@ -92,7 +92,11 @@ QCoro::Task<JobOutcome> runJob(Job *job, QtKeychainStore::Watch *watch)
     QObject::connect(job, &QKeychain::Job::finished, &over, [&] { finished = true, over.start(0); });
     if (watch)
         QObject::connect(&watch->owner, &QDBusServiceWatcher::serviceOwnerChanged, &over,
-                         [&] { replaced = true, over.start(0); });
+                         [&](const QString &, const QString &oldOwner) {
+                             // A store starting (perhaps for this very job) leaves the job be.
+                             if (!oldOwner.isEmpty())
+                                 replaced = true, over.start(0);
+                         });
     QMetaObject::invokeMethod(
         job, [job] { job->start(); }, Qt::QueuedConnection);
     over.start(QtKeychainStore::jobLimit);
