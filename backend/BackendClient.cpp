@@ -337,10 +337,17 @@ QCoro::Task<BackendResult<QByteArray>> BackendClient::send(QByteArray method, QU
         const int code = status.toInt();
         if (code < 200 || code > 299) {
             ClientError refused = ClientError::status(code, redacted(utf8Prefix(exchange->body, 400)));
-            bool given = false;
-            const qint64 wait = reply->rawHeader("Retry-After").trimmed().toLongLong(&given);
-            if (given && wait >= 0)
+            // Delta-seconds, or an HTTP date ("Sat, 14 Mar 2026 09:10:00 GMT") counted from now.
+            const QByteArray after = reply->rawHeader("Retry-After").trimmed();
+            bool seconds = false;
+            const qint64 wait = after.toLongLong(&seconds);
+            QString date = QString::fromLatin1(after);  // an HTTP date's zone is always "GMT"
+            date.replace(QLatin1String(" GMT"), QLatin1String(" +0000"));
+            const QDateTime at = QDateTime::fromString(date, Qt::RFC2822Date);
+            if (seconds && wait >= 0)
                 refused.retryAfterSeconds = wait;
+            else if (!seconds && at.isValid())
+                refused.retryAfterSeconds = std::max<qint64>(0, clock.now().secsTo(at));
             co_return refused;
         }
         // A 2xx whose body broke off is not a success, even when Qt, seeing the connection reset,

@@ -22,7 +22,7 @@ struct ClientError {
     QString text;    // Status: body text (first 400 bytes as UTF-8, or empty); Decoding: the type name;
                      // Transport: the transport's own description
     QString reason;  // Decoding: why
-    // Status: the seconds the answer's Retry-After asked to wait (its delta-seconds form), if any.
+    // Status: the seconds the answer's Retry-After asked to wait (given in seconds or as a date), if any.
     std::optional<qint64> retryAfterSeconds;
 
     // "Not found (404) — the device may have been removed", "Server returned <code>: <text>",

@@ -12,18 +12,23 @@ TEST_F(FailureTest, OnlyTwoHundredsSucceedAndAFailureNamesTheStatusAndTheStartOf
         int status;
         QByteArray body;
         QString description;  // empty: succeeds
+        QByteArray retryAfter = "soon";
+        std::optional<qint64> waitSeconds = std::nullopt;
     } cases[] = {
         {199, "", "Server returned 199: "},
         {299, "", {}},
-        {300, "choose", "Server returned 300: choose"},
+        {300, "choose", "Server returned 300: choose", "Sat, 14 Mar 2026 09:10:00 GMT", 600},
         {404, "gone", "Not found (404) — the device may have been removed"},
-        {503, QByteArray(1000, 'x'), "Server returned 503: " + QString(400, 'x')},
+        {503, QByteArray(1000, 'x'), "Server returned 503: " + QString(400, 'x'), "120", 120},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.status);
-        server.respondOnce("/api/devices/d/heartbeat", Response::text(c.status, c.body));
+        Response answer = Response::text(c.status, c.body);
+        answer.headers.append(LoopbackHttpServer::Header("Retry-After", c.retryAfter));
+        server.respondOnce("/api/devices/d/heartbeat", answer);
         const auto result = finish(client.heartbeat("d", true, true, system));
         EXPECT_EQ(result.ok() ? QString() : result.error().description(), c.description);
+        EXPECT_EQ(result.ok() ? std::nullopt : result.error().retryAfterSeconds, c.waitSeconds);
     }
 }
 
