@@ -42,10 +42,10 @@ namespace fennimar {
 //                                                              not delete it
 // A secret store that cannot be read (locked keyring, no Secret Service) is waited for, with
 // back-off and on the store's own change notices, before anything is concluded: a locked store is
-// never taken for "not paired", nor is a "nothing stored" that a store says just after it came back
-// until it says so again once settled. While the
-// stored identity is being read, saved or deleted, menu actions are refused with a log line, so
-// that no action overlaps the store and leaves two truths.
+// never taken for "not paired", nor is a "nothing stored" said just after the store came back,
+// until it is said again once the store has settled. While the stored identity is being read,
+// saved or deleted, menu actions are refused with a log line, so that no action overlaps the store
+// and leaves two truths.
 class Agent {
 public:
     static constexpr Millis heartbeatInterval{15000};
