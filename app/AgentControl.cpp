@@ -54,7 +54,10 @@ void AgentControl::handle(ControlCommand command, ControlServer::Reply reply)
             Log::info(QStringLiteral("control · pairing cancelled from the command line"));
             if (const Status cancelled = m_agent.cancelPairing(); !cancelled)
                 return refused(cancelled);
-            break;
+            // The store is read again after a cancel (a keyring locked meanwhile is waited for):
+            // the reply shows what that read found, not the moment before it.
+            waitFor({[this] { return !m_agent.storeBusy(); }, [] { return true; }, std::move(reply), {}});
+            return;
         case ControlCommand::Unpair:
             Log::info(QStringLiteral("control · unpairing asked for from the command line"));
             if (const Status begun = m_agent.unpair(); !begun)
