@@ -26,6 +26,20 @@ void prepareProcess()
     ::prctl(PR_SET_TIMERSLACK, 50'000'000UL, 0UL, 0UL, 0UL);
 }
 
+namespace {
+
+// Hyprland's request socket, where Hyprland runs (0.40 and later keep it in the runtime directory).
+QString hyprlandSocket()
+{
+    const QString instance = qEnvironmentVariable("HYPRLAND_INSTANCE_SIGNATURE");
+    if (instance.isEmpty() || instance.contains(QLatin1Char('/')))
+        return {};
+    return qEnvironmentVariable("XDG_RUNTIME_DIR") + QStringLiteral("/hypr/") + instance +
+           QStringLiteral("/.socket.sock");
+}
+
+}  // namespace
+
 Platform createPlatform(Clock &clock)
 {
     Platform platform;
@@ -48,7 +62,7 @@ Platform createPlatform(Clock &clock)
     platform.desktop = std::make_unique<WatchingDesktop>(
         std::move(desktop), QDBusConnection::sessionBus(),
         QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("fennimar-inhibit-monitor")),
-        std::move(rawInput));
+        std::move(rawInput), hyprlandSocket());
     platform.apps = std::move(catalog);
     platform.accessibility = AtspiAccessibility::forSession(clock);
     platform.device = std::make_unique<LinuxDeviceFacts>(QDBusConnection::systemBus());

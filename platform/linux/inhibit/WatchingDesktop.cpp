@@ -1,19 +1,48 @@
 #include "platform/linux/inhibit/WatchingDesktop.h"
 
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <algorithm>
 
 namespace fennimar {
 
 WatchingDesktop::WatchingDesktop(std::unique_ptr<Desktop> desktop, QDBusConnection session, QDBusConnection monitor,
-                                 std::unique_ptr<X11RawInput> rawInput)
+                                 std::unique_ptr<X11RawInput> rawInput, QString hyprlandSocket)
     : m_desktop(std::move(desktop)),
       m_gnome(session),
       m_kde(session),
       m_calls(session, std::move(monitor)),
-      m_rawInput(std::move(rawInput))
+      m_rawInput(std::move(rawInput)),
+      m_hyprlandSocket(std::move(hyprlandSocket))
 {
+}
+
+void WatchingDesktop::askHyprland()
+{
+    // Hyprland (0.46 and later) tells in its active window's JSON whether that window inhibits idle
+    // now ("inhibitingIdle", a client's idle inhibitor while visible or the user's rule), with the
+    // window's pid; it sees no D-Bus inhibitor and gives no reason, so music cannot be told from
+    // video. One connection per request, closed by Hyprland after its answer; an answer still owed
+    // a tick later is given up, so a stalled compositor reads as no inhibitor.
+    if (m_hyprland)
+        QObject::disconnect(m_hyprland.get(), nullptr, nullptr, nullptr);
+    m_hyprland = std::make_unique<QLocalSocket>();
+    m_hyprlandReply.clear();
+    QLocalSocket *socket = m_hyprland.get();
+    QObject::connect(socket, &QLocalSocket::connected, socket, [socket] { socket->write("j/activewindow"); });
+    QObject::connect(socket, &QLocalSocket::readyRead, socket,
+                     [this, socket] { m_hyprlandReply += socket->read(256 * 1024 - m_hyprlandReply.size()); });
+    // Hyprland gone: no inhibitor. After an answer the peer's close comes before `disconnected`.
+    QObject::connect(socket, &QLocalSocket::errorOccurred, socket, [this] { m_hyprlandInhibitor = 0; });
+    QObject::connect(socket, &QLocalSocket::disconnected, socket, [this] {
+        const QJsonObject window = QJsonDocument::fromJson(m_hyprlandReply).object();
+        m_hyprlandInhibitor = window.value(QStringLiteral("inhibitingIdle")).toBool()
+                                  ? window.value(QStringLiteral("pid")).toInteger()
+                                  : 0;
+    });
+    socket->connectToServer(m_hyprlandSocket);
 }
 
 std::optional<double> WatchingDesktop::secondsSinceInput()
@@ -28,6 +57,13 @@ bool WatchingDesktop::frontAppWatching(const RunningApp &front)
     // The desktop's own answer first (sway's per-window inhibitor).
     if (m_desktop->frontAppWatching(front))
         return true;
+    if (!m_hyprlandSocket.isEmpty()) {
+        if (m_hyprland && m_hyprland->state() != QLocalSocket::UnconnectedState)
+            m_hyprlandInhibitor = 0;
+        askHyprland();
+        if (front.pid > 0 && front.pid == m_hyprlandInhibitor)
+            return true;
+    }
     if (m_gnome.inhibitors().empty() && m_kde.inhibitors().empty())
         return false;
     if (front.pid != m_exePid) {

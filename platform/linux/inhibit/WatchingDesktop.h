@@ -7,22 +7,23 @@
 #include "platform/linux/inhibit/X11RawInput.h"
 
 #include <QDBusConnection>
+#include <QLocalSocket>
 
 #include <memory>
 
 namespace fennimar {
 
 // A Linux desktop that also tells whether the front app holds a video inhibitor, from the desktop's
-// own answer (sway) and the lists GNOME's session manager and KDE's power daemon keep (each empty
-// where its service does not run), with the callers' pids a bus monitor saw; and on X11 it does not
-// take a reset of the idle counter for input. Everything else is the
-// wrapped desktop's answer. Main thread only.
+// own answer (sway), Hyprland's active window, and the lists GNOME's session manager and KDE's power daemon keep (each
+// empty where its service does not run), with the callers' pids a bus monitor saw; and on X11 it does not take a reset
+// of the idle counter for input. Everything else is the wrapped desktop's answer. Main thread only.
 class WatchingDesktop final : public Desktop {
 public:
     // monitor: a second connection to the session bus, for the Inhibit calls' callers. rawInput:
-    // null where there is no X display of the session (Wayland).
+    // null where there is no X display of the session (Wayland). hyprlandSocket: Hyprland's request
+    // socket, empty where Hyprland does not run.
     WatchingDesktop(std::unique_ptr<Desktop> desktop, QDBusConnection session, QDBusConnection monitor,
-                    std::unique_ptr<X11RawInput> rawInput = nullptr);
+                    std::unique_ptr<X11RawInput> rawInput = nullptr, QString hyprlandSocket = {});
 
     std::optional<RunningApp> frontmostApp() override { return m_desktop->frontmostApp(); }
     // The desktop's answer, or the time since the last raw input event when that is longer: a
@@ -30,12 +31,15 @@ public:
     std::optional<double> secondsSinceInput() override;
     bool screenLocked() override { return m_desktop->screenLocked(); }
     QString samplingProblem() override { return m_desktop->samplingProblem(); }
-    // The wrapped desktop's own answer, else the cached lists against the front app (by pid where
-    // known, else by name; see Inhibitor.h) and the front process's executable, read once per
-    // process: a readlink, no bus call.
+    // The wrapped desktop's own answer, else Hyprland's previous answer (one request sent per call,
+    // never waited for), else the cached lists against the front app (by pid where known, else by
+    // name; see Inhibitor.h) and the front process's executable, read once per process: a
+    // readlink, no bus call.
     bool frontAppWatching(const RunningApp &front) override;
 
 private:
+    void askHyprland();
+
     std::unique_ptr<Desktop> m_desktop;
     GnomeInhibitors m_gnome;
     KdeInhibitions m_kde;
@@ -43,6 +47,10 @@ private:
     std::unique_ptr<X11RawInput> m_rawInput;
     qint64 m_exePid = 0;
     QString m_executable;  // of m_exePid
+    QString m_hyprlandSocket;
+    std::unique_ptr<QLocalSocket> m_hyprland;  // the request in flight
+    QByteArray m_hyprlandReply;
+    qint64 m_hyprlandInhibitor = 0;  // the pid of Hyprland's active window while it inhibits idle
 };
 
 }  // namespace fennimar

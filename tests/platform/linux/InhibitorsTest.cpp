@@ -5,6 +5,7 @@
 #include "platform/linux/inhibit/KdeInhibitions.h"
 #include "platform/linux/inhibit/WatchingDesktop.h"
 #include "platform/linux/x11/X11Desktop.h"
+#include "tests/fakes/Fakes.h"
 #include "tests/support/TempHome.h"
 #include "tests/platform/linux/LinuxTestSupport.h"
 
@@ -15,6 +16,7 @@
 #include <QDBusObjectPath>
 #include <QDBusVariant>
 #include <QDBusVirtualObject>
+#include <QLocalServer>
 
 #include <gtest/gtest.h>
 
@@ -99,6 +101,31 @@ TEST(InhibitorTest, OnlyAVideoInhibitorOfTheFrontAppCounts)
     };
     for (const Case &c : cases)
         EXPECT_EQ(frontHoldsVideo({c.inhibitor}, c.front, c.executable), c.watching) << c.what;
+}
+
+// Hyprland's active window inhibiting idle is watching for its pid; each step changes the answer.
+TEST(InhibitorTest, HyprlandsActiveWindowInhibitsForItsPid)
+{
+    QTemporaryDir dir;
+    QLocalServer hyprland;
+    ASSERT_TRUE(hyprland.listen(dir.filePath(".socket.sock")));
+    QByteArray reply;
+    QObject::connect(&hyprland, &QLocalServer::newConnection, [&] {
+        QLocalSocket *client = hyprland.nextPendingConnection();
+        QObject::connect(client, &QLocalSocket::readyRead, client, [&reply, client] {
+            client->write(client->readAll() == "j/activewindow" ? reply : QByteArray());
+            client->disconnectFromServer();
+        });
+    });
+    WatchingDesktop desktop(std::make_unique<FakeDesktop>(), QDBusConnection(QString()), QDBusConnection(QString()),
+                            nullptr, hyprland.fullServerName());
+    const RunningApp mpv{"mpv", 929, {}, {}};
+    for (const auto &[pid, inhibits, watching] :
+         {std::tuple{929, "true", true}, {929, "false", false}, {929, "true", true}, {930, "true", false}}) {
+        reply = QStringLiteral(R"({"pid": %1, "inhibitingIdle": %2})").arg(pid).arg(inhibits).toUtf8();
+        const auto answered = [&, w = watching] { return desktop.frontAppWatching(mpv) == w; };
+        EXPECT_TRUE(waitUntil(answered, 5000, 50)) << reply.constData();
+    }
 }
 
 constexpr auto kGnome = "org.gnome.SessionManager";
