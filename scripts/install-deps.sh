@@ -23,6 +23,8 @@ packages=(
   wtype
   # gtk3-demo: an accessible GTK app for the Wayland tests of the accessibility bus's active window
   gtk-3-examples
+  # ffmpeg: the accuracy benchmark's looping video and music, made at bench time (bench/accuracy)
+  ffmpeg
   # xterm falls back on the core X fonts (its menus, a missing face); without them it warns and starts slowly
   xfonts-base
   # sqlite3 command line for inspecting the reference backend's data

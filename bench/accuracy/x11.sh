@@ -1,0 +1,54 @@
+# The X11 day (Xvfb + openbox, inside scripts/desktop-session.sh), sourced by day.sh.
+terminal_app=linux:debian-xterm
+xterm=""
+for _ in $(seq 300); do
+    xterm=$(xdotool search --onlyvisible --name "Fennimar session" 2>/dev/null | head -n 1) && [ -n "$xterm" ] && break
+    sleep 0.2
+done
+[ -n "$xterm" ] || { echo "the session's xterm did not appear" >&2; exit 1; }
+front() { for _ in $(seq 30); do xdotool windowactivate "$1" >/dev/null 2>&1; [ "$(xdotool getactivewindow)" = "$1" ] && return 0; sleep 0.5; done; }
+input() { xdotool mousemove_relative -- 1 0 mousemove_relative -- -1 0 key shift >/dev/null 2>&1 || true; }
+# A player's heartbeat: the X idle counter reset, with no input (what mpv does every 10 s).
+reset_counter() {
+    python3 -c 'import ctypes, ctypes.util
+x = ctypes.CDLL(ctypes.util.find_library("X11")); x.XOpenDisplay.restype = ctypes.c_void_p
+d = ctypes.c_void_p(x.XOpenDisplay(None)); x.XResetScreenSaver(d); x.XCloseDisplay(d)'
+}
+terminal() { front "$xterm"; }
+other=""
+unmonitored() {  # a window of no installed app
+    xmessage -name unmonitored "not monitored" &
+    other=$!
+    front "$(xdotool search --sync --onlyvisible --classname unmonitored | head -n 1)"
+}
+close_unmonitored() { kill "$other" 2>/dev/null || true; }
+in_browser() {  # chromium|firefox PAGE: in front, its page loaded and readable
+    local window=""
+    open_browser "$1" "$2"
+    for _ in $(seq 600); do
+        window=$(xdotool search --onlyvisible --pid "$browser" 2>/dev/null | head -n 1) && [ -n "$window" ] && break
+        sleep 0.1
+    done
+    front "$window"
+    sleep 5  # the page loads and its accessibility tree is built
+}
+chromium_site() { in_browser chromium index.html; }
+firefox_site() { in_browser firefox index.html; }
+chromium_music() { in_browser chromium music.html; }
+lock_terminal() { terminal; lock; }
+switch_terminal() { terminal; switch_out; }
+
+run_day() {
+    segment "typing in a monitored app" counts "$seconds" "$seconds" terminal input nothing
+    segment "a monitored site in Chromium" counts "$seconds" "$seconds" chromium_site input close_browser
+    segment "the same site in Firefox" counts "$seconds" "$seconds" firefox_site input close_browser
+    not_measured "a video in the browser, no input" counts \
+        "not measured: no inhibitor source on openbox (GNOME's or Plasma's session, sway)"
+    segment "music only in Chromium, no input" "does not count" 0 "$seconds" chromium_music nothing close_browser
+    segment "an unmonitored app" "does not count" 0 "$away" unmonitored input close_unmonitored
+    segment "away, no input" "does not count" 0 "$away" terminal nothing nothing
+    segment "a player resetting the idle counter" "does not count" 0 "$seconds" terminal reset_counter nothing
+    segment "locked, no input" "does not count" 0 "$short" lock_terminal nothing unlock
+    segment "another session active, typing" "does not count" 0 "$short" switch_terminal input switch_in
+    segment "asleep (agent stopped), typing" "does not count" 0 "$short" terminal asleep nothing
+}
