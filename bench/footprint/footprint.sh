@@ -29,6 +29,7 @@ if [ "${1:-}" = "--inside" ]; then
     # measure, then quit it.
     shift
     agent=$1 mode=$2 seconds=$3 refbackend=$4 url=$5 out=$6 sample=${7:-0}
+    source "$repo/bench/agent-bench.sh"
     log=$HOME/.local/state/Fennimar/Fennimar.log
     roots=() helpers=()
     stop() { kill "${roots[@]}" "${helpers[@]}" 2>/dev/null || true; }
@@ -57,11 +58,7 @@ if [ "${1:-}" = "--inside" ]; then
             fi
             "$agent" "${args[@]}" >"$out.$mode.agent" 2>&1 &
             roots=($!)
-            wait_for 'pair code [A-Z0-9]' 300 || { echo "no pair code" >&2; cat "$out.$mode.agent" >&2; exit 1; }
-            code=$(grep -o 'pair code [A-Z0-9]*' "$log" | tail -n 1 | awk '{print $3}')
-            "$refbackend" admin --url "$url" --admin-token-file "$FOOTPRINT_ADMIN_TOKEN_FILE" claim "$code" --child "Bench-$mode" >/dev/null
-            "$refbackend" admin --url "$url" --admin-token-file "$FOOTPRINT_ADMIN_TOKEN_FILE" set-apps --child "Bench-$mode" linux:debian-xterm web:example.com >/dev/null
-            wait_for 'sampler started' 300 || { echo "the agent did not start counting" >&2; exit 1; }
+            bench_pair "Bench-$mode" linux:debian-xterm web:example.com
             ;;
     esac
     pid=${roots[0]}
@@ -225,25 +222,8 @@ while [ $# -gt 0 ]; do
         *) echo "usage: $0 [--build DIR] [--seconds N] [--mode headless|tray|both|activitywatch|timekpr|all] [--sample N]" >&2; exit 2 ;;
     esac
 done
-agent=$build/app/fennimar-agent
-refbackend=$build/tools/refbackend/fennimar-refbackend
-for f in "$agent" "$refbackend"; do
-    [ -x "$f" ] || { echo "missing $f: build fennimar-agent and fennimar-refbackend first" >&2; exit 1; }
-done
-
-work=$(mktemp -d)
-backend_pid=""
-cleanup() {
-    [ -n "$backend_pid" ] && kill "$backend_pid" 2>/dev/null
-    wait 2>/dev/null || true
-    if [ -n "${FOOTPRINT_KEEP:-}" ]; then echo "kept $work"; else rm -rf "$work"; fi
-}
-trap cleanup EXIT
-"$refbackend" --port 0 --db "$work/backend.sqlite" --admin-token-file "$work/admin-token" >"$work/refbackend.out" 2>"$work/refbackend.err" &
-backend_pid=$!
-url=$("$repo/scripts/refbackend-url.sh" "$work/refbackend.out" "$work/refbackend.err") || exit 1
-# The admin commands inside each session read the token the backend wrote.
-export FOOTPRINT_ADMIN_TOKEN_FILE=$work/admin-token
+source "$repo/bench/agent-bench.sh"
+bench_backend "$build"
 
 echo "fennimar-agent footprint · ${seconds} s window while counting · $(nproc) cores · $agent"
 for mode in "${modes[@]}"; do
