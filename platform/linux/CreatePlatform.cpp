@@ -50,11 +50,17 @@ Platform createPlatform(Clock &clock)
     // Xwayland windows.
     std::unique_ptr<Desktop> desktop;
     std::unique_ptr<X11RawInput> rawInput;
+    // Chromium on Wayland never marks its focused frame ACTIVE on the accessibility bus, so the
+    // compositor's title of the window in front tells which frame to read (Xwayland's active
+    // window would name another one). The desktop outlives every read.
+    std::function<QString()> frontTitle;
     if (WaylandDesktop::isWaylandSession()) {
         WaylandDesktop::Options options;
         options.tamper = platform.tamper;
-        desktop =
+        auto wayland =
             std::make_unique<WaylandDesktop>(clock, *catalog, std::move(lock), QDBusConnection::sessionBus(), options);
+        frontTitle = [wayland = wayland.get()] { return wayland->frontTitle(); };
+        desktop = std::move(wayland);
     } else {
         desktop = std::make_unique<X11Desktop>(clock, *catalog, std::move(lock), QByteArray(), false, platform.tamper);
         rawInput = std::make_unique<X11RawInput>(clock);
@@ -64,7 +70,7 @@ Platform createPlatform(Clock &clock)
         QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("fennimar-inhibit-monitor")),
         std::move(rawInput), hyprlandSocket());
     platform.apps = std::move(catalog);
-    platform.accessibility = AtspiAccessibility::forSession(clock);
+    platform.accessibility = AtspiAccessibility::forSession(clock, std::move(frontTitle));
     platform.device = std::make_unique<LinuxDeviceFacts>(QDBusConnection::systemBus());
     platform.login = std::make_unique<LinuxLoginService>(QDBusConnection::sessionBus());
     platform.secrets = std::make_unique<QtKeychainStore>();

@@ -79,10 +79,10 @@ AtspiAccessibility::AtspiAccessibility(Clock &clock, QDBusConnection sessionBus,
     followTrustChanges();
 }
 
-std::unique_ptr<AtspiAccessibility> AtspiAccessibility::forSession(Clock &clock)
+std::unique_ptr<AtspiAccessibility> AtspiAccessibility::forSession(Clock &clock, std::function<QString()> frontTitle)
 {
-    std::function<QString()> title;
-    if (!qEnvironmentVariableIsEmpty("DISPLAY")) {
+    std::function<QString()> title = std::move(frontTitle);
+    if (!title && !qEnvironmentVariableIsEmpty("DISPLAY")) {
         auto x11 = std::make_shared<atspi::X11WindowTitle>();
         title = [x11] { return x11->activeTitle(); };
     }

@@ -43,9 +43,10 @@ public:
                        Options options);
     ~AtspiAccessibility() override;
 
-    // The reader of this login session: the session bus, and the X11 display's active-window
-    // title when $DISPLAY names one.
-    static std::unique_ptr<AtspiAccessibility> forSession(Clock &clock);
+    // The reader of this login session: the session bus, and frontTitle (a Wayland compositor's
+    // title of the window in front) when given, else the X11 display's active-window title when
+    // $DISPLAY names one.
+    static std::unique_ptr<AtspiAccessibility> forSession(Clock &clock, std::function<QString()> frontTitle = {});
     AtspiAccessibility(const AtspiAccessibility &) = delete;
     AtspiAccessibility &operator=(const AtspiAccessibility &) = delete;
 

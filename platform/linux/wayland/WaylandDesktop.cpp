@@ -167,13 +167,16 @@ std::optional<RunningApp> WaylandDesktop::frontmostApp()
             start();
     }
     std::optional<Window> window;
+    m_frontTitle.clear();
     if (m_choice.front == FrontSource::SwayIpc) {
         m_sway->pump();
         if (m_toplevelGate)
             m_wayland->pump();
         const bool anyFocus = !m_toplevelGate || m_wayland->toplevels().front(m_clock.monotonic()).has_value();
-        if (const auto &view = m_sway->focused(); view && anyFocus)
+        if (const auto &view = m_sway->focused(); view && anyFocus) {
             window = Window{view->appId, view->wmClass, view->wmInstance, view->pid};
+            m_frontTitle = view->title;
+        }
     } else if (m_choice.front == FrontSource::ForeignToplevel || m_choice.front == FrontSource::PlasmaWindows) {
         m_wayland->pump();
         const ToplevelTracker &toplevels = m_wayland->toplevels();
@@ -183,8 +186,10 @@ std::optional<RunningApp> WaylandDesktop::frontmostApp()
                 QStringLiteral("%1 marks several windows as active at once · nothing counts as in front meanwhile")
                     .arg(m_compositor));
         }
-        if (const auto front = toplevels.front(m_clock.monotonic()))
+        if (const auto front = toplevels.front(m_clock.monotonic())) {
             window = Window{front->appId, front->appId, QString(), front->pid};
+            m_frontTitle = front->title;
+        }
     } else if (m_choice.front == FrontSource::KwinScript || m_choice.front == FrontSource::GnomeExtension) {
         if (const auto front = m_kwin ? m_kwin->frontmost() : m_gnome->frontmost())
             window = Window{front->appId, front->wmClass, front->wmInstance, front->pid};

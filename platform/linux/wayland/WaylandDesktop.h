@@ -73,6 +73,9 @@ public:
     bool frontAppWatching(const RunningApp &front) override;
 
     const SourceChoice &choice() const { return m_choice; }
+    // The title of the window in front at the last frontmostApp(), where the source tells it (sway,
+    // foreign-toplevel, KDE's window list); empty elsewhere or with nothing in front. Free.
+    const QString &frontTitle() const { return m_frontTitle; }
     // Why our own part inside the desktop's shell (the KWin script, the GNOME Shell extension) has
     // been replaced or imitated, once that was seen; empty otherwise. It is also the sampling problem.
     QString replacedSource() const;
@@ -115,6 +118,7 @@ private:
 
     std::unique_ptr<Window> m_lastWindow;
     std::optional<RunningApp> m_lastApp;
+    QString m_frontTitle;
     bool m_warnedAmbiguous = false;
     bool m_toplevelGate = false;  // the window list confirms that some window has focus
 

@@ -82,9 +82,9 @@ TEST_F(WaylandCompositorTest, SwayFrontAppAndIdle)
     ASSERT_EQ(toplevel->choice().front, FrontSource::ForeignToplevel);
     EXPECT_EQ(ipc->samplingProblem(), QString());
 
-    const qint64 one = sway.start("foot", {"--app-id=fen-one", "sleep", "600"})->processId();
+    const qint64 one = sway.start("foot", {"--app-id=fen-one", "--title=one", "sleep", "600"})->processId();
     ASSERT_TRUE(waitUntil([&] { return frontId(*ipc) == QLatin1String("fen-one"); }, 10000));
-    const qint64 two = sway.start("foot", {"--app-id=fen-two", "sleep", "600"})->processId();
+    const qint64 two = sway.start("foot", {"--app-id=fen-two", "--title=two", "sleep", "600"})->processId();
     // The command, then who is in front; no command: the newest window took focus.
     const std::tuple<const char *, const char *, qint64> steps[] = {{"", "fen-two", two},
                                                                     {"[app_id=fen-one] focus", "fen-one", one},
@@ -100,6 +100,7 @@ TEST_F(WaylandCompositorTest, SwayFrontAppAndIdle)
                 << "got " << frontId(*desktop).toStdString();
         }
         EXPECT_EQ(ipc->frontmostApp().value_or(RunningApp{}).pid, pid);
+        EXPECT_EQ(ipc->frontTitle() + toplevel->frontTitle(), QString::fromLatin1(front).mid(4).repeated(2));
     }
 
     // An idle inhibitor in effect on the focused window (here the user's rule; a player's
