@@ -12,7 +12,7 @@
 #include <QTimer>
 
 #include <QCoroDBusPendingCall>
-#include <QCoroSignal>
+#include <QCoroTimer>
 
 #include <qt6keychain/keychain.h>
 
@@ -100,7 +100,9 @@ QCoro::Task<JobOutcome> runJob(Job *job, QtKeychainStore::Watch *watch)
     QMetaObject::invokeMethod(
         job, [job] { job->start(); }, Qt::QueuedConnection);
     over.start(QtKeychainStore::jobLimit);
-    co_await qCoro(&over, &QTimer::timeout);
+    // Awaiting the timer itself: QCoro's signal awaiter binds timeout()'s private argument to a
+    // null reference, which UndefinedBehaviorSanitizer rightly rejects.
+    co_await over;
     if (!finished) {
         QObject::connect(job, &QKeychain::Job::finished, job, &QObject::deleteLater);
         co_return JobOutcome{QKeychain::OtherError,

@@ -70,8 +70,14 @@ TEST(SecretServiceKeychain, IsReadAgainOnceUnlockedInPlaceOrByANewOwner)
     store.watchChanges([&] { ++changes; });
     const Keychain keychain(store, QStringLiteral("relock"));
     ASSERT_TRUE(QCoro::waitFor(keychain.save(identity(QStringLiteral("kept")))));
-    QDBusInterface secrets(QStringLiteral("org.freedesktop.secrets"), QStringLiteral("/org/freedesktop/secrets"),
-                           QStringLiteral("org.freedesktop.Secret.Service"));
+    // Plain calls, not QDBusInterface: its introspected meta-object lives as long as the connection.
+    const auto call = [](const char *interface, const char *method, const QVariantList &arguments) {
+        QDBusMessage m = QDBusMessage::createMethodCall("org.freedesktop.secrets", "/org/freedesktop/secrets",
+                                                        QString::fromLatin1(interface), QString::fromLatin1(method));
+        m.setArguments(arguments);
+        return QDBusConnection::sessionBus().call(m);
+    };
+    const char *service = "org.freedesktop.Secret.Service";
     const auto noticed = [&](int before) {
         for (QDeadlineTimer limit(20000); changes == before && !limit.hasExpired();)
             QCoro::waitFor(QCoro::sleepFor(std::chrono::milliseconds(50)));
@@ -80,8 +86,8 @@ TEST(SecretServiceKeychain, IsReadAgainOnceUnlockedInPlaceOrByANewOwner)
     QProcess daemon;
     for (const bool replace : {false, true}) {
         SCOPED_TRACE(replace ? "new owner" : "in place");
-        const QDBusObjectPath login = QDBusReply<QDBusObjectPath>(secrets.call("ReadAlias", "default")).value();
-        secrets.call(QStringLiteral("Lock"), QVariant::fromValue(QList<QDBusObjectPath>{login}));
+        const QDBusObjectPath login = QDBusReply<QDBusObjectPath>(call(service, "ReadAlias", {"default"})).value();
+        call(service, "Lock", {QVariant::fromValue(QList<QDBusObjectPath>{login})});
         ASSERT_TRUE(noticed(changes = 0));
         EXPECT_EQ(QCoro::waitFor(keychain.loadChecked()).unreadable, SecretStore::ReadError::Locked);
         const QByteArray password = qgetenv("SESSION_KEYRING_PASSWORD");
@@ -96,15 +102,14 @@ TEST(SecretServiceKeychain, IsReadAgainOnceUnlockedInPlaceOrByANewOwner)
             daemon.write(password);
             daemon.closeWriteChannel();
         } else {
-            const QDBusMessage opened = secrets.call("OpenSession", "plain", QVariant::fromValue(QDBusVariant("")));
+            const QDBusMessage opened = call(service, "OpenSession", {"plain", QVariant::fromValue(QDBusVariant(""))});
             QDBusArgument master;
             master.beginStructure();
             master << opened.arguments().value(1).value<QDBusObjectPath>() << QByteArray() << password
                    << QStringLiteral("text/plain");
             master.endStructure();
-            QDBusInterface(secrets.service(), secrets.path(),
-                           "org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface")
-                .call("UnlockWithMasterPassword", QVariant::fromValue(login), QVariant::fromValue(master));
+            call("org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface", "UnlockWithMasterPassword",
+                 {QVariant::fromValue(login), QVariant::fromValue(master)});
         }
         ASSERT_TRUE(noticed(changes));
         EXPECT_EQ(QCoro::waitFor(keychain.loadChecked()).identity, identity(QStringLiteral("kept")));
