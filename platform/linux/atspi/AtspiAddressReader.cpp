@@ -81,19 +81,35 @@ std::optional<QString> AtspiAddressReader::focusedFrame()
         if (hasState(*states, State::Active))
             return frame.path.path();
     }
-    // Chromium's ACTIVE state can lag behind the window manager; the window title cannot.
+    // Chromium's ACTIVE state can lag behind the window manager, and on Wayland it never comes; the
+    // window title cannot. Chromium adds its tab's state to the frame's name only ("Music - Audio
+    // playing - Chromium" for the title "Music - Chromium"), so a frame whose name has the title's
+    // page before and its browser after such an insert is that window too, when it is the only one.
+    // With no title to go by, a browser in front whose windows have one name among them has that
+    // window in front (its unnamed frames are never windows of their own).
     const QString title = m_activeWindowTitle ? m_activeWindowTitle() : QString();
-    if (title.isEmpty())
-        return std::nullopt;
+    const qsizetype cut = title.lastIndexOf(QLatin1String(" - "));
+    const QString page = title.left(cut + 3), browser = title.mid(cut);
+    std::optional<QString> named, loose;
+    int namedCount = 0, looseCount = 0;
     for (const ObjectRef &frame : *frames) {
         if (frame.isNull())
             continue;
         const auto name = m_caller.name(frame.path.path());
         if (m_caller.stopped())
             return std::nullopt;
-        if (name && *name == title)
+        if (!name || name->isEmpty())
+            continue;
+        if (!title.isEmpty() && *name == title)
             return frame.path.path();
+        if (cut > 0 && name->startsWith(page) && name->endsWith(browser) && name->size() > title.size())
+            ++looseCount, loose = frame.path.path();
+        ++namedCount, named = frame.path.path();
     }
+    if (looseCount == 1)
+        return loose;
+    if (title.isEmpty() && namedCount == 1)
+        return named;
     return std::nullopt;
 }
 
