@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # How exactly the real agent counts a scripted child's day, on X11 (Xvfb + openbox, inside
 # scripts/desktop-session.sh), on headless sway (sway.sh) and, when asked for, on headless KWin
-# (kwin.sh), against the reference backend. The
+# (kwin.sh) and GNOME Shell (gnome.sh), against the reference backend. The
 # agent's own ledger is the measurement: it is started before each segment and stopped with SIGTERM
 # after it, and the segment's count is the difference between the "ledger flushed · today=Ns" lines
 # of two stops. Prints, per desktop and segment: expected seconds, counted seconds, the error, and
@@ -15,8 +15,9 @@
 #     --seconds   the length of a segment that stands for 5 minutes of a day: typing, a site, a
 #                 video, music, a player's idle resets (default 300). Away and an unmonitored app
 #                 last 3/5 of it, locked, switched out and asleep 2/5.
-#     --desktops  which sessions to run: x11, sway, kwin (default: x11 sway; KWin's day runs only
-#                 the segments without a browser and adds about 4 minutes at 90 s)
+#     --desktops  which sessions to run: x11, sway, kwin, gnome (default: x11 sway; the KWin and
+#                 GNOME Shell days run only the segments without a browser and add about 4 minutes
+#                 each at 90 s, which would take the default run past half an hour: opt-in)
 # ACCURACY_KEEP=1 keeps the sessions' homes (the agent's log, the browsers' output) and names them.
 # At 90 s the whole run takes about 22 minutes.
 #
@@ -34,7 +35,7 @@ while [ $# -gt 0 ]; do
         --build) build=$(cd "$2" && pwd); shift 2 ;;
         --seconds) seconds=$2; shift 2 ;;
         --desktops) desktops=$2; shift 2 ;;
-        *) echo "usage: $0 [--build DIR] [--seconds N] [--desktops \"x11 sway kwin\"]" >&2; exit 2 ;;
+        *) echo "usage: $0 [--build DIR] [--seconds N] [--desktops \"x11 sway kwin gnome\"]" >&2; exit 2 ;;
     esac
 done
 agent=$build/app/fennimar-agent
@@ -85,6 +86,8 @@ for d in $desktops; do
             echo "sway  | the sway day stopped (exit status $?)" ;;
         kwin) SESSION_HOME=$work/kwin bash "$here/kwin.sh" --session bash "$here/day.sh" kwin ||
             echo "kwin  | the KWin day stopped (exit status $?)" ;;
+        gnome) SESSION_HOME=$work/gnome bash "$here/gnome.sh" --session bash "$here/day.sh" gnome ||
+            echo "gnome | the GNOME Shell day stopped (exit status $?)" ;;
         *) echo "unknown desktop $d" >&2 ;;
     esac
 done
