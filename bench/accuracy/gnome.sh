@@ -159,6 +159,14 @@ unmonitored() {  # an installed app that is not on the list
     focus "$other"
 }
 close_unmonitored() { kill "$other" 2>/dev/null || true; }
+in_browser() {  # PAGE: Chromium on Wayland in front, its page loaded
+    open_browser chromium "$1" --ozone-platform=wayland
+    focus "$browser" || echo "Chromium did not come to the front" >&2
+    sleep 5  # the page loads and its accessibility tree is built
+}
+chromium_site() { in_browser index.html; }
+chromium_video() { in_browser video.html; }
+chromium_music() { in_browser music.html; }
 
 run_day() {
     # The next login, which loads the extension the agent installed when it was paired.
@@ -167,11 +175,10 @@ run_day() {
     monitored=$!
     children+=("$monitored")
     segment "typing in a monitored app" counts "$seconds" "$seconds" terminal input nothing
-    local browsers="not run on GNOME Shell (time)"
-    not_measured "a monitored site in Chromium" counts "$browsers"
-    not_measured "the same site in Firefox" counts "$browsers"
-    not_measured "a video in the browser, no input" counts "$browsers"
-    not_measured "music only in the browser, no input" "does not count" "$browsers"
+    segment "a monitored site in Chromium" counts "$seconds" "$seconds" chromium_site input close_browser
+    not_measured "the same site in Firefox" counts "not run on GNOME Shell (time): read over the accessibility bus"
+    segment "a video in Chromium, no input" counts "$seconds" "$seconds" chromium_video nothing close_browser
+    segment "music only in Chromium, no input" "does not count" 0 "$seconds" chromium_music nothing close_browser
     segment "an unmonitored app" "does not count" 0 "$away" unmonitored input close_unmonitored
     segment "away, no input" "does not count" 0 "$away" terminal nothing nothing
     not_measured "a player resetting the idle counter" "does not count" "no X idle counter on Wayland"

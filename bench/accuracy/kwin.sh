@@ -110,15 +110,9 @@ chromium_music() { in_browser music.html; }
 
 run_day() {
     segment "typing in a monitored app" counts "$seconds" "$seconds" terminal input nothing
-    if [ -n "${ACC_BROWSERS:-}" ]; then
-        segment "a monitored site in Chromium" counts "$seconds" "$seconds" chromium_site input close_browser
-        segment "a video in Chromium, no input" counts "$seconds" "$seconds" chromium_video nothing close_browser
-        segment "music only in Chromium, no input" "does not count" 0 "$seconds" chromium_music nothing close_browser
-    else
-        not_measured "a monitored site in Chromium" counts "not run on KWin (time)"
-        not_measured "a video in Chromium, no input" counts "not run on KWin (time)"
-        not_measured "music only in Chromium, no input" "does not count" "not run on KWin (time)"
-    fi
+    segment "a monitored site in Chromium" counts "$seconds" "$seconds" chromium_site input close_browser
+    segment "a video in Chromium, no input" counts "$seconds" "$seconds" chromium_video nothing close_browser
+    segment "music only in Chromium, no input" "does not count" 0 "$seconds" chromium_music nothing close_browser
     not_measured "the same site in Firefox" counts "not run on KWin (time): read over the accessibility bus"
     segment "an unmonitored app" "does not count" 0 "$away" unmonitored input close_unmonitored
     segment "away, no input" "does not count" 0 "$away" terminal nothing nothing
