@@ -16,8 +16,8 @@
 #                 video, music, a player's idle resets (default 300). Away and an unmonitored app
 #                 last 3/5 of it, locked, switched out and asleep 2/5.
 #     --desktops  which sessions to run: x11, sway, kwin, gnome (default: x11 sway; the KWin and
-#                 GNOME Shell days run only the segments without a browser and add about 4 minutes
-#                 each at 90 s, which would take the default run past half an hour: opt-in)
+#                 GNOME Shell days add about 10 minutes each at 90 s, which would take the default
+#                 run past half an hour, so they are opt-in and bench/report does not run them)
 # ACCURACY_KEEP=1 keeps the sessions' homes (the agent's log, the browsers' output) and names them.
 # At 90 s the whole run takes about 22 minutes.
 #
