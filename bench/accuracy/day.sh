@@ -94,18 +94,24 @@ close_browser() {
 # segment NAME KIND EXPECTED LENGTH SETUP ACTION TEARDOWN: SETUP brings the segment's window to the
 # front; the agent then runs LENGTH seconds while ACTION runs at the start of every 5 s; TEARDOWN ends it.
 counts_total=0 counts_truth=0 wrong_total=0
+now_ms() { local t=${EPOCHREALTIME/./}; echo $((10#$t / 1000)); }
 segment() {
-    local name=$1 kind=$2 expected=$3 left=$4 setup=$5 action=$6 teardown=$7 after counted
+    local name=$1 kind=$2 expected=$3 length=$4 setup=$5 action=$6 teardown=$7 after counted
     $setup
     : >"$HOME/status.txt"
     input  # every segment starts right after input, as a day does
     start_agent
-    while [ "$left" -gt 0 ]; do
+    # Each step ends at its time since the start, so that the actions and the halfway look at the
+    # menu do not make the segment longer than its truth.
+    local start step=0 pause
+    start=$(now_ms)
+    while [ $((step * 5)) -lt "$length" ]; do
         $action
-        sleep $((left < 5 ? left : 5))
-        left=$((left - 5))
+        step=$((step + 1))
+        pause=$((start + 1000 * (step * 5 < length ? step * 5 : length) - $(now_ms)))
+        [ "$pause" -le 0 ] || sleep "$((pause / 1000)).$(printf %03d $((pause % 1000)))"
         # What the menu says halfway, shown when the segment misses its goal.
-        [ "$left" -le $(($4 / 2)) ] && [ "$left" -gt $(($4 / 2 - 5)) ] && [ "$action" != asleep ] &&
+        [ $((step * 5)) -ge $((length / 2)) ] && [ $((step * 5)) -lt $((length / 2 + 5)) ] && [ "$action" != asleep ] &&
             { timeout 5 "$ACC_AGENT" --status >"$HOME/status.txt" 2>&1 || true; }
     done
     after=$(stop_agent)
