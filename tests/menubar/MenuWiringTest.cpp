@@ -1,7 +1,7 @@
 #include "TrayTestSupport.h"
 
-#include "app/AgentControl.h"
-#include "app/MenuWiring.h"
+#include "menubar/AgentControl.h"
+#include "menubar/MenuWiring.h"
 #include "services/LoginItem.h"
 #include "tests/agent/AgentTestSupport.h"
 

@@ -1,4 +1,4 @@
-#include "app/MenuWiring.h"
+#include "menubar/MenuWiring.h"
 
 #include "agent/Agent.h"
 #include "services/LoginItem.h"

@@ -1,4 +1,4 @@
-#include "app/AgentControl.h"
+#include "menubar/AgentControl.h"
 
 #include "agent/Agent.h"
 #include "core/Log.h"
