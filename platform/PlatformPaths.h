@@ -18,9 +18,9 @@ QString userDataDirectory();
 
 // The program file the live process pid runs, so that a copy of the agent can be told from another
 // program holding the agent's name or lock. Linux: the target of /proc/<pid>/exe without the
-// " (deleted)" a package upgrade leaves behind; empty for a pid that is gone, 0, or another user's.
-// macOS: nothing, since this platform does not tell (a holder is then taken for the agent). One
-// readlink.
+// " (deleted)" a package upgrade leaves behind; macOS: proc_pidpath. Empty for a pid that is gone,
+// 0, or one the system will not describe (another user's on Linux). Nothing only where the platform
+// cannot tell at all (a holder is then taken for the agent). One readlink or one system call.
 std::optional<QString> executableOf(qint64 pid);
 
 // The directory of this process's executable file, symbolic links resolved (Linux: /proc/self/exe;

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 namespace fennimar::platform {
@@ -20,9 +21,15 @@ QString userDataDirectory()
     return QDir::homePath() + QStringLiteral("/Library/Application Support");
 }
 
-std::optional<QString> executableOf(qint64)
+std::optional<QString> executableOf(qint64 pid)
 {
-    return std::nullopt;
+    if (pid <= 0 || pid > std::numeric_limits<int>::max())
+        return QString();
+    std::vector<char> path(PROC_PIDPATHINFO_MAXSIZE, '\0');
+    const int length = proc_pidpath(static_cast<int>(pid), path.data(), static_cast<uint32_t>(path.size()));
+    if (length <= 0)
+        return QString();
+    return QString::fromUtf8(path.data(), length);
 }
 
 QString executableDirectory()

@@ -3,10 +3,10 @@
 // The C functions of Apple's frameworks that the macOS layer calls: CoreFoundation, the
 // Accessibility API (ApplicationServices), CoreGraphics' session and event-source queries, IOKit's
 // power sources and power assertions, SystemConfiguration's computer name, the Security framework's
-// keychain items, sysctlbyname and the dynamic loader's executable path. On a Mac the real SDK headers
-// are used. Elsewhere (a Linux build that compiles the layer and runs it against a fake) the
-// declarations below stand in: written from Apple's public reference documentation, declaring only
-// what this layer uses, with the documented types, values and ownership rules.
+// keychain items, sysctlbyname, the dynamic loader's executable path and a process's program file. On a Mac the real
+// SDK headers are used. Elsewhere (a Linux build that compiles the layer and runs it against a fake) the declarations
+// below stand in: written from Apple's public reference documentation, declaring only what this layer uses, with the
+// documented types, values and ownership rules.
 
 #if __has_include(<CoreFoundation/CoreFoundation.h>)
 
@@ -29,6 +29,7 @@ extern "C" IOReturn IOPMCopyAssertionsByProcess(CFDictionaryRef *AssertionsByPID
 #endif
 #include <Security/Security.h>
 #include <SystemConfiguration/SystemConfiguration.h>
+#include <libproc.h>
 #include <mach-o/dyld.h>
 #include <sys/sysctl.h>
 
@@ -204,6 +205,11 @@ int sysctlbyname(const char *name, void *oldp, size_t *oldlenp, void *newp, size
 // The dynamic loader's path of the main executable: 0 and the path, or -1 with *bufsize set to the
 // size needed (terminating NUL included) when the buffer is too small.
 int _NSGetExecutablePath(char *buf, uint32_t *bufsize);
+
+// The program file of a process: the path's length in bytes, or 0 or less (errno set) when the
+// process is gone or may not be asked about. The buffer must hold PROC_PIDPATHINFO_MAXSIZE bytes.
+#define PROC_PIDPATHINFO_MAXSIZE 4096
+int proc_pidpath(int pid, void *buffer, uint32_t buffersize);
 
 }  // extern "C"
 
