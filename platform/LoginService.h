@@ -28,8 +28,8 @@ public:
     // Opens the desktop's startup-applications settings where one is known; otherwise logs where
     // the registration lives. Never fails.
     virtual void openSettings() = 0;
-    // Whether this program runs from where installed copies live (macOS: a bundle in /Applications
-    // or ~/Applications), the only copies that register themselves. Cheap, never fails. Default:
+    // Whether this program runs from where installed copies live (macOS: a bundle in /Applications),
+    // the only copies that register themselves. Cheap, never fails. Default:
     // anywhere, for a platform whose registration names whichever program registered it.
     virtual bool runsInstalled() { return true; }
     // Whether startRegistered() can start the registered agent, which then knows itself as the job

@@ -16,15 +16,10 @@ LoginService::Status loginStatusFromServiceManagement(long status)
     }
 }
 
-bool installedBundle(const QString &executableDir, const QString &home)
+bool installedBundle(const QString &executableDir)
 {
-    if (!executableDir.endsWith(QLatin1String(".app/Contents/MacOS")))
-        return false;
-    for (const QString &folder : {QStringLiteral("/Applications/"), home + QStringLiteral("/Applications/")}) {
-        if (executableDir.startsWith(folder))
-            return true;
-    }
-    return false;
+    return executableDir.startsWith(QLatin1String("/Applications/")) &&
+           executableDir.endsWith(QLatin1String(".app/Contents/MacOS"));
 }
 
 }  // namespace fennimar::macos

@@ -10,8 +10,10 @@ namespace fennimar::macos {
 LoginService::Status loginStatusFromServiceManagement(long status);
 
 // Whether the program in executableDir (the bundle's Contents/MacOS) belongs to a bundle that lies
-// in /Applications or home's Applications folder, at any depth: the copies a parent installs.
-// A build tree, a mounted disk image or Downloads are not. Both paths absolute and clean. Pure.
-bool installedBundle(const QString &executableDir, const QString &home);
+// in /Applications, at any depth: the copies a parent installs (writing there needs an
+// administrator). A build tree, a mounted disk image, Downloads and ~/Applications are not: the
+// child owns ~/Applications and could empty it, leaving a registration that starts nothing. The
+// path absolute and clean. Pure.
+bool installedBundle(const QString &executableDir);
 
 }  // namespace fennimar::macos

@@ -16,7 +16,7 @@ public:
     fennimar::Status unregisterService() override;
     // System Settings > General > Login Items.
     void openSettings() override;
-    // The bundle lies in /Applications or ~/Applications (installedBundle).
+    // The bundle lies in /Applications (installedBundle).
     bool runsInstalled() override;
     bool canHandOver() override { return true; }
     // `launchctl kickstart gui/<uid>/app.fennimar.Agent`, 5 s at most.

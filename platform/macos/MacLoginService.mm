@@ -4,6 +4,7 @@
 #include "platform/macos/LoginServiceStatus.h"
 #include "platform/macos/sdk/AppKitObjC.h"
 
+#include <QByteArray>
 #include <QCoreApplication>
 #include <QDir>
 #include <QProcess>
@@ -63,7 +64,7 @@ void MacLoginService::openSettings()
 
 bool MacLoginService::runsInstalled()
 {
-    return installedBundle(QDir::cleanPath(QCoreApplication::applicationDirPath()), QDir::homePath());
+    return installedBundle(QDir::cleanPath(QCoreApplication::applicationDirPath()));
 }
 
 fennimar::Status MacLoginService::startRegistered()
