@@ -11,7 +11,10 @@ BundleCatalog::BundleCatalog(QStringList roots) : m_roots(std::move(roots)) {}
 
 QStringList BundleCatalog::defaultRoots()
 {
-    return {QStringLiteral("/Applications"), QDir::homePath() + QStringLiteral("/Applications")};
+    // The system's own apps (Messages, FaceTime, Chess; Terminal in Utilities) are apps a parent may
+    // pick too; they come first, so that a copy installed under the same identifier wins.
+    return {QStringLiteral("/System/Applications"), QStringLiteral("/System/Applications/Utilities"),
+            QStringLiteral("/Applications"), QDir::homePath() + QStringLiteral("/Applications")};
 }
 
 std::optional<SeenApp> BundleCatalog::readBundle(const QString &path)

@@ -8,9 +8,9 @@
 
 namespace fennimar::macos {
 
-// Application bundles: the ".app" folders directly inside "/Applications" and "~/Applications"
-// (not their subfolders), read through CFBundle, whose Info.plist values come localized. Main thread
-// only.
+// Application bundles: the ".app" folders directly inside "/System/Applications", its "Utilities",
+// "/Applications" and "~/Applications" (not their subfolders), read through CFBundle, whose Info.plist values come
+// localized. Main thread only.
 class BundleCatalog final : public AppCatalog {
 public:
     // roots: the folders scanned, in order (a later root's bundle wins over an earlier one's).
