@@ -35,7 +35,8 @@ class Clock;
 // Sets what this platform's process needs before the application object is made. macOS: Qt's Core
 // Foundation event dispatcher also without the tray (a bare QCoreApplication on Darwin would turn a
 // Unix loop that never drains the main dispatch queue, so the front app would go stale and keychain
-// reads never finish). Linux: a timer slack of 50 ms, so that the kernel may serve our wake-ups
+// reads never finish), and a user-initiated activity for the process's life, so that App Nap does
+// not delay its timers. Linux: a timer slack of 50 ms, so that the kernel may serve our wake-ups
 // together with other processes'. Costs one system call; cannot fail.
 void prepareProcess();
 

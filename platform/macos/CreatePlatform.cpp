@@ -10,8 +10,10 @@
 #include "platform/macos/MacDeviceFacts.h"
 #include "platform/macos/MacKeychainStore.h"
 #include "platform/macos/MacLoginService.h"
+#include "platform/macos/ProcessActivity.h"
 
 #include <QDesktopServices>
+#include <QUrl>
 #include <QtGlobal>
 
 namespace fennimar {
@@ -22,6 +24,7 @@ void prepareProcess()
     // need it asked for. A value set by whoever started us is kept.
     if (!qEnvironmentVariableIsSet("QT_EVENT_DISPATCHER_CORE_FOUNDATION"))
         qputenv("QT_EVENT_DISPATCHER_CORE_FOUNDATION", "1");
+    macos::holdProcessActivity();
 }
 
 Platform createPlatform(Clock &clock)

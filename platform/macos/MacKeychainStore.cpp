@@ -3,6 +3,7 @@
 #include "platform/macos/CFHelpers.h"
 
 #include <QElapsedTimer>
+#include <QObject>
 #include <QThread>
 
 #include <QCoroTimer>

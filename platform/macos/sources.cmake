@@ -14,5 +14,5 @@ set(FENNIMAR_MACOS_CXX_SOURCES
 set(FENNIMAR_MACOS_BASE_SOURCES CFHelpers.cpp CFHelpers.h UserSettings.cpp)
 # The desktop needs the interface with secondsSinceInput() as an optional and samplingProblem().
 set(FENNIMAR_MACOS_DESKTOP_SOURCES MacDesktop.cpp MacDesktop.h DisplayAssertions.cpp DisplayAssertions.h)
-# Only what has no C API: the frontmost application and the login item.
-set(FENNIMAR_MACOS_OBJCXX_SOURCES FrontmostApp.mm MacLoginService.mm)
+# Only what has no C API: the frontmost application, the login item and the process's activity.
+set(FENNIMAR_MACOS_OBJCXX_SOURCES FrontmostApp.mm MacLoginService.mm ProcessActivity.mm)

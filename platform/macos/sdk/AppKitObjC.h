@@ -1,8 +1,8 @@
 #pragma once
 
 // The Objective-C classes the macOS layer sends messages to: AppKit's workspace and running
-// applications, ServiceManagement's app service, and the Foundation classes they hand back. On a Mac
-// the real SDK headers are imported. Elsewhere (the syntax check of the .mm files on Linux) the
+// applications, Foundation's process activities, ServiceManagement's app service, and the Foundation classes they hand
+// back. On a Mac the real SDK headers are imported. Elsewhere (the syntax check of the .mm files on Linux) the
 // declarations below stand in, written from Apple's public reference documentation and limited to
 // the properties and methods used here.
 
@@ -37,6 +37,17 @@ __attribute__((objc_root_class))
 + (instancetype)stringWithUTF8String:(const char *)nullTerminatedCString;
 @property(readonly) NSUInteger length;
 @property(readonly) const char *UTF8String;
+@end
+
+typedef enum : unsigned long long {
+    NSActivityIdleSystemSleepDisabled = (1ULL << 20),
+    NSActivityUserInitiated = (0x00FFFFFFULL | NSActivityIdleSystemSleepDisabled),
+    NSActivityUserInitiatedAllowingIdleSystemSleep = (NSActivityUserInitiated & ~NSActivityIdleSystemSleepDisabled),
+} NSActivityOptions;
+
+@interface NSProcessInfo : NSObject
+@property(class, readonly, strong) NSProcessInfo *processInfo;
+- (id)beginActivityWithOptions:(NSActivityOptions)options reason:(NSString *)reason;
 @end
 
 @interface NSURL : NSObject
