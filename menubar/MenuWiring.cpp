@@ -82,10 +82,9 @@ MenuReadings MenuWiring::readings()
 
 void MenuWiring::turnOnWebsiteCounting()
 {
-    m_agent.permission().request();
     // Where the system shows no prompt of its own, the user turns the permission on in the
     // desktop's settings.
-    if (!m_agent.accessibilityTrusted())
+    if (m_agent.permission().request())
         m_platform.accessibility->openSettings();
 }
 

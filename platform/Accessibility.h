@@ -18,6 +18,11 @@ public:
     // failure is logged by the implementation).
     virtual void requestTrust() = 0;
 
+    // Whether requestTrust() shows an alert of the system's own while the trust is missing (macOS,
+    // whose alert offers to open the settings itself), so that nothing opens the settings on top of
+    // it. Cheap, never fails. Default: no.
+    virtual bool requestShowsPrompt() const { return false; }
+
     // One synchronous read of the current address in the focused window of the application with
     // process id pid. Bounded: a hung application ends the read with Unreadable within a few
     // hundred milliseconds. NoPermission when not trusted.

@@ -31,12 +31,19 @@ TimerHandle AccessibilityPermission::startWatching(std::function<void(bool)> onC
     });
 }
 
-void AccessibilityPermission::request()
+bool AccessibilityPermission::request()
 {
     if (!m_accessibility.isTrusted())
         m_accessibility.requestTrust();
+    const bool trusted = m_accessibility.isTrusted();
     Log::info(QStringLiteral("accessibility · prompted (granted=%1)")
-                  .arg(m_accessibility.isTrusted() ? QStringLiteral("true") : QStringLiteral("false")));
+                  .arg(trusted ? QStringLiteral("true") : QStringLiteral("false")));
+    return settingsNeeded(trusted, m_accessibility.requestShowsPrompt(), m_requests++);
+}
+
+bool AccessibilityPermission::settingsNeeded(bool trusted, bool systemPrompts, int earlierRequests)
+{
+    return !trusted && (!systemPrompts || earlierRequests > 0);
 }
 
 }  // namespace fennimar

@@ -28,12 +28,20 @@ public:
 
     // Asks the system to grant the permission when it is not held (no prompt when it is), then logs
     // "accessibility · prompted (granted=<true|false>)" with the state right after asking; a grant
-    // the user gives later is reported by the watcher.
-    void request();
+    // the user gives later is reported by the watcher. Answers whether the caller should open the
+    // settings (settingsNeeded).
+    bool request();
+
+    // Whether the user is sent to the settings after a request: only while the permission is
+    // missing and no alert of the system's is expected, which is on a platform without one, or
+    // after the first request of this run (macOS alerts once; a user who dismissed it is not
+    // alerted again). Opening the settings on top of the alert hid the alert's own button. Pure.
+    static bool settingsNeeded(bool trusted, bool systemPrompts, int earlierRequests);
 
 private:
     Accessibility &m_accessibility;
     Clock &m_clock;
+    int m_requests = 0;  // request() calls so far
 };
 
 }  // namespace fennimar

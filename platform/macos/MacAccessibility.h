@@ -22,6 +22,8 @@ public:
     // AXIsProcessTrustedWithOptions with the prompt option: the system shows its dialog when the
     // process is not trusted yet and returns at once.
     void requestTrust() override;
+    // macOS alerts on the first request of a process that is not trusted.
+    bool requestShowsPrompt() const override { return true; }
     // The walk of the browser's focused window, bounded by the tree's request timeout and read
     // budget. NoPermission also when the system refuses a request during the read (the grant was
     // withdrawn after the trust check); "no address found" when the browser stopped answering or the

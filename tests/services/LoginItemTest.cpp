@@ -1,6 +1,7 @@
 #include "services/LoginItem.h"
 
 #include "platform/UserSettings.h"
+#include "services/AccessibilityPermission.h"
 #include "services/AgentFiles.h"
 #include "tests/fakes/Fakes.h"
 #include "tests/support/LogCapture.h"
@@ -99,6 +100,21 @@ TEST(LoginItem, StartDecisionAndExitStatuses)
         EXPECT_EQ(LoginItem::anotherRunsExit(c.launch.isJob, 3), c.anotherRuns);
         EXPECT_EQ(LoginItem::quitExit(c.launch.isJob), c.quit);
     }
+}
+
+// The settings never open on top of the system's own alert, and always once no alert will come.
+TEST(AccessibilityPermission, SettingsOpenOnlyWhereNoAlertIsExpected)
+{
+    const std::tuple<bool, bool, int, bool> cases[] = {
+        // trusted, the system alerts, earlier requests, settings opened
+        {true, false, 3, false},
+        {false, false, 0, true},
+        {false, true, 0, false},
+        {false, true, 1, true},  // the alert was dismissed
+    };
+    for (const auto &[trusted, alerts, earlier, settings] : cases)
+        EXPECT_EQ(AccessibilityPermission::settingsNeeded(trusted, alerts, earlier), settings)
+            << trusted << alerts << earlier;
 }
 
 }  // namespace
