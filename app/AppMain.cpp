@@ -10,6 +10,7 @@
 #include "app/TrayLoader.h"
 #include "backend/BuildIdentity.h"
 #include "menubar/NoticeBoard.h"
+#include "services/LaunchRules.h"
 #include "services/LockFileInstance.h"
 #include "services/LoginItem.h"
 #include "services/RunMarker.h"
@@ -23,9 +24,10 @@
 #include <QCoreApplication>
 #include <QStringList>
 #include <QTextStream>
+#include <QUrl>
+#include <QThread>
 
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -39,46 +41,38 @@ constexpr int exitUsage = 2;
 constexpr int exitAlreadyRunning = 3;
 constexpr int exitConfig = 78;  // EX_CONFIG
 
-// The commands that talk to the running agent instead of becoming one.
-struct ControlOption {
-    const char *name;
-    ControlCommand command;
-    const char *help;
-};
-const ControlOption controlOptions[] = {
-    {"status", ControlCommand::Status, "Print what the running agent's menu shows."},
-    {"pair", ControlCommand::Pair, "Ask the running agent for a new pair code and print it."},
-    {"cancel-pairing", ControlCommand::CancelPairing, "Cancel the running agent's pairing."},
-    {"unpair", ControlCommand::Unpair, "Unpair this computer (asks first unless --yes)."},
-};
-
-// The application object is chosen before the command line is parsed, because the widgets
-// application connects to the display in its constructor and must not when headless or when
-// this process only talks to the running agent.
-bool wantsNoTray(int argc, char *argv[])
-{
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--headless") == 0)
-            return true;
-        for (const ControlOption &o : controlOptions) {
-            if (argv[i][0] == '-' && argv[i][1] == '-' && std::strcmp(argv[i] + 2, o.name) == 0)
-                return true;
-        }
-    }
-    return false;
-}
-
-// Who holds the agent's claim (its lock file or its bus name) when it is not a copy of this program:
-// "pid N (program)"; nothing when it is this program, or when the platform cannot tell. Only a copy
-// of the agent is deferred to: any program of the session can take the name or the lock first.
+// Who holds the agent's claim when it is not a copy of this program (LaunchRules::foreignHolder).
 std::optional<QString> foreignHolder(qint64 pid)
 {
-    const std::optional<QString> program = platform::executableOf(pid);
-    if (!program || (!program->isEmpty() && *program == platform::executableOf(QCoreApplication::applicationPid())))
-        return std::nullopt;
-    return QStringLiteral("pid %1 (%2)")
-        .arg(pid)
-        .arg(program->isEmpty() ? QStringLiteral("unknown program") : *program);
+    return LaunchRules::foreignHolder(pid, platform::executableOf(pid),
+                                      platform::executableOf(QCoreApplication::applicationPid()));
+}
+
+// Starts the registered job and waits until it holds the lock (LoginItem::handOverStep). At most
+// LoginItem::handOverLimit plus the start's own bound, before the event loop runs.
+bool handedOver(LoginService &login, const LockFileInstance &lock, Clock &clock)
+{
+    const Status started = login.startRegistered();
+    if (!started)
+        Log::warn(QStringLiteral("could not hand over to the login item · ") + started.error());
+    const Millis since = clock.monotonic();
+    for (;;) {
+        const qint64 holder = lock.currentHolder();
+        const bool heldByCopy = holder != 0 && holder != QCoreApplication::applicationPid() && !foreignHolder(holder);
+        switch (LoginItem::handOverStep(bool(started), heldByCopy, clock.monotonic() - since)) {
+            case LoginItem::HandOver::Leave:
+                Log::info(QStringLiteral("handed over to the login item · this copy is exiting"));
+                return true;
+            case LoginItem::HandOver::TakeBack:
+                if (started)
+                    Log::warn(QStringLiteral("the login item did not take over within %1 s · running here")
+                                  .arg(LoginItem::handOverLimit.count() / 1000));
+                return false;
+            case LoginItem::HandOver::Wait:
+                QThread::msleep(static_cast<unsigned long>(LoginItem::handOverPoll.count()));
+                break;
+        }
+    }
 }
 }  // namespace
 
@@ -90,7 +84,8 @@ int run(int argc, char *argv[])
     // Without a display the agent still counts and reports, like --headless.
     const bool display = platform::hasDisplay();
     // The tray's module, with the widgets application, only when the tray is wanted.
-    TrayModule *const trayModule = display && !wantsNoTray(argc, argv) ? loadTrayModule() : nullptr;
+    TrayModule *const trayModule =
+        display && !LaunchRules::wantsNoTray({argv, static_cast<std::size_t>(argc)}) ? loadTrayModule() : nullptr;
     prepareProcess();
     const std::unique_ptr<QCoreApplication> app =
         trayModule ? trayModule->createApplication(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
@@ -104,7 +99,7 @@ int run(int argc, char *argv[])
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOption({QStringLiteral("headless"), QStringLiteral("Run without the tray icon.")});
-    for (const ControlOption &o : controlOptions)
+    for (const LaunchRules::ControlOption &o : LaunchRules::controlOptions())
         parser.addOption({QString::fromLatin1(o.name), QString::fromLatin1(o.help)});
     parser.addOption({QStringLiteral("yes"), QStringLiteral("Unpair without asking.")});
     if (!parser.parse(QCoreApplication::arguments())) {
@@ -118,7 +113,7 @@ int run(int argc, char *argv[])
         parser.showVersion();
 
     std::vector<ControlCommand> asked;
-    for (const ControlOption &o : controlOptions) {
+    for (const LaunchRules::ControlOption &o : LaunchRules::controlOptions()) {
         if (parser.isSet(QString::fromLatin1(o.name)))
             asked.push_back(o.command);
     }
@@ -148,40 +143,28 @@ int run(int argc, char *argv[])
     // runs, by which time `control` is set.
     AgentControl *control = nullptr;
     std::unique_ptr<ControlServer> controlServer;
-    std::unique_ptr<SingleInstance> instance;
+    std::unique_ptr<LockFileInstance> instance;
     QStringList impostors;  // held by another program: run anyway, and say so
     const auto claim = [&] {
         controlServer = createControlServer();
         instance = std::make_unique<LockFileInstance>(support.value());
-        impostors.clear();
-        bool deferred = false;
-        if (!instance->claim()) {
-            const auto holder = foreignHolder(instance->holderPid());
-            deferred = !holder;
-            if (holder)
-                impostors << QStringLiteral("the lock %1 is held by %2, not by Fennimar's agent")
-                                 .arg(instance->location(), *holder);
-        }
-        if (!deferred && controlServer->listen([&control](ControlCommand command, auto reply) {
-                if (control)
-                    control->handle(command, std::move(reply));
-                else
-                    reply(QStringLiteral("Fennimar is starting; try again in a moment.\n"));
-            }) == ControlServer::Claim::Taken) {
-            const auto holder = foreignHolder(controlServer->holderPid());
-            deferred = !holder;
-            if (holder)
-                impostors << QStringLiteral("the bus name %1 is held by %2, not by Fennimar's agent")
-                                 .arg(QLatin1String(platform::AgentBundleID), *holder);
-        }
-        if (!deferred)
+        const auto handler = [&control](ControlCommand command, auto reply) {
+            if (control)
+                control->handle(command, std::move(reply));
+            else
+                reply(QStringLiteral("Fennimar is starting; try again in a moment.\n"));
+        };
+        LaunchRules::Claim claimed = LaunchRules::claim(*instance, *controlServer, handler, &platform::executableOf,
+                                                        QCoreApplication::applicationPid());
+        impostors = std::move(claimed.impostors);
+        if (claimed.run)
             return true;
         Log::info(QStringLiteral("another Fennimar is already running · this copy is exiting"));
         Log::drain();
         return false;
     };
     if (!claim())
-        return LoginItem::anotherRunsExit(launch.isJob, exitAlreadyRunning);
+        return LoginItem::exitStatus(LoginItem::End::AnotherRuns, launch.isJob, exitAlreadyRunning);
 
     const Result<QUrl> backend = AgentConfig::backendURL();
     if (!backend) {
@@ -191,9 +174,6 @@ int run(int argc, char *argv[])
     }
 
     RealClock clock;
-    // Only the copy that runs records its run: one that defers leaves the running copy's record.
-    RunMarker runMarker(support.value());
-    runMarker.begin(clock.now());
     Platform platform = createPlatform(clock);
     if (!impostors.isEmpty())
         platform.tamper->raise(QStringLiteral("agent's claim"),
@@ -204,39 +184,35 @@ int run(int argc, char *argv[])
     LoginItem::Launch here = launch;
     here.installed = platform.login->runsInstalled();
     here.canHandOver = platform.login->canHandOver();
-    switch (LoginItem::startDecision(here, platform.login->status())) {
-        case LoginItem::Start::HandOver: {
-            // The job must find the lock and the channel free.
-            instance.reset();
-            controlServer.reset();
-            const Status started = platform.login->startRegistered();
-            if (started) {
-                Log::info(QStringLiteral("handed over to the login item · this copy is exiting"));
-                Log::drain();
-                return 0;
-            }
-            Log::warn(QStringLiteral("could not hand over to the login item · ") + started.error());
-            if (!claim())
-                return exitAlreadyRunning;
-            break;
+    const LoginItem::Start start = LoginItem::startDecision(here);
+    if (start == LoginItem::Start::LeaveAlone)
+        Log::info(QStringLiteral("login item left alone · not an installed copy, or --headless"));
+    else if (loginItem.ensureRegistered() && start == LoginItem::Start::RegisterThenHandOver &&
+             loginItem.status() == LoginService::Status::Enabled) {
+        // The job must find the lock and the channel free; it is started now even when the
+        // registration just started it, since that start met this copy's lock and gave way.
+        instance.reset();
+        controlServer.reset();
+        if (handedOver(*platform.login, LockFileInstance(support.value()), clock)) {
+            Log::drain();
+            return LoginItem::exitStatus(LoginItem::End::HandedOver, false, 0);
         }
-        case LoginItem::Start::Register:
-            loginItem.ensureRegistered();
-            break;
-        case LoginItem::Start::LeaveAlone:
-            Log::info(QStringLiteral("login item left alone · not an installed copy, or --headless"));
-            break;
+        if (!claim())
+            return LoginItem::exitStatus(LoginItem::End::AnotherRuns, false, exitAlreadyRunning);
     }
 
+    // Only the copy that runs records its run: one that defers or hands over leaves the running
+    // copy's record.
+    RunMarker runMarker(support.value());
+    runMarker.begin(clock.now());
     Agent agent(clock, platform, backend.value(), support.value());
 
     // The menu, the notices and the control channel read the agent from its first change on, so
     // they exist before the agent starts.
     MenuWiring wiring(agent, platform, loginItem, clock);
     const auto readings = [&wiring] { return wiring.readings(); };
-    // The job quits with a status that makes launchd start it again.
-    const MenuActions actions =
-        wiring.actions([isJob = launch.isJob] { QCoreApplication::exit(LoginItem::quitExit(isJob)); });
+    // However it is asked to quit, the job exits with a status that makes launchd start it again.
+    const MenuActions actions = wiring.actions([] { QCoreApplication::quit(); });
     std::unique_ptr<TrayIcon> tray;
     if (trayModule)
         tray = trayModule->createTray(clock, readings, actions);
@@ -272,7 +248,7 @@ int run(int argc, char *argv[])
     tray.reset();
     runMarker.end(clock.now());
     Log::drain();
-    return status;
+    return LoginItem::exitStatus(LoginItem::End::Ran, launch.isJob, status);
 }
 
 }  // namespace fennimar::AppMain

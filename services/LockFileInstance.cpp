@@ -43,4 +43,11 @@ qint64 LockFileInstance::holderPid() const
     return pid;
 }
 
+qint64 LockFileInstance::currentHolder() const
+{
+    qint64 pid = 0;
+    QLockFile(m_path).getLockInfo(&pid, nullptr, nullptr);
+    return pid;
+}
+
 }  // namespace fennimar

@@ -22,6 +22,10 @@ public:
     bool claim() override;
     QString location() const override { return m_path; }
     qint64 holderPid() const override;
+    // The pid the lock file names now, read without taking the lock (0 when there is no file or it
+    // names none), so that a copy that let go can see who took the lock next. It may name a process
+    // that is gone. One small file read.
+    qint64 currentHolder() const;
 
 private:
     QString m_path;

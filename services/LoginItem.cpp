@@ -11,23 +11,33 @@ QString LoginItem::bundleVersion(const QString &shortVersion, const QString &bui
            (build.isEmpty() ? QStringLiteral("0") : build);
 }
 
-LoginItem::Start LoginItem::startDecision(const Launch &launch, LoginService::Status status)
+LoginItem::Start LoginItem::startDecision(const Launch &launch)
 {
     if (launch.isJob)
         return Start::Register;
     if (launch.headless || !(launch.installed || launch.optedIn))
         return Start::LeaveAlone;
-    return status == LoginService::Status::Enabled && launch.canHandOver ? Start::HandOver : Start::Register;
+    return launch.canHandOver ? Start::RegisterThenHandOver : Start::Register;
 }
 
-int LoginItem::anotherRunsExit(bool isJob, int usual)
+int LoginItem::exitStatus(End end, bool isJob, int usual)
 {
-    return isJob ? 0 : usual;
+    switch (end) {
+        case End::AnotherRuns:
+            return isJob ? 0 : 3;
+        case End::HandedOver:
+            return 0;
+        case End::Ran:
+            break;
+    }
+    return isJob ? 75 : usual;  // EX_TEMPFAIL
 }
 
-int LoginItem::quitExit(bool isJob)
+LoginItem::HandOver LoginItem::handOverStep(bool started, bool heldByAnotherCopy, Millis waited)
 {
-    return isJob ? 75 : 0;  // EX_TEMPFAIL
+    if (started && heldByAnotherCopy)
+        return HandOver::Leave;
+    return started && waited < handOverLimit ? HandOver::Wait : HandOver::TakeBack;
 }
 
 LoginItem::LoginItem(LoginService &service, QString version, bool isJob)

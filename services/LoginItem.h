@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/Clock.h"
 #include "platform/LoginService.h"
 
 #include <QString>
@@ -27,21 +28,42 @@ public:
         bool canHandOver = false;  // LoginService::canHandOver
     };
     enum class Start {
-        Register,    // ensureRegistered(), then become the agent
-        LeaveAlone,  // become the agent without touching the registration
-        HandOver,    // start the registered job instead (LoginService::startRegistered) and exit 0
+        Register,              // ensureRegistered(), then become the agent
+        LeaveAlone,            // become the agent without touching the registration
+        RegisterThenHandOver,  // ensureRegistered(); once the item is enabled, hand over to its job
     };
     // What a copy does about the registration before it becomes the agent. A build tree or a
     // headless run never registers: a registered launch agent starts at once, so a developer's Mac
-    // would run a second agent from build/. A copy other than the job that finds the job enabled
-    // hands over to it, so that the agent always runs under launchd's restart-if-quit. Pure.
-    static Start startDecision(const Launch &launch, LoginService::Status status);
-    // Exit statuses that launchd, which restarts the job only after an unsuccessful exit (KeepAlive
-    // SuccessfulExit false), needs: the job exits 0 when another copy runs, so it is not relaunched
-    // every 30 s while that copy lives, and 75 when quit from the menu, so that it comes back. Any
-    // other copy keeps its usual status. Pure.
-    static int anotherRunsExit(bool isJob, int usual);
-    static int quitExit(bool isJob);
+    // would run a second agent from build/. Any other copy than the job registers (re-registering
+    // after an upgrade) and then, where the platform can, hands over to the job, so that the agent
+    // always runs under launchd's restart-if-quit: a copy started from the Finder would otherwise
+    // run outside launchd while the job, started at once by the registration, found it running and
+    // stopped. Pure.
+    static Start startDecision(const Launch &launch);
+
+    // How a run of this program ends, for its exit status.
+    enum class End {
+        AnotherRuns,  // a copy of the agent already holds the claim
+        HandedOver,   // the job took over after this copy started it
+        Ran,          // ran as the agent until asked to quit (menu, signal, the system's quit)
+    };
+    // The exit status. launchd restarts the job only after an unsuccessful exit (KeepAlive
+    // SuccessfulExit false), so the job exits 0 only when another copy runs (else it would be
+    // relaunched every 30 s while that copy lives) and 75 after any run, whoever asked it to quit
+    // (menu, SIGTERM from Activity Monitor, the system's Quit event): counting must not stop until
+    // the next login. Any other copy exits 3 when another runs, 0 after handing over, and `usual`
+    // after a run. Pure.
+    static int exitStatus(End end, bool isJob, int usual);
+
+    // The hand-over: this copy lets go of its claim, starts the job (LoginService::startRegistered)
+    // and then, every handOverPoll, looks who holds the claim. It leaves once another copy of the
+    // agent holds it; when the start failed, or nobody took the claim within handOverLimit, it
+    // takes the claim back and becomes the agent itself: a job that did not start must not leave
+    // the computer uncounted. Pure.
+    static constexpr Millis handOverLimit{10000};
+    static constexpr Millis handOverPoll{200};
+    enum class HandOver { Wait, Leave, TakeBack };
+    static HandOver handOverStep(bool started, bool heldByAnotherCopy, Millis waited);
 
     // "<short version>+<build>", e.g. "1.4.0+52"; an empty part becomes "0.1.0-dev" or "0".
     static QString bundleVersion(const QString &shortVersion, const QString &build);

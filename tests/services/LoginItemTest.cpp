@@ -3,10 +3,13 @@
 #include "platform/UserSettings.h"
 #include "services/AccessibilityPermission.h"
 #include "services/AgentFiles.h"
+#include "services/LaunchRules.h"
 #include "tests/fakes/Fakes.h"
 #include "tests/support/LogCapture.h"
 
 #include <gtest/gtest.h>
+
+#include <vector>
 
 using namespace fennimar;
 using ItemStatus = LoginService::Status;
@@ -74,32 +77,62 @@ TEST(LoginItem, RegistersOncePerVersionAndLogsEachOutcome)
     }
 }
 
-// Only an installed, non-headless (or opted-in) copy registers; others hand over; KeepAlive after failures only.
+// Only an installed, non-headless (or opted-in) copy registers, and hands over where it can; under
+// launchd only "another copy runs" is a successful exit of the job.
 TEST(LoginItem, StartDecisionAndExitStatuses)
 {
     using Start = LoginItem::Start;
-    constexpr ItemStatus none = ItemStatus::NotRegistered, on = ItemStatus::Enabled;
+    using End = LoginItem::End;
     const struct {
         const char *name;
         LoginItem::Launch launch;  // isJob, headless, installed, optedIn, canHandOver
-        ItemStatus status;
         Start start;
-        int anotherRuns, quit;
+        int anotherRuns, handedOver, ran;  // exitStatus(End::..., isJob, 7)
     } cases[] = {
-        {"build tree", {false, false, false, false, true}, on, Start::LeaveAlone, 3, 0},
-        {"build tree, opted in", {false, false, false, true, true}, none, Start::Register, 3, 0},
-        {"installed, headless", {false, true, true, true, true}, on, Start::LeaveAlone, 3, 0},
-        {"installed, first launch", {false, false, true, false, true}, none, Start::Register, 3, 0},
-        {"installed, job enabled", {false, false, true, false, true}, on, Start::HandOver, 3, 0},
-        {"installed, no hand-over here", {false, false, true, false, false}, on, Start::Register, 3, 0},
-        {"the job", {true, false, false, false, true}, on, Start::Register, 0, 75},
+        {"build tree", {false, false, false, false, true}, Start::LeaveAlone, 3, 0, 7},
+        {"build tree, opted in", {false, false, false, true, false}, Start::Register, 3, 0, 7},
+        {"installed, headless", {false, true, true, true, true}, Start::LeaveAlone, 3, 0, 7},
+        // Also the first launch from the Finder: the job the registration starts meets this copy.
+        {"installed", {false, false, true, false, true}, Start::RegisterThenHandOver, 3, 0, 7},
+        {"installed, no hand-over here", {false, false, true, false, false}, Start::Register, 3, 0, 7},
+        // SIGTERM, the menu's Quit and the system's Quit event all end a run: launchd restarts it.
+        {"the job", {true, false, false, false, true}, Start::Register, 0, 0, 75},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(LoginItem::startDecision(c.launch, c.status), c.start);
-        EXPECT_EQ(LoginItem::anotherRunsExit(c.launch.isJob, 3), c.anotherRuns);
-        EXPECT_EQ(LoginItem::quitExit(c.launch.isJob), c.quit);
+        EXPECT_EQ(LoginItem::startDecision(c.launch), c.start);
+        EXPECT_EQ(LoginItem::exitStatus(End::AnotherRuns, c.launch.isJob, 7), c.anotherRuns);
+        EXPECT_EQ(LoginItem::exitStatus(End::HandedOver, c.launch.isJob, 7), c.handedOver);
+        EXPECT_EQ(LoginItem::exitStatus(End::Ran, c.launch.isJob, 7), c.ran);
     }
+}
+
+// The copy that started the job leaves only once another copy holds the lock.
+TEST(LoginItem, HandOverLeavesOnlyWhenTheJobHoldsTheLock)
+{
+    using H = LoginItem::HandOver;
+    const std::tuple<bool, bool, Millis, H> cases[] = {
+        // kickstart succeeded, another copy holds the lock, time waited
+        {true, false, Millis{0}, H::Wait},
+        {true, true, Millis{400}, H::Leave},
+        {true, false, LoginItem::handOverLimit, H::TakeBack},
+        {false, true, Millis{0}, H::TakeBack},
+    };
+    for (const auto &[started, held, waited, step] : cases)
+        EXPECT_EQ(LoginItem::handOverStep(started, held, waited), step) << started << held << waited.count();
+}
+
+TEST(LaunchRules, NoTrayOnlyForHeadlessAndControlOptionsWrittenExactly)
+{
+    const std::pair<std::vector<const char *>, bool> cases[] = {
+        {{"fennimar"}, false},
+        {{"fennimar", "--headless"}, true},
+        {{"fennimar", "--yes", "--unpair"}, true},
+        {{"fennimar", "--stat"}, false},
+        {{"--headless"}, false},  // argv[0] is the program
+    };
+    for (const auto &[argv, noTray] : cases)
+        EXPECT_EQ(LaunchRules::wantsNoTray(argv), noTray) << argv.back();
 }
 
 // The settings never open on top of the system's own alert, and always once no alert will come.
