@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <set>
@@ -20,7 +21,8 @@ using Verdict = ActivitySampler::Verdict;
 namespace {
 
 const QString editor = QStringLiteral("org.example.Editor");
-const QString firefox = QStringLiteral("firefox");
+// A browser of this platform (Linux names desktop entries, macOS bundle identifiers).
+const QString browserId = *std::min_element(platform::browserIds().begin(), platform::browserIds().end());
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 
 class SamplerTest : public ::testing::Test {
@@ -142,20 +144,20 @@ TEST_F(SamplerTest, TheFrontAppOrTheBrowsersPageDecides)
         AddressOutcome read;
         Verdict verdict;
     };
-    const RunningApp editorApp{editor, 10, {}, {}}, browser{firefox, 77, {}, {}};
+    const RunningApp editorApp{editor, 10, {}, {}}, browser{browserId, 77, {}, {}};
     const Case cases[] = {
         {"listed app", prefix + editor, editorApp, {}, Verdict::counting(editor)},
         {"no prefix", editor, editorApp, {}, Verdict::notMonitored(editor)},
         {"nothing in front keeps the verdict", prefix + editor, std::nullopt, {}, Verdict::notMonitored(editor)},
-        {"editing before any address", prefix + firefox, browser, AddressOutcome::editing(),
-         Verdict::browserUnreadable(firefox, QStringLiteral("address bar being edited"))},
+        {"editing before any address", prefix + browserId, browser, AddressOutcome::editing(),
+         Verdict::browserUnreadable(browserId, QStringLiteral("address bar being edited"))},
         {"monitored site", QStringLiteral("web:Example.COM"), browser, url("https://www.video.Example.com/watch"),
          Verdict::counting(QStringLiteral("video.example.com"))},
         {"editing keeps the last address", QStringLiteral("web:Example.COM"), browser, AddressOutcome::editing(),
          Verdict::counting(QStringLiteral("video.example.com"))},
-        {"no host", QStringLiteral("web:example.com"), browser, url("about:blank"), Verdict::notMonitored(firefox)},
+        {"no host", QStringLiteral("web:example.com"), browser, url("about:blank"), Verdict::notMonitored(browserId)},
         {"no permission", QStringLiteral("web:example.com"), browser, AddressOutcome::noPermission(),
-         Verdict::browserNoPermission(firefox)},
+         Verdict::browserNoPermission(browserId)},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.label);
