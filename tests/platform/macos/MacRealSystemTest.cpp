@@ -1,16 +1,27 @@
-// The macOS layer on a real Mac: what only a real system gives without a person (no grants, no signing).
+// The macOS layer on a real Mac: what only a real system gives without a person (no signing; the
+// Accessibility grant where the runner gives it to its shell, as GitHub's macOS images do).
 
+#include "core/RealClock.h"
 #include "platform/UserSettings.h"
 #include "platform/macos/BundleCatalog.h"
 #include "platform/macos/CFHelpers.h"
 #include "platform/macos/MacDeviceFacts.h"
+#include "platform/macos/MacAccessibility.h"
 #include "platform/macos/MacKeychainStore.h"
 #include "platform/macos/MacSession.h"
 #include "platform/macos/sdk/AppleC.h"
+#include "tests/support/LoopbackHttpServer.h"
 #include "tests/support/TempHome.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProcess>
 #include <QUuid>
 #include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
 
 namespace fennimar::macos {
 namespace {
@@ -41,6 +52,39 @@ TEST(MacRealSystem, SettingsAndKeychainRoundTrips)
     EXPECT_EQ(MacKeychainStore::readNow(service, account).secret, QByteArray("second"));
     EXPECT_TRUE(MacKeychainStore::removeNow(service, account).ok());
     EXPECT_EQ(MacKeychainStore::readNow(service, account).error, SecretStore::ReadError::NotFound);
+}
+
+// The address of a page served here, read from each installed browser as the agent reads it.
+TEST(MacRealSystem, ReadsTheAddressInEachInstalledBrowser)
+{
+    RealClock clock;
+    MacAccessibility accessibility(clock, {});
+    if (!accessibility.isTrusted())
+        GTEST_SKIP() << "this process has no Accessibility grant (Privacy & Security > Accessibility)";
+    test::LoopbackHttpServer server;
+    server.respondEverywhere(
+        test::LoopbackHttpServer::Response::make(200, "<p>probe</p>", {"Content-Type", "text/html"}));
+    const QString page = server.baseUrl().toString() + QStringLiteral("/fennimar-address-probe");
+    for (const QString &app : {QStringLiteral("Safari"), QStringLiteral("Google Chrome"), QStringLiteral("Firefox")}) {
+        if (!QFileInfo::exists("/Applications/" + app + ".app")) {
+            std::printf("SKIPPED browser %s: not installed\n", qPrintable(app));
+            continue;
+        }
+        QProcess::execute(QStringLiteral("/usr/bin/open"), {QStringLiteral("-a"), app, page});
+        QProcess pgrep;  // the main process is named after the app (Firefox's in lower case)
+        qint64 pid = 0;
+        AddressOutcome last;
+        QElapsedTimer waited;  // a browser's first window and its web tree come up lazily
+        for (waited.start(); waited.elapsed() < 60000 && last != AddressOutcome::url(page);) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 500);  // the server answers meanwhile
+            pgrep.start(QStringLiteral("/usr/bin/pgrep"), {QStringLiteral("-nix"), app});
+            if (pgrep.waitForFinished(5000) && (pid = pgrep.readAllStandardOutput().trimmed().toLongLong()) > 0)
+                last = accessibility.readAddress(pid);
+        }
+        EXPECT_EQ(last.text, page) << qPrintable(app) << " answered kind " << int(last.kind);
+        if (pid > 0)
+            ::kill(static_cast<pid_t>(pid), SIGTERM);
+    }
 }
 
 }  // namespace
