@@ -138,9 +138,8 @@ int run(int argc, char *argv[])
         Log::drain();
         return exitConfig;
     }
-    // The control channel's name is a second guard: a copy whose lock file lives elsewhere (another
-    // runtime directory) still finds the name taken. Calls wait in the bus until the event loop
-    // runs, by which time `control` is set.
+    // The lock, then the control channel (LaunchRules::claim). Calls wait in the bus until the event
+    // loop runs, by which time `control` is set.
     AgentControl *control = nullptr;
     std::unique_ptr<ControlServer> controlServer;
     std::unique_ptr<LockFileInstance> instance;
