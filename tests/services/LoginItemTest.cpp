@@ -87,22 +87,21 @@ TEST(LoginItem, StartDecisionAndExitStatuses)
         const char *name;
         LoginItem::Launch launch;  // isJob, headless, installed, optedIn, canHandOver
         Start start;
-        int anotherRuns, handedOver, ran;  // exitStatus(End::..., isJob, 7)
+        int anotherRuns, ran;  // exitStatus(End::..., isJob, 7)
     } cases[] = {
-        {"build tree", {false, false, false, false, true}, Start::LeaveAlone, 3, 0, 7},
-        {"build tree, opted in", {false, false, false, true, false}, Start::Register, 3, 0, 7},
-        {"installed, headless", {false, true, true, true, true}, Start::LeaveAlone, 3, 0, 7},
+        {"build tree", {false, false, false, false, true}, Start::LeaveAlone, 3, 7},
+        {"build tree, opted in", {false, false, false, true, false}, Start::Register, 3, 7},
+        {"installed, headless", {false, true, true, true, true}, Start::LeaveAlone, 3, 7},
         // Also the first launch from the Finder: the job the registration starts meets this copy.
-        {"installed", {false, false, true, false, true}, Start::RegisterThenHandOver, 3, 0, 7},
-        {"installed, no hand-over here", {false, false, true, false, false}, Start::Register, 3, 0, 7},
+        {"installed", {false, false, true, false, true}, Start::RegisterThenHandOver, 3, 7},
+        {"installed, no hand-over here", {false, false, true, false, false}, Start::Register, 3, 7},
         // SIGTERM, the menu's Quit and the system's Quit event all end a run: launchd restarts it.
-        {"the job", {true, false, false, false, true}, Start::Register, 0, 0, 75},
+        {"the job", {true, false, false, false, true}, Start::Register, 0, 75},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(LoginItem::startDecision(c.launch), c.start);
         EXPECT_EQ(LoginItem::exitStatus(End::AnotherRuns, c.launch.isJob, 7), c.anotherRuns);
-        EXPECT_EQ(LoginItem::exitStatus(End::HandedOver, c.launch.isJob, 7), c.handedOver);
         EXPECT_EQ(LoginItem::exitStatus(End::Ran, c.launch.isJob, 7), c.ran);
     }
 }
