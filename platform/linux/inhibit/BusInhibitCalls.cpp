@@ -4,7 +4,10 @@
 #include "platform/linux/inhibit/BusCalls.h"
 
 #include <QDBusMessage>
-#include <QDBusVirtualObject>
+#include <QFileInfo>
+#include <QSettings>
+
+#include <algorithm>
 
 namespace fennimar {
 
@@ -12,10 +15,16 @@ namespace {
 
 const QString kBus = QStringLiteral("org.freedesktop.DBus");
 const QString kBusPath = QStringLiteral("/org/freedesktop/DBus");
+const QString kScreenSaver = QStringLiteral("org.freedesktop.ScreenSaver");
+const QString kPower = QStringLiteral("org.freedesktop.PowerManagement");
+const QString kGnome = QStringLiteral("org.gnome.SessionManager");
 
-QString key(const QString &app, const QString &reason)
+// The Flatpak id of the app behind a process: Flatpak runs each app's bus proxy, like the app,
+// with the app's /.flatpak-info in its root, which is how the portals tell Flatpak apps apart.
+QString flatpakOf(qint64 pid)
 {
-    return app + QLatin1Char('\n') + reason;
+    const QSettings info(QStringLiteral("/proc/%1/root/.flatpak-info").arg(pid), QSettings::IniFormat);
+    return info.value(QStringLiteral("Application/name")).toString();
 }
 
 }  // namespace
@@ -27,11 +36,20 @@ public:
     explicit MonitoredCall(BusInhibitCalls &calls) : m_calls(calls) {}
     bool handleMessage(const QDBusMessage &message, const QDBusConnection &) override
     {
+        if (message.type() != QDBusMessage::MethodCallMessage)
+            return true;
+        // org.freedesktop.PowerManagement's methods are on its ".Inhibit" interface.
+        const QString service = message.interface().startsWith(kPower) ? kPower : message.interface();
         const QVariantList args = message.arguments();
-        if (message.type() == QDBusMessage::MethodCallMessage && message.member() == QLatin1String("Inhibit")) {
-            // ScreenSaver / PowerManagement: (app, reason); GNOME: (app, toplevel, reason, flags).
-            const QString reason = args.value(args.size() == 4 ? 2 : 1).toString();
-            m_calls.seen(message.service(), args.value(0).toString(), reason);
+        if (message.member() == QLatin1String("Inhibit")) {
+            // ScreenSaver / PowerManagement: (app, reason); GNOME: (app, toplevel, reason, flags),
+            // where flag 8 inhibits idle. PowerManagement's inhibitors keep the computer awake only.
+            const bool gnome = service == kGnome;
+            const bool screen = gnome ? (args.value(3).toUInt() & 8) != 0 : service == kScreenSaver;
+            m_calls.inhibited(message.service(), service,
+                              {args.value(0).toString(), args.value(gnome ? 2 : 1).toString(), screen, 0});
+        } else {
+            m_calls.uninhibited(message.service(), service);
         }
         return true;
     }
@@ -51,9 +69,11 @@ BusInhibitCalls::BusInhibitCalls(QDBusConnection session, QDBusConnection monito
     m_catcher = std::make_unique<MonitoredCall>(*this);
     m_monitor.registerVirtualObject(QStringLiteral("/"), m_catcher.get(), QDBusConnection::SubPath);
     QStringList rules;
-    for (const char *interface : {"org.freedesktop.ScreenSaver", "org.freedesktop.PowerManagement",
-                                  "org.freedesktop.PowerManagement.Inhibit", "org.gnome.SessionManager"})
-        rules << QStringLiteral("type='method_call',interface='%1',member='Inhibit'").arg(QLatin1String(interface));
+    for (const QString &interface : {kScreenSaver, kPower, kPower + QStringLiteral(".Inhibit"), kGnome}) {
+        for (const char *member : {"Inhibit", "UnInhibit", "Uninhibit"})
+            rules << QStringLiteral("type='method_call',interface='%1',member='%2'")
+                         .arg(interface, QLatin1String(member));
+    }
     auto become = QDBusMessage::createMethodCall(kBus, kBusPath, QStringLiteral("org.freedesktop.DBus.Monitoring"),
                                                  QStringLiteral("BecomeMonitor"));
     become << rules << 0u;
@@ -70,33 +90,87 @@ BusInhibitCalls::~BusInhibitCalls()
         m_monitor.unregisterObject(QStringLiteral("/"));
 }
 
-QSet<qint64> BusInhibitCalls::callers(const QString &app, const QString &reason) const
+std::vector<Inhibitor> BusInhibitCalls::held() const
 {
-    QSet<qint64> pids;
-    for (const qint64 pid : m_calls.value(key(app, reason)))
-        pids.insert(pid);
-    pids.remove(0);
-    return pids;
+    std::vector<Inhibitor> held;
+    for (const Holder &holder : m_holders) {
+        // After a partial release, what remains is known only where all its inhibitors say the same.
+        const bool alike = std::all_of(holder.taken.begin(), holder.taken.end(),
+                                       [&](const Inhibitor &i) { return i == holder.taken.front(); });
+        if (holder.pid <= 0 || (holder.released > 0 && !alike))
+            continue;
+        for (Inhibitor inhibitor : holder.taken) {
+            if (!holder.byName)
+                inhibitor.pid = holder.pid;
+            else if (!holder.flatpak.isEmpty())
+                inhibitor.app = holder.flatpak;
+            held.push_back(std::move(inhibitor));
+        }
+    }
+    return held;
 }
 
-void BusInhibitCalls::seen(const QString &sender, const QString &app, const QString &reason)
+bool BusInhibitCalls::seen(const QString &app, const QString &reason) const
 {
-    auto ask = QDBusMessage::createMethodCall(kBus, kBusPath, kBus, QStringLiteral("GetConnectionUnixProcessID"));
-    ask << sender;
-    inhibit::callAsync(m_bus, this, ask, [this, sender, app, reason](const QDBusMessage &reply) {
-        if (reply.type() != QDBusMessage::ReplyMessage)
-            return;  // gone already
-        m_calls[key(app, reason)][sender] = reply.arguments().value(0).toLongLong();
-        Q_EMIT changed();
+    return std::any_of(m_holders.begin(), m_holders.end(), [&](const Holder &holder) {
+        return std::any_of(holder.taken.begin(), holder.taken.end(),
+                           [&](const Inhibitor &i) { return i.app == app && i.reason == reason; });
     });
 }
 
-void BusInhibitCalls::onOwnerChanged(const QString &name, const QString &, const QString &newOwner)
+void BusInhibitCalls::inhibited(const QString &caller, const QString &service, Inhibitor inhibitor)
 {
-    if (!newOwner.isEmpty() || !name.startsWith(QLatin1Char(':')))
+    const auto known = std::find_if(m_holders.begin(), m_holders.end(),
+                                    [&](const Holder &h) { return h.caller == caller && h.service == service; });
+    if (known != m_holders.end()) {
+        known->taken.push_back(std::move(inhibitor));
         return;
-    for (auto it = m_calls.begin(); it != m_calls.end();)
-        it = it->remove(name) && it->isEmpty() ? m_calls.erase(it) : std::next(it);
+    }
+    m_holders.push_back({caller, service, 0, {}, false, {std::move(inhibitor)}, 0});
+    const auto isThis = [caller, service](const Holder &h) { return h.caller == caller && h.service == service; };
+    auto ask = QDBusMessage::createMethodCall(kBus, kBusPath, kBus, QStringLiteral("GetConnectionUnixProcessID"));
+    ask << caller;
+    inhibit::callAsync(m_bus, this, ask, [this, isThis](const QDBusMessage &reply) {
+        const qint64 pid = reply.arguments().value(0).toLongLong();
+        if (reply.type() != QDBusMessage::ReplyMessage || pid <= 0)
+            return forget(isThis);  // gone already
+        const auto holder = std::find_if(m_holders.begin(), m_holders.end(), isThis);
+        if (holder == m_holders.end())
+            return;
+        // A portal calls for a sandboxed app and names it by its app id.
+        const QString exe = QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).symLinkTarget();
+        holder->pid = pid;
+        holder->flatpak = flatpakOf(pid);
+        holder->byName = !holder->flatpak.isEmpty() || exe.contains(QLatin1String("xdg-desktop-portal"));
+    });
+    // A call to a name nobody owns failed: nothing is inhibited (Firefox tries one service after
+    // another until one answers).
+    auto owner = QDBusMessage::createMethodCall(kBus, kBusPath, kBus, QStringLiteral("NameHasOwner"));
+    owner << service;
+    inhibit::callAsync(m_bus, this, owner, [this, isThis](const QDBusMessage &reply) {
+        if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().value(0).toBool())
+            forget(isThis);
+    });
+}
+
+void BusInhibitCalls::uninhibited(const QString &caller, const QString &service)
+{
+    forget([&](Holder &h) {
+        return h.caller == caller && h.service == service && ++h.released >= qsizetype(h.taken.size());
+    });
+}
+
+void BusInhibitCalls::forget(const std::function<bool(Holder &)> &gone)
+{
+    m_holders.erase(std::remove_if(m_holders.begin(), m_holders.end(), gone), m_holders.end());
+}
+
+void BusInhibitCalls::onOwnerChanged(const QString &name, const QString &oldOwner, const QString &newOwner)
+{
+    // A caller leaving the bus, or a service leaving or replaced: its inhibitors end with it.
+    if (oldOwner.isEmpty() || (name.startsWith(QLatin1Char(':')) && !newOwner.isEmpty()))
+        return;
+    forget([&](const Holder &h) { return h.caller == name || h.service == name; });
 }
 
 }  // namespace fennimar

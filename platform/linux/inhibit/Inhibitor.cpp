@@ -6,13 +6,18 @@ namespace fennimar {
 
 namespace {
 
+// The reasons measured or read in the players' sources to be said only while a video plays:
+// Chromium and every browser built on it ("Video Wake Lock"), Firefox ("Playing video"), VLC
+// ("Playing some media.", taken by its video window), Totem and its forks ("Playing a movie").
+// Anything else is not a film: a game's "Playing a game" (SDL), a page's "Wake Lock API", a
+// tool's inhibitor, music ("Playing audio"). Each of those is held for as long as the program
+// runs, and the inhibitor also keeps the screen from locking, so counting it would count a child
+// who walked away for hours.
 bool saysVideo(const Inhibitor &inhibitor)
 {
-    if (!inhibitor.keepsScreen)
-        return false;
-    const QString reason = inhibitor.reason.toLower();
-    const bool audio = reason.contains(QLatin1String("audio")) || reason.contains(QLatin1String("music"));
-    return !audio || reason.contains(QLatin1String("video"));
+    static const QStringList kVideoReasons{QStringLiteral("video wake lock"), QStringLiteral("playing video"),
+                                           QStringLiteral("playing some media."), QStringLiteral("playing a movie")};
+    return inhibitor.keepsScreen && kVideoReasons.contains(inhibitor.reason.trimmed().toLower());
 }
 
 QString lastPart(QString name, QChar separator)

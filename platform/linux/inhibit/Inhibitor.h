@@ -18,9 +18,10 @@ struct Inhibitor {
 };
 
 // Whether `front` holds an inhibitor of `held` that says video: one that keeps the screen awake and
-// whose reason does not speak of audio alone. Firefox takes the same screen inhibitor for music
-// ("Playing audio") as for a video ("Playing video"), and GNOME turns both into idle inhibitors, so
-// only the reason parts them. `frontExecutable` is the front process's executable path, may be empty.
+// whose reason is one a player or browser gives only while a video plays. Firefox takes the same
+// screen inhibitor for music ("Playing audio") as for a video ("Playing video"), GNOME turns both
+// into idle inhibitors, and games and tools take them too, so only the reason parts them.
+// `frontExecutable` is the front process's executable path, may be empty.
 bool frontHoldsVideo(const std::vector<Inhibitor> &held, const RunningApp &front, const QString &frontExecutable);
 
 }  // namespace fennimar

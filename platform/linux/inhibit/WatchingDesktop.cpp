@@ -1,10 +1,14 @@
 #include "platform/linux/inhibit/WatchingDesktop.h"
 
+#include "platform/linux/apps/DesktopEntry.h"
+
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 
 #include <algorithm>
+#include <iterator>
 
 namespace fennimar {
 
@@ -52,8 +56,25 @@ std::optional<double> WatchingDesktop::secondsSinceInput()
     return idle && raw ? std::max(*idle, *raw) : idle;
 }
 
+bool WatchingDesktop::frontIsGame(const RunningApp &front)
+{
+    if (front.location != m_entryPath) {
+        m_entryPath = front.location;
+        QFile file(m_entryPath);
+        m_game = !m_entryPath.isEmpty() && file.open(QIODevice::ReadOnly) &&
+                 DesktopEntry::parse(file.read(256 * 1024))
+                     .list(QStringLiteral("Categories"))
+                     .contains(QStringLiteral("Game"));
+    }
+    return m_game;
+}
+
 bool WatchingDesktop::frontAppWatching(const RunningApp &front)
 {
+    // A game keeps the screen awake for as long as it runs (SDL says "Playing a game"; sway and
+    // Hyprland give no reason at all): a child who walks away from one is not watching a film.
+    if (frontIsGame(front))
+        return false;
     // The desktop's own answer first (sway's per-window inhibitor).
     if (m_desktop->frontAppWatching(front))
         return true;
@@ -64,26 +85,20 @@ bool WatchingDesktop::frontAppWatching(const RunningApp &front)
         if (front.pid > 0 && front.pid == m_hyprlandInhibitor)
             return true;
     }
-    if (m_gnome.inhibitors().empty() && m_kde.inhibitors().empty())
+    // The inhibitors whose calls the bus monitor saw, by their callers' pids (on every desktop,
+    // listing one or not); the listed ones it did not see (taken before the agent started, or with
+    // no monitor) by name.
+    std::vector<Inhibitor> held = m_calls.held();
+    for (const std::vector<Inhibitor> *listed : {&m_gnome.inhibitors(), &m_kde.inhibitors()}) {
+        std::copy_if(listed->begin(), listed->end(), std::back_inserter(held),
+                     [&](const Inhibitor &i) { return !m_calls.seen(i.app, i.reason); });
+    }
+    if (held.empty())
         return false;
     if (front.pid != m_exePid) {
         m_exePid = front.pid;
         m_executable =
             front.pid > 0 ? QFileInfo(QStringLiteral("/proc/%1/exe").arg(front.pid)).symLinkTarget() : QString();
-    }
-    // An inhibitor whose callers the bus monitor saw is matched by their pids, one copy each; the
-    // others (taken before the agent started, or with no monitor) by name.
-    std::vector<Inhibitor> held;
-    for (const std::vector<Inhibitor> *listed : {&m_gnome.inhibitors(), &m_kde.inhibitors()}) {
-        for (const Inhibitor &inhibitor : *listed) {
-            const QSet<qint64> pids = m_calls.callers(inhibitor.app, inhibitor.reason);
-            if (pids.isEmpty())
-                held.push_back(inhibitor);
-            for (const qint64 pid : pids) {
-                held.push_back(inhibitor);
-                held.back().pid = pid;
-            }
-        }
     }
     return frontHoldsVideo(held, front, m_executable);
 }

@@ -31,7 +31,8 @@ public:
     std::optional<double> secondsSinceInput() override;
     bool screenLocked() override { return m_desktop->screenLocked(); }
     QString samplingProblem() override { return m_desktop->samplingProblem(); }
-    // The wrapped desktop's own answer, else Hyprland's previous answer (one request sent per call,
+    // Never for an app whose desktop entry is a game (read once per entry: a small local file). Else
+    // the wrapped desktop's own answer, else Hyprland's previous answer (one request sent per call,
     // never waited for), else the cached lists against the front app (by pid where known, else by
     // name; see Inhibitor.h) and the front process's executable, read once per process: a
     // readlink, no bus call.
@@ -39,6 +40,7 @@ public:
 
 private:
     void askHyprland();
+    bool frontIsGame(const RunningApp &front);
 
     std::unique_ptr<Desktop> m_desktop;
     GnomeInhibitors m_gnome;
@@ -47,6 +49,8 @@ private:
     std::unique_ptr<X11RawInput> m_rawInput;
     qint64 m_exePid = 0;
     QString m_executable;  // of m_exePid
+    QString m_entryPath;   // the front app's desktop entry last read
+    bool m_game = false;   // whether it is in the Game category
     QString m_hyprlandSocket;
     std::unique_ptr<QLocalSocket> m_hyprland;  // the request in flight
     QByteArray m_hyprlandReply;

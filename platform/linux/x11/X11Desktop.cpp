@@ -17,6 +17,7 @@
 
 #include <poll.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdlib>
@@ -452,8 +453,14 @@ bool X11Desktop::screenLocked()
     if (!m_lock)
         return false;
     // A lock claimed while someone keeps typing is put to the test; the idle query costs microseconds.
-    if (m_lock->locked() && m_conn)
-        m_lock->noteInput(m_clock.monotonic(), queryIdle());
+    // A counter reset that no device caused (a player's) is not typing.
+    if (m_lock->locked() && m_conn) {
+        std::optional<double> idle = queryIdle();
+        const std::optional<double> raw = m_rawInput ? m_rawInput() : std::nullopt;
+        if (idle && raw)
+            idle = std::max(*idle, *raw);
+        m_lock->noteInput(m_clock.monotonic(), idle);
+    }
     return m_lock->locked();
 }
 

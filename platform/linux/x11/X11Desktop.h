@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -44,6 +45,15 @@ public:
     bool screenLocked() override;
     QString samplingProblem() override;
 
+    // The time since real input (raw device events), which the lock check then prefers: players
+    // reset the screen-saver counter every few seconds (mpv 10 s, VLC 30 s), and behind a real lock
+    // that would read as someone typing at it. Must stay callable while this object is asked; not
+    // set, the counter alone is read.
+    void setRawInput(std::function<std::optional<double>()> secondsSinceRawInput)
+    {
+        m_rawInput = std::move(secondsSinceRawInput);
+    }
+
     // Why this session cannot tell the frontmost app (a Wayland session, no display), or nothing.
     static std::optional<QString> sessionProblem();
 
@@ -63,6 +73,7 @@ private:
     Clock &m_clock;
     DesktopEntryCatalog &m_catalog;
     std::unique_ptr<ScreenLockMonitor> m_lock;
+    std::function<std::optional<double>()> m_rawInput;
     QByteArray m_display;
     std::unique_ptr<Connection> m_conn;
     bool m_unsupported = false;

@@ -1,9 +1,11 @@
 #include "platform/linux/inhibit/GnomeInhibitors.h"
 #include "core/RealClock.h"
+#include "core/VirtualClock.h"
 #include "platform/linux/apps/DesktopEntryCatalog.h"
 #include "platform/linux/inhibit/BusInhibitCalls.h"
 #include "platform/linux/inhibit/KdeInhibitions.h"
 #include "platform/linux/inhibit/WatchingDesktop.h"
+#include "platform/linux/session/ScreenLockMonitor.h"
 #include "platform/linux/x11/X11Desktop.h"
 #include "tests/fakes/Fakes.h"
 #include "tests/support/TempHome.h"
@@ -94,9 +96,15 @@ TEST(InhibitorTest, OnlyAVideoInhibitorOfTheFrontAppCounts)
          {"chromium_chromium", 9, {}, {}},
          snapChrome,
          true},
-        {"a desktop id", held("org.gnome.Totem.desktop", "Playing", true), {"org.gnome.Totem", 3, {}, {}}, {}, true},
+        {"a desktop id",
+         held("org.gnome.Totem.desktop", "Playing a movie", true),
+         {"org.gnome.Totem", 3, {}, {}},
+         {},
+         true},
+        {"an SDL game", held("supertuxkart", "Playing a game", true), {"supertuxkart", 5, {}, {}}, {}, false},
+        {"a page's wake lock", held(chromiumExe, "Wake Lock API", true), chromium, chromiumExe, false},
         {"mutter names no app", held("mutter", "idle-inhibit", true), chromium, chromiumExe, false},
-        {"pid of the front app", held("x", "y", true, 929), chromium, chromiumExe, true},
+        {"pid of the front app", held("x", "Playing video", true, 929), chromium, chromiumExe, true},
         {"pid of another app", held(chromiumExe, "Video Wake Lock", true, 930), chromium, chromiumExe, false},
     };
     for (const Case &c : cases)
@@ -104,6 +112,7 @@ TEST(InhibitorTest, OnlyAVideoInhibitorOfTheFrontAppCounts)
 }
 
 // Hyprland's active window inhibiting idle is watching for its pid; each step changes the answer.
+// A game is never watching, whoever says it inhibits.
 TEST(InhibitorTest, HyprlandsActiveWindowInhibitsForItsPid)
 {
     QTemporaryDir dir;
@@ -117,7 +126,8 @@ TEST(InhibitorTest, HyprlandsActiveWindowInhibitsForItsPid)
             client->disconnectFromServer();
         });
     });
-    WatchingDesktop desktop(std::make_unique<FakeDesktop>(), QDBusConnection(QString()), QDBusConnection(QString()),
+    auto *sway = new FakeDesktop;  // the wrapped desktop's own answer
+    WatchingDesktop desktop(std::unique_ptr<Desktop>(sway), QDBusConnection(QString()), QDBusConnection(QString()),
                             nullptr, hyprland.fullServerName());
     const RunningApp mpv{"mpv", 929, {}, {}};
     for (const auto &[pid, inhibits, watching] :
@@ -126,6 +136,10 @@ TEST(InhibitorTest, HyprlandsActiveWindowInhibitsForItsPid)
         const auto answered = [&, w = watching] { return desktop.frontAppWatching(mpv) == w; };
         EXPECT_TRUE(waitUntil(answered, 5000, 50)) << reply.constData();
     }
+    ASSERT_TRUE(writeFile(dir.filePath("game.desktop"), "[Desktop Entry]\nCategories=Game;ArcadeGame;\n"));
+    sway->inhibitorPid = 929;
+    EXPECT_TRUE(desktop.frontAppWatching(mpv));
+    EXPECT_FALSE(desktop.frontAppWatching({"supertuxkart", 929, {}, dir.filePath("game.desktop")}));
 }
 
 constexpr auto kGnome = "org.gnome.SessionManager";
@@ -168,32 +182,60 @@ TEST(InhibitorTest, GnomesListIsReadAgainAtEachChange)
     EXPECT_TRUE(waitUntil([&] { return gnome.inhibitors().empty(); }));
 }
 
-// The caller's pid behind an inhibitor comes from watching the bus, while the caller stays on it.
-TEST(InhibitorTest, TheCallersOfInhibitAreSeenOnTheBus)
+// The inhibitors taken and released on the bus, with their callers' pids, while the callers stay on it.
+TEST(InhibitorTest, TheInhibitorsTakenAreSeenOnTheBus)
 {
     if (!missingTools({"dbus-daemon"}).isEmpty())
         GTEST_SKIP() << "SKIPPED: needs dbus-daemon (scripts/install-deps.sh)";
     PrivateBus bus;
     ASSERT_TRUE(bus.ok());
     BusInhibitCalls calls(bus.connect(), bus.connect());
-    QDBusConnection saver = bus.connect(), player = bus.connect();
+    QDBusConnection saver = bus.connect(), player = bus.connect(), probe = bus.connect();
     FakeService service;
     service.answers[{"/ScreenSaver", "Inhibit"}] = {7u};
+    service.answers[{"/ScreenSaver", "UnInhibit"}] = {};
     ASSERT_TRUE(saver.registerVirtualObject("/ScreenSaver", &service));
     ASSERT_TRUE(saver.registerService("org.freedesktop.ScreenSaver"));
-    auto inhibit = QDBusMessage::createMethodCall("org.freedesktop.ScreenSaver", "/ScreenSaver",
-                                                  "org.freedesktop.ScreenSaver", "Inhibit");
-    inhibit << "firefox-esr"
-            << "Playing video";
-    const QSet<qint64> me{QCoreApplication::applicationPid()};
+    const auto saverCall = [](const char *member, QVariantList args, const char *name = "org.freedesktop.ScreenSaver") {
+        auto message = QDBusMessage::createMethodCall(name, "/ScreenSaver", name, member);
+        return message.setArguments(args), message;
+    };
     EXPECT_TRUE(waitUntil([&] {  // a call each try, until the monitor is in place
-        player.send(inhibit);
-        return waitUntil([&] { return calls.callers("firefox-esr", "Playing video") == me; }, 300);
+        probe.send(saverCall("Inhibit", {"probe", "x"}));
+        return waitUntil([&] { return calls.seen("probe", "x"); }, 300);
     }));
-    EXPECT_TRUE(calls.callers("firefox-esr", "Playing audio").isEmpty());
+    QDBusConnection::disconnectFromBus(probe.name());
+    probe = QDBusConnection(QString());  // the last handle: the probe leaves the bus
+    const qint64 me = QCoreApplication::applicationPid();
+    const Inhibitor video = held("firefox-esr", "Playing video", true, me),
+                    audio = held("firefox-esr", "Playing audio", true, me);
+    struct Step {
+        const char *what;
+        std::vector<QDBusMessage> calls;
+        std::vector<Inhibitor> held;
+        bool videoSeen;
+    };
+    const Step steps[] = {
+        {"a film", {saverCall("Inhibit", {"firefox-esr", "Playing video"})}, {video}, true},
+        {"its sound", {saverCall("Inhibit", {"firefox-esr", "Playing audio"})}, {video, audio}, true},
+        {"one released, which is unknown", {saverCall("UnInhibit", {7u})}, {}, true},
+        {"both released", {saverCall("UnInhibit", {8u})}, {}, false},
+        {"a film, and a call nobody answers",
+         {saverCall("Inhibit", {"x", 0u, "Playing video", 8u}, kGnome),
+          saverCall("Inhibit", {"firefox-esr", "Playing video"})},
+         {video},
+         true},
+    };
+    for (const Step &step : steps) {
+        for (const QDBusMessage &message : step.calls)
+            player.send(message);
+        EXPECT_TRUE(waitUntil([&] {
+            return calls.held() == step.held && calls.seen("firefox-esr", "Playing video") == step.videoSeen;
+        })) << step.what;
+    }
     QDBusConnection::disconnectFromBus(player.name());
-    player = QDBusConnection(QString());  // the last handle: the player leaves the bus
-    EXPECT_TRUE(waitUntil([&] { return calls.callers("firefox-esr", "Playing video").isEmpty(); }));
+    player = QDBusConnection(QString());  // the player leaves the bus
+    EXPECT_TRUE(waitUntil([&] { return calls.held().empty() && !calls.seen("firefox-esr", "Playing video"); }));
 }
 
 // Plasma up to 6.4 answers ListInhibitions as a(ss), 6.5 as aas and offers ActiveInhibitions.
@@ -243,7 +285,8 @@ TEST(InhibitorTest, PlasmasInhibitionsAreReadInEachOfTheirShapes)
     }
 }
 
-// Players and resumes reset the X idle counter without input; that must not make an absent user present.
+// Players and resumes reset the X idle counter without input; that must not make an absent user
+// present, nor make a real lock look typed at.
 TEST(InhibitorTest, AnIdleCounterResetThatNoInputCausedIsNotInput)
 {
     ScopedEnv noWayland{"WAYLAND_DISPLAY", ""}, x11Session{"XDG_SESSION_TYPE", "x11"};
@@ -263,9 +306,30 @@ TEST(InhibitorTest, AnIdleCounterResetThatNoInputCausedIsNotInput)
     std::free(xcb_get_input_focus_reply(player, xcb_get_input_focus(player), nullptr));  // a round trip
     EXPECT_LT(x11->secondsSinceInput().value_or(99), 1.0) << "the counter was reset";
     EXPECT_GE(desktop.secondsSinceInput().value_or(0), 1.5);
-    xcb_disconnect(player);
     ASSERT_TRUE(x.xdotool({"click", "1"}));
     EXPECT_TRUE(waitUntil([&] { return desktop.secondsSinceInput().value_or(99) < 1.0; }));
+
+    // Behind a real lock, a minute of such resets is not someone typing at it.
+    PrivateBus bus;
+    ASSERT_TRUE(bus.ok());
+    QDBusConnection server = bus.connect();
+    FakeService saver;
+    saver.answers[{"/org/freedesktop/ScreenSaver", "GetActive"}] = {true};
+    ASSERT_TRUE(server.registerVirtualObject("/org/freedesktop/ScreenSaver", &saver));
+    ASSERT_TRUE(server.registerService("org.freedesktop.ScreenSaver"));
+    auto lock = std::make_unique<ScreenLockMonitor>(QDBusConnection(QString()), bus.connect(), "7", nullptr,
+                                                    [](const QString &) { return true; });
+    ASSERT_TRUE(waitUntil([&] { return lock->locked(); }));
+    VirtualClock virtualClock;
+    X11Desktop lockedDesktop(virtualClock, catalog, std::move(lock), x.display());
+    X11RawInput raw(virtualClock, x.display());
+    lockedDesktop.setRawInput([&raw] { return raw.secondsSinceInput(); });
+    for (int second = 0; second < 70; ++second, virtualClock.advance(Millis(1000))) {
+        xcb_force_screen_saver(player, XCB_SCREEN_SAVER_RESET);
+        std::free(xcb_get_input_focus_reply(player, xcb_get_input_focus(player), nullptr));
+        EXPECT_TRUE(lockedDesktop.screenLocked()) << second;
+    }
+    xcb_disconnect(player);
 }
 
 }  // namespace
