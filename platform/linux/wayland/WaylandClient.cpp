@@ -294,8 +294,13 @@ bool WaylandClient::startIdle(IdleSource source, Millis idleTimeout)
         m_globals->extNotifier = m_globals->bind<ext_idle_notifier_v1>(ext_idle_notifier_v1_interface);
         if (!m_globals->extNotifier)
             return false;
+        // Version 2 (wayland-protocols 1.36) adds a notification of input alone; the plain one
+        // honours idle inhibitors, so any window in view holding one kept the user present.
+        m_idleInputOnly = wl_proxy_get_version(reinterpret_cast<wl_proxy *>(m_globals->extNotifier)) >= 2;
         m_globals->extNotification =
-            ext_idle_notifier_v1_get_idle_notification(m_globals->extNotifier, ms, m_globals->seat);
+            m_idleInputOnly
+                ? ext_idle_notifier_v1_get_input_idle_notification(m_globals->extNotifier, ms, m_globals->seat)
+                : ext_idle_notifier_v1_get_idle_notification(m_globals->extNotifier, ms, m_globals->seat);
         ext_idle_notification_v1_add_listener(m_globals->extNotification, &WaylandListeners::extIdle, this);
     } else if (source == IdleSource::KdeIdle) {
         m_globals->kdeIdle = m_globals->bind<org_kde_kwin_idle>(org_kde_kwin_idle_interface);

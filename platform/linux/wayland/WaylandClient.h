@@ -41,8 +41,12 @@ public:
     // state, waiting at most timeout. False when the compositor offers neither or did not answer.
     bool startToplevels(Millis timeout);
     // Asks for an idle notification after idleTimeout without input, from the given source (ext or
-    // KDE). False when the compositor does not offer it.
+    // KDE): ext-idle-notify's input-only one (version 2) where offered, which ignores idle
+    // inhibitors. False when the compositor does not offer it.
     bool startIdle(IdleSource source, Millis idleTimeout);
+    // Whether the idle notification started counts input alone; false where it also counts idle
+    // inhibitors (ext-idle-notify version 1, KDE's), so that a film in view keeps the user "active".
+    bool idleIsInputOnly() const { return m_idleInputOnly; }
 
     // Reads and dispatches the events waiting on the socket, without blocking, and ends the batch.
     void pump();
@@ -69,6 +73,7 @@ private:
     ToplevelTracker m_toplevels;
     std::optional<NotifiedIdle> m_idle;
     bool m_lost = false;
+    bool m_idleInputOnly = false;
     bool m_toplevelsFinished = false;
 
     friend struct WaylandListeners;

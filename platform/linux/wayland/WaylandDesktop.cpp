@@ -140,7 +140,9 @@ void WaylandDesktop::start()
     }
     const QString who = m_compositor.isEmpty() ? QStringLiteral("unknown compositor") : m_compositor;
     // Looked at again and again while something better may come: said once per change.
-    const QString line = m_choice.logLine() + QStringLiteral(" · ") + who;
+    const QString line = m_choice.logLine() +
+                         (m_wayland->idleIsInputOnly() ? QStringLiteral(" (input only)") : QString()) +
+                         QStringLiteral(" · ") + who;
     if (line == m_loggedChoice)
         return;
     m_loggedChoice = line;
