@@ -69,7 +69,7 @@ Platform createPlatform(Clock &clock)
         desktop = std::move(x11);
     }
     platform.desktop = std::make_unique<WatchingDesktop>(
-        std::move(desktop), QDBusConnection::sessionBus(),
+        clock, std::move(desktop), QDBusConnection::sessionBus(),
         QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("fennimar-inhibit-monitor")),
         std::move(rawInput), hyprlandSocket());
     platform.apps = std::move(catalog);

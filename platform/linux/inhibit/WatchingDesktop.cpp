@@ -12,15 +12,60 @@
 
 namespace fennimar {
 
-WatchingDesktop::WatchingDesktop(std::unique_ptr<Desktop> desktop, QDBusConnection session, QDBusConnection monitor,
-                                 std::unique_ptr<X11RawInput> rawInput, QString hyprlandSocket)
-    : m_desktop(std::move(desktop)),
+namespace {
+
+// How close to the last idle inhibitor going a drop of the idle time is taken for Mutter's reset.
+constexpr double kReleaseReset = 3.0;
+
+double toSeconds(Millis monotonic)
+{
+    return static_cast<double>(monotonic.count()) / 1000.0;
+}
+
+}  // namespace
+
+WatchingDesktop::WatchingDesktop(Clock &clock, std::unique_ptr<Desktop> desktop, QDBusConnection session,
+                                 QDBusConnection monitor, std::unique_ptr<X11RawInput> rawInput, QString hyprlandSocket)
+    : m_clock(clock),
+      m_desktop(std::move(desktop)),
       m_gnome(session),
       m_kde(session),
       m_calls(session, std::move(monitor)),
       m_rawInput(std::move(rawInput)),
       m_hyprlandSocket(std::move(hyprlandSocket))
 {
+    QObject::connect(&m_gnome, &GnomeInhibitors::changed, &m_gnome, [this] { gnomeChanged(); });
+}
+
+void WatchingDesktop::gnomeChanged()
+{
+    const bool inhibited = std::any_of(m_gnome.inhibitors().begin(), m_gnome.inhibitors().end(),
+                                       [](const Inhibitor &i) { return i.keepsScreen; });
+    if (m_gnomeIdleInhibited && !inhibited) {
+        m_releasedAt = toSeconds(m_clock.monotonic());
+        // The list is read a moment after the change: a drop seen just before was this reset.
+        if (m_releasedAt - m_drop.seenAt <= kReleaseReset)
+            m_reset = m_drop;
+    }
+    m_gnomeIdleInhibited = inhibited;
+}
+
+double WatchingDesktop::withoutReleaseResets(double idle)
+{
+    const double now = toSeconds(m_clock.monotonic());
+    // Until input, the count Mutter restarted at a reset is the time since that reset; less is input.
+    if (m_reset && idle + kReleaseReset < now - m_reset->at)
+        m_reset.reset();
+    if (m_last && idle + 2.0 < m_last->idle + (now - m_last->seenAt)) {  // input, or a reset none caused
+        const Reset drop{now - idle, m_last->answer + (now - m_last->seenAt) - idle, now};
+        if (now - m_releasedAt <= kReleaseReset)
+            m_reset = drop;
+        else
+            m_reset.reset(), m_drop = drop;
+    }
+    const double answer = m_reset ? m_reset->before + idle : idle;
+    m_last = Last{idle, answer, now};
+    return answer;
 }
 
 void WatchingDesktop::askHyprland()
@@ -53,7 +98,9 @@ std::optional<double> WatchingDesktop::secondsSinceInput()
 {
     const std::optional<double> idle = m_desktop->secondsSinceInput();
     const std::optional<double> raw = m_rawInput ? m_rawInput->secondsSinceInput() : std::nullopt;
-    return idle && raw ? std::max(*idle, *raw) : idle;
+    if (idle && raw)
+        return std::max(*idle, *raw);
+    return idle ? std::optional(withoutReleaseResets(*idle)) : idle;
 }
 
 bool WatchingDesktop::frontIsGame(const RunningApp &front)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/Clock.h"
 #include "platform/Desktop.h"
 #include "platform/linux/inhibit/BusInhibitCalls.h"
 #include "platform/linux/inhibit/GnomeInhibitors.h"
@@ -10,6 +11,7 @@
 #include <QLocalSocket>
 
 #include <memory>
+#include <optional>
 
 namespace fennimar {
 
@@ -22,12 +24,15 @@ public:
     // monitor: a second connection to the session bus, for the Inhibit calls' callers. rawInput:
     // null where there is no X display of the session (Wayland). hyprlandSocket: Hyprland's request
     // socket, empty where Hyprland does not run.
-    WatchingDesktop(std::unique_ptr<Desktop> desktop, QDBusConnection session, QDBusConnection monitor,
+    WatchingDesktop(Clock &clock, std::unique_ptr<Desktop> desktop, QDBusConnection session, QDBusConnection monitor,
                     std::unique_ptr<X11RawInput> rawInput = nullptr, QString hyprlandSocket = {});
 
     std::optional<RunningApp> frontmostApp() override { return m_desktop->frontmostApp(); }
     // The desktop's answer, or the time since the last raw input event when that is longer: a
-    // player that resets the X idle counter did not make the user present.
+    // player that resets the X idle counter did not make the user present. Without raw input, a
+    // drop of the desktop's idle time within 3 s of GNOME's last idle inhibitor going is not input
+    // either: Mutter restarts its idle time then, so every pause or end of a video (Chromium drops
+    // its lock between autoplayed videos) made the user present and restarted the 3-hour bound.
     std::optional<double> secondsSinceInput() override;
     bool screenLocked() override { return m_desktop->screenLocked(); }
     QString samplingProblem() override { return m_desktop->samplingProblem(); }
@@ -40,13 +45,29 @@ public:
 
 private:
     void askHyprland();
+    double withoutReleaseResets(double idle);
+    void gnomeChanged();
     bool frontIsGame(const RunningApp &front);
 
+    Clock &m_clock;
     std::unique_ptr<Desktop> m_desktop;
     GnomeInhibitors m_gnome;
     KdeInhibitions m_kde;
     BusInhibitCalls m_calls;
     std::unique_ptr<X11RawInput> m_rawInput;
+    // A restart of the desktop's idle count (seconds on the clock): when, the idle time it took
+    // away, when it was seen.
+    struct Reset {
+        double at = 0, before = 0, seenAt = -1e9;
+    };
+    struct Last {
+        double idle = 0, answer = 0, seenAt = 0;
+    };
+    std::optional<Reset> m_reset;  // the one no input caused, while no input came since
+    Reset m_drop;                  // the last drop taken for input
+    std::optional<Last> m_last;    // the desktop's idle time and the answer last given
+    double m_releasedAt = -1e9;    // when GNOME's last idle inhibitor went
+    bool m_gnomeIdleInhibited = false;
     qint64 m_exePid = 0;
     QString m_executable;  // of m_exePid
     QString m_entryPath;   // the front app's desktop entry last read

@@ -91,16 +91,8 @@ TEST(InhibitorTest, OnlyAVideoInhibitorOfTheFrontAppCounts)
         {"vlc", held("vlc", "Playing some media.", true), {"vlc", 7, {}, {}}, "/usr/bin/vlc", true},
         {"snap firefox", held("firefox", "Playing video", true), {"firefox_firefox", 8, {}, {}}, {}, true},
         {"flatpak firefox", held("firefox", "Playing video", true), {"org.mozilla.firefox", 8, {}, {}}, {}, true},
-        {"snap chromium by executable",
-         held(snapChrome, "Video Wake Lock", true),
-         {"chromium_chromium", 9, {}, {}},
-         snapChrome,
-         true},
-        {"a desktop id",
-         held("org.gnome.Totem.desktop", "Playing a movie", true),
-         {"org.gnome.Totem", 3, {}, {}},
-         {},
-         true},
+        {"snap chrome", held(snapChrome, "Video Wake Lock", true), {"chromium_chromium", 9, {}, {}}, snapChrome, true},
+        {"totem", held("org.gnome.Totem.desktop", "Playing a movie", true), {"org.gnome.Totem", 3, {}, {}}, {}, true},
         {"an SDL game", held("supertuxkart", "Playing a game", true), {"supertuxkart", 5, {}, {}}, {}, false},
         {"a page's wake lock", held(chromiumExe, "Wake Lock API", true), chromium, chromiumExe, false},
         {"mutter names no app", held("mutter", "idle-inhibit", true), chromium, chromiumExe, false},
@@ -127,8 +119,9 @@ TEST(InhibitorTest, HyprlandsActiveWindowInhibitsForItsPid)
         });
     });
     auto *sway = new FakeDesktop;  // the wrapped desktop's own answer
-    WatchingDesktop desktop(std::unique_ptr<Desktop>(sway), QDBusConnection(QString()), QDBusConnection(QString()),
-                            nullptr, hyprland.fullServerName());
+    RealClock clock;
+    WatchingDesktop desktop(clock, std::unique_ptr<Desktop>(sway), QDBusConnection(QString()),
+                            QDBusConnection(QString()), nullptr, hyprland.fullServerName());
     const RunningApp mpv{"mpv", 929, {}, {}};
     for (const auto &[pid, inhibits, watching] :
          {std::tuple{929, "true", true}, {929, "false", false}, {929, "true", true}, {930, "true", false}}) {
@@ -172,12 +165,26 @@ TEST(InhibitorTest, GnomesListIsReadAgainAtEachChange)
     const std::vector<Inhibitor> both{held("/usr/lib/chromium/chromium", "Video Wake Lock", true),
                                       held("firefox-esr", "Playing audio", true)};
     EXPECT_TRUE(waitUntil([&] { return gnome.inhibitors() == both; }));
+    // Mutter restarts its idle time when the last idle inhibitor goes; that is not input, later input is.
+    VirtualClock clock;
+    double mutterIdle = 100;
+    auto *mutter = new FakeDesktop;
+    mutter->idle = [&] { return std::optional(mutterIdle); };
+    WatchingDesktop desktop(clock, std::unique_ptr<Desktop>(mutter), bus.connect(), QDBusConnection(QString()));
+    EXPECT_TRUE(waitUntil([&] { return desktop.frontAppWatching({"chromium", 0, {}, {}}); }));
+    EXPECT_EQ(desktop.secondsSinceInput(), 100);
     manager.answers[{root, "GetInhibitors"}] = paths({QDBusObjectPath(two)});
     manager.answers[{two, "GetFlags"}] = QVariantList{4u};
     server.send(QDBusMessage::createSignal(root, kGnome, "InhibitorRemoved")
                 << QVariant::fromValue(QDBusObjectPath(one)));
+    clock.advance(Millis(1000)), mutterIdle = 0;
     EXPECT_TRUE(
         waitUntil([&] { return gnome.inhibitors() == std::vector{held("firefox-esr", "Playing audio", false)}; }));
+    EXPECT_TRUE(waitUntil([&] { return desktop.secondsSinceInput() == 101; }));
+    clock.advance(Millis(5000)), mutterIdle = 5;
+    EXPECT_EQ(desktop.secondsSinceInput(), 106);
+    clock.advance(Millis(5000)), mutterIdle = 0;
+    EXPECT_EQ(desktop.secondsSinceInput(), 0);
     server.unregisterService(kGnome);
     EXPECT_TRUE(waitUntil([&] { return gnome.inhibitors().empty(); }));
 }
@@ -296,8 +303,8 @@ TEST(InhibitorTest, AnIdleCounterResetThatNoInputCausedIsNotInput)
     RealClock clock;
     DesktopEntryCatalog catalog({{}, {}, {}});
     auto *x11 = new X11Desktop(clock, catalog, nullptr, x.display());
-    WatchingDesktop desktop(std::unique_ptr<Desktop>(x11), QDBusConnection(QString()), QDBusConnection(QString()),
-                            std::make_unique<X11RawInput>(clock, x.display()));
+    WatchingDesktop desktop(clock, std::unique_ptr<Desktop>(x11), QDBusConnection(QString()),
+                            QDBusConnection(QString()), std::make_unique<X11RawInput>(clock, x.display()));
     ASSERT_TRUE(x.xdotool({"key", "shift"}));
     EXPECT_TRUE(waitUntil([&] { return desktop.secondsSinceInput().value_or(99) < 1.0; }));
     EXPECT_TRUE(waitUntil([&] { return desktop.secondsSinceInput().value_or(0) >= 2.0; }));
