@@ -62,7 +62,7 @@ Platform createPlatform(Clock &clock)
         frontTitle = [wayland = wayland.get()] { return wayland->frontTitle(); };
         desktop = std::move(wayland);
     } else {
-        auto x11 = std::make_unique<X11Desktop>(clock, *catalog, std::move(lock), QByteArray(), false, platform.tamper);
+        auto x11 = std::make_unique<X11Desktop>(clock, *catalog, std::move(lock), QByteArray(), platform.tamper);
         rawInput = std::make_unique<X11RawInput>(clock);
         // The watching desktop below owns both and is asked only while both live.
         x11->setRawInput([raw = rawInput.get()] { return raw->secondsSinceInput(); });

@@ -243,7 +243,7 @@ std::optional<RunningApp> WaylandDesktop::xwaylandFront()
 {
     const QByteArray display = qgetenv("DISPLAY");
     if (!m_xwayland && !display.isEmpty())
-        m_xwayland = std::make_unique<X11Desktop>(m_clock, m_catalog, nullptr, display, true);
+        m_xwayland = std::make_unique<X11Desktop>(m_clock, m_catalog, nullptr, display);
     return m_xwayland ? m_xwayland->frontmostApp() : std::nullopt;
 }
 

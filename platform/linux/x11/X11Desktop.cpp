@@ -132,25 +132,18 @@ std::unique_ptr<X11Desktop::Connection> X11Desktop::Connection::open(const QByte
 }
 
 X11Desktop::X11Desktop(Clock &clock, DesktopEntryCatalog &catalog, std::unique_ptr<ScreenLockMonitor> lock,
-                       QByteArray display, bool besideWayland, std::shared_ptr<TamperEvidence> evidence)
+                       QByteArray display, std::shared_ptr<TamperEvidence> evidence)
     : m_clock(clock),
       m_catalog(catalog),
       m_lock(std::move(lock)),
       m_display(std::move(display)),
       m_evidence(std::move(evidence))
 {
-    const auto problem = sessionProblem();
-    // An explicit display is used even without $DISPLAY; a Wayland session is trusted only by the
-    // Wayland layer, which knows when an X window is in front.
-    if (problem && !besideWayland &&
-        (m_display.isEmpty() || !qEnvironmentVariable("WAYLAND_DISPLAY").isEmpty() ||
-         qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland"))) {
+    // An explicit display is used even without $DISPLAY (Xwayland's, given by the Wayland desktop).
+    if (m_display.isEmpty() && qEnvironmentVariable("DISPLAY").isEmpty()) {
         m_unsupported = true;
-        m_unsupportedReason =
-            qEnvironmentVariable("DISPLAY").isEmpty() && qEnvironmentVariable("WAYLAND_DISPLAY").isEmpty()
-                ? QStringLiteral("no display to watch (DISPLAY is not set)")
-                : QStringLiteral("this Wayland session offers no way to see the focused window");
-        Log::warn(*problem);
+        m_unsupportedReason = QStringLiteral("no display to watch (DISPLAY is not set)");
+        Log::warn(QStringLiteral("no display to watch · DISPLAY is not set · no app is counted"));
         return;
     }
     m_conn = Connection::open(m_display);
@@ -163,18 +156,6 @@ X11Desktop::X11Desktop(Clock &clock, DesktopEntryCatalog &catalog, std::unique_p
 }
 
 X11Desktop::~X11Desktop() = default;
-
-std::optional<QString> X11Desktop::sessionProblem()
-{
-    if (!qEnvironmentVariable("WAYLAND_DISPLAY").isEmpty() ||
-        qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland"))
-        return QStringLiteral(
-            "app counting needs an X11 session for now · this is a Wayland session · "
-            "no app is counted");
-    if (qEnvironmentVariable("DISPLAY").isEmpty())
-        return QStringLiteral("app counting needs an X11 session for now · DISPLAY is not set · no app is counted");
-    return std::nullopt;
-}
 
 bool X11Desktop::ensureConnected()
 {

@@ -25,17 +25,17 @@ class DesktopEntryCatalog;
 // comes from a ScreenLockMonitor's cached answer.
 //
 // No call waits on the X server longer than a short deadline. A lost connection gives "no
-// frontmost app" and an unknown idle time, one WARN line, and a bounded series of reconnect attempts spaced out
-// on the clock. In a Wayland session nothing is reported as frontmost (an X11 answer would only
-// be right while an Xwayland window has focus) and one WARN line says so. Main thread only.
+// frontmost app" and an unknown idle time, one WARN line, and a bounded series of reconnect attempts
+// spaced out on the clock. Without a display (none given, $DISPLAY unset) nothing is frontmost and
+// one WARN line says so. A Wayland session is read by WaylandDesktop, which asks one of these on
+// Xwayland's display only about a window it knows to be an X window. Main thread only.
 class X11Desktop : public Desktop {
 public:
     // display: the X display to use; empty means $DISPLAY. lock may be null (never locked). The
-    // catalog must outlive this object. besideWayland: this is Xwayland's display, asked by the
-    // Wayland desktop layer only about a window it knows to be an X window. evidence, when given,
-    // receives a persistent disagreement between the active-window property and the focus.
+    // catalog must outlive this object. evidence, when given, receives a persistent disagreement
+    // between the active-window property and the focus.
     X11Desktop(Clock &clock, DesktopEntryCatalog &catalog, std::unique_ptr<ScreenLockMonitor> lock,
-               QByteArray display = {}, bool besideWayland = false, std::shared_ptr<TamperEvidence> evidence = {});
+               QByteArray display = {}, std::shared_ptr<TamperEvidence> evidence = {});
     ~X11Desktop() override;
     X11Desktop(const X11Desktop &) = delete;
     X11Desktop &operator=(const X11Desktop &) = delete;
@@ -53,9 +53,6 @@ public:
     {
         m_rawInput = std::move(secondsSinceRawInput);
     }
-
-    // Why this session cannot tell the frontmost app (a Wayland session, no display), or nothing.
-    static std::optional<QString> sessionProblem();
 
     // The most reconnect attempts after a lost connection before giving up until restart.
     static constexpr int kMaxReconnects = 8;

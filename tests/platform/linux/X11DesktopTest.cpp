@@ -32,7 +32,7 @@ TEST(X11DesktopTest, FrontmostAppFollowsActivationAndIdleFollowsInput)
     DesktopEntryCatalog catalog({{data.path()}, {}, EntryLocale::fromPosix("de_DE.UTF-8")});
     VirtualClock clock;
     const auto evidence = std::make_shared<TamperEvidence>();
-    X11Desktop desktop(clock, catalog, nullptr, x.display(), false, evidence);
+    X11Desktop desktop(clock, catalog, nullptr, x.display(), evidence);
     const std::tuple<const char *, const char *, const char *> cases[] = {
         {"XTerm", "debian-xterm", "X-Terminal"},
         {"Fennitest", "fennitest", "Fenni Test"},
