@@ -1,7 +1,7 @@
 #include "platform/linux/inhibit/BusInhibitCalls.h"
 
 #include "core/Log.h"
-#include "platform/linux/inhibit/BusCalls.h"
+#include "platform/linux/session/BusCalls.h"
 
 #include <QDBusMessage>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #include "platform/linux/inhibit/KdeInhibitions.h"
 
-#include "platform/linux/inhibit/BusCalls.h"
+#include "platform/linux/session/BusCalls.h"
 
 #include <QDBusArgument>
 #include <QDBusVariant>

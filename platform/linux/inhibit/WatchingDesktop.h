@@ -5,7 +5,7 @@
 #include "platform/linux/inhibit/BusInhibitCalls.h"
 #include "platform/linux/inhibit/GnomeInhibitors.h"
 #include "platform/linux/inhibit/KdeInhibitions.h"
-#include "platform/linux/inhibit/X11RawInput.h"
+#include "platform/linux/x11/X11RawInput.h"
 
 #include <QDBusConnection>
 #include <QLocalSocket>

@@ -1,7 +1,7 @@
 #include "platform/linux/session/ScreenLockMonitor.h"
 
 #include "core/Log.h"
-#include "platform/linux/inhibit/BusCalls.h"
+#include "platform/linux/session/BusCalls.h"
 
 #include <QDBusArgument>
 #include <QDBusMessage>

@@ -1,4 +1,4 @@
-#include "platform/linux/inhibit/X11RawInput.h"
+#include "platform/linux/x11/X11RawInput.h"
 
 #include "core/Log.h"
 

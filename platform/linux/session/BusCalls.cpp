@@ -1,4 +1,4 @@
-#include "platform/linux/inhibit/BusCalls.h"
+#include "platform/linux/session/BusCalls.h"
 
 #include <QDBusPendingCallWatcher>
 #include <QDBusServiceWatcher>
