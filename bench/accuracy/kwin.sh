@@ -11,23 +11,7 @@
 # and the agent would not use its KWin script as in a real session). The session bus's own messages
 # go to SESSION_HOME/session.err.
 if [ "${1:-}" = "--session" ]; then
-    set -euo pipefail
-    mkdir -p "$SESSION_HOME"
-    SESSION_HOME=$(cd "$SESSION_HOME" && pwd)
-    if [ "$(id -u)" -eq 0 ]; then
-        cp "$ACCURACY_ADMIN_TOKEN_FILE" "$SESSION_HOME/admin-token"
-        chmod 711 "$(dirname "$SESSION_HOME")"
-        chown -R 65534:65534 "$SESSION_HOME"
-        ACCURACY_ADMIN_TOKEN_FILE=$SESSION_HOME/admin-token exec setpriv --reuid=65534 --regid=65534 --clear-groups \
-            bash "${BASH_SOURCE[0]}" "$@"
-    fi
-    shift
-    export HOME="$SESSION_HOME/home" XDG_DATA_HOME="$SESSION_HOME/home/.local/share"
-    export XDG_CONFIG_HOME="$SESSION_HOME/home/.config" XDG_STATE_HOME="$SESSION_HOME/home/.local/state"
-    export XDG_CACHE_HOME="$SESSION_HOME/home/.cache" XDG_RUNTIME_DIR="$SESSION_HOME/run"
-    mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
-    chmod 700 "$HOME" "$XDG_RUNTIME_DIR"
-    unset DISPLAY WAYLAND_DISPLAY SWAYSOCK GNOME_KEYRING_CONTROL
+    . "$(dirname "${BASH_SOURCE[0]}")/wayland-session.sh"
     export XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=KDE KDE_SESSION_VERSION=5 SESSION_KEYRING_PASSWORD="session-$$"
     cp /usr/bin/kwin_wayland "$SESSION_HOME/kwin_wayland"
     mkdir -p "$XDG_DATA_HOME/applications"
