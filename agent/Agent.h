@@ -3,7 +3,7 @@
 #include "agent/AgentState.h"
 #include "backend/BackendClient.h"
 #include "backend/SystemInfo.h"
-#include "backend/UsageReporter.h"
+#include "measure/UsageReporter.h"
 #include "inventory/SeenAppsReporter.h"
 #include "measure/ActivitySampler.h"
 #include "measure/DayLedger.h"

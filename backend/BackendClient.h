@@ -3,7 +3,7 @@
 #include "backend/BackendRecords.h"
 #include "backend/BackendResult.h"
 #include "backend/SystemInfo.h"
-#include "measure/DayLedger.h"
+#include "core/DayRecord.h"
 #include "platform/AppCatalog.h"
 #include "core/CancelToken.h"
 #include "core/Clock.h"

@@ -79,7 +79,7 @@ TEST_F(WireTest, HeartbeatSendsFactsBuildAndChecksAndAcceptsAnyBody)
 TEST_F(WireTest, UsageReportCarriesTodayAndBackfillOnlyWhenThereIsSome)
 {
     server.respond("/api/guard/heartbeat", Response::json({}));
-    DayRecord today = DayLedger::freshRecord(clock.now(), clock.timeZone());
+    DayRecord today{.date = "2026-03-14"};
     today.buckets[9] = 1200;
     today.buckets[10] = 60;
     today.tzOffsetMinutes = 60;

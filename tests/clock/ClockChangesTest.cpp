@@ -1,4 +1,4 @@
-#include "backend/UsageReporter.h"
+#include "measure/UsageReporter.h"
 #include "measure/ActivitySampler.h"
 #include "measure/DayLedger.h"
 #include "measure/MonitoredApps.h"

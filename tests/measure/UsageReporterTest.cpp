@@ -1,5 +1,5 @@
 // A usage report cycle against a loopback backend: what is sent, marked, pruned, saved, logged and narrowed.
-#include "backend/UsageReporter.h"
+#include "measure/UsageReporter.h"
 #include "tests/backend/BackendTestSupport.h"
 #include "tests/support/LogCapture.h"
 

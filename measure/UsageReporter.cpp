@@ -1,4 +1,4 @@
-#include "backend/UsageReporter.h"
+#include "measure/UsageReporter.h"
 
 #include "core/Log.h"
 
