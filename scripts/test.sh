@@ -28,6 +28,9 @@ command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFENNIMAR_WERROR=ON \
   -DCMAKE_CXX_FLAGS="$(bash scripts/package.sh --cxxflags)" "${launcher[@]}" >/dev/null
 cmake --build build/release -j "$jobs"
+# Again with what the compiler resolved: an include through a macro or another include path.
+floors=$(bash scripts/check-floors.sh build/release)
+if [ -n "$floors" ]; then echo "$floors"; exit 1; fi
 ctest --test-dir build/release --output-on-failure -j "$jobs"
 
 echo "== fuzzing (bounded, fixed seed)"
