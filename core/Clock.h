@@ -57,8 +57,14 @@ public:
     // The time zone in which dates and hours are local. Cheap; follows the system's zone.
     virtual QTimeZone timeZone() const = 0;
 
-    // Time since an arbitrary fixed point, never going backwards. Cheap.
+    // Time since an arbitrary fixed point, never going backwards, standing still while the machine
+    // is suspended. Cheap.
     virtual Millis monotonic() const = 0;
+
+    // Time since boot, never going backwards, going on while the machine is suspended. Beside
+    // monotonic() it tells a suspend (only this one moved) from the agent's process being stopped
+    // or frozen while the machine ran (both moved). Cheap.
+    virtual Millis sinceBoot() const = 0;
 
     // Runs fn once after delay (0 or negative: on the next turn of the loop). Never fails.
     virtual TimerHandle callAfter(Millis delay, std::function<void()> fn) = 0;

@@ -3,6 +3,8 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <time.h>
+
 namespace fennimar {
 
 RealClock::RealClock()
@@ -23,6 +25,15 @@ QTimeZone RealClock::timeZone() const
 Millis RealClock::monotonic() const
 {
     return Millis(m_since.elapsed());
+}
+
+Millis RealClock::sinceBoot() const
+{
+    // FENNIMAR_BOOT_CLOCK is chosen by the build: CLOCK_BOOTTIME on Linux, CLOCK_MONOTONIC on macOS,
+    // where that clock goes on during sleep. It cannot fail with a valid clock id.
+    timespec ts{};
+    ::clock_gettime(FENNIMAR_BOOT_CLOCK, &ts);
+    return Millis(qint64(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000);
 }
 
 namespace {

@@ -13,6 +13,7 @@ public:
     QDateTime now() const override;
     QTimeZone timeZone() const override;
     Millis monotonic() const override;
+    Millis sinceBoot() const override;
     TimerHandle callAfter(Millis delay, std::function<void()> fn) override;
     TimerHandle callEvery(Millis interval, std::function<void()> fn) override;
 

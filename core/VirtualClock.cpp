@@ -62,7 +62,7 @@ int VirtualClock::advance(Millis d)
     drainPostedEvents();
     while (!m_timers.empty() && m_timers.begin()->first.first <= target) {
         auto node = m_timers.extract(m_timers.begin());
-        m_monotonic = node.key().first;
+        m_monotonic = std::max(m_monotonic, node.key().first);  // a stall leaves timers overdue
         Timer timer = std::move(node.mapped());
         if (timer.interval > Millis(0)) {
             // Re-arm before running so that the callback may cancel its own repeating timer.

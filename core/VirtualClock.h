@@ -21,6 +21,7 @@ public:
     QDateTime now() const override;
     QTimeZone timeZone() const override { return m_zone; }
     Millis monotonic() const override { return m_monotonic; }
+    Millis sinceBoot() const override { return m_monotonic + m_suspended; }
     TimerHandle callAfter(Millis delay, std::function<void()> fn) override;
     TimerHandle callEvery(Millis interval, std::function<void()> fn) override;
 
@@ -33,6 +34,18 @@ public:
     // as when a user or NTP changes the system clock.
     void jumpWallClock(Millis d) { m_wallOffset += d; }
     void setTimeZone(const QTimeZone &zone) { m_zone = zone; }
+
+    // The machine sleeps for d: the wall clock and sinceBoot() move on, monotonic time stands still
+    // and no timer fires.
+    void suspend(Millis d)
+    {
+        m_suspended += d;
+        m_wallOffset += d;
+    }
+    // The process is stopped for d while the machine runs (SIGSTOP, a frozen cgroup): every clock
+    // moves on and nothing fires; the next advance() or runDue() runs what fell due, each repeating
+    // timer once (as a late turn of the loop does not make up missed runs).
+    void stall(Millis d) { m_monotonic += d; }
 
     // Number of scheduled timers (for leak checks in tests).
     std::size_t pendingTimers() const { return m_timers.size(); }
@@ -51,6 +64,7 @@ private:
     QTimeZone m_zone;
     Millis m_monotonic{0};
     Millis m_wallOffset{0};
+    Millis m_suspended{0};
     quint64 m_sequence = 0;
     std::map<Key, Timer> m_timers;
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);

@@ -9,6 +9,7 @@
 #include "platform/AppCatalog.h"
 #include "platform/Desktop.h"
 #include "platform/PlatformConstants.h"
+#include "platform/TamperEvidence.h"
 
 #include <algorithm>
 #include <cmath>
@@ -31,6 +32,7 @@ void ActivitySampler::start()
     m_timer.cancel();
     m_lastTick = m_clock.now();
     m_lastMonotonic = m_clock.monotonic();
+    m_lastBoot = m_clock.sinceBoot();
     m_idleBound.reset();
     // The handle is the sampler's member: destroying the sampler cancels the timer, so a firing can
     // never reach a released sampler.
@@ -44,9 +46,32 @@ void ActivitySampler::tick()
 {
     const QDateTime now = m_clock.now();
     const Millis monotonic = m_clock.monotonic();
+    const Millis sinceBoot = m_clock.sinceBoot();
+    countStalls(monotonic, sinceBoot);
     decide(now, monotonic);
     m_lastTick = now;
     m_lastMonotonic = monotonic;
+    m_lastBoot = sinceBoot;
+}
+
+void ActivitySampler::countStalls(Millis monotonic, Millis sinceBoot)
+{
+    const Millis gap = Millis(static_cast<qint64>(gapThresholdSeconds * 1000));
+    if (monotonic - m_lastMonotonic > gap && sinceBoot - m_lastBoot > gap)
+        m_stalls.push_back(sinceBoot);
+    while (!m_stalls.empty() && sinceBoot - m_stalls.front() > std::chrono::hours(1))
+        m_stalls.pop_front();
+    if (!m_tamper)
+        return;
+    if (m_stalls.size() <= std::size_t(stallsPerHourTolerated)) {
+        m_tamper->clear(QStringLiteral("agent stopped"));
+        return;
+    }
+    // A reason that stays the same while the stalls go on: one log line, evidence until they stop.
+    m_tamper->raise(QStringLiteral("agent stopped"),
+                    QStringLiteral("the agent was stopped more than %1 times within an hour while the computer "
+                                   "was awake, counting nothing meanwhile")
+                        .arg(stallsPerHourTolerated));
 }
 
 bool ActivitySampler::userActive()

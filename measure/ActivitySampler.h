@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QString>
 
+#include <deque>
 #include <optional>
 
 namespace fennimar {
@@ -17,6 +18,7 @@ class DayLedger;
 class Desktop;
 class MonitoredApps;
 class SeenAppsReporter;
+class TamperEvidence;
 
 // The agent's measuring clock: once a second it decides whether the last second was screen time (the
 // screen unlocked; input within the last minute, or the frontmost app holding a video inhibitor with
@@ -56,6 +58,12 @@ public:
     // A film ends: past this without input, an inhibitor no longer keeps the user present (autoplay
     // at night must not run up the day) until the next input.
     static constexpr double watchingBoundSeconds = 3 * 3600.0;
+    // Stopping the agent's process now and then (SIGSTOP and SIGCONT, a frozen unit) makes each gap
+    // credit nothing while the heartbeat between stops looks healthy. A gap that the monotonic clock
+    // saw as well as the boot clock is such a stall (a suspend stops the monotonic clock); a loaded
+    // machine may stall the agent now and then, so only more than this many in the last hour are
+    // tamper evidence.
+    static constexpr int stallsPerHourTolerated = 5;
 
     // Everything given must outlive the sampler. The sampler does nothing until start().
     ActivitySampler(Clock &clock, DayLedger &ledger, const MonitoredApps &monitored, Desktop &desktop,
@@ -66,6 +74,9 @@ public:
     // Receives the frontmost app on every active tick; null detaches. Must outlive the sampler or
     // be detached first.
     void setSeenApps(SeenAppsReporter *reporter) { m_seenApps = reporter; }
+    // Receives the evidence of repeated stalls (source "agent stopped"); null detaches. Must outlive
+    // the sampler or be detached first.
+    void setTamperEvidence(TamperEvidence *tamper) { m_tamper = tamper; }
 
     // Starts ticking every second (a running sampler restarts, and its elapsed time is measured
     // from now) and logs "sampler started · tick=1s idle=60s".
@@ -79,6 +90,8 @@ public:
 private:
     void tick();
     void decide(const QDateTime &now, Millis monotonic);
+    // Notes a stall since the last tick, forgets those over an hour old, raises or clears the evidence.
+    void countStalls(Millis monotonic, Millis sinceBoot);
     // Whether there was input within the idle threshold. The time since input grows by at most a
     // second a second and only input makes it smaller, so a reading of i seconds proves the user
     // active until i plus the time since reaches the threshold: the desktop is asked again only
@@ -92,6 +105,9 @@ private:
     TimerHandle m_timer;
     std::optional<QDateTime> m_lastTick;
     Millis m_lastMonotonic{0};
+    Millis m_lastBoot{0};
+    std::deque<Millis> m_stalls;  // the boot clock at the end of each stall within the last hour
+    TamperEvidence *m_tamper = nullptr;
     std::optional<double> m_idleBound;  // the most the time since input can be now, when known
     std::optional<double> m_awayFor;    // the time since input the latest reading gave, when it said away
     DayLedger &m_ledger;

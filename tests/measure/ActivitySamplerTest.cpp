@@ -2,6 +2,7 @@
 #include "measure/DayLedger.h"
 #include "measure/MonitoredApps.h"
 #include "platform/PlatformConstants.h"
+#include "platform/TamperEvidence.h"
 #include "core/VirtualClock.h"
 #include "tests/fakes/Fakes.h"
 #include "tests/support/LogCapture.h"
@@ -130,6 +131,35 @@ TEST_F(SamplerTest, TheIdleBoundGivesTheVerdictsOfAReadingOnEveryTick)
         tickAfter(elapsed);
         tickAfter(1.0);
         EXPECT_EQ(desktop.idleCalls, before + 1) << elapsed;
+    }
+}
+
+// Stopping the agent again and again while the computer is awake is evidence; suspends and a rare stall are not.
+TEST_F(SamplerTest, RepeatedStallsAreTamperEvidenceAndSuspendsAreNot)
+{
+    const struct {
+        const char *name;
+        bool suspend;
+        int times;
+        bool evidence;
+    } cases[] = {
+        {"a suspend of 13 s in every 14", true, 250, false},
+        {"five stalls within an hour", false, 5, false},
+        {"six stalls within an hour", false, 6, true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        TamperEvidence tamper;
+        sampler = std::make_unique<ActivitySampler>(clock, ledger, monitored, desktop, accessibility, catalog);
+        sampler->setTamperEvidence(&tamper);
+        sampler->start();
+        for (int i = 0; i < c.times; ++i) {
+            c.suspend ? clock.suspend(13s) : clock.stall(13s);
+            clock.advance(1s);
+        }
+        EXPECT_EQ(!tamper.standing().isEmpty(), c.evidence) << tamper.standing().toStdString();
+        clock.advance(1h);  // the stalls are over an hour old
+        EXPECT_EQ(tamper.standing(), QString());
     }
 }
 
