@@ -130,7 +130,10 @@ QString Log::filePath()
     return namedFilePath();
 }
 
-LogFileWriter::LogFileWriter(QString path) : m_path(std::move(path)), m_thread([this] { run(); }) {}
+LogFileWriter::LogFileWriter(QString path, qint64 maxBytes)
+    : m_path(std::move(path)), m_maxBytes(maxBytes), m_thread([this] { run(); })
+{
+}
 
 LogFileWriter::~LogFileWriter()
 {
@@ -185,6 +188,7 @@ void LogFileWriter::openOnce()
         if ((st.st_mode & 077) != 0)
             ::fchmod(fd, 0600);  // a file an older version or another program left open to others
         m_fd = fd;
+        m_size = st.st_size;
         return;
     }
     const int error = errno;
@@ -201,6 +205,35 @@ void LogFileWriter::openOnce()
     writeFully(STDERR_FILENO, line);
 }
 
+void LogFileWriter::rotate()
+{
+    const QByteArray path = QFile::encodeName(m_path);
+    ::fdatasync(m_fd);
+    const int fd = ::rename(path.constData(), (path + ".1").constData()) == 0
+                       ? ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600)
+                       : -1;
+    if (fd < 0) {
+        // The rename may have worked: the open file then goes on as "<path>.1", which loses nothing.
+        m_rotateFailed = true;
+        const QByteArray line = Log::formatLine(
+            Log::Level::Warn, QTime::currentTime(),
+            QStringLiteral("log not rotated · %1 · %2").arg(m_path, QString::fromLocal8Bit(std::strerror(errno))));
+        std::lock_guard lock(stderrMutex());
+        writeFully(STDERR_FILENO, line);
+        return;
+    }
+    ::close(m_fd);
+    m_fd = fd;
+    m_size = 0;
+    // The new name and the old one reach the disk together.
+    if (const int dir =
+            ::open(QFile::encodeName(QFileInfo(m_path).absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+}
+
 void LogFileWriter::run()
 {
     std::unique_lock lock(m_mutex);
@@ -215,8 +248,17 @@ void LogFileWriter::run()
         if (!m_triedOpen)
             openOnce();
         if (m_fd >= 0) {
-            for (const QByteArray &line : batch)
+            bool fault = false;
+            for (const QByteArray &line : batch) {
+                if (m_size > 0 && m_size + line.size() > m_maxBytes && !m_rotateFailed)
+                    rotate();
                 writeFully(m_fd, line);
+                m_size += line.size();
+                // "[fennimar HH:mm:ss " is 19 bytes; the level word follows.
+                fault = fault || (line.size() > 19 && (line.at(19) == 'W' || line.at(19) == 'E'));
+            }
+            if (fault)
+                ::fdatasync(m_fd);
         }
         lock.lock();
         m_busy = false;

@@ -1,3 +1,4 @@
+#include "core/DurableFile.h"
 #include "core/Log.h"
 
 #include <QDir>
@@ -55,6 +56,32 @@ TEST(LogFile, TightensItsOwnFolderAndFileOnly)
         EXPECT_EQ(::stat(folder.constData(), &st) == 0 ? st.st_mode & 0777 : 0, c.folderAfter);
         EXPECT_EQ(::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 0777 : 0, 0600u);
     }
+}
+
+// Two files of a bound at most, every line kept in order across them, the newest in the file itself.
+TEST(LogFile, RotatesAtItsBoundIntoOneOlderFileLosingNoLine)
+{
+    const QTemporaryDir root;
+    const QString path = root.filePath(QStringLiteral("Fennimar/Fennimar.log"));
+    QDir().mkpath(root.filePath(QStringLiteral("Fennimar")));
+    ASSERT_TRUE(writeFileAtomically(path, QByteArray(1500, 'x')));  // an older version's log, over the bound
+    QByteArray all;
+    {
+        LogFileWriter writer(path, 1000);
+        for (int i = 0; i < 70; ++i) {
+            const QByteArray line = Log::formatLine(i == 69 ? Log::Level::Error : Log::Level::Info, QTime(9, 0),
+                                                    QStringLiteral("line %1").arg(i, 2));
+            all += line;
+            writer.append(line);
+        }
+        writer.drain();
+    }
+    const QByteArray current = readSmallFile(path, 1 << 20).bytes,
+                     older = readSmallFile(path + QStringLiteral(".1"), 1 << 20).bytes;
+    EXPECT_LE(current.size(), 1000);
+    EXPECT_LE(older.size(), 1000);
+    EXPECT_TRUE(all.endsWith(older + current));
+    EXPECT_TRUE(current.endsWith("ERROR] line 69\n"));
 }
 
 }  // namespace
