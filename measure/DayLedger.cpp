@@ -3,6 +3,8 @@
 #include "core/Log.h"
 #include "core/DurableFile.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
@@ -12,9 +14,38 @@
 
 namespace fennimar {
 
-DayLedger::DayLedger(QString storePath, const Clock &clock) : m_storePath(std::move(storePath)), m_clock(clock)
+DayLedger::DayLedger(QString storePath, const Clock &clock)
+    : m_storePath(std::move(storePath)),
+      m_knownPath(QFileInfo(m_storePath).dir().filePath(QStringLiteral("ledger-known.json"))),
+      m_clock(clock)
 {
     load();
+    compareWithKnown();
+}
+
+void DayLedger::compareWithKnown()
+{
+    const FileRead file = readSmallFile(m_knownPath, maxFileBytes);
+    const QJsonDocument document = QJsonDocument::fromJson(file.bytes);
+    if (!file.notFound && !document.isObject())
+        Log::warn(QStringLiteral("the ledger's last known totals are unreadable · ") +
+                  (file.error.isEmpty() ? QStringLiteral("not a JSON object") : file.error));
+    const QJsonObject known = document.object();
+    const QString cutoff = m_clock.localNow().date().addDays(-keepDays).toString(QStringLiteral("yyyy-MM-dd"));
+    QStringList lost;
+    for (auto it = known.begin(); it != known.end(); ++it) {
+        const qint64 total = it.value().toInteger(-1);
+        m_known[it.key()] = total;
+        const auto day = m_days.find(it.key());
+        if (it.key() < cutoff || (day != m_days.end() && day->second.total() >= total))
+            continue;
+        lost << (day == m_days.end()
+                     ? QStringLiteral("%1 (%2 s) is gone").arg(it.key()).arg(total)
+                     : QStringLiteral("%1 fell from %2 s to %3 s").arg(it.key()).arg(total).arg(day->second.total()));
+    }
+    if (!lost.isEmpty())
+        m_shrunk = QStringLiteral("the ledger lost counted time while the agent was not running: ") +
+                   lost.join(QStringLiteral(", "));
 }
 
 QString DayLedger::dateKey(const QDateTime &at, const QTimeZone &zone)
@@ -185,6 +216,20 @@ Status DayLedger::save()
         return written;
     }
     m_unsaved = false;
+    // After the ledger: a crash between the two leaves totals known lower than saved, never higher.
+    std::map<QString, qint64> totals;
+    QJsonObject json;
+    for (const auto &[key, record] : m_days) {
+        totals[key] = record.total();
+        json.insert(key, record.total());
+    }
+    if (totals != m_known) {
+        if (const Status kept = writeFileAtomically(m_knownPath, QJsonDocument(json).toJson(QJsonDocument::Compact));
+            !kept)
+            Log::warn(QStringLiteral("the ledger's totals were not kept beside it · ") + kept.error());
+        else
+            m_known = std::move(totals);
+    }
     return {};
 }
 

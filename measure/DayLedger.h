@@ -51,6 +51,13 @@ public:
 
     const QString &storePath() const { return m_storePath; }
 
+    // What vanished or shrank, at load, of the days this ledger held when it was last saved: a day
+    // missing or with a lower total, though too young to be pruned; empty when nothing did or nothing
+    // was known. Each save keeps the days' totals in "ledger-known.json" beside the ledger, since
+    // stopping the agent and deleting or lowering the ledger would otherwise send smaller numbers
+    // for the last 7 days unseen.
+    const QString &shrunkSinceSaved() const { return m_shrunk; }
+
     // The "yyyy-MM-dd" key and the hour of an instant in a zone.
     static QString dateKey(const QDateTime &at, const QTimeZone &zone);
     QString dateKey(const QDateTime &at) const { return dateKey(at, m_clock.timeZone()); }
@@ -64,9 +71,13 @@ private:
     void load();
     // Leaves out the days no report could carry; true when there were any.
     bool setAsideImpossibleDays();
+    void compareWithKnown();
 
     std::map<QString, DayRecord> m_days;
     const QString m_storePath;
+    const QString m_knownPath;
+    std::map<QString, qint64> m_known;  // each day's total as last saved
+    QString m_shrunk;
     const Clock &m_clock;
     bool m_unsaved = false;
 };

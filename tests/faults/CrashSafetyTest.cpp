@@ -89,9 +89,9 @@ TEST(CrashSafety, KilledAtRandomMomentsTheFilesStayWholeAndLoseAtMostAMinute)
         EXPECT_LE(saved, seconds + saveEvery) << "round " << round;
         seconds = saved;
     }
-    // A kill inside a write may leave its temporary file, but never more than one.
+    // A kill inside a write may leave its temporary file, but never more than one (beside the known totals).
     const QStringList left = QDir(dir).entryList(QDir::Files);
-    EXPECT_LE(left.size(), 2) << left.join(QLatin1Char(' ')).toStdString();
+    EXPECT_LE(left.size(), 3) << left.join(QLatin1Char(' ')).toStdString();
 }
 
 TEST(CrashSafety, TheNextSaveRemovesWhatAnInterruptedSaveOfTheSameFileLeft)

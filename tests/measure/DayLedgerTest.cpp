@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <functional>
+
 using namespace fennimar;
 
 namespace {
@@ -96,7 +98,8 @@ TEST_F(DayLedgerTest, AddCapsEachHourAndASavedLedgerRoundTrips)
     EXPECT_EQ(keys(reloaded), (QStringList{"2026-03-13", "2026-03-14"}));
     EXPECT_EQ(reloaded.today(clock.now()).buckets[10], 3600);
     EXPECT_EQ(reloaded.today(clock.now()).reportedTotal, -1);
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"ledger.json"}) << "no temporary file left";
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), (QStringList{"ledger-known.json", "ledger.json"}))
+        << "no temporary file left";
 }
 
 // A file refused whole: the ledger starts empty and the file is kept aside, untouched by the next save.
@@ -147,6 +150,42 @@ TEST_F(DayLedgerTest, ImpossibleDaysAreSetAsideAndOldOnesPrunedOnLoad)
     EXPECT_TRUE(log.lines().contains("WARN ] ledger day set aside · 2026-03-16 · the date is after tomorrow"));
     EXPECT_EQ(QDir(dir.path()).entryList({"ledger-unreadable-*"}).size(), 1);
     EXPECT_EQ(DayLedger(path, clock).days().size(), 4u);
+}
+
+// Deleting or lowering the ledger while the agent is stopped is found at the next start, once; pruning is not.
+TEST_F(DayLedgerTest, ALedgerThatShrankWithoutAPruneIsFound)
+{
+    const QString lost = QStringLiteral("the ledger lost counted time while the agent was not running: ");
+    const struct {
+        const char *name;
+        std::function<void()> edit;
+        int daysLater;
+        QString shrunk;
+    } cases[] = {
+        {"deleted", [&] { QFile::remove(path); }, 0, lost + "2026-03-13 (7200 s) is gone, 2026-03-14 (60 s) is gone"},
+        {"a day lowered",
+         [&] { writeFileAtomically(path, readSmallFile(path, 1 << 20).bytes.replace(",3600,", ",0,")); }, 0,
+         lost + "2026-03-13 fell from 7200 s to 3600 s"},
+        {"pruned a month later", [&] { QFile::remove(path); }, 31, {}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const QString &f : QDir(dir.path()).entryList(QDir::Files))
+            QFile::remove(dir.filePath(f));
+        {
+            DayLedger ledger(path, clock);
+            ledger.add(3600, local("2026-03-13T10:00:00"));
+            ledger.add(3600, local("2026-03-13T11:00:00"));
+            ledger.add(60, clock.now());
+            ASSERT_TRUE(ledger.save());
+        }
+        c.edit();
+        clock.advance(std::chrono::hours(24 * c.daysLater));
+        DayLedger restarted(path, clock);
+        EXPECT_EQ(restarted.shrunkSinceSaved(), c.shrunk);
+        ASSERT_TRUE(restarted.save());
+        EXPECT_EQ(DayLedger(path, clock).shrunkSinceSaved(), QString());
+    }
 }
 
 }  // namespace
