@@ -15,6 +15,8 @@ Agent::Agent(Clock &clock, Platform &platform, QUrl backendURL, QString supportD
       m_permission(*platform.accessibility, clock),
       m_client(BackendClient::create(m_backendURL, clock, limits))
 {
+    if (!m_ledger->shrunkSinceSaved().isEmpty())
+        m_platform.tamper->note(m_ledger->shrunkSinceSaved());
     m_platform.secrets->watchChanges([this] {
         if (m_storeWake)
             m_storeWake->cancel();
@@ -26,12 +28,23 @@ Agent::~Agent()
     // Tasks hold the agent weakly: they see it gone when they next wake and end.
     m_alive.reset();
     m_platform.secrets->watchChanges({});
+    m_platform.tamper->onUndeliveredChanged = nullptr;
     if (m_sampler)
         m_sampler->stop();
     for (auto *task : {&m_heartbeatTask, &m_pairingTask, &m_measurementTask, &m_restoreTask}) {
         if (*task)
             (*task)->cancel();
     }
+}
+
+void Agent::keepEvidenceIn(RunMarker &record)
+{
+    TamperEvidence &tamper = *m_platform.tamper;
+    // What an earlier run raised and no acknowledged heartbeat carried is evidence again.
+    for (const QString &evidence : record.undelivered())
+        tamper.note(evidence);
+    tamper.onUndeliveredChanged = [&tamper, &record] { record.keep(tamper.undelivered()); };
+    record.keep(tamper.undelivered());
 }
 
 void Agent::setState(AgentState state)
@@ -127,8 +140,7 @@ QCoro::Task<void> Agent::restore(bool pairIfNone, CancelToken token)
         m_waitingFor.reset();
     }
     if (loaded.identity) {
-        Log::info(QStringLiteral("restored pairing · device=%1 child=%2")
-                      .arg(loaded.identity->deviceId, loaded.identity->childId));
+        Log::info(QStringLiteral("restored pairing · child=") + loaded.identity->childId);
         enterPaired(*loaded.identity);
     } else if (pairIfNone) {
         Log::info(QStringLiteral("no stored pairing · requesting a pair code"));
@@ -160,6 +172,7 @@ void Agent::startHeartbeat(const QString &deviceId)
     if (m_heartbeatTask)
         m_heartbeatTask->cancel();
     m_heartbeatTask = CancelToken();
+    m_beatLoggedAt.reset();
     heartbeatLoop(deviceId, *m_heartbeatTask);
 }
 
@@ -181,16 +194,37 @@ QCoro::Task<void> Agent::heartbeatLoop(QString deviceId, CancelToken token)
         // A beat that finishes after its loop was stopped (unpair) records nothing.
         if (alive.expired() || token.isCancelled())
             co_return;
+        // The log tells changes (the first beat, a failure, a new reason, a recovery) and once an
+        // hour that nothing changed: a line every 15 s filled the child's disk for nothing. The
+        // device id, which is all a forged heartbeat needs, is never written.
+        const Millis monotonic = m_clock.monotonic();
+        const bool hourPassed = !m_beatLoggedAt || monotonic - *m_beatLoggedAt >= std::chrono::hours(1);
+        ++m_beatsUnlogged;
+        const auto logged = [&] {
+            m_beatLoggedAt = monotonic;
+            m_beatsUnlogged = 0;
+        };
         if (beat) {
             m_tamperDelivered = evidence;
+            m_platform.tamper->delivered(evidence);
             m_lastBeat = m_clock.now();
-            if (m_lastBeatError)
+            if (m_lastBeatError) {
                 Log::info(QStringLiteral("heartbeat recovered"));
+                logged();
+            } else if (!m_beatLoggedAt) {
+                Log::info(QStringLiteral("heartbeat ok"));
+                logged();
+            } else if (hourPassed) {
+                Log::info(QStringLiteral("heartbeats going through · %1 since the last line").arg(m_beatsUnlogged));
+                logged();
+            }
             m_lastBeatError.reset();
-            Log::info(QStringLiteral("heartbeat ok · device=") + deviceId);
         } else {
             const QString why = beat.error().description();
-            Log::warn(QStringLiteral("heartbeat failed · ") + why);
+            if (why != m_lastBeatError || hourPassed) {
+                Log::warn(QStringLiteral("heartbeat failed · ") + why);
+                logged();
+            }
             m_lastBeatError = why;
         }
         changed();
@@ -212,6 +246,7 @@ void Agent::startMeasuring(const PairedIdentity &identity)
     auto reporter = std::make_shared<UsageReporter>(m_client, *m_ledger, identity, m_clock, *m_system);
     auto seenApps = std::make_shared<SeenAppsReporter>(m_client, identity, *m_platform.apps, m_clock);
     sampler->setSeenApps(seenApps.get());
+    sampler->setTamperEvidence(m_platform.tamper.get());
     // The old sampler goes before the objects it points at.
     m_sampler = std::move(sampler);
     m_monitored = monitored;

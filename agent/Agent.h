@@ -11,6 +11,7 @@
 #include "services/AccessibilityPermission.h"
 #include "core/CancelToken.h"
 #include "services/Keychain.h"
+#include "services/RunMarker.h"
 #include "platform/Platform.h"
 
 #include <QCoroTask>
@@ -85,6 +86,10 @@ public:
     Status unpair();
     // Saves the ledger and logs today's total.
     void flush();
+    // Keeps the tamper evidence that no acknowledged heartbeat has carried in `record` (which must
+    // outlive the agent), and counts again what an earlier run left there: a restart before the
+    // next heartbeat, or a kill, no longer wipes it. Called once, before start().
+    void keepEvidenceIn(RunMarker &record);
 
     // Readable by the menu.
     const AgentState &state() const { return m_state; }
@@ -143,7 +148,9 @@ private:
     quint64 m_stateSerial = 0;
     std::optional<QDateTime> m_lastBeat;
     std::optional<QString> m_lastBeatError;
-    quint64 m_tamperDelivered = 0;  // the tamper evidence's count the last delivered heartbeat saw
+    quint64 m_tamperDelivered = 0;         // the tamper evidence's count the last delivered heartbeat saw
+    std::optional<Millis> m_beatLoggedAt;  // monotonic time of the last heartbeat line
+    int m_beatsUnlogged = 0;
     std::optional<QString> m_waitingFor;
     const char *m_storeBusy = nullptr;  // what is being done with the stored identity, if anything
     std::optional<CancelToken> m_restoreTask;

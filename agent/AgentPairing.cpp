@@ -62,8 +62,7 @@ QCoro::Task<void> Agent::pairingSteps(CancelToken token)
         setState(AgentStates::Failed{why});
         co_return;
     }
-    Log::info(QStringLiteral("pair code %1 · device=%2 · expires %3")
-                  .arg(ticket.value().pairCode, ticket.value().deviceId, ticket.value().expiresAt));
+    Log::info(QStringLiteral("pair code %1 · expires %2").arg(ticket.value().pairCode, ticket.value().expiresAt));
     const auto parsed = ISO8601DateFormatter::fennimar().date(ticket.value().expiresAt);
     const QDateTime expiry = parsed ? *parsed : m_clock.now().addMSecs(fallbackCodeLifetime.count());
     setState(AgentStates::Pairing{ticket.value().pairCode, expiry});
@@ -123,8 +122,7 @@ QCoro::Task<Status> Agent::pollUntilClaimed(PairingTicket ticket, QDateTime expi
                 co_return Status();
             if (!saved)
                 co_return saved;
-            Log::info(QStringLiteral("PAIRED · device=%1 child=%2 (%3)")
-                          .arg(identity.deviceId, identity.childId, identity.childName));
+            Log::info(QStringLiteral("PAIRED · child=%1 (%2)").arg(identity.childId, identity.childName));
             enterPaired(identity);
             co_return Status();
         }

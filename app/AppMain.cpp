@@ -205,6 +205,7 @@ int run(int argc, char *argv[])
     RunMarker runMarker(support.value());
     runMarker.begin(clock.now());
     Agent agent(clock, platform, backend.value(), support.value());
+    agent.keepEvidenceIn(runMarker);
 
     // The menu, the notices and the control channel read the agent from its first change on, so
     // they exist before the agent starts.

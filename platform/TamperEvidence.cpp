@@ -14,6 +14,7 @@ void TamperEvidence::raise(const QString &source, const QString &reason)
     ++m_seen;
     m_standing.insert(source, reason);
     Log::warn(QStringLiteral("tamper evidence · %1 · %2").arg(source, reason));
+    remember(source + QStringLiteral(" · ") + reason);
 }
 
 void TamperEvidence::clear(const QString &source)
@@ -26,6 +27,33 @@ void TamperEvidence::note(const QString &reason)
 {
     ++m_seen;
     Log::warn(QStringLiteral("tamper evidence · ") + reason);
+    remember(reason);
+}
+
+void TamperEvidence::remember(QString what)
+{
+    m_undelivered.emplace_back(m_seen, std::move(what));
+    if (m_undelivered.size() > std::size_t(maxUndelivered))
+        m_undelivered.pop_front();
+    if (onUndeliveredChanged)
+        onUndeliveredChanged();
+}
+
+QStringList TamperEvidence::undelivered() const
+{
+    QStringList out;
+    for (const auto &entry : m_undelivered)
+        out << entry.second;
+    return out;
+}
+
+void TamperEvidence::delivered(quint64 count)
+{
+    const std::size_t before = m_undelivered.size();
+    while (!m_undelivered.empty() && m_undelivered.front().first <= count)
+        m_undelivered.pop_front();
+    if (m_undelivered.size() != before && onUndeliveredChanged)
+        onUndeliveredChanged();
 }
 
 QString TamperEvidence::standing() const

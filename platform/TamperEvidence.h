@@ -2,6 +2,11 @@
 
 #include <QMap>
 #include <QString>
+#include <QStringList>
+
+#include <deque>
+#include <functional>
+#include <utility>
 
 namespace fennimar {
 
@@ -34,9 +39,22 @@ public:
     // problem still stands.
     quint64 seenCount() const { return m_seen; }
 
+    // What was raised or noted ("source · reason", or the note) and not yet carried by a heartbeat
+    // the backend acknowledged, oldest first; at most the latest maxUndelivered. Kept in the run
+    // record, so that a restart before the next heartbeat does not wipe it.
+    QStringList undelivered() const;
+    static constexpr int maxUndelivered = 20;
+    // A heartbeat sent when seenCount() was `count` was acknowledged: what it carried is delivered.
+    void delivered(quint64 count);
+    // Called after every change of undelivered() (the run record keeps it); null for none.
+    std::function<void()> onUndeliveredChanged;
+
 private:
+    void remember(QString what);
+
     QMap<QString, QString> m_standing;
     quint64 m_seen = 0;
+    std::deque<std::pair<quint64, QString>> m_undelivered;  // seenCount() when each was raised
 };
 
 }  // namespace fennimar

@@ -75,9 +75,9 @@ if [ "${1:-}" = "--inside" ]; then
   wait_for 20 "a pair code in the log" since_login "pair code "
   code=$(grep -o 'pair code [A-Z0-9]*' "$log" | tail -n 1 | awk '{print $3}')
   admin claim "$code" --child Robin >"$work/claim.json" || fail "claim $code"
-  wait_for 10 "the agent sees the claim" since_login "PAIRED · device="
+  wait_for 10 "the agent sees the claim" since_login "PAIRED · child="
   since_login "login item registered" && fail "the login's start registered again"
-  device=$(grep -o 'PAIRED · device=[^ ]*' "$log" | tail -n 1 | sed 's/.*device=//')
+  device=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["device_id"])' "$work/claim.json")
   seen_by_backend() {
     admin devices >"$work/devices.json" 2>/dev/null || return 1
     local flat

@@ -1,6 +1,8 @@
 // Faults that once looked healthy: a failing secret store, reports refused under good beats, a blind desktop.
 #include "tests/agent/AgentTestSupport.h"
 
+#include "core/DurableFile.h"
+
 using namespace fennimar;
 using namespace fennimar::test;
 using namespace std::chrono_literals;
@@ -122,10 +124,41 @@ TEST_F(AgentTrouble, RefusedReportsAndAnUnwatchableDesktopReachTheMenuAndTheBack
     ASSERT_TRUE(advanceUntil([&] { return requestsTo("/api/devices/dev-1/heartbeat") >= 2; }, 30s, 1s));
     EXPECT_EQ(checkOk("foreground_sampling"), QJsonValue(true));
     EXPECT_EQ(checkOk("tamper_evidence"), QJsonValue(false));
-    // Evidence is told once, in the next heartbeat that reaches the backend. Time moves in steps:
-    // the next beat is due 15 s after the last reply, which may still be on its way.
-    ASSERT_TRUE(advanceUntil([&] { return requestsTo("/api/devices/dev-1/heartbeat") >= 3; }, 30s, 1s));
-    EXPECT_EQ(checkOk("tamper_evidence"), QJsonValue(true));
+}
+
+// A restart before the next acknowledged heartbeat no longer wipes evidence, and a kill is evidence itself.
+TEST_F(AgentTrouble, EvidenceLastsUntilABeatCarryingItIsAcknowledgedAndAKillIsEvidence)
+{
+    storedIdentity();
+    QDir().mkpath(supportDir());
+    const auto run = [&] {
+        platform.tamper = std::make_shared<TamperEvidence>();  // a new process
+        auto record = std::make_unique<RunMarker>(supportDir());
+        record->begin(clock.now());
+        server.clearRequests();
+        makeAgent();
+        agent->keepEvidenceIn(*record);
+        agent->start();
+        return record;
+    };
+    // Evidence raised, the backend unreachable, then a clean quit: the next run still tells it.
+    server.respond(QStringLiteral("/api/devices/dev-1/heartbeat"), Response::text(503, "down"));
+    auto record = run();
+    platform.tamper->note(QStringLiteral("a foreign program holds the agent's name"));
+    ASSERT_TRUE(waitFor([&] { return agent->lastBeatError().has_value(); }));
+    agent.reset();
+    record->end(clock.now());
+    server.respond(QStringLiteral("/api/devices/dev-1/heartbeat"), Response::json("{}"));
+    for (const char *how : {"after a clean quit", "after a kill"}) {
+        SCOPED_TRACE(how);
+        record = run();
+        ASSERT_TRUE(waitFor([&] { return agent->lastBeat().has_value(); }));
+        EXPECT_EQ(checkOk("tamper_evidence"), QJsonValue(false));
+        EXPECT_FALSE(readSmallFile(supportDir() + QStringLiteral("/run-state"), 1 << 16).bytes.contains("evidence"));
+        ASSERT_TRUE(advanceUntil([&] { return requestsTo("/api/devices/dev-1/heartbeat") >= 2; }, 30s, 1s));
+        EXPECT_EQ(checkOk("tamper_evidence"), QJsonValue(true));
+        agent.reset();  // no end(): killed
+    }
 }
 
 }  // namespace

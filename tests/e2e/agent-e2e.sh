@@ -32,7 +32,7 @@ offset=$(date +%z | awk '{ s = substr($1, 1, 1) == "-" ? -1 : 1; print s * (subs
 admin set-apps --child Robin web:example.com >/dev/null || fail "set-apps"  # nothing more is counted
 "$agent" --headless >>"$work/agent.out" 2>&1 &
 pid=$!
-reported() { grep -A1000 "restored pairing · device=$device" "$log" | grep -q "usage reported · today="; }
+reported() { grep -A1000 "restored pairing · child=" "$log" | grep -q "usage reported · today="; }
 wait_for 20 "the restored pairing's report" reported
 stop "$pid"
 python3 - "$ledger" "$today" "$counted" "$offset" <<'EOF_PY' || fail "the ledger is not what was logged"
