@@ -62,7 +62,8 @@ TEST(RefBackendSafety, AnotherLocalUserOrAWebPageGetsNothing)
     }
 }
 
-// Days newest first with their totals, the parent's list, and a device's own text shown as text.
+// Days newest first with the highest totals sent, alerts that a forged beat or a lowered report cannot erase
+// until dismissed, the parent's list, and a device's own text shown as text.
 TEST(RefBackendOverview, HoldsWhatTheAgentSentAndThePageShowsItAsText)
 {
     RefBackendProcess server;
@@ -73,24 +74,44 @@ TEST(RefBackendOverview, HoldsWhatTheAgentSentAndThePageShowsItAsText)
     ASSERT_TRUE(
         server.admin({"set-apps", "--child", "Mia", "--unblocked", "web:example.com", "--", "linux:debian-xterm"})
             .ok());
-    const auto body = usageBody(claim->value("device_id").toString(), day("2026-12-06", 0, 30),
-                                {day("2026-12-04", 20, 1800), day("2026-12-05", 9, 960)});
-    ASSERT_EQ(post(server.port(), "/api/guard/heartbeat", body, claim->value("child_session_token").toString()).status,
-              200);
+    const QString device = claim->value("device_id").toString();
+    for (const QByteArray ok : {"false", "true"}) {  // anyone may send the second: a beat carries no credential
+        const QByteArray checks = R"({"tamper_evidence":{"ok":)" + ok + "}}";
+        ASSERT_EQ(post(server.port(), "/api/devices/" + device.toUtf8() + "/heartbeat",
+                       R"({"platform_info":{},"app_build":{},"health_snapshot":{"os":{},"checks":)" + checks + "}}")
+                      .status,
+                  200);
+    }
+    for (const int seconds : {960, 100}) {  // then the ledger was lowered
+        const auto body =
+            usageBody(device, day("2026-12-06", 0, 30), {day("2026-12-04", 20, 1800), day("2026-12-05", 9, seconds)});
+        ASSERT_EQ(
+            post(server.port(), "/api/guard/heartbeat", body, claim->value("child_session_token").toString()).status,
+            200);
+    }
     const auto overview = server.admin({"overview"});
     ASSERT_TRUE(overview.ok()) << overview.error().toStdString();
     const QJsonObject d = QJsonDocument::fromJson(*overview)["devices"][0].toObject();
-    QStringList days;
+    QStringList days, alerts;
     for (const auto &v : d["days"].toArray())
         days << v.toObject()["date"].toString() + '=' + QString::number(v.toObject()["total_seconds"].toInt());
     EXPECT_EQ(days, (QStringList{"2026-12-06=30", "2026-12-05=960", "2026-12-04=1800"}));
+    for (const auto &a : d["alerts"].toArray())
+        alerts << a.toObject()["what"].toString();
+    EXPECT_EQ(alerts, (QStringList{"check failed: tamper_evidence",
+                                   "a report lowered 2026-12-05 09:00 from 960 s to 100 s (960 s kept)"}));
     EXPECT_EQ(d["monitored"], (QJsonArray{QJsonObject{{"package_id", "linux:debian-xterm"}, {"is_blocked", true}},
                                           QJsonObject{{"package_id", "web:example.com"}, {"is_blocked", false}}}));
     const auto page = request(server.port(), "GET", "/?token=" + server.adminToken().toLatin1());
     ASSERT_EQ(page.status, 200);
     EXPECT_TRUE(page.body.contains(R"(data-hour="9" data-seconds="960")"));
+    EXPECT_TRUE(page.body.contains("Needs a look"));
     EXPECT_TRUE(page.body.contains("&lt;b&gt;Mia &amp; Noah&lt;/b&gt;"));
     EXPECT_FALSE(page.body.contains("<b>Mia"));
+    const QString first = QString::number(d["alerts"][0]["id"].toInteger());
+    EXPECT_TRUE(server.admin({"dismiss", first}).ok());
+    EXPECT_FALSE(server.admin({"dismiss", first}).ok());
+    EXPECT_EQ(QJsonDocument::fromJson(*server.admin({"overview"}))["devices"][0]["alerts"].toArray().size(), 1);
 }
 
 }  // namespace

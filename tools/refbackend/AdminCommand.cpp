@@ -89,7 +89,7 @@ int run(const QStringList &arguments)
     parser.addOptions(
         {url, tokenFile, child, deviceName, unblocked, route, kind, count, status, body, delay, size, location, clear});
     parser.addPositionalArgument(QStringLiteral("command"),
-                                 QStringLiteral("claim, set-apps, devices, overview, remove-device, fault"));
+                                 QStringLiteral("claim, set-apps, devices, overview, remove-device, fault, dismiss"));
     if (!parser.parse(arguments))
         return usage(parser.errorText());
 
@@ -105,7 +105,8 @@ int run(const QStringList &arguments)
     const QByteArray token = file.read(256).trimmed();
     QStringList rest = parser.positionalArguments();
     if (rest.isEmpty())
-        return usage(QStringLiteral("which command? claim, set-apps, devices, overview, remove-device or fault"));
+        return usage(
+            QStringLiteral("which command? claim, set-apps, devices, overview, remove-device, fault or dismiss"));
     const QString command = rest.takeFirst();
 
     if (command == QStringLiteral("claim")) {
@@ -135,6 +136,14 @@ int run(const QStringList &arguments)
         return call(base, token, "DELETE",
                     QStringLiteral("/admin/devices/") + QString::fromUtf8(QUrl::toPercentEncoding(rest.first())),
                     nullptr);
+    if (command == QStringLiteral("dismiss") && rest.size() == 1) {
+        bool ok = false;
+        const qint64 id = rest.first().toLongLong(&ok);
+        if (!ok)
+            return usage(QStringLiteral("dismiss ALERT (the alert's number, as the page shows it)"));
+        const QJsonObject o{{QStringLiteral("alert"), id}};
+        return call(base, token, "POST", QStringLiteral("/admin/dismiss"), &o);
+    }
     if (command == QStringLiteral("fault") && rest.isEmpty()) {
         if (parser.isSet(clear))
             return call(base, token, "DELETE", QStringLiteral("/admin/faults"), nullptr);

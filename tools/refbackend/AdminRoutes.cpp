@@ -3,6 +3,8 @@
 #include "tools/refbackend/OverviewPage.h"
 #include "tools/refbackend/WireCheck.h"
 
+#include <cmath>
+
 namespace fennimar::refbackend {
 
 namespace {
@@ -37,6 +39,8 @@ Reply AdminRoutes::handle(const Request &request)
         return request.method == "DELETE" ? removeDevice(s.at(2)) : methodNotAllowed("DELETE");
     if (s.size() == 2 && what == QStringLiteral("faults"))
         return faults(request);
+    if (s.size() == 2 && what == QStringLiteral("dismiss"))
+        return request.method == "POST" ? dismiss(request) : methodNotAllowed("POST");
     return Reply::error(404, QStringLiteral("no such admin route"));
 }
 
@@ -91,6 +95,22 @@ Reply AdminRoutes::claim(const Request &request)
     return Reply::json(200, QJsonObject{{QStringLiteral("device_id"), result->deviceId},
                                         {QStringLiteral("child_id"), result->childId},
                                         {QStringLiteral("child_session_token"), result->sessionToken}});
+}
+
+Reply AdminRoutes::dismiss(const Request &request)
+{
+    const auto body = WireCheck::object(request.body);
+    if (!body)
+        return Reply::error(400, body.error());
+    const QJsonValue id = body->value(QStringLiteral("alert"));
+    if (!id.isDouble() || id.toDouble() != std::floor(id.toDouble()))
+        return Reply::error(400, QStringLiteral("\"alert\" must be an alert's number"));
+    const auto dismissed = m_reports.dismissAlert(id.toInteger());
+    if (!dismissed)
+        return Reply::error(500, QStringLiteral("database: ") + dismissed.error());
+    if (!*dismissed)
+        return Reply::error(404, QStringLiteral("no alert %1 stands").arg(id.toInteger()));
+    return Reply::json(200, QJsonObject{{QStringLiteral("dismissed"), id.toInteger()}});
 }
 
 Reply AdminRoutes::setApps(const Request &request)

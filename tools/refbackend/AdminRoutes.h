@@ -17,6 +17,7 @@ namespace fennimar::refbackend {
 //   GET    /admin/overview     (what the page at "/" shows, see Overview.h)
 //   DELETE /admin/devices/<id>
 //   GET    /admin/faults, POST /admin/faults {fault}, DELETE /admin/faults
+//   POST   /admin/dismiss      {"alert": id}   (the parent has seen it)
 // The server lets only requests that pass its AdminGate reach them, and the page at "/".
 class AdminRoutes {
 public:
@@ -44,6 +45,7 @@ private:
     Reply devices();
     Reply removeDevice(const QString &deviceId);
     Reply faults(const Request &request);
+    Reply dismiss(const Request &request);
 
     PairingStore &m_pairings;
     ReportStore &m_reports;

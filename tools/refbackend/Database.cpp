@@ -28,6 +28,10 @@ const char *const kSchema[] = {
     "CREATE TABLE IF NOT EXISTS seen_apps (device_id TEXT NOT NULL, bundle_id TEXT NOT NULL,"
     " app_name TEXT NOT NULL, category TEXT, first_seen TEXT NOT NULL, last_seen TEXT NOT NULL,"
     " PRIMARY KEY (device_id, bundle_id))",
+    // What the parent must see until dismissing it: a failed check, a report that lowered an hour.
+    "CREATE TABLE IF NOT EXISTS alerts (id INTEGER PRIMARY KEY AUTOINCREMENT, device_id TEXT NOT NULL,"
+    " what TEXT NOT NULL, first_at TEXT NOT NULL, last_at TEXT NOT NULL, times INTEGER NOT NULL,"
+    " dismissed INTEGER NOT NULL DEFAULT 0)",
     "CREATE TABLE IF NOT EXISTS child_apps (child_id TEXT NOT NULL, position INTEGER NOT NULL,"
     " package_id TEXT NOT NULL, is_blocked INTEGER NOT NULL, PRIMARY KEY (child_id, package_id))",
 };

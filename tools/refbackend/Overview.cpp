@@ -71,8 +71,28 @@ Result<QJsonObject> Overview::build()
                             {QStringLiteral("app_build"), body.value(QStringLiteral("app_build"))}});
         }
 
+        const auto alerts = m_reports.alertsOf(d.value(QStringLiteral("device_id")).toString());
+        if (!alerts)
+            return R::failure(alerts.error());
+        device.insert(QStringLiteral("alerts"), *alerts);
+
         QJsonArray days;
         const QJsonArray usage = d.value(QStringLiteral("usage")).toArray();
+        // Beating recently, saying it can see what is in front, and yet no report for an hour or
+        // more: the reports are stopped (or refused) while the device looks well.
+        QString lastUsage = d.value(QStringLiteral("claimed_at")).toString();
+        for (const auto &u : usage)
+            lastUsage = std::max(lastUsage, u.toObject().value(QStringLiteral("received_at")).toString());
+        const QJsonObject shown = device.value(QStringLiteral("last_heartbeat")).toObject();
+        const qint64 quiet = QDateTime::fromString(lastUsage, Qt::ISODateWithMs).secsTo(now) / 3600;
+        const bool counting = shown.value(QStringLiteral("checks"))
+                                  .toObject()
+                                  .value(QStringLiteral("foreground_sampling"))
+                                  .toObject()
+                                  .value(QStringLiteral("ok"))
+                                  .toBool(true);
+        if (!shown.isEmpty() && shown.value(QStringLiteral("age_seconds")).toInteger() <= 600 && counting && quiet >= 1)
+            device.insert(QStringLiteral("no_usage_hours"), quiet);
         for (qsizetype i = usage.size() - 1; i >= 0; --i) {
             const QJsonObject u = usage.at(i).toObject();
             QJsonObject day;

@@ -18,7 +18,10 @@ namespace fennimar::refbackend {
 //     "monitored": [{"package_id", "is_blocked"}], "apps_seen": [{"bundle_id", "app_name",
 //     "category"?, "first_seen", "last_seen"}],
 //     "days": [{"date", "total_seconds", "buckets" (24), "tz_offset_minutes", "confirmed",
-//               "received_at"}] newest first}]}
+//               "received_at"}] newest first,
+//     "alerts": [{"id", "what", "first_at", "last_at", "times"}] not yet dismissed, oldest first,
+//     "no_usage_hours"?: whole hours without a usage report while the device beat within the last
+//       10 minutes and said it sees the app in front}]}
 //   "pending_setups": [{"device_id", "device_type", "device_name", "asked_at"}] oldest first: devices
 //     that asked for a pair code still open, not yet claimed (expired ones are purged first)
 // "checks" is the heartbeat's own object, whatever checks the agent sent.

@@ -139,6 +139,25 @@ QString device(const QJsonObject &d, int index)
                       .arg(esc(name.isEmpty() ? QStringLiteral("Unnamed device") : name),
                            esc(d.value(QStringLiteral("device_type")).toString()));
 
+    // What must not scroll away with the next heartbeat: kept until the parent dismisses it.
+    QString alerts;
+    if (const qint64 quiet = d.value(QStringLiteral("no_usage_hours")).toInteger(); quiet > 0)
+        alerts +=
+            QStringLiteral("<li>Heartbeats but no usage for %1 h while the device says it is counting</li>").arg(quiet);
+    for (const auto &v : d.value(QStringLiteral("alerts")).toArray()) {
+        const QJsonObject a = v.toObject();
+        alerts += QStringLiteral(
+                      "<li>%1 <span class=\"sub\">%2 time(s), %3 to %4 · dismiss with "
+                      "<code>admin dismiss %5</code></span></li>")
+                      .arg(esc(a.value(QStringLiteral("what")).toString()))
+                      .arg(a.value(QStringLiteral("times")).toInteger())
+                      .arg(esc(a.value(QStringLiteral("first_at")).toString()),
+                           esc(a.value(QStringLiteral("last_at")).toString()))
+                      .arg(a.value(QStringLiteral("id")).toInteger());
+    }
+    if (!alerts.isEmpty())
+        out += QStringLiteral("<div class=\"bad\" role=\"alert\"><h3>Needs a look</h3><ul>%1</ul></div>").arg(alerts);
+
     const QJsonValue child = d.value(QStringLiteral("child"));
     const QJsonObject beat = d.value(QStringLiteral("last_heartbeat")).toObject();
     const QJsonObject build = beat.value(QStringLiteral("app_build")).toObject();

@@ -203,7 +203,7 @@ Result<bool> PairingStore::removeDevice(const QString &deviceId)
     if (!exists || !*exists)
         return exists;
     const Status status = m_db.transaction([&]() -> Status {
-        for (const char *table : {"pairings", "heartbeats", "usage_days", "usage_hours", "seen_apps"}) {
+        for (const char *table : {"pairings", "heartbeats", "usage_days", "usage_hours", "seen_apps", "alerts"}) {
             auto r =
                 m_db.run(QStringLiteral("DELETE FROM %1 WHERE device_id = ?").arg(QLatin1String(table)), {deviceId});
             if (!r)

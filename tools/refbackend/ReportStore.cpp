@@ -3,6 +3,8 @@
 #include <QJsonDocument>
 #include <QSet>
 
+#include <algorithm>
+
 namespace fennimar::refbackend {
 
 namespace {
@@ -19,14 +21,42 @@ QJsonObject objectFromText(const QVariant &text)
 
 }  // namespace
 
+Status ReportStore::alert(const QString &deviceId, const QString &what, const QDateTime &now)
+{
+    auto again = m_db.run(QStringLiteral("UPDATE alerts SET last_at = ?, times = times + 1 "
+                                         "WHERE device_id = ? AND what = ? AND dismissed = 0"),
+                          {isoMs(now), deviceId, what});
+    if (!again)
+        return Status::failure(again.error());
+    if (again->numRowsAffected() > 0)
+        return {};
+    auto r = m_db.run(QStringLiteral("INSERT INTO alerts (device_id, what, first_at, last_at, times) "
+                                     "VALUES (?, ?, ?, ?, 1)"),
+                      {deviceId, what, isoMs(now), isoMs(now)});
+    return r ? Status() : Status::failure(r.error());
+}
+
 Status ReportStore::recordHeartbeat(const QString &deviceId, const QJsonObject &body, const QDateTime &now)
 {
-    const QString text = QString::fromUtf8(QJsonDocument(body).toJson(QJsonDocument::Compact));
-    auto r = m_db.run(QStringLiteral("INSERT INTO heartbeats (device_id, received_at, body, beats) VALUES (?, ?, ?, 1) "
-                                     "ON CONFLICT (device_id) DO UPDATE SET received_at = excluded.received_at, "
-                                     "body = excluded.body, beats = beats + 1"),
-                      {deviceId, isoMs(now), text});
-    return r ? Status() : Status::failure(r.error());
+    return m_db.transaction([&]() -> Status {
+        const QString text = QString::fromUtf8(QJsonDocument(body).toJson(QJsonDocument::Compact));
+        auto r =
+            m_db.run(QStringLiteral("INSERT INTO heartbeats (device_id, received_at, body, beats) VALUES (?, ?, ?, 1) "
+                                    "ON CONFLICT (device_id) DO UPDATE SET received_at = excluded.received_at, "
+                                    "body = excluded.body, beats = beats + 1"),
+                     {deviceId, isoMs(now), text});
+        if (!r)
+            return Status::failure(r.error());
+        const QJsonObject checks =
+            body.value(QStringLiteral("health_snapshot")).toObject().value(QStringLiteral("checks")).toObject();
+        for (auto it = checks.begin(); it != checks.end(); ++it) {
+            if (it.value().toObject().value(QStringLiteral("ok")).toBool())
+                continue;
+            if (const Status raised = alert(deviceId, QStringLiteral("check failed: ") + it.key(), now); !raised)
+                return raised;
+        }
+        return {};
+    });
 }
 
 Status ReportStore::recordUsage(const QString &deviceId, const QList<UsageDay> &days, const QDateTime &now)
@@ -42,12 +72,34 @@ Status ReportStore::recordUsage(const QString &deviceId, const QList<UsageDay> &
             if (!r)
                 return Status::failure(r.error());
             for (int hour = 0; hour < day.buckets.size(); ++hour) {
+                auto kept = m_db.run(
+                    QStringLiteral("SELECT seconds FROM usage_hours WHERE device_id = ? AND date = ? AND hour = ?"),
+                    {deviceId, day.date, hour});
+                if (!kept)
+                    return Status::failure(kept.error());
+                const qint64 before = kept->next() ? kept->value(0).toLongLong() : 0;
+                const qint64 sent = day.buckets.at(hour);
+                if (sent < before) {
+                    const QString what = QStringLiteral("a report lowered %1 %2:00 from %3 s to %4 s (%3 s kept)")
+                                             .arg(day.date)
+                                             .arg(hour, 2, 10, QLatin1Char('0'))
+                                             .arg(before)
+                                             .arg(sent);
+                    if (const Status raised = alert(deviceId, what, now); !raised)
+                        return raised;
+                }
                 auto h = m_db.run(QStringLiteral("INSERT OR REPLACE INTO usage_hours (device_id, date, hour, seconds) "
                                                  "VALUES (?, ?, ?, ?)"),
-                                  {deviceId, day.date, hour, day.buckets.at(hour)});
+                                  {deviceId, day.date, hour, std::max(before, sent)});
                 if (!h)
                     return Status::failure(h.error());
             }
+            auto total = m_db.run(QStringLiteral("UPDATE usage_days SET total_seconds = MAX(total_seconds, (SELECT "
+                                                 "SUM(seconds) FROM usage_hours WHERE device_id = ? AND date = ?)) "
+                                                 "WHERE device_id = ? AND date = ?"),
+                                  {deviceId, day.date, deviceId, day.date});
+            if (!total)
+                return Status::failure(total.error());
         }
         return {};
     });
@@ -84,6 +136,31 @@ Result<int> ReportStore::recordSeenApps(const QString &deviceId, const QString &
     if (!status)
         return Result<int>::failure(status.error());
     return fresh;
+}
+
+Result<QJsonArray> ReportStore::alertsOf(const QString &deviceId)
+{
+    auto q = m_db.run(QStringLiteral("SELECT id, what, first_at, last_at, times FROM alerts "
+                                     "WHERE device_id = ? AND dismissed = 0 ORDER BY id"),
+                      {deviceId});
+    if (!q)
+        return Result<QJsonArray>::failure(q.error());
+    QJsonArray out;
+    while (q->next())
+        out.append(QJsonObject{{QStringLiteral("id"), q->value(0).toLongLong()},
+                               {QStringLiteral("what"), q->value(1).toString()},
+                               {QStringLiteral("first_at"), q->value(2).toString()},
+                               {QStringLiteral("last_at"), q->value(3).toString()},
+                               {QStringLiteral("times"), q->value(4).toLongLong()}});
+    return out;
+}
+
+Result<bool> ReportStore::dismissAlert(qint64 id)
+{
+    auto r = m_db.run(QStringLiteral("UPDATE alerts SET dismissed = 1 WHERE id = ? AND dismissed = 0"), {id});
+    if (!r)
+        return Result<bool>::failure(r.error());
+    return r->numRowsAffected() > 0;
 }
 
 Result<QJsonArray> ReportStore::usageOf(const QString &deviceId)
