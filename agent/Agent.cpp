@@ -194,9 +194,9 @@ QCoro::Task<void> Agent::heartbeatLoop(QString deviceId, CancelToken token)
         // A beat that finishes after its loop was stopped (unpair) records nothing.
         if (alive.expired() || token.isCancelled())
             co_return;
-        // The log tells changes (the first beat, a failure, a new reason, a recovery) and once an
-        // hour that nothing changed: a line every 15 s filled the child's disk for nothing. The
-        // device id, which is all a forged heartbeat needs, is never written.
+        // Good beats are told when something changed (the first, a recovery) and once an hour: a
+        // line every 15 s filled the child's disk for nothing. The device id, which is all a
+        // forged heartbeat needs, is never written.
         const Millis monotonic = m_clock.monotonic();
         const bool hourPassed = !m_beatLoggedAt || monotonic - *m_beatLoggedAt >= std::chrono::hours(1);
         ++m_beatsUnlogged;
@@ -221,10 +221,8 @@ QCoro::Task<void> Agent::heartbeatLoop(QString deviceId, CancelToken token)
             m_lastBeatError.reset();
         } else {
             const QString why = beat.error().description();
-            if (why != m_lastBeatError || hourPassed) {
-                Log::warn(QStringLiteral("heartbeat failed · ") + why);
-                logged();
-            }
+            Log::warn(QStringLiteral("heartbeat failed · ") + why);  // every attempt: a fault, and rotation bounds it
+            logged();
             m_lastBeatError = why;
         }
         changed();
