@@ -41,11 +41,25 @@ constexpr int exitUsage = 2;
 constexpr int exitAlreadyRunning = 3;
 constexpr int exitConfig = 78;  // EX_CONFIG
 
+// The program a process runs, for LaunchRules' comparison of names: a process that runs this
+// process's very file (platform::runsOurProgram) gets our own name, and another file at our path
+// (lent by a mount in a user namespace) a name that cannot match it.
+std::optional<QString> programOf(qint64 pid)
+{
+    const qint64 ownPid = QCoreApplication::applicationPid();
+    const std::optional<QString> program = platform::executableOf(pid);
+    if (pid == ownPid || !program || program->isEmpty())
+        return program;
+    const std::optional<QString> own = platform::executableOf(ownPid);
+    if (platform::runsOurProgram(pid))
+        return own;
+    return program == own ? *program + QStringLiteral(" (another file at that path)") : *program;
+}
+
 // Who holds the agent's claim when it is not a copy of this program (LaunchRules::foreignHolder).
 std::optional<QString> foreignHolder(qint64 pid)
 {
-    return LaunchRules::foreignHolder(pid, platform::executableOf(pid),
-                                      platform::executableOf(QCoreApplication::applicationPid()));
+    return LaunchRules::foreignHolder(pid, programOf(pid), programOf(QCoreApplication::applicationPid()));
 }
 
 // Starts the registered job and waits until it holds the lock (LoginItem::handOverStep). At most
@@ -153,7 +167,7 @@ int run(int argc, char *argv[])
             else
                 reply(QStringLiteral("Fennimar is starting; try again in a moment.\n"));
         };
-        LaunchRules::Claim claimed = LaunchRules::claim(*instance, *controlServer, handler, &platform::executableOf,
+        LaunchRules::Claim claimed = LaunchRules::claim(*instance, *controlServer, handler, &programOf,
                                                         QCoreApplication::applicationPid());
         impostors = std::move(claimed.impostors);
         if (claimed.run)

@@ -23,6 +23,13 @@ QString userDataDirectory();
 // cannot tell at all (a holder is then taken for the agent). One readlink or one system call.
 std::optional<QString> executableOf(qint64 pid);
 
+// Whether the live process pid runs this process's own program file. A path is not enough: any
+// file can be mounted over ours in a user namespace. Linux: the same device and inode through
+// /proc/<pid>/exe and /proc/self/exe, or, after a package upgrade replaced the file under one of
+// them, root's files read at the same path; false for a pid that is gone or another user's. Two stat
+// calls. macOS: the same path (proc_pidpath), where no namespace can lend a path to another file.
+bool runsOurProgram(qint64 pid);
+
 // The directory of this process's executable file, symbolic links resolved (Linux: /proc/self/exe;
 // macOS: the dynamic loader's path). Costs one system call; an empty string when it cannot be read.
 QString executableDirectory();

@@ -1,8 +1,12 @@
 #include "platform/PlatformPaths.h"
 
+#include "platform/linux/ProgramFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
+#include <unistd.h>
 
 namespace fennimar::platform {
 
@@ -35,6 +39,17 @@ std::optional<QString> executableOf(qint64 pid)
     if (target.endsWith(QLatin1String(" (deleted)")))
         target.chop(10);
     return target;
+}
+
+bool runsOurProgram(qint64 pid)
+{
+    const ProgramFile theirs = ProgramFile::ofProcess(pid);
+    const ProgramFile ours = ProgramFile::at(QStringLiteral("/proc/self/exe"));
+    if (theirs.sameFile(ours))
+        return true;
+    // An upgrade leaves the older copy running a removed file; only root could have put either there.
+    return (theirs.removed || ours.removed) && theirs.owner == 0 && ours.owner == 0 &&
+           ProgramFile::linkOf(pid) == ProgramFile::linkOf(::getpid());
 }
 
 QString executableDirectory()

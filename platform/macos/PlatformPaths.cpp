@@ -9,6 +9,8 @@
 #include <limits>
 #include <vector>
 
+#include <unistd.h>
+
 namespace fennimar::platform {
 
 QString logDirectory()
@@ -30,6 +32,13 @@ std::optional<QString> executableOf(qint64 pid)
     if (length <= 0)
         return QString();
     return QString::fromUtf8(path.data(), length);
+}
+
+bool runsOurProgram(qint64 pid)
+{
+    // No user namespaces here to lend a path to another file: the path names the program.
+    const std::optional<QString> theirs = executableOf(pid);
+    return theirs && !theirs->isEmpty() && theirs == executableOf(getpid());
 }
 
 QString executableDirectory()

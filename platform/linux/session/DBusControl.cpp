@@ -146,7 +146,7 @@ Result<QString> DBusControlClient::send(ControlCommand command, Millis limit)
     // Any program of the session can own the name first; its answer would pass for the agent's.
     const qint64 owner = ownerPid(m_bus);
     const std::optional<QString> program = platform::executableOf(owner);
-    if (owner != 0 && program && *program != platform::executableOf(QCoreApplication::applicationPid())) {
+    if (owner != 0 && program && !platform::runsOurProgram(owner)) {
         return Result<QString>::failure(QStringLiteral("%1 is held by pid %2 (%3), which is not Fennimar's agent; "
                                                        "its answer is not shown.")
                                             .arg(DBusControl::serviceName())
