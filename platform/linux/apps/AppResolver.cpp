@@ -1,6 +1,7 @@
 #include "platform/linux/apps/AppResolver.h"
 
 #include "core/DurableFile.h"
+#include "platform/PlatformConstants.h"
 #include "platform/linux/apps/DesktopEntry.h"
 #include "platform/linux/apps/DesktopEntryCatalog.h"
 
@@ -34,6 +35,7 @@ void WindowFacts::readProcess(const QString &procRoot)
     if (pid <= 0)
         return;
     const QString dir = procRoot + QLatin1Char('/') + QString::number(pid);
+    program = ProgramFile::at(dir + QStringLiteral("/exe"));
     executable = QFileInfo(dir + QStringLiteral("/exe")).symLinkTarget();
     // A replaced binary (an upgrade while it runs) reads "/usr/bin/foo (deleted)".
     if (executable.endsWith(QLatin1String(" (deleted)")))
@@ -79,7 +81,8 @@ bool AppResolver::isInterpreter(const QString &executable)
     const QString name = QFileInfo(executable).fileName();
     static const QRegularExpression pattern(
         QStringLiteral("^(python|pypy|perl|ruby|node|nodejs|java|lua|luajit|php|electron|gjs|mono|dotnet|wish|"
-                       "tclsh|sh|bash|dash|zsh|ksh|mksh|fish|csh|tcsh|env|bwrap|flatpak-spawn|qemu-[a-z0-9_]+)"
+                       "tclsh|sh|bash|dash|zsh|ksh|mksh|fish|csh|tcsh|env|bwrap|flatpak-spawn|qemu-[a-z0-9_]+|wine|"
+                       "wine(64)?-preloader)"
                        "[0-9.]*$"));
     return pattern.match(name).hasMatch();
 }
@@ -87,6 +90,11 @@ bool AppResolver::isInterpreter(const QString &executable)
 RunningApp AppResolver::resolve(const WindowFacts &facts, DesktopEntryCatalog &catalog)
 {
     const qint64 pid = facts.pid;
+    // The path names an interpreter only when it is the file that runs (or one an upgrade removed):
+    // the browser mounted over python's path in a user namespace is still the browser.
+    const bool interpreter = isInterpreter(facts.executable) &&
+                             (facts.program.removed || facts.program.sameFile(ProgramFile::at(facts.executable)));
+    const bool systemOnly = facts.program.owner == 0 && !interpreter;
     QString flatpak = flatpakIdFromCgroup(facts.cgroup);
     if (flatpak.isEmpty())
         flatpak = facts.flatpakId;
@@ -98,24 +106,29 @@ RunningApp AppResolver::resolve(const WindowFacts &facts, DesktopEntryCatalog &c
             return fromEntry(*entry, pid);
         return RunningApp{sandboxId, pid, facts.wmClass, QString()};
     }
-    for (const QString &declared : {facts.gtkApplicationId, desktopIdFromName(facts.kdeDesktopFile)}) {
-        if (declared.isEmpty())
-            continue;
-        if (const AppEntry *entry = catalog.find(declared))
-            return fromEntry(*entry, pid);
-    }
-    for (const QString &wmName : {facts.wmClass, facts.wmInstance}) {
-        if (const AppEntry *entry = catalog.findByStartupWMClass(wmName))
-            return fromEntry(*entry, pid);
-    }
-    for (const QString &id : {facts.wmInstance, facts.wmClass.toLower()}) {
-        if (id.isEmpty())
-            continue;
-        if (const AppEntry *entry = catalog.find(id))
-            return fromEntry(*entry, pid);
-    }
-    if (!facts.executable.isEmpty() && !isInterpreter(facts.executable)) {
-        if (const AppEntry *entry = catalog.findByExecutable(facts.executable))
+    // A browser is known by its program, whatever class it is started under (--class names another
+    // installed app): its page, not the app, decides what counts.
+    bool shared = true;
+    if (const AppEntry *entry = catalog.findByExecutable(facts.program, true, &shared);
+        systemOnly && entry && !shared && platform::browserIds().contains(entry->id))
+        return fromEntry(*entry, pid);
+    // Every rule over the system's entries first: the user's answer only what none of them does.
+    for (const bool system : {true, false}) {
+        if (!system && systemOnly)
+            break;
+        for (const QString &declared : {facts.gtkApplicationId, desktopIdFromName(facts.kdeDesktopFile)}) {
+            if (const AppEntry *entry = declared.isEmpty() ? nullptr : catalog.find(declared, system))
+                return fromEntry(*entry, pid);
+        }
+        for (const QString &wmName : {facts.wmClass, facts.wmInstance}) {
+            if (const AppEntry *entry = catalog.findByStartupWMClass(wmName, system))
+                return fromEntry(*entry, pid);
+        }
+        for (const QString &id : {facts.wmInstance, facts.wmClass.toLower()}) {
+            if (const AppEntry *entry = id.isEmpty() ? nullptr : catalog.find(id, system))
+                return fromEntry(*entry, pid);
+        }
+        if (const AppEntry *entry = interpreter ? nullptr : catalog.findByExecutable(facts.program, system))
             return fromEntry(*entry, pid);
     }
     return RunningApp{QString(), pid, facts.wmClass.isEmpty() ? facts.wmInstance : facts.wmClass, QString()};

@@ -41,6 +41,14 @@ QString resolveProgram(const QString &program)
     return info.canonicalFilePath();
 }
 
+// A folder only root can change: a session's XDG_DATA_DIRS may name it among the system's.
+bool rootsOnly(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.isDir() && info.ownerId() == 0 &&
+           !(info.permissions() & (QFileDevice::WriteGroup | QFileDevice::WriteOther));
+}
+
 QDateTime folderTime(const QString &path)
 {
     const QFileInfo info(path);
@@ -52,10 +60,17 @@ QDateTime folderTime(const QString &path)
 DesktopEntryCatalog::Options DesktopEntryCatalog::Options::fromEnvironment()
 {
     Options options;
+    // The environment is the measured user's to set: XDG_DATA_DIRS=/nowhere must not empty the
+    // catalogue, so the system's folders are named here.
+    options.systemDirs = {QStringLiteral("/usr/local/share"), QStringLiteral("/usr/share"),
+                          QStringLiteral("/var/lib/flatpak/exports/share"), QStringLiteral("/var/lib/snapd/desktop")};
     QStringList home = xdgList("XDG_DATA_HOME", QString());
-    options.dataDirs = home.isEmpty() ? QStringList{QDir::homePath() + QStringLiteral("/.local/share")} : home;
-    options.dataDirs << xdgList("XDG_DATA_DIRS", QStringLiteral("/usr/local/share:/usr/share"));
-    options.dataDirs.removeDuplicates();
+    options.userDirs = home.isEmpty() ? QStringList{QDir::homePath() + QStringLiteral("/.local/share")} : home;
+    for (const QString &dir : xdgList("XDG_DATA_DIRS", QString())) {
+        if (!options.systemDirs.contains(dir))
+            (rootsOnly(dir + QStringLiteral("/applications")) ? options.systemDirs : options.userDirs) << dir;
+    }
+    options.userDirs.removeDuplicates();
     options.currentDesktops = qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(QLatin1Char(':'), Qt::SkipEmptyParts);
     options.locale = EntryLocale::fromEnvironment();
     return options;
@@ -90,34 +105,47 @@ std::optional<SeenApp> DesktopEntryCatalog::describe(const RunningApp &app)
     return SeenApp{app.identifier, app.displayName.isEmpty() ? app.identifier : app.displayName, std::nullopt};
 }
 
-const AppEntry *DesktopEntryCatalog::find(const QString &id)
+const AppEntry *DesktopEntryCatalog::answer(const QHash<QString, int> &index, const QString &key, bool systemOnly) const
 {
-    refreshIfChanged();
-    const auto it = m_byId.constFind(id);
-    return it == m_byId.constEnd() ? nullptr : &m_entries[static_cast<size_t>(*it)];
+    // System entries are indexed first, so a user's entry holds only a key no system entry has.
+    const auto it = index.constFind(key);
+    if (it == index.constEnd())
+        return nullptr;
+    const AppEntry &entry = m_entries[static_cast<size_t>(*it)];
+    return systemOnly && !entry.system ? nullptr : &entry;
 }
 
-const AppEntry *DesktopEntryCatalog::findByStartupWMClass(const QString &wmClass)
+const AppEntry *DesktopEntryCatalog::find(const QString &id, bool systemOnly)
+{
+    refreshIfChanged();
+    return answer(m_byId, id, systemOnly);
+}
+
+const AppEntry *DesktopEntryCatalog::findByStartupWMClass(const QString &wmClass, bool systemOnly)
 {
     refreshIfChanged();
     if (wmClass.isEmpty())
         return nullptr;
-    auto it = m_byWMClass.constFind(wmClass);
-    if (it != m_byWMClass.constEnd())
-        return &m_entries[static_cast<size_t>(*it)];
-    it = m_byWMClassFolded.constFind(wmClass.toCaseFolded());
-    return it == m_byWMClassFolded.constEnd() ? nullptr : &m_entries[static_cast<size_t>(*it)];
+    if (const AppEntry *exact = answer(m_byWMClass, wmClass, systemOnly))
+        return exact;
+    return answer(m_byWMClassFolded, wmClass.toCaseFolded(), systemOnly);
 }
 
-const AppEntry *DesktopEntryCatalog::findByExecutable(const QString &canonicalPath)
+const AppEntry *DesktopEntryCatalog::findByExecutable(const ProgramFile &file, bool systemOnly, bool *shared)
 {
     refreshIfChanged();
-    if (canonicalPath.isEmpty())
+    if (!file.exists())
         return nullptr;
     if (!m_execIndexBuilt)
         buildExecIndex();
-    const auto it = m_byExec.constFind(canonicalPath);
-    return it == m_byExec.constEnd() ? nullptr : &m_entries[static_cast<size_t>(*it)];
+    const std::pair key{file.device, file.inode};
+    const auto it = m_byExec.constFind(key);
+    if (it == m_byExec.constEnd())
+        return nullptr;
+    if (shared)
+        *shared = m_sharedExec.contains(key);
+    const AppEntry &entry = m_entries[static_cast<size_t>(*it)];
+    return systemOnly && !entry.system ? nullptr : &entry;
 }
 
 void DesktopEntryCatalog::refreshIfChanged()
@@ -141,12 +169,16 @@ void DesktopEntryCatalog::scan()
     m_byWMClass.clear();
     m_byWMClassFolded.clear();
     m_byExec.clear();
+    m_sharedExec.clear();
     m_execIndexBuilt = false;
     m_folders.clear();
 
     // Ids already decided by a more important directory, whether they gave an entry or hid one.
     QHash<QString, bool> seen;
-    for (const QString &dataDir : m_options.dataDirs) {
+    const qsizetype systemCount = m_options.systemDirs.size();
+    const QStringList dataDirs = m_options.systemDirs + m_options.userDirs;
+    for (qsizetype i = 0; i < dataDirs.size(); ++i) {
+        const QString &dataDir = dataDirs[i];
         const QString root = dataDir + QStringLiteral("/applications");
         m_folders.insert(root, folderTime(root));
         if (!QFileInfo(root).isDir())
@@ -165,12 +197,12 @@ void DesktopEntryCatalog::scan()
             id.chop(8);
             id.replace(QLatin1Char('/'), QLatin1Char('-'));
             if (!seen.contains(id))
-                scanFile(path, id, seen);
+                scanFile(path, id, i < systemCount, seen);
         }
     }
 }
 
-void DesktopEntryCatalog::scanFile(const QString &path, const QString &id, QHash<QString, bool> &seen)
+void DesktopEntryCatalog::scanFile(const QString &path, const QString &id, bool system, QHash<QString, bool> &seen)
 {
     const FileRead read = readSmallFile(path, kMaxEntryBytes, Links::Follow);
     if (!read.error.isEmpty() || read.notFound)
@@ -198,6 +230,7 @@ void DesktopEntryCatalog::scanFile(const QString &path, const QString &id, QHash
     app.execProgram = exec.isEmpty() ? QString() : exec.first();
     app.tryExec = tryExec;
     app.listed = !entry.boolean(QStringLiteral("NoDisplay")) && showInCurrentDesktop(entry);
+    app.system = system;
 
     const int index = static_cast<int>(m_entries.size());
     m_entries.push_back(std::move(app));
@@ -237,9 +270,14 @@ void DesktopEntryCatalog::buildExecIndex()
     m_execIndexBuilt = true;
     for (size_t i = 0; i < m_entries.size(); ++i) {
         for (const QString &program : {m_entries[i].execProgram, m_entries[i].tryExec}) {
-            const QString resolved = resolveProgram(program);
-            if (!resolved.isEmpty() && !m_byExec.contains(resolved))
-                m_byExec.insert(resolved, static_cast<int>(i));
+            const ProgramFile file = ProgramFile::at(resolveProgram(program));
+            const std::pair key{file.device, file.inode};
+            if (!file.exists())
+                continue;
+            if (!m_byExec.contains(key))
+                m_byExec.insert(key, static_cast<int>(i));
+            else if (m_byExec.value(key) != static_cast<int>(i) && m_entries[i].system)
+                m_sharedExec.insert(key);  // a user's entry may not make a system program ambiguous
         }
     }
 }

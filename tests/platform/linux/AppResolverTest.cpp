@@ -14,8 +14,11 @@ namespace {
 
 TEST(AppResolverTest, MapsWindowsToDesktopEntriesInRuleOrder)
 {
-    QTemporaryDir dir;
-    const QString tool = QFileInfo(QStandardPaths::findExecutable("true")).canonicalFilePath();
+    QTemporaryDir dir, home;
+    const auto program = [](const char *name) {
+        return QFileInfo(QStandardPaths::findExecutable(name)).canonicalFilePath();
+    };
+    const QString tool = program("true"), cat = program("cat"), sleep = program("sleep");
     const QByteArray header = "[Desktop Entry]\nType=Application\n";
     const std::vector<std::pair<const char *, QByteArray>> entries = {
         {"org.gnome.Calc.desktop", "Name=Calculator\nExec=gnome-calculator\n"},
@@ -25,10 +28,17 @@ TEST(AppResolverTest, MapsWindowsToDesktopEntriesInRuleOrder)
         {"firefox-esr.desktop", "Name=Firefox ESR\nExec=firefox-esr\n"},
         {"mytool.desktop", "Name=My Tool\nExec=\"" + tool.toUtf8() + "\" --flag\n"},
         {"shellapp.desktop", "Name=Shell App\nExec=sh -c run-something\n"},
+        {"org.gnome.Epiphany.desktop", "Name=Web\nExec=" + sleep.toUtf8() + "\n"},
+        // The user's folder: an own app, and entries that would hide or take over the system's.
+        {"~firefox-esr.desktop", "Name=Firefox ESR\nHidden=true\n"},
+        {"~homework.desktop", "Name=Homework\nExec=" + sleep.toUtf8() + "\nStartupWMClass=firefox-esr\n"},
+        {"~myapp.desktop", "Name=My App\nExec=myapp\nStartupWMClass=Homework\n"},
     };
-    for (const auto &[file, body] : entries)
-        writeFile(dir.filePath("applications/") + file, header + body);
-    DesktopEntryCatalog catalog({{dir.path()}, {}, {}});
+    for (const auto &[file, body] : entries) {
+        const bool user = *file == '~';
+        writeFile((user ? home : dir).filePath("applications/") + (file + user), header + body);
+    }
+    DesktopEntryCatalog catalog({{dir.path()}, {}, {}, {home.path()}});
     const QString shell = QFileInfo(QStandardPaths::findExecutable("sh")).canonicalFilePath();
     const QString scope = "0::/user.slice/user-1000.slice/user@1000.service/app.slice/";
     struct Case {
@@ -44,6 +54,7 @@ TEST(AppResolverTest, MapsWindowsToDesktopEntriesInRuleOrder)
         f.wmClass = std::move(wmClass);
         if (field)
             f.*field = std::move(value);
+        f.program = ProgramFile::at(f.executable);
         return f;
     };
     const std::vector<Case> cases = {
@@ -69,6 +80,12 @@ TEST(AppResolverTest, MapsWindowsToDesktopEntriesInRuleOrder)
         {"instance is the id", facts("Navigator", "firefox-esr"), "firefox-esr", "Firefox ESR"},
         {"executable", facts("mytool", "Mytool-window", &F::executable, tool), "mytool", "My Tool"},
         {"interpreter is never matched", facts("script", "Script", &F::executable, shell), QString(), "Script"},
+        {"a user's entry adds an id", facts("myapp", "MyApp"), "myapp", "My App"},
+        {"a user's entry never hides a system one", facts("Navigator", "firefox-esr"), "firefox-esr", "Firefox ESR"},
+        {"a system program is named by system entries only", facts("Navigator", "firefox-esr", &F::executable, cat),
+         "firefox-esr", "Firefox ESR"},
+        {"a browser's own program whatever class it claims", facts("xterm", "XTerm", &F::executable, sleep),
+         "org.gnome.Epiphany", "Web"},
         {"unmapped", facts("x", "Unknown"), QString(), "Unknown"},
     };
     for (const Case &c : cases) {
