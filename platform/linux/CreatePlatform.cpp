@@ -16,6 +16,8 @@
 
 #include <sys/prctl.h>
 
+#include <cstdlib>
+
 namespace fennimar {
 
 void prepareProcess()
@@ -24,6 +26,11 @@ void prepareProcess()
     // serve it together with another process's: the same 5% of the 1 s tick that the coarse timer
     // allows, and nothing the agent times needs finer. A kernel that refuses keeps its default.
     ::prctl(PR_SET_TIMERSLACK, 50'000'000UL, 0UL, 0UL, 0UL);
+    // The ledger's day and hour are the computer's, which root sets in /etc/localtime. TZ in our
+    // environment is the measured user's to set (a unit drop-in, environment.d, the autostart
+    // entry): a start one zone further west each hour would pile the day into one capped bucket.
+    // Before any thread, and before the first local time is asked for.
+    ::unsetenv("TZ");
 }
 
 namespace {
@@ -44,8 +51,10 @@ Platform createPlatform(Clock &clock)
 {
     Platform platform;
     auto catalog = std::make_unique<DesktopEntryCatalog>();
+    // The user's display session as logind knows it, not as the environment (the user's to set) says.
     auto lock = std::make_unique<ScreenLockMonitor>(QDBusConnection::systemBus(), QDBusConnection::sessionBus(),
-                                                    qEnvironmentVariable("XDG_SESSION_ID"), platform.tamper);
+                                                    QString(), platform.tamper);
+    const std::optional<QString> sessionType = ScreenLockMonitor::sessionType(QDBusConnection::systemBus());
     // A Wayland session is read through the compositor; an X11 answer there would only ever see
     // Xwayland windows.
     std::unique_ptr<Desktop> desktop;
@@ -54,7 +63,7 @@ Platform createPlatform(Clock &clock)
     // compositor's title of the window in front tells which frame to read (Xwayland's active
     // window would name another one). The desktop outlives every read.
     std::function<QString()> frontTitle;
-    if (WaylandDesktop::isWaylandSession()) {
+    if (sessionType ? *sessionType == QLatin1String("wayland") : WaylandDesktop::isWaylandSession()) {
         WaylandDesktop::Options options;
         options.tamper = platform.tamper;
         auto wayland =

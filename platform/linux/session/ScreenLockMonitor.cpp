@@ -1,6 +1,7 @@
 #include "platform/linux/session/ScreenLockMonitor.h"
 
 #include "core/Log.h"
+#include "platform/linux/ProgramFile.h"
 #include "platform/linux/session/BusCalls.h"
 
 #include <QDBusArgument>
@@ -9,10 +10,11 @@
 #include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
-#include <QFile>
 #include <QFileInfo>
 
 #include <functional>
+
+#include <unistd.h>
 
 namespace fennimar {
 
@@ -24,6 +26,7 @@ const QString kFreedesktop = QStringLiteral("org.freedesktop.ScreenSaver");
 const QString kProperties = QStringLiteral("org.freedesktop.DBus.Properties");
 const QString kSessionInterface = QStringLiteral("org.freedesktop.login1.Session");
 const QString kLocker = QStringLiteral("screen lock");
+const QString kOtherSession = QStringLiteral("other session");
 
 // The programs that own a screen-saver name on the desktops families use: GNOME's Shell and its
 // settings daemon's proxy (Cinnamon's fork of it too), KDE's session manager (X11) and compositor
@@ -75,6 +78,33 @@ QVariant firstArgument(const QDBusMessage &reply)
     return value;
 }
 
+// logind's references to its objects: (so) an id and a path, (uo) a uid and a path.
+template <typename Id>
+std::pair<Id, QString> reference(const QVariant &value)
+{
+    Id id{};
+    QDBusObjectPath path;
+    if (!value.canConvert<QDBusArgument>())
+        return {};
+    const QDBusArgument argument = value.value<QDBusArgument>();
+    argument.beginStructure();
+    argument >> id >> path;
+    argument.endStructure();
+    return {id, path.path() == QLatin1String("/") ? QString() : path.path()};
+}
+
+// The object path of the user's display session in a reply to Get(User, "Display"), or empty.
+QString displaySessionPath(const QDBusMessage &reply)
+{
+    return reference<QString>(firstArgument(reply)).second;
+}
+
+QDBusMessage displayCall()
+{
+    return propertyGet(kLogind, QStringLiteral("/org/freedesktop/login1/user/self"),
+                       QStringLiteral("org.freedesktop.login1.User"), QStringLiteral("Display"));
+}
+
 void watchService(QDBusConnection bus, const QString &service, QObject *context, std::function<void(bool)> onChange)
 {
     if (!bus.isConnected())
@@ -88,11 +118,27 @@ void watchService(QDBusConnection bus, const QString &service, QObject *context,
 
 }  // namespace
 
-bool ScreenLockMonitor::isDesktopProgram(const QString &executable)
+std::optional<QString> ScreenLockMonitor::sessionType(const QDBusConnection &systemBus)
+{
+    if (!systemBus.isConnected())
+        return std::nullopt;
+    QDBusConnection bus = systemBus;
+    QDBusMessage display = displayCall();
+    display.setAutoStartService(false);
+    const QString path = displaySessionPath(bus.call(display, QDBus::Block, 500));
+    if (path.isEmpty() || path == QLatin1String("/"))
+        return std::nullopt;
+    QDBusMessage type = propertyGet(kLogind, path, kSessionInterface, QStringLiteral("Type"));
+    type.setAutoStartService(false);
+    const QString answer = firstArgument(bus.call(type, QDBus::Block, 500)).toString();
+    return answer.isEmpty() ? std::nullopt : std::optional(answer);
+}
+
+bool ScreenLockMonitor::isDesktopProgram(qint64 pid)
 {
     // Owned by root: a copy or a script of the session's user can take the name but not the file.
-    const QFileInfo file(executable);
-    return kDesktopPrograms.contains(file.fileName()) && file.ownerId() == 0;
+    const QString executable = ProgramFile::runsRootFileAt(pid);
+    return !executable.isEmpty() && kDesktopPrograms.contains(QFileInfo(executable).fileName());
 }
 
 ScreenLockMonitor::ScreenLockMonitor(QDBusConnection systemBus, QDBusConnection sessionBus, QString sessionId,
@@ -148,7 +194,7 @@ QString ScreenLockMonitor::problem() const
 void ScreenLockMonitor::changed()
 {
     if (!claimed()) {
-        m_inputSince.reset();
+        // The input seen under the claim stays: dropping the claim for a second must not wipe it.
         if (m_claimDisbelieved && m_evidence)
             m_evidence->clear(kLocker);
         m_claimDisbelieved = false;
@@ -166,11 +212,16 @@ void ScreenLockMonitor::noteInput(Millis monotonic, std::optional<double> second
     if (!m_logindActive || !claimed() || m_claimDisbelieved || !secondsSinceInput ||
         *secondsSinceInput >= kRecentInputSeconds)
         return;
-    // A person at a real lock screen types a password for seconds, then it unlocks.
-    if (!m_inputSince || monotonic - m_lastInput >= kQuietResets)
-        m_inputSince = monotonic;
-    m_lastInput = monotonic;
-    if (monotonic - *m_inputSince < kInputWhileLockedLimit)
+    // One entry a second at most, whoever calls; a clock that went back restarts the record.
+    if (!m_inputTicks.empty() && monotonic - m_inputTicks.back() < Millis(1000)) {
+        if (monotonic >= m_inputTicks.back())
+            return;
+        m_inputTicks.clear();
+    }
+    m_inputTicks.push_back(monotonic);
+    while (monotonic - m_inputTicks.front() >= kInputWindow)
+        m_inputTicks.pop_front();
+    if (m_inputTicks.size() < static_cast<size_t>(kInputWhileLockedLimit))
         return;
     m_claimDisbelieved = true;
     if (m_evidence)
@@ -206,8 +257,8 @@ void ScreenLockMonitor::checkOwner(Saver &saver)
     message << saver.service;
     callAsync(m_session, this, message, [this, &saver](const QDBusMessage &reply) {
         const uint pid = firstArgument(reply).toUInt();
-        const QString exe = QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(pid));
-        saver.trusted = pid != 0 && m_trusted(exe);
+        const QString exe = ProgramFile::linkOf(pid);
+        saver.trusted = pid != 0 && m_trusted(pid);
         if (saver.trusted) {
             if (!saver.untrusted.isEmpty() && m_evidence)
                 m_evidence->clear(saver.service);
@@ -245,21 +296,8 @@ void ScreenLockMonitor::queryLogind()
     }
     // Started by the user's service manager, the agent is in no session of its own: the user's
     // display session is the one whose screen people see.
-    callAsync(m_system, this,
-              propertyGet(kLogind, QStringLiteral("/org/freedesktop/login1/user/self"),
-                          QStringLiteral("org.freedesktop.login1.User"), QStringLiteral("Display")),
-              [this](const QDBusMessage &reply) {
-                  const QVariant value = firstArgument(reply);
-                  if (!value.canConvert<QDBusArgument>())
-                      return;
-                  QString id;
-                  QDBusObjectPath path;
-                  const QDBusArgument argument = value.value<QDBusArgument>();
-                  argument.beginStructure();
-                  argument >> id >> path;
-                  argument.endStructure();
-                  watchLogindSession(path.path());
-              });
+    callAsync(m_system, this, displayCall(),
+              [this](const QDBusMessage &reply) { watchLogindSession(displaySessionPath(reply)); });
 }
 
 void ScreenLockMonitor::watchLogindSession(const QString &path)
@@ -293,7 +331,54 @@ void ScreenLockMonitor::takeLogind(const QVariantMap &properties)
         m_logindLocked = it->toBool();
     if (const auto it = properties.constFind(QStringLiteral("Active")); it != properties.constEnd())
         m_logindActive = it->toBool();
+    if (const auto it = properties.constFind(QStringLiteral("Seat")); it != properties.constEnd()) {
+        const QString seat = reference<QString>(*it).second;
+        if (seat != m_seatPath && !seat.isEmpty()) {
+            if (!m_seatPath.isEmpty())
+                m_system.disconnect(kLogind, m_seatPath, kProperties, QStringLiteral("PropertiesChanged"), this,
+                                    SLOT(onSeatProperties(QString, QVariantMap, QStringList)));
+            m_system.connect(kLogind, seat, kProperties, QStringLiteral("PropertiesChanged"), this,
+                             SLOT(onSeatProperties(QString, QVariantMap, QStringList)));
+        }
+        m_seatPath = seat;
+    }
+    checkSeat();
     changed();
+}
+
+void ScreenLockMonitor::checkSeat()
+{
+    // Our session switched out: by another user (nothing to count), or by this same user logged in
+    // again on another console, where no copy of the agent counts (it defers to this one).
+    const auto clear = [this] {
+        if (m_evidence && m_otherSession)
+            m_evidence->clear(kOtherSession);
+        m_otherSession = false;
+    };
+    if (m_logindActive || m_seatPath.isEmpty())
+        return clear();
+    callAsync(m_system, this,
+              propertyGet(kLogind, m_seatPath, QStringLiteral("org.freedesktop.login1.Seat"),
+                          QStringLiteral("ActiveSession")),
+              [this, clear](const QDBusMessage &seat) {
+                  const QString front = reference<QString>(firstArgument(seat)).second;
+                  if (m_logindActive || front.isEmpty() || front == m_sessionPath)
+                      return clear();
+                  callAsync(m_system, this, propertyGet(kLogind, front, kSessionInterface, QStringLiteral("User")),
+                            [this, clear, front](const QDBusMessage &user) {
+                                if (m_logindActive || reference<uint>(firstArgument(user)).first != ::getuid())
+                                    return clear();
+                                m_otherSession = true;
+                                const QString why = QStringLiteral(
+                                                        "another session of this user (%1) is in front, "
+                                                        "where nothing is counted")
+                                                        .arg(front.section(QLatin1Char('/'), -1));
+                                if (m_evidence)
+                                    m_evidence->raise(kOtherSession, why);
+                                else
+                                    Log::warn(why);
+                            });
+              });
 }
 
 void ScreenLockMonitor::onLogindProperties(const QString &interface, const QVariantMap &changedProperties,
@@ -304,6 +389,15 @@ void ScreenLockMonitor::onLogindProperties(const QString &interface, const QVari
     takeLogind(changedProperties);
     if (invalidated.contains(QStringLiteral("LockedHint")) || invalidated.contains(QStringLiteral("Active")))
         queryLogindSession();
+}
+
+void ScreenLockMonitor::onSeatProperties(const QString &interface, const QVariantMap &changedProperties,
+                                         const QStringList &invalidated)
+{
+    if (interface == QLatin1String("org.freedesktop.login1.Seat") &&
+        (changedProperties.contains(QStringLiteral("ActiveSession")) ||
+         invalidated.contains(QStringLiteral("ActiveSession"))))
+        checkSeat();
 }
 
 void ScreenLockMonitor::onGnomeActiveChanged(bool active)

@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QVariantMap>
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -24,9 +25,11 @@ namespace fennimar {
 // believed only while its owner (its pid from the bus daemon) runs one of the desktop's own
 // programs (isDesktopProgram); an owner that does not is reported (problem(), the tamper evidence)
 // and its answers ignored. Some lockers never set logind's hint, so a believed screen saver that
-// says locked still counts as locked. A lock claimed while input keeps arriving for a minute is
-// not believed either and is reported the same way. A session logind says is not active (another
-// user switched in) counts as locked at once.
+// says locked still counts as locked. A lock claimed while input keeps arriving for a minute in
+// ten (the claim dropped now and then or not) is not believed either and is reported the same way.
+// A session logind says is not active (another user switched in) counts as locked at once; when
+// the seat's session in front is this same user's (logged in again on another console, where no
+// copy of the agent counts: it defers to this one), that is reported too.
 //
 // Every call is asynchronous, bounded by a short timeout and never starts a service that is not
 // already running; a source that appears later is asked when it appears, one that vanishes stops
@@ -34,10 +37,17 @@ namespace fennimar {
 class ScreenLockMonitor : public QObject {
     Q_OBJECT
 public:
-    // Whether the executable (the target of /proc/<pid>/exe) is one of the desktop's own programs
-    // that may own a screen-saver name: a known name, in a file owned by root. The one list of them.
-    static bool isDesktopProgram(const QString &executable);
-    using OwnerCheck = std::function<bool(const QString &executable)>;
+    // Whether the process pid runs one of the desktop's own programs that may own a screen-saver
+    // name: a known name, and the very root-owned file its /proc/<pid>/exe reads as (device and
+    // inode, not the path, which a mount in a user namespace can lend to a copy). The one list of them.
+    static bool isDesktopProgram(qint64 pid);
+    using OwnerCheck = std::function<bool(qint64 pid)>;
+
+    // The Type logind gives the user's display session ("wayland", "x11", "tty" ...); nothing when
+    // logind does not answer. XDG_SESSION_TYPE and WAYLAND_DISPLAY are the measured user's to set (a
+    // unit drop-in could make a Wayland session look like X11, where only Xwayland's windows show);
+    // logind's answer is the system's. Two blocking calls of at most 500 ms each.
+    static std::optional<QString> sessionType(const QDBusConnection &systemBus);
 
     // systemBus / sessionBus may be disconnected; that source then never reports a lock.
     // sessionId: logind's session id (XDG_SESSION_ID); empty asks logind for the user's display
@@ -59,11 +69,12 @@ public:
     // cannot. Free.
     QString problem() const;
 
-    // Input this recent counts as "arriving"; a lock with input arriving this long, with no quiet
-    // stretch of kQuietResets in between, is not believed.
+    // Input this recent counts as "arriving". A lock claimed while input arrived on
+    // kInputWhileLockedLimit ticks within the last kInputWindow is not believed, however often the
+    // claim dropped in between: someone unlocking types a password for seconds, a few times an hour.
     static constexpr double kRecentInputSeconds = 5.0;
-    static constexpr Millis kInputWhileLockedLimit{60000};
-    static constexpr Millis kQuietResets{30000};
+    static constexpr int kInputWhileLockedLimit = 60;
+    static constexpr Millis kInputWindow{10 * 60 * 1000};
 
 Q_SIGNALS:
     void lockedChanged(bool locked);
@@ -72,6 +83,7 @@ private Q_SLOTS:
     void onLogindProperties(const QString &interface, const QVariantMap &changed, const QStringList &invalidated);
     void onGnomeActiveChanged(bool active);
     void onFreedesktopActiveChanged(bool active);
+    void onSeatProperties(const QString &interface, const QVariantMap &changed, const QStringList &invalidated);
 
 private:
     struct Saver {
@@ -88,6 +100,7 @@ private:
     void watchLogindSession(const QString &path);
     void queryLogindSession();
     void takeLogind(const QVariantMap &properties);
+    void checkSeat();
     bool claimed() const { return m_logindLocked || m_gnome.locked || m_freedesktop.locked; }
 
     QDBusConnection m_system;
@@ -99,8 +112,9 @@ private:
     bool m_logindLocked = false;
     bool m_logindActive = true;  // unknown counts as active
     Saver m_gnome, m_freedesktop;
-    std::optional<Millis> m_inputSince;  // first input of the current stretch while locked
-    Millis m_lastInput{0};
+    std::deque<Millis> m_inputTicks;  // ticks with input arriving under a claimed lock, oldest first
+    QString m_seatPath;               // our session's seat, whose front session is read when ours is not
+    bool m_otherSession = false;      // this user's other session is in front (evidence raised)
     bool m_claimDisbelieved = false;
     bool m_lastReported = false;
 };

@@ -1,12 +1,23 @@
+#include "platform/PlatformPaths.h"
+#include "platform/linux/ProgramFile.h"
 #include "platform/linux/session/ScreenLockMonitor.h"
 #include "tests/platform/linux/LinuxTestSupport.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/TempHome.h"
 
+#include <QDBusArgument>
 #include <QDBusMessage>
+#include <QDBusMetaType>
 #include <QDBusObjectPath>
-#include <QFile>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 namespace fennimar::test {
 namespace {
@@ -30,22 +41,72 @@ public Q_SLOTS:
     QDBusObjectPath GetSession(const QString &id) { return QDBusObjectPath("/org/freedesktop/login1/session/_3" + id); }
 };
 
+// logind's references: (so) a session or seat, (uo) a user.
+template <typename Id>
+struct Ref {
+    Id id{};
+    QDBusObjectPath path{"/"};
+    bool operator==(const Ref &) const = default;
+    friend QDBusArgument &operator<<(QDBusArgument &a, const Ref &r)
+    {
+        a.beginStructure(), a << r.id << r.path, a.endStructure();
+        return a;
+    }
+    friend const QDBusArgument &operator>>(const QDBusArgument &a, Ref &r)
+    {
+        a.beginStructure(), a >> r.id >> r.path, a.endStructure();
+        return a;
+    }
+};
+using SessionRef = Ref<QString>;
+using UserRef = Ref<uint>;
+
+}  // namespace
+}  // namespace fennimar::test
+Q_DECLARE_METATYPE(fennimar::test::SessionRef)
+Q_DECLARE_METATYPE(fennimar::test::UserRef)
+namespace fennimar::test {
+namespace {
+
 class FakeLogindSession : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Session")
     Q_PROPERTY(bool LockedHint MEMBER locked)
     Q_PROPERTY(bool Active MEMBER active)
+    Q_PROPERTY(QString Type MEMBER type)
+    Q_PROPERTY(fennimar::test::SessionRef Seat MEMBER seat)
+    Q_PROPERTY(fennimar::test::UserRef User MEMBER user)
 public:
+    FakeLogindSession() { qDBusRegisterMetaType<SessionRef>(), qDBusRegisterMetaType<UserRef>(); }
     bool locked = true;
     bool active = true;
+    QString type = "wayland";
+    SessionRef seat;
+    UserRef user;
+};
+
+// The user's display session, and the seat's session in front.
+class FakeLogindUser : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.User")
+    Q_PROPERTY(fennimar::test::SessionRef Display MEMBER ref)
+public:
+    SessionRef ref{"37", QDBusObjectPath("/org/freedesktop/login1/session/_37")};
+};
+class FakeSeat : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Seat")
+    Q_PROPERTY(fennimar::test::SessionRef ActiveSession MEMBER ref)
+public:
+    SessionRef ref{"38", QDBusObjectPath("/org/freedesktop/login1/session/_38")};
 };
 
 constexpr auto kExport =
     QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals | QDBusConnection::ExportAllProperties;
 
-bool selfIsDesktop(const QString &exe)
+bool selfIsDesktop(qint64 pid)
 {
-    return exe == QFile::symLinkTarget("/proc/self/exe");
+    return pid == QCoreApplication::applicationPid();
 }
 
 // logind's session and the desktop's screen saver are believed; another name holder or a lock under input is not.
@@ -58,18 +119,20 @@ TEST(ScreenLockMonitorTest, BelievesOnlyTheSessionAndTheDesktopsOwnScreenSaver)
         bool hint, active;    // logind's session
         int saver;            // 0 none, 1 run by the desktop, 2 run by another program; it says locked
         int inputSeconds;     // input arriving every second for this long while locked
+        int dropEvery;        // logind's hint drops for a second every this many seconds; 0 never
         bool locked;          // expected
         const char *problem;  // a part of the expected problem(), "" for none
     };
     const Case cases[] = {
-        {"logind's hint", true, true, 0, 0, true, ""},
-        {"unlocked", false, true, 0, 0, false, ""},
-        {"switched out", false, false, 0, 0, true, ""},
-        {"the desktop's screen saver", false, true, 1, 0, true, ""},
-        {"a foreign owner of the screen-saver name", false, true, 2, 0, false,
+        {"logind's hint", true, true, 0, 0, 0, true, ""},
+        {"unlocked", false, true, 0, 0, 0, false, ""},
+        {"switched out", false, false, 0, 0, 0, true, ""},
+        {"the desktop's screen saver", false, true, 1, 0, 0, true, ""},
+        {"a foreign owner of the screen-saver name", false, true, 2, 0, 0, false,
          "org.freedesktop.ScreenSaver is held by a program that is not the desktop's"},
-        {"typing at a real lock screen", true, true, 0, 40, true, ""},
-        {"input keeps arriving", true, true, 0, 61, false, "locked while input keeps arriving"},
+        {"typing at a real lock screen", true, true, 0, 40, 0, true, ""},
+        {"input keeps arriving", true, true, 0, 61, 0, false, "locked while input keeps arriving"},
+        {"a claim dropped for a second every 50 s", true, true, 0, 170, 51, false, "locked while input keeps"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -97,13 +160,93 @@ TEST(ScreenLockMonitorTest, BelievesOnlyTheSessionAndTheDesktopsOwnScreenSaver)
             return monitor.locked() == (c.locked || c.inputSeconds > 0) &&
                    (c.inputSeconds > 0 || monitor.problem().isEmpty() == !*c.problem);
         });
-        for (int second = 0; second <= c.inputSeconds; ++second)
+        const auto hint = [&](bool locked) {
+            QDBusMessage signal = QDBusMessage::createSignal("/org/freedesktop/login1/session/_37",
+                                                             "org.freedesktop.DBus.Properties", "PropertiesChanged");
+            signal << "org.freedesktop.login1.Session" << QVariantMap{{"LockedHint", locked}} << QStringList{};
+            logind.send(signal);
+            return waitUntil([&] { return monitor.problem().isEmpty() == (monitor.locked() == locked); });
+        };
+        for (int second = 0; second <= c.inputSeconds; ++second) {
+            const bool drop = c.dropEvery && second % c.dropEvery == c.dropEvery - 1;
+            ASSERT_TRUE(!drop || hint(false));
             monitor.noteInput(Millis(second * 1000), 0.5);
+            ASSERT_TRUE(!drop || hint(true));
+        }
         EXPECT_TRUE(settled);
         EXPECT_EQ(monitor.locked(), c.locked);
         EXPECT_TRUE(monitor.problem().contains(c.problem)) << monitor.problem().toStdString();
-        EXPECT_EQ(evidence->seenCount(), *c.problem ? 1u : 0u);
+        EXPECT_EQ(evidence->seenCount() > 0, *c.problem != 0);
         EXPECT_EQ(log.text().contains("WARN ]"), *c.problem != 0) << log.text().toStdString();
+    }
+}
+
+// A copy mounted over a path in a user namespace reads as that path in /proc/<pid>/exe: neither the
+// desktop's screen saver (a root-owned file) nor our own program is known by the path alone.
+TEST(ScreenLockMonitorTest, AnOwnerIsKnownByTheFileItRunsNotItsPath)
+{
+    if (!missingTools({"unshare", "sleep"}).isEmpty())
+        GTEST_SKIP() << "SKIPPED: needs unshare and sleep";
+    QTemporaryDir dir;
+    const QString sleep = QFileInfo(QStandardPaths::findExecutable("sleep")).canonicalFilePath();
+    const QString self = ProgramFile::linkOf(QCoreApplication::applicationPid()), copy = dir.filePath("copy");
+    ASSERT_TRUE(QFile::copy(sleep, copy));
+    EXPECT_TRUE(platform::runsOurProgram(QCoreApplication::applicationPid()));
+    // What /proc/<pid>/exe reads as, whether a copy of sleep is mounted over it, whether root's file runs.
+    const std::tuple<QString, bool, bool> cases[] = {{sleep, false, true}, {sleep, true, false}, {self, true, false}};
+    for (const auto &[path, mounted, rootFile] : cases) {
+        SCOPED_TRACE(path.toStdString() + (mounted ? " under a copy" : ""));
+        QProcess process;
+        process.start(mounted ? "unshare" : path,
+                      mounted
+                          ? QStringList{"-Urm", "sh", "-c", "mount --bind \"$0\" \"$1\" && exec \"$1\" 30", copy, path}
+                          : QStringList{"30"});
+        ASSERT_TRUE(process.waitForStarted());
+        if (!waitUntil([&] { return ProgramFile::linkOf(process.processId()) == path; }))
+            GTEST_SKIP() << "SKIPPED: no user namespaces here: " << process.readAllStandardError().toStdString();
+        EXPECT_FALSE(platform::runsOurProgram(process.processId()));
+        EXPECT_EQ(ProgramFile::runsRootFileAt(process.processId()), rootFile ? path : QString());
+        process.kill();
+        process.waitForFinished();
+    }
+}
+
+// What logind says of the user's sessions, not the environment (the user's to set): the type of the
+// display session, and this same user's other session in front (another console, nothing counts there).
+TEST(ScreenLockMonitorTest, TheSessionsAreLogindsNotTheEnvironments)
+{
+    if (!missingTools({"dbus-daemon"}).isEmpty())
+        GTEST_SKIP() << "SKIPPED: needs dbus-daemon (scripts/install-deps.sh)";
+    ScopedEnv x11{"XDG_SESSION_TYPE", "x11"}, noWayland{"WAYLAND_DISPLAY", ""};
+    for (const uint uid : {uint(::getuid()), uint(::getuid()) + 1}) {
+        SCOPED_TRACE(uid);
+        PrivateBus system;
+        ASSERT_TRUE(system.ok());
+        EXPECT_EQ(ScreenLockMonitor::sessionType(system.connect()), std::nullopt) << "no logind";
+        QDBusConnection logind = system.connect();
+        FakeLogindSession ours, front;
+        FakeLogindUser user;
+        FakeSeat seat;
+        ours.locked = ours.active = false;
+        ours.seat = {"seat0", QDBusObjectPath("/org/freedesktop/login1/seat/seat0")};
+        front.user = {uid, QDBusObjectPath("/org/freedesktop/login1/user/_1")};
+        const std::pair<const char *, QObject *> objects[] = {
+            {"user/self", &user}, {"seat/seat0", &seat}, {"session/_37", &ours}, {"session/_38", &front}};
+        for (const auto &[path, object] : objects)
+            ASSERT_TRUE(logind.registerObject(QString("/org/freedesktop/login1/") + path, object, kExport));
+        ASSERT_TRUE(logind.registerService("org.freedesktop.login1"));
+        auto evidence = std::make_shared<TamperEvidence>();
+        ScreenLockMonitor monitor(system.connect(), QDBusConnection(QString()), "", evidence, selfIsDesktop);
+        EXPECT_TRUE(waitUntil([&] { return monitor.locked(); }));
+        EXPECT_EQ(waitUntil([&] { return !evidence->standing().isEmpty(); }, 1000), uid == ::getuid());
+        EXPECT_EQ(evidence->standing().contains("another session of this user (_38) is in front"), uid == ::getuid());
+        // A blocking call: made on a thread of its own while this one serves the fake logind.
+        std::optional<QString> type;
+        const std::unique_ptr<QThread> asker(
+            QThread::create([&] { type = ScreenLockMonitor::sessionType(system.connect()); }));
+        asker->start();
+        EXPECT_TRUE(waitUntil([&] { return asker->isFinished(); }));
+        EXPECT_EQ(type, QString("wayland"));
     }
 }
 
