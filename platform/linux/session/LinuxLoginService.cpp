@@ -16,6 +16,8 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <unistd.h>
+
 namespace fennimar {
 
 using namespace LoginDefinitions;
@@ -46,6 +48,9 @@ LinuxLoginService::Options LinuxLoginService::Options::fromEnvironment()
     // systemd's user unit search path below the user's own directory, as packages use it.
     options.packagedUnitDirs = {QStringLiteral("/etc/systemd/user"), QStringLiteral("/usr/local/lib/systemd/user"),
                                 QStringLiteral("/usr/lib/systemd/user")};
+    const QString runtime = QStringLiteral("/run/user/%1/systemd/").arg(::getuid());
+    options.runtimeUnitDirs = {runtime + QStringLiteral("user"), runtime + QStringLiteral("user.control"),
+                               QStringLiteral("/run/systemd/user")};
     return options;
 }
 
@@ -212,11 +217,41 @@ LoginService::Status LinuxLoginService::unitStatusFrom(const QDBusMessage &reply
         const FileRead unit = readSmallFile(path, kMaxDefinitionBytes);
         if (unit.notFound)
             continue;
-        if (unit.error.isEmpty() && !programExists(unitExecProgram(unit.bytes)))
+        if (unit.error.isEmpty() && !isAgent(unitExecProgram(unit.bytes)))
             return Status::NotFound;
         break;
     }
-    return Status::Enabled;
+    return dropInChangesUnit() ? Status::NotFound : Status::Enabled;
+}
+
+bool LinuxLoginService::isAgent(const QString &program) const
+{
+    return programExists(program) &&
+           sameProgram(QDir::isAbsolutePath(program) ? program : QStandardPaths::findExecutable(program),
+                       m_options.executable);
+}
+
+bool LinuxLoginService::dropInChangesUnit() const
+{
+    QStringList dirs{m_options.configHome + QStringLiteral("/systemd/user"),
+                     m_options.configHome + QStringLiteral("/systemd/user.control")};
+    dirs << m_options.runtimeUnitDirs << m_options.packagedUnitDirs;
+    for (const QString &dir : dirs) {
+        for (const QString &name : {unitName() + QStringLiteral(".d"), QStringLiteral("service.d")}) {
+            const QDir folder(dir + QLatin1Char('/') + name);
+            for (const QString &file : folder.entryList({QStringLiteral("*.conf")}, QDir::Files)) {
+                const FileRead read = readSmallFile(folder.filePath(file), kMaxDefinitionBytes);
+                if (!read.error.isEmpty())
+                    return true;  // what cannot be read cannot be vouched for
+                for (const QByteArray &line : read.bytes.split('\n')) {
+                    const QByteArray key = line.left(line.indexOf('=')).trimmed();
+                    if (line.contains('=') && (key.startsWith("Exec") || key.contains("Environment")))
+                        return true;
+                }
+            }
+        }
+    }
+    return false;
 }
 
 LoginService::Status LinuxLoginService::autostartStatus()
@@ -237,7 +272,7 @@ LoginService::Status LinuxLoginService::autostartStatus()
             return Status::RequiresApproval;
         const QStringList exec = splitExec(entry.value(QStringLiteral("Exec")).value_or(QString()));
         const QString tryExec = entry.value(QStringLiteral("TryExec")).value_or(QString());
-        if (exec.isEmpty() || !programExists(exec.first()) || (!tryExec.isEmpty() && !programExists(tryExec)))
+        if (exec.isEmpty() || !isAgent(exec.first()) || (!tryExec.isEmpty() && !programExists(tryExec)))
             return Status::NotFound;
         return Status::Enabled;
     }

@@ -30,15 +30,18 @@ namespace fennimar {
 // Status, of the registration this session uses: the unit enabled / the entry present and on ->
 // Enabled; the unit disabled or masked / the entry Hidden or X-GNOME-Autostart-enabled=false ->
 // RequiresApproval (the user turned it off); no unit / no entry -> NotRegistered; a definition
-// whose program is missing or that has no Exec -> NotFound.
+// whose program is not this agent or that has no Exec, or a unit with a drop-in that changes its
+// command or environment (TZ, XDG_SESSION_TYPE, XDG_DATA_DIRS are the measured user's to set, and
+// the agent must not be started into a world of the user's making) -> NotFound.
 class LinuxLoginService : public LoginService {
 public:
     struct Options {
-        QString configHome;            // $XDG_CONFIG_HOME (default ~/.config)
-        QStringList configDirs;        // $XDG_CONFIG_DIRS (default /etc/xdg), for system-wide entries
-        QString executable;            // what the registration starts: this process's executable
-        QStringList currentDesktops;   // XDG_CURRENT_DESKTOP: the settings program, whether the unit runs
-        QStringList packagedUnitDirs;  // where packages install user units (/usr/lib/systemd/user)
+        QString configHome;                // $XDG_CONFIG_HOME (default ~/.config)
+        QStringList configDirs;            // $XDG_CONFIG_DIRS (default /etc/xdg), for system-wide entries
+        QString executable;                // what the registration starts: this process's executable
+        QStringList currentDesktops;       // XDG_CURRENT_DESKTOP: the settings program, whether the unit runs
+        QStringList packagedUnitDirs;      // where packages install user units (/usr/lib/systemd/user)
+        QStringList runtimeUnitDirs = {};  // beside them, drop-ins of this boot (/run/user/<uid>/systemd/user)
         static Options fromEnvironment();
     };
 
@@ -64,6 +67,8 @@ private:
     bool sessionStartsGraphicalTarget();
     // The unit a package installed for this very executable, or empty.
     QString packagedUnit() const;
+    bool isAgent(const QString &program) const;
+    bool dropInChangesUnit() const;
     Status autostartStatus();
     QDBusMessage unitFileStateCall() const;
     Status unitStatusFrom(const QDBusMessage &reply) const;

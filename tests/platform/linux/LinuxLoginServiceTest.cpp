@@ -80,6 +80,7 @@ TEST_F(LinuxLoginServiceTest, AutostartStatusFromTheEntry)
         {"switched off in GNOME", off, {}, LS::RequiresApproval},
         {"no Exec", "[Desktop Entry]\nType=Application\nName=F\n", {}, LS::NotFound},
         {"program gone", LoginDefinitions::autostartEntry(agent + ".old"), {}, LS::NotFound},
+        {"another program first", QByteArray(on).replace("\nExec=", "\nExec=env TZ=Etc/GMT+5 "), {}, LS::NotFound},
         {"system-wide entry", {}, on, LS::Enabled},
         {"user copy hides the system one", on + "Hidden=true\n", on, LS::RequiresApproval},
     };
@@ -146,6 +147,11 @@ TEST_F(LinuxLoginServiceTest, RegistrationFollowsWhatTheSessionStarts)
         if (manager) {
             EXPECT_STREQ(manager->fileState.load(), unit ? "enabled" : "disabled");
         }
+        // A drop-in that changes the unit's command or environment: it no longer starts the agent as it is.
+        const QString dropIn = ownUnitDir + "app.fennimar.Agent.service.d/tz.conf";
+        writeFile(dropIn, "[Service]\nEnvironment=TZ=Etc/GMT+5\n");
+        EXPECT_TRUE(waitUntil([&] { return service.status() == (unit ? LS::NotFound : LS::Enabled); }, 10000));
+        QFile::remove(dropIn);
         if (unit && !packaged) {
             // "systemctl --user mask" or "disable" by the user.
             for (const char *state : {"masked", "disabled"}) {
