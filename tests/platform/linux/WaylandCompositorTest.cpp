@@ -5,6 +5,7 @@
 #include "core/DurableFile.h"
 #include "core/RealClock.h"
 #include "core/VirtualClock.h"
+#include "platform/linux/ProgramFile.h"
 #include "platform/linux/apps/DesktopEntryCatalog.h"
 #include "platform/linux/wayland/GnomeExtension.h"
 #include "platform/linux/wayland/ShellCalls.h"
@@ -281,7 +282,7 @@ TEST_F(WaylandCompositorTest, KwinThroughOurScript)
     kwin.extraEnv = {"DBUS_SESSION_BUS_ADDRESS=" + kwin.sessionBus()};
     DesktopEntryCatalog installed({{"/usr/share"}, {}, {}});
     // The copy of KWin is not the installed file a real session runs: believe its screen lock.
-    const auto kwinCopy = [](const QString &exe) { return exe.endsWith("/kwin_wayland"); };
+    const auto kwinCopy = [](qint64 pid) { return ProgramFile::linkOf(pid).endsWith("/kwin_wayland"); };
     const auto tamper = std::make_shared<TamperEvidence>();
     WaylandDesktop desktop(
         clock, installed,
