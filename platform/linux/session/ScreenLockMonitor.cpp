@@ -188,6 +188,8 @@ QString ScreenLockMonitor::problem() const
     }
     if (m_claimDisbelieved)
         problems << QStringLiteral("the screen is said to be locked while input keeps arriving");
+    if (!m_otherSession.isEmpty())
+        problems << m_otherSession;
     return problems.join(QStringLiteral("; "));
 }
 
@@ -351,9 +353,9 @@ void ScreenLockMonitor::checkSeat()
     // Our session switched out: by another user (nothing to count), or by this same user logged in
     // again on another console, where no copy of the agent counts (it defers to this one).
     const auto clear = [this] {
-        if (m_evidence && m_otherSession)
+        if (m_evidence && !m_otherSession.isEmpty())
             m_evidence->clear(kOtherSession);
-        m_otherSession = false;
+        m_otherSession.clear();
     };
     if (m_logindActive || m_seatPath.isEmpty())
         return clear();
@@ -368,15 +370,14 @@ void ScreenLockMonitor::checkSeat()
                             [this, clear, front](const QDBusMessage &user) {
                                 if (m_logindActive || reference<uint>(firstArgument(user)).first != ::getuid())
                                     return clear();
-                                m_otherSession = true;
-                                const QString why = QStringLiteral(
-                                                        "another session of this user (%1) is in front, "
-                                                        "where nothing is counted")
-                                                        .arg(front.section(QLatin1Char('/'), -1));
+                                m_otherSession = QStringLiteral(
+                                                     "another session of this user (%1) is in front, "
+                                                     "where nothing is counted")
+                                                     .arg(front.section(QLatin1Char('/'), -1));
                                 if (m_evidence)
-                                    m_evidence->raise(kOtherSession, why);
+                                    m_evidence->raise(kOtherSession, m_otherSession);
                                 else
-                                    Log::warn(why);
+                                    Log::warn(m_otherSession);
                             });
               });
 }

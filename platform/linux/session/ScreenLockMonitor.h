@@ -65,8 +65,8 @@ public:
     // claimed while someone keeps typing is found out. Free.
     void noteInput(Millis monotonic, std::optional<double> secondsSinceInput);
 
-    // Empty while every source can be believed; otherwise one sentence for the menu saying which
-    // cannot. Free.
+    // Empty while every source can be believed and no session of this user's counts nothing in
+    // front; otherwise one sentence for the menu saying which. Free.
     QString problem() const;
 
     // Input this recent counts as "arriving". A lock claimed while input arrived on
@@ -114,7 +114,7 @@ private:
     Saver m_gnome, m_freedesktop;
     std::deque<Millis> m_inputTicks;  // ticks with input arriving under a claimed lock, oldest first
     QString m_seatPath;               // our session's seat, whose front session is read when ours is not
-    bool m_otherSession = false;      // this user's other session is in front (evidence raised)
+    QString m_otherSession;           // why this user's other session in front counts nothing; empty when not
     bool m_claimDisbelieved = false;
     bool m_lastReported = false;
 };
