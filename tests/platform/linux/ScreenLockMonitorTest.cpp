@@ -42,31 +42,8 @@ public Q_SLOTS:
 };
 
 // logind's references: (so) a session or seat, (uo) a user.
-template <typename Id>
-struct Ref {
-    Id id{};
-    QDBusObjectPath path{"/"};
-    bool operator==(const Ref &) const = default;
-    friend QDBusArgument &operator<<(QDBusArgument &a, const Ref &r)
-    {
-        a.beginStructure(), a << r.id << r.path, a.endStructure();
-        return a;
-    }
-    friend const QDBusArgument &operator>>(const QDBusArgument &a, Ref &r)
-    {
-        a.beginStructure(), a >> r.id >> r.path, a.endStructure();
-        return a;
-    }
-};
-using SessionRef = Ref<QString>;
-using UserRef = Ref<uint>;
-
-}  // namespace
-}  // namespace fennimar::test
-Q_DECLARE_METATYPE(fennimar::test::SessionRef)
-Q_DECLARE_METATYPE(fennimar::test::UserRef)
-namespace fennimar::test {
-namespace {
+using SessionRef = QPair<QString, QDBusObjectPath>;
+using UserRef = QPair<uint, QDBusObjectPath>;
 
 class FakeLogindSession : public QObject {
     Q_OBJECT
@@ -81,8 +58,8 @@ public:
     bool locked = true;
     bool active = true;
     QString type = "wayland";
-    SessionRef seat;
-    UserRef user;
+    SessionRef seat{"", QDBusObjectPath("/")};
+    UserRef user{0, QDBusObjectPath("/")};
 };
 
 // The user's display session, and the seat's session in front.
@@ -147,7 +124,7 @@ TEST(ScreenLockMonitorTest, BelievesOnlyTheSessionAndTheDesktopsOwnScreenSaver)
         sessionObject.locked = c.hint;
         sessionObject.active = c.active;
         sessionObject.seat = {"seat0", QDBusObjectPath("/org/freedesktop/login1/seat/seat0")};
-        front.user.id = ::getuid() + (c.sameUser ? 0 : 1);
+        front.user.first = ::getuid() + (c.sameUser ? 0 : 1);
         ASSERT_TRUE(logind.registerObject("/org/freedesktop/login1", &manager, kExport));
         ASSERT_TRUE(logind.registerObject("/org/freedesktop/login1/session/_37", &sessionObject, kExport));
         ASSERT_TRUE(logind.registerObject("/org/freedesktop/login1/session/_38", &front, kExport));
