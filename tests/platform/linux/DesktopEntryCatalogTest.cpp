@@ -1,5 +1,6 @@
 #include "platform/linux/apps/DesktopEntryCatalog.h"
 #include "tests/platform/linux/LinuxTestSupport.h"
+#include "tests/support/TempHome.h"
 
 #include <QTemporaryDir>
 
@@ -47,7 +48,7 @@ TEST(DesktopEntryCatalogTest, InstalledAppsFollowTheXdgRules)
     ASSERT_TRUE(catalog.find("helper"));
     EXPECT_FALSE(catalog.find("gone"));
     // The environment cannot take the system's folders away.
-    qputenv("XDG_DATA_DIRS", "/nowhere");
+    const ScopedEnv nowhere{"XDG_DATA_DIRS", "/nowhere"};
     EXPECT_TRUE(DesktopEntryCatalog::Options::fromEnvironment().systemDirs.contains("/usr/share"));
 }
 
