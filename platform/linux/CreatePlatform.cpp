@@ -16,8 +16,6 @@
 
 #include <sys/prctl.h>
 
-#include <cstdlib>
-
 namespace fennimar {
 
 void prepareProcess()
@@ -26,11 +24,6 @@ void prepareProcess()
     // serve it together with another process's: the same 5% of the 1 s tick that the coarse timer
     // allows, and nothing the agent times needs finer. A kernel that refuses keeps its default.
     ::prctl(PR_SET_TIMERSLACK, 50'000'000UL, 0UL, 0UL, 0UL);
-    // The ledger's day and hour are the computer's, which root sets in /etc/localtime. TZ in our
-    // environment is the measured user's to set (a unit drop-in, environment.d, the autostart
-    // entry): a start one zone further west each hour would pile the day into one capped bucket.
-    // Before any thread, and before the first local time is asked for.
-    ::unsetenv("TZ");
 }
 
 namespace {
