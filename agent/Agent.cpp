@@ -9,6 +9,7 @@ Agent::Agent(Clock &clock, Platform &platform, QUrl backendURL, QString supportD
     : m_clock(clock),
       m_platform(platform),
       m_backendURL(std::move(backendURL)),
+      m_listPath(supportDirectory + QStringLiteral("/monitored-list.json")),
       m_ledger(std::make_shared<DayLedger>(supportDirectory + QStringLiteral("/ledger.json"), clock)),
       m_system(std::make_shared<SystemInfo>(*platform.device)),
       m_keychain(*platform.secrets, *platform.device),
@@ -190,6 +191,7 @@ QCoro::Task<void> Agent::heartbeatLoop(QString deviceId, CancelToken token)
         // Evidence counts until a heartbeat carried it: a failed beat leaves it for the next one.
         const quint64 evidence = m_platform.tamper->seenCount();
         checks.noTamperEvidence = evidence == m_tamperDelivered && m_platform.tamper->standing().isEmpty();
+        checks.monitoredListCurrent = !m_monitored || !m_monitored->isStale();
         const auto beat = co_await client.heartbeat(deviceId, checks, *system, token);
         // A beat that finishes after its loop was stopped (unpair) records nothing.
         if (alive.expired() || token.isCancelled())
@@ -238,7 +240,8 @@ void Agent::startMeasuring(const PairedIdentity &identity)
         m_measurementTask->cancel();
     if (m_sampler)
         m_sampler->stop();
-    auto monitored = std::make_shared<MonitoredApps>(m_client, identity.sessionToken, identity.deviceId, m_clock);
+    auto monitored =
+        std::make_shared<MonitoredApps>(m_client, identity.sessionToken, identity.deviceId, m_clock, m_listPath);
     auto sampler = std::make_unique<ActivitySampler>(m_clock, *m_ledger, *monitored, *m_platform.desktop,
                                                      *m_platform.accessibility, *m_platform.apps);
     auto reporter = std::make_shared<UsageReporter>(m_client, *m_ledger, identity, m_clock, *m_system);
@@ -278,6 +281,9 @@ QCoro::Task<void> Agent::measurementLoop(std::shared_ptr<DayLedger> ledger, std:
     co_await monitored->refresh(token);
     if (alive.expired() || token.isCancelled())
         co_return;
+    // A run that starts before its network asks again soon, not only at the regular cadence.
+    if (!monitored->fetchedThisRun())
+        monitored->retryUntilFetched(token);
     seenApps->seedFromInstalledApps();
     double sinceRefresh = 0;  // nominal seconds, not measured time
     while (!token.isCancelled()) {
@@ -288,7 +294,9 @@ QCoro::Task<void> Agent::measurementLoop(std::shared_ptr<DayLedger> ledger, std:
         if (alive.expired() || token.isCancelled())
             co_return;
         changed();
-        sinceRefresh += std::chrono::duration<double>(reportInterval).count();
+        // The regular cadence counts from the first good fetch; until then the retries ask.
+        if (monitored->fetchedThisRun())
+            sinceRefresh += std::chrono::duration<double>(reportInterval).count();
         if (sinceRefresh >= refreshEverySeconds) {
             co_await monitored->refresh(token);
             sinceRefresh = 0;
@@ -352,6 +360,7 @@ QCoro::Task<void> Agent::clearIdentity()
             true});
     } else {
         Log::info(QStringLiteral("unpaired · stored identity removed"));
+        MonitoredApps::forget(m_listPath);
         setState(AgentStates::Unpaired{});  // the outcome, for whoever waits for it
     }
 }

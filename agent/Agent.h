@@ -63,7 +63,8 @@ public:
     // after this long with no change of the store in between.
     static constexpr Millis storeSettle{5000};
 
-    // Creates the ledger on "ledger.json" in supportDirectory (loading it at once) and the client.
+    // Creates the ledger on "ledger.json" in supportDirectory (loading it at once) and the client;
+    // the last good monitored list is kept beside it in "monitored-list.json".
     // clock and platform must outlive the agent.
     Agent(Clock &clock, Platform &platform, QUrl backendURL, QString supportDirectory,
           BackendClient::Limits limits = {});
@@ -144,6 +145,7 @@ private:
     Clock &m_clock;
     Platform &m_platform;
     const QUrl m_backendURL;
+    const QString m_listPath;
     AgentState m_state = AgentStates::Unpaired{};
     quint64 m_stateSerial = 0;
     std::optional<QDateTime> m_lastBeat;

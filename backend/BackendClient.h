@@ -61,6 +61,7 @@ public:
         bool loginItemEnabled = false;      // "macos_login_item_enabled"
         bool foregroundSampling = true;     // "foreground_sampling": the desktop can tell the app in front
         bool noTamperEvidence = true;       // "tamper_evidence": nothing seen since the last heartbeat
+        bool monitoredListCurrent = true;   // "monitored_list": the list in use is not stale
     };
 
     // POST /api/devices/<deviceId>/heartbeat, unauthenticated; the answer's raw body (usually ignored).

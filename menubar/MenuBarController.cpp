@@ -70,8 +70,14 @@ void addPaired(std::vector<MenuEntry> &out, const AgentStates::Paired &paired, c
         out.push_back(MenuEntry::dimmed(QStringLiteral("Usage of ") + r.refusedDays.join(QStringLiteral(", ")) +
                                         QStringLiteral(" refused by Fennimar — kept on this computer")));
     // With no apps known the monitored line already says why the list did not load.
-    if (r.listFailure && !(r.monitored && r.monitored->lastError && r.monitored->appCount == 0))
-        out.push_back(MenuEntry::dimmed(failureLine(QStringLiteral("App list not updated — "), *r.listFailure, r)));
+    if (r.listFailure && !(r.monitored && r.monitored->lastError && r.monitored->appCount == 0)) {
+        const bool old = r.listStale && r.listFetched;
+        out.push_back(MenuEntry::dimmed(failureLine(old ? QStringLiteral("Using the app list from ") +
+                                                              MenuTexts::relativeTime(*r.listFetched, r.now) +
+                                                              QStringLiteral(" — not updated: ")
+                                                        : QStringLiteral("App list not updated — "),
+                                                    *r.listFailure, r)));
+    }
     const QString computer = r.computerName.isEmpty() ? QStringLiteral("PC") : r.computerName;
     out.push_back(MenuEntry::dimmed(QStringLiteral("This computer: ") + computer + QStringLiteral(" (") + r.userName +
                                     QLatin1Char(')')));
@@ -132,7 +138,7 @@ MenuIcon MenuBarController::icon(const MenuReadings &r)
                           [&](const AgentStates::Paired &) {
                               const bool trouble = r.lastBeatError || r.reportFailure || r.appsFailure ||
                                                    !r.refusedDays.isEmpty() || !r.samplingProblem.isEmpty() ||
-                                                   !r.tamper.isEmpty();
+                                                   !r.tamper.isEmpty() || r.listStale;
                               return trouble ? MenuIcon::Alert : MenuIcon::Filled;
                           },
                           [](const AgentStates::Failed &) { return MenuIcon::Alert; },

@@ -60,6 +60,8 @@ struct MenuReadings {
     std::optional<QString> lastBeatError;         // description of the last heartbeat failure
     std::optional<FailureReading> reportFailure;  // usage reports failing (absent while they arrive)
     std::optional<FailureReading> listFailure;    // monitored-list refreshes failing
+    std::optional<QDateTime> listFetched;         // when the list in use was fetched (maybe by an earlier run)
+    bool listStale = false;                       // its refreshes fail and it is over an hour old, or missing
     std::optional<FailureReading> appsFailure;    // reports of the installed apps failing
     QStringList refusedDays;                      // past days the backend refused alone ("2026-03-10")
     QString samplingProblem;                      // why the app in front cannot be seen; empty when it can

@@ -53,6 +53,8 @@ MenuReadings MenuWiring::readings()
         r.appsFailure = FailureReading{*apps->lastError(), apps->failingSince().value_or(r.now)};
     if (const MonitoredApps *monitored = m_agent.monitored(); monitored && monitored->lastError())
         r.listFailure = FailureReading{*monitored->lastError(), monitored->failingSince().value_or(r.now)};
+    if (const MonitoredApps *monitored = m_agent.monitored())
+        r.listFetched = monitored->lastFetch(), r.listStale = monitored->isStale();
     r.samplingProblem = m_platform.desktop->samplingProblem();
     r.tamper = m_platform.tamper->standing();
     r.waitingFor = m_agent.waitingFor();

@@ -1,4 +1,5 @@
 // Faults that once looked healthy: a failing secret store, reports refused under good beats, a blind desktop.
+#include "core/DurableFile.h"
 #include "tests/agent/AgentTestSupport.h"
 
 #include "core/DurableFile.h"
@@ -159,6 +160,63 @@ TEST_F(AgentTrouble, EvidenceLastsUntilABeatCarryingItIsAcknowledgedAndAKillIsEv
         EXPECT_EQ(checkOk("tamper_evidence"), QJsonValue(true));
         agent.reset();  // no end(): killed
     }
+}
+
+// A start before the network counts by the last good list of its own pairing, kept beside the ledger.
+TEST_F(AgentTrouble, AStartBeforeTheNetworkCountsByTheStoredListOfItsPairing)
+{
+    const QString listFile = supportDir() + QStringLiteral("/monitored-list.json");
+    const auto stored = [](const char *device) {
+        return R"({"deviceId":")" + QByteArray(device) + R"(","fetchedAt":"2026-03-13T20:00:00.000Z","packages":[")" +
+               (platform::appPrefix() + QStringLiteral("xterm")).toUtf8() + R"("]})";
+    };
+    const struct {
+        const char *name;
+        QByteArray file;  // at start; empty: none
+        int offline;      // seconds every request is refused; -1: only the list is refused (503), throughout
+        qint64 counted;   // of the first 60 s in front of the monitored app
+        const char *logged;
+    } rows[] = {
+        {"offline start", stored("dev-1"), 60, 60,
+         "INFO ] monitored · 1 app(s), 0 site(s) · stored list fetched 2026-03-13T20:00:00Z"},
+        {"network 10 s late, fetched on the first retry", {}, 10, 49, "INFO ] monitored · 1 app(s), 0 site(s)"},
+        {"the list refused: the old one counts, the heartbeat says so", stored("dev-1"), -1, 60,
+         "WARN ] monitored apps refresh failed · Server returned 503: down"},
+        {"another pairing's list", stored("dev-2"), 60, 0,
+         "INFO ] stored monitored list belongs to device dev-2 · not used"},
+        {"a corrupt list", "{\"deviceId\":", 60, 0, "ERROR] stored monitored list unreadable · not JSON: "},
+    };
+    storedIdentity();
+    desktop->front = RunningApp{QStringLiteral("xterm"), 42, QStringLiteral("XTerm"), {}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        agent.reset();
+        ASSERT_TRUE(QDir(supportDir()).removeRecursively() && QDir().mkpath(supportDir()));
+        ASSERT_TRUE(row.file.isEmpty() || writeFileAtomically(listFile, row.file));
+        server.respond(QStringLiteral("/api/guard/my-installed-apps"),
+                       row.offline < 0 ? Response::text(503, "down") : Response::json(xtermMonitored()));
+        ASSERT_TRUE(server.setRefusing(row.offline > 0));
+        LogCapture log;
+        makeAgent();
+        agent->start();
+        const QDateTime begun = clock.now();
+        advance(std::chrono::seconds(std::max(row.offline - 1, 0)), 1s);
+        ASSERT_TRUE(server.setRefusing(row.offline >= 60));
+        // Asked again 10 s after the first refusal (else in the third report cycle, 900 s on).
+        EXPECT_TRUE(row.offline != 10 || advanceUntil([&] { return agent->monitored()->fetchedThisRun(); }, 5s, 1s));
+        advance(std::chrono::milliseconds(clock.now().msecsTo(begun.addSecs(60))), 1s);
+        EXPECT_NEAR(double(agent->ledger().today(clock.now()).total()), double(row.counted), 3.0);
+        // A refused list is asked at 0, 10 and 30 s: the wait doubles.
+        EXPECT_EQ(log.lines().filter(QString::fromUtf8(row.logged)).size(), row.offline < 0 ? 3 : 1);
+        EXPECT_TRUE(row.offline >= 60 || checkOk("monitored_list") == QJsonValue(row.offline > 0));
+    }
+    // A good fetch is stored for the next start (the corrupt file lies aside); unpairing forgets it.
+    ASSERT_TRUE(server.setRefusing(false));
+    ASSERT_TRUE(advanceUntil([&] { return agent->monitored()->fetchedThisRun(); }, 30s, 1s));
+    EXPECT_TRUE(readSmallFile(listFile, 4096).bytes.startsWith(R"({"deviceId":"dev-1","fetchedAt":)"));
+    agent->unpair();
+    ASSERT_TRUE(waitFor([&] { return stateAs<AgentStates::Unpaired>() && !agent->storeBusy(); }));
+    EXPECT_TRUE(readSmallFile(listFile, 4096).notFound);
 }
 
 }  // namespace

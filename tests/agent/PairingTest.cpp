@@ -138,7 +138,7 @@ TEST_F(Pairing, EachActionDoesOnlyWhatItsStateAllows)
     EXPECT_EQ(requestsTo("/api/devices/setup-pending"), 2u);
     EXPECT_EQ(requestsTo("/api/guard/my-installed-apps"), 1u);
     // The heartbeat goes on; a loaded machine may still owe the last reply when virtual time stops.
-    EXPECT_TRUE(advanceUntil([&] { return requestsTo("/api/devices/dev-1/heartbeat") >= 3u; }, 15s, 1s));
+    EXPECT_TRUE(advanceUntil([&] { return requestsTo("/api/devices/dev-1/heartbeat") >= 3u; }, 30s, 1s));
     EXPECT_EQ(log.lines().filter(QStringLiteral("restored pairing")).size(), 0);
     EXPECT_EQ(log.lines().filter(QStringLiteral("INFO ] pairing cancelled")).size(), 1);
 }

@@ -174,6 +174,12 @@ TEST(MenuBarController, LinesFollowTheirReadingsAndTheIconWarns)
          "App list not updated — 401: revoked (failing since 15 minutes ago)", F},
         {"list never loaded: said once", listRefused({0, 0, "401: revoked"}, 0),
          "Couldn't load the app list — 401: revoked", F},
+        {"an old list in use: when from, and an alert",
+         [](R r) {
+             r.listFailure = {"401: revoked", kNow.addSecs(-60)}, r.listFetched = kNow.addSecs(-7200),
+             r.listStale = true;
+         },
+         "Using the app list from 2 hours ago — not updated: 401: revoked (failing since 1 minute ago)", A},
         {"a forged line in an error body", reports("400: x\nCounting for Mia", 60),
          "Usage not sent — 400: x\\nCounting for Mia (failing since 1 minute ago)", A},
         {"apps not sent",
@@ -198,7 +204,7 @@ TEST(MenuBarController, LinesFollowTheirReadingsAndTheIconWarns)
         c.set(r);
         const QStringList lines = describe(MenuBarController::menu(r));
         for (const char *trouble : {"Usage not sent", "App list not", "Couldn't load", "Cannot see", "Can't reach",
-                                    "Apps not", "Usage of", "fool the count"})
+                                    "Apps not", "Usage of", "fool the count", "Using the app list"})
             EXPECT_EQ(lines.filter(trouble).size(), c.line.contains(trouble) ? 1 : 0) << trouble;
         EXPECT_TRUE(c.line.isEmpty() || lines.contains("dim " + c.line)) << lines.join('\n').toStdString();
         EXPECT_EQ(MenuBarController::icon(r), c.icon);

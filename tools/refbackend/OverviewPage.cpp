@@ -55,6 +55,8 @@ QString checkLabel(const QString &key)
         return QStringLiteral("Sees which app is in front");
     if (key == QStringLiteral("tamper_evidence"))
         return QStringLiteral("Nothing in the session tried to fool the count");
+    if (key == QStringLiteral("monitored_list"))
+        return QStringLiteral("Counts by an app list of the last hour");
     return key;
 }
 
