@@ -213,6 +213,10 @@ QCoro::Task<void> Agent::heartbeatLoop(QString deviceId, CancelToken token)
             if (m_lastBeatError) {
                 Log::info(QStringLiteral("heartbeat recovered"));
                 logged();
+                // The backend answers again: a list this run has not fetched yet is asked now, not at
+                // its next retry (up to 5 min away).
+                if (m_monitored && !m_monitored->fetchedThisRun() && m_measurementTask)
+                    m_monitored->refresh(*m_measurementTask);
             } else if (!m_beatLoggedAt) {
                 Log::info(QStringLiteral("heartbeat ok"));
                 logged();

@@ -176,7 +176,7 @@ QCoro::Task<void> MonitoredApps::retryUntilFetched(CancelToken cancel)
     Clock &clock = m_clock;
     for (Millis wait = retryFirst; !m_fetchedThisRun; wait = std::min(wait * 2, retryMax)) {
         const bool slept = co_await sleepFor(clock, wait, cancel);
-        if (!*alive || !slept)
+        if (!*alive || !slept || m_fetchedThisRun)  // fetched meanwhile (the heartbeat got through)
             co_return;
         co_await refresh(cancel);
         if (!*alive || cancel.isCancelled())
