@@ -1,3 +1,5 @@
+#include "tests/support/SkipReport.h"
+
 #include <QApplication>
 
 #include <gtest/gtest.h>
@@ -5,7 +7,8 @@
 int main(int argc, char **argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
+    const auto &skips = fennimar::test::SkipReport::install(argv[0]);
     QApplication app(argc, argv);  // the tray needs widgets: not the suite's QCoreApplication main
     QApplication::setQuitOnLastWindowClosed(false);
-    return RUN_ALL_TESTS();
+    return skips.verdict(RUN_ALL_TESTS());
 }

@@ -1,3 +1,4 @@
+#include "tests/support/SkipReport.h"
 #include "tests/support/TempHome.h"
 
 #include <QCoreApplication>
@@ -7,6 +8,7 @@
 int main(int argc, char **argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
+    const auto &skips = fennimar::test::SkipReport::install(argv[0]);
     // Log file and settings fix their paths at first use: every test process gets a temporary home first.
     const fennimar::test::TempHome home;
     QCoreApplication app(argc, argv);
@@ -15,5 +17,5 @@ int main(int argc, char **argv)
     const int failed = RUN_ALL_TESTS();
     // A request's timers are deleted later; the last test's would outlive the application otherwise.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    return failed;
+    return skips.verdict(failed);
 }
