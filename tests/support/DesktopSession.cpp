@@ -53,6 +53,22 @@ QStringList missingTools(const QStringList &programs)
     return missing;
 }
 
+void endProcessGroup(QProcess &leader, int graceMs)
+{
+    const auto group = static_cast<pid_t>(leader.processId());
+    if (group <= 0)
+        return;
+    ::kill(-group, SIGCONT);  // a test may have stopped it
+    ::kill(group, SIGTERM);
+    leader.waitForFinished(graceMs);
+    for (int signal : {SIGTERM, SIGKILL}) {
+        ::kill(-group, signal);
+        // The leader is reaped here; the init process reaps the orphans of a leader that died first.
+        if (waitUntil([&] { return leader.waitForFinished(0), ::kill(-group, 0) != 0; }, 2000, 20))
+            break;
+    }
+}
+
 namespace {
 
 const QString launcherPath = "/usr/libexec/at-spi-bus-launcher";
@@ -63,26 +79,14 @@ QString readLine(QProcess *process, int timeoutMs)
     return QString::fromUtf8(process->readLine()).trimmed();
 }
 
-// The whole process group, woken first: a test may have stopped it.
-void stop(QProcess &process)
-{
-    const auto group = static_cast<pid_t>(-process.processId());
-    for (int signal : {SIGCONT, SIGTERM})
-        if (group < 0)
-            ::kill(group, signal);
-    if (!process.waitForFinished(2000) && group < 0)
-        ::kill(group, SIGKILL);
-    process.waitForFinished(2000);
-}
-
 }  // namespace
 
 DesktopSession::~DesktopSession()
 {
     for (auto it = m_processes.rbegin(); it != m_processes.rend(); ++it)
-        stop(**it);
+        endProcessGroup(**it, 2000);
     if (m_server)
-        stop(*m_server);
+        endProcessGroup(*m_server, 2000);
     if (!m_busAddress.isEmpty())
         QDBusConnection::disconnectFromBus(m_connectionName);
 }
@@ -131,10 +135,10 @@ QString DesktopSession::startX()
                   .arg(QString::fromLatin1(m_display),
                        log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll().right(2000)) : QString());
         if (wm) {
-            stop(*m_processes.back());
+            endProcessGroup(*m_processes.back(), 2000);
             m_processes.pop_back();
         }
-        stop(*m_server);
+        endProcessGroup(*m_server, 2000);
     }
     return why;
 }

@@ -23,6 +23,11 @@ std::optional<QByteArray> runProgram(const QString &program, const QStringList &
 // The names of the listed programs that are not on PATH.
 QStringList missingTools(const QStringList &programs);
 
+// Ends a program started as the leader of a process group of its own (setsid) with all it started:
+// TERM to the leader, graceMs for it to end the rest in its own order, then TERM and KILL to the group
+// until none of it is left (4 s at most after the grace).
+void endProcessGroup(QProcess &leader, int graceMs);
+
 // A private Xvfb + openbox desktop (optionally a session and accessibility bus) in a temporary home; each
 // program in its own process group, killed with the session; waits are on events, with generous ceilings.
 class DesktopSession {

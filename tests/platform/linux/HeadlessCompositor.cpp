@@ -41,13 +41,9 @@ HeadlessCompositor::HeadlessCompositor(const QString &program, const QStringList
 
 HeadlessCompositor::~HeadlessCompositor()
 {
-    // Terminated first, so that a shell that started the compositor takes its children along.
-    for (auto it = m_clients.rbegin(); it != m_clients.rend(); ++it) {
-        (*it)->terminate();
-        if (!(*it)->waitForFinished(3000))
-            (*it)->kill();
-        (*it)->waitForFinished(3000);
-    }
+    // The clients, then the compositor with its buses: GNOME Shell takes seconds to quit.
+    for (auto it = m_clients.rbegin(); it != m_clients.rend(); ++it)
+        endProcessGroup(**it, 10000);
 }
 
 QProcess *HeadlessCompositor::start(const QString &program, const QStringList &args)
@@ -66,7 +62,8 @@ QProcess *HeadlessCompositor::start(const QString &program, const QStringList &a
     process->setProcessEnvironment(env);
     process->setProcessChannelMode(QProcess::MergedChannels);
     process->setWorkingDirectory(m_dir.path());
-    if (::geteuid() == 0)  // setpriv execs: the pid stays the program's
+    process->setChildProcessModifier([] { ::setsid(); });  // ended with all it starts
+    if (::geteuid() == 0)                                  // setpriv execs: the pid stays the program's
         process->start("setpriv", QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", program} + args);
     else
         process->start(program, args);
@@ -82,7 +79,10 @@ bool HeadlessCompositor::sway(const QString &command)
 
 QStringList HeadlessCompositor::withBuses(const QString &command, bool xvfb)
 {
-    const QString script = QStringLiteral(R"(
+    // On TERM or any other end: the compositor, then the buses its services run on.
+    const QString script = QStringLiteral(R"(w= b= s= x=
+trap 'exit 143' TERM
+trap '[ -n "$w" ] && kill $w && wait $w; kill $b $s $x 2>/dev/null; wait' EXIT
 printf '<busconfig><type>session</type><listen>unix:dir=%s</listen><auth>EXTERNAL</auth>
 <standard_session_servicedirs/><policy context="default"><allow user="root"/><allow own="*"/>
 <allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/></policy></busconfig>' "$PWD" > bus.conf
@@ -93,7 +93,6 @@ for i in $(seq 200); do [ -s bus ] && [ -s system ] && { [ -z "%1" ] || [ -s dis
 export DBUS_SESSION_BUS_ADDRESS=$(cat bus) DBUS_SYSTEM_BUS_ADDRESS=$(cat system)
 [ -n "%1" ] && export DISPLAY=:$(cat display)
 %2 & w=$!
-trap 'kill $w; wait $w; kill $b $s $x; wait' TERM
 wait $w)");
     return {QStringLiteral("-c"), script.arg(xvfb ? QStringLiteral("x") : QString(), command)};
 }
