@@ -87,6 +87,7 @@ TEST(InhibitorTest, OnlyAVideoInhibitorOfTheFrontAppCounts)
         {"suspend only", held(chromiumExe, "Video Wake Lock", false), chromium, chromiumExe, false},
         {"chromium's music", held(chromiumExe, "Playing audio", true), chromium, chromiumExe, false},
         {"firefox's music as an idle inhibitor", held("firefox-esr", "Playing audio", true), firefox, {}, false},
+        {"a player's music", held("rhythmbox", "Playing music", true), {"rhythmbox", 5, {}, {}}, {}, false},
         {"firefox's video", held("firefox-esr", "Playing video", true), firefox, {}, true},
         {"vlc", held("vlc", "Playing some media.", true), {"vlc", 7, {}, {}}, "/usr/bin/vlc", true},
         {"snap firefox", held("firefox", "Playing video", true), {"firefox_firefox", 8, {}, {}}, {}, true},
