@@ -7,8 +7,8 @@
 int main(int argc, char **argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
-    const auto &skips = fennimar::test::SkipReport::install(argv[0]);
+    fennimar::test::reportSkips(argv[0]);
     QApplication app(argc, argv);  // the tray needs widgets: not the suite's QCoreApplication main
     QApplication::setQuitOnLastWindowClosed(false);
-    return skips.verdict(RUN_ALL_TESTS());
+    return fennimar::test::skipVerdict(RUN_ALL_TESTS());
 }

@@ -8,7 +8,7 @@
 int main(int argc, char **argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
-    const auto &skips = fennimar::test::SkipReport::install(argv[0]);
+    fennimar::test::reportSkips(argv[0]);
     // Log file and settings fix their paths at first use: every test process gets a temporary home first.
     const fennimar::test::TempHome home;
     QCoreApplication app(argc, argv);
@@ -17,5 +17,5 @@ int main(int argc, char **argv)
     const int failed = RUN_ALL_TESTS();
     // A request's timers are deleted later; the last test's would outlive the application otherwise.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    return skips.verdict(failed);
+    return fennimar::test::skipVerdict(failed);
 }
