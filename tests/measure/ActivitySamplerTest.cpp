@@ -65,28 +65,29 @@ TEST_F(SamplerTest, CreditFollowsTheElapsedTimeTheLockAndTheTimeSinceInput)
         bool locked;
         std::optional<double> idle;  // nothing: unknown (a slow or lost display server) is away
         qint64 credited;
+        bool counting;         // the verdict after the tick: counting, or away
         const char *logged;    // nullptr: nothing
         qint64 inhibitor = 0;  // the process holding a video inhibitor; the front app is 10
     };
     const Case cases[] = {
-        {1.0, false, 0, 1, nullptr},
-        {0.5, false, 0, 1, nullptr},
-        {1.5, false, 0, 2, nullptr},
-        {4.0, false, 0, 2, nullptr},
-        {4.01, false, 0, 0, "INFO ] gap of 4s — machine slept or agent stalled; crediting nothing"},
-        {1.0, false, 59.9, 1, nullptr},  // the gap forgot the last reading: both of these ask
-        {1.0, false, 60.0, 0, nullptr},
-        {1.0, false, nan, 0, nullptr},
-        {1.0, false, std::nullopt, 0, nullptr},
-        {1.0, false, 600, 1, nullptr, 10},           // a film in the front app
-        {1.0, false, 600, 0, nullptr, 11},           // a film in an app behind it
-        {1.0, false, 10799, 1, nullptr, 10},         // three hours without input, nearly
-        {1.0, false, 10800, 0, nullptr, 10},         // then idle until the next input
-        {1.0, false, std::nullopt, 0, nullptr, 10},  // an unknown time since input cannot be bounded
-        {1.0, true, 600, 0, nullptr, 10},            // a lock, or a session switched out, wins
-        {1.0, true, 0, 0, nullptr},                  // input arrives while the screen is locked
-        {-2.0, false, 0, 0, nullptr},                // the clock was set back
-        {1.0, false, 0, 1, nullptr},                 // the measurement restarts from the last tick
+        {1.0, false, 0, 1, true, nullptr},
+        {0.5, false, 0, 1, true, nullptr},
+        {1.5, false, 0, 2, true, nullptr},
+        {4.0, false, 0, 2, true, nullptr},
+        {4.01, false, 0, 0, false, "INFO ] gap of 4s — machine slept or agent stalled; crediting nothing"},
+        {1.0, false, 59.9, 1, true, nullptr},  // the gap forgot the last reading: both of these ask
+        {1.0, false, 60.0, 0, false, nullptr},
+        {1.0, false, nan, 0, false, nullptr},
+        {1.0, false, std::nullopt, 0, false, nullptr},
+        {1.0, false, 600, 1, true, nullptr, 10},            // a film in the front app
+        {1.0, false, 600, 0, false, nullptr, 11},           // a film in an app behind it
+        {1.0, false, 10799, 1, true, nullptr, 10},          // three hours without input, nearly
+        {1.0, false, 10800, 0, false, nullptr, 10},         // then idle until the next input
+        {1.0, false, std::nullopt, 0, false, nullptr, 10},  // an unknown time since input cannot be bounded
+        {1.0, true, 600, 0, false, nullptr, 10},            // a lock, or a session switched out, wins
+        {1.0, true, 0, 0, false, nullptr},                  // input arrives while the screen is locked
+        {-2.0, false, 0, 0, true, nullptr},                 // the clock was set back
+        {1.0, false, 0, 1, true, nullptr},                  // the measurement restarts from the last tick
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << c.elapsed << " idle " << c.idle.value_or(-1) << " locked " << c.locked
@@ -97,9 +98,7 @@ TEST_F(SamplerTest, CreditFollowsTheElapsedTimeTheLockAndTheTimeSinceInput)
         test::LogCapture log;
         EXPECT_EQ(tickAfter(c.elapsed), c.credited);
         EXPECT_EQ(log.lines(), c.logged ? QStringList{QString::fromUtf8(c.logged)} : QStringList{});
-        const bool watching = c.inhibitor == 10 && c.idle < 10800;
-        const bool away = c.locked || !c.idle || !(*c.idle < 60 || watching) || c.logged;
-        EXPECT_EQ(sampler->verdict(), away ? Verdict::idle() : Verdict::counting(editor));
+        EXPECT_EQ(sampler->verdict(), c.counting ? Verdict::counting(editor) : Verdict::idle());
     }
 }
 
