@@ -136,11 +136,13 @@ TEST_F(SeenAppsReporterTest, AFailedReportKeepsEverythingForTheNextFlush)
     EXPECT_EQ(r->pending().size(), 1u);
     QCoro::waitFor(r->flush());
     EXPECT_EQ(state().value("org.example.Notes"), "Notes|productivity");
-    // A reporter dropped while its request is out is left alone when the answer comes.
+    // A reporter dropped while its request is out is left alone when the answer comes: nothing saved.
     r->note(app("org.example.Late", "Late"));
     auto task = r->flush();
     r.reset();
     QCoro::waitFor(std::move(task));
+    EXPECT_EQ(sent(8).size(), 1);
+    EXPECT_FALSE(state().contains("org.example.Late"));
 }
 
 // Numerous or hostile apps: names capped, at most 100 apps per request.
