@@ -326,7 +326,7 @@ TEST(InhibitorTest, AnIdleCounterResetThatNoInputCausedIsNotInput)
     ASSERT_TRUE(server.registerVirtualObject("/org/freedesktop/ScreenSaver", &saver));
     ASSERT_TRUE(server.registerService("org.freedesktop.ScreenSaver"));
     auto lock = std::make_unique<ScreenLockMonitor>(QDBusConnection(QString()), bus.connect(), "7", nullptr,
-                                                    [](const QString &) { return true; });
+                                                    [](qint64) { return true; });
     ASSERT_TRUE(waitUntil([&] { return lock->locked(); }));
     VirtualClock virtualClock;
     X11Desktop lockedDesktop(virtualClock, catalog, std::move(lock), x.display());
