@@ -8,15 +8,11 @@ mode=$1
 binary=$2
 shift 2
 
-missing=""
-for tool in dbus-run-session dbus-daemon; do
+tools="dbus-run-session dbus-daemon" missing=""
+[ "$mode" = keyring ] && tools+=" gnome-keyring-daemon Xvfb openbox xterm xdotool"
+for tool in $tools; do
   command -v "$tool" >/dev/null || missing+="$tool "
 done
-if [ "$mode" = keyring ]; then
-  for tool in gnome-keyring-daemon Xvfb openbox xterm xdotool; do
-    command -v "$tool" >/dev/null || missing+="$tool "
-  done
-fi
 if [ -n "$missing" ]; then
   echo "SKIPPED: the real secret store tests need ${missing}(scripts/install-deps.sh)" >&2
   exit 77
