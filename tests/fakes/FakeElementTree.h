@@ -51,13 +51,6 @@ public:
             e->set(name, std::move(value));
         return e;
     }
-    // An application whose focused window is window.
-    std::shared_ptr<FakeElement> addApplication(qint64 pid, const ElementPtr &window)
-    {
-        auto app = element("AXApplication", "AXFocusedWindow", window);
-        apps.insert(pid, app);
-        return app;
-    }
 };
 
 }  // namespace fennimar::test

@@ -34,7 +34,8 @@ TEST(ReferenceWalk, FindsTheAddressWithinItsLimits)
         test::FakeElementTree tree;
         tree.trusted = c.trusted;
         auto window = tree.element("AXWindow");
-        auto app = tree.addApplication(7, window);
+        auto app = tree.element("AXApplication", "AXFocusedWindow", window);
+        tree.apps.insert(7, app);
         for (const char *text : c.fields)
             window->add(tree.element("AXTextField", "AXValue", QString::fromLatin1(text)));
         if (c.focused)

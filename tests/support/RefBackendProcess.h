@@ -25,7 +25,6 @@ public:
 
     QUrl baseUrl() const { return m_baseUrl; }
     quint16 port() const { return static_cast<quint16>(m_baseUrl.port()); }
-    qint64 pid() const { return m_process.processId(); }
     QString databasePath() const { return m_dir.filePath(QStringLiteral("refbackend.sqlite")); }
     QString adminTokenPath() const { return m_dir.filePath(QStringLiteral("admin-token")); }
     QString adminToken() const;  // empty when unreadable
