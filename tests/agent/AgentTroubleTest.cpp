@@ -2,8 +2,6 @@
 #include "core/DurableFile.h"
 #include "tests/agent/AgentTestSupport.h"
 
-#include "core/DurableFile.h"
-
 using namespace fennimar;
 using namespace fennimar::test;
 using namespace std::chrono_literals;

@@ -62,7 +62,6 @@ TEST_F(WireTest, HeartbeatSendsFactsBuildAndChecksAndAcceptsAnyBody)
     EXPECT_EQ(text.value(), "anything");
     const auto &request = server.requests().at(0);
     EXPECT_EQ(request.rawPath, "/api/devices/dev%201/heartbeat");
-    EXPECT_EQ(request.header("Content-Type"), "application/json");
     EXPECT_FALSE(request.header("Authorization"));
     const QJsonObject check0{{"ok", false}, {"actionable_intent", QJsonValue::Null}};
     const QJsonObject check1{{"ok", true}, {"actionable_intent", QJsonValue::Null}};
@@ -103,10 +102,6 @@ TEST_F(WireTest, UsageReportCarriesTodayAndBackfillOnlyWhenThereIsSome)
                            {"platform", "desktop"},  {"carrier", "macos_agent"},
                            {"computed_at_ms", nowMs}};
     };
-    for (const auto &request : server.requests()) {
-        EXPECT_EQ(request.header("Authorization"), "Bearer tok");
-        EXPECT_EQ(request.header("Content-Type"), "application/json");
-    }
     QJsonObject body = server.requests().at(0).json();
     EXPECT_GT(body.take("device_uptime_ms").toInteger(), 0);
     EXPECT_EQ(body, (QJsonObject{{"device_id", "dev1"},

@@ -77,7 +77,6 @@ TEST(AppResolverTest, MapsWindowsToDesktopEntriesInRuleOrder)
         {"StartupWMClass", facts("xterm", "XTerm"), "debian-xterm", "XTerm"},
         {"StartupWMClass ignoring case", facts("foo", "xterm"), "debian-xterm", "XTerm"},
         {"chromium with its own profile", facts("chromium (/tmp/p)", "Chromium"), "chromium", "Chromium"},
-        {"instance is the id", facts("Navigator", "firefox-esr"), "firefox-esr", "Firefox ESR"},
         {"executable", facts("mytool", "Mytool-window", &F::executable, tool), "mytool", "My Tool"},
         {"interpreter is never matched", facts("script", "Script", &F::executable, shell), QString(), "Script"},
         {"a user's entry adds an id", facts("myapp", "MyApp"), "myapp", "My App"},
