@@ -166,25 +166,30 @@ struct WaylandListeners {
     }
     static void text(void *, Window *, const char *) {}
     static void plain(void *, Window *) {}
-    static constexpr org_kde_plasma_window_listener plasmaWindow{
-        .title_changed = text,
-        .app_id_changed = plasmaAppId,
-        .state_changed = plasmaState,
-        .virtual_desktop_changed = [](void *, Window *, int32_t) {},
-        .themed_icon_name_changed = text,
-        .unmapped = plasmaUnmapped,
-        .initial_state = plain,
-        .parent_window = [](void *, Window *, Window *) {},
-        .geometry = [](void *, Window *, int32_t, int32_t, uint32_t, uint32_t) {},
-        .icon_changed = plain,
-        .pid_changed = plasmaPid,
-        .virtual_desktop_entered = text,
-        .virtual_desktop_left = text,
-        .application_menu = [](void *, Window *, const char *, const char *) {},
-        .activity_entered = text,
-        .activity_left = text,
-        .resource_name_changed = text,
-    };
+    // Each listener is value-initialised and then given a handler for every event up to the version we bind
+    // (12): a newer plasma-wayland-protocols adds members for later events (Debian 13's has client_geometry
+    // and stacking_order_changed_2), which KWin never sends to a client bound below their version.
+    static constexpr org_kde_plasma_window_listener plasmaWindow = [] {
+        org_kde_plasma_window_listener l{};
+        l.title_changed = text;
+        l.app_id_changed = plasmaAppId;
+        l.state_changed = plasmaState;
+        l.virtual_desktop_changed = [](void *, Window *, int32_t) {};
+        l.themed_icon_name_changed = text;
+        l.unmapped = plasmaUnmapped;
+        l.initial_state = plain;
+        l.parent_window = [](void *, Window *, Window *) {};
+        l.geometry = [](void *, Window *, int32_t, int32_t, uint32_t, uint32_t) {};
+        l.icon_changed = plain;
+        l.pid_changed = plasmaPid;
+        l.virtual_desktop_entered = text;
+        l.virtual_desktop_left = text;
+        l.application_menu = [](void *, Window *, const char *, const char *) {};
+        l.activity_entered = text;
+        l.activity_left = text;
+        l.resource_name_changed = text;
+        return l;
+    }();
     static void plasmaWindowCreated(void *data, org_kde_plasma_window_management *manager, uint32_t id)
     {
         WaylandClient &client = of(data);
@@ -193,14 +198,16 @@ struct WaylandListeners {
         client.m_toplevels.created(key(w));
         org_kde_plasma_window_add_listener(w, &plasmaWindow, data);
     }
-    static constexpr org_kde_plasma_window_management_listener plasmaManager{
-        .show_desktop_changed = [](void *, org_kde_plasma_window_management *, uint32_t) {},
-        .window = plasmaWindowCreated,
-        .stacking_order_changed = [](void *, org_kde_plasma_window_management *, wl_array *) {},
-        .stacking_order_uuid_changed = [](void *, org_kde_plasma_window_management *, const char *) {},
+    static constexpr org_kde_plasma_window_management_listener plasmaManager = [] {
+        org_kde_plasma_window_management_listener l{};
+        l.show_desktop_changed = [](void *, org_kde_plasma_window_management *, uint32_t) {};
+        l.window = plasmaWindowCreated;
+        l.stacking_order_changed = [](void *, org_kde_plasma_window_management *, wl_array *) {};
+        l.stacking_order_uuid_changed = [](void *, org_kde_plasma_window_management *, const char *) {};
         // Bound below version 13, the compositor names new windows by id only.
-        .window_with_uuid = [](void *, org_kde_plasma_window_management *, uint32_t, const char *) {},
-    };
+        l.window_with_uuid = [](void *, org_kde_plasma_window_management *, uint32_t, const char *) {};
+        return l;
+    }();
 
     static void extIdled(void *data, ext_idle_notification_v1 *) { idled(data); }
     static void extResumed(void *data, ext_idle_notification_v1 *) { resumed(data); }
