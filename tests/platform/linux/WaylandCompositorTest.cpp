@@ -17,7 +17,6 @@
 
 #include <QDBusConnectionInterface>
 #include <QDBusError>
-#include <QDBusMetaType>
 #include <QDBusMessage>
 #include <QDBusVariant>
 #include <QCoreApplication>
@@ -306,10 +305,9 @@ TEST_F(WaylandCompositorTest, KwinThroughOurScript)
                               "', '/app/fennimar/Agent/KWinFront', 'app.fennimar.Agent.KWinFront', 'Activated', "
                               "'fen-one', '', '', '1');") > 0);
     foreign.close();
-    const QDBusMessage loaded = callShell(bus, "org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting", "loadScript",
-                                          {foreign.fileName(), "fennimar-agent-front"}, Millis{5000});
-    callShell(bus, "org.kde.KWin", QStringLiteral("/%1").arg(loaded.arguments().value(0).toInt()),
-              "org.kde.kwin.Script", "run", {}, Millis{5000});
+    callShell(bus, "org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting", "loadScript",
+              {foreign.fileName(), "fennimar-agent-front"}, Millis{5000});
+    callShell(bus, "org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting", "start", {}, Millis{5000});
     EXPECT_TRUE(waitUntil([&] { return !desktop.replacedSource().isEmpty(); }, 20000));
     EXPECT_TRUE(desktop.samplingProblem().startsWith("a KWin script that is not this agent's reports windows"));
     EXPECT_EQ(desktop.replacedSource(), desktop.samplingProblem());
@@ -374,9 +372,12 @@ TEST_F(WaylandCompositorTest, GnomeShellThroughOurExtension)
         return callShell(bus, "org.gnome.Shell", "/org/gnome/Shell", "org.gnome.Shell.Extensions", method, {uuid},
                          Millis{20000});
     };
+    // Both extensions take the form of the Shell's version ("GNOME Shell 48.7"): ES modules from 45 on.
+    const auto said = test::runProgram("gnome-shell", {"--version"}, QProcessEnvironment::systemEnvironment(), 20000);
+    const int major = said.value_or("").mid(12, 2).toInt();
     // Before this login the child changed the extension's code: the Shell loads that, and the
     // agent's rewrite at start takes effect only at the next login. Until then it is not believed.
-    ASSERT_EQ(GnomeExtension::install(data.path(), 43), QString());
+    ASSERT_EQ(GnomeExtension::install(data.path(), major), QString());
     const QString folder = data.filePath(QStringLiteral("gnome-shell/extensions/%1/").arg(GnomeExtension::uuid));
     QFile changed(folder + "extension.js");
     ASSERT_TRUE(changed.open(QIODevice::Append) && changed.write("// the child's version\n") > 0);
@@ -402,19 +403,20 @@ TEST_F(WaylandCompositorTest, GnomeShellThroughOurExtension)
             << desktop.samplingProblem().toStdString();
     }
     // The next login, with a test extension that focuses a window: the Shell focuses none by itself here.
-    const QString focusJs = R"(const { Gio } = imports.gi;
-let d;
-function init() { return { enable() {
+    const QString focusJs = QString(R"(%1 let d;
+const focus = { enable() {
     d = Gio.DBusExportedObject.wrapJSObject('<node><interface name="test.Focus"><method name="Focus"><arg type="x"/></method></interface></node>',
         { Focus: pid => global.get_window_actors().map(a => a.meta_window).filter(w => w.get_pid() === pid)
                               .forEach(w => w.activate(global.get_current_time())) });
-    d.export(Gio.DBus.session, '/test/Focus'); }, disable() { d.unexport(); } }; })";
+    d.export(Gio.DBus.session, '/test/Focus'); }, disable() { d.unexport(); } }; %2() { return focus; })")
+                                .arg(major < 45 ? "const { Gio } = imports.gi;" : "import Gio from 'gi://Gio';",
+                                     major < 45 ? "function init" : "export default function");
     ASSERT_TRUE(readableByTheShell());
     QDir(data.path()).mkpath("gnome-shell/extensions/focus@test");
     for (const auto &[name, text] :
-         {std::pair{
-              "metadata.json",
-              QString(R"({"uuid": "focus@test", "name": "focus", "description": "test", "shell-version": ["43"]})")},
+         {std::pair{"metadata.json",
+                    QString(R"({"uuid": "focus@test", "name": "f", "description": "f", "shell-version": ["%1"]})")
+                        .arg(major)},
           std::pair{"extension.js", focusJs}}) {
         QFile file(data.filePath(QStringLiteral("gnome-shell/extensions/focus@test/") + name));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(text.toUtf8()) > 0);
