@@ -31,8 +31,11 @@ const QString kPath = QStringLiteral("/app/fennimar/Agent/FocusedWindow");
 const QString kInterface = QStringLiteral("app.fennimar.Agent.FocusedWindow");
 // What our extension reports of itself beside the SHA-256 of the code it runs (focused-window.js).
 constexpr char kVersion[] = "2";
-// The Shell's ExtensionState values this agent tells apart.
-enum : int { kEnabled = 1, kError = 3, kOutOfDate = 4 };
+// The Shell's ExtensionState values this agent tells apart. From GNOME Shell 45 on the Shell loads and
+// turns an extension on or off asynchronously: EnableExtension returns while the extension is still only
+// loaded (6), then off (2) and turning on (8); a turning off passes through 7. Its info's "enabled" (45 and
+// later) says whether it is on its way to on; the next ExtensionStateChanged says how it ended.
+enum : int { kEnabled = 1, kError = 3, kOutOfDate = 4, kTurningOff = 7, kTurningOn = 8 };
 // Someone who turns the extension off finds it on again after at most this long.
 constexpr Millis kReenableEvery{60000};
 // A Shell that did not answer (still starting, or busy) is asked again after this long.
@@ -176,6 +179,11 @@ void GnomeExtension::takeState(const QVariantMap &info)
         m_problem = QStringLiteral("GNOME Shell could not run the agent's extension: %1").arg(error);
     } else if (state == kOutOfDate) {
         m_problem = QStringLiteral("the agent's GNOME Shell extension does not support this version of GNOME Shell");
+    } else if (state == kTurningOff || state == kTurningOn || info.value(QStringLiteral("enabled")).toBool()) {
+        // Not turned off for good: taken as off, it was turned on again at once and the agent fell back
+        // to the accessibility bus on GNOME Shell 48. Its signal, or the next ask, gives the outcome.
+        m_state = State::Unanswered;
+        m_problem = QStringLiteral("GNOME Shell is still turning the agent's extension on or off");
     } else {
         m_problem = QStringLiteral("the agent's GNOME Shell extension is turned off");
         // On a timer: the Shell says nothing more while it stays off, however soon it was turned off again.

@@ -23,7 +23,8 @@ namespace fennimar {
 // mismatch is a problem (state Failed). Main thread only.
 class GnomeExtension {
 public:
-    // Unanswered: the Shell did not answer in time (it may still be starting); asked again every few seconds.
+    // Unanswered: the Shell did not answer in time (it may still be starting), or is still turning the extension
+    // on or off; asked again every few seconds.
     enum class State { Running, NeedsLogin, Unanswered, Failed };
 
     // dataHome: where extensions are installed (gnome-shell/extensions/<uuid> under it); empty:
