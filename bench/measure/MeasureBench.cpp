@@ -81,7 +81,7 @@ void referenceWalk()
 {
     test::FakeElementTree tree;
     auto window = tree.element("AXWindow");
-    tree.addApplication(1, window);
+    tree.apps.insert(1, tree.element("AXApplication", "AXFocusedWindow", window));
     // 1,500 elements: a toolbar with an address field, then groups five wide, the page last.
     auto toolbar = tree.element("AXToolbar");
     auto field = tree.element("AXTextField");
