@@ -167,8 +167,8 @@ int run(int argc, char *argv[])
             else
                 reply(QStringLiteral("Fennimar is starting; try again in a moment.\n"));
         };
-        LaunchRules::Claim claimed = LaunchRules::claim(*instance, *controlServer, handler, &programOf,
-                                                        QCoreApplication::applicationPid());
+        LaunchRules::Claim claimed =
+            LaunchRules::claim(*instance, *controlServer, handler, &programOf, QCoreApplication::applicationPid());
         impostors = std::move(claimed.impostors);
         if (claimed.run)
             return true;
