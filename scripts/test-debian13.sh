@@ -88,6 +88,7 @@ mount -t proc proc "$root/proc"
 mount -t sysfs sysfs "$root/sys"
 mount --bind /dev "$root/dev"
 mount --bind /dev/pts "$root/dev/pts"
+mount --bind /dev/shm "$root/dev/shm"  # sway shares buffers through it
 mount --bind "$tree" "$root/src"
 
 inside() {

@@ -6,13 +6,14 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QTemporaryDir>
+#include <QTimeZone>
 
 namespace fennimar::test {
 namespace {
 
 QDateTime at(int month, int day, int hour = 10)
 {
-    return QDateTime(QDate(2026, month, day), QTime(hour, 0), Qt::UTC);
+    return QDateTime(QDate(2026, month, day), QTime(hour, 0), QTimeZone::utc());
 }
 
 class UsageReporterTest : public LoopbackClientTest {
@@ -74,9 +75,9 @@ TEST_F(UsageReporterTest, SuccessMarksWhatWasSentPrunesAndSaves)
 TEST_F(UsageReporterTest, ARefusedReportIsNarrowedToTheDayAtFault)
 {
     // Today is 2026-03-14; three unconfirmed days, of which the backend refuses 03-12.
-    ledger.add(600, QDateTime(QDate(2026, 3, 14), QTime(8, 0), Qt::UTC));
+    ledger.add(600, QDateTime(QDate(2026, 3, 14), QTime(8, 0), QTimeZone::utc()));
     for (int day : {11, 12, 13})
-        ledger.add(day, QDateTime(QDate(2026, 3, day), QTime(10, 0), Qt::UTC));
+        ledger.add(day, QDateTime(QDate(2026, 3, day), QTime(10, 0), QTimeZone::utc()));
     const QByteArray refused = "date out of range";
     for (int code : {422, 200, 200, 400, 200, 200})
         server.respondOnce("/api/guard/heartbeat", code == 200 ? Response::json({}) : Response::text(code, refused));
