@@ -26,8 +26,6 @@ public Q_SLOTS:
 // A backend's text is never markup: escaped where the server reads markup, as it is elsewhere.
 TEST(DBusNotifierTest, TheBodyIsEscapedExactlyWhenTheServerReadsMarkup)
 {
-    if (!missingTools({"dbus-daemon"}).isEmpty())
-        GTEST_SKIP() << "SKIPPED: needs dbus-daemon (scripts/install-deps.sh)";
     const struct {
         const char *name;
         QStringList capabilities;
