@@ -19,7 +19,7 @@
 #                 GNOME Shell days add about 10 minutes each at 90 s, which would take the default
 #                 run past half an hour, so they are opt-in and bench/report does not run them)
 # ACCURACY_KEEP=1 keeps the sessions' homes (the agent's log, the browsers' output) and names them.
-# At 90 s the whole run takes about 22 minutes.
+# At 90 s the whole run takes about 25 minutes (the X11 day at 60 s, 15 minutes).
 #
 # The pages are served on loopback from a temporary directory: the monitored site is 127.0.0.1.
 # The video (a looping test picture with a sine tone, muted) and the music are made by ffmpeg.
@@ -48,7 +48,7 @@ command -v ffmpeg >/dev/null || { echo "ffmpeg is missing (scripts/install-deps.
 work=$(mktemp -d)
 pids=()
 cleanup() {
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+    for p in "${pids[@]}" $(cat "$work/refbackend.pid" 2>/dev/null); do kill "$p" 2>/dev/null || true; done
     wait 2>/dev/null || true
     if [ -n "${ACCURACY_KEEP:-}" ]; then echo "kept: $work" >&2; else rm -rf "$work"; fi
 }
@@ -72,6 +72,10 @@ port=$(grep -o 'port [0-9]*' "$work/pages.out" | head -n 1 | awk '{print $2}')
 "$refbackend" --port 0 --db "$work/backend.sqlite" --admin-token-file "$work/admin-token" >"$work/refbackend.out" 2>"$work/refbackend.err" &
 pids+=($!)
 url=$("$repo/scripts/refbackend-url.sh" "$work/refbackend.out" "$work/refbackend.err") || exit 1
+# The days' offline segments stop the backend and start it again on the same port and database.
+echo "${pids[-1]}" >"$work/refbackend.pid"
+export ACC_BACKEND="$refbackend --port ${url##*:} --db $work/backend.sqlite --admin-token-file $work/admin-token"
+export ACC_BACKEND_PID=$work/refbackend.pid
 export ACCURACY_ADMIN_TOKEN_FILE=$work/admin-token ACC_AGENT=$agent ACC_SECONDS=$seconds ACC_REFBACKEND=$refbackend
 export ACC_URL=$url ACC_FAKE_LOGIND=$fake_logind ACC_SITE=http://127.0.0.1:$port ACC_SITE_HOST=127.0.0.1
 export FENNIMAR_BACKEND_URL=$url

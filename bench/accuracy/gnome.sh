@@ -159,6 +159,8 @@ run_day() {
     monitored=$!
     children+=("$monitored")
     segment "typing in a monitored app" counts "$seconds" "$seconds" terminal input nothing
+    segment "offline all along, typing" counts "$seconds" "$seconds" offline_terminal input online
+    segment "network up 10 s after the start, typing" counts "$seconds" "$seconds" late_terminal input online
     segment "a monitored site in Chromium" counts "$seconds" "$seconds" chromium_site input close_browser
     not_measured "the same site in Firefox" counts "not run on GNOME Shell (time): read over the accessibility bus"
     segment "a video in Chromium, no input" counts "$seconds" "$seconds" chromium_video nothing close_browser

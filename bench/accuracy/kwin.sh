@@ -94,6 +94,8 @@ chromium_music() { in_browser music.html; }
 
 run_day() {
     segment "typing in a monitored app" counts "$seconds" "$seconds" terminal input nothing
+    segment "offline all along, typing" counts "$seconds" "$seconds" offline_terminal input online
+    segment "network up 10 s after the start, typing" counts "$seconds" "$seconds" late_terminal input online
     segment "a monitored site in Chromium" counts "$seconds" "$seconds" chromium_site input close_browser
     segment "a video in Chromium, no input" counts "$seconds" "$seconds" chromium_video nothing close_browser
     segment "music only in Chromium, no input" "does not count" 0 "$seconds" chromium_music nothing close_browser

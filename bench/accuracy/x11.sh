@@ -40,6 +40,8 @@ switch_terminal() { terminal; switch_out; }
 
 run_day() {
     segment "typing in a monitored app" counts "$seconds" "$seconds" terminal input nothing
+    segment "offline all along, typing" counts "$seconds" "$seconds" offline_terminal input online
+    segment "network up 10 s after the start, typing" counts "$seconds" "$seconds" late_terminal input online
     segment "a monitored site in Chromium" counts "$seconds" "$seconds" chromium_site input close_browser
     segment "the same site in Firefox" counts "$seconds" "$seconds" firefox_site input close_browser
     not_measured "a video in the browser, no input" counts \
