@@ -72,10 +72,22 @@ port=$(grep -o 'port [0-9]*' "$work/pages.out" | head -n 1 | awk '{print $2}')
 "$refbackend" --port 0 --db "$work/backend.sqlite" --admin-token-file "$work/admin-token" >"$work/refbackend.out" 2>"$work/refbackend.err" &
 pids+=($!)
 url=$("$repo/scripts/refbackend-url.sh" "$work/refbackend.out" "$work/refbackend.err") || exit 1
-# The days' offline segments stop the backend and start it again on the same port and database.
+# The days' offline segments write "down" or "up" here (a session may run as nobody, which may not
+# signal the backend): the backend stops, or starts again on its port and database.
 echo "${pids[-1]}" >"$work/refbackend.pid"
-export ACC_BACKEND="$refbackend --port ${url##*:} --db $work/backend.sqlite --admin-token-file $work/admin-token"
-export ACC_BACKEND_PID=$work/refbackend.pid
+mkfifo -m 666 "$work/backend.ctl"
+while read -r what; do
+    p=$(cat "$work/refbackend.pid")
+    if [ "$what" = down ]; then
+        kill "$p" 2>/dev/null || true
+    elif ! kill -0 "$p" 2>/dev/null; then
+        "$refbackend" --port "${url##*:}" --db "$work/backend.sqlite" --admin-token-file "$work/admin-token" \
+            >>"$work/refbackend.out" 2>>"$work/refbackend.err" &
+        echo $! >"$work/refbackend.pid"
+    fi
+done <>"$work/backend.ctl" &
+pids+=($!)
+export ACC_BACKEND_CTL=$work/backend.ctl
 export ACCURACY_ADMIN_TOKEN_FILE=$work/admin-token ACC_AGENT=$agent ACC_SECONDS=$seconds ACC_REFBACKEND=$refbackend
 export ACC_URL=$url ACC_FAKE_LOGIND=$fake_logind ACC_SITE=http://127.0.0.1:$port ACC_SITE_HOST=127.0.0.1
 export FENNIMAR_BACKEND_URL=$url

@@ -133,19 +133,18 @@ not_measured() {  # NAME KIND WHY
     printf "%-5s | %-40s | %-14s | %s\n" "$desktop" "$1" "$2" "$3"
 }
 nothing() { :; }
-# The backend unreachable (connections refused), and back on its port, detached from this day.
-offline() {
-    local p
-    p=$(cat "$ACC_BACKEND_PID")
-    kill "$p"
-    for _ in $(seq 100); do kill -0 "$p" 2>/dev/null || break; sleep 0.1; done
+# The backend unreachable (connections refused), or back on its port: accuracy.sh does it.
+backend() {
+    echo "$1" >"$ACC_BACKEND_CTL"
+    for _ in $(seq 100); do
+        if curl -s -o /dev/null "$ACC_URL/"; then [ "$1" = up ] && return 0; else [ "$1" = down ] && return 0; fi
+        sleep 0.1
+    done
+    echo "the backend did not go $1" >&2
+    return 1
 }
-online() {
-    kill -0 "$(cat "$ACC_BACKEND_PID")" 2>/dev/null && return 0
-    setsid $ACC_BACKEND >>"$HOME/refbackend.out" 2>&1 </dev/null &
-    echo $! >"$ACC_BACKEND_PID"
-    for _ in $(seq 100); do curl -s -o /dev/null "$ACC_URL/" && return 0; sleep 0.1; done
-}
+offline() { backend down; }
+online() { backend up; }
 offline_terminal() { offline; terminal; }
 late_terminal() { offline; terminal; (sleep 10; online) & }
 lock() { logind locked 1; }
