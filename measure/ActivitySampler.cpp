@@ -96,7 +96,9 @@ bool ActivitySampler::watching(const std::optional<RunningApp> &front)
     // An unknown time since input cannot be bounded, so it stays away.
     if (!m_awayFor || *m_awayFor >= watchingBoundSeconds || !front || front->identifier.isEmpty())
         return false;
-    return m_desktop.frontAppWatching(*front);
+    // Input that cannot be seen is bounded as a film is: typing beside music must count, and a
+    // film beside an app left in front must not count for ever.
+    return m_desktop.inputHidden() || m_desktop.frontAppWatching(*front);
 }
 
 void ActivitySampler::decide(const QDateTime &now, Millis monotonic)

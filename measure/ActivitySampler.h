@@ -98,7 +98,8 @@ private:
     // then, and on every tick while the user is away. The verdicts are those of asking every tick,
     // without a round trip to the display server on most ticks.
     bool userActive();
-    // Whether the user, away from the input devices, watches a video in the frontmost app.
+    // Whether the user, away from the input devices, watches a video in the frontmost app, or may
+    // be typing where input cannot be seen.
     bool watching(const std::optional<RunningApp> &front);
     void judgeBrowser(const QString &browserId, qint64 pid, qint64 seconds, const QDateTime &now);
 

@@ -51,6 +51,12 @@ public:
         (void)front;
         return false;
     }
+
+    // Whether input could not be seen at the last secondsSinceInput(): its source takes an idle
+    // inhibitor in force as input (a compositor's idle notification pauses while any window in view
+    // holds one, a film or music alike), so that answer was the time since the last input seen
+    // before. The sampler counts such a stretch as it counts watching, for at most 3 hours. Free.
+    virtual bool inputHidden() { return false; }
 };
 
 }  // namespace fennimar

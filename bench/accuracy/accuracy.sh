@@ -19,6 +19,7 @@
 #                 GNOME Shell days add about 10 minutes each at 90 s, which would take the default
 #                 run past half an hour, so they are opt-in and bench/report does not run them)
 # ACCURACY_KEEP=1 keeps the sessions' homes (the agent's log, the browsers' output) and names them.
+# ACCURACY_ONLY=TEXT runs only the segments whose name contains TEXT.
 # At 90 s the whole run takes about 25 minutes (the X11 day at 60 s, 15 minutes).
 #
 # The pages are served on loopback from a temporary directory: the monitored site is 127.0.0.1.

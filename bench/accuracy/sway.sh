@@ -57,6 +57,14 @@ in_browser() {  # PAGE: Chromium on Wayland in front, its page loaded (sway.conf
 chromium_site() { in_browser index.html; }
 chromium_video() { in_browser video.html; }
 chromium_music() { in_browser music.html; }
+film_beside() {  # the terminal in front, a film playing in the tile beside (ffplay, whose SDL holds an idle inhibitor)
+    SDL_VIDEODRIVER=wayland ffplay -loglevel quiet -an -loop 0 -window_title Film "$ACC_SITE/video.webm" &
+    other=$!
+    children+=("$other")
+    for _ in $(seq 100); do swaymsg -t get_tree | grep -Eq '"inhibit_idle": ?true' && break; sleep 0.1; done
+    swaymsg -t get_tree | grep -Eq '"inhibit_idle": ?true' || echo "the film holds no idle inhibitor" >&2
+    terminal
+}
 lock_terminal() { terminal; lock; }
 switch_terminal() { terminal; switch_out; }
 
@@ -70,6 +78,9 @@ run_day() {
     segment "music only in Chromium, no input" "does not count" 0 "$seconds" chromium_music nothing close_browser
     segment "an unmonitored app" "does not count" 0 "$away" unmonitored input close_unmonitored
     segment "away, no input" "does not count" 0 "$away" terminal nothing nothing
+    # sway's idle protocol says nothing while a window in view holds an idle inhibitor, music or film alike.
+    segment "away, a film in a tile beside" "does not count" 0 "$away" film_beside nothing close_unmonitored
+    segment "typing, a film in a tile beside" counts "$away" "$away" film_beside input close_unmonitored
     not_measured "a player resetting the idle counter" "does not count" "no X idle counter on Wayland"
     local same="not run on sway (time): logind's state and the clock's jump, the same code as on X11"
     not_measured "locked, no input" "does not count" "$same"

@@ -56,13 +56,15 @@ Platform createPlatform(Clock &clock)
     // compositor's title of the window in front tells which frame to read (Xwayland's active
     // window would name another one). The desktop outlives every read.
     std::function<QString()> frontTitle;
+    WaylandDesktop *wayland = nullptr;  // owned by the watching desktop below
     if (sessionType ? *sessionType == QLatin1String("wayland") : WaylandDesktop::isWaylandSession()) {
         WaylandDesktop::Options options;
         options.tamper = platform.tamper;
-        auto wayland =
+        auto owned =
             std::make_unique<WaylandDesktop>(clock, *catalog, std::move(lock), QDBusConnection::sessionBus(), options);
-        frontTitle = [wayland = wayland.get()] { return wayland->frontTitle(); };
-        desktop = std::move(wayland);
+        wayland = owned.get();
+        frontTitle = [wayland] { return wayland->frontTitle(); };
+        desktop = std::move(owned);
     } else {
         auto x11 = std::make_unique<X11Desktop>(clock, *catalog, std::move(lock), QByteArray(), platform.tamper);
         rawInput = std::make_unique<X11RawInput>(clock);
@@ -70,10 +72,13 @@ Platform createPlatform(Clock &clock)
         x11->setRawInput([raw = rawInput.get()] { return raw->secondsSinceInput(); });
         desktop = std::move(x11);
     }
-    platform.desktop = std::make_unique<WatchingDesktop>(
+    auto watching = std::make_unique<WatchingDesktop>(
         clock, std::move(desktop), QDBusConnection::sessionBus(),
         QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("fennimar-inhibit-monitor")),
         std::move(rawInput), hyprlandSocket());
+    if (wayland)
+        watching->setIdleInhibition([wayland] { return wayland->idleInhibition(); });
+    platform.desktop = std::move(watching);
     platform.apps = std::move(catalog);
     platform.accessibility = AtspiAccessibility::forSession(clock, std::move(frontTitle));
     platform.device = std::make_unique<LinuxDeviceFacts>(QDBusConnection::systemBus());

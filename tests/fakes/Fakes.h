@@ -56,6 +56,8 @@ public:
     QString samplingProblem() override { return problem; }
     qint64 inhibitorPid = 0;  // the process holding a video inhibitor; 0: none
     bool frontAppWatching(const RunningApp &f) override { return inhibitorPid && f.pid == inhibitorPid; }
+    bool hidden = false;  // what inputHidden() answers
+    bool inputHidden() override { return hidden; }
 };
 
 // A laptop's fixed facts.

@@ -68,6 +68,7 @@ TEST_F(SamplerTest, CreditFollowsTheElapsedTimeTheLockAndTheTimeSinceInput)
         bool counting;         // the verdict after the tick: counting, or away
         const char *logged;    // nullptr: nothing
         qint64 inhibitor = 0;  // the process holding a video inhibitor; the front app is 10
+        bool hidden = false;   // input cannot be seen
     };
     const Case cases[] = {
         {1.0, false, 0, 1, true, nullptr},
@@ -84,17 +85,20 @@ TEST_F(SamplerTest, CreditFollowsTheElapsedTimeTheLockAndTheTimeSinceInput)
         {1.0, false, 10799, 1, true, nullptr, 10},          // three hours without input, nearly
         {1.0, false, 10800, 0, false, nullptr, 10},         // then idle until the next input
         {1.0, false, std::nullopt, 0, false, nullptr, 10},  // an unknown time since input cannot be bounded
-        {1.0, true, 600, 0, false, nullptr, 10},            // a lock, or a session switched out, wins
-        {1.0, true, 0, 0, false, nullptr},                  // input arrives while the screen is locked
-        {-2.0, false, 0, 0, true, nullptr},                 // the clock was set back
-        {1.0, false, 0, 1, true, nullptr},                  // the measurement restarts from the last tick
+        {1.0, false, 600, 1, true, nullptr, 0, true},       // input cannot be seen: bounded as a film
+        {1.0, false, 10800, 0, false, nullptr, 0, true},
+        {1.0, true, 600, 0, false, nullptr, 10},  // a lock, or a session switched out, wins
+        {1.0, true, 0, 0, false, nullptr},        // input arrives while the screen is locked
+        {-2.0, false, 0, 0, true, nullptr},       // the clock was set back
+        {1.0, false, 0, 1, true, nullptr},        // the measurement restarts from the last tick
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << c.elapsed << " idle " << c.idle.value_or(-1) << " locked " << c.locked
-                                        << " inhibitor " << c.inhibitor);
+                                        << " inhibitor " << c.inhibitor << " hidden " << c.hidden);
         desktop.locked = c.locked;
         desktop.idleSeconds = c.idle;
         desktop.inhibitorPid = c.inhibitor;
+        desktop.hidden = c.hidden;
         test::LogCapture log;
         EXPECT_EQ(tickAfter(c.elapsed), c.credited);
         EXPECT_EQ(log.lines(), c.logged ? QStringList{QString::fromUtf8(c.logged)} : QStringList{});

@@ -32,6 +32,7 @@ WatchingDesktop::WatchingDesktop(Clock &clock, std::unique_ptr<Desktop> desktop,
       m_kde(session),
       m_calls(session, std::move(monitor)),
       m_rawInput(std::move(rawInput)),
+      m_inputAt(toSeconds(clock.monotonic())),
       m_hyprlandSocket(std::move(hyprlandSocket))
 {
     QObject::connect(&m_gnome, &GnomeInhibitors::changed, &m_gnome, [this] { gnomeChanged(); });
@@ -100,7 +101,62 @@ std::optional<double> WatchingDesktop::secondsSinceInput()
     const std::optional<double> raw = m_rawInput ? m_rawInput->secondsSinceInput() : std::nullopt;
     if (idle && raw)
         return std::max(*idle, *raw);
-    return idle ? std::optional(withoutReleaseResets(*idle)) : idle;
+    return idle ? std::optional(withoutHiddenInput(withoutReleaseResets(*idle))) : idle;
+}
+
+bool WatchingDesktop::idleInhibited()
+{
+    const std::optional<bool> compositor = m_inhibition ? m_inhibition() : std::nullopt;
+    if (!compositor)
+        return false;
+    if (*compositor)
+        return true;
+    // KWin lists no inhibitor; a D-Bus one keeps its idle notification quiet too.
+    std::vector<Inhibitor> held = m_calls.held();
+    held.insert(held.end(), m_kde.inhibitors().begin(), m_kde.inhibitors().end());
+    held.insert(held.end(), m_gnome.inhibitors().begin(), m_gnome.inhibitors().end());
+    return std::any_of(held.begin(), held.end(), [](const Inhibitor &i) { return i.keepsScreen; });
+}
+
+double WatchingDesktop::withoutHiddenInput(double idle)
+{
+    // KDE's idle protocol and ext-idle-notify version 1 say nothing while any window in view holds
+    // an idle inhibitor, and restart their count when the last one goes: until input, their count
+    // is the time since then, never shorter. So meanwhile the time since input is that since the
+    // last input seen before, or since a window switch.
+    const double now = toSeconds(m_clock.monotonic());
+    m_hidden = idleInhibited();
+    if (m_hidden)
+        m_hiddenUntil = now;
+    else if (m_hiddenUntil && idle + kReleaseReset < now - *m_hiddenUntil)
+        m_hiddenUntil.reset();
+    if (!m_hiddenUntil) {
+        m_inputAt = now - idle;
+        return idle;
+    }
+    return std::max(idle, now - m_inputAt);
+}
+
+std::optional<RunningApp> WatchingDesktop::frontmostApp()
+{
+    std::optional<RunningApp> front = m_desktop->frontmostApp();
+    if (m_hiddenUntil && front && m_front && (front->pid != m_front->pid || front->identifier != m_front->identifier))
+        m_inputAt = toSeconds(m_clock.monotonic());
+    if (front)
+        m_front = front;
+    return front;
+}
+
+QString WatchingDesktop::samplingProblem()
+{
+    QStringList problems{m_desktop->samplingProblem()};
+    if (m_hidden)
+        problems << QStringLiteral(
+            "the compositor takes a window that keeps the screen awake (a film or music) for input, so input "
+            "cannot be seen while one is in view; until 3 hours after the last input seen the user counts as "
+            "present");
+    problems.removeAll(QString());
+    return problems.join(QStringLiteral("; "));
 }
 
 bool WatchingDesktop::frontIsGame(const RunningApp &front)

@@ -10,6 +10,7 @@
 #include <QDBusConnection>
 #include <QLocalSocket>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -27,15 +28,27 @@ public:
     WatchingDesktop(Clock &clock, std::unique_ptr<Desktop> desktop, QDBusConnection session, QDBusConnection monitor,
                     std::unique_ptr<X11RawInput> rawInput = nullptr, QString hyprlandSocket = {});
 
-    std::optional<RunningApp> frontmostApp() override { return m_desktop->frontmostApp(); }
+    // The wrapped desktop's answer. While input cannot be seen, another app coming to the front is
+    // taken for input: the user switched windows.
+    std::optional<RunningApp> frontmostApp() override;
     // The desktop's answer, or the time since the last raw input event when that is longer: a
     // player that resets the X idle counter did not make the user present. Without raw input, a
     // drop of the desktop's idle time within 3 s of GNOME's last idle inhibitor going is not input
     // either: Mutter restarts its idle time then, so every pause or end of a video (Chromium drops
     // its lock between autoplayed videos) made the user present and restarted the 3-hour bound.
+    // Where the idle source takes an idle inhibitor in force as input (see setIdleInhibition), the
+    // time since the input seen before one came into force (by the compositor, GNOME's or KDE's
+    // list, or the bus monitor), until its count, restarted when the last one went, falls behind
+    // the time since then, which only input does.
     std::optional<double> secondsSinceInput() override;
     bool screenLocked() override { return m_desktop->screenLocked(); }
-    QString samplingProblem() override { return m_desktop->samplingProblem(); }
+    // The wrapped desktop's problem; while input cannot be seen, also that.
+    QString samplingProblem() override;
+    bool inputHidden() override { return m_hidden; }
+    // Where the idle source takes an idle inhibitor in force as input: a function telling whether
+    // the compositor itself shows one in force, nothing where the source sees input only; cheap.
+    // Unset: input is always seen (X11, GNOME).
+    void setIdleInhibition(std::function<std::optional<bool>()> inhibition) { m_inhibition = std::move(inhibition); }
     // Never for an app whose desktop entry is a game (read once per entry: a small local file). Else
     // the wrapped desktop's own answer, else Hyprland's previous answer (one request sent per call,
     // never waited for), else the cached lists against the front app (by pid where known, else by
@@ -46,6 +59,8 @@ public:
 private:
     void askHyprland();
     double withoutReleaseResets(double idle);
+    double withoutHiddenInput(double idle);
+    bool idleInhibited();
     void gnomeChanged();
     bool frontIsGame(const RunningApp &front);
 
@@ -68,6 +83,11 @@ private:
     std::optional<Last> m_last;    // the desktop's idle time and the answer last given
     double m_releasedAt = -1e9;    // when GNOME's last idle inhibitor went
     bool m_gnomeIdleInhibited = false;
+    std::function<std::optional<bool>()> m_inhibition;
+    bool m_hidden = false;                // input could not be seen at the last reading
+    std::optional<double> m_hiddenUntil;  // when it last could not, while the idle count is not believed
+    double m_inputAt = 0;                 // the last input seen (seconds on the clock)
+    std::optional<RunningApp> m_front;    // the app in front at the last frontmostApp()
     qint64 m_exePid = 0;
     QString m_executable;  // of m_exePid
     QString m_entryPath;   // the front app's desktop entry last read

@@ -22,14 +22,15 @@ constexpr quint32 kEventBit = 0x80000000u;
 // A reply larger than this is not sway talking; the connection is dropped rather than buffered.
 constexpr quint32 kMaxPayload = 64u * 1024u * 1024u;
 
-std::optional<QJsonObject> findFocused(const QJsonObject &node)
+// The first node of the tree whose `flag` is true.
+std::optional<QJsonObject> findFlagged(const QJsonObject &node, QLatin1String flag)
 {
-    if (node.value(QStringLiteral("focused")).toBool())
+    if (node.value(flag).toBool())
         return node;
     for (const char *children : {"nodes", "floating_nodes"}) {
         const QJsonArray array = node.value(QLatin1String(children)).toArray();
         for (const QJsonValue &child : array) {
-            if (auto found = findFocused(child.toObject()))
+            if (auto found = findFlagged(child.toObject(), flag))
                 return found;
         }
     }
@@ -53,6 +54,7 @@ SwayIpc::SwayIpc(const QString &socketPath, Millis timeout) : m_socket(std::make
                 "the agent looks for it again, less and less often (at least every 5 min)"));
         m_lost = true;
         m_focused.reset();
+        m_inhibiting = false;
     });
     send(kSubscribe, QByteArrayLiteral(R"(["window","workspace"])"));
     send(kGetTree, {});
@@ -106,6 +108,7 @@ void SwayIpc::readMessages()
             Log::warn(QStringLiteral("sway's IPC socket sent something that is not an IPC message · dropped it"));
             m_lost = true;
             m_focused.reset();
+            m_inhibiting = false;
             m_socket->abort();
             return;
         }
@@ -117,7 +120,9 @@ void SwayIpc::readMessages()
             askTree = true;
         } else if (type == kGetTree) {
             m_treePending = false;
-            m_focused = focusedView(QJsonDocument::fromJson(payload).object());
+            const QJsonObject tree = QJsonDocument::fromJson(payload).object();
+            m_focused = focusedView(tree);
+            m_inhibiting = findFlagged(tree, QLatin1String("inhibit_idle")).has_value();
         }
     }
     // Every window or workspace change is answered by one fresh tree: one rule for focus, close,
@@ -136,7 +141,7 @@ void SwayIpc::askTree()
 
 std::optional<SwayView> SwayIpc::focusedView(const QJsonObject &tree)
 {
-    const std::optional<QJsonObject> node = findFocused(tree);
+    const std::optional<QJsonObject> node = findFlagged(tree, QLatin1String("focused"));
     if (!node)
         return std::nullopt;
     const QString type = node->value(QStringLiteral("type")).toString();

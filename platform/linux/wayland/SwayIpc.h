@@ -44,6 +44,9 @@ public:
     // no focused window, or after the connection was lost.
     const std::optional<SwayView> &focused() const { return m_focused; }
     bool lost() const { return m_lost; }
+    // Whether some window of the last tree holds an idle inhibitor in effect ("inhibit_idle": a
+    // client's while the window is visible, or the user's rule), focused or not.
+    bool inhibiting() const { return m_inhibiting; }
     // Asks for a fresh tree unless one is on its way: an idle inhibitor that starts or ends raises
     // no event.
     void askTree();
@@ -60,6 +63,7 @@ private:
     std::optional<SwayView> m_focused;
     bool m_treePending = false;
     bool m_lost = false;
+    bool m_inhibiting = false;
 };
 
 }  // namespace fennimar

@@ -386,6 +386,17 @@ QString WaylandDesktop::frontProblem()
     return {};
 }
 
+std::optional<bool> WaylandDesktop::idleInhibition()
+{
+    if ((m_choice.idle != IdleSource::ExtIdleNotify && m_choice.idle != IdleSource::KdeIdle) ||
+        m_wayland->idleIsInputOnly())
+        return std::nullopt;
+    if (!m_sway)
+        return false;
+    m_sway->askTree();
+    return m_sway->inhibiting();
+}
+
 bool WaylandDesktop::frontAppWatching(const RunningApp &front)
 {
     if (!m_sway)

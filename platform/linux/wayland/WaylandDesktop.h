@@ -72,6 +72,12 @@ public:
     // the pid sway gives for that window. Elsewhere false.
     bool frontAppWatching(const RunningApp &front) override;
 
+    // Nothing where the idle source sees input only (Mutter's idle monitor, ext-idle-notify's input
+    // notification, none at all); where it takes an idle inhibitor in force as input (KDE's idle
+    // protocol, ext-idle-notify version 1), whether the compositor itself shows one now: sway's tree
+    // (read from the last one, a fresh one asked for), else false (KWin lists none). Cheap.
+    std::optional<bool> idleInhibition();
+
     const SourceChoice &choice() const { return m_choice; }
     // The title of the window in front at the last frontmostApp(), where the source tells it (sway,
     // foreign-toplevel, KDE's window list); empty elsewhere or with nothing in front. Free.

@@ -188,6 +188,35 @@ TEST(InhibitorTest, GnomesListIsReadAgainAtEachChange)
     EXPECT_TRUE(waitUntil([&] { return gnome.inhibitors().empty(); }));
 }
 
+// Where the compositor's idle protocol is quiet while an inhibitor is in view, the time since input is that since the
+// input seen before it, or a window switch, until the count it restarts at the inhibitor's end falls behind. Steps:
+// believed where the source sees input only or nothing is in view; a film in view, whose "active" is not input; a
+// window switch, which is; the film ends: its restarted count; input.
+TEST(InhibitorTest, InputHiddenByAnInhibitorInViewIsNotTakenForInput)
+{
+    VirtualClock clock;
+    auto *compositor = new FakeDesktop;
+    WatchingDesktop desktop(clock, std::unique_ptr<Desktop>(compositor), QDBusConnection(QString()),
+                            QDBusConnection(QString()));
+    std::optional<bool> inhibits;
+    desktop.setIdleInhibition([&] { return inhibits; });
+    const struct {
+        double advance, idle, expected;
+        qint64 front;
+        std::optional<bool> inhibits;
+    } steps[] = {{10, 10, 10, 1, std::nullopt}, {10, 10, 10, 1, false}, {50, 0, 60, 1, true},
+                 {60, 0, 120, 1, true},         {1, 0, 0, 2, true},     {1, 0, 1, 2, false},
+                 {5, 5, 6, 2, false},           {5, 0, 0, 2, false}};
+    for (const auto &s : steps) {
+        clock.advance(Millis(static_cast<qint64>(s.advance * 1000))), inhibits = s.inhibits;
+        compositor->idleSeconds = s.idle, compositor->front = RunningApp{"foot", s.front, {}, {}};
+        desktop.frontmostApp();
+        EXPECT_EQ(desktop.secondsSinceInput(), s.expected) << clock.monotonic().count();
+        EXPECT_EQ(desktop.inputHidden() && desktop.samplingProblem().contains("input cannot be seen"),
+                  s.inhibits == true);
+    }
+}
+
 // The inhibitors taken and released on the bus, with their callers' pids, while the callers stay on it.
 TEST(InhibitorTest, TheInhibitorsTakenAreSeenOnTheBus)
 {

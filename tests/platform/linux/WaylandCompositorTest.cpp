@@ -110,6 +110,9 @@ TEST_F(WaylandCompositorTest, SwayFrontAppAndIdle)
     EXPECT_FALSE(ipc->frontAppWatching(RunningApp{"fen-two", two, {}, {}}));
     ASSERT_TRUE(sway.sway("[app_id=fen-one] inhibit_idle none"));
     EXPECT_TRUE(waitUntil([&] { return !ipc->frontAppWatching(RunningApp{"fen-one", one, {}, {}}); }, 5000));
+    ASSERT_TRUE(sway.sway("[app_id=fen-two] inhibit_idle open"));  // any window's keeps sway's idle quiet
+    EXPECT_TRUE(waitUntil([&] { return ipc->idleInhibition() == std::optional(true); }, 5000));
+    ASSERT_TRUE(sway.sway("[app_id=fen-two] inhibit_idle none"));
 
     // foreign-toplevel carries no pid: it comes from the processes connected to sway's socket whose
     // program the app_id names.
