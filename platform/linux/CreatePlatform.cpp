@@ -78,6 +78,7 @@ Platform createPlatform(Clock &clock)
         std::move(rawInput), hyprlandSocket());
     if (wayland)
         watching->setIdleInhibition([wayland] { return wayland->idleInhibition(); });
+    watching->watchSystemResets(QDBusConnection::systemBus());
     platform.desktop = std::move(watching);
     platform.apps = std::move(catalog);
     platform.accessibility = AtspiAccessibility::forSession(clock, std::move(frontTitle));

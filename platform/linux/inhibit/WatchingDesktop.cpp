@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QVariant>
 
 #include <algorithm>
 #include <iterator>
@@ -38,16 +39,58 @@ WatchingDesktop::WatchingDesktop(Clock &clock, std::unique_ptr<Desktop> desktop,
     QObject::connect(&m_gnome, &GnomeInhibitors::changed, &m_gnome, [this] { gnomeChanged(); });
 }
 
+// The system's events after which Mutter restarts its idle time without input (its backend's
+// handlers): a resume (logind's PrepareForSleep(false)), and a change of UPower's LidIsClosed to
+// false or of OnBattery (the lid opened, the power cable plugged or pulled).
+class SystemResets : public QObject {
+    Q_OBJECT
+public:
+    SystemResets(QDBusConnection system, std::function<void()> reset) : m_reset(std::move(reset))
+    {
+        system.connect(QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
+                       QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PrepareForSleep"), this,
+                       SLOT(prepareForSleep(bool)));
+        system.connect(QStringLiteral("org.freedesktop.UPower"), QStringLiteral("/org/freedesktop/UPower"),
+                       QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("PropertiesChanged"), this,
+                       SLOT(propertiesChanged(QString, QVariantMap)));
+    }
+
+private Q_SLOTS:
+    void prepareForSleep(bool sleeping)
+    {
+        if (!sleeping)
+            m_reset();
+    }
+    void propertiesChanged(const QString &, const QVariantMap &changed)
+    {
+        const QVariant lidClosed = changed.value(QStringLiteral("LidIsClosed"));
+        if ((lidClosed.isValid() && !lidClosed.toBool()) || changed.contains(QStringLiteral("OnBattery")))
+            m_reset();
+    }
+
+private:
+    std::function<void()> m_reset;
+};
+
+void WatchingDesktop::watchSystemResets(QDBusConnection system)
+{
+    m_systemResets = std::make_unique<SystemResets>(std::move(system), [this] { idleReset(); });
+}
+
+void WatchingDesktop::idleReset()
+{
+    m_releasedAt = toSeconds(m_clock.monotonic());
+    // The signal comes a moment after the change: a drop seen just before was this reset.
+    if (m_releasedAt - m_drop.seenAt <= kReleaseReset)
+        m_reset = m_drop;
+}
+
 void WatchingDesktop::gnomeChanged()
 {
     const bool inhibited = std::any_of(m_gnome.inhibitors().begin(), m_gnome.inhibitors().end(),
                                        [](const Inhibitor &i) { return i.keepsScreen; });
-    if (m_gnomeIdleInhibited && !inhibited) {
-        m_releasedAt = toSeconds(m_clock.monotonic());
-        // The list is read a moment after the change: a drop seen just before was this reset.
-        if (m_releasedAt - m_drop.seenAt <= kReleaseReset)
-            m_reset = m_drop;
-    }
+    if (m_gnomeIdleInhibited && !inhibited)
+        idleReset();
     m_gnomeIdleInhibited = inhibited;
 }
 
@@ -207,3 +250,5 @@ bool WatchingDesktop::frontAppWatching(const RunningApp &front)
 }
 
 }  // namespace fennimar
+
+#include "WatchingDesktop.moc"

@@ -36,6 +36,7 @@ public:
     // drop of the desktop's idle time within 3 s of GNOME's last idle inhibitor going is not input
     // either: Mutter restarts its idle time then, so every pause or end of a video (Chromium drops
     // its lock between autoplayed videos) made the user present and restarted the 3-hour bound.
+    // Nor is one near a resume, a lid opened or a power change (see watchSystemResets).
     // Where the idle source takes an idle inhibitor in force as input (see setIdleInhibition), the
     // time since the input seen before one came into force (by the compositor, GNOME's or KDE's
     // list, or the bus monitor), until its count, restarted when the last one went, falls behind
@@ -49,6 +50,9 @@ public:
     // the compositor itself shows one in force, nothing where the source sees input only; cheap.
     // Unset: input is always seen (X11, GNOME).
     void setIdleInhibition(std::function<std::optional<bool>()> inhibition) { m_inhibition = std::move(inhibition); }
+    // Takes a drop of the idle time within 3 s of a resume, a lid opened or the power cable plugged
+    // or pulled, as the system bus tells them, for the reset Mutter makes then, not for input.
+    void watchSystemResets(QDBusConnection system);
     // Never for an app whose desktop entry is a game (read once per entry: a small local file). Else
     // the wrapped desktop's own answer, else Hyprland's previous answer (one request sent per call,
     // never waited for), else the cached lists against the front app (by pid where known, else by
@@ -59,6 +63,7 @@ public:
 private:
     void askHyprland();
     double withoutReleaseResets(double idle);
+    void idleReset();
     double withoutHiddenInput(double idle);
     bool idleInhibited();
     void gnomeChanged();
@@ -83,6 +88,7 @@ private:
     std::optional<Last> m_last;    // the desktop's idle time and the answer last given
     double m_releasedAt = -1e9;    // when GNOME's last idle inhibitor went
     bool m_gnomeIdleInhibited = false;
+    std::unique_ptr<QObject> m_systemResets;
     std::function<std::optional<bool>()> m_inhibition;
     bool m_hidden = false;                // input could not be seen at the last reading
     std::optional<double> m_hiddenUntil;  // when it last could not, while the idle count is not believed
