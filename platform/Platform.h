@@ -37,7 +37,9 @@ class Clock;
 // Unix loop that never drains the main dispatch queue, so the front app would go stale and keychain
 // reads never finish), and a user-initiated activity for the process's life, so that App Nap does
 // not delay its timers. Linux: a timer slack of 50 ms, so that the kernel may serve our wake-ups
-// together with other processes'. Costs one system call; cannot fail.
+// together with other processes', and TZ dropped from the environment, so that local time is the
+// computer's (/etc/localtime), not the measured user's (a TZ naming another zone is logged). Costs
+// a few system calls; cannot fail. Call before any other thread reads the environment.
 void prepareProcess();
 
 // The real platform of this build (chosen by CMake): the desktop of the login session, its

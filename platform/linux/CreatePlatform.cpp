@@ -1,5 +1,6 @@
 #include "platform/Platform.h"
 
+#include "core/Log.h"
 #include "platform/linux/session/QtKeychainStore.h"
 #include "platform/linux/session/DBusControl.h"
 #include "platform/linux/session/DBusNotifier.h"
@@ -13,8 +14,12 @@
 #include "platform/linux/wayland/WaylandDesktop.h"
 
 #include <QDBusConnection>
+#include <QTimeZone>
 
 #include <sys/prctl.h>
+
+#include <cstdlib>
+#include <ctime>
 
 namespace fennimar {
 
@@ -24,6 +29,18 @@ void prepareProcess()
     // serve it together with another process's: the same 5% of the 1 s tick that the coarse timer
     // allows, and nothing the agent times needs finer. A kernel that refuses keeps its default.
     ::prctl(PR_SET_TIMERSLACK, 50'000'000UL, 0UL, 0UL, 0UL);
+    // The ledger's day and hour are the computer's, which root sets in /etc/localtime. TZ in our
+    // environment is the measured user's to set (a unit drop-in, environment.d, the autostart
+    // entry): a start one zone further west each hour would pile the day into one capped bucket.
+    // Before the first local time is asked for. Not evidence: ignored, it changes nothing counted.
+    if (const QByteArray tz = qgetenv("TZ"); !tz.isNull()) {
+        ::unsetenv("TZ");
+        ::tzset();
+        const QByteArray computer = QTimeZone::systemTimeZoneId();
+        if (tz != computer && tz != ':' + computer && tz != ":/etc/localtime")
+            Log::info(QStringLiteral("TZ=%1 in the environment is ignored · the computer's time zone is %2")
+                          .arg(QString::fromUtf8(tz).left(64), QString::fromUtf8(computer)));
+    }
 }
 
 namespace {
