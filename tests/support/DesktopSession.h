@@ -44,6 +44,8 @@ public:
     QDBusConnection sessionBus() const { return QDBusConnection(m_connectionName); }
     QProcessEnvironment environment() const;
     QString home() const { return m_home.path(); }
+    // openbox's pid, for a test that must pause it (it moves a focus set to PointerRoot back).
+    qint64 windowManagerPid() const { return m_processes.empty() ? 0 : m_processes.front()->processId(); }
 
     // Starts a program here (own process group, stderr in <home>/<program>.log); nullptr when it fails.
     QProcess *spawn(const QString &program, const QStringList &args, QProcessEnvironment env = {});

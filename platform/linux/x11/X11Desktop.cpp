@@ -210,6 +210,15 @@ std::optional<RunningApp> X11Desktop::frontmostApp()
         connectionLost();
         return std::nullopt;
     }
+    if (!m_activeStale) {
+        // A focus moved without the property (set to PointerRoot, or to a window the window manager
+        // did not follow) sends us no event: one round trip a tick asks where it is.
+        const auto cookie = xcb_get_input_focus(m_conn->c);
+        xcb_flush(m_conn->c);
+        const auto focus =
+            awaitReply<xcb_get_input_focus_reply_t>(m_conn->c, cookie.sequence, m_conn->deadline(), m_conn->timedOut);
+        m_activeStale = focus && focus->focus != m_focusWindow;
+    }
     if (m_activeStale) {
         refreshActiveWindow();
     } else if (m_activeApp && m_activeApp->identifier.isEmpty() && m_clock.monotonic() >= m_retryUnmappedAt) {
@@ -238,7 +247,8 @@ void X11Desktop::refreshActiveWindow()
     const auto deadline = m_conn->deadline();
     const auto reply = awaitReply<xcb_get_property_reply_t>(c, cookie.sequence, deadline, m_conn->timedOut);
     const auto focus = awaitReply<xcb_get_input_focus_reply_t>(c, focusCookie.sequence, deadline, m_conn->timedOut);
-    const quint32 focused = focus ? clientWindowOf(focus->focus) : 0;
+    m_focusWindow = focus ? focus->focus : quint32{XCB_WINDOW_NONE};
+    const quint32 focused = clientWindowOf(m_focusWindow);
     if (xcb_connection_has_error(c)) {
         connectionLost();
         return;
@@ -248,10 +258,15 @@ void X11Desktop::refreshActiveWindow()
     m_activeStale = false;
     // Any client may rewrite the root window's property; the keyboard focus only the window manager
     // and the focused application move. When the two name different client windows, the focus
-    // decides, and both are read again on every tick until they agree.
+    // decides, and both are read again on every tick until they agree. A focus on no client window
+    // (None, or a window no window manager manages) while the property names one is a disagreement
+    // too, though the named window is counted then.
     const quint32 named = propertyCardinal(reply.get());
     const quint32 window = focused != 0 ? focused : named;
-    noteDisagreement(named, window);
+    noteDisagreement(named, focused);
+    // Under PointerRoot the keys follow the pointer, which moves without an event to us.
+    if (m_focusWindow == XCB_INPUT_FOCUS_POINTER_ROOT || m_focusWindow == m_conn->root)
+        m_activeStale = true;
     if (window == m_activeWindow && m_activeApp)
         return;
     m_activeWindow = window;
@@ -262,7 +277,8 @@ quint32 X11Desktop::clientWindowOf(quint32 window)
 {
     // The client window is the focused one or its nearest ancestor with WM_STATE, or the one child
     // with WM_STATE of a window manager's frame the focus is on; nothing (0) when none is found,
-    // and then the property alone is taken.
+    // and then the property alone is taken. Under PointerRoot or the root, the keys go to the window
+    // under the pointer: down from the root through the child under it to the first with WM_STATE.
     xcb_connection_t *c = m_conn->c;
     const auto deadline = m_conn->deadline();
     bool &late = m_conn->timedOut;
@@ -272,6 +288,19 @@ quint32 X11Desktop::clientWindowOf(quint32 window)
         const auto reply = awaitReply<xcb_get_property_reply_t>(c, cookie.sequence, deadline, late);
         return reply && reply->type != XCB_ATOM_NONE;
     };
+    if (window == XCB_INPUT_FOCUS_POINTER_ROOT || window == m_conn->root) {
+        window = m_conn->root;
+        for (int depth = 0; depth < kMaxWindowDepth; ++depth) {
+            const auto cookie = xcb_query_pointer(c, window);
+            xcb_flush(c);
+            const auto pointer = awaitReply<xcb_query_pointer_reply_t>(c, cookie.sequence, deadline, late);
+            if (!pointer || pointer->child == XCB_WINDOW_NONE)
+                return 0;
+            if (hasState(window = pointer->child))
+                return window;
+        }
+        return 0;
+    }
     for (int depth = 0; depth < kMaxWindowDepth && window > XCB_INPUT_FOCUS_POINTER_ROOT && window != m_conn->root;
          ++depth) {
         if (hasState(window))
@@ -310,11 +339,15 @@ void X11Desktop::noteDisagreement(quint32 named, quint32 focused)
         m_disagreeSince = now;
     if (now - *m_disagreeSince < kDisagreementLimit || !m_windowProblem.isEmpty())
         return;
-    m_windowProblem = QStringLiteral(
-                          "the active window the desktop names (0x%1) is not the one with the keyboard "
-                          "(0x%2), so the one with the keyboard is counted")
-                          .arg(named, 0, 16)
-                          .arg(focused, 0, 16);
+    m_windowProblem = focused != 0 ? QStringLiteral(
+                                         "the active window the desktop names (0x%1) is not the one "
+                                         "with the keyboard (0x%2), so the one with the keyboard is counted")
+                                         .arg(named, 0, 16)
+                                         .arg(focused, 0, 16)
+                                   : QStringLiteral(
+                                         "the active window the desktop names (0x%1) does not have the "
+                                         "keyboard, which is on no application's window")
+                                         .arg(named, 0, 16);
     if (m_evidence)
         m_evidence->raise(kActiveWindowSource, m_windowProblem);
     else

@@ -81,6 +81,7 @@ private:
 
     bool m_activeStale = true;
     quint32 m_activeWindow = 0;
+    quint32 m_focusWindow = 0;  // the input focus as last read: a window, None or PointerRoot
     std::optional<RunningApp> m_activeApp;
     Millis m_retryUnmappedAt{0};
     std::shared_ptr<TamperEvidence> m_evidence;

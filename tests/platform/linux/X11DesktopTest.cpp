@@ -8,9 +8,27 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+#include <xcb/xcb.h>
+
+#include <csignal>
+#include <cstdlib>
 
 namespace fennimar::test {
 namespace {
+
+// What a script may do as any client: set the input focus (xdotool cannot name PointerRoot or None)
+// and name a window in the root's _NET_ACTIVE_WINDOW.
+void rewriteFocus(const QByteArray &display, uint32_t focus, uint32_t named)
+{
+    xcb_connection_t *c = xcb_connect(display.constData(), nullptr);
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    xcb_intern_atom_reply_t *atom = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, 18, "_NET_ACTIVE_WINDOW"), nullptr);
+    xcb_set_input_focus(c, XCB_INPUT_FOCUS_POINTER_ROOT, focus, XCB_CURRENT_TIME);
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, root, atom->atom, XCB_ATOM_WINDOW, 32, 1, &named);
+    std::free(atom);
+    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));  // done once answered
+    xcb_disconnect(c);
+}
 
 // The real X server: the activated window's desktop entry, and the idle time from real input.
 TEST(X11DesktopTest, FrontmostAppFollowsActivationAndIdleFollowsInput)
@@ -54,25 +72,41 @@ TEST(X11DesktopTest, FrontmostAppFollowsActivationAndIdleFollowsInput)
         EXPECT_EQ(app->location, data.filePath(QStringLiteral("applications/%1.desktop").arg(id)));
     }
 
-    // The root's active-window property pointed at nothing: the focused window counts, a lasting gap is told.
-    ASSERT_TRUE(x.run("xprop", {"-root", "-f", "_NET_ACTIVE_WINDOW", "32x", "-set", "_NET_ACTIVE_WINDOW", "0x0"}));
-    const auto front = [&] { return desktop.frontmostApp().value_or(RunningApp{}).identifier; };
-    EXPECT_TRUE(waitUntil([&] { return front() == "myterm" && desktop.samplingProblem().isEmpty(); }));
-    clock.advance(Millis(4000));
-    EXPECT_EQ(front(), "myterm");
-    EXPECT_EQ(desktop.samplingProblem(), "");
-    clock.advance(Millis(1000));
-    EXPECT_EQ(front(), "myterm");
-    EXPECT_TRUE(desktop.samplingProblem().startsWith("the active window the desktop names (0x0) is not the one with"))
-        << desktop.samplingProblem().toStdString();
-    EXPECT_EQ(evidence->seenCount(), 1u);
     ASSERT_TRUE(x.activate(windows[0].first));
-    EXPECT_TRUE(waitUntil([&] { return front() == "debian-xterm" && desktop.samplingProblem().isEmpty(); }));
-    ASSERT_TRUE(x.xdotool({"mousemove", "10", "20"}));
+    ASSERT_TRUE(x.xdotool({"mousemove", "--window", windows[0].first, "10", "10"}));
     EXPECT_LT(desktop.secondsSinceInput().value_or(99), 1.0);
     EXPECT_TRUE(waitUntil([&] { return desktop.secondsSinceInput().value_or(0) >= 1.2; }, 5000));
-    ASSERT_TRUE(x.xdotool({"mousemove", "200", "100"}));
+    ASSERT_TRUE(x.xdotool({"mousemove", "--window", windows[0].first, "20", "20"}));
     EXPECT_LT(desktop.secondsSinceInput().value_or(99), 1.0);
+
+    // A script sets the focus (openbox paused, as a window manager that lets it be) and names another
+    // window, or none: the focused window counts; under PointerRoot the one under the pointer; with
+    // the focus on no window, the named one. Either is told after 5 s, and agreeing again clears it.
+    const auto wm = static_cast<pid_t>(x.windowManagerPid());
+    ASSERT_GT(wm, 0);
+    ::kill(wm, SIGSTOP);
+    const auto id = [&](int i) { return windows[i].first.toUInt(); };
+    const auto front = [&] { return desktop.frontmostApp().value_or(RunningApp{}).identifier; };
+    const std::tuple<const char *, uint32_t, uint32_t, const char *, const char *> focusCases[] = {
+        {"no window named", id(2), XCB_WINDOW_NONE, "myterm", "is not the one with the keyboard"},
+        {"PointerRoot", XCB_INPUT_FOCUS_POINTER_ROOT, id(2), "debian-xterm", "is not the one with the keyboard"},
+        {"focus on None", XCB_WINDOW_NONE, id(2), "myterm", "does not have the keyboard"},
+    };
+    for (const auto &[name, focus, named, counted, told] : focusCases) {
+        SCOPED_TRACE(name);
+        rewriteFocus(x.display(), focus, named);
+        EXPECT_TRUE(waitUntil([&] { return front() == counted; }));
+        clock.advance(Millis(4000));
+        EXPECT_EQ(desktop.samplingProblem(), "");
+        clock.advance(Millis(1000));
+        EXPECT_EQ(front(), counted);
+        EXPECT_TRUE(desktop.samplingProblem().contains(QStringLiteral("names (0x%1) %2").arg(named, 0, 16).arg(told)))
+            << desktop.samplingProblem().toStdString();
+        rewriteFocus(x.display(), id(0), id(0));
+        EXPECT_TRUE(waitUntil([&] { return front() == "debian-xterm" && desktop.samplingProblem().isEmpty(); }));
+    }
+    EXPECT_EQ(evidence->seenCount(), 3u);
+    ::kill(wm, SIGCONT);
 }
 
 // Without MIT-SCREEN-SAVER no tick could be active: the desktop says why.
