@@ -5,7 +5,6 @@
 #include <QCoreApplication>
 #include <QTemporaryDir>
 
-#include <ctime>
 #include <optional>
 
 namespace fennimar::test {
@@ -18,12 +17,10 @@ public:
         if (qEnvironmentVariableIsSet(name))
             m_old = qgetenv(name);
         qputenv(name, value);
-        tzset();  // in case it was TZ
     }
     ~ScopedEnv()
     {
         m_old ? qputenv(m_name, *m_old) : qunsetenv(m_name);
-        tzset();
     }
     ScopedEnv(const ScopedEnv &) = delete;
     ScopedEnv &operator=(const ScopedEnv &) = delete;
