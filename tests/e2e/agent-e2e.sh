@@ -18,10 +18,10 @@ xterm_in_front() {
   [ "$(xdotool getactivewindow getwindowname 2>/dev/null)" = "Fennimar session" ]
 }
 wait_for 15 "the xterm in front" xterm_in_front
-far_agent() {  # in the background: its pid is the agent's
-  local bind='mount --bind /usr/share/zoneinfo/Pacific/Kiritimati /etc/localtime && exec "$@"'
-  ((EUID == 0)) && TZ=Etc/GMT+5 exec unshare -m sh -c "$bind" sh "$agent" --headless
-  TZ=Etc/GMT+5 exec unshare -Urm sh -c "$bind" sh unshare -U --map-user="$(id -u)" --map-group="$(id -g)" "$agent" --headless
+far_agent() {  # in the background: unshare and sh exec the agent, so that its pid is the agent's
+  local ns=-m inner=() bind='mount --bind /usr/share/zoneinfo/Pacific/Kiritimati /etc/localtime && exec "$@"'
+  ((EUID == 0)) || ns=-Urm inner=(unshare -U "--map-user=$(id -u)" "--map-group=$(id -g)")
+  TZ=Etc/GMT+5 exec unshare $ns sh -c "$bind" sh "${inner[@]}" "$agent" --headless
 }
 admin set-apps --child Robin linux:debian-xterm >/dev/null || fail "set-apps"
 far_agent >>"$work/agent.out" 2>&1 &
