@@ -18,10 +18,7 @@ public:
             m_old = qgetenv(name);
         qputenv(name, value);
     }
-    ~ScopedEnv()
-    {
-        m_old ? qputenv(m_name, *m_old) : qunsetenv(m_name);
-    }
+    ~ScopedEnv() { m_old ? qputenv(m_name, *m_old) : qunsetenv(m_name); }
     ScopedEnv(const ScopedEnv &) = delete;
     ScopedEnv &operator=(const ScopedEnv &) = delete;
 
