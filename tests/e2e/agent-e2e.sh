@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
-# The real agent against the reference backend in a private X11 session with an xterm in front, on a
-# computer whose zone is far from UTC: paired through the backend, it reports, counts the xterm,
-# flushes on SIGTERM a ledger that holds what it logged under the local date; restarted, it restores
-# the pairing and reports. The zone is the computer's (/etc/localtime, in a mount namespace of the
-# agent's own), while TZ names one 19 hours behind it, as a child's environment.d could.
+# The real agent against the reference backend in a private X11 session with an xterm in front: paired
+# through the backend, it reports, counts the xterm, flushes on SIGTERM a ledger that holds what it
+# logged under the computer's date (UTC+14 in /etc/localtime, in a mount namespace of its own, while TZ
+# names a zone 19 hours behind, as a child's environment.d could); restarted, it restores the pairing.
 set -uo pipefail
 source "$(dirname "$0")/e2e-lib.sh"
 if [ -z "$inside" ]; then

@@ -16,8 +16,7 @@
 namespace fennimar::test {
 namespace {
 
-// What a script may do as any client: set the input focus (xdotool cannot name PointerRoot or None)
-// and name a window in the root's _NET_ACTIVE_WINDOW (~0: leave it, so that no event tells of the move).
+// As any client may: the input focus (PointerRoot, None too) and the root's _NET_ACTIVE_WINDOW (~0: left).
 void rewriteFocus(const QByteArray &display, uint32_t focus, uint32_t named)
 {
     xcb_connection_t *c = xcb_connect(display.constData(), nullptr);
@@ -78,9 +77,8 @@ TEST(X11DesktopTest, FrontmostAppFollowsActivationAndIdleFollowsInput)
     ASSERT_TRUE(x.xdotool({"mousemove", "--window", windows[0].first, "20", "20"}));
     EXPECT_LT(desktop.secondsSinceInput().value_or(99), 1.0);
 
-    // A script sets the focus (openbox paused, as a window manager that lets it be) and names another
-    // window, or none: the focused window counts; under PointerRoot the one under the pointer; with
-    // the focus on no window, the named one. Either is told after 5 s, and agreeing again clears it.
+    // A script sets the focus (openbox paused) and names another window, or none: the focused one counts,
+    // under PointerRoot the one under the pointer, on no window the named one; told after 5 s.
     const auto wm = static_cast<pid_t>(x.windowManagerPid());
     ASSERT_GT(wm, 0);
     ::kill(wm, SIGSTOP);
