@@ -192,6 +192,7 @@ QCoro::Task<void> Agent::heartbeatLoop(QString deviceId, CancelToken token)
         const quint64 evidence = m_platform.tamper->seenCount();
         checks.noTamperEvidence = evidence == m_tamperDelivered && m_platform.tamper->standing().isEmpty();
         checks.monitoredListCurrent = !m_monitored || !m_monitored->isStale();
+        checks.browserPagesReadable = !m_sampler || m_sampler->unreadableBrowser().isEmpty();
         const auto beat = co_await client.heartbeat(deviceId, checks, *system, token);
         // A beat that finishes after its loop was stopped (unpair) records nothing.
         if (alive.expired() || token.isCancelled())

@@ -62,6 +62,7 @@ public:
         bool foregroundSampling = true;     // "foreground_sampling": the desktop can tell the app in front
         bool noTamperEvidence = true;       // "tamper_evidence": nothing seen since the last heartbeat
         bool monitoredListCurrent = true;   // "monitored_list": the list in use is not stale
+        bool browserPagesReadable = true;   // "browser_pages": no browser in front hides its page for long
     };
 
     // POST /api/devices/<deviceId>/heartbeat, unauthenticated; the answer's raw body (usually ignored).

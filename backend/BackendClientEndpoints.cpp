@@ -122,13 +122,15 @@ QJsonObject BackendClient::healthSnapshot(const HealthChecks &flags, const Syste
     // something in the session tried to make the agent count nothing or the wrong thing while it
     // still looked healthy (a fake screen lock, a rewritten active window, a foreign holder of the
     // agent's name), since the last heartbeat; the fifth when the monitored list in use is over an
-    // hour old, or missing, while its refreshes fail.
+    // hour old, or missing, while its refreshes fail; the sixth when the browser in front has kept
+    // its page unreadable for minutes, so its sites count nothing.
     const QJsonObject checks{
         {QStringLiteral("macos_accessibility_granted"), check(flags.accessibilityGranted)},
         {QStringLiteral("macos_login_item_enabled"), check(flags.loginItemEnabled)},
         {QStringLiteral("foreground_sampling"), check(flags.foregroundSampling)},
         {QStringLiteral("tamper_evidence"), check(flags.noTamperEvidence)},
         {QStringLiteral("monitored_list"), check(flags.monitoredListCurrent)},
+        {QStringLiteral("browser_pages"), check(flags.browserPagesReadable)},
     };
     return QJsonObject{{QStringLiteral("os"), system.platformInfo()}, {QStringLiteral("checks"), checks}};
 }

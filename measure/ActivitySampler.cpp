@@ -151,6 +151,7 @@ void ActivitySampler::decide(const QDateTime &now, Millis monotonic)
         judgeBrowser(id, front->pid, seconds, now);
         return;
     }
+    noteUnreadable({}, 0);
     if (m_monitored.bundleIds().contains(platform::appPrefix() + id)) {
         m_verdict = Verdict::counting(id);
         m_ledger.add(seconds, now);
@@ -165,6 +166,7 @@ void ActivitySampler::judgeBrowser(const QString &browserId, qint64 pid, qint64 
     const BrowserURLResolver::Decision decision = m_browserURL.resolve(browserId, outcome);
     switch (decision.kind) {
         case BrowserURLResolver::Decision::Kind::Url: {
+            noteUnreadable({}, 0);
             const QString label = MonitoredApps::host(decision.text).value_or(browserId);
             if (m_monitored.isMonitored(decision.text)) {
                 m_verdict = Verdict::counting(label);
@@ -176,10 +178,37 @@ void ActivitySampler::judgeBrowser(const QString &browserId, qint64 pid, qint64 
         }
         case BrowserURLResolver::Decision::Kind::Unreadable:
             m_verdict = Verdict::browserUnreadable(browserId, decision.text);
+            noteUnreadable(browserId, seconds, decision.text);
             break;
         case BrowserURLResolver::Decision::Kind::NoPermission:
+            // Told already: the permission has a check and a menu line of its own.
+            noteUnreadable({}, 0);
             m_verdict = Verdict::browserNoPermission(browserId);
             break;
+    }
+}
+
+void ActivitySampler::noteUnreadable(const QString &browserId, qint64 seconds, const QString &reason)
+{
+    // Without a site on the list an unreadable page loses nothing.
+    const QString browser = m_monitored.domains().isEmpty() ? QString() : browserId;
+    if (browser != m_unreadable) {
+        if (m_unreadableTold)
+            Log::info(QStringLiteral("page of %1 no longer unreadable in front").arg(m_unreadable));
+        m_unreadable = browser;
+        m_unreadableFor = 0;
+        m_unreadableTold = false;
+    }
+    if (browser.isEmpty())
+        return;
+    m_unreadableFor += std::max<qint64>(seconds, 0);
+    if (m_unreadableFor > unreadablePageTolerated && !m_unreadableTold) {
+        m_unreadableTold = true;
+        Log::warn(QStringLiteral("page of %1 unreadable for over %2 s in front (%3) · its sites count nothing until "
+                                 "a page is read: is its accessibility support off?")
+                      .arg(browser)
+                      .arg(unreadablePageTolerated)
+                      .arg(reason));
     }
 }
 

@@ -64,6 +64,11 @@ public:
     // machine may stall the agent now and then, so only more than this many in the last hour are
     // tamper evidence.
     static constexpr int stallsPerHourTolerated = 5;
+    // A browser in front whose page cannot be read counts none of its sites. A moment of that is a
+    // page loading or a window opening; this many seconds of it, with the user present and a site
+    // on the list, is a browser that hides its pages (its accessibility turned off, one we cannot
+    // read), and is told to the parent instead of counting nothing silently.
+    static constexpr qint64 unreadablePageTolerated = 120;
 
     // Everything given must outlive the sampler. The sampler does nothing until start().
     ActivitySampler(Clock &clock, DayLedger &ledger, const MonitoredApps &monitored, Desktop &desktop,
@@ -86,6 +91,10 @@ public:
     bool isRunning() const { return m_timer.isActive(); }
 
     const Verdict &verdict() const { return m_verdict; }
+    // The browser in front whose page has stayed unreadable for more than unreadablePageTolerated
+    // seconds of presence (away, locked or nothing in front pauses the count; a read page, another
+    // app in front or a list without sites ends it), or empty. Cheap.
+    const QString &unreadableBrowser() const { return m_unreadableTold ? m_unreadable : m_none; }
 
 private:
     void tick();
@@ -102,6 +111,9 @@ private:
     // be typing where input cannot be seen.
     bool watching(const std::optional<RunningApp> &front);
     void judgeBrowser(const QString &browserId, qint64 pid, qint64 seconds, const QDateTime &now);
+    // Adds seconds to the unreadable page of browserId (empty: the page was read, or no browser is
+    // in front), and logs when that crosses the tolerated time and when it ends after it did.
+    void noteUnreadable(const QString &browserId, qint64 seconds, const QString &reason = {});
 
     TimerHandle m_timer;
     std::optional<QDateTime> m_lastTick;
@@ -116,6 +128,9 @@ private:
     SeenAppsReporter *m_seenApps = nullptr;
     BrowserURLResolver m_browserURL;
     Verdict m_verdict;
+    QString m_unreadable, m_none;  // the browser whose page is unreadable; empty: none
+    qint64 m_unreadableFor = 0;    // seconds of presence it has been
+    bool m_unreadableTold = false;
     Clock &m_clock;
     Desktop &m_desktop;
     Accessibility &m_accessibility;

@@ -47,6 +47,10 @@ void addPaired(std::vector<MenuEntry> &out, const AgentStates::Paired &paired, c
     out.push_back(MenuEntry::dimmed(MenuBarController::activityLine(r)));
     if (!r.samplingProblem.isEmpty())
         out.push_back(MenuEntry::dimmed(QStringLiteral("Cannot see which app is in front: ") + r.samplingProblem));
+    if (!r.unreadableBrowser.isEmpty())
+        out.push_back(MenuEntry::dimmed(QStringLiteral("Can't read pages in ") +
+                                        MenuBarController::displayName(r.unreadableBrowser, r) +
+                                        QStringLiteral(" — its sites count nothing (accessibility off?)")));
     // What the line above says already (a fake lock, a replaced script) is not said twice; what it
     // cannot say (another program holding the agent's name) is said here.
     QStringList tamper = r.tamper.split(QStringLiteral("; "), Qt::SkipEmptyParts);
@@ -138,7 +142,7 @@ MenuIcon MenuBarController::icon(const MenuReadings &r)
                           [&](const AgentStates::Paired &) {
                               const bool trouble = r.lastBeatError || r.reportFailure || r.appsFailure ||
                                                    !r.refusedDays.isEmpty() || !r.samplingProblem.isEmpty() ||
-                                                   !r.tamper.isEmpty() || r.listStale;
+                                                   !r.tamper.isEmpty() || r.listStale || !r.unreadableBrowser.isEmpty();
                               return trouble ? MenuIcon::Alert : MenuIcon::Filled;
                           },
                           [](const AgentStates::Failed &) { return MenuIcon::Alert; },

@@ -65,6 +65,7 @@ struct MenuReadings {
     std::optional<FailureReading> appsFailure;    // reports of the installed apps failing
     QStringList refusedDays;                      // past days the backend refused alone ("2026-03-10")
     QString samplingProblem;                      // why the app in front cannot be seen; empty when it can
+    QString unreadableBrowser;                    // the browser in front hiding its page for minutes; empty: none
     QString tamper;                               // what still tries to fool the count ("; "-joined); empty: nothing
     std::optional<QString> waitingFor;            // the secret store the agent waits for before it can tell its pairing
     qint64 todaySeconds = 0;                      // seconds counted today (local day)

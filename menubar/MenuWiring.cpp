@@ -38,7 +38,7 @@ MenuReadings MenuWiring::readings()
     r.lastBeatError = m_agent.lastBeatError();
     r.todaySeconds = m_agent.ledger().today(r.now).total();
     if (const ActivitySampler *sampler = m_agent.sampler())
-        r.verdict = toMenuVerdict(sampler->verdict());
+        r.verdict = toMenuVerdict(sampler->verdict()), r.unreadableBrowser = sampler->unreadableBrowser();
     if (const MonitoredApps *monitored = m_agent.monitored())
         r.monitored =
             MonitoredReading{monitored->bundleIds().size(), monitored->domains().size(), monitored->lastError()};

@@ -108,6 +108,8 @@ TEST_F(AgentTrouble, RefusedReportsAndAnUnwatchableDesktopReachTheMenuAndTheBack
     desktop->problem = QStringLiteral("no display connection");
     server.respond(QStringLiteral("/api/guard/heartbeat"), Response::text(401, "token revoked"));
     server.respond(QStringLiteral("/api/guard/desktop-apps-seen"), Response::text(429, "slow down"));
+    server.respond(QStringLiteral("/api/guard/my-installed-apps"),
+                   Response::json(R"({"apps":[{"package_id":"web:a","is_blocked":true}]})"));
     static_cast<FakeAppCatalog &>(*platform.apps).installed = {{QStringLiteral("xterm"), QStringLiteral("XTerm"), {}}};
     makeAgent();
     agent->start();
@@ -123,6 +125,10 @@ TEST_F(AgentTrouble, RefusedReportsAndAnUnwatchableDesktopReachTheMenuAndTheBack
     ASSERT_TRUE(advanceUntil([&] { return requestsTo("/api/devices/dev-1/heartbeat") >= 2; }, 30s, 1s));
     EXPECT_EQ(checkOk("foreground_sampling"), QJsonValue(true));
     EXPECT_EQ(checkOk("tamper_evidence"), QJsonValue(false));
+    // A browser in front whose page stays unreadable past 2 min, with a site on the list, fails a check of its own.
+    desktop->front = RunningApp{*platform::browserIds().begin(), 77, {}, {}};
+    advance(150s, 1s);
+    EXPECT_EQ(checkOk("browser_pages"), QJsonValue(false));
 }
 
 // A restart before the next acknowledged heartbeat no longer wipes evidence, and a kill is evidence itself.

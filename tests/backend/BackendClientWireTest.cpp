@@ -57,7 +57,7 @@ TEST_F(WireTest, HeartbeatSendsFactsBuildAndChecksAndAcceptsAnyBody)
 {
     server.respond("/api/devices/dev 1/heartbeat", Response::text(200, "anything"));
     const auto text =
-        finish(client.heartbeat("dev 1", BackendClient::HealthChecks{false, true, true, false, false}, system));
+        finish(client.heartbeat("dev 1", BackendClient::HealthChecks{false, true, true, false, false, false}, system));
     ASSERT_TRUE(text.ok()) << text.error().description().toStdString();
     EXPECT_EQ(text.value(), "anything");
     const auto &request = server.requests().at(0);
@@ -74,7 +74,8 @@ TEST_F(WireTest, HeartbeatSendsFactsBuildAndChecksAndAcceptsAnyBody)
                                                                             {"macos_login_item_enabled", check1},
                                                                             {"foreground_sampling", check1},
                                                                             {"tamper_evidence", check0},
-                                                                            {"monitored_list", check0}}}}}}));
+                                                                            {"monitored_list", check0},
+                                                                            {"browser_pages", check0}}}}}}));
 }
 
 TEST_F(WireTest, UsageReportCarriesTodayAndBackfillOnlyWhenThereIsSome)

@@ -206,6 +206,32 @@ TEST_F(SamplerTest, TheFrontAppOrTheBrowsersPageDecides)
     EXPECT_EQ(tickAfter(1.0), 1);  // not more: the empty ticks moved the start of the measurement
 }
 
+// A browser in front hiding its page for over 2 min of presence is told; a read, another app or no site ends it.
+TEST_F(SamplerTest, APageUnreadableForTwoMinutesIsTold)
+{
+    // Each step: ticks; in front the browser or another app; its page; the user present or the screen
+    // locked; a site on the list or none; whether it is told after the step.
+    const char *steps[] = {"119 browser hidden present site -",    "30 browser hidden locked site -",
+                           "2 browser hidden present site told",   "1 browser read present site -",
+                           "120 browser hidden present site -",    "1 editor hidden present site -",
+                           "121 browser hidden present site told", "1 browser hidden present none -"};
+    test::LogCapture log;
+    for (const QString step : steps) {
+        SCOPED_TRACE(step.toStdString());
+        const QStringList w = step.split(' ');
+        monitored.apply({w[4] == "site" ? "web:example.com" : "x"});
+        desktop.front = RunningApp{w[1] == "browser" ? browserId : editor, 77, {}, {}};
+        desktop.locked = w[3] == "locked";
+        accessibility.addresses.insert(
+            77, w[2] == "read" ? AddressOutcome::url("https://a.b/") : AddressOutcome::unreadable("no address found"));
+        for (int i = 0; i < w[0].toInt(); ++i)
+            tickAfter(1.0);
+        EXPECT_EQ(sampler->unreadableBrowser(), w[5] == "told" ? browserId : QString());
+    }
+    EXPECT_EQ(log.lines().filter("unreadable for over 120 s in front (no address found) · its sites").size(), 2);
+    EXPECT_EQ(log.lines().filter("no longer unreadable in front").size(), 2);
+}
+
 TEST_F(SamplerTest, ADomainCoversItselfAndItsSubdomainsOnly)
 {
     monitored.apply({QStringLiteral("web:example.com"), QStringLiteral("web:www.games.org"),

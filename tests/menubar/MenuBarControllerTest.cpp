@@ -192,6 +192,8 @@ TEST(MenuBarController, LinesFollowTheirReadingsAndTheIconWarns)
          "Usage of 2026-03-10, 2026-03-11 refused by Fennimar — kept on this computer", A},
         {"no display", [](R r) { r.samplingProblem = QStringLiteral("no display connection"); },
          "Cannot see which app is in front: no display connection", A},
+        {"a browser hiding its pages", [](R r) { r.unreadableBrowser = "firefox-esr"; },
+         "Can't read pages in Firefox ESR — its sites count nothing (accessibility off?)", A},
         {"our name held by another program", [](R r) { r.tamper = "the bus name is held by pid 7 (/tmp/x)"; },
          "Something tries to fool the count: the bus name is held by pid 7 (/tmp/x)", A},
     };

@@ -57,6 +57,8 @@ QString checkLabel(const QString &key)
         return QStringLiteral("Nothing in the session tried to fool the count");
     if (key == QStringLiteral("monitored_list"))
         return QStringLiteral("Counts by an app list of the last hour");
+    if (key == QStringLiteral("browser_pages"))
+        return QStringLiteral("Reads the page of the browser in front");
     return key;
 }
 
