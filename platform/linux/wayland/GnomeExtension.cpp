@@ -30,7 +30,7 @@ const QString kExtensions = QStringLiteral("org.gnome.Shell.Extensions");
 const QString kPath = QStringLiteral("/app/fennimar/Agent/FocusedWindow");
 const QString kInterface = QStringLiteral("app.fennimar.Agent.FocusedWindow");
 // What our extension reports of itself beside the SHA-256 of the code it runs (focused-window.js).
-constexpr char kVersion[] = "2";
+constexpr char kVersion[] = "3";
 // The Shell's ExtensionState values this agent tells apart. From GNOME Shell 45 on the Shell loads and
 // turns an extension on or off asynchronously: EnableExtension returns while the extension is still only
 // loaded (6), then off (2) and turning on (8); a turning off passes through 7. Its info's "enabled" (45 and
@@ -60,17 +60,19 @@ QString ownDirectory(const QString &path)
     return {};
 }
 
-// The extension's "(sssx)": the Shell's app id ("<desktop id>.desktop", or "window:N" when the
-// window matches no app), the WM_CLASS class and instance, and the pid.
+// The extension's "(sssxs)": the Shell's app id ("<desktop id>.desktop", or "window:N" when the
+// window matches no app), the WM_CLASS class and instance, the pid and the title.
 std::optional<ShellWindow> windowFrom(const QVariant &value)
 {
     if (!value.canConvert<QDBusArgument>())
         return std::nullopt;
     const QDBusArgument argument = value.value<QDBusArgument>();
-    QString app, wmClass, wmInstance;
+    QString app, wmClass, wmInstance, title;
     qint64 pid = 0;
     argument.beginStructure();
     argument >> app >> wmClass >> wmInstance >> pid;
+    if (!argument.atEnd())  // an older extension's "(sssx)", not believed once its version is asked
+        argument >> title;
     argument.endStructure();
     if (app.isEmpty() && wmClass.isEmpty() && pid <= 0)
         return std::nullopt;
@@ -78,7 +80,7 @@ std::optional<ShellWindow> windowFrom(const QVariant &value)
         app.clear();
     if (app.endsWith(QLatin1String(".desktop")))
         app.chop(8);
-    return ShellWindow{app, wmClass, wmInstance, pid};
+    return ShellWindow{app, wmClass, wmInstance, pid, title};
 }
 
 }  // namespace

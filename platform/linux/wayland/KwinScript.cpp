@@ -41,7 +41,7 @@ public:
             return true;
         }
         // Any script running in KWin calls from KWin's connection: only ours knows this load's token.
-        if (args.size() != 6 || args[4].toString() != m_owner.m_token) {
+        if (args.size() != 7 || args[4].toString() != m_owner.m_token) {
             m_owner.distrust(QStringLiteral("a KWin script that is not this agent's reports windows to it"));
             connection.send(
                 message.createErrorReply(QDBusError::AccessDenied, QStringLiteral("not this agent's script")));
@@ -50,7 +50,8 @@ public:
         connection.send(message.createReply());
         // KWin has read the script once it reports: the token leaves the disk.
         QFile::remove(m_owner.m_dir.filePath(QStringLiteral("kwin-front.js")));
-        ShellWindow window{args[0].toString(), args[1].toString(), args[2].toString(), args[3].toString().toLongLong()};
+        ShellWindow window{args[0].toString(), args[1].toString(), args[2].toString(), args[3].toString().toLongLong(),
+                           args[6].toString()};
         if (window.appId.isEmpty() && window.wmClass.isEmpty() && window.pid <= 0) {
             ++m_owner.m_reports;
             m_owner.m_front.reset();

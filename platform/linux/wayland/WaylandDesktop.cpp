@@ -193,8 +193,10 @@ std::optional<RunningApp> WaylandDesktop::frontmostApp()
             m_frontTitle = front->title;
         }
     } else if (m_choice.front == FrontSource::KwinScript || m_choice.front == FrontSource::GnomeExtension) {
-        if (const auto front = m_kwin ? m_kwin->frontmost() : m_gnome->frontmost())
+        if (const auto front = m_kwin ? m_kwin->frontmost() : m_gnome->frontmost()) {
             window = Window{front->appId, front->wmClass, front->wmInstance, front->pid};
+            m_frontTitle = front->title;
+        }
     } else if (m_choice.front == FrontSource::AtspiActiveFrame) {
         if (const auto front = m_atspi->front())
             window = Window{QString(), QString(), QString(), front->pid};

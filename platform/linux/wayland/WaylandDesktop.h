@@ -80,7 +80,8 @@ public:
 
     const SourceChoice &choice() const { return m_choice; }
     // The title of the window in front at the last frontmostApp(), where the source tells it (sway,
-    // foreign-toplevel, KDE's window list); empty elsewhere or with nothing in front. Free.
+    // foreign-toplevel, KDE's window list, our KWin script and GNOME Shell extension); empty elsewhere
+    // or with nothing in front. Free.
     const QString &frontTitle() const { return m_frontTitle; }
     // Why our own part inside the desktop's shell (the KWin script, the GNOME Shell extension) has
     // been replaced or imitated, once that was seen; empty otherwise. It is also the sampling problem.

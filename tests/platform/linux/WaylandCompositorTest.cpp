@@ -226,9 +226,11 @@ TEST_F(WaylandCompositorTest, WestonAccessibleAppInFront)
 }
 
 // KWin and GNOME Shell give a new window focus and hand it back when it closes: the app in front,
-// with its pid, through our KWin script or GNOME Shell extension. focus: asked every half second
-// where the compositor focuses no new window by itself (a headless GNOME Shell).
-void followNewWindows(HeadlessCompositor &session, Desktop &desktop, const std::function<void(qint64)> &focus = {})
+// with its pid and title (which tells a browser's window in front), through our KWin script or GNOME
+// Shell extension. focus: asked every half second where the compositor focuses no new window by
+// itself (a headless GNOME Shell).
+void followNewWindows(HeadlessCompositor &session, WaylandDesktop &desktop,
+                      const std::function<void(qint64)> &focus = {})
 {
     const auto expectFront = [&](const char *id, qint64 pid) {
         EXPECT_TRUE(waitUntil(
@@ -240,6 +242,7 @@ void followNewWindows(HeadlessCompositor &session, Desktop &desktop, const std::
             20000, 500))
             << id << ": got " << frontId(desktop).toStdString() << " · " << desktop.samplingProblem().toStdString();
         EXPECT_EQ(desktop.frontmostApp().value_or(RunningApp{}).pid, pid);
+        EXPECT_NE(desktop.frontTitle(), QString()) << id;
     };
     const qint64 demo = session.start("gtk3-demo", {})->processId();
     expectFront("gtk3-demo", demo);
@@ -402,7 +405,7 @@ TEST_F(WaylandCompositorTest, GnomeShellThroughOurExtension)
         EXPECT_TRUE(waitUntil([&] { return desktop.frontmostApp(), !desktop.replacedSource().isEmpty(); }, 20000));
         EXPECT_TRUE(
             desktop.samplingProblem().startsWith("the GNOME Shell extension running in this session is not "
-                                                 "this agent's own (it reports version 2 and other code)"))
+                                                 "this agent's own (it reports version 3 and other code)"))
             << desktop.samplingProblem().toStdString();
     }
     // The next login, with a test extension that focuses a window: the Shell focuses none by itself here.
