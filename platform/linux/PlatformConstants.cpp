@@ -50,6 +50,10 @@ const QSet<QString> &browserIds()
         QStringLiteral("one.ablaze.floorp"),
         QStringLiteral("zen"),
         QStringLiteral("app.zen_browser.zen"),
+        QStringLiteral("mullvad-browser"),
+        QStringLiteral("net.mullvad.MullvadBrowser"),
+        QStringLiteral("waterfox"),
+        QStringLiteral("net.waterfox.waterfox"),
         // torbrowser-launcher's entry (Debian) and the one the Tor Project's own archive registers
         QStringLiteral("torbrowser"),
         QStringLiteral("start-tor-browser"),

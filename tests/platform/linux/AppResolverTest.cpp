@@ -99,20 +99,21 @@ TEST(AppResolverTest, MapsWindowsToDesktopEntriesInRuleOrder)
 TEST(AppResolverTest, BrowsersAreKnownAsTheirPackagesNameThem)
 {
     QTemporaryDir dir;
-    for (const QString id : {"org.gnome.Epiphany", "thorium-browser", "librewolf", "torbrowser"})
+    for (const QString id : {"org.gnome.Epiphany", "thorium-browser", "librewolf", "torbrowser", "mullvad-browser"})
         writeFile(dir.filePath("applications/") + id + ".desktop",
                   "[Desktop Entry]\nType=Application\nName=N\nExec=n\nStartupWMClass=" + id.toUtf8() + " W\n");
     DesktopEntryCatalog catalog({{dir.path()}, {}, {}});
     const QString snap = "0::/user.slice/snap.%1-0a1b2c3d-0000-4000-8000-123456789abc.scope\n";
     const QString flatpak = "0::/user.slice/app-flatpak-%1-77.scope\n";
     // Debian packages by GTK id, WM_CLASS instance, lower-cased class and StartupWMClass; Snaps; Flatpaks.
-    QStringList browsers = {"org.gnome.Epiphany", "thorium-browser", "librewolf", "torbrowser W"};
+    QStringList browsers = {"org.gnome.Epiphany", "thorium-browser", "librewolf", "torbrowser W", "mullvad-browser"};
     for (const char *id :
          {"firefox.firefox", "chromium.chromium", "brave.brave", "vivaldi.vivaldi-stable", "opera.opera"})
         browsers << snap.arg(id);
-    for (const char *id : {"io.gitlab.librewolf-community", "one.ablaze.floorp", "app.zen_browser.zen",
-                           "io.github.ungoogled_software.ungoogled_chromium",
-                           "com.github.micahflee.torbrowser-launcher", "org.gnome.Epiphany"})
+    for (const char *id :
+         {"io.gitlab.librewolf-community", "one.ablaze.floorp", "app.zen_browser.zen", "net.mullvad.MullvadBrowser",
+          "net.waterfox.waterfox", "io.github.ungoogled_software.ungoogled_chromium",
+          "com.github.micahflee.torbrowser-launcher", "org.gnome.Epiphany"})
         browsers << flatpak.arg(id);
     const QStringList apps = {snap.arg("firefox.geckodriver"), flatpak.arg("org.gnome.Calculator")};
     for (const QString &fact : browsers + apps) {
