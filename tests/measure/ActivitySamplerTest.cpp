@@ -209,8 +209,7 @@ TEST_F(SamplerTest, TheFrontAppOrTheBrowsersPageDecides)
 // A browser in front hiding its page for over 2 min of presence is told; a read, another app or no site ends it.
 TEST_F(SamplerTest, APageUnreadableForTwoMinutesIsTold)
 {
-    // Each step: ticks; in front the browser or another app; its page; the user present or the screen
-    // locked; a site on the list or none; whether it is told after the step.
+    // Each step: ticks; app in front; its page; present or locked; a site on the list or none; told after it.
     const char *steps[] = {"119 browser hidden present site -",    "30 browser hidden locked site -",
                            "2 browser hidden present site told",   "1 browser read present site -",
                            "120 browser hidden present site -",    "1 editor hidden present site -",

@@ -226,9 +226,8 @@ TEST_F(WaylandCompositorTest, WestonAccessibleAppInFront)
 }
 
 // KWin and GNOME Shell give a new window focus and hand it back when it closes: the app in front,
-// with its pid and title (which tells a browser's window in front), through our KWin script or GNOME
-// Shell extension. focus: asked every half second where the compositor focuses no new window by
-// itself (a headless GNOME Shell).
+// its pid and title, through our KWin script or GNOME Shell extension. focus: asked every half
+// second where the compositor focuses no new window by itself (a headless GNOME Shell).
 void followNewWindows(HeadlessCompositor &session, WaylandDesktop &desktop,
                       const std::function<void(qint64)> &focus = {})
 {
