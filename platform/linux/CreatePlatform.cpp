@@ -14,6 +14,7 @@
 #include "platform/linux/wayland/WaylandDesktop.h"
 
 #include <QDBusConnection>
+#include <QFile>
 #include <QTimeZone>
 
 #include <sys/prctl.h>
@@ -45,6 +46,19 @@ void prepareProcess()
 
 namespace {
 
+// Whether the agent runs in the computer's own user namespace. In one of its own (`unshare -Ur`, no
+// root needed) whoever started it can mount their files over any root-owned one it reads: the time
+// zone, the desktop entries, the programs the owner checks compare. A login never starts it there.
+// An unreadable map says nothing either way, and is no evidence.
+bool inOwnUserNamespace()
+{
+    QFile map(QStringLiteral("/proc/self/uid_map"));
+    if (!map.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray line = map.read(256).simplified();
+    return !line.isEmpty() && line != "0 0 4294967295";
+}
+
 // Hyprland's request socket, where Hyprland runs (0.40 and later keep it in the runtime directory).
 QString hyprlandSocket()
 {
@@ -60,6 +74,10 @@ QString hyprlandSocket()
 Platform createPlatform(Clock &clock)
 {
     Platform platform;
+    if (inOwnUserNamespace())
+        platform.tamper->raise(QStringLiteral("user namespace"),
+                               QStringLiteral("the agent runs in a user namespace of its own, where the files it "
+                                              "reads may be ones the user mounted"));
     auto catalog = std::make_unique<DesktopEntryCatalog>();
     // The user's display session as logind knows it, not as the environment (the user's to set) says.
     auto lock = std::make_unique<ScreenLockMonitor>(QDBusConnection::systemBus(), QDBusConnection::sessionBus(),

@@ -205,6 +205,18 @@ TEST(AgentStartup, RefusesWhatCouldLeakOrStallAndRunsWithTheRest)
          },
          -1,
          {"WARN ] tray · module not loaded · running without the tray icon", "agent starting"}},
+        {"started by hand in a user namespace of its own",
+         {},
+         [&](const QString &home) {
+             if (!onLinux)
+                 return (linuxOnly += QStringLiteral(" · a user namespace"), false);
+             QFile script(program = home + "/unshared.sh");
+             return script.open(QIODevice::WriteOnly) &&
+                    script.write("#!/bin/sh\nexec unshare -Ur " FENNIMAR_AGENT " --headless\n") > 0 &&
+                    script.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+         },
+         -1,
+         {"agent starting", "WARN ] tamper evidence · user namespace · the agent runs in a user namespace"}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
