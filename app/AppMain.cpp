@@ -15,7 +15,7 @@
 #include "services/LoginItem.h"
 #include "services/RunMarker.h"
 #include "platform/Platform.h"
-#include "platform/PlatformConstants.h"
+#include "platform/PlatformTraits.h"
 #include "platform/PlatformPaths.h"
 #include "core/QuitSignals.h"
 #include "core/RealClock.h"

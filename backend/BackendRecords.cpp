@@ -1,6 +1,6 @@
 #include "backend/BackendRecords.h"
 
-#include "platform/PlatformConstants.h"
+#include "platform/PlatformTraits.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -1,6 +1,6 @@
 #include "backend/BuildIdentity.h"
 
-#include "platform/PlatformConstants.h"
+#include "platform/PlatformTraits.h"
 
 #ifndef FENNIMAR_APP_VERSION
 #define FENNIMAR_APP_VERSION ""

@@ -1,6 +1,6 @@
 #include "backend/SystemInfo.h"
 
-#include "platform/PlatformConstants.h"
+#include "platform/PlatformTraits.h"
 
 #include <QElapsedTimer>
 #include <QRegularExpression>

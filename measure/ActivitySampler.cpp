@@ -8,7 +8,7 @@
 #include "platform/Accessibility.h"
 #include "platform/AppCatalog.h"
 #include "platform/Desktop.h"
-#include "platform/PlatformConstants.h"
+#include "platform/PlatformTraits.h"
 #include "platform/TamperEvidence.h"
 
 #include <algorithm>

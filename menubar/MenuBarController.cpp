@@ -2,7 +2,7 @@
 
 #include "core/Log.h"
 #include "menubar/MenuTexts.h"
-#include "platform/PlatformConstants.h"
+#include "platform/PlatformTraits.h"
 
 namespace fennimar {
 

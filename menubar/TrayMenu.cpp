@@ -1,7 +1,7 @@
 #include "menubar/TrayMenu.h"
 
 #include "core/Log.h"
-#include "platform/PlatformConstants.h"
+#include "platform/PlatformTraits.h"
 
 #include <QAction>
 #include <QApplication>

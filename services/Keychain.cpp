@@ -1,7 +1,7 @@
 #include "services/Keychain.h"
 
 #include "core/Log.h"
-#include "platform/PlatformConstants.h"
+#include "platform/PlatformTraits.h"
 
 namespace fennimar {
 

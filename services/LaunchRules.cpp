@@ -1,6 +1,6 @@
 #include "services/LaunchRules.h"
 
-#include "platform/PlatformConstants.h"
+#include "platform/PlatformTraits.h"
 
 #include <cstring>
 

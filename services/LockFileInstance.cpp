@@ -1,7 +1,7 @@
 #include "services/LockFileInstance.h"
 
 #include "core/Log.h"
-#include "platform/PlatformConstants.h"
+#include "platform/PlatformTraits.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #include "platform/macos/MacLoginService.h"
 
-#include "platform/PlatformConstants.h"
+#include "platform/PlatformTraits.h"
 #include "platform/macos/LoginServiceStatus.h"
 #include "platform/macos/sdk/AppKitObjC.h"
 

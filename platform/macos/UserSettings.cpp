@@ -1,6 +1,6 @@
 #include "platform/UserSettings.h"
 
-#include "platform/PlatformConstants.h"
+#include "platform/PlatformTraits.h"
 #include "platform/macos/CFHelpers.h"
 
 namespace fennimar::platform {

@@ -2,7 +2,7 @@
 
 #include "agent/Agent.h"
 #include "services/Keychain.h"
-#include "platform/PlatformConstants.h"
+#include "platform/PlatformTraits.h"
 #include "core/VirtualClock.h"
 #include "tests/fakes/Fakes.h"
 #include "tests/support/LogCapture.h"

@@ -1,5 +1,5 @@
 // The real program at start-up in a home of its own (no display, no buses, a closed backend port).
-#include "platform/PlatformConstants.h"
+#include "platform/PlatformTraits.h"
 #include "platform/PlatformPaths.h"
 #include "platform/UserSettings.h"
 #include "tests/support/TempHome.h"

@@ -1,6 +1,6 @@
 // What each endpoint puts on the wire (method, path, headers, JSON) and how it reads the answer.
 #include "backend/BuildIdentity.h"
-#include "platform/PlatformConstants.h"
+#include "platform/PlatformTraits.h"
 #include "tests/backend/BackendTestSupport.h"
 
 #include <QJsonArray>

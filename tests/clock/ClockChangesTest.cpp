@@ -2,7 +2,7 @@
 #include "measure/ActivitySampler.h"
 #include "measure/DayLedger.h"
 #include "measure/MonitoredApps.h"
-#include "platform/PlatformConstants.h"
+#include "platform/PlatformTraits.h"
 #include "core/VirtualClock.h"
 #include "tests/backend/BackendTestSupport.h"
 #include "tests/fakes/Fakes.h"

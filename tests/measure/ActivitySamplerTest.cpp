@@ -1,7 +1,7 @@
 #include "measure/ActivitySampler.h"
 #include "measure/DayLedger.h"
 #include "measure/MonitoredApps.h"
-#include "platform/PlatformConstants.h"
+#include "platform/PlatformTraits.h"
 #include "platform/TamperEvidence.h"
 #include "core/VirtualClock.h"
 #include "tests/fakes/Fakes.h"

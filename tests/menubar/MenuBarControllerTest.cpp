@@ -2,7 +2,7 @@
 #include "menubar/MenuBarController.h"
 #include "menubar/MenuTexts.h"
 #include "menubar/NoticeBoard.h"
-#include "platform/PlatformConstants.h"
+#include "platform/PlatformTraits.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "platform/linux/apps/AppResolver.h"
 
 #include "core/DurableFile.h"
-#include "platform/PlatformConstants.h"
+#include "platform/PlatformTraits.h"
 #include "platform/linux/apps/DesktopEntry.h"
 #include "platform/linux/apps/DesktopEntryCatalog.h"
 

@@ -1,7 +1,7 @@
 #include "platform/linux/session/DBusControl.h"
 
 #include "core/Log.h"
-#include "platform/PlatformConstants.h"
+#include "platform/PlatformTraits.h"
 #include "platform/PlatformPaths.h"
 
 #include <QCoreApplication>

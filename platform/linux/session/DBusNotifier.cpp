@@ -1,7 +1,7 @@
 #include "platform/linux/session/DBusNotifier.h"
 
 #include "core/Log.h"
-#include "platform/PlatformConstants.h"
+#include "platform/PlatformTraits.h"
 
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>

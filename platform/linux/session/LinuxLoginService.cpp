@@ -2,7 +2,7 @@
 
 #include "core/Log.h"
 #include "core/DurableFile.h"
-#include "platform/PlatformConstants.h"
+#include "platform/PlatformTraits.h"
 #include "platform/linux/apps/DesktopEntry.h"
 #include "platform/linux/session/LoginDefinitions.h"
 

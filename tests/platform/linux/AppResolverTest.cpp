@@ -1,6 +1,6 @@
 #include "platform/linux/apps/AppResolver.h"
 #include "platform/linux/apps/DesktopEntryCatalog.h"
-#include "platform/PlatformConstants.h"
+#include "platform/PlatformTraits.h"
 #include "tests/platform/linux/LinuxTestSupport.h"
 
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "platform/PlatformConstants.h"
+#include "platform/PlatformTraits.h"
 
 namespace fennimar::platform {
 

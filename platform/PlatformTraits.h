@@ -5,6 +5,9 @@
 
 namespace fennimar::platform {
 
+// What sets this platform apart, answered once here so that the floors above never test which
+// platform they run on: the agent's identifier, its browsers, whether it has a display and tray.
+
 // The agent's reverse-DNS identifier: the secret store's service name for the paired identity and
 // the name of the start-at-login registration (systemd unit, autostart entry, launch agent).
 inline constexpr const char *AgentBundleID = "app.fennimar.Agent";
