@@ -77,7 +77,7 @@ BusInhibitCalls::BusInhibitCalls(QDBusConnection session, QDBusConnection monito
     auto become = QDBusMessage::createMethodCall(kBus, kBusPath, QStringLiteral("org.freedesktop.DBus.Monitoring"),
                                                  QStringLiteral("BecomeMonitor"));
     become << rules << 0u;
-    inhibit::callAsync(m_monitor, this, become, [](const QDBusMessage &reply) {
+    session::callAsync(m_monitor, this, become, [](const QDBusMessage &reply) {
         if (reply.type() != QDBusMessage::ReplyMessage)
             Log::info(QStringLiteral("cannot watch the session bus for inhibitors (%1) \u00b7 they are matched by name")
                           .arg(reply.errorName()));
@@ -130,7 +130,7 @@ void BusInhibitCalls::inhibited(const QString &caller, const QString &service, I
     const auto isThis = [caller, service](const Holder &h) { return h.caller == caller && h.service == service; };
     auto ask = QDBusMessage::createMethodCall(kBus, kBusPath, kBus, QStringLiteral("GetConnectionUnixProcessID"));
     ask << caller;
-    inhibit::callAsync(m_bus, this, ask, [this, isThis](const QDBusMessage &reply) {
+    session::callAsync(m_bus, this, ask, [this, isThis](const QDBusMessage &reply) {
         const qint64 pid = reply.arguments().value(0).toLongLong();
         if (reply.type() != QDBusMessage::ReplyMessage || pid <= 0)
             return forget(isThis);  // gone already
@@ -147,7 +147,7 @@ void BusInhibitCalls::inhibited(const QString &caller, const QString &service, I
     // another until one answers).
     auto owner = QDBusMessage::createMethodCall(kBus, kBusPath, kBus, QStringLiteral("NameHasOwner"));
     owner << service;
-    inhibit::callAsync(m_bus, this, owner, [this, isThis](const QDBusMessage &reply) {
+    session::callAsync(m_bus, this, owner, [this, isThis](const QDBusMessage &reply) {
         if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().value(0).toBool())
             forget(isThis);
     });

@@ -36,7 +36,7 @@ void readEach(QDBusConnection bus, QObject *context, const QList<QDBusObjectPath
     for (qsizetype i = 0; i < paths.size(); ++i) {
         for (const QString method : {"GetAppId", "GetReason", "GetFlags"}) {
             auto message = QDBusMessage::createMethodCall(kService, paths[i].path(), kInhibitor, method);
-            inhibit::callAsync(bus, context, message, [reading, i, method](const QDBusMessage &answer) {
+            session::callAsync(bus, context, message, [reading, i, method](const QDBusMessage &answer) {
                 Inhibitor &inhibitor = reading->inhibitors[i];
                 const QVariant value = answer.arguments().value(0);
                 if (answer.type() != QDBusMessage::ReplyMessage)
@@ -68,7 +68,7 @@ GnomeInhibitors::GnomeInhibitors(QDBusConnection session, QObject *parent) : QOb
         return;
     for (const char *signal : {"InhibitorAdded", "InhibitorRemoved"})
         m_bus.connect(kService, kPath, kService, QLatin1String(signal), this, SLOT(refresh()));
-    inhibit::watchOwner(m_bus, kService, this, [this] { refresh(); });
+    session::watchOwner(m_bus, kService, this, [this] { refresh(); });
     refresh();
 }
 
@@ -76,7 +76,7 @@ void GnomeInhibitors::refresh()
 {
     const quint64 generation = ++m_generation;
     const auto message = QDBusMessage::createMethodCall(kService, kPath, kService, QStringLiteral("GetInhibitors"));
-    inhibit::callAsync(m_bus, this, message, [this, generation](const QDBusMessage &reply) {
+    session::callAsync(m_bus, this, message, [this, generation](const QDBusMessage &reply) {
         QList<QDBusObjectPath> paths;
         if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty())
             paths = qdbus_cast<QList<QDBusObjectPath>>(reply.arguments().constFirst());

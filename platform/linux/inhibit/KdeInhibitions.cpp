@@ -82,7 +82,7 @@ KdeInhibitions::KdeInhibitions(QDBusConnection session, QObject *parent) : QObje
         return;
     m_bus.connect(kService, kPath, kAgent, QStringLiteral("InhibitionsChanged"), this, SLOT(refresh()));
     m_bus.connect(kService, kPath, kProperties, QStringLiteral("PropertiesChanged"), this, SLOT(refresh()));
-    inhibit::watchOwner(m_bus, kService, this, [this] { refresh(); });
+    session::watchOwner(m_bus, kService, this, [this] { refresh(); });
     refresh();
 }
 
@@ -91,7 +91,7 @@ void KdeInhibitions::refresh()
     const quint64 generation = ++m_generation;
     auto message = QDBusMessage::createMethodCall(kService, kPath, kProperties, QStringLiteral("Get"));
     message << kAgent << QStringLiteral("ActiveInhibitions");
-    inhibit::callAsync(m_bus, this, message, [this, generation](const QDBusMessage &reply) {
+    session::callAsync(m_bus, this, message, [this, generation](const QDBusMessage &reply) {
         if (reply.type() == QDBusMessage::ReplyMessage)
             return store(generation, parseActive(argumentOf(reply)));
         // No such property before Plasma 6.5; no daemon at all answers ServiceUnknown.
@@ -105,11 +105,11 @@ void KdeInhibitions::readListed(quint64 generation)
 {
     auto has = QDBusMessage::createMethodCall(kService, kPath, kAgent, QStringLiteral("HasInhibition"));
     has << kChangeScreenSettings;
-    inhibit::callAsync(m_bus, this, has, [this, generation](const QDBusMessage &held) {
+    session::callAsync(m_bus, this, has, [this, generation](const QDBusMessage &held) {
         if (held.type() != QDBusMessage::ReplyMessage || !held.arguments().value(0).toBool())
             return store(generation, {});
         const auto list = QDBusMessage::createMethodCall(kService, kPath, kAgent, QStringLiteral("ListInhibitions"));
-        inhibit::callAsync(m_bus, this, list, [this, generation](const QDBusMessage &listed) {
+        session::callAsync(m_bus, this, list, [this, generation](const QDBusMessage &listed) {
             store(generation, parseListed(argumentOf(listed)));
         });
     });

@@ -3,7 +3,7 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusServiceWatcher>
 
-namespace fennimar::inhibit {
+namespace fennimar::session {
 
 void callAsync(QDBusConnection bus, QObject *context, QDBusMessage message,
                std::function<void(const QDBusMessage &)> onReply)
@@ -28,4 +28,4 @@ void watchOwner(QDBusConnection bus, const QString &service, QObject *context, s
                      [onChange = std::move(onChange)] { onChange(); });
 }
 
-}  // namespace fennimar::inhibit
+}  // namespace fennimar::session

@@ -6,7 +6,7 @@
 
 #include <functional>
 
-namespace fennimar::inhibit {
+namespace fennimar::session {
 
 // A desktop's inhibitor list or screen locker answers in well under a millisecond; a bus that takes
 // longer is stuck, not slow.
@@ -21,4 +21,4 @@ void callAsync(QDBusConnection bus, QObject *context, QDBusMessage message,
 // Calls `onChange` whenever `service` gets or loses its owner.
 void watchOwner(QDBusConnection bus, const QString &service, QObject *context, std::function<void()> onChange);
 
-}  // namespace fennimar::inhibit
+}  // namespace fennimar::session

@@ -53,7 +53,7 @@ const QStringList kDesktopPrograms = {
 void callAsync(QDBusConnection bus, QObject *context, QDBusMessage message,
                std::function<void(const QDBusMessage &)> onReply)
 {
-    inhibit::callAsync(std::move(bus), context, std::move(message),
+    session::callAsync(std::move(bus), context, std::move(message),
                        [onReply = std::move(onReply)](const QDBusMessage &reply) {
                            if (reply.type() == QDBusMessage::ReplyMessage)
                                onReply(reply);
