@@ -186,7 +186,7 @@ QCoro::Task<void> Agent::heartbeatLoop(QString deviceId, CancelToken token)
     while (!token.isCancelled()) {
         BackendClient::HealthChecks checks;
         checks.accessibilityGranted = m_permission.isTrusted();
-        checks.loginItemEnabled = m_platform.login->status() == LoginService::Status::Enabled;
+        checks.loginItemEnabled = m_platform.login->status() == LoginService::Registration::Enabled;
         checks.foregroundSampling = m_platform.desktop->samplingProblem().isEmpty();
         // Evidence counts until a heartbeat carried it: a failed beat leaves it for the next one.
         const quint64 evidence = m_platform.tamper->seenCount();

@@ -201,7 +201,7 @@ int run(int argc, char *argv[])
     if (start == LoginItem::Start::LeaveAlone)
         Log::info(QStringLiteral("login item left alone · not an installed copy, or --headless"));
     else if (loginItem.ensureRegistered() && start == LoginItem::Start::RegisterThenHandOver &&
-             loginItem.status() == LoginService::Status::Enabled) {
+             loginItem.status() == LoginService::Registration::Enabled) {
         // The job must find the lock and the channel free; it is started now even when the
         // registration just started it, since that start met this copy's lock and gave way.
         instance.reset();

@@ -212,7 +212,7 @@ std::optional<MenuEntry> MenuBarController::permissionLine(const MenuReadings &r
 
 std::optional<MenuEntry> MenuBarController::loginItemLine(const MenuReadings &r)
 {
-    if (r.loginItem == LoginService::Status::Enabled)
+    if (r.loginItem == LoginService::Registration::Enabled)
         return std::nullopt;
     return MenuEntry::command(QStringLiteral("Won't restart on its own — fix…"), MenuAction::OpenLoginItems,
                               QStringLiteral("Fennimar needs permission to start at login. Without it, monitoring "

@@ -72,7 +72,7 @@ struct MenuReadings {
     std::optional<MenuVerdict> verdict;           // absent while no sampler exists
     std::optional<MonitoredReading> monitored;    // absent while no monitored list exists
     bool accessibilityTrusted = false;            // may the agent read browsers' pages
-    LoginService::Status loginItem = LoginService::Status::NotRegistered;
+    LoginService::Registration loginItem = LoginService::Registration::NotRegistered;
     QString computerName;  // empty when the system gives none
     QString userName;      // the login name
     QDateTime now;         // the instant relative times are measured from

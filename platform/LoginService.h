@@ -8,7 +8,7 @@ namespace fennimar {
 // autostart entry). Main thread only; each call is a short, bounded operation.
 class LoginService {
 public:
-    enum class Status {
+    enum class Registration {
         NotRegistered = 0,
         Enabled = 1,
         RequiresApproval = 2,  // registered but turned off by the user or awaiting approval
@@ -20,11 +20,11 @@ public:
     // asking again in the background where asking could block (Linux's user manager), so the main
     // thread never waits on it after the first call; a change made elsewhere shows within a call or
     // two. Failures to ask read as NotFound.
-    virtual Status status() = 0;
+    virtual Registration status() = 0;
     // Registers the agent to start at login (and to be restarted if it quits). On failure the
     // reason is a sentence for the log.
-    virtual fennimar::Status registerService() = 0;
-    virtual fennimar::Status unregisterService() = 0;
+    virtual Status registerService() = 0;
+    virtual Status unregisterService() = 0;
     // Opens the desktop's startup-applications settings where one is known; otherwise logs where
     // the registration lives. Never fails.
     virtual void openSettings() = 0;
@@ -38,9 +38,9 @@ public:
     // Asks the system to start the registered agent now (macOS: launchctl kickstart), waiting 5 s
     // at most; a job already running is left as it is. On failure the reason is a sentence for the
     // log. Default: not possible, the registration starts the agent only at login.
-    virtual fennimar::Status startRegistered()
+    virtual Status startRegistered()
     {
-        return fennimar::Status::failure(QStringLiteral("the registration starts the agent only at login"));
+        return Status::failure(QStringLiteral("the registration starts the agent only at login"));
     }
 };
 

@@ -29,9 +29,9 @@ public:
     // asked, so that callers never mistake a locked store for an empty one.
     virtual QCoro::Task<ReadResult> read(QString service, QString account) = 0;
     // Stores the secret, replacing any earlier one in place (there is no moment with none stored).
-    virtual QCoro::Task<fennimar::Status> write(QString service, QString account, QByteArray secret) = 0;
+    virtual QCoro::Task<Status> write(QString service, QString account, QByteArray secret) = 0;
     // Removes the secret; removing one that does not exist succeeds.
-    virtual QCoro::Task<fennimar::Status> remove(QString service, QString account) = 0;
+    virtual QCoro::Task<Status> remove(QString service, QString account) = 0;
     // Calls `changed` on the main thread whenever the store may now answer otherwise: it was locked
     // or unlocked, or another program took over as the store. Costs nothing between changes. A store
     // that cannot tell never calls it, so a caller waiting for the store also asks again on a timer.

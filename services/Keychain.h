@@ -54,11 +54,11 @@ public:
     // leaves the previous identity as it was. Fails with a sentence for the user when the identity
     // cannot be encoded (the store is not touched) or the store refuses; logs nothing itself (the
     // caller reports the failure). One round trip to the store.
-    QCoro::Task<fennimar::Status> save(PairedIdentity identity) const;
+    QCoro::Task<Status> save(PairedIdentity identity) const;
 
     // Deletes the stored identity; deleting none succeeds. A store that cannot delete it (locked,
     // missing) leaves it stored: that is logged as one WARN line and returned; callers may ignore it.
-    QCoro::Task<fennimar::Status> clear() const;
+    QCoro::Task<Status> clear() const;
 
 private:
     SecretStore &m_store;

@@ -48,15 +48,15 @@ LoginItem::LoginItem(LoginService &service, QString version, bool isJob)
 bool LoginItem::ensureRegistered()
 {
     const QString version = m_version;
-    const LoginService::Status status = m_service.status();
+    const LoginService::Registration status = m_service.status();
     const std::optional<QString> recorded = AgentFiles::setting(QString::fromLatin1(versionSettingKey));
 
-    if (status == LoginService::Status::RequiresApproval) {
+    if (status == LoginService::Registration::RequiresApproval) {
         // Registering again would not help: only the user can turn the item on.
         Log::warn(QStringLiteral("login item needs approval in System Settings > General > Login Items"));
         return false;
     }
-    if (status == LoginService::Status::Enabled) {
+    if (status == LoginService::Registration::Enabled) {
         if (recorded && *recorded == version)
             return true;
         if (m_isJob) {
@@ -87,7 +87,7 @@ bool LoginItem::performRegister(const QString &version, const QString &reason)
     return true;
 }
 
-LoginService::Status LoginItem::status()
+LoginService::Registration LoginItem::status()
 {
     return m_service.status();
 }

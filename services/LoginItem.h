@@ -82,7 +82,7 @@ public:
     bool ensureRegistered();
 
     // The registration's status now (for the heartbeat and the menu). One service query.
-    LoginService::Status status();
+    LoginService::Registration status();
 
     // Opens the desktop's startup-applications settings; never fails, logs nothing itself.
     void openLoginItemsSettings();

@@ -2,17 +2,17 @@
 
 namespace fennimar::macos {
 
-LoginService::Status loginStatusFromServiceManagement(long status)
+LoginService::Registration loginStatusFromServiceManagement(long status)
 {
     switch (status) {
         case 0:
-            return LoginService::Status::NotRegistered;
+            return LoginService::Registration::NotRegistered;
         case 1:
-            return LoginService::Status::Enabled;
+            return LoginService::Registration::Enabled;
         case 2:
-            return LoginService::Status::RequiresApproval;
+            return LoginService::Registration::RequiresApproval;
         default:
-            return LoginService::Status::NotFound;
+            return LoginService::Registration::NotFound;
     }
 }
 

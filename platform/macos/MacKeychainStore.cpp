@@ -118,7 +118,7 @@ SecretStore::ReadResult MacKeychainStore::readNow(const QString &service, const 
     return {std::move(data), ReadError::None, {}};
 }
 
-fennimar::Status MacKeychainStore::writeNow(const QString &service, const QString &account, const QByteArray &secret)
+Status MacKeychainStore::writeNow(const QString &service, const QString &account, const QByteArray &secret)
 {
     const Identity identity(service, account);
     const auto data = toCFData(secret);
@@ -133,15 +133,15 @@ fennimar::Status MacKeychainStore::writeNow(const QString &service, const QStrin
         status = SecItemAdd(item.get(), nullptr);
     }
     if (status != statusSuccess)
-        return fennimar::Status::failure(describe(status));
+        return Status::failure(describe(status));
     return {};
 }
 
-fennimar::Status MacKeychainStore::removeNow(const QString &service, const QString &account)
+Status MacKeychainStore::removeNow(const QString &service, const QString &account)
 {
     const OSStatus status = SecItemDelete(Identity(service, account).query().get());
     if (status != statusSuccess && status != statusItemNotFound)
-        return fennimar::Status::failure(describe(status));
+        return Status::failure(describe(status));
     return {};
 }
 
@@ -155,19 +155,19 @@ QCoro::Task<SecretStore::ReadResult> MacKeychainStore::read(QString service, QSt
     co_return result;
 }
 
-QCoro::Task<fennimar::Status> MacKeychainStore::write(QString service, QString account, QByteArray secret)
+QCoro::Task<Status> MacKeychainStore::write(QString service, QString account, QByteArray secret)
 {
-    std::function<fennimar::Status()> work = [service, account, secret] { return writeNow(service, account, secret); };
-    fennimar::Status late = fennimar::Status::failure(QStringLiteral("the keychain did not answer in time"));
-    fennimar::Status result = co_await offMainThread(std::move(work), m_callTimeout, std::move(late));
+    std::function<Status()> work = [service, account, secret] { return writeNow(service, account, secret); };
+    Status late = Status::failure(QStringLiteral("the keychain did not answer in time"));
+    Status result = co_await offMainThread(std::move(work), m_callTimeout, std::move(late));
     co_return result;
 }
 
-QCoro::Task<fennimar::Status> MacKeychainStore::remove(QString service, QString account)
+QCoro::Task<Status> MacKeychainStore::remove(QString service, QString account)
 {
-    std::function<fennimar::Status()> work = [service, account] { return removeNow(service, account); };
-    fennimar::Status late = fennimar::Status::failure(QStringLiteral("the keychain did not answer in time"));
-    fennimar::Status result = co_await offMainThread(std::move(work), m_callTimeout, std::move(late));
+    std::function<Status()> work = [service, account] { return removeNow(service, account); };
+    Status late = Status::failure(QStringLiteral("the keychain did not answer in time"));
+    Status result = co_await offMainThread(std::move(work), m_callTimeout, std::move(late));
     co_return result;
 }
 

@@ -19,13 +19,13 @@ public:
     explicit MacKeychainStore(Millis callTimeout = Millis{60000});
 
     QCoro::Task<ReadResult> read(QString service, QString account) override;
-    QCoro::Task<fennimar::Status> write(QString service, QString account, QByteArray secret) override;
-    QCoro::Task<fennimar::Status> remove(QString service, QString account) override;
+    QCoro::Task<Status> write(QString service, QString account, QByteArray secret) override;
+    QCoro::Task<Status> remove(QString service, QString account) override;
 
     // The synchronous calls behind them, on the calling thread (for the tests and the worker).
     static ReadResult readNow(const QString &service, const QString &account);
-    static fennimar::Status writeNow(const QString &service, const QString &account, const QByteArray &secret);
-    static fennimar::Status removeNow(const QString &service, const QString &account);
+    static Status writeNow(const QString &service, const QString &account, const QByteArray &secret);
+    static Status removeNow(const QString &service, const QString &account);
 
     // How a SecItem status reads for callers: ItemNotFound is NotFound; InteractionNotAllowed,
     // AuthFailed and UserCanceled are Locked; NotAvailable, NoSuchKeychain and MissingEntitlement are

@@ -10,17 +10,17 @@ namespace fennimar::macos {
 // synchronous request to the system's service manager (milliseconds). Main thread only.
 class MacLoginService final : public LoginService {
 public:
-    Status status() override;
+    Registration status() override;
     // Failures carry the system's description of the error.
-    fennimar::Status registerService() override;
-    fennimar::Status unregisterService() override;
+    Status registerService() override;
+    Status unregisterService() override;
     // System Settings > General > Login Items.
     void openSettings() override;
     // The bundle lies in /Applications (installedBundle).
     bool runsInstalled() override;
     bool canHandOver() override { return true; }
     // `launchctl kickstart gui/<uid>/app.fennimar.Agent`, 5 s at most.
-    fennimar::Status startRegistered() override;
+    Status startRegistered() override;
 };
 
 }  // namespace fennimar::macos

@@ -22,24 +22,24 @@ SMAppService *agentService()
     return [SMAppService agentServiceWithPlistName:[NSString stringWithUTF8String:name.constData()]];
 }
 
-fennimar::Status outcome(BOOL ok, NSError *error)
+Status outcome(BOOL ok, NSError *error)
 {
     if (ok)
         return {};
     const QString reason = error ? QString::fromUtf8(error.localizedDescription.UTF8String) : QString();
-    return fennimar::Status::failure(reason.isEmpty() ? QStringLiteral("the service manager gave no reason") : reason);
+    return Status::failure(reason.isEmpty() ? QStringLiteral("the service manager gave no reason") : reason);
 }
 
 }  // namespace
 
-LoginService::Status MacLoginService::status()
+LoginService::Registration MacLoginService::status()
 {
     @autoreleasepool {
         return loginStatusFromServiceManagement(static_cast<long>(agentService().status));
     }
 }
 
-fennimar::Status MacLoginService::registerService()
+Status MacLoginService::registerService()
 {
     @autoreleasepool {
         NSError *error = nil;
@@ -48,7 +48,7 @@ fennimar::Status MacLoginService::registerService()
     }
 }
 
-fennimar::Status MacLoginService::unregisterService()
+Status MacLoginService::unregisterService()
 {
     @autoreleasepool {
         NSError *error = nil;
@@ -67,7 +67,7 @@ bool MacLoginService::runsInstalled()
     return installedBundle(QDir::cleanPath(QCoreApplication::applicationDirPath()));
 }
 
-fennimar::Status MacLoginService::startRegistered()
+Status MacLoginService::startRegistered()
 {
     // Without -k: a job that already runs is not restarted.
     const QString job = QStringLiteral("gui/%1/%2").arg(::getuid()).arg(QLatin1String(platform::AgentBundleID));
@@ -76,13 +76,13 @@ fennimar::Status MacLoginService::startRegistered()
     if (!launchctl.waitForFinished(5000)) {
         launchctl.kill();
         launchctl.waitForFinished(1000);
-        return fennimar::Status::failure(QStringLiteral("launchctl kickstart %1 did not answer within 5 s").arg(job));
+        return Status::failure(QStringLiteral("launchctl kickstart %1 did not answer within 5 s").arg(job));
     }
     if (launchctl.exitStatus() != QProcess::NormalExit || launchctl.exitCode() != 0)
-        return fennimar::Status::failure(QStringLiteral("launchctl kickstart %1 failed (%2) · %3")
-                                             .arg(job)
-                                             .arg(launchctl.exitCode())
-                                             .arg(QString::fromLocal8Bit(launchctl.readAllStandardError()).trimmed()));
+        return Status::failure(QStringLiteral("launchctl kickstart %1 failed (%2) · %3")
+                                   .arg(job)
+                                   .arg(launchctl.exitCode())
+                                   .arg(QString::fromLocal8Bit(launchctl.readAllStandardError()).trimmed()));
     return {};
 }
 

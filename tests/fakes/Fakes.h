@@ -74,19 +74,19 @@ public:
 // A scriptable login registration counting its calls; (un)registering sets Enabled/NotRegistered as real ones.
 class FakeLoginService final : public LoginService {
 public:
-    Status current = Status::NotRegistered;
+    Registration current = Registration::NotRegistered;
     QString registerFailure;  // when not empty, registration fails with this reason
     int registerCalls = 0, unregisterCalls = 0;
-    Status status() override { return current; }
-    fennimar::Status registerService() override { return ++registerCalls, change(registerFailure, Status::Enabled); }
-    fennimar::Status unregisterService() override { return ++unregisterCalls, change({}, Status::NotRegistered); }
+    Registration status() override { return current; }
+    Status registerService() override { return ++registerCalls, change(registerFailure, Registration::Enabled); }
+    Status unregisterService() override { return ++unregisterCalls, change({}, Registration::NotRegistered); }
     void openSettings() override {}
 
 private:
-    fennimar::Status change(const QString &failure, Status next)
+    Status change(const QString &failure, Registration next)
     {
         current = failure.isEmpty() ? next : current;
-        return failure.isEmpty() ? fennimar::Status() : fennimar::Status::failure(failure);
+        return failure.isEmpty() ? Status() : Status::failure(failure);
     }
 };
 
@@ -111,19 +111,19 @@ public:
             co_return ReadResult{std::nullopt, ReadError::NotFound, QStringLiteral("no secret is stored")};
         co_return ReadResult{it->second, ReadError::None, {}};
     }
-    QCoro::Task<fennimar::Status> write(QString service, QString account, QByteArray secret) override
+    QCoro::Task<Status> write(QString service, QString account, QByteArray secret) override
     {
         const QString why = refusal().isEmpty() ? writeFailure : refusal();
         if (why.isEmpty())
             secrets[{service, account}] = secret;
-        co_return why.isEmpty() ? fennimar::Status() : fennimar::Status::failure(why);
+        co_return why.isEmpty() ? Status() : Status::failure(why);
     }
-    QCoro::Task<fennimar::Status> remove(QString service, QString account) override
+    QCoro::Task<Status> remove(QString service, QString account) override
     {
         ++removes;
         if (refusal().isEmpty())
             secrets.erase({service, account});
-        co_return refusal().isEmpty() ? fennimar::Status() : fennimar::Status::failure(refusal());
+        co_return refusal().isEmpty() ? Status() : Status::failure(refusal());
     }
 
 private:

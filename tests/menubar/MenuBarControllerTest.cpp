@@ -49,7 +49,7 @@ MenuReadings paired()
     r.now = kNow;
     r.computerName = QStringLiteral("kitchen-pc");
     r.userName = QStringLiteral("mia");
-    r.loginItem = LoginService::Status::Enabled;
+    r.loginItem = LoginService::Registration::Enabled;
     r.state = AgentStates::Paired{PairedIdentity{"dev-1", "child-1", "Mia", "token", kNow}};
     r.verdict = MenuVerdict::idle();
     r.monitored = MonitoredReading{1, 0, std::nullopt};
@@ -112,7 +112,7 @@ TEST(MenuBarController, WholeMenuForEachState)
         {"trusted with sites, login item not registered",
          [](R r) {
              r.accessibilityTrusted = true, r.monitored = MonitoredReading{1, 1, std::nullopt};
-             r.loginItem = LoginService::Status::NotRegistered;
+             r.loginItem = LoginService::Registration::NotRegistered;
          },
          QStringList{"label Counting for Mia", "dim Today: 0s counted", "dim Nothing being counted right now", "---",
                      "dim 1 app being counted", "dim Websites: counting 1 site",
@@ -121,7 +121,7 @@ TEST(MenuBarController, WholeMenuForEachState)
         {"paired before anything is known",
          [](R r) {
              r.verdict.reset(), r.monitored.reset(), r.lastBeat.reset(), r.computerName.clear();
-             r.loginItem = LoginService::Status::RequiresApproval;
+             r.loginItem = LoginService::Registration::RequiresApproval;
          },
          {"label Counting for Mia", "dim Today: 0s counted", "dim Starting up…", "---", "dim Loading your app list…",
           "action Won't restart on its own — fix… #7 (" + kLoginTip + ")", "---", "dim Connecting…",

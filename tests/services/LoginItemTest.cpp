@@ -12,7 +12,7 @@
 #include <vector>
 
 using namespace fennimar;
-using ItemStatus = LoginService::Status;
+using ItemRegistration = LoginService::Registration;
 
 namespace {
 
@@ -34,7 +34,7 @@ void freshSettings(const std::optional<QString> &recorded)
 
 struct Given {
     const char *what;
-    ItemStatus status;
+    ItemRegistration status;
     std::optional<QString> recorded;
     QString registerFailure;
     bool isJob = false;
@@ -50,16 +50,16 @@ TEST(LoginItem, RegistersOncePerVersionAndLogsEachOutcome)
 {
     const QString old = QStringLiteral("1.3.0+40");
     const std::pair<Given, Expected> cases[] = {
-        {{"first launch", ItemStatus::NotRegistered, std::nullopt, {}}, {true, 0, 1, V, {registeredNew}}},
-        {{"same version, enabled", ItemStatus::Enabled, V, {}}, {true, 0, 0, V, {}}},
-        {{"upgrade, enabled", ItemStatus::Enabled, old, {}}, {true, 1, 1, V, {registeredAgain}}},
-        {{"approval pending", ItemStatus::RequiresApproval, old, {}}, {false, 0, 0, old, {needsApproval}}},
-        {{"not found, registration fails", ItemStatus::NotFound, std::nullopt, QStringLiteral("no unit")},
+        {{"first launch", ItemRegistration::NotRegistered, std::nullopt, {}}, {true, 0, 1, V, {registeredNew}}},
+        {{"same version, enabled", ItemRegistration::Enabled, V, {}}, {true, 0, 0, V, {}}},
+        {{"upgrade, enabled", ItemRegistration::Enabled, old, {}}, {true, 1, 1, V, {registeredAgain}}},
+        {{"approval pending", ItemRegistration::RequiresApproval, old, {}}, {false, 0, 0, old, {needsApproval}}},
+        {{"not found, registration fails", ItemRegistration::NotFound, std::nullopt, QStringLiteral("no unit")},
          {false, 0, 1, std::nullopt, {QStringLiteral("ERROR] login item registration failed · no unit")}}},
-        {{"upgrade, registration fails keeps the old record", ItemStatus::Enabled, old, QStringLiteral("denied")},
+        {{"upgrade, registration fails keeps the old record", ItemRegistration::Enabled, old, QStringLiteral("denied")},
          {false, 1, 1, old, {QStringLiteral("ERROR] login item registration failed · denied")}}},
         // Unregistering its own job would make launchd kill it; the job already runs the new binary.
-        {{"upgrade, started by the registration", ItemStatus::Enabled, old, {}, true}, {true, 0, 0, V, {kept}}},
+        {{"upgrade, started by the registration", ItemRegistration::Enabled, old, {}, true}, {true, 0, 0, V, {kept}}},
     };
     for (const auto &[given, expected] : cases) {
         SCOPED_TRACE(given.what);

@@ -148,7 +148,7 @@ std::optional<QString> LinuxLoginService::callSystemd(const QString &method, con
 
 LinuxLoginService::~LinuxLoginService() = default;
 
-LoginService::Status LinuxLoginService::status()
+LoginService::Registration LinuxLoginService::status()
 {
     if (!usesSystemd())
         return autostartStatus();
@@ -195,20 +195,20 @@ void LinuxLoginService::forgetUnitStatus()
     m_unitStatus.reset();
 }
 
-LoginService::Status LinuxLoginService::unitStatusFrom(const QDBusMessage &reply) const
+LoginService::Registration LinuxLoginService::unitStatusFrom(const QDBusMessage &reply) const
 {
     if (reply.type() != QDBusMessage::ReplyMessage)
-        return reply.errorName() == QLatin1String("org.freedesktop.systemd1.NoSuchUnit") ? Status::NotRegistered
-                                                                                         : Status::NotFound;
+        return reply.errorName() == QLatin1String("org.freedesktop.systemd1.NoSuchUnit") ? Registration::NotRegistered
+                                                                                         : Registration::NotFound;
     const QString state = reply.arguments().value(0).toString();
     // A packaged unit starts out disabled for every user: without a unit of our own, "disabled"
     // means not yet enabled here (a user turns the packaged one off for good by masking it).
     if (state == QLatin1String("disabled") && !QFileInfo::exists(unitPath()))
-        return Status::NotRegistered;
+        return Registration::NotRegistered;
     if (state == QLatin1String("disabled") || state.startsWith(QLatin1String("masked")))
-        return Status::RequiresApproval;
+        return Registration::RequiresApproval;
     if (state != QLatin1String("enabled") && state != QLatin1String("enabled-runtime"))
-        return Status::NotFound;
+        return Registration::NotFound;
     // The user's own unit hides a packaged one of the same name.
     QStringList definitions{unitPath()};
     for (const QString &dir : m_options.packagedUnitDirs)
@@ -218,10 +218,10 @@ LoginService::Status LinuxLoginService::unitStatusFrom(const QDBusMessage &reply
         if (unit.notFound)
             continue;
         if (unit.error.isEmpty() && !isAgent(unitExecProgram(unit.bytes)))
-            return Status::NotFound;
+            return Registration::NotFound;
         break;
     }
-    return dropInChangesUnit() ? Status::NotFound : Status::Enabled;
+    return dropInChangesUnit() ? Registration::NotFound : Registration::Enabled;
 }
 
 bool LinuxLoginService::isAgent(const QString &program) const
@@ -254,7 +254,7 @@ bool LinuxLoginService::dropInChangesUnit() const
     return false;
 }
 
-LoginService::Status LinuxLoginService::autostartStatus()
+LoginService::Registration LinuxLoginService::autostartStatus()
 {
     // The user's own file overrides a system-wide one of the same name.
     QStringList candidates{autostartPath()};
@@ -265,49 +265,49 @@ LoginService::Status LinuxLoginService::autostartStatus()
         if (read.notFound)
             continue;
         if (!read.error.isEmpty())
-            return Status::NotFound;
+            return Registration::NotFound;
         const DesktopEntry entry = DesktopEntry::parse(read.bytes);
         if (entry.boolean(QStringLiteral("Hidden")) ||
             entry.value(QStringLiteral("X-GNOME-Autostart-enabled")) == QLatin1String("false"))
-            return Status::RequiresApproval;
+            return Registration::RequiresApproval;
         const QStringList exec = splitExec(entry.value(QStringLiteral("Exec")).value_or(QString()));
         const QString tryExec = entry.value(QStringLiteral("TryExec")).value_or(QString());
         if (exec.isEmpty() || !isAgent(exec.first()) || (!tryExec.isEmpty() && !programExists(tryExec)))
-            return Status::NotFound;
-        return Status::Enabled;
+            return Registration::NotFound;
+        return Registration::Enabled;
     }
-    return Status::NotRegistered;
+    return Registration::NotRegistered;
 }
 
-fennimar::Status LinuxLoginService::writeFile(const QString &path, const QByteArray &bytes)
+Status LinuxLoginService::writeFile(const QString &path, const QByteArray &bytes)
 {
     QDir().mkpath(QFileInfo(path).path());
-    const fennimar::Status written = writeFileAtomically(path, bytes, Durability::Synced);
+    const Status written = writeFileAtomically(path, bytes, Durability::Synced);
     if (!written)
-        return fennimar::Status::failure(QStringLiteral("cannot write %1 · %2").arg(path, written.error()));
+        return Status::failure(QStringLiteral("cannot write %1 · %2").arg(path, written.error()));
     return {};
 }
 
-fennimar::Status LinuxLoginService::registerService()
+Status LinuxLoginService::registerService()
 {
     forgetUnitStatus();
     if (m_options.executable.isEmpty())
-        return fennimar::Status::failure(QStringLiteral("the agent's own executable path is unknown"));
+        return Status::failure(QStringLiteral("the agent's own executable path is unknown"));
     if (m_options.executable.contains(QLatin1Char('\n')))
-        return fennimar::Status::failure(QStringLiteral("the agent's executable path contains a line break"));
+        return Status::failure(QStringLiteral("the agent's executable path contains a line break"));
     if (!usesSystemd()) {
-        if (fennimar::Status removed = removeUnit(); !removed)
+        if (Status removed = removeUnit(); !removed)
             return removed;
         return writeFile(autostartPath(), autostartEntry(m_options.executable));
     }
-    if (fennimar::Status removed = removeAutostart(); !removed)
+    if (Status removed = removeAutostart(); !removed)
         return removed;
     if (packagedUnit().isEmpty()) {
-        if (fennimar::Status written = writeFile(unitPath(), unitFile(m_options.executable)); !written)
+        if (Status written = writeFile(unitPath(), unitFile(m_options.executable)); !written)
             return written;
     } else if (QFile own(unitPath()); own.exists() && !own.remove()) {
         // A unit of ours in ~/.config would hide the packaged one.
-        return fennimar::Status::failure(QStringLiteral("cannot remove %1 · %2").arg(unitPath(), own.errorString()));
+        return Status::failure(QStringLiteral("cannot remove %1 · %2").arg(unitPath(), own.errorString()));
     }
     // The manager must see the new file before it can enable it, and again to follow the new links.
     for (const auto &[method, args] : std::initializer_list<std::pair<QString, QVariantList>>{
@@ -315,20 +315,20 @@ fennimar::Status LinuxLoginService::registerService()
              {QStringLiteral("EnableUnitFiles"), {QStringList{unitName()}, false, true}},
              {QStringLiteral("Reload"), {}}}) {
         if (const auto failure = callSystemd(method, args))
-            return fennimar::Status::failure(QStringLiteral("systemd %1 failed · %2").arg(method, *failure));
+            return Status::failure(QStringLiteral("systemd %1 failed · %2").arg(method, *failure));
     }
     return {};
 }
 
-fennimar::Status LinuxLoginService::unregisterService()
+Status LinuxLoginService::unregisterService()
 {
     forgetUnitStatus();
-    const fennimar::Status autostart = removeAutostart();
-    const fennimar::Status unit = removeUnit();
+    const Status autostart = removeAutostart();
+    const Status unit = removeUnit();
     return autostart ? unit : autostart;
 }
 
-fennimar::Status LinuxLoginService::removeAutostart()
+Status LinuxLoginService::removeAutostart()
 {
     const QString name = QFileInfo(autostartPath()).fileName();
     bool systemWide = false;
@@ -339,12 +339,11 @@ fennimar::Status LinuxLoginService::removeAutostart()
         return writeFile(autostartPath(), autostartEntry(m_options.executable, true));
     QFile file(autostartPath());
     if (file.exists() && !file.remove())
-        return fennimar::Status::failure(
-            QStringLiteral("cannot remove %1 · %2").arg(autostartPath(), file.errorString()));
+        return Status::failure(QStringLiteral("cannot remove %1 · %2").arg(autostartPath(), file.errorString()));
     return {};
 }
 
-fennimar::Status LinuxLoginService::removeUnit()
+Status LinuxLoginService::removeUnit()
 {
     QFile own(unitPath());
     const bool ownUnit = own.exists();
@@ -352,13 +351,13 @@ fennimar::Status LinuxLoginService::removeUnit()
     if (managerAnswers() && (ownUnit || !packagedUnit().isEmpty())) {
         if (const auto failure = callSystemd(QStringLiteral("DisableUnitFiles"), {QStringList{unitName()}, false});
             failure && !failure->startsWith(QLatin1String("org.freedesktop.systemd1.NoSuchUnit")))
-            return fennimar::Status::failure(QStringLiteral("systemd DisableUnitFiles failed · %1").arg(*failure));
+            return Status::failure(QStringLiteral("systemd DisableUnitFiles failed · %1").arg(*failure));
     }
     if (ownUnit && !own.remove())
-        return fennimar::Status::failure(QStringLiteral("cannot remove %1 · %2").arg(unitPath(), own.errorString()));
+        return Status::failure(QStringLiteral("cannot remove %1 · %2").arg(unitPath(), own.errorString()));
     if (ownUnit && managerAnswers()) {
         if (const auto failure = callSystemd(QStringLiteral("Reload"), {}))
-            return fennimar::Status::failure(QStringLiteral("systemd Reload failed · %1").arg(*failure));
+            return Status::failure(QStringLiteral("systemd Reload failed · %1").arg(*failure));
     }
     return {};
 }

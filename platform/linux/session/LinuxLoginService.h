@@ -27,7 +27,7 @@ namespace fennimar {
 // that status() answers at once from the manager's last answer and asks again in the background,
 // so a change made with systemctl shows by the call after the answer arrives. Main thread only.
 //
-// Status, of the registration this session uses: the unit enabled / the entry present and on ->
+// The registration this session uses reads: the unit enabled / the entry present and on ->
 // Enabled; the unit disabled or masked / the entry Hidden or X-GNOME-Autostart-enabled=false ->
 // RequiresApproval (the user turned it off); no unit / no entry -> NotRegistered; a definition
 // whose program is not this agent or that has no Exec, or a unit with a drop-in that changes its
@@ -50,9 +50,9 @@ public:
     LinuxLoginService(const LinuxLoginService &) = delete;
     LinuxLoginService &operator=(const LinuxLoginService &) = delete;
 
-    Status status() override;
-    fennimar::Status registerService() override;
-    fennimar::Status unregisterService() override;
+    Registration status() override;
+    Status registerService() override;
+    Status unregisterService() override;
     void openSettings() override;
 
     // Whether the registration is a systemd user unit (asked once, then remembered): a user manager
@@ -69,14 +69,14 @@ private:
     QString packagedUnit() const;
     bool isAgent(const QString &program) const;
     bool dropInChangesUnit() const;
-    Status autostartStatus();
+    Registration autostartStatus();
     QDBusMessage unitFileStateCall() const;
-    Status unitStatusFrom(const QDBusMessage &reply) const;
+    Registration unitStatusFrom(const QDBusMessage &reply) const;
     void refreshUnitStatus();
     void forgetUnitStatus();
-    fennimar::Status writeFile(const QString &path, const QByteArray &bytes);
-    fennimar::Status removeAutostart();
-    fennimar::Status removeUnit();
+    Status writeFile(const QString &path, const QByteArray &bytes);
+    Status removeAutostart();
+    Status removeUnit();
     std::optional<QString> callSystemd(const QString &method, const QVariantList &args,
                                        QVariantList *results = nullptr);
 
@@ -84,7 +84,7 @@ private:
     Options m_options;
     std::optional<bool> m_manager;
     std::optional<bool> m_systemd;
-    std::optional<Status> m_unitStatus;                  // the user manager's last answer
+    std::optional<Registration> m_unitStatus;            // the user manager's last answer
     std::unique_ptr<QDBusPendingCallWatcher> m_refresh;  // the latest background question
     bool m_refreshing = false;                           // its answer is still on its way
 };

@@ -33,10 +33,10 @@ public:
     // NotFound only when the Secret Service itself lists no such item; a job cut short by a new owner
     // or unanswered within jobLimit is Unavailable.
     QCoro::Task<ReadResult> read(QString service, QString account) override;
-    QCoro::Task<fennimar::Status> write(QString service, QString account, QByteArray secret) override;
+    QCoro::Task<Status> write(QString service, QString account, QByteArray secret) override;
     // Also checks with the Secret Service that the item is really gone: a locked collection
     // acknowledges the deletion but keeps the item, which is reported as a failure.
-    QCoro::Task<fennimar::Status> remove(QString service, QString account) override;
+    QCoro::Task<Status> remove(QString service, QString account) override;
     // Called when the bus name gets a new owner (not while it has none: a call then would start a
     // store of its own, without the password the new owner is being given) and when a collection
     // changes (locked, unlocked, an item written).

@@ -16,7 +16,7 @@
 namespace fennimar::test {
 namespace {
 
-using LS = LoginService::Status;
+using LS = LoginService::Registration;
 
 // A unit's state as the manager exports it (only what start-at-login asks).
 class FakeUnit : public QObject {

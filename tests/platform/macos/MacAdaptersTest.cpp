@@ -170,7 +170,7 @@ TEST_F(MacAdapters, AFailedKeychainWriteKeepsTheOldSecret)
 
 TEST_F(MacAdapters, LoginServiceStatusesIncludingOnesALaterSystemMayAdd)
 {
-    using S = LoginService::Status;
+    using S = LoginService::Registration;
     const std::pair<long, S> cases[] = {{0, S::NotRegistered}, {1, S::Enabled},  {2, S::RequiresApproval},
                                         {3, S::NotFound},      {4, S::NotFound}, {-1, S::NotFound}};
     for (const auto &[raw, status] : cases)
