@@ -1,4 +1,5 @@
 #include "core/Log.h"
+#include "core/LogFileWriter.h"
 
 #include "core/DurableFile.h"
 

@@ -1,5 +1,6 @@
 #include "core/DurableFile.h"
 #include "core/Log.h"
+#include "core/LogFileWriter.h"
 
 #include <QDir>
 #include <QTemporaryDir>
