@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <mutex>
 
 namespace fennimar {
 
