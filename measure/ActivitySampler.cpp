@@ -110,7 +110,7 @@ void ActivitySampler::decide(const QDateTime &now, Millis monotonic)
             Log::info(QStringLiteral("gap of %1s \u2014 machine slept or agent stalled; crediting nothing")
                           .arg(static_cast<qint64>(std::trunc(elapsed))));
             m_idleBound.reset();  // a suspend, which the monotonic clock may not count
-            m_verdict = Verdict::idle();
+            setVerdict(Verdict::idle());
             return;
         }
         credit = std::min(elapsed, creditCapSeconds);
@@ -125,18 +125,22 @@ void ActivitySampler::decide(const QDateTime &now, Millis monotonic)
 
     // A locked or switched-out session never counts, whatever plays in it.
     if (m_desktop.screenLocked()) {
-        m_verdict = Verdict::idle();
+        setVerdict(Verdict::idle());
         return;
     }
     const bool active = userActive();
     const std::optional<RunningApp> front = m_desktop.frontmostApp();
     if (!active && !watching(front)) {
-        m_verdict = Verdict::idle();
+        setVerdict(Verdict::idle());
         return;
     }
 
-    if (!front || front->identifier.isEmpty())
+    // An app the desktop cannot name (a Linux app no desktop entry names) or none at all: nothing
+    // counts, and the menu must not go on naming the app that was in front before.
+    if (!front || front->identifier.isEmpty()) {
+        setVerdict(Verdict::idle());
         return;
+    }
     const QString &id = front->identifier;
 
     if (m_seenApps) {
@@ -153,11 +157,27 @@ void ActivitySampler::decide(const QDateTime &now, Millis monotonic)
     }
     noteUnreadable({}, 0);
     if (m_monitored.bundleIds().contains(platform::appPrefix() + id)) {
-        m_verdict = Verdict::counting(id);
+        setVerdict(Verdict::counting(id), seconds);
         m_ledger.add(seconds, now);
     } else {
-        m_verdict = Verdict::notMonitored(id);
+        setVerdict(Verdict::notMonitored(id));
     }
+}
+
+void ActivitySampler::setVerdict(Verdict verdict, qint64 credited)
+{
+    if (verdict != m_verdict) {
+        endStretch();
+        m_verdict = std::move(verdict);
+    }
+    m_stretchSeconds += std::max<qint64>(credited, 0);
+}
+
+void ActivitySampler::endStretch()
+{
+    if (m_verdict.kind == Verdict::Kind::Counting && m_stretchSeconds > 0)
+        Log::info(QStringLiteral("counted %1 \u00b7 %2s").arg(m_verdict.subject).arg(m_stretchSeconds));
+    m_stretchSeconds = 0;
 }
 
 void ActivitySampler::judgeBrowser(const QString &browserId, qint64 pid, qint64 seconds, const QDateTime &now)
@@ -169,21 +189,21 @@ void ActivitySampler::judgeBrowser(const QString &browserId, qint64 pid, qint64 
             noteUnreadable({}, 0);
             const QString label = MonitoredApps::host(decision.text).value_or(browserId);
             if (m_monitored.isMonitored(decision.text)) {
-                m_verdict = Verdict::counting(label);
+                setVerdict(Verdict::counting(label), seconds);
                 m_ledger.add(seconds, now);
             } else {
-                m_verdict = Verdict::notMonitored(label);
+                setVerdict(Verdict::notMonitored(label));
             }
             break;
         }
         case BrowserURLResolver::Decision::Kind::Unreadable:
-            m_verdict = Verdict::browserUnreadable(browserId, decision.text);
+            setVerdict(Verdict::browserUnreadable(browserId, decision.text));
             noteUnreadable(browserId, seconds, decision.text);
             break;
         case BrowserURLResolver::Decision::Kind::NoPermission:
             // Told already: the permission has a check and a menu line of its own.
             noteUnreadable({}, 0);
-            m_verdict = Verdict::browserNoPermission(browserId);
+            setVerdict(Verdict::browserNoPermission(browserId));
             break;
     }
 }

@@ -33,7 +33,7 @@ public:
             NotMonitored,         // subject: the identifier, or the host (the browser's identifier when none)
             BrowserNoPermission,  // subject: the browser's identifier
             BrowserUnreadable,    // subject: the browser's identifier; reason: why
-            Idle,                 // locked, idle, or after a gap; nothing credited
+            Idle,                 // locked, idle, after a gap, or no app that can be named in front; nothing credited
         };
         Kind kind = Kind::Idle;
         QString subject;
@@ -86,8 +86,13 @@ public:
     // Starts ticking every second (a running sampler restarts, and its elapsed time is measured
     // from now) and logs "sampler started · tick=1s idle=60s".
     void start();
-    // Stops ticking; no tick runs afterwards. Destroying the sampler stops it too.
-    void stop() { m_timer.cancel(); }
+    // Stops ticking (no tick runs afterwards) and logs the stretch being counted, as a change of
+    // verdict does ("counted <app or site> · <seconds>s"). Destroying the sampler stops the ticks too.
+    void stop()
+    {
+        m_timer.cancel();
+        endStretch();
+    }
     bool isRunning() const { return m_timer.isActive(); }
 
     const Verdict &verdict() const { return m_verdict; }
@@ -110,6 +115,10 @@ private:
     // Whether the user, away from the input devices, watches a video in the frontmost app, or may
     // be typing where input cannot be seen.
     bool watching(const std::optional<RunningApp> &front);
+    // Makes `verdict` the current one with `credited` more seconds. The end of a stretch of one
+    // counting verdict is logged with the seconds it credited, so the log tells what was counted.
+    void setVerdict(Verdict verdict, qint64 credited = 0);
+    void endStretch();
     void judgeBrowser(const QString &browserId, qint64 pid, qint64 seconds, const QDateTime &now);
     // Adds seconds to the unreadable page of browserId (empty: the page was read, or no browser is
     // in front), and logs when that crosses the tolerated time and when it ends after it did.
@@ -131,6 +140,7 @@ private:
     QString m_unreadable, m_none;  // the browser whose page is unreadable; empty: none
     qint64 m_unreadableFor = 0;    // seconds of presence it has been
     bool m_unreadableTold = false;
+    qint64 m_stretchSeconds = 0;  // credited since m_verdict became the current one
     Clock &m_clock;
     Desktop &m_desktop;
     Accessibility &m_accessibility;

@@ -101,7 +101,8 @@ TEST_F(SamplerTest, CreditFollowsTheElapsedTimeTheLockAndTheTimeSinceInput)
         desktop.hidden = c.hidden;
         test::LogCapture log;
         EXPECT_EQ(tickAfter(c.elapsed), c.credited);
-        EXPECT_EQ(log.lines(), c.logged ? QStringList{QString::fromUtf8(c.logged)} : QStringList{});
+        EXPECT_EQ(log.lines().filter(QStringLiteral("] gap ")),
+                  c.logged ? QStringList{QString::fromUtf8(c.logged)} : QStringList{});
         EXPECT_EQ(sampler->verdict(), c.counting ? Verdict::counting(editor) : Verdict::idle());
     }
 }
@@ -180,8 +181,9 @@ TEST_F(SamplerTest, TheFrontAppOrTheBrowsersPageDecides)
     const RunningApp editorApp{editor, 10, {}, {}}, browser{browserId, 77, {}, {}};
     const Case cases[] = {
         {"listed app", prefix + editor, editorApp, {}, Verdict::counting(editor)},
+        {"an app nobody names is not the one before", prefix + editor, RunningApp{{}, 12, {}, {}}, {}, Verdict::idle()},
         {"no prefix", editor, editorApp, {}, Verdict::notMonitored(editor)},
-        {"nothing in front keeps the verdict", prefix + editor, std::nullopt, {}, Verdict::notMonitored(editor)},
+        {"nothing in front", prefix + editor, std::nullopt, {}, Verdict::idle()},
         {"editing before any address", prefix + browserId, browser, AddressOutcome::editing(),
          Verdict::browserUnreadable(browserId, QStringLiteral("address bar being edited"))},
         {"monitored site", QStringLiteral("web:Example.COM"), browser, url("https://www.video.Example.com/watch"),
@@ -192,6 +194,7 @@ TEST_F(SamplerTest, TheFrontAppOrTheBrowsersPageDecides)
         {"no permission", QStringLiteral("web:example.com"), browser, AddressOutcome::noPermission(),
          Verdict::browserNoPermission(browserId)},
     };
+    test::LogCapture log;
     for (const Case &c : cases) {
         SCOPED_TRACE(c.label);
         monitored.apply({c.monitoredEntry});
@@ -204,6 +207,10 @@ TEST_F(SamplerTest, TheFrontAppOrTheBrowsersPageDecides)
     desktop.front = editorApp;
     monitored.apply({prefix + editor});
     EXPECT_EQ(tickAfter(1.0), 1);  // not more: the empty ticks moved the start of the measurement
+    sampler->stop();               // each stretch of counting is logged with its seconds as it ends
+    EXPECT_EQ(log.lines().filter(QStringLiteral("] counted ")),
+              QStringList({"INFO ] counted org.example.Editor · 1s", "INFO ] counted video.example.com · 2s",
+                           "INFO ] counted org.example.Editor · 1s"}));
 }
 
 // A browser in front hiding its page for over 2 min of presence is told; a read, another app or no site ends it.
