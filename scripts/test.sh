@@ -75,8 +75,8 @@ cmake --build build/asan -j "$jobs"
 run_ctest asan
 
 echo "== thread sanitizer build and the tests that cross threads"
-# The log writer's thread, and Qt's network thread under every backend, agent and fault test.
-threaded=(core_tests backend_tests agent_tests fault_tests)
+# The log writer's thread, and Qt's network thread under every backend, usage report, agent and fault test.
+threaded=(core_tests backend_tests ledger_tests agent_tests fault_tests)
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFENNIMAR_TSAN=ON -DFENNIMAR_WERROR=ON \
   -DFENNIMAR_BUILD_BENCH=OFF "${launcher[@]}" >/dev/null
 cmake --build build/tsan -j "$jobs" --target "${threaded[@]}"
