@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The real agent on a headless sway: paired with the reference backend, it counts the monitored app
-# (foot) and the monitored site (127.0.0.1, the backend's own page) in Firefox on Wayland while they
-# are in front, and neither another app (weston-flower, which no desktop entry names) nor Firefox on
-# another site (other.test, which Firefox is told is loopback).
+# (foot) and the monitored site (127.0.0.1, the backend's own page) in Firefox on Wayland, each for its
+# own time in front, and neither another app (weston-flower, which no desktop entry names, and which
+# the menu shows as nothing counted) nor Firefox on another site (other.test, told it is loopback).
 set -uo pipefail
 source "$(dirname "$0")/e2e-lib.sh"
 launcher=/usr/libexec/at-spi-bus-launcher
@@ -14,7 +14,7 @@ if [ -z "$inside" ]; then
   outside 170 sway swaymsg foot weston-flower setpriv firefox-esr wtype python3
 fi
 # sway and its clients run as an unprivileged user (sway refuses root) in a runtime dir of their own.
-run=$work/sway-run other=org.freedesktop.weston.flower as_user=() started=()
+run=$work/sway-run other=org.freedesktop.weston.flower as_user=() started=() held=0
 mkdir -p "$run/profile" && chmod 700 "$run" && printf 'xwayland disable\n' >"$run/sway.conf"
 printf 'user_pref("%s", %s);\n' network.dns.localDomains '"other.test"' dom.security.https_first false \
   browser.aboutwelcome.enabled false datareporting.policy.dataSubmissionEnabled false >"$run/profile/user.js"
@@ -59,18 +59,24 @@ in_log "Wayland sources · app in front: sway IPC" || fail "the agent did not ch
 wait_for 20 "the monitored list" in_log "usage reported · today="
 in_firefox() { swaymsg '[app_id=firefox-esr] focus' >/dev/null 2>&1 && status_says "$1"; }
 wait_for 60 "Firefox in front on other.test, read by the agent" in_firefox "other.test — not on the list"
-sleep 4
-swaymsg '[app_id=foot] focus' >/dev/null && sleep 3 && swaymsg "[app_id=$other] focus" >/dev/null || fail "focus"
-sleep 4
-swaymsg '[app_id=firefox-esr] focus' >/dev/null && (on_sway wtype -M ctrl -k Page_Down -m ctrl) || fail "the next tab"
-wait_for 10 "Firefox on 127.0.0.1 in front" firefox_titled "Fennimar: what was counted"
-# A busy machine may pause the reads of a slow browser for a moment (200 ms per read at most).
-wait_for 15 "127.0.0.1 counted" status_says "Counting 127.0.0.1 now"
 sleep 3
-swaymsg "[app_id=$other] focus" >/dev/null || fail "focus"
-sleep 1
+# hold SUBJECT NAME: 3 s in front once the status counts it, then the app nobody names, shown as counting
+# nothing (not as the app before); the seconds the log says SUBJECT was counted go to held.
+hold() {
+  wait_for 15 "$1 counted" status_says "Counting $2 now"  # a slow browser's reads may pause a moment
+  local from=$SECONDS n
+  sleep 3 && swaymsg "[app_id=$other] focus" >/dev/null || fail "focus"
+  wait_for 10 "the app nobody names shown as counting nothing" status_says "Nothing being counted right now"
+  wait_for 5 "$1's stretch in the log" in_log "counted $1 · "
+  n=$(grep -o "counted $1 · [0-9]*s" "$log" | awk '{n += $NF} END {print n + 0}')
+  ((n >= 2 && n <= SECONDS - from + 2)) || fail "counted ${n}s of $1 for 3 to $((SECONDS - from)) s in front"
+  held=$((held + n))
+}
+swaymsg '[app_id=foot] focus' >/dev/null && hold foot Foot || fail "focus"
+sleep 3 && swaymsg '[app_id=firefox-esr] focus' >/dev/null && (on_sway wtype -M ctrl -k Page_Down -m ctrl) || fail "the next tab"
+wait_for 10 "Firefox on 127.0.0.1 in front" firefox_titled "Fennimar: what was counted"
+hold 127.0.0.1 127.0.0.1
 stop "$pid"
-counted=$(flushed)
-# About 3 s of foot and 3 of 127.0.0.1; other.test's or the other app's 4 s would take it to 10 or beyond.
-((counted >= 5 && counted <= 9)) || fail "counted ${counted}s for about 6 s of foot and 127.0.0.1 in front"
-echo "wayland end-to-end: counted ${counted}s of foot and 127.0.0.1 on sway, nothing of the other app or site"
+# other.test's or the other app's 3 s would take the day past what foot and 127.0.0.1 were counted.
+(($(flushed) == held)) || fail "the day holds $(flushed)s, not the ${held}s of foot and 127.0.0.1"
+echo "wayland end-to-end: counted ${held}s of foot and 127.0.0.1 on sway, each in front, nothing of the other app or site"
