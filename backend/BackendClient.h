@@ -45,7 +45,8 @@ public:
     };
 
     // One shared session for this client and its copies. baseURL is an absolute http/https URL; its
-    // path stays in front of every endpoint's path. clock must outlive the client and its copies.
+    // path stays in front of every endpoint's path. clock must outlive the client, its copies and
+    // every request in flight (a request reads it until it ends, even after the client is dropped).
     static BackendClient create(QUrl baseURL, Clock &clock, Limits limits);
     static BackendClient create(QUrl baseURL, Clock &clock);  // the default Limits
 

@@ -146,7 +146,7 @@ rc=0
 run_suite release -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_FLAGS="$(inside bash /src/scripts/package.sh --cxxflags)" || rc=$?
 summary release
-if ((asan)) && ((rc == 0)); then
+if ((asan)); then
   stage "sanitizer build and tests"
   run_suite asan -DCMAKE_BUILD_TYPE=Debug -DFENNIMAR_SANITIZE=ON -DFENNIMAR_BUILD_BENCH=OFF || rc=$?
   summary asan
