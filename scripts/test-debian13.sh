@@ -12,6 +12,7 @@
 #   --asan   also the AddressSanitizer + UndefinedBehaviorSanitizer build and its tests
 #   --shell  an interactive shell in the prepared root instead of the build and tests
 #   TEST     only these test programs (e.g. wayland_tests linux_tests): built and run, nothing else
+#            (an e2e_… test builds the agent and the reference backend it runs)
 # The formatting check stays with scripts/test.sh: Debian 13's clang-format formats differently.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -121,7 +122,9 @@ run_suite() {
     build=$1 only=$2; shift 2
     rm -rf "$build/gtest"
     cmake -S . -B "$build" -G Ninja -DFENNIMAR_WERROR=ON -DCMAKE_CXX_COMPILER_LAUNCHER=ccache "$@" >/dev/null
-    cmake --build "$build" -j "$(nproc)" ${only:+--target $only}
+    # An end-to-end test is a script: what it runs is the target e2e_agent_deps.
+    targets=$(printf "%s\n" $only | sed "s/^e2e_.*/e2e_agent_deps/" | sort -u)
+    cmake --build "$build" -j "$(nproc)" ${targets:+--target $targets}
     GTEST_OUTPUT=xml:$build/gtest/ ctest --test-dir "$build" --output-on-failure -j "$(nproc)" \
       ${only:+-R "^(${only// /|})\$"}
   ' run_suite "$build" "${only[*]}" "$@"
