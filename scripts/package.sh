@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the Debian packages fennimar-agent and fennimar-refbackend into build/packages/.
+# Builds the Debian packages fennimar-agent and fennimar-refbackend into build/packages/ (or the
+# absolute $PACKAGES_DIR).
 # The build runs on a copy of the source tree (dpkg-buildpackage writes its results beside the
 # tree it builds), with ccache when it is installed. Needs the build dependencies of
 # debian/control (scripts/install-deps.sh installs them).
@@ -16,16 +17,18 @@ if [ "${1:-}" = "--cxxflags" ]; then
   exit 0
 fi
 
-out=$PWD/build/packages
+out=${PACKAGES_DIR:-$PWD/build/packages}
 version=$(dpkg-parsechangelog -S Version)
 upstream=${version%-*}
 src=$out/src/fennimar-$upstream
 rm -rf "$out/src"
 mkdir -p "$src"
-# Only what git knows (tracked or new, not ignored): no build trees, no stray results.
-git ls-files -z --cached --others --exclude-standard | while IFS= read -r -d '' f; do
-  [ -e "$f" ] && printf '%s\0' "$f"
-done | tar --null -T - -cf - | tar -xf - -C "$src"
+# Only what git knows (tracked or new, not ignored): no build trees, no stray results. Where git
+# cannot see the repository (the Debian 13 root), $PACKAGE_FILES lists them, NUL-separated.
+if [ -n "${PACKAGE_FILES:-}" ]; then cat "$PACKAGE_FILES"; else git ls-files -z --cached --others --exclude-standard; fi |
+  while IFS= read -r -d '' f; do
+    [ -e "$f" ] && printf '%s\0' "$f"
+  done | tar --null -T - -cf - | tar -xf - -C "$src"
 
 # Paths below the repository are hashed relative to the build directory, so the copy's build finds
 # the objects of the release build (same flags, same layout) and of earlier package builds.

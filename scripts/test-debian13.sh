@@ -8,24 +8,28 @@
 # headless sway, KWin and GNOME Shell, the agent end to end). The root's ccache makes a second run
 # warm. Everything mounted is unmounted and every process left in the root ended on exit, failure
 # included. Needs root (debootstrap, chroot, mounts); exits 77 (skipped) without it.
-#   scripts/test-debian13.sh [--asan] [--shell] [TEST...]
-#   --asan   also the AddressSanitizer + UndefinedBehaviorSanitizer build and its tests
-#   --shell  an interactive shell in the prepared root instead of the build and tests
-#   TEST     only these test programs (e.g. wayland_tests linux_tests): built and run, nothing else
-#            (an e2e_… test builds the agent and the reference backend it runs)
+#   scripts/test-debian13.sh [--asan] [--packages] [--shell] [TEST...]
+#   --asan      also the AddressSanitizer + UndefinedBehaviorSanitizer build and its tests (also
+#               after a failed release run: it tells a memory fault from a plain failure)
+#   --packages  instead of the suite, Debian 13's packages as scripts/test-packages.sh tests them here:
+#               built, lintian of that release, installed, started from the autostart entry, paired, purged
+#   --shell     an interactive shell in the prepared root instead of the build and tests
+#   TEST        only these test programs (e.g. wayland_tests linux_tests): built and run, nothing else
+#               (an e2e_… test builds the agent and the reference backend it runs)
 # The formatting check stays with scripts/test.sh: Debian 13's clang-format formats differently.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tree=$PWD
 work=$tree/build/debian13
 root=$work/root
-asan=0 shell=0 only=()
+asan=0 packages=0 shell=0 only=()
 for arg in "$@"; do
   case "$arg" in
     --asan) asan=1 ;;
+    --packages) packages=1 ;;
     --shell) shell=1 ;;
     [a-z]*_tests) only+=("$arg") ;;
-    *) echo "usage: $0 [--asan] [--shell] [TEST...]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--asan] [--packages] [--shell] [TEST...]" >&2; exit 2 ;;
   esac
 done
 [ "$(id -u)" -eq 0 ] || { echo "SKIPPED: $0 needs root (debootstrap, chroot, mounts)" >&2; exit 77; }
@@ -106,6 +110,17 @@ inside sh -c '. /etc/os-release; echo "Debian $(cat /etc/debian_version): $(dpkg
 if ((shell)); then
   inside bash -c 'cd /src && exec bash -i' || true
   exit 0
+fi
+if ((packages)); then
+  # Apart from Debian 12's: build/debian13/packages, and the root's compiler cache.
+  stage "Debian packages"
+  rc=0
+  git ls-files -z --cached --others --exclude-standard >"$work/package-files"  # the root has no git
+  inside env CCACHE_DIR=/root/.ccache PACKAGES_DIR=/src/build/debian13/packages \
+    PACKAGE_FILES=/src/build/debian13/package-files \
+    bash /src/scripts/test-packages.sh /src/build/debian13/packages-test || rc=$?
+  stage "done (exit $rc)"
+  exit "$rc"
 fi
 
 # Built and tested as scripts/test.sh does; each gtest program also writes a report, from which the
