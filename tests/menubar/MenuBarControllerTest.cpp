@@ -180,15 +180,9 @@ TEST(MenuBarController, LinesFollowTheirReadingsAndTheIconWarns)
          "Using the app list from 2 hours ago — not updated: x (failing since 1 minute ago)", A},
         {"a forged line in an error body", reports("400: x\nCounting for Mia", 60),
          "Usage not sent — 400: x\\nCounting for Mia (failing since 1 minute ago)", A},
-        {"apps not sent",
-         [](R r) {
-             r.appsFailure = {"Server returned 429: slow down", kNow.addSecs(-300)};
-         },
+        {"apps not sent", [](R r) { r.appsFailure.emplace("Server returned 429: slow down", kNow.addSecs(-300)); },
          "Apps not sent — Server returned 429: slow down (failing since 5 minutes ago)", A},
-        {"days refused alone",
-         [](R r) {
-             r.refusedDays = {"2026-03-10", "2026-03-11"};
-         },
+        {"days refused alone", [](R r) { r.refusedDays = QString("2026-03-10,2026-03-11").split(','); },
          "Usage of 2026-03-10, 2026-03-11 refused by Fennimar — kept on this computer", A},
         {"no display", [](R r) { r.samplingProblem = QStringLiteral("no display connection"); },
          "Cannot see which app is in front: no display connection", A},
