@@ -99,7 +99,7 @@ public:
     // The browser in front whose page has stayed unreadable for more than unreadablePageTolerated
     // seconds of presence (away, locked or nothing in front pauses the count; a read page, another
     // app in front or a list without sites ends it), or empty. Cheap.
-    const QString &unreadableBrowser() const { return m_unreadableTold ? m_unreadable : m_none; }
+    QString unreadableBrowser() const { return m_unreadableTold ? m_unreadable : QString(); }
 
 private:
     void tick();
@@ -137,8 +137,8 @@ private:
     SeenAppsReporter *m_seenApps = nullptr;
     BrowserURLResolver m_browserURL;
     Verdict m_verdict;
-    QString m_unreadable, m_none;  // the browser whose page is unreadable; empty: none
-    qint64 m_unreadableFor = 0;    // seconds of presence it has been
+    QString m_unreadable;        // the browser whose page is unreadable; empty: none
+    qint64 m_unreadableFor = 0;  // seconds of presence it has been
     bool m_unreadableTold = false;
     qint64 m_stretchSeconds = 0;  // credited since m_verdict became the current one
     Clock &m_clock;
