@@ -5,7 +5,6 @@
 
 #include <QDBusMessage>
 #include <QFileInfo>
-#include <QSettings>
 
 #include <algorithm>
 
@@ -18,14 +17,6 @@ const QString kBusPath = QStringLiteral("/org/freedesktop/DBus");
 const QString kScreenSaver = QStringLiteral("org.freedesktop.ScreenSaver");
 const QString kPower = QStringLiteral("org.freedesktop.PowerManagement");
 const QString kGnome = QStringLiteral("org.gnome.SessionManager");
-
-// The Flatpak id of the app behind a process: Flatpak runs each app's bus proxy, like the app,
-// with the app's /.flatpak-info in its root, which is how the portals tell Flatpak apps apart.
-QString flatpakOf(qint64 pid)
-{
-    const QSettings info(QStringLiteral("/proc/%1/root/.flatpak-info").arg(pid), QSettings::IniFormat);
-    return info.value(QStringLiteral("Application/name")).toString();
-}
 
 }  // namespace
 

@@ -1,6 +1,9 @@
 #include "platform/linux/inhibit/Inhibitor.h"
 
+#include <QSettings>
 #include <QStringList>
+
+#include <algorithm>
 
 namespace fennimar {
 
@@ -51,16 +54,42 @@ bool heldBy(const Inhibitor &inhibitor, const RunningApp &front, const QStringLi
     return names.contains(app) || names.contains(lastPart(app, QLatin1Char('/')));
 }
 
+// By pid where both are known and the player's is its own (a browser's or player's main process owns
+// its MPRIS name and its windows); else by the app part of its name against the front app's names.
+bool playerOf(const MediaPlayer &player, const RunningApp &front, const QStringList &names)
+{
+    if (front.pid > 0 && player.pid > 0 && !player.proxied)
+        return player.pid == front.pid;
+    return names.contains(player.app.toLower());
+}
+
 }  // namespace
 
 bool frontHoldsVideo(const std::vector<Inhibitor> &held, const RunningApp &front, const QString &frontExecutable)
 {
     const QStringList names = namesOf(front, frontExecutable);
-    for (const Inhibitor &inhibitor : held) {
-        if (saysVideo(inhibitor) && heldBy(inhibitor, front, names))
-            return true;
+    return std::any_of(held.begin(), held.end(),
+                       [&](const Inhibitor &i) { return saysVideo(i) && heldBy(i, front, names); });
+}
+
+bool playersSayPaused(const std::vector<MediaPlayer> &players, const RunningApp &front, const QString &frontExecutable)
+{
+    const QStringList names = namesOf(front, frontExecutable);
+    bool any = false;
+    for (const MediaPlayer &player : players) {
+        if (!playerOf(player, front, names))
+            continue;
+        if (player.playing)
+            return false;
+        any = true;
     }
-    return false;
+    return any;
+}
+
+QString flatpakOf(qint64 pid)
+{
+    const QSettings info(QStringLiteral("/proc/%1/root/.flatpak-info").arg(pid), QSettings::IniFormat);
+    return info.value(QStringLiteral("Application/name")).toString();
 }
 
 }  // namespace fennimar

@@ -32,6 +32,7 @@ WatchingDesktop::WatchingDesktop(Clock &clock, std::unique_ptr<Desktop> desktop,
       m_gnome(session),
       m_kde(session),
       m_calls(session, std::move(monitor)),
+      m_players(clock, session),
       m_rawInput(std::move(rawInput)),
       m_inputAt(toSeconds(clock.monotonic())),
       m_hyprlandSocket(std::move(hyprlandSocket))
@@ -215,12 +216,29 @@ bool WatchingDesktop::frontIsGame(const RunningApp &front)
     return m_game;
 }
 
+const QString &WatchingDesktop::executableOf(const RunningApp &front)
+{
+    if (front.pid != m_exePid) {
+        m_exePid = front.pid;
+        m_executable =
+            front.pid > 0 ? QFileInfo(QStringLiteral("/proc/%1/exe").arg(front.pid)).symLinkTarget() : QString();
+    }
+    return m_executable;
+}
+
 bool WatchingDesktop::frontAppWatching(const RunningApp &front)
 {
     // A game keeps the screen awake for as long as it runs (SDL says "Playing a game"; sway and
     // Hyprland give no reason at all): a child who walks away from one is not watching a film.
-    if (frontIsGame(front))
+    if (frontIsGame(front) || !frontHoldsInhibitor(front))
         return false;
+    // Players keep their inhibitor while paused; the players are asked only now, on an away tick
+    // that a film alone would count.
+    return !playersSayPaused(m_players.players(), front, executableOf(front));
+}
+
+bool WatchingDesktop::frontHoldsInhibitor(const RunningApp &front)
+{
     // The desktop's own answer first (sway's per-window inhibitor).
     if (m_desktop->frontAppWatching(front))
         return true;
@@ -239,14 +257,7 @@ bool WatchingDesktop::frontAppWatching(const RunningApp &front)
         std::copy_if(listed->begin(), listed->end(), std::back_inserter(held),
                      [&](const Inhibitor &i) { return !m_calls.seen(i.app, i.reason); });
     }
-    if (held.empty())
-        return false;
-    if (front.pid != m_exePid) {
-        m_exePid = front.pid;
-        m_executable =
-            front.pid > 0 ? QFileInfo(QStringLiteral("/proc/%1/exe").arg(front.pid)).symLinkTarget() : QString();
-    }
-    return frontHoldsVideo(held, front, m_executable);
+    return !held.empty() && frontHoldsVideo(held, front, executableOf(front));
 }
 
 }  // namespace fennimar

@@ -5,6 +5,7 @@
 #include "platform/linux/inhibit/BusInhibitCalls.h"
 #include "platform/linux/inhibit/GnomeInhibitors.h"
 #include "platform/linux/inhibit/KdeInhibitions.h"
+#include "platform/linux/inhibit/MprisPlayers.h"
 #include "platform/linux/x11/X11RawInput.h"
 
 #include <QDBusConnection>
@@ -57,7 +58,8 @@ public:
     // the wrapped desktop's own answer, else Hyprland's previous answer (one request sent per call,
     // never waited for), else the cached lists against the front app (by pid where known, else by
     // name; see Inhibitor.h) and the front process's executable, read once per process: a
-    // readlink, no bus call.
+    // readlink, no bus call. A film so found is not watched while the front app's MPRIS players
+    // all say they do not play (see MprisPlayers, asked only then).
     bool frontAppWatching(const RunningApp &front) override;
 
 private:
@@ -68,12 +70,15 @@ private:
     bool idleInhibited();
     void gnomeChanged();
     bool frontIsGame(const RunningApp &front);
+    bool frontHoldsInhibitor(const RunningApp &front);
+    const QString &executableOf(const RunningApp &front);
 
     Clock &m_clock;
     std::unique_ptr<Desktop> m_desktop;
     GnomeInhibitors m_gnome;
     KdeInhibitions m_kde;
     BusInhibitCalls m_calls;
+    MprisPlayers m_players;
     std::unique_ptr<X11RawInput> m_rawInput;
     // A restart of the desktop's idle count (seconds on the clock): when, the idle time it took
     // away, when it was seen.

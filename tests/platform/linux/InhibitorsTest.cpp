@@ -74,12 +74,16 @@ TEST(InhibitorTest, OnlyAVideoInhibitorOfTheFrontAppCounts)
 {
     const RunningApp chromium{"chromium", 929, {}, {}}, firefox{"firefox-esr", 15791, {}, {}};
     const QString chromiumExe = "/usr/lib/chromium/chromium", snapChrome = "/snap/chromium/3/usr/lib/chromium/chrome";
+    const RunningApp vlc{"vlc", 7, {}, {}}, flatpakFirefox{"org.mozilla.firefox", 8, {}, {}};
+    const Inhibitor vlcFilm = held("vlc", "Playing some media.", true),
+                    firefoxFilm = held("firefox", "Playing video", true);
     struct Case {
         const char *what;
         Inhibitor inhibitor;
         RunningApp front;
         QString executable;
         bool watching;
+        std::vector<MediaPlayer> players = {};
     };
     const Case cases[] = {
         {"chromium's video, by its path", held(chromiumExe, "Video Wake Lock", true), chromium, chromiumExe, true},
@@ -87,9 +91,9 @@ TEST(InhibitorTest, OnlyAVideoInhibitorOfTheFrontAppCounts)
         {"suspend only", held(chromiumExe, "Video Wake Lock", false), chromium, chromiumExe, false},
         {"firefox's music as an idle inhibitor", held("firefox-esr", "Playing audio", true), firefox, {}, false},
         {"firefox's video", held("firefox-esr", "Playing video", true), firefox, {}, true},
-        {"vlc", held("vlc", "Playing some media.", true), {"vlc", 7, {}, {}}, "/usr/bin/vlc", true},
-        {"snap firefox", held("firefox", "Playing video", true), {"firefox_firefox", 8, {}, {}}, {}, true},
-        {"flatpak firefox", held("firefox", "Playing video", true), {"org.mozilla.firefox", 8, {}, {}}, {}, true},
+        {"vlc", vlcFilm, vlc, "/usr/bin/vlc", true},
+        {"snap firefox", firefoxFilm, {"firefox_firefox", 8, {}, {}}, {}, true},
+        {"flatpak firefox", firefoxFilm, flatpakFirefox, {}, true},
         {"snap chrome", held(snapChrome, "Video Wake Lock", true), {"chromium_chromium", 9, {}, {}}, snapChrome, true},
         {"totem", held("org.gnome.Totem.desktop", "Playing a movie", true), {"org.gnome.Totem", 3, {}, {}}, {}, true},
         {"an SDL game", held("supertuxkart", "Playing a game", true), {"supertuxkart", 5, {}, {}}, {}, false},
@@ -97,9 +101,16 @@ TEST(InhibitorTest, OnlyAVideoInhibitorOfTheFrontAppCounts)
         {"mutter names no app", held("mutter", "idle-inhibit", true), chromium, chromiumExe, false},
         {"pid of the front app", held("x", "Playing video", true, 929), chromium, chromiumExe, true},
         {"pid of another app", held(chromiumExe, "Video Wake Lock", true, 930), chromium, chromiumExe, false},
+        {"vlc paused", vlcFilm, vlc, {}, false, {{"vlc", 7, false, false}}},
+        {"another vlc's pause", vlcFilm, vlc, {}, true, {{"vlc", 8, false, false}}},
+        {"a flatpak's pause", firefoxFilm, flatpakFirefox, {}, false, {{"firefox", 9, true, false}}},
     };
-    for (const Case &c : cases)
-        EXPECT_EQ(frontHoldsVideo({c.inhibitor}, c.front, c.executable), c.watching) << c.what;
+    for (const Case &c : cases) {
+        EXPECT_EQ(frontHoldsVideo({c.inhibitor}, c.front, c.executable) &&
+                      !playersSayPaused(c.players, c.front, c.executable),
+                  c.watching)
+            << c.what;
+    }
 }
 
 // Hyprland's active window inhibiting idle is watching for its pid; each step changes the answer.
@@ -169,6 +180,20 @@ TEST(InhibitorTest, GnomesListIsReadAgainAtEachChange)
     mutter->idle = [&] { return std::optional(mutterIdle); };
     WatchingDesktop desktop(clock, std::unique_ptr<Desktop>(mutter), bus.connect(), QDBusConnection(QString()));
     EXPECT_TRUE(waitUntil([&] { return desktop.frontAppWatching({"chromium", 0, {}, {}}); }));
+    // A player of the front app (by pid, else by name) that says it does not play takes the film away.
+    FakeService player;
+    QDBusConnection playerBus = bus.connect();
+    ASSERT_TRUE(playerBus.registerVirtualObject("/org/mpris/MediaPlayer2", &player));
+    ASSERT_TRUE(playerBus.registerService("org.mpris.MediaPlayer2.chromium.instance7"));
+    const qint64 me = QCoreApplication::applicationPid();
+    const std::tuple<const char *, qint64, bool> steps[] = {
+        {"Paused", me, false}, {"Paused", me + 1, true}, {"Playing", me, true}, {"Stopped", 0, false}};
+    for (const auto &[status, pid, watching] : steps) {
+        player.answers[{"/org/mpris/MediaPlayer2", "Get"}] = {QVariant::fromValue(QDBusVariant(status))};
+        clock.advance(Millis(3000));
+        const auto answered = [&] { return desktop.frontAppWatching({"chromium", pid, {}, {}}) == watching; };
+        EXPECT_TRUE(waitUntil(answered)) << status << pid;
+    }
     EXPECT_EQ(desktop.secondsSinceInput(), 100);
     manager.answers[{root, "GetInhibitors"}] = paths({QDBusObjectPath(two)});
     manager.answers[{two, "GetFlags"}] = QVariantList{4u};
