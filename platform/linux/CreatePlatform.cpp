@@ -114,9 +114,12 @@ Platform createPlatform(Clock &clock)
     if (wayland)
         watching->setIdleInhibition([wayland] { return wayland->idleInhibition(); });
     watching->watchSystemResets(QDBusConnection::systemBus());
+    // The page last read tells the watching desktop which of a browser's windows plays a film.
+    auto pages = std::make_unique<PageMemory>(clock, AtspiAccessibility::forSession(clock, std::move(frontTitle)));
+    watching->setFocusedPage(pages->lastRead());
     platform.desktop = std::move(watching);
     platform.apps = std::move(catalog);
-    platform.accessibility = AtspiAccessibility::forSession(clock, std::move(frontTitle));
+    platform.accessibility = std::move(pages);
     platform.device = std::make_unique<LinuxDeviceFacts>(QDBusConnection::systemBus());
     platform.login = std::make_unique<LinuxLoginService>(QDBusConnection::sessionBus());
     platform.secrets = std::make_unique<QtKeychainStore>();

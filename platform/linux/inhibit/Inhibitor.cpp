@@ -1,5 +1,7 @@
 #include "platform/linux/inhibit/Inhibitor.h"
 
+#include "core/SiteHost.h"
+
 #include <QSettings>
 #include <QStringList>
 
@@ -72,16 +74,19 @@ bool frontHoldsVideo(const std::vector<Inhibitor> &held, const RunningApp &front
                        [&](const Inhibitor &i) { return saysVideo(i) && heldBy(i, front, names); });
 }
 
-bool playersSayPaused(const std::vector<MediaPlayer> &players, const RunningApp &front, const QString &frontExecutable)
+bool playersDenyFilm(const std::vector<MediaPlayer> &players, const RunningApp &front, const QString &frontExecutable,
+                     const QString &page)
 {
     const QStringList names = namesOf(front, frontExecutable);
+    const std::optional<QString> host = SiteHost::of(page);
     bool any = false;
     for (const MediaPlayer &player : players) {
         if (!playerOf(player, front, names))
             continue;
-        if (player.playing)
-            return false;
         any = true;
+        const std::optional<QString> playing = player.playing ? SiteHost::of(player.url) : std::nullopt;
+        if (player.playing && (!host || !playing || *playing == *host))
+            return false;
     }
     return any;
 }

@@ -3,7 +3,7 @@
 #include "platform/linux/session/BusCalls.h"
 
 #include <QDBusMessage>
-#include <QDBusVariant>
+#include <QDBusArgument>
 
 #include <memory>
 
@@ -65,7 +65,7 @@ void MprisPlayers::list()
         auto reading = std::make_shared<Reading>();
         reading->pending = found.size() * 2;
         for (const QString &name : found)
-            reading->players.push_back({name.mid(kPrefix.size()).section(QLatin1Char('.'), 0, 0), 0, false, true});
+            reading->players.push_back({name.mid(kPrefix.size()).section(QLatin1Char('.'), 0, 0), 0, false, true, {}});
         const auto answered = [this, reading] {
             if (--reading->pending == 0)
                 listed(std::move(reading->players));
@@ -82,14 +82,17 @@ void MprisPlayers::list()
             });
             auto status = QDBusMessage::createMethodCall(found[i], QStringLiteral("/org/mpris/MediaPlayer2"),
                                                          QStringLiteral("org.freedesktop.DBus.Properties"),
-                                                         QStringLiteral("Get"));
-            status << QStringLiteral("org.mpris.MediaPlayer2.Player") << QStringLiteral("PlaybackStatus");
+                                                         QStringLiteral("GetAll"));
+            status << QStringLiteral("org.mpris.MediaPlayer2.Player");
             session::callAsync(m_bus, this, status, [reading, i, answered](const QDBusMessage &answer) {
+                MediaPlayer &player = reading->players[static_cast<size_t>(i)];
+                const auto properties = qdbus_cast<QVariantMap>(answer.arguments().value(0));
                 // Only a clear "Paused" or "Stopped" is evidence; silence is not.
-                const QString said = answer.arguments().value(0).value<QDBusVariant>().variant().toString();
-                reading->players[static_cast<size_t>(i)].playing =
-                    answer.type() != QDBusMessage::ReplyMessage ||
-                    (said != QLatin1String("Paused") && said != QLatin1String("Stopped"));
+                const QString said = properties.value(QStringLiteral("PlaybackStatus")).toString();
+                player.playing = answer.type() != QDBusMessage::ReplyMessage ||
+                                 (said != QLatin1String("Paused") && said != QLatin1String("Stopped"));
+                const QVariant metadata = properties.value(QStringLiteral("Metadata"));
+                player.url = qdbus_cast<QVariantMap>(metadata).value(QStringLiteral("xesam:url")).toString();
                 answered();
             });
         }

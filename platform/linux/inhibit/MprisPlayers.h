@@ -10,10 +10,9 @@
 
 namespace fennimar {
 
-// The MPRIS players on the session bus (org.mpris.MediaPlayer2.*), each with its connection's pid and
-// whether it says it plays. Listed only when asked for, which the watching desktop does only on ticks
-// where a video inhibitor is all that keeps an away user counted, and at most every 3 s. Main thread
-// only.
+// The MPRIS players on the session bus (org.mpris.MediaPlayer2.*), each with its connection's pid,
+// whether it says it plays and the page it names. Listed only when asked for, which the watching desktop does only on
+// ticks where a video inhibitor is all that keeps an away user counted, and at most every 3 s. Main thread only.
 class MprisPlayers : public QObject {
 public:
     MprisPlayers(Clock &clock, QDBusConnection session, QObject *parent = nullptr);
@@ -21,7 +20,7 @@ public:
     // The players of the last listing, or none while no listing answered in the last 10 s (none was
     // asked for while the user was present, so the first away tick says nothing); starts a new listing
     // when none is in flight and the last started 3 s ago or more. Free: every bus call is
-    // asynchronous and bounded (one ListNames, then a pid and a PlaybackStatus per player, at most 32
+    // asynchronous and bounded (one ListNames, then a pid and the properties per player, at most 32
     // players), so a listing ends within twice the bus timeout. A player that does not answer counts
     // as playing. None where the bus cannot be asked.
     std::vector<MediaPlayer> players();

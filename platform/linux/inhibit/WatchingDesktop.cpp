@@ -184,8 +184,11 @@ double WatchingDesktop::withoutHiddenInput(double idle)
 std::optional<RunningApp> WatchingDesktop::frontmostApp()
 {
     std::optional<RunningApp> front = m_desktop->frontmostApp();
-    if (m_hiddenUntil && front && m_front && (front->pid != m_front->pid || front->identifier != m_front->identifier))
-        m_inputAt = toSeconds(m_clock.monotonic());
+    if (front && (!m_front || front->pid != m_front->pid || front->identifier != m_front->identifier)) {
+        m_frontSince = m_clock.monotonic();
+        if (m_hiddenUntil && m_front)
+            m_inputAt = toSeconds(m_frontSince);
+    }
     if (front)
         m_front = front;
     return front;
@@ -232,9 +235,11 @@ bool WatchingDesktop::frontAppWatching(const RunningApp &front)
     // Hyprland give no reason at all): a child who walks away from one is not watching a film.
     if (frontIsGame(front) || !frontHoldsInhibitor(front))
         return false;
-    // Players keep their inhibitor while paused; the players are asked only now, on an away tick
-    // that a film alone would count.
-    return !playersSayPaused(m_players.players(), front, executableOf(front));
+    // Players keep their inhibitor while paused, and a browser keeps it for a film in any window
+    // in view; the players are asked only now, on an away tick that a film alone would count. A
+    // page read before this app came to the front may be another window's.
+    const bool pageFresh = m_page && m_page->pid == front.pid && m_page->readAt >= m_frontSince;
+    return !playersDenyFilm(m_players.players(), front, executableOf(front), pageFresh ? m_page->address : QString());
 }
 
 bool WatchingDesktop::frontHoldsInhibitor(const RunningApp &front)

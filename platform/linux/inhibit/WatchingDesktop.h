@@ -6,6 +6,7 @@
 #include "platform/linux/inhibit/GnomeInhibitors.h"
 #include "platform/linux/inhibit/KdeInhibitions.h"
 #include "platform/linux/inhibit/MprisPlayers.h"
+#include "platform/linux/inhibit/PageMemory.h"
 #include "platform/linux/x11/X11RawInput.h"
 
 #include <QDBusConnection>
@@ -59,8 +60,11 @@ public:
     // never waited for), else the cached lists against the front app (by pid where known, else by
     // name; see Inhibitor.h) and the front process's executable, read once per process: a
     // readlink, no bus call. A film so found is not watched while the front app's MPRIS players
-    // all say they do not play (see MprisPlayers, asked only then).
+    // deny it (see playersDenyFilm; the players are listed only then), with the focused page read
+    // since that app came to the front.
     bool frontAppWatching(const RunningApp &front) override;
+    // The page last read in a browser's focused window (see PageMemory); unset, none is known.
+    void setFocusedPage(std::shared_ptr<const FocusedPage> page) { m_page = std::move(page); }
 
 private:
     void askHyprland();
@@ -99,6 +103,8 @@ private:
     std::optional<double> m_hiddenUntil;  // when it last could not, while the idle count is not believed
     double m_inputAt = 0;                 // the last input seen (seconds on the clock)
     std::optional<RunningApp> m_front;    // the app in front at the last frontmostApp()
+    Millis m_frontSince{0};               // when it came to the front
+    std::shared_ptr<const FocusedPage> m_page;
     qint64 m_exePid = 0;
     QString m_executable;  // of m_exePid
     QString m_entryPath;   // the front app's desktop entry last read

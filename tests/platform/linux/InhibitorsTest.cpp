@@ -74,7 +74,8 @@ TEST(InhibitorTest, OnlyAVideoInhibitorOfTheFrontAppCounts)
 {
     const RunningApp chromium{"chromium", 929, {}, {}}, firefox{"firefox-esr", 15791, {}, {}};
     const QString chromiumExe = "/usr/lib/chromium/chromium", snapChrome = "/snap/chromium/3/usr/lib/chromium/chrome";
-    const RunningApp vlc{"vlc", 7, {}, {}}, flatpakFirefox{"org.mozilla.firefox", 8, {}, {}};
+    const RunningApp vlc{"vlc", 7, {}, {}}, flatpak{"org.mozilla.firefox", 8, {}, {}};
+    const QString film = "https://www.youtube.com/watch?v=1";
     const Inhibitor vlcFilm = held("vlc", "Playing some media.", true),
                     firefoxFilm = held("firefox", "Playing video", true);
     struct Case {
@@ -84,6 +85,7 @@ TEST(InhibitorTest, OnlyAVideoInhibitorOfTheFrontAppCounts)
         QString executable;
         bool watching;
         std::vector<MediaPlayer> players = {};
+        QString page = {};  // the focused one
     };
     const Case cases[] = {
         {"chromium's video, by its path", held(chromiumExe, "Video Wake Lock", true), chromium, chromiumExe, true},
@@ -93,7 +95,7 @@ TEST(InhibitorTest, OnlyAVideoInhibitorOfTheFrontAppCounts)
         {"firefox's video", held("firefox-esr", "Playing video", true), firefox, {}, true},
         {"vlc", vlcFilm, vlc, "/usr/bin/vlc", true},
         {"snap firefox", firefoxFilm, {"firefox_firefox", 8, {}, {}}, {}, true},
-        {"flatpak firefox", firefoxFilm, flatpakFirefox, {}, true},
+        {"flatpak firefox", firefoxFilm, flatpak, {}, true},
         {"snap chrome", held(snapChrome, "Video Wake Lock", true), {"chromium_chromium", 9, {}, {}}, snapChrome, true},
         {"totem", held("org.gnome.Totem.desktop", "Playing a movie", true), {"org.gnome.Totem", 3, {}, {}}, {}, true},
         {"an SDL game", held("supertuxkart", "Playing a game", true), {"supertuxkart", 5, {}, {}}, {}, false},
@@ -101,13 +103,16 @@ TEST(InhibitorTest, OnlyAVideoInhibitorOfTheFrontAppCounts)
         {"mutter names no app", held("mutter", "idle-inhibit", true), chromium, chromiumExe, false},
         {"pid of the front app", held("x", "Playing video", true, 929), chromium, chromiumExe, true},
         {"pid of another app", held(chromiumExe, "Video Wake Lock", true, 930), chromium, chromiumExe, false},
-        {"vlc paused", vlcFilm, vlc, {}, false, {{"vlc", 7, false, false}}},
-        {"another vlc's pause", vlcFilm, vlc, {}, true, {{"vlc", 8, false, false}}},
-        {"a flatpak's pause", firefoxFilm, flatpakFirefox, {}, false, {{"firefox", 9, true, false}}},
+        {"vlc paused", vlcFilm, vlc, {}, false, {{"vlc", 7, false, false, {}}}},
+        {"another vlc's pause", vlcFilm, vlc, {}, true, {{"vlc", 8, false, false, {}}}},
+        {"a flatpak's pause", firefoxFilm, flatpak, {}, false, {{"firefox", 9, true, false, {}}}},
+        {"a film in another page", firefoxFilm, flatpak, {}, false, {{"firefox", 8, 0, 1, film}}, "a.example"},
+        {"the film in the page", firefoxFilm, flatpak, {}, true, {{"firefox", 8, 0, 1, film}}, "youtube.com/x"},
+        {"a player naming no page", firefoxFilm, flatpak, {}, true, {{"firefox", 8, 0, 1, {}}}, "a.example"},
     };
     for (const Case &c : cases) {
         EXPECT_EQ(frontHoldsVideo({c.inhibitor}, c.front, c.executable) &&
-                      !playersSayPaused(c.players, c.front, c.executable),
+                      !playersDenyFilm(c.players, c.front, c.executable, c.page),
                   c.watching)
             << c.what;
     }
@@ -186,13 +191,24 @@ TEST(InhibitorTest, GnomesListIsReadAgainAtEachChange)
     ASSERT_TRUE(playerBus.registerVirtualObject("/org/mpris/MediaPlayer2", &player));
     ASSERT_TRUE(playerBus.registerService("org.mpris.MediaPlayer2.chromium.instance7"));
     const qint64 me = QCoreApplication::applicationPid();
-    const std::tuple<const char *, qint64, bool> steps[] = {
-        {"Paused", me, false}, {"Paused", me + 1, true}, {"Playing", me, true}, {"Stopped", 0, false}};
-    for (const auto &[status, pid, watching] : steps) {
-        player.answers[{"/org/mpris/MediaPlayer2", "Get"}] = {QVariant::fromValue(QDBusVariant(status))};
+    // Its film playing in another page than the one read in front since it came there, too.
+    mutter->front = RunningApp{"chromium", me, {}, {}};
+    const Millis frontSince = clock.monotonic();
+    desktop.frontmostApp();
+    auto page = std::make_shared<FocusedPage>(FocusedPage{me, "https://school.example/", {}});
+    desktop.setFocusedPage(page);
+    const QString film = "https://film.example/";
+    // Each step's answer differs from the one the step before leaves until the players are listed again.
+    const std::tuple<const char *, qint64, QString, bool, bool> steps[] = {
+        {"Paused", me, "", false, false},    {"Paused", me + 1, "", false, true}, {"Playing", me, "", false, true},
+        {"Playing", me, film, false, false}, {"Playing", me, film, true, true},   {"Stopped", 0, "", false, false}};
+    for (const auto &[status, pid, url, readBefore, watching] : steps) {
+        player.answers[{"/org/mpris/MediaPlayer2", "GetAll"}] = {
+            QVariantMap{{"PlaybackStatus", status}, {"Metadata", QVariantMap{{"xesam:url", url}}}}};
         clock.advance(Millis(3000));
+        page->readAt = readBefore ? frontSince - Millis(1) : clock.monotonic();
         const auto answered = [&] { return desktop.frontAppWatching({"chromium", pid, {}, {}}) == watching; };
-        EXPECT_TRUE(waitUntil(answered)) << status << pid;
+        EXPECT_TRUE(waitUntil(answered)) << status << pid << readBefore;
     }
     EXPECT_EQ(desktop.secondsSinceInput(), 100);
     manager.answers[{root, "GetInhibitors"}] = paths({QDBusObjectPath(two)});
