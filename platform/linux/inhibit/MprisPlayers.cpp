@@ -2,8 +2,8 @@
 
 #include "platform/linux/session/BusCalls.h"
 
-#include <QDBusMessage>
 #include <QDBusArgument>
+#include <QDBusMessage>
 
 #include <memory>
 

@@ -11,8 +11,9 @@
 namespace fennimar {
 
 // The MPRIS players on the session bus (org.mpris.MediaPlayer2.*), each with its connection's pid,
-// whether it says it plays and the page it names. Listed only when asked for, which the watching desktop does only on
-// ticks where a video inhibitor is all that keeps an away user counted, and at most every 3 s. Main thread only.
+// whether it says it plays and the page it names. Listed only when asked for, which the watching
+// desktop does only on ticks where a video inhibitor is all that keeps an away user counted, and at
+// most every 3 s. Main thread only.
 class MprisPlayers : public QObject {
 public:
     MprisPlayers(Clock &clock, QDBusConnection session, QObject *parent = nullptr);

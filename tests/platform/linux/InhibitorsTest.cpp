@@ -192,23 +192,32 @@ TEST(InhibitorTest, GnomesListIsReadAgainAtEachChange)
     ASSERT_TRUE(playerBus.registerService("org.mpris.MediaPlayer2.chromium.instance7"));
     const qint64 me = QCoreApplication::applicationPid();
     // Its film playing in another page than the one read in front since it came there, too.
-    mutter->front = RunningApp{"chromium", me, {}, {}};
-    const Millis frontSince = clock.monotonic();
+    auto *reader = new FakeAccessibility;
+    reader->addresses[me] = AddressOutcome::url("https://school.example/");
+    PageMemory pages(clock, std::unique_ptr<Accessibility>(reader));
+    desktop.setFocusedPage(pages.lastRead());
+    pages.readAddress(me);  // before it came to the front: another window's
+    clock.advance(Millis(1)), mutter->front = RunningApp{"chromium", me, {}, {}};
     desktop.frontmostApp();
-    auto page = std::make_shared<FocusedPage>(FocusedPage{me, "https://school.example/", {}});
-    desktop.setFocusedPage(page);
-    const QString film = "https://film.example/";
     // Each step's answer differs from the one the step before leaves until the players are listed again.
-    const std::tuple<const char *, qint64, QString, bool, bool> steps[] = {
-        {"Paused", me, "", false, false},    {"Paused", me + 1, "", false, true}, {"Playing", me, "", false, true},
-        {"Playing", me, film, false, false}, {"Playing", me, film, true, true},   {"Stopped", 0, "", false, false}};
-    for (const auto &[status, pid, url, readBefore, watching] : steps) {
+    const QString film = "https://film.example/";
+    const std::tuple<const char *, qint64, QString, const char *, bool> steps[] = {
+        {"Paused", me, "", nullptr, false},
+        {"Playing", me, film, nullptr, true},
+        {"Paused", me + 1, "", "school.example", true},
+        {"Playing", me, film, "school.example", false},
+        {"Playing", me, film, "", true},
+        {"Stopped", 0, "", "school.example", false}};
+    for (const auto &[status, pid, url, read, watching] : steps) {
         player.answers[{"/org/mpris/MediaPlayer2", "GetAll"}] = {
             QVariantMap{{"PlaybackStatus", status}, {"Metadata", QVariantMap{{"xesam:url", url}}}}};
         clock.advance(Millis(3000));
-        page->readAt = readBefore ? frontSince - Millis(1) : clock.monotonic();
+        if (read) {  // a read that gives no address forgets the page
+            reader->addresses[me] = *read ? AddressOutcome::url(read) : AddressOutcome::editing();
+            pages.readAddress(me);
+        }
         const auto answered = [&] { return desktop.frontAppWatching({"chromium", pid, {}, {}}) == watching; };
-        EXPECT_TRUE(waitUntil(answered)) << status << pid << readBefore;
+        EXPECT_TRUE(waitUntil(answered)) << status << pid << url.toStdString();
     }
     EXPECT_EQ(desktop.secondsSinceInput(), 100);
     manager.answers[{root, "GetInhibitors"}] = paths({QDBusObjectPath(two)});
