@@ -37,9 +37,10 @@ MatchRule showingDocumentRule()
 MatchRule addressBarRule()
 {
     MatchRule rule;
-    rule.states = bitSet({State::Editable}, 2);
+    // Showing: GNOME Web keeps its hidden find bar, an editable text field, ahead of its address bar.
+    rule.states = bitSet({State::Editable, State::Showing}, 2);
     rule.stateMatch = MatchAll;
-    rule.roles = bitSet({Role::Entry, Role::ComboBox}, 4);
+    rule.roles = bitSet({Role::Entry, Role::ComboBox, Role::Text}, 4);
     rule.roleMatch = MatchAny;
     return rule;
 }

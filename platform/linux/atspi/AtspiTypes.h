@@ -16,6 +16,7 @@ namespace fennimar::atspi {
 namespace Role {
 inline constexpr int ComboBox = 11;
 inline constexpr int Frame = 23;
+inline constexpr int Text = 61;  // GTK 3's and Qt's one-line text fields
 inline constexpr int Entry = 79;
 inline constexpr int DocumentWeb = 95;
 }  // namespace Role
@@ -73,7 +74,7 @@ bool hasState(const QList<uint> &states, int bit);
 
 // Showing web documents, in canonical order: the page of the selected tab.
 MatchRule showingDocumentRule();
-// Editable text entries and combo boxes: the address bar comes first in canonical order.
+// Showing editable text fields and combo boxes: the address bar comes first in canonical order.
 MatchRule addressBarRule();
 
 // The page address among a document's attributes: Chromium names it "URI", Firefox "DocURL".

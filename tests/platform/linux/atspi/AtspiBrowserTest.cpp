@@ -29,7 +29,7 @@ class AtspiBrowserTest : public ::testing::TestWithParam<Browser> {};
 // One browser session: the selected tab, editing, navigating, a walk out of elements.
 TEST_P(AtspiBrowserTest, ReadsTheShowingPageOfTheBrowserInFront)
 {
-    const QString program = GetParam() == Browser::Chromium ? "chromium" : "firefox-esr";
+    const QString program = test::program(GetParam());
     if (QStandardPaths::findExecutable(program).isEmpty())
         GTEST_SKIP() << qPrintable(program) << " is not installed: browser test NOT run";
     PageServer pages;
@@ -54,7 +54,7 @@ TEST_P(AtspiBrowserTest, ReadsTheShowingPageOfTheBrowserInFront)
         const char *keys, *typed;  // what the user does
         AddressOutcome expected;
     } steps[] = {
-        {"ctrl+Next", nullptr, url("two")},  // the other tab's document stays in the tree: not the answer
+        {"ctrl+Prior", nullptr, url("two")},  // the other tab's document stays in the tree: not the answer
         {"ctrl+l", "three", AddressOutcome::editing()},
         {"Return", nullptr, url("three")},
     };
@@ -62,8 +62,10 @@ TEST_P(AtspiBrowserTest, ReadsTheShowingPageOfTheBrowserInFront)
         SCOPED_TRACE(step.keys);
         ASSERT_TRUE(desktop.xdotool({"key", "--delay", "50", step.keys}));
         EXPECT_EQ(readUntil(step.expected, reader), step.expected);
-        // Typed once the bar has the focus: a browser slow to move it would lose the first keys.
-        ASSERT_TRUE(!step.typed || desktop.xdotool({"type", "--delay", "30", pages.url(step.typed)}));
+        // Typed once the bar has the focus: a browser slow to move it would lose the first keys (and GNOME Web
+        // selects the old address a moment after taking the focus).
+        ASSERT_TRUE(!step.typed || (desktop.xdotool({"key", "ctrl+a"}) &&
+                                    desktop.xdotool({"type", "--delay", "30", pages.url(step.typed)})));
     }
     // What an application without the Collection interface gets: a walk, here out of elements.
     AtspiAccessibility::Options walking;
@@ -74,8 +76,9 @@ TEST_P(AtspiBrowserTest, ReadsTheShowingPageOfTheBrowserInFront)
     EXPECT_EQ(readUntil(tooLarge, starved), tooLarge);
 }
 
-INSTANTIATE_TEST_SUITE_P(Browsers, AtspiBrowserTest, ::testing::Values(Browser::Chromium, Browser::Firefox),
-                         [](const auto &param) { return param.param == Browser::Chromium ? "Chromium" : "Firefox"; });
+INSTANTIATE_TEST_SUITE_P(Browsers, AtspiBrowserTest,
+                         ::testing::Values(Browser::Chromium, Browser::Firefox, Browser::Epiphany),
+                         [](const auto &param) { return test::name(param.param); });
 
 }  // namespace
 }  // namespace fennimar

@@ -60,6 +60,11 @@ qint64 launchBrowser(DesktopSession &desktop, Browser browser, const QStringList
                                      .split(QLatin1Char(' ')) +
                                  QStringList{QStringLiteral("--user-data-dir=") + profile};
         process = desktop.spawn(QStringLiteral("chromium"), args + urls);
+    } else if (browser == Browser::Epiphany) {
+        // It selects the tab of the last address given; WebKit's sandbox refuses root.
+        QProcessEnvironment env = desktop.environment();
+        env.insert(QStringLiteral("WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS"), QStringLiteral("1"));
+        process = desktop.spawn(QStringLiteral("epiphany"), QStringList(urls.rbegin(), urls.rend()), env);
     } else {
         QFile prefs(profile + QStringLiteral("/user.js"));
         if (prefs.open(QIODevice::WriteOnly)) {

@@ -20,13 +20,17 @@ private:
     QTcpServer m_server;
 };
 
-enum class Browser { Chromium, Firefox };
+enum class Browser { Chromium, Firefox, Epiphany };
 inline const char *name(Browser browser)
 {
-    return browser == Browser::Chromium ? "Chromium" : "Firefox";
+    return browser == Browser::Chromium ? "Chromium" : browser == Browser::Firefox ? "Firefox" : "Epiphany";
+}
+inline const char *program(Browser browser)
+{
+    return browser == Browser::Chromium ? "chromium" : browser == Browser::Firefox ? "firefox-esr" : "epiphany";
 }
 
-// A browser with these pages (a tab each), a fresh profile without first-run screens; its pid, or 0.
+// A browser with these pages, a tab each, the first selected; a fresh profile without first-run screens. Its pid or 0.
 qint64 launchBrowser(DesktopSession &desktop, Browser browser, const QStringList &urls);
 
 }  // namespace fennimar::test
