@@ -58,9 +58,12 @@ const QSet<QString> &browserIds()
         QStringLiteral("torbrowser"),
         QStringLiteral("start-tor-browser"),
         QStringLiteral("com.github.micahflee.torbrowser-launcher"),
-        // GNOME Web
+        // GNOME Web (its installed web apps are apps of their own, org.gnome.Epiphany.WebApp_*)
         QStringLiteral("org.gnome.Epiphany"),
         QStringLiteral("epiphany"),
+        // KDE's browsers on Qt WebEngine, read from their address field (Debian and Flathub ids)
+        QStringLiteral("org.kde.falkon"),
+        QStringLiteral("org.kde.konqueror"),
     };
     return ids;
 }

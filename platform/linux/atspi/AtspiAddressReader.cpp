@@ -30,7 +30,9 @@ AddressOutcome AtspiAddressReader::read()
         return AddressOutcome::unreadable(QString::fromLatin1(AddressOutcome::noFocusedWindow));
     }
     if (m_limits.walkOnly)
-        return walk(*frame);
+        return walk(*frame, false);
+    if (!offersCollection(*frame))
+        return m_caller.stopped() ? noAddress() : readWithoutSearch(*frame);
 
     const auto bar = addressBar(*frame);
     if (bar) {
@@ -49,8 +51,8 @@ AddressOutcome AtspiAddressReader::read()
     const auto address = documentAddressIn(*frame);
     if (address)
         return AddressOutcome::url(*address);
-    if (m_noCollection)
-        return walk(*frame);
+    if (m_memory.collection == false)
+        return walk(*frame, true);
     if (m_caller.failure() != AtspiCaller::Failure::None)
         return noAddress();
 
@@ -142,7 +144,8 @@ std::optional<QString> AtspiAddressReader::documentAddressIn(const QString &fram
     // count 1 keeps the search short: the bridge stops at the first match.
     const auto first = m_caller.matches(frame, showingDocumentRule(), 1);
     if (!first) {
-        m_noCollection = m_caller.failure() == AtspiCaller::Failure::Unsupported;
+        if (m_caller.failure() == AtspiCaller::Failure::Unsupported)
+            m_memory.collection = false;
         return std::nullopt;
     }
     if (first->isEmpty())
@@ -162,15 +165,58 @@ std::optional<QString> AtspiAddressReader::documentAddressIn(const QString &fram
     return std::nullopt;
 }
 
-AddressOutcome AtspiAddressReader::stoppedWalk() const
+bool AtspiAddressReader::offersCollection(const QString &frame)
 {
-    // A walk that spends the read's budget had more tree to see than time to see it.
+    // Qt's bridge has no Collection and answers a search with "no such object", which says nothing
+    // an object's absence would not: its interfaces, asked once per application, tell.
+    if (!m_memory.collection) {
+        const auto reply = m_caller.call(frame, Accessible, QStringLiteral("GetInterfaces"));
+        if (!reply || reply->isEmpty())
+            return true;  // not known yet: the search's own answer decides
+        m_memory.collection = reply->first().toStringList().contains(Collection);
+    }
+    return *m_memory.collection;
+}
+
+AddressOutcome AtspiAddressReader::readWithoutSearch(const QString &frame)
+{
+    // A walk costs hundreds of requests: the address field it found is read directly while it is
+    // showing (each tab has its own), and the window is walked again once it is not, or after
+    // barRetry when it holds no address (a new tab's empty bar must not cost a walk every read).
+    const auto known = m_memory.bars.find(frame);
+    if (known != m_memory.bars.end() && known->second.path) {
+        const QString field = *known->second.path;
+        const auto states = m_caller.states(field);
+        if (states && hasState(*states, State::Showing) && !hasState(*states, State::Defunct)) {
+            if (hasState(*states, State::Focused))
+                return AddressOutcome::editing();
+            const auto text = m_caller.text(field, m_limits.maxTextChars);
+            if (text && looksLikeAddress(*text))
+                return AddressOutcome::url(text->trimmed());
+            if (m_now - known->second.searchedAt < m_limits.barRetry)
+                return noAddress();
+        }
+        if (m_caller.stopped())
+            return noAddress();
+        m_memory.bars.erase(known);
+    }
+    return walk(frame, true);
+}
+
+AddressOutcome AtspiAddressReader::stoppedWalk(const QString &frame, const std::optional<QString> &field,
+                                               bool rememberField)
+{
+    // A walk that spends the read's budget had more tree to see than time to see it. An address
+    // field it found on the way is read directly from the next read on (Konqueror's tree takes
+    // longer to walk than a read may last).
+    if (field && rememberField && m_caller.failure() == AtspiCaller::Failure::OutOfTime)
+        m_memory.bars[frame] = {field, m_now};
     if (m_caller.failure() == AtspiCaller::Failure::OutOfTime)
         return AddressOutcome::unreadable(QString::fromLatin1(AddressOutcome::pageTooLarge));
     return noAddress();
 }
 
-AddressOutcome AtspiAddressReader::walk(const QString &frame)
+AddressOutcome AtspiAddressReader::walk(const QString &frame, bool rememberField)
 {
     QList<QString> level = {frame};
     int examined = 0;
@@ -184,7 +230,7 @@ AddressOutcome AtspiAddressReader::walk(const QString &frame)
             ++examined;
             const auto role = m_caller.role(path);
             if (m_caller.stopped())
-                return stoppedWalk();
+                return stoppedWalk(frame, candidateField, rememberField);
             if (!role)
                 continue;
             if (*role == static_cast<uint>(Role::DocumentWeb)) {
@@ -195,16 +241,19 @@ AddressOutcome AtspiAddressReader::walk(const QString &frame)
                         return AddressOutcome::url(*address);
                 }
             } else if (!candidate &&
-                       (*role == static_cast<uint>(Role::Entry) || *role == static_cast<uint>(Role::ComboBox))) {
+                       (*role == static_cast<uint>(Role::Entry) || *role == static_cast<uint>(Role::ComboBox) ||
+                        *role == static_cast<uint>(Role::Text))) {
+                // Showing: Qt keeps every tab's address field in the tree, the hidden ones too.
                 const auto text = m_caller.text(path, m_limits.maxTextChars);
-                if (text && looksLikeAddress(*text)) {
+                const auto states = text && looksLikeAddress(*text) ? m_caller.states(path) : std::nullopt;
+                if (states && hasState(*states, State::Showing)) {
                     candidate = text->trimmed();
                     candidateField = path;
                 }
             }
             const auto kids = m_caller.children(path);
             if (m_caller.stopped())
-                return stoppedWalk();
+                return stoppedWalk(frame, candidateField, rememberField);
             if (kids) {
                 // Only as many as the walk could still examine: an element may claim a million.
                 for (const ObjectRef &kid : *kids) {
@@ -218,6 +267,8 @@ AddressOutcome AtspiAddressReader::walk(const QString &frame)
         level = std::move(next);
     }
     if (candidate) {
+        if (rememberField)
+            m_memory.bars[frame] = {candidateField, m_now};
         const auto states = m_caller.states(*candidateField);
         if (states && hasState(*states, State::Focused))
             return AddressOutcome::editing();

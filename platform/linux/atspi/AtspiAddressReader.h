@@ -9,21 +9,23 @@
 
 namespace fennimar::atspi {
 
-// What a reader keeps about one application between reads: where each window's address bar is.
-// Only the bar is remembered; documents are searched anew on every read because a browser keeps a
-// navigated-away document alive and showing.
+// What a reader keeps about one application between reads: whether it can be searched, and where
+// each window's address bar is. Only the bar is remembered; documents are searched anew on every
+// read because a browser keeps a navigated-away document alive and showing.
 struct WindowMemory {
     struct Bar {
         std::optional<QString> path;  // nothing: searched and none found
         Millis searchedAt{0};
     };
-    std::map<QString, Bar> bars;  // by frame path
+    std::map<QString, Bar> bars;     // by frame path
+    std::optional<bool> collection;  // whether it offers the Collection search; nothing: not yet known
 };
 
 // One read of the page address in an application's focused window, the AT-SPI way: the focused
 // frame by its ACTIVE state (or by the active window's title), the address bar's own FOCUSED state
 // for "editing", then one Collection search for the showing web document and its address. Where
-// the application has no Collection, a bounded breadth-first walk stands in.
+// the application has no Collection (Qt's bridge), a bounded breadth-first walk stands in, and the
+// address field it finds is then read directly until it goes.
 class AtspiAddressReader {
 public:
     struct Limits {
@@ -47,8 +49,10 @@ private:
     std::optional<QString> focusedFrame();
     std::optional<QString> addressBar(const QString &frame);
     std::optional<QString> documentAddressIn(const QString &frame);
-    AddressOutcome walk(const QString &frame);
-    AddressOutcome stoppedWalk() const;
+    bool offersCollection(const QString &frame);
+    AddressOutcome readWithoutSearch(const QString &frame);
+    AddressOutcome walk(const QString &frame, bool rememberField);
+    AddressOutcome stoppedWalk(const QString &frame, const std::optional<QString> &field, bool rememberField);
     std::optional<QString> addressOf(const QString &document);
 
     AtspiCaller &m_caller;
@@ -56,7 +60,6 @@ private:
     Millis m_now;
     std::function<QString()> m_activeWindowTitle;
     Limits m_limits;
-    bool m_noCollection = false;
 };
 
 }  // namespace fennimar::atspi

@@ -113,7 +113,7 @@ TEST(AppResolverTest, BrowsersAreKnownAsTheirPackagesNameThem)
     for (const char *id :
          {"io.gitlab.librewolf-community", "one.ablaze.floorp", "app.zen_browser.zen", "net.mullvad.MullvadBrowser",
           "net.waterfox.waterfox", "io.github.ungoogled_software.ungoogled_chromium",
-          "com.github.micahflee.torbrowser-launcher", "org.gnome.Epiphany"})
+          "com.github.micahflee.torbrowser-launcher", "org.gnome.Epiphany", "org.kde.falkon", "org.kde.konqueror"})
         browsers << flatpak.arg(id);
     const QStringList apps = {snap.arg("firefox.geckodriver"), flatpak.arg("org.gnome.Calculator")};
     for (const QString &fact : browsers + apps) {
