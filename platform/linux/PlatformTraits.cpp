@@ -58,12 +58,14 @@ const QSet<QString> &browserIds()
         QStringLiteral("torbrowser"),
         QStringLiteral("start-tor-browser"),
         QStringLiteral("com.github.micahflee.torbrowser-launcher"),
-        // GNOME Web (its installed web apps are apps of their own, org.gnome.Epiphany.WebApp_*)
+        // GNOME Web
         QStringLiteral("org.gnome.Epiphany"),
         QStringLiteral("epiphany"),
-        // KDE's browsers on Qt WebEngine, read from their address field (Debian and Flathub ids)
+        // KDE's browsers on Qt WebEngine, read from their address field: the ids their windows give on
+        // Plasma, Wayland and Flathub, and Debian's menu entry for Konqueror, which names it elsewhere
         QStringLiteral("org.kde.falkon"),
         QStringLiteral("org.kde.konqueror"),
+        QStringLiteral("konqbrowser"),
     };
     return ids;
 }

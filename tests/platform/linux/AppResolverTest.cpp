@@ -99,7 +99,8 @@ TEST(AppResolverTest, MapsWindowsToDesktopEntriesInRuleOrder)
 TEST(AppResolverTest, BrowsersAreKnownAsTheirPackagesNameThem)
 {
     QTemporaryDir dir;
-    for (const QString id : {"org.gnome.Epiphany", "thorium-browser", "librewolf", "torbrowser", "mullvad-browser"})
+    for (const QString id :
+         {"org.gnome.Epiphany", "thorium-browser", "librewolf", "torbrowser", "mullvad-browser", "konqbrowser"})
         writeFile(dir.filePath("applications/") + id + ".desktop",
                   "[Desktop Entry]\nType=Application\nName=N\nExec=n\nStartupWMClass=" + id.toUtf8() + " W\n");
     DesktopEntryCatalog catalog({{dir.path()}, {}, {}});
@@ -107,6 +108,7 @@ TEST(AppResolverTest, BrowsersAreKnownAsTheirPackagesNameThem)
     const QString flatpak = "0::/user.slice/app-flatpak-%1-77.scope\n";
     // Debian packages by GTK id, WM_CLASS instance, lower-cased class and StartupWMClass; Snaps; Flatpaks.
     QStringList browsers = {"org.gnome.Epiphany", "thorium-browser", "librewolf", "torbrowser W", "mullvad-browser"};
+    browsers << "konqbrowser";
     for (const char *id :
          {"firefox.firefox", "chromium.chromium", "brave.brave", "vivaldi.vivaldi-stable", "opera.opera"})
         browsers << snap.arg(id);
