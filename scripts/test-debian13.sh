@@ -8,11 +8,14 @@
 # headless sway, KWin and GNOME Shell, the agent end to end). The root's ccache makes a second run
 # warm. Everything mounted is unmounted and every process left in the root ended on exit, failure
 # included. Needs root (debootstrap, chroot, mounts); exits 77 (skipped) without it.
-#   scripts/test-debian13.sh [--asan] [--packages] [--shell] [TEST...]
+#   scripts/test-debian13.sh [--asan] [--packages] [--accuracy] [--shell] [TEST...]
 #   --asan      also the AddressSanitizer + UndefinedBehaviorSanitizer build and its tests (also
 #               after a failed release run: it tells a memory fault from a plain failure)
 #   --packages  instead of the suite, Debian 13's packages as scripts/test-packages.sh tests them here:
 #               built, lintian of that release, installed, started from the autostart entry, paired, purged
+#   --accuracy  instead of the suite, bench/accuracy's scripted day on X11, sway, KWin and GNOME Shell with
+#               the release build's agent (ACCURACY_SECONDS a segment, default 90; ACCURACY_DESKTOPS, default
+#               all four; ACCURACY_ONLY as the script takes it); its table also goes to build/debian13/accuracy.txt
 #   --shell     an interactive shell in the prepared root instead of the build and tests
 #   TEST        only these test programs (e.g. wayland_tests linux_tests): built and run, nothing else
 #               (an e2e_… test builds the agent and the reference backend it runs)
@@ -22,14 +25,15 @@ cd "$(dirname "$0")/.."
 tree=$PWD
 work=$tree/build/debian13
 root=$work/root
-asan=0 packages=0 shell=0 only=()
+asan=0 packages=0 accuracy=0 shell=0 only=()
 for arg in "$@"; do
   case "$arg" in
     --asan) asan=1 ;;
     --packages) packages=1 ;;
+    --accuracy) accuracy=1 ;;
     --shell) shell=1 ;;
     [a-z]*_tests) only+=("$arg") ;;
-    *) echo "usage: $0 [--asan] [--packages] [--shell] [TEST...]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--asan] [--packages] [--accuracy] [--shell] [TEST...]" >&2; exit 2 ;;
   esac
 done
 [ "$(id -u)" -eq 0 ] || { echo "SKIPPED: $0 needs root (debootstrap, chroot, mounts)" >&2; exit 77; }
@@ -124,11 +128,13 @@ if ((packages)); then
 fi
 
 # Built and tested as scripts/test.sh does; each gtest program also writes a report, from which the
-# skipped cases are listed at the end (a desktop that did not start skips, it does not fail).
+# skipped cases are listed at the end (a desktop that did not start skips, it does not fail). With
+# --accuracy, what the scripted day runs is built and the day runs instead of the tests.
 run_suite() {
   local name=$1 build=/src/build/debian13/$1
   shift
-  inside bash -c '
+  inside env ACCURACY_SECONDS="${ACCURACY_SECONDS:-90}" ACCURACY_DESKTOPS="${ACCURACY_DESKTOPS:-x11 sway kwin gnome}" \
+    ${ACCURACY_ONLY:+ACCURACY_ONLY="$ACCURACY_ONLY"} bash -c '
     set -euo pipefail
     cd /src
     export CCACHE_BASEDIR=/src CCACHE_NOHASHDIR=1 CCACHE_DIR=/root/.ccache
@@ -138,7 +144,11 @@ run_suite() {
     rm -rf "$build/gtest"
     cmake -S . -B "$build" -G Ninja -DFENNIMAR_WERROR=ON -DCMAKE_CXX_COMPILER_LAUNCHER=ccache "$@" >/dev/null
     # An end-to-end test is a script: what it runs is the target e2e_agent_deps.
-    targets=$(printf "%s\n" $only | sed "s/^e2e_.*/e2e_agent_deps/" | sort -u)
+    targets=$(printf "%s\n" $only | sed "s/^e2e_.*/e2e_agent_deps/;s/^accuracy$/fennimar-agent fennimar-refbackend fake_logind/")
+    if [ "$only" = accuracy ]; then
+      cmake --build "$build" -j "$(nproc)" --target $targets
+      exec bench/accuracy/accuracy.sh --build "$build" --seconds "$ACCURACY_SECONDS" --desktops "$ACCURACY_DESKTOPS"
+    fi
     cmake --build "$build" -j "$(nproc)" ${targets:+--target $targets}
     GTEST_OUTPUT=xml:$build/gtest/ ctest --test-dir "$build" --output-on-failure -j "$(nproc)" \
       ${only:+-R "^(${only// /|})\$"}
@@ -159,8 +169,16 @@ summary() {
     END { printf "gtest cases in %s: %d, of which ran %d and skipped %d\n", build, total, total - skipped, skipped }'
 }
 
-stage "release build and tests"
 rc=0
+if ((accuracy)); then
+  stage "the scripted day (bench/accuracy) on ${ACCURACY_DESKTOPS:-x11 sway kwin gnome}"
+  only=(accuracy)
+  run_suite release -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_CXX_FLAGS="$(inside bash /src/scripts/package.sh --cxxflags)" | tee "$work/accuracy.txt" || rc=$?
+  stage "done (exit $rc)"
+  exit "$rc"
+fi
+stage "release build and tests"
 run_suite release -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_FLAGS="$(inside bash /src/scripts/package.sh --cxxflags)" || rc=$?
 summary release

@@ -93,7 +93,7 @@ export ACCURACY_ADMIN_TOKEN_FILE=$work/admin-token ACC_AGENT=$agent ACC_SECONDS=
 export ACC_URL=$url ACC_FAKE_LOGIND=$fake_logind ACC_SITE=http://127.0.0.1:$port ACC_SITE_HOST=127.0.0.1
 export FENNIMAR_BACKEND_URL=$url
 
-echo "fennimar-agent accuracy · ${seconds} s for 5 minutes of a day"
+echo "fennimar-agent accuracy · ${seconds} s for 5 minutes of a day · Debian $(cat /etc/debian_version 2>/dev/null)"
 printf "%-5s | %-40s | %-14s | %8s | %8s | %6s | %s\n" desk segment kind expected counted error goal
 for d in $desktops; do
     case $d in

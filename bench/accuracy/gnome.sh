@@ -1,4 +1,4 @@
-# The GNOME Shell day (GNOME Shell 43, headless, no Xwayland), sourced by day.sh. Run as
+# The GNOME Shell day (GNOME Shell 43 or 48, headless, no Xwayland), sourced by day.sh. Run as
 #   SESSION_HOME=DIR bash gnome.sh --session COMMAND...
 # it starts the session first, as sway.sh does: a private session bus with gnome-keyring's Secret
 # Service and gnome-shell --headless (with an empty private system bus of its own, as the tests give
@@ -6,56 +6,66 @@
 # is paired, and a Shell loads a new extension only at the next login, so the day begins by starting
 # the Shell again (its windows go with it) and then opens GTK's widget factory, the monitored app.
 # The headless Shell focuses no window by itself and Mutter has no virtual-keyboard protocol (wtype
-# does not work), so the bench's own extension (bench-input@fennimar.app, legacy form: Shell 44 and
-# older) brings a window to the front and presses Shift through a Clutter virtual keyboard, the
-# device Mutter's remote desktop uses, whose keys reset Mutter's idle monitor as the user's do.
+# does not work), so the bench's own extension (bench-input@fennimar.app) brings a window to the
+# front and presses Shift through a Clutter virtual keyboard, the device Mutter's remote desktop
+# uses, whose keys reset Mutter's idle monitor as the user's do.
 # The session bus's own messages go to SESSION_HOME/session.err.
 if [ "${1:-}" = "--session" ]; then
     . "$(dirname "${BASH_SOURCE[0]}")/wayland-session.sh"
     export XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=GNOME SESSION_KEYRING_PASSWORD="session-$$"
     bench=$XDG_DATA_HOME/gnome-shell/extensions/bench-input@fennimar.app
     mkdir -p "$bench"
-    printf '{"uuid": "bench-input@fennimar.app", "name": "bench input", "description": "the accuracy bench'"'"'s focus and keys", "shell-version": ["40", "41", "42", "43", "44"]}\n' \
-        >"$bench/metadata.json"
-    cat >"$bench/extension.js" <<'JS'
-const { Clutter, Gio, GLib } = imports.gi;
+    # The legacy form for Shell 44 and older, an ES module for 45 and newer, around the same body.
+    if [ "$(gnome-shell --version | grep -o '[0-9][0-9]*' | head -n 1)" -ge 45 ]; then
+        versions='"45", "46", "47", "48", "49"'
+        head="import Clutter from 'gi://Clutter'; import Gio from 'gi://Gio'; import GLib from 'gi://GLib';
+import {Extension} from 'resource:///org/gnome/shell/extensions/extension.js';"
+        tail='export default class BenchInput extends Extension { enable() { enableBench(); } disable() { disableBench(); } }'
+    else
+        versions='"40", "41", "42", "43", "44"'
+        head='const { Clutter, Gio, GLib } = imports.gi;'
+        tail='function init() { return { enable: enableBench, disable: disableBench }; }'
+    fi
+    printf '{"uuid": "bench-input@fennimar.app", "name": "bench input", "description": "the accuracy bench'"'"'s focus and keys", "shell-version": [%s]}\n' \
+        "$versions" >"$bench/metadata.json"
+    {
+        echo "$head"
+        cat <<'JS'
 const api = `<node><interface name="app.fennimar.Bench">
   <method name="Focus"><arg type="x" direction="in"/><arg type="b" direction="out"/></method>
   <method name="Front"><arg type="x" direction="out"/></method>
   <method name="Press"/>
 </interface></node>`;
 let exported = null, keyboard = null;
-function init() {
-    return {
-        enable() {
-            keyboard = Clutter.get_default_backend().get_default_seat()
-                .create_virtual_device(Clutter.InputDeviceType.KEYBOARD_DEVICE);
-            exported = Gio.DBusExportedObject.wrapJSObject(api, {
-                Focus(pid) {
-                    const windows = global.get_window_actors().map(a => a.meta_window).filter(w => w.get_pid() === pid);
-                    windows.forEach(w => w.activate(global.get_current_time()));
-                    return windows.length > 0;
-                },
-                Front() {
-                    const w = global.display.focus_window;
-                    return w ? w.get_pid() : 0;
-                },
-                Press() {
-                    const now = GLib.get_monotonic_time();
-                    keyboard.notify_keyval(now, Clutter.KEY_Shift_L, Clutter.KeyState.PRESSED);
-                    keyboard.notify_keyval(now + 1000, Clutter.KEY_Shift_L, Clutter.KeyState.RELEASED);
-                },
-            });
-            exported.export(Gio.DBus.session, '/app/fennimar/Bench');
+function enableBench() {
+    keyboard = Clutter.get_default_backend().get_default_seat()
+        .create_virtual_device(Clutter.InputDeviceType.KEYBOARD_DEVICE);
+    exported = Gio.DBusExportedObject.wrapJSObject(api, {
+        Focus(pid) {
+            const windows = global.get_window_actors().map(a => a.meta_window).filter(w => w.get_pid() === pid);
+            windows.forEach(w => w.activate(global.get_current_time()));
+            return windows.length > 0;
         },
-        disable() {
-            exported.unexport();
-            exported = null;
-            keyboard = null;
+        Front() {
+            const w = global.display.focus_window;
+            return w ? w.get_pid() : 0;
         },
-    };
+        Press() {
+            const now = GLib.get_monotonic_time();
+            keyboard.notify_keyval(now, Clutter.KEY_Shift_L, Clutter.KeyState.PRESSED);
+            keyboard.notify_keyval(now + 1000, Clutter.KEY_Shift_L, Clutter.KeyState.RELEASED);
+        },
+    });
+    exported.export(Gio.DBus.session, '/app/fennimar/Bench');
+}
+function disableBench() {
+    exported.unexport();
+    exported = null;
+    keyboard = null;
 }
 JS
+        echo "$tail"
+    } >"$bench/extension.js"
     inner='
 set -u
 pids=()

@@ -55,13 +55,16 @@ focus() {  # pid|caption VALUE
     local file name id
     kwin_script=$((kwin_script + 1))
     name=bench-focus-$kwin_script file=$XDG_RUNTIME_DIR/bench-focus-$kwin_script.js
-    printf 'workspace.clientList().forEach(c => { if (c.%s === %s) workspace.activeClient = c; });\n' \
+    # KWin 5 and 6 (Plasma 6 renamed clientList and activeClient to windowList and activeWindow).
+    printf 'const all = workspace.windowList ? workspace.windowList() : workspace.clientList();
+all.forEach(c => { if (c.%s === %s) { if (workspace.windowList) workspace.activeWindow = c; else workspace.activeClient = c; } });\n' \
         "$1" "$([ "$1" = pid ] && echo "$2" || printf '"%s"' "$2")" >"$file"
     for _ in $(seq 50); do
         id=$(dbus-send --session --print-reply --dest=org.kde.KWin /Scripting org.kde.kwin.Scripting.loadScript \
             "string:$file" "string:$name" 2>/dev/null | awk '/int32/ {print $2}')
         if [ -n "$id" ] && [ "$id" -ge 0 ]; then
-            dbus-send --session --print-reply --dest=org.kde.KWin "/$id" org.kde.kwin.Script.run >/dev/null 2>&1
+            # start runs the scripts loaded and not yet running: the one object path of both KWins.
+            dbus-send --session --print-reply --dest=org.kde.KWin /Scripting org.kde.kwin.Scripting.start >/dev/null 2>&1
             sleep 0.5
             dbus-send --session --print-reply --dest=org.kde.KWin /Scripting org.kde.kwin.Scripting.unloadScript \
                 "string:$name" >/dev/null 2>&1 || true

@@ -29,7 +29,8 @@ for _ in $(seq 100); do
     org.freedesktop.DBus.NameHasOwner string:org.freedesktop.secrets 2>/dev/null | grep -q true && break
   sleep 0.1
 done
-foot --title "Fennimar session" >/dev/null 2>&1 &
+# A command of its own: without one foot runs $SHELL or the login shell, for nobody nologin.
+foot --title "Fennimar session" sleep infinity >/dev/null 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do swaymsg -t get_tree | grep -q "Fennimar session" && break; sleep 0.1; done
 "$@"
