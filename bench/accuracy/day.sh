@@ -104,8 +104,8 @@ segment() {
     start_agent
     # Each step ends at its time since the start, so that the actions and the halfway look at the
     # menu do not make the segment longer than its truth.
-    local start step=0 pause
-    start=$(now_ms)
+    local start step=0 pause day
+    start=$(now_ms) day=$(date +%F)
     while [ $((step * 5)) -lt "$length" ]; do
         $action
         step=$((step + 1))
@@ -119,6 +119,11 @@ segment() {
     $teardown
     counted=$((after - before))
     before=$after
+    # The ledger's "today" starts again at midnight: such a difference is not the segment's count.
+    if [ "$(date +%F)" != "$day" ]; then
+        not_measured "$name" "$kind" "not measured: it ran past midnight"
+        return 0
+    fi
     if [ "$kind" = counts ]; then
         counts_total=$((counts_total + counted)) counts_truth=$((counts_truth + expected))
     else
