@@ -93,6 +93,11 @@ rm -f "$root/etc/apt/sources.list"
 cp /etc/resolv.conf "$root/etc/resolv.conf"
 # No /run/systemd/seats in the root: GNOME Shell then takes its stand-in for logind.
 mkdir -p "$root/proc" "$root/sys" "$root/dev" "$root/src"
+# The root a mount of its own, private: `unshare -m` inside (the end-to-end test's time-zone step)
+# makes / private, which fails on a directory that is no mount, and nothing mounted in there
+# reaches this machine's mounts.
+mount --bind "$root" "$root"
+mount --make-private "$root"
 mount -t proc proc "$root/proc"
 mount -t sysfs sysfs "$root/sys"
 mount --bind /dev "$root/dev"
