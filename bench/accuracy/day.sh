@@ -11,8 +11,16 @@ seconds=$ACC_SECONDS
 log=$HOME/.local/state/Fennimar/Fennimar.log
 pid="" logind_pid="" system_pid=""
 children=()
-finish() {
-    for p in $pid "${children[@]}" $logind_pid $system_pid; do kill "$p" 2>/dev/null || true; done
+finish() {  # bounded: GNOME Shell 48 may take SIGTERM and stay, which held the day for ever
+    local p alive left=()
+    for p in $pid "${children[@]}" $logind_pid $system_pid; do kill "$p" 2>/dev/null && left+=("$p"); done
+    for _ in $(seq 50); do
+        alive=0
+        for p in "${left[@]}"; do kill -0 "$p" 2>/dev/null && alive=1; done
+        ((alive)) || break
+        sleep 0.1
+    done
+    for p in "${left[@]}"; do kill -KILL "$p" 2>/dev/null || true; done
     wait 2>/dev/null || true
 }
 trap finish EXIT
