@@ -172,6 +172,9 @@ summary() {
       print "  skipped: " pending ": " m; pending = ""
     }
     END { printf "gtest cases in %s: %d, of which ran %d and skipped %d\n", build, total, total - skipped, skipped }'
+  # A script test that skips (exit 77) says why on a line of its own.
+  awk '/^[0-9]+\/[0-9]+ Test: / { t = $3 } /^SKIPPED/ { print "  skipped: " t ": " $0 }' \
+    "$work/$1/Testing/Temporary/LastTest.log" 2>/dev/null || true
 }
 
 rc=0
