@@ -67,10 +67,12 @@ QDBusMessage propertyGet(const QString &service, const QString &path, const QStr
     return message;
 }
 
+// Nothing for an error: its first argument is the error's text, which is no answer (it made a session
+// without a type look like an X11 one).
 QVariant firstArgument(const QDBusMessage &reply)
 {
     const QList<QVariant> args = reply.arguments();
-    if (args.isEmpty())
+    if (reply.type() != QDBusMessage::ReplyMessage || args.isEmpty())
         return {};
     QVariant value = args.first();
     if (value.canConvert<QDBusVariant>())

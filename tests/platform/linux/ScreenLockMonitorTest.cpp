@@ -203,14 +203,18 @@ TEST(ScreenLockMonitorTest, FollowsLogindsLockedHintAndAScreenSaverBySignals)
     const QString path = QStringLiteral("/org/freedesktop/login1/session/_37");
     ASSERT_TRUE(logind.registerObject("/org/freedesktop/login1", &manager, kExport));
     ASSERT_TRUE(logind.registerObject("/org/freedesktop/login1/user/self", &user, kExport));
-    ASSERT_TRUE(logind.registerObject(path, &sessionObject, kExport));
     ASSERT_TRUE(logind.registerService("org.freedesktop.login1"));
-    std::optional<QString> type;  // a blocking call: on a thread of its own while this one serves the fake
-    const std::unique_ptr<QThread> asker(
-        QThread::create([&] { type = ScreenLockMonitor::sessionType(system.connect()); }));
-    asker->start();
-    EXPECT_TRUE(waitUntil([&] { return asker->isFinished(); }));
-    EXPECT_EQ(type, QString("wayland"));
+    const auto askType = [&] {
+        std::optional<QString> type;  // a blocking call: on a thread of its own while this one serves the fake
+        const std::unique_ptr<QThread> asker(
+            QThread::create([&] { type = ScreenLockMonitor::sessionType(system.connect()); }));
+        asker->start();
+        EXPECT_TRUE(waitUntil([&] { return asker->isFinished(); }));
+        return type;
+    };
+    EXPECT_EQ(askType(), std::nullopt) << "an error answer (no such session) is no type";
+    ASSERT_TRUE(logind.registerObject(path, &sessionObject, kExport));
+    EXPECT_EQ(askType(), QString("wayland"));
     ScreenLockMonitor monitor(system.connect(), session.connect(), QStringLiteral("7"), {}, selfIsDesktop);
     int changes = 0;
     QObject::connect(&monitor, &ScreenLockMonitor::lockedChanged, [&] { ++changes; });
