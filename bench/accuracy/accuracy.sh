@@ -11,7 +11,7 @@
 #
 #   bench/accuracy/accuracy.sh [--build DIR] [--seconds N] [--desktops "x11 sway"]
 #     --build     the build directory holding app/fennimar-agent, the reference backend and
-#                 bench/accuracy/fake_logind (default: build/release)
+#                 bench/accuracy/fake_logind and fake_screensaver (default: build/release)
 #     --seconds   the length of a segment that stands for 5 minutes of a day: typing, a site, a
 #                 video, music, a player's idle resets (default 300). Away and an unmonitored app
 #                 last 3/5 of it, locked, switched out and asleep 2/5.
@@ -42,8 +42,9 @@ done
 agent=$build/app/fennimar-agent
 refbackend=$build/tools/refbackend/fennimar-refbackend
 fake_logind=$build/bench/accuracy/fake_logind
-for f in "$agent" "$refbackend" "$fake_logind"; do
-    [ -x "$f" ] || { echo "missing $f: build fennimar-agent, fennimar-refbackend and fake_logind first" >&2; exit 1; }
+fake_screensaver=$build/bench/accuracy/fake_screensaver
+for f in "$agent" "$refbackend" "$fake_logind" "$fake_screensaver"; do
+    [ -x "$f" ] || { echo "missing $f: build fennimar-agent, fennimar-refbackend, fake_logind and fake_screensaver first" >&2; exit 1; }
 done
 command -v ffmpeg >/dev/null || { echo "ffmpeg is missing (scripts/install-deps.sh installs it)" >&2; exit 1; }
 work=$(mktemp -d)
@@ -63,6 +64,10 @@ ffmpeg -loglevel error -f lavfi -i sine=frequency=440:duration=10 -c:a libvorbis
 page() { printf '<!doctype html><html><head><title>%s</title><style>body{margin:0}</style></head><body>%s</body></html>\n' "$1" "$2"; }
 page "Homework" "<h1>Homework</h1><p>A page of the monitored site.</p><input type=text>" >"$site/index.html"
 page "Film" '<video src="video.webm" loop muted autoplay style="width:100vw;height:90vh"></video>' >"$site/video.html"
+# The same film started by the space bar (not by the Shift each segment starts with), for the X11
+# day, where it starts once the agent runs.
+page "Film" '<video src="video.webm" loop muted style="width:100vw;height:90vh"></video>
+<script>onkeydown = (e) => e.key == " " && document.querySelector("video").play()</script>' >"$site/film.html"
 page "Music" '<h1>Music</h1><audio src="tone.ogg" loop autoplay controls></audio>' >"$site/music.html"
 python3 -u -m http.server 0 --bind 127.0.0.1 --directory "$site" >"$work/pages.out" 2>"$work/pages.err" &
 pids+=($!)
@@ -90,7 +95,7 @@ done <>"$work/backend.ctl" &
 pids+=($!)
 export ACC_BACKEND_CTL=$work/backend.ctl
 export ACCURACY_ADMIN_TOKEN_FILE=$work/admin-token ACC_AGENT=$agent ACC_SECONDS=$seconds ACC_REFBACKEND=$refbackend
-export ACC_URL=$url ACC_FAKE_LOGIND=$fake_logind ACC_SITE=http://127.0.0.1:$port ACC_SITE_HOST=127.0.0.1
+export ACC_URL=$url ACC_FAKE_LOGIND=$fake_logind ACC_FAKE_SCREENSAVER=$fake_screensaver ACC_SITE=http://127.0.0.1:$port ACC_SITE_HOST=127.0.0.1
 export FENNIMAR_BACKEND_URL=$url
 
 echo "fennimar-agent accuracy · ${seconds} s for 5 minutes of a day · Debian $(cat /etc/debian_version 2>/dev/null)"

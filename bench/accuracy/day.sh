@@ -175,7 +175,7 @@ start_agent 'pair code [A-Z0-9]'
 code=$(grep -o 'pair code [A-Z0-9]*' "$log" | tail -n 1 | awk '{print $3}')
 admin() { "$ACC_REFBACKEND" admin --url "$ACC_URL" --admin-token-file "$ACCURACY_ADMIN_TOKEN_FILE" "$@" >/dev/null; }
 admin claim "$code" --child "Bench $desktop"
-admin set-apps --child "Bench $desktop" "$terminal_app" "web:$ACC_SITE_HOST"
+admin set-apps --child "Bench $desktop" "$terminal_app" ${game_app:+"$game_app"} "web:$ACC_SITE_HOST"
 wait_for 'sampler started' 300 0 || { echo "the agent did not start counting" >&2; exit 1; }
 sleep 3  # the monitored list arrives
 before=$(stop_agent)

@@ -1,5 +1,19 @@
-# The X11 day (Xvfb + openbox, inside scripts/desktop-session.sh), sourced by day.sh.
+# The X11 day (Xvfb + openbox, inside scripts/desktop-session.sh), sourced by day.sh. As on Xfce,
+# LXQt, MATE and Cinnamon, a desktop daemon (fake_screensaver) owns org.freedesktop.ScreenSaver and
+# org.freedesktop.PowerManagement and lists its inhibitors to no one: the agent sees only the calls.
 terminal_app=linux:debian-xterm
+"$ACC_FAKE_SCREENSAVER" >"$HOME/screensaver.out" 2>&1 &
+children+=($!)
+for _ in $(seq 100); do grep -q ready "$HOME/screensaver.out" && break; sleep 0.1; done
+grep -q ready "$HOME/screensaver.out" || { echo "fake_screensaver did not start" >&2; exit 1; }
+# A game: ffplay, whose SDL takes "Playing a game" from that service, installed as an app of its
+# own (an entry of a folder only root can change, as the agent trusts for a program root owns), not
+# in the Game category: the reason alone must keep it from counting.
+game_app=linux:fennimar-bench-game
+mkdir -p -m 755 "$HOME/system/applications"
+printf '[Desktop Entry]\nType=Application\nName=Bench game\nExec=/usr/bin/ffplay\n' \
+    >"$HOME/system/applications/fennimar-bench-game.desktop"
+export XDG_DATA_DIRS=$HOME/system:${XDG_DATA_DIRS:-/usr/local/share:/usr/share}
 xterm=""
 for _ in $(seq 300); do
     xterm=$(xdotool search --onlyvisible --name "Fennimar session" 2>/dev/null | head -n 1) && [ -n "$xterm" ] && break
@@ -34,6 +48,18 @@ in_browser() {  # chromium|firefox PAGE: in front, its page loaded and readable
 }
 chromium_site() { in_browser chromium index.html; }
 firefox_site() { in_browser firefox index.html; }
+chromium_video() { in_browser chromium film.html; }
+firefox_video() { in_browser firefox film.html; }
+# Where the desktop lists no inhibitor the agent knows only the calls made while it runs: the film
+# and the game start at the segment's first step, once it does.
+play() { [ "$step" -gt 0 ] || xdotool key space; }
+game() {
+    [ "$step" -eq 0 ] || return 0
+    ffplay -loglevel quiet -an -loop 0 -window_title Game "$ACC_SITE/video.webm" &
+    other=$!
+    children+=("$other")
+    front "$(xdotool search --sync --onlyvisible --pid "$other" | head -n 1)"
+}
 chromium_music() { in_browser chromium music.html; }
 lock_terminal() { terminal; lock; }
 switch_terminal() { terminal; switch_out; }
@@ -44,9 +70,12 @@ run_day() {
     segment "network up 10 s after the start, typing" counts "$seconds" "$seconds" late_terminal input online
     segment "a monitored site in Chromium" counts "$seconds" "$seconds" chromium_site input close_browser
     segment "the same site in Firefox" counts "$seconds" "$seconds" firefox_site input close_browser
-    not_measured "a video in the browser, no input" counts \
-        "not measured: no inhibitor source on openbox (GNOME's or Plasma's session, sway)"
+    segment "a video in Chromium, no input" counts "$seconds" "$seconds" chromium_video play close_browser
+    segment "the same video in Firefox, no input" counts "$seconds" "$seconds" firefox_video play close_browser
+    not_measured "a Flatpak player's video, no input" counts \
+        "no Flatpak here: its calls come through its bus proxy, matched by the app's Flatpak id"
     segment "music only in Chromium, no input" "does not count" 0 "$seconds" chromium_music nothing close_browser
+    segment "a game's inhibitor, away" "does not count" 0 "$seconds" terminal game close_unmonitored
     segment "an unmonitored app" "does not count" 0 "$away" unmonitored input close_unmonitored
     segment "away, no input" "does not count" 0 "$away" terminal nothing nothing
     segment "a player resetting the idle counter" "does not count" 0 "$seconds" terminal reset_counter nothing
