@@ -1,9 +1,12 @@
 // A stand-in for logind on a private system bus, for the accuracy benchmark: one session, "bench",
 // whose LockedHint and Active properties follow the lines read from standard input ("locked 1",
-// "active 0", ...), each change announced by PropertiesChanged as logind does.
+// "active 0", ...), each change announced by PropertiesChanged as logind does. The user's Display
+// names it, as logind names the user's graphical session, which is where the agent looks.
 //   fake_logind BUS_ADDRESS
 #include <QCoreApplication>
+#include <QDBusArgument>
 #include <QDBusConnection>
+#include <QDBusMetaType>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QSocketNotifier>
@@ -15,6 +18,38 @@
 namespace {
 
 const QString kSessionPath = QStringLiteral("/org/freedesktop/login1/session/bench");
+
+// logind's reference to a session: its id and object path, "(so)" on the bus.
+struct SessionRef {
+    QString id;
+    QDBusObjectPath path;
+};
+QDBusArgument &operator<<(QDBusArgument &argument, const SessionRef &ref)
+{
+    argument.beginStructure();
+    argument << ref.id << ref.path;
+    argument.endStructure();
+    return argument;
+}
+const QDBusArgument &operator>>(const QDBusArgument &argument, SessionRef &ref)
+{
+    argument.beginStructure();
+    argument >> ref.id >> ref.path;
+    argument.endStructure();
+    return argument;
+}
+
+}  // namespace
+Q_DECLARE_METATYPE(SessionRef)
+namespace {
+
+class User : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.User")
+    Q_PROPERTY(SessionRef Display READ display)
+public:
+    SessionRef display() const { return {QStringLiteral("bench"), QDBusObjectPath(kSessionPath)}; }
+};
 
 class Manager : public QObject {
     Q_OBJECT
@@ -43,10 +78,13 @@ int main(int argc, char **argv)
         return 2;
     }
     QDBusConnection bus = QDBusConnection::connectToBus(QString::fromLocal8Bit(argv[1]), QStringLiteral("logind"));
+    qDBusRegisterMetaType<SessionRef>();
     Manager manager;
+    User user;
     Session session;
     const auto exportAll = QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties;
     if (!bus.registerObject(QStringLiteral("/org/freedesktop/login1"), &manager, exportAll) ||
+        !bus.registerObject(QStringLiteral("/org/freedesktop/login1/user/self"), &user, exportAll) ||
         !bus.registerObject(kSessionPath, &session, exportAll) ||
         !bus.registerService(QStringLiteral("org.freedesktop.login1"))) {
         std::fprintf(stderr, "fake_logind: cannot serve on %s\n", argv[1]);
