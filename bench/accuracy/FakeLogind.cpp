@@ -1,7 +1,8 @@
 // A stand-in for logind on a private system bus, for the accuracy benchmark: one session, "bench",
 // whose LockedHint and Active properties follow the lines read from standard input ("locked 1",
 // "active 0", ...), each change announced by PropertiesChanged as logind does. The user's Display
-// names it, as logind names the user's graphical session, which is where the agent looks.
+// names it, as logind names the user's graphical session, which is where the agent looks; its Type
+// is the day's XDG_SESSION_TYPE.
 //   fake_logind BUS_ADDRESS
 #include <QCoreApplication>
 #include <QDBusArgument>
@@ -63,7 +64,9 @@ class Session : public QObject {
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Session")
     Q_PROPERTY(bool LockedHint MEMBER locked)
     Q_PROPERTY(bool Active MEMBER active)
+    Q_PROPERTY(QString Type MEMBER type)
 public:
+    QString type = qEnvironmentVariable("XDG_SESSION_TYPE");  // x11 or wayland, as the day's session is
     bool locked = false;
     bool active = true;
 };
