@@ -175,6 +175,7 @@ run_day() {
     not_measured "the same site in Firefox" counts "not run on GNOME Shell (time): read over the accessibility bus"
     segment "a video in Chromium, no input" counts "$seconds" "$seconds" chromium_video nothing close_browser
     segment "music only in Chromium, no input" "does not count" 0 "$seconds" chromium_music nothing close_browser
+    not_measured "a game's inhibitor, away" "does not count" "not staged: SDL's call goes to gsd's ScreenSaver proxy, not run here"
     segment "an unmonitored app" "does not count" 0 "$away" unmonitored input close_unmonitored
     segment "away, no input" "does not count" 0 "$away" terminal nothing nothing
     not_measured "a player resetting the idle counter" "does not count" "no X idle counter on Wayland"

@@ -39,6 +39,14 @@ for _ in $(seq 100); do swaymsg -t get_tree | grep -q "Fennimar session" && brea
 fi
 
 terminal_app=linux:foot
+# A game: ffplay, in the Game category; its SDL finds no ScreenSaver service and holds an idle
+# inhibitor, which hides input from sway's idle protocol. The user's own copy of the program, so
+# that the agent believes the user's entry for it.
+game_app=linux:fennimar-bench-game
+cp /usr/bin/ffplay "$HOME/ffplay"
+mkdir -p "$XDG_DATA_HOME/applications"
+printf '[Desktop Entry]\nType=Application\nName=Bench game\nCategories=Game;ArcadeGame;\nExec=%s\n' "$HOME/ffplay" \
+    >"$XDG_DATA_HOME/applications/fennimar-bench-game.desktop"
 input() { wtype -k Shift_L 2>/dev/null || true; }
 focus() { for _ in $(seq 300); do swaymsg "$1 focus" >/dev/null 2>&1 && return 0; sleep 0.1; done; return 1; }
 terminal() { focus '[title="Fennimar session"]'; }
@@ -66,6 +74,12 @@ film_beside() {  # the terminal in front, a film playing in the tile beside (ffp
     swaymsg -t get_tree | grep -Eq '"inhibit_idle": ?true' || echo "the film holds no idle inhibitor" >&2
     terminal
 }
+game() {
+    SDL_VIDEODRIVER=wayland "$HOME/ffplay" -loglevel quiet -an -loop 0 -window_title Game "$ACC_SITE/video.webm" &
+    other=$!
+    children+=("$other")
+    focus "[pid=$other]"
+}
 lock_terminal() { terminal; lock; }
 switch_terminal() { terminal; switch_out; }
 
@@ -77,6 +91,7 @@ run_day() {
     not_measured "the same site in Firefox" counts "not run on sway (time): read over the accessibility bus"
     segment "a video in Chromium, no input" counts "$seconds" "$seconds" chromium_video nothing close_browser
     segment "music only in Chromium, no input" "does not count" 0 "$seconds" chromium_music nothing close_browser
+    segment "a game's inhibitor, away" "does not count" 0 "$seconds" game nothing close_unmonitored
     segment "an unmonitored app" "does not count" 0 "$away" unmonitored input close_unmonitored
     segment "away, no input" "does not count" 0 "$away" terminal nothing nothing
     # sway's idle protocol says nothing while a window in view holds an idle inhibitor, music or film alike.
