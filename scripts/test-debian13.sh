@@ -149,7 +149,7 @@ run_suite() {
     rm -rf "$build/gtest"
     cmake -S . -B "$build" -G Ninja -DFENNIMAR_WERROR=ON -DCMAKE_CXX_COMPILER_LAUNCHER=ccache "$@" >/dev/null
     # An end-to-end test is a script: what it runs is the target e2e_agent_deps.
-    targets=$(printf "%s\n" $only | sed "s/^e2e_.*/e2e_agent_deps/;s/^accuracy$/fennimar-agent fennimar-refbackend fake_logind/")
+    targets=$(printf "%s\n" $only | sed "s/^e2e_.*/e2e_agent_deps/;s/^accuracy$/fennimar-agent fennimar-refbackend fake_logind fake_screensaver/")
     if [ "$only" = accuracy ]; then
       cmake --build "$build" -j "$(nproc)" --target $targets
       exec bench/accuracy/accuracy.sh --build "$build" --seconds "$ACCURACY_SECONDS" --desktops "$ACCURACY_DESKTOPS"
