@@ -18,11 +18,7 @@ void PrintTo(const AddressOutcome &outcome, std::ostream *os)
 
 namespace {
 
-using test::Browser;
-using test::DesktopSession;
-using test::launchBrowser;
-using test::PageServer;
-using test::waitUntil;
+using namespace test;
 
 class AtspiBrowserTest : public ::testing::TestWithParam<Browser> {};
 

@@ -61,9 +61,14 @@ qint64 launchBrowser(DesktopSession &desktop, Browser browser, const QStringList
                                  QStringList{QStringLiteral("--user-data-dir=") + profile};
         process = desktop.spawn(QStringLiteral("chromium"), args + urls);
     } else if (browser == Browser::Epiphany) {
-        // It selects the tab of the last address given; WebKit's sandbox refuses root.
+        // Selects the last address's tab; WebKit's sandbox refuses root; GNOME Web 48's default-browser ask eats keys.
         QProcessEnvironment env = desktop.environment();
         env.insert(QStringLiteral("WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS"), QStringLiteral("1"));
+        env.insert(QStringLiteral("GSETTINGS_BACKEND"), QStringLiteral("keyfile"));  // in the private home
+        const QString settings = desktop.home() + QStringLiteral("/.config/glib-2.0/settings");
+        if (QFile keyfile(settings + QStringLiteral("/keyfile"));
+            QDir().mkpath(settings) && keyfile.open(QFile::WriteOnly))
+            keyfile.write("[org/gnome/epiphany]\nask-for-default=false\n");
         process = desktop.spawn(QStringLiteral("epiphany"), QStringList(urls.rbegin(), urls.rend()), env);
     } else {
         QFile prefs(profile + QStringLiteral("/user.js"));
