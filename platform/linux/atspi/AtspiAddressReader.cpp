@@ -222,7 +222,10 @@ AddressOutcome AtspiAddressReader::walk(const QString &frame, bool rememberField
     int examined = 0;
     std::optional<QString> candidate;
     std::optional<QString> candidateField;
-    for (int depth = 0; !level.isEmpty() && depth < m_limits.maxDepth && examined < m_limits.maxElements; ++depth) {
+    // GTK 4 gives every widget an element of its own: GNOME Web 48's address field sits 20 levels
+    // down, where a walk that has found its field already would only go through page content.
+    const auto deepest = [&] { return candidate ? m_limits.maxDepth : m_limits.maxFieldDepth; };
+    for (int depth = 0; !level.isEmpty() && depth < deepest() && examined < m_limits.maxElements; ++depth) {
         QList<QString> next;
         for (const QString &path : level) {
             if (examined >= m_limits.maxElements)

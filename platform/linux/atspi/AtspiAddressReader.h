@@ -24,13 +24,14 @@ struct WindowMemory {
 // One read of the page address in an application's focused window, the AT-SPI way: the focused
 // frame by its ACTIVE state (or by the active window's title), the address bar's own FOCUSED state
 // for "editing", then one Collection search for the showing web document and its address. Where
-// the application has no Collection (Qt's bridge), a bounded breadth-first walk stands in, and the
+// the application has no Collection (Qt's and GTK 4's bridges), a bounded breadth-first walk stands in, and the
 // address field it finds is then read directly until it goes.
 class AtspiAddressReader {
 public:
     struct Limits {
         int maxElements = 1500;   // the walk's budget of examined elements
         int maxDepth = 12;        // the frame is level 0; level maxDepth-1 is the deepest examined
+        int maxFieldDepth = 28;   // how deep a walk that found no address field yet goes on looking
         int maxTextChars = 4096;  // of an address bar's text: enough for any address's host
         Millis barRetry{10000};   // how long "no address bar in this window" is believed
         bool walkOnly = false;    // skip the search and walk (for measuring and testing the walk)
