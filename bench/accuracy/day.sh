@@ -13,7 +13,7 @@ pid="" logind_pid="" system_pid=""
 children=()
 finish() {  # bounded: GNOME Shell 48 may take SIGTERM and stay, which held the day for ever
     local p alive left=()
-    for p in $pid "${children[@]}" $logind_pid $system_pid; do kill "$p" 2>/dev/null && left+=("$p"); done
+    for p in $pid "${children[@]}" ${other:-} $logind_pid $system_pid; do kill "$p" 2>/dev/null && left+=("$p"); done
     for _ in $(seq 50); do
         alive=0
         for p in "${left[@]}"; do kill -0 "$p" 2>/dev/null && alive=1; done
@@ -21,7 +21,7 @@ finish() {  # bounded: GNOME Shell 48 may take SIGTERM and stay, which held the 
         sleep 0.1
     done
     for p in "${left[@]}"; do kill -KILL "$p" 2>/dev/null || true; done
-    wait 2>/dev/null || true
+    wait "${left[@]}" 2>/dev/null || true  # these only: a child not known here kept a bare wait for ever
 }
 trap finish EXIT
 trap 'echo "day.sh ($desktop): line $LINENO failed: $BASH_COMMAND" >&2' ERR

@@ -31,9 +31,15 @@ d = ctypes.c_void_p(x.XOpenDisplay(None)); x.XResetScreenSaver(d); x.XCloseDispl
 terminal() { front "$xterm"; }
 other=""
 unmonitored() {  # a window of no installed app
+    local window=""
     xmessage -name unmonitored "not monitored" &
     other=$!
-    front "$(xdotool search --sync --onlyvisible --classname unmonitored | head -n 1)"
+    # Searched again until found, not --sync: a window closing meanwhile (the game's) fails a search.
+    for _ in $(seq 100); do
+        window=$(xdotool search --onlyvisible --classname unmonitored 2>/dev/null | head -n 1) && [ -n "$window" ] && break
+        sleep 0.1
+    done
+    front "$window"
 }
 close_unmonitored() { kill "$other" 2>/dev/null || true; }
 in_browser() {  # chromium|firefox PAGE: in front, its page loaded and readable
