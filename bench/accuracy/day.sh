@@ -21,7 +21,7 @@ finish() {  # bounded: GNOME Shell 48 may take SIGTERM and stay, which held the 
         sleep 0.1
     done
     for p in "${left[@]}"; do kill -KILL "$p" 2>/dev/null || true; done
-    wait "${left[@]}" 2>/dev/null || true  # these only: a child not known here kept a bare wait for ever
+    ((${#left[@]} == 0)) || wait "${left[@]}" 2>/dev/null || true  # these only: a bare wait stayed for ever
 }
 trap finish EXIT
 trap 'echo "day.sh ($desktop): line $LINENO failed: $BASH_COMMAND" >&2' ERR
